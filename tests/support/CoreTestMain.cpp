@@ -1,0 +1,13 @@
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char* argv[])
+{
+    velmora::test::prepareTestEnvironment();
+    QCoreApplication application(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
