@@ -2,8 +2,7 @@
 
 namespace velmora {
 
-TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent)
-{
+TMainForm::TMainForm(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QStringLiteral("Oskvale Velmora"));
     resize(550, 420);
 }

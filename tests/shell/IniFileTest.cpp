@@ -1,0 +1,96 @@
+#include "shell/IniFile.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+TEST(IniFile, ReadsWithProfileRules) {
+    const IniFile ini = IniFile::fromBytes(
+        "; a comment\r\n"
+        "[Common]\r\n"
+        "  AskExit = 0 \r\n"
+        "askexit=5\r\n"
+        "line without equals\r\n"
+        "Path=\"/tmp/in coming/\"\r\n"
+        "Speed=three\r\n"
+        "Mode=12abc\r\n"
+        "[common]\r\n"
+        "View=0\r\n"
+        "[Other]\r\n"
+        "Key=value=with=equals\r\n");
+    EXPECT_EQ(ini.intValue("COMMON", "AskExit", 1), 0) << "first duplicate wins, any case";
+    EXPECT_EQ(ini.stringValue("Common", "Path", {}), "/tmp/in coming/");
+    EXPECT_EQ(ini.intValue("Common", "Speed", 4), 4) << "not a number gives the default";
+    EXPECT_EQ(ini.intValue("Common", "Mode", 1), 1);
+    EXPECT_EQ(ini.intValue("Common", "View", 1), 1) << "a second [common] section is not read";
+    EXPECT_FALSE(ini.value("Common", "line without equals"));
+    EXPECT_EQ(ini.stringValue("Other", "Key", {}), "value=with=equals");
+    EXPECT_FALSE(ini.value("Missing", "Key"));
+}
+
+TEST(IniFile, WritingAKeyKeepsEverythingElse) {
+    const QByteArray original =
+        "; keep me\n[Common]\nAskExit=1\ngarbage line\nUnknown=7\n\n[URL]\nSiteURL=x\n";
+    IniFile ini = IniFile::fromBytes(original);
+    ini.setValue("Common", "AskExit", 0);
+    ini.setValue("Common", "Mode", 1);
+    ini.setValue("New", "Key", "v");
+    EXPECT_EQ(ini.toBytes(),
+              "; keep me\n[Common]\nAskExit=0\ngarbage line\nUnknown=7\nMode=1\n\n[URL]\n"
+              "SiteURL=x\n\n[New]\nKey=v\n");
+    // Reading back what was written gives the values.
+    const IniFile again = IniFile::fromBytes(ini.toBytes());
+    EXPECT_EQ(again.intValue("Common", "Mode", -1), 1);
+    EXPECT_EQ(again.stringValue("New", "Key", {}), "v");
+    EXPECT_EQ(again.stringValue("URL", "SiteURL", {}), "x");
+}
+
+TEST(IniFile, SurvivesBinaryTruncatedAndHugeFiles) {
+    QByteArray binary;
+    for (int i = 0; i < 4096; ++i) {
+        binary += static_cast<char>(i * 37 % 256);
+    }
+    IniFile fromBinary = IniFile::fromBytes(binary);
+    EXPECT_EQ(fromBinary.intValue("Common", "AskExit", 3), 3);
+    fromBinary.setValue("Common", "AskExit", 0);
+    const QByteArray written = fromBinary.toBytes();
+    EXPECT_TRUE(written.startsWith(binary)) << "unknown bytes are kept";
+    EXPECT_EQ(IniFile::fromBytes(written).intValue("Common", "AskExit", 3), 0);
+
+    const IniFile truncated = IniFile::fromBytes("[Common]\nAskExit=0\nSpe");
+    EXPECT_EQ(truncated.intValue("Common", "AskExit", 1), 0);
+    EXPECT_FALSE(truncated.value("Common", "Spe"));
+
+    const QString folder = test::makeTempFolder("ini");
+    const QString hugePath = folder + "/huge.ini";
+    QFile huge(hugePath);
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly));
+    huge.write("[Common]\nAskExit=0\n");
+    huge.resize(IniFile::MaximumSize + 1);
+    huge.close();
+    EXPECT_EQ(IniFile::load(hugePath).intValue("Common", "AskExit", 1), 1);
+    EXPECT_EQ(IniFile::load(folder + "/missing.ini").intValue("Common", "AskExit", 1), 1);
+}
+
+TEST(IniFile, SaveReplacesTheFileWhole) {
+    const QString path = test::makeTempFolder("ini-save") + "/a.ini";
+    IniFile ini = IniFile::load(path);
+    ini.setValue("Common", "Key", "first");
+    ASSERT_TRUE(ini.save(path));
+    IniFile reread = IniFile::load(path);
+    EXPECT_EQ(reread.stringValue("Common", "Key", {}), "first");
+    reread.setValue("Common", "Key", "second");
+    ASSERT_TRUE(reread.save(path));
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), "[Common]\nKey=second\n");
+    EXPECT_FALSE(ini.save(path + "/not-a-folder/x.ini"));
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,121 @@
+#include "shell/DataFolder.h"
+#include "shell/FileAssociation.h"
+#include "shell/IniFile.h"
+#include "shell/Options.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+TEST(Options, MissingFileGivesDefaultsAndTheFirstWriteCreatesIt) {
+    const QString folder = test::makeTempFolder("options");
+    const OptionsFile file(folder);
+    const Options options = file.load();
+    EXPECT_EQ(options.CheckExtension, 1);
+    EXPECT_EQ(options.AskExit, 1);
+    EXPECT_EQ(options.View, 1);
+    EXPECT_EQ(options.Mode, 1);
+    EXPECT_EQ(options.Speed, 4);
+    EXPECT_EQ(options.Showloader, 1);
+    EXPECT_EQ(options.TransfersList, 1);
+    EXPECT_EQ(options.InternalLoop, 0);
+    EXPECT_EQ(options.UserName, "");
+    EXPECT_EQ(options.Path, folder + "/Incoming/");
+    ASSERT_TRUE(file.save(options));
+    EXPECT_EQ(readAll(file.path()),
+              "[Common]\nCheckExtension=1\nAskExit=1\nAskStop=1\nPath=" + folder.toUtf8() +
+                  "/Incoming/\nUserName=\nInternalLoop=0\nView=1\nc_Help=0\nc_Connections1=1\n"
+                  "c_Editor1=1\nc_View2=0\nc_ransfer1=0\nTransfersList=1\nUsersList=0\nMode=1\n"
+                  "Speed=4\nShowloader=1\n");
+}
+
+TEST(Options, UrlSectionIsReadAndKeptAndBadValuesTakeDefaults) {
+    const QString folder = test::makeTempFolder("options-url");
+    const OptionsFile file(folder);
+    writeAll(file.path(),
+             "[URL]\nSupportEmail=help@example.org\nSiteURL=http://example.org\n"
+             "[Common]\nSpeed=fast\nMode=5\nPath=/srv/in\nView=2\nc_Help=9\nExtra=kept\n");
+    Options options = file.load();
+    EXPECT_EQ(options.SupportEmail, "help@example.org");
+    EXPECT_EQ(options.SiteURL, "http://example.org");
+    EXPECT_EQ(options.Speed, 4);
+    EXPECT_EQ(options.Mode, 5);
+    EXPECT_EQ(options.View, 2);
+    EXPECT_EQ(options.Path, "/srv/in/") << "the separator is appended at load";
+    options.Path = "/srv/other";
+    ASSERT_TRUE(file.save(options));
+    const QByteArray written = readAll(file.path());
+    EXPECT_TRUE(written.startsWith("[URL]\nSupportEmail=help@example.org\n"));
+    EXPECT_TRUE(written.contains("Extra=kept\n"));
+    EXPECT_TRUE(written.contains("c_Help=0\n"));
+    EXPECT_TRUE(written.contains("Path=/srv/other\n")) << "stored unchanged";
+    EXPECT_EQ(file.load().SupportEmail, "help@example.org");
+}
+
+TEST(Options, EmptyPathBecomesTheDefaultFolder) {
+    const QString folder = test::makeTempFolder("options-empty");
+    writeAll(folder + "/options.ini", "[Common]\nPath=\n");
+    EXPECT_EQ(OptionsFile(folder).load().Path, folder + "/Incoming/");
+}
+
+TEST(DataFolder, ChoosesTheVariableThenTheProgramFolderThenXdg) {
+    const QByteArray saved = qgetenv("VELMORA_HOME");
+    const QString program = test::makeTempFolder("program");
+    EXPECT_EQ(dataFolder(program), QDir(QString::fromLocal8Bit(saved)).absolutePath());
+    qunsetenv("VELMORA_HOME");
+    EXPECT_EQ(dataFolder(program), program);
+    // A folder that cannot take the settings (here: one that does not exist, as root can
+    // write any existing folder).
+    const QString installed = dataFolder(program + "/missing");
+    qputenv("VELMORA_HOME", saved);
+    const QString expected = qEnvironmentVariable("XDG_DATA_HOME") + "/velmora";
+    EXPECT_EQ(installed, expected);
+    EXPECT_TRUE(QFileInfo(expected).isDir());
+}
+
+TEST(FileAssociation, AssociatesThroughMimeAppsAndKeepsOtherDefaults) {
+    const QString root = test::makeTempFolder("assoc");
+    const FileAssociation association(root + "/data", root + "/config");
+    EXPECT_FALSE(association.isAssociated());
+    QDir().mkpath(root + "/config");
+    writeAll(association.mimeAppsPath(),
+             "[Default Applications]\ntext/plain=editor.desktop\n"
+             "application/x-velmora-connection=other.desktop\n");
+    EXPECT_FALSE(association.isAssociated());
+    ASSERT_TRUE(association.associate("/opt/velmora/bin/velmora"));
+    EXPECT_TRUE(association.isAssociated());
+    const QByteArray mimeApps = readAll(association.mimeAppsPath());
+    EXPECT_TRUE(mimeApps.contains("text/plain=editor.desktop\n"));
+    EXPECT_TRUE(
+        readAll(association.desktopEntryPath()).contains("Exec=/opt/velmora/bin/velmora %f\n"));
+    EXPECT_TRUE(readAll(association.mimePackagePath()).contains("<glob pattern=\"*.vmc\"/>"));
+    writeAll(
+        association.mimeAppsPath(),
+        "[Default Applications]\napplication/x-velmora-connection=velmora.desktop;x.desktop\n");
+    EXPECT_TRUE(association.isAssociated());
+}
+
+TEST(DataFolder, LoginNameIsTheEffectiveUser) {
+    EXPECT_FALSE(loginName().isEmpty());
+}
+
+}  // namespace
+}  // namespace velmora
