@@ -1,0 +1,55 @@
+#include "protocol/PeerMessageDispatcher.h"
+
+namespace velmora {
+
+namespace {
+
+// Calls handle with the parsed message when it parses.
+template <typename Message, typename Handle>
+bool deliver(const std::optional<Message>& message, Handle handle) {
+    if (!message) {
+        return false;
+    }
+    handle(*message);
+    return true;
+}
+
+}  // namespace
+
+bool dispatchPeerMessage(const PeerSender& sender, const char* data, int size,
+                         ConversationHandler& conversation, TransferHandler& transfers) {
+    if (data == nullptr || size < 0) {
+        return false;
+    }
+    const MessageBytes message(data, static_cast<std::size_t>(size));
+    const auto kind = messageKindOf(message);
+    if (!kind) {
+        return false;
+    }
+    switch (static_cast<MessageKind>(*kind)) {
+        case MessageKind::Text:
+            return deliver(parseTextMessage(message), [&](const TextMessage& text) {
+                conversation.textReceived(sender.name, text.text);
+            });
+        case MessageKind::FileOffer:
+            return deliver(parseFileOffer(message),
+                           [&](const FileOffer& offer) { transfers.offerReceived(sender, offer); });
+        case MessageKind::FileReply:
+            return deliver(parseFileReply(message),
+                           [&](const FileReply& reply) { transfers.replyReceived(sender, reply); });
+        case MessageKind::FileBlock:
+            return deliver(parseFileBlock(message),
+                           [&](const FileBlock& block) { transfers.blockReceived(sender, block); });
+        case MessageKind::KeyStroke:
+            return deliver(parseKeyStroke(message), [&](const KeyStroke& keyStroke) {
+                conversation.keyStrokeReceived(keyStroke);
+            });
+        case MessageKind::TransferControl:
+            return deliver(parseTransferControl(message), [&](const TransferControl& control) {
+                transfers.controlReceived(sender, control);
+            });
+    }
+    return false;
+}
+
+}  // namespace velmora

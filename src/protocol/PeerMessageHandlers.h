@@ -1,0 +1,38 @@
+#pragma once
+
+// What the receiving side does with each kind of peer message, filled in by the conversation and
+// by the transfers. Every call runs on the user-interface thread; the messages handed over point
+// into the received buffer and are valid only during the call.
+
+#include "protocol/PeerMessages.h"
+
+#include <QString>
+
+#include <cstdint>
+
+namespace velmora {
+
+// The participant a message came from.
+struct PeerSender {
+    std::uint32_t id = 0;
+    QString name;
+};
+
+class ConversationHandler {
+public:
+    virtual ~ConversationHandler() = default;
+    // text: the Windows-1252 bytes of the chat line, ending before any zero byte.
+    virtual void textReceived(const QString& senderName, const QByteArray& text) = 0;
+    virtual void keyStrokeReceived(const KeyStroke& keyStroke) = 0;
+};
+
+class TransferHandler {
+public:
+    virtual ~TransferHandler() = default;
+    virtual void offerReceived(const PeerSender& sender, const FileOffer& offer) = 0;
+    virtual void replyReceived(const PeerSender& sender, const FileReply& reply) = 0;
+    virtual void blockReceived(const PeerSender& sender, const FileBlock& block) = 0;
+    virtual void controlReceived(const PeerSender& sender, const TransferControl& control) = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,130 @@
+#pragma once
+
+// The messages the two peers exchange inside the session: one little-endian byte record per
+// message, its first 32-bit word the kind. Builders give the exact wire bytes; parsers read a
+// received message without ever going past its end and give nullopt for anything malformed, which
+// the receiver ignores.
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace velmora {
+
+using MessageBytes = std::span<const char>;
+
+enum class MessageKind : std::uint32_t {
+    Text = 0,
+    FileOffer = 1,
+    FileReply = 2,
+    FileBlock = 3,
+    KeyStroke = 4,
+    TransferControl = 5,
+};
+
+inline constexpr int kMessageKindSize = 4;
+inline constexpr int kFileOfferSize = 584;
+inline constexpr int kFileReplySize = 328;
+inline constexpr int kFileBlockHeaderSize = 11;
+inline constexpr int kKeyStrokeSize = 12;
+inline constexpr int kTransferControlSize = 8;
+// A text message is its text plus this many bytes (kind, length, ending zero, reserved byte).
+inline constexpr int kTextMessageOverhead = 8;
+inline constexpr int kMaxTextLength = 0xFFFF;
+inline constexpr int kMaxFileNameLength = 255;
+// The file's small icon: a 16 x 16, 16-colour ICO file of exactly this many bytes.
+inline constexpr int kIconFieldSize = 318;
+// Transfer identifiers are 0..254; 255 is never used.
+inline constexpr int kTransferIdCount = 255;
+
+inline constexpr int kMinBlockCode = 1;
+inline constexpr int kMaxBlockCode = 7;
+// The data size of a block-size code 1..7 (512 ... 1 MiB); nullopt for any other code.
+std::optional<int> blockSizeOfCode(int code);
+
+enum FileReplyResult : std::uint8_t {
+    frAccepted = 0,
+    frBlocked = 1,  // the receiver blocks incoming files
+    frIdInUse = 2,  // the receiver already lists a transfer with this identifier
+};
+
+enum TransferAction : std::uint8_t {
+    caResume = 0,
+    caPause = 1,
+    caAbort = 2,
+};
+
+struct TextMessage {
+    QByteArray text;  // Windows-1252 bytes, without a line end
+};
+
+struct FileOffer {
+    QByteArray fileName;  // Windows-1252 bytes of the name without folder, at most 255
+    std::int32_t fileSize = 0;
+    std::uint8_t transferId = 0;
+    QByteArray icon;  // the icon field, kIconFieldSize bytes
+};
+
+struct FileReply {
+    std::int32_t offset = 0;
+    std::uint8_t transferId = 0;
+    FileReplyResult result = frAccepted;
+    QByteArray icon;  // copy of the offer's icon field, kIconFieldSize bytes
+};
+
+struct FileBlock {
+    bool last = false;
+    std::uint8_t transferId = 0;
+    std::uint8_t blockCode = kMinBlockCode;
+    // The file bytes of this block (Count of them). In a parsed block it points into the
+    // received message and is valid only as long as that message is.
+    MessageBytes data;
+};
+
+struct KeyStroke {
+    std::uint16_t keyCode = 0;  // virtual-key code, or 0 for a typed character
+    std::uint8_t charCode = 0;  // the typed character when keyCode is 0, else 32
+    std::uint16_t caret = 0;    // selection start in the sender's view before the key
+};
+
+struct TransferControl {
+    std::uint8_t transferId = 0;
+    TransferAction action = caResume;
+};
+
+// The kind word of any message of at least four bytes.
+std::optional<std::uint32_t> messageKindOf(MessageBytes message);
+
+// Text longer than 65535 bytes is cut to that length.
+QByteArray buildTextMessage(const TextMessage& message);
+// A name longer than 255 bytes is cut; the icon is cut or padded with zeros to its field.
+QByteArray buildFileOffer(const FileOffer& offer);
+QByteArray buildFileReply(const FileReply& reply);
+// Always the full length for the block code. The code must be 1..7 and the data no longer than
+// its block size; otherwise the result is empty and nothing can be sent.
+QByteArray buildFileBlock(const FileBlock& block);
+QByteArray buildKeyStroke(const KeyStroke& keyStroke);
+QByteArray buildTransferControl(const TransferControl& control);
+
+// The text stops at its first zero byte.
+std::optional<TextMessage> parseTextMessage(MessageBytes message);
+// Also nullopt for the identifier 255.
+std::optional<FileOffer> parseFileOffer(MessageBytes message);
+// Also nullopt for the identifier 255 and for a result other than 0..2.
+std::optional<FileReply> parseFileReply(MessageBytes message);
+// Also nullopt for the identifier 255, a block code outside 1..7, a message shorter than the
+// full length of its code, and a Count below 0 or above the block size.
+std::optional<FileBlock> parseFileBlock(MessageBytes message);
+std::optional<KeyStroke> parseKeyStroke(MessageBytes message);
+// Also nullopt for the identifier 255 and for an action other than 0..2.
+std::optional<TransferControl> parseTransferControl(MessageBytes message);
+
+inline MessageBytes bytesOf(const QByteArray& message) {
+    return {message.constData(), static_cast<std::size_t>(message.size())};
+}
+
+}  // namespace velmora

@@ -1,0 +1,97 @@
+#include "protocol/PeerMessageDispatcher.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using namespace velmora;
+using ::testing::_;
+using ::testing::AllOf;
+using ::testing::Field;
+using ::testing::StrictMock;
+
+namespace {
+
+class MockConversation : public ConversationHandler {
+public:
+    MOCK_METHOD(void, textReceived, (const QString&, const QByteArray&), (override));
+    MOCK_METHOD(void, keyStrokeReceived, (const KeyStroke&), (override));
+};
+
+class MockTransfers : public TransferHandler {
+public:
+    MOCK_METHOD(void, offerReceived, (const PeerSender&, const FileOffer&), (override));
+    MOCK_METHOD(void, replyReceived, (const PeerSender&, const FileReply&), (override));
+    MOCK_METHOD(void, blockReceived, (const PeerSender&, const FileBlock&), (override));
+    MOCK_METHOD(void, controlReceived, (const PeerSender&, const TransferControl&), (override));
+};
+
+class Dispatch : public ::testing::Test {
+protected:
+    bool dispatch(const QByteArray& message) {
+        return dispatchPeerMessage(m_sender, message.constData(), message.size(), m_conversation,
+                                   m_transfers);
+    }
+
+    const PeerSender m_sender{0x12345678u, QStringLiteral("Bob")};
+    StrictMock<MockConversation> m_conversation;
+    StrictMock<MockTransfers> m_transfers;
+};
+
+const auto fromBob =
+    AllOf(Field(&PeerSender::id, 0x12345678u), Field(&PeerSender::name, QStringLiteral("Bob")));
+
+}  // namespace
+
+TEST_F(Dispatch, EachKindReachesItsHandlerWithItsValues) {
+    EXPECT_CALL(m_conversation, textReceived(QStringLiteral("Bob"), QByteArray("hi")));
+    EXPECT_TRUE(dispatch(buildTextMessage({"hi"})));
+
+    EXPECT_CALL(m_conversation, keyStrokeReceived(AllOf(Field(&KeyStroke::keyCode, 0x0D),
+                                                        Field(&KeyStroke::caret, 42))));
+    EXPECT_TRUE(dispatch(buildKeyStroke({0x0D, 32, 42})));
+
+    const QByteArray icon(kIconFieldSize, 'i');
+    EXPECT_CALL(m_transfers,
+                offerReceived(fromBob, AllOf(Field(&FileOffer::fileName, QByteArray("a.txt")),
+                                             Field(&FileOffer::fileSize, 1000),
+                                             Field(&FileOffer::transferId, 7),
+                                             Field(&FileOffer::icon, icon))));
+    EXPECT_TRUE(dispatch(buildFileOffer({"a.txt", 1000, 7, icon})));
+
+    EXPECT_CALL(m_transfers, replyReceived(fromBob, AllOf(Field(&FileReply::offset, 500),
+                                                          Field(&FileReply::transferId, 7),
+                                                          Field(&FileReply::result, frIdInUse))));
+    EXPECT_TRUE(dispatch(buildFileReply({500, 7, frIdInUse, icon})));
+
+    const QByteArray data("xyz");
+    EXPECT_CALL(m_transfers, blockReceived(fromBob, _)).WillOnce([](auto&, const FileBlock& b) {
+        EXPECT_EQ(b.transferId, 7);
+        EXPECT_TRUE(b.last);
+        EXPECT_EQ(QByteArray(b.data.data(), static_cast<int>(b.data.size())), "xyz");
+    });
+    EXPECT_TRUE(dispatch(buildFileBlock({true, 7, 3, bytesOf(data)})));
+
+    EXPECT_CALL(m_transfers,
+                controlReceived(fromBob, AllOf(Field(&TransferControl::transferId, 7),
+                                               Field(&TransferControl::action, caAbort))));
+    EXPECT_TRUE(dispatch(buildTransferControl({7, caAbort})));
+}
+
+TEST_F(Dispatch, UnknownKindsAndMalformedMessagesReachNoHandler) {
+    // The strict mocks fail the test on any call.
+    for (const std::uint32_t kind : {6u, 7u, 255u, 0x80000000u, 0xFFFFFFFFu}) {
+        QByteArray message(600, '\0');
+        for (int i = 0; i < 4; ++i) {
+            message[i] = static_cast<char>(kind >> (8 * i));
+        }
+        EXPECT_FALSE(dispatch(message)) << kind;
+    }
+    EXPECT_FALSE(dispatch(QByteArray()));
+    EXPECT_FALSE(dispatch(QByteArray(3, '\0')));
+    EXPECT_FALSE(dispatch(buildFileOffer({"a", 1, 1, {}}).left(583)));
+    EXPECT_FALSE(dispatch(buildTextMessage({"abc"}).left(8)));
+    EXPECT_FALSE(dispatchPeerMessage(m_sender, nullptr, 8, m_conversation, m_transfers));
+    const QByteArray control = buildTransferControl({1, caPause});
+    EXPECT_FALSE(
+        dispatchPeerMessage(m_sender, control.constData(), -1, m_conversation, m_transfers));
+}

@@ -1,0 +1,346 @@
+#include "protocol/ChatLine.h"
+#include "protocol/PeerMessages.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <functional>
+#include <vector>
+
+using namespace velmora;
+
+namespace {
+
+std::uint32_t u32At(const QByteArray& bytes, int at) {
+    return static_cast<std::uint8_t>(bytes[at]) |
+           static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 1])) << 8 |
+           static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 2])) << 16 |
+           static_cast<std::uint32_t>(static_cast<std::uint8_t>(bytes[at + 3])) << 24;
+}
+
+std::uint16_t u16At(const QByteArray& bytes, int at) {
+    return static_cast<std::uint16_t>(static_cast<std::uint8_t>(bytes[at]) |
+                                      static_cast<std::uint8_t>(bytes[at + 1]) << 8);
+}
+
+std::uint8_t u8At(const QByteArray& bytes, int at) {
+    return static_cast<std::uint8_t>(bytes[at]);
+}
+
+QByteArray sampleIcon() {
+    QByteArray icon(kIconFieldSize, '\0');
+    for (int i = 0; i < icon.size(); ++i) {
+        icon[i] = static_cast<char>(i * 7 + 1);
+    }
+    return icon;
+}
+
+QByteArray fromHex(const char* hex) {
+    return QByteArray::fromHex(hex);
+}
+
+}  // namespace
+
+TEST(PeerMessages, BlockSizeCodesMapOneToSevenAndNothingElse) {
+    const std::vector<int> expected{512, 1024, 2048, 4096, 32768, 65536, 1048576};
+    for (int code = 1; code <= 7; ++code) {
+        EXPECT_EQ(blockSizeOfCode(code), expected[code - 1]) << code;
+    }
+    for (int code : {-1, 0, 8, 255}) {
+        EXPECT_FALSE(blockSizeOfCode(code).has_value()) << code;
+    }
+}
+
+TEST(PeerMessages, TextMessageLayoutAndParsing) {
+    const QByteArray built = buildTextMessage({QByteArray("Hi\xe9", 3)});
+    EXPECT_EQ(built, fromHex("00000000"
+                             "0300"
+                             "4869e9"
+                             "00"
+                             "00"));
+
+    const auto parsed = parseTextMessage(bytesOf(built));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->text, QByteArray("Hi\xe9", 3));
+
+    // Length 0: the smallest valid message, and an empty text.
+    EXPECT_EQ(buildTextMessage({}), fromHex("0000000000000000"));
+    const auto empty = parseTextMessage(bytesOf(fromHex("0000000000000000")));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->text.isEmpty());
+
+    // The text ends at its first zero byte even when Length says more.
+    const auto cut =
+        parseTextMessage(bytesOf(fromHex("00000000"
+                                         "0500"
+                                         "41420043440000")));
+    ASSERT_TRUE(cut);
+    EXPECT_EQ(cut->text, QByteArray("AB"));
+
+    // Without the trailing zero and reserved byte the text is still complete.
+    const auto bare =
+        parseTextMessage(bytesOf(fromHex("00000000"
+                                         "0200"
+                                         "4142")));
+    ASSERT_TRUE(bare);
+    EXPECT_EQ(bare->text, QByteArray("AB"));
+
+    // Length beyond the message's end, and a wrong kind.
+    EXPECT_FALSE(
+        parseTextMessage(bytesOf(fromHex("00000000"
+                                         "0300"
+                                         "4142"))));
+    EXPECT_FALSE(
+        parseTextMessage(bytesOf(fromHex("01000000"
+                                         "0000"
+                                         "0000"))));
+}
+
+TEST(PeerMessages, TextLongerThanTheLengthFieldIsCut) {
+    const QByteArray text(70000, 'x');
+    const QByteArray built = buildTextMessage({text});
+    EXPECT_EQ(built.size(), 65535 + 8);
+    EXPECT_EQ(u16At(built, 4), 65535);
+    const auto parsed = parseTextMessage(bytesOf(built));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->text, text.left(65535));
+}
+
+TEST(PeerMessages, FileOfferLayoutAndParsing) {
+    const QByteArray icon = sampleIcon();
+    const QByteArray built = buildFileOffer({"report.txt", 0x01020304, 254, icon});
+    ASSERT_EQ(built.size(), 584);
+    EXPECT_EQ(u32At(built, 0), 1u);
+    EXPECT_EQ(u8At(built, 4), 10);
+    EXPECT_EQ(built.mid(5, 10), QByteArray("report.txt"));
+    EXPECT_EQ(built.mid(15, 245), QByteArray(245, '\0'));
+    EXPECT_EQ(u32At(built, 260), 0x01020304u);
+    EXPECT_EQ(u8At(built, 264), 254);
+    EXPECT_EQ(built.mid(265, 318), icon);
+    EXPECT_EQ(u8At(built, 583), 0);
+
+    const auto parsed = parseFileOffer(bytesOf(built));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->fileName, QByteArray("report.txt"));
+    EXPECT_EQ(parsed->fileSize, 0x01020304);
+    EXPECT_EQ(parsed->transferId, 254);
+    EXPECT_EQ(parsed->icon, icon);
+
+    // A negative size travels as its two's complement; a short icon is padded with zeros.
+    const QByteArray negative = buildFileOffer({"a", -2, 0, QByteArray("ab")});
+    EXPECT_EQ(u32At(negative, 260), 0xFFFFFFFEu);
+    EXPECT_EQ(negative.mid(265, 3), QByteArray("ab\0", 3));
+    EXPECT_EQ(parseFileOffer(bytesOf(negative))->fileSize, -2);
+}
+
+TEST(PeerMessages, FileOfferNameIsCutTo255AndBytesAfterTheNameAreIgnored) {
+    const QByteArray longName(300, 'n');
+    const QByteArray built = buildFileOffer({longName, 1, 3, sampleIcon()});
+    EXPECT_EQ(u8At(built, 4), 255);
+    EXPECT_EQ(built.mid(5, 255), longName.left(255));
+    EXPECT_EQ(u32At(built, 260), 1u);
+    EXPECT_EQ(parseFileOffer(bytesOf(built))->fileName, longName.left(255));
+
+    QByteArray garbage = buildFileOffer({"ab", 1, 3, sampleIcon()});
+    garbage[7] = 'Z';
+    EXPECT_EQ(parseFileOffer(bytesOf(garbage))->fileName, QByteArray("ab"));
+}
+
+TEST(PeerMessages, FileReplyLayoutAndParsing) {
+    const QByteArray icon = sampleIcon();
+    const QByteArray built = buildFileReply({1000, 17, frAccepted, icon});
+    ASSERT_EQ(built.size(), 328);
+    EXPECT_EQ(built.left(10), fromHex("02000000"
+                                      "e8030000"
+                                      "11"
+                                      "00"));
+    EXPECT_EQ(built.mid(10), icon);
+
+    const auto parsed = parseFileReply(bytesOf(built));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->offset, 1000);
+    EXPECT_EQ(parsed->transferId, 17);
+    EXPECT_EQ(parsed->result, frAccepted);
+    EXPECT_EQ(parsed->icon, icon);
+
+    for (const FileReplyResult result : {frBlocked, frIdInUse}) {
+        const QByteArray reply = buildFileReply({0, 5, result, icon});
+        EXPECT_EQ(u8At(reply, 9), result);
+        EXPECT_EQ(parseFileReply(bytesOf(reply))->result, result);
+    }
+
+    QByteArray unknown = built;
+    unknown[9] = 3;
+    EXPECT_FALSE(parseFileReply(bytesOf(unknown)));
+}
+
+TEST(PeerMessages, FileBlockLayoutAndParsing) {
+    const QByteArray data("hello");
+    const QByteArray built = buildFileBlock({false, 9, 1, bytesOf(data)});
+    ASSERT_EQ(built.size(), 523);
+    EXPECT_EQ(built.left(16), fromHex("03000000"
+                                      "00"
+                                      "09"
+                                      "05000000"
+                                      "01"
+                                      "68656c6c6f"));
+    EXPECT_EQ(built.mid(16), QByteArray(523 - 16, '\0'));
+
+    const auto parsed = parseFileBlock(bytesOf(built));
+    ASSERT_TRUE(parsed);
+    EXPECT_FALSE(parsed->last);
+    EXPECT_EQ(parsed->transferId, 9);
+    EXPECT_EQ(parsed->blockCode, 1);
+    EXPECT_EQ(QByteArray(parsed->data.data(), static_cast<int>(parsed->data.size())), data);
+
+    // Every code gives the full length, also for the end-of-file message.
+    for (std::uint8_t code = 1; code <= 7; ++code) {
+        const QByteArray end = buildFileBlock({true, 4, code, {}});
+        EXPECT_EQ(end.size(), *blockSizeOfCode(code) + 11) << int(code);
+        EXPECT_EQ(u8At(end, 4), 1);
+        EXPECT_EQ(u32At(end, 6), 0u);
+        const auto parsedEnd = parseFileBlock(bytesOf(end));
+        ASSERT_TRUE(parsedEnd);
+        EXPECT_TRUE(parsedEnd->last);
+        EXPECT_TRUE(parsedEnd->data.empty());
+    }
+
+    // A full block uses all of its data.
+    const QByteArray full(4096, 'f');
+    const QByteArray fullBlock = buildFileBlock({false, 1, 4, bytesOf(full)});
+    EXPECT_EQ(fullBlock.size(), 4107);
+    EXPECT_EQ(parseFileBlock(bytesOf(fullBlock))->data.size(), 4096u);
+}
+
+TEST(PeerMessages, FileBlockBuilderRefusesWhatCannotBeSent) {
+    const QByteArray tooMuch(513, 'x');
+    EXPECT_TRUE(buildFileBlock({false, 1, 1, bytesOf(tooMuch)}).isEmpty());
+    EXPECT_TRUE(buildFileBlock({false, 1, 0, {}}).isEmpty());
+    EXPECT_TRUE(buildFileBlock({false, 1, 8, {}}).isEmpty());
+}
+
+TEST(PeerMessages, MalformedFileBlocksAreInvalid) {
+    const QByteArray good = buildFileBlock({false, 2, 1, bytesOf(QByteArray("abc"))});
+    ASSERT_TRUE(parseFileBlock(bytesOf(good)));
+
+    const auto with = [&](int at, std::uint32_t value, int width) {
+        QByteArray changed = good;
+        for (int i = 0; i < width; ++i) {
+            changed[at + i] = static_cast<char>(value >> (8 * i));
+        }
+        return parseFileBlock(bytesOf(changed));
+    };
+    EXPECT_FALSE(with(10, 0, 1)) << "block code 0";
+    EXPECT_FALSE(with(10, 8, 1)) << "block code 8";
+    EXPECT_FALSE(with(6, 0xFFFFFFFF, 4)) << "count -1";
+    EXPECT_FALSE(with(6, 513, 4)) << "count above the block size";
+    EXPECT_TRUE(with(6, 512, 4)) << "count of the whole block";
+    EXPECT_FALSE(with(5, 255, 1)) << "identifier 255";
+    // A block that claims a larger code than its length holds.
+    EXPECT_FALSE(with(10, 2, 1));
+}
+
+TEST(PeerMessages, KeyStrokeAndTransferControlLayouts) {
+    const QByteArray key = buildKeyStroke({0x0025, 32, 0xBEEF});
+    EXPECT_EQ(key, fromHex("04000000"
+                           "2500"
+                           "20"
+                           "00"
+                           "efbe"
+                           "0000"));
+    const auto parsedKey = parseKeyStroke(bytesOf(key));
+    ASSERT_TRUE(parsedKey);
+    EXPECT_EQ(parsedKey->keyCode, 0x25);
+    EXPECT_EQ(parsedKey->charCode, 32);
+    EXPECT_EQ(parsedKey->caret, 0xBEEF);
+
+    const auto typed =
+        parseKeyStroke(bytesOf(fromHex("04000000"
+                                       "0000"
+                                       "e9"
+                                       "ff"
+                                       "0100"
+                                       "ffff")));
+    ASSERT_TRUE(typed);
+    EXPECT_EQ(typed->keyCode, 0);
+    EXPECT_EQ(typed->charCode, 0xE9);
+    EXPECT_EQ(typed->caret, 1);
+
+    for (const TransferAction action : {caResume, caPause, caAbort}) {
+        const QByteArray control = buildTransferControl({200, action});
+        EXPECT_EQ(control, fromHex("05000000"
+                                   "c8") +
+                               char(action) + QByteArray(2, '\0'));
+        const auto parsed = parseTransferControl(bytesOf(control));
+        ASSERT_TRUE(parsed);
+        EXPECT_EQ(parsed->transferId, 200);
+        EXPECT_EQ(parsed->action, action);
+    }
+    EXPECT_FALSE(
+        parseTransferControl(bytesOf(fromHex("05000000"
+                                             "01"
+                                             "03"
+                                             "0000"))));
+    EXPECT_FALSE(
+        parseTransferControl(bytesOf(fromHex("05000000"
+                                             "ff"
+                                             "00"
+                                             "0000"))));
+}
+
+TEST(PeerMessages, IdentifierOutsideTheRangeIsRejectedInOffersAndReplies) {
+    QByteArray offer = buildFileOffer({"a", 1, 0, sampleIcon()});
+    offer[264] = static_cast<char>(255);
+    EXPECT_FALSE(parseFileOffer(bytesOf(offer)));
+    QByteArray reply = buildFileReply({0, 0, frAccepted, sampleIcon()});
+    reply[8] = static_cast<char>(255);
+    EXPECT_FALSE(parseFileReply(bytesOf(reply)));
+}
+
+TEST(PeerMessages, EveryTruncationOfEveryKindIsRejectedWithoutReadingPastTheEnd) {
+    const QByteArray icon = sampleIcon();
+    const QByteArray blockData(600, 'd');
+    struct Case {
+        const char* name;
+        QByteArray message;
+        std::function<bool(MessageBytes)> parses;
+        int minimum;  // the shortest prefix that still parses
+    };
+    const std::vector<Case> cases{
+        {"text", buildTextMessage({"abcdef"}),
+         [](MessageBytes m) { return parseTextMessage(m).has_value(); }, 12},
+        {"offer", buildFileOffer({"name", 9, 1, icon}),
+         [](MessageBytes m) { return parseFileOffer(m).has_value(); }, 584},
+        {"reply", buildFileReply({9, 1, frAccepted, icon}),
+         [](MessageBytes m) { return parseFileReply(m).has_value(); }, 328},
+        {"block", buildFileBlock({false, 1, 2, bytesOf(blockData)}),
+         [](MessageBytes m) { return parseFileBlock(m).has_value(); }, 1035},
+        {"key", buildKeyStroke({0, 'a', 3}),
+         [](MessageBytes m) { return parseKeyStroke(m).has_value(); }, 12},
+        {"control", buildTransferControl({1, caPause}),
+         [](MessageBytes m) { return parseTransferControl(m).has_value(); }, 8},
+    };
+    for (const Case& c : cases) {
+        for (int length = 0; length <= c.message.size(); ++length) {
+            // A copy of exactly this length, so that a read past its end is caught by the
+            // sanitizers and valgrind.
+            const std::vector<char> prefix(c.message.begin(), c.message.begin() + length);
+            EXPECT_EQ(c.parses({prefix.data(), prefix.size()}), length >= c.minimum)
+                << c.name << " at length " << length;
+        }
+    }
+    EXPECT_FALSE(messageKindOf(bytesOf(QByteArray(3, '\0'))));
+    EXPECT_EQ(messageKindOf(bytesOf(fromHex("07000001"))), 0x01000007u);
+}
+
+TEST(ChatLine, FormatsTheReceivedLineAndConvertsTheTypedLine) {
+    EXPECT_EQ(formatChatLine(QStringLiteral("Ann"), QByteArray("Caf\xe9 \x80", 6)),
+              QStringLiteral("Ann>    Caf\u00e9 \u20ac"));
+    EXPECT_EQ(formatChatLine(QStringLiteral("Ann"), {}), QStringLiteral("Ann>    "));
+
+    const QByteArray message = buildChatMessage(QStringLiteral("\u20ac5 \u4e2d"));
+    const auto parsed = parseTextMessage(bytesOf(message));
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->text, QByteArray("\x80"
+                                       "5 ?"));
+}
