@@ -1,0 +1,539 @@
+#include "session/DXPlay.h"
+
+#include "session/AutoResetEvent.h"
+#include "session/DXPlayRecvThread.h"
+#include "session/SystemMessages.h"
+#include "session/Windows1252.h"
+
+#include <QDebug>
+#include <QtEndian>
+
+#include <cstring>
+
+namespace velmora {
+
+namespace {
+
+const QString NullGuidText = QStringLiteral("{00000000-0000-0000-0000-000000000000}");
+constexpr std::uint32_t SessionDescSize = 80;
+constexpr int MaxShortNameLength = 1024;
+// What the system reports for a text that is not a class identifier.
+constexpr HRESULT CO_E_CLASSSTRING = static_cast<HRESULT>(0x800401F3);
+
+[[noreturn]] void raise(const QString& message) {
+    throw EDXPlayError(message);
+}
+
+[[noreturn]] void raiseDisconnected() {
+    raise(QStringLiteral("TDXPlay component is disconnected."));
+}
+
+[[noreturn]] void raiseCannotInitialize() {
+    raise(QStringLiteral("%1 cannot be initialized").arg(QStringLiteral("DirectPlay")));
+}
+
+// The system's message text for an error code; empty when it has none.
+QString systemErrorText(HRESULT code) {
+    return code == CO_E_CLASSSTRING ? QStringLiteral("Invalid class string") : QString();
+}
+
+QByteArray zeroTerminated(const QString& text) {
+    QByteArray bytes = toWindows1252(text);
+    bytes.append('\0');
+    return bytes;
+}
+
+QString exceptionText(const std::exception& error) {
+    if (const auto* own = dynamic_cast<const EDXPlayError*>(&error)) {
+        return own->message();
+    }
+    return QString::fromLocal8Bit(error.what());
+}
+
+}  // namespace
+
+std::uint32_t MessageKindOf(const void* message) {
+    return qFromLittleEndian<std::uint32_t>(message);
+}
+
+TCustomDXPlay::TCustomDXPlay(IDirectPlaySystem& system, QObject* owner)
+    : QObject(owner),
+      m_system(system),
+      m_showException([](const QString& message) { qWarning().noquote() << message; }),
+      m_guid(NullGuidText),
+      m_modemSetting(system) {}
+
+TCustomDXPlay::~TCustomDXPlay() {
+    try {
+        Close();
+    } catch (...) {
+        // An OnClose handler's error has nowhere to go while the component is destroyed.
+    }
+    ReapStoppedThreads(true);
+}
+
+void TCustomDXPlay::setExceptionDisplay(std::function<void(const QString&)> display) {
+    m_showException = std::move(display);
+}
+
+void TCustomDXPlay::setGUID(const QString& text) {
+    if (text == m_guid) {
+        return;
+    }
+    if (text.isEmpty()) {
+        m_guid = NullGuidText;
+        return;
+    }
+    const auto guid = Guid::fromString(text);
+    if (!guid) {
+        const QString message = systemErrorText(CO_E_CLASSSTRING);
+        raise(message.isEmpty() ? QStringLiteral("Unknown Error (%1)").arg(CO_E_CLASSSTRING)
+                                : message);
+    }
+    m_guid = guid->toString();
+}
+
+// --- events -------------------------------------------------------------------------------
+
+void TCustomDXPlay::DoAddPlayer(TDXPlayPlayer& Player) {
+    if (OnAddPlayer) {
+        OnAddPlayer(*this, Player);
+    }
+}
+
+void TCustomDXPlay::DoClose() {
+    if (OnClose) {
+        OnClose(*this);
+    }
+}
+
+void TCustomDXPlay::DoDeletePlayer(TDXPlayPlayer& Player) {
+    if (OnDeletePlayer) {
+        OnDeletePlayer(*this, Player);
+    }
+}
+
+void TCustomDXPlay::DoMessage(TDXPlayPlayer& From, const void* Data, std::int32_t DataSize) {
+    if (OnMessage) {
+        OnMessage(*this, From, Data, DataSize);
+    }
+}
+
+void TCustomDXPlay::DoOpen() {
+    if (OnOpen) {
+        OnOpen(*this);
+    }
+}
+
+void TCustomDXPlay::DoSessionLost() {
+    if (OnSessionLost) {
+        OnSessionLost(*this);
+    }
+}
+
+void TCustomDXPlay::DoSendComplete(std::uint32_t MessageID, TDXPlaySendCompleteResult Result,
+                                   std::int32_t SendTime) {
+    if (OnSendComplete) {
+        OnSendComplete(*this, MessageID, Result, SendTime);
+    }
+}
+
+// --- providers and the transport ----------------------------------------------------------
+
+const QList<TDXPlayNamedGuid>& TCustomDXPlay::Providers() {
+    if (!m_providers) {
+        QList<TDXPlayNamedGuid> providers;
+        m_system.DirectPlayEnumerate([&providers](const Guid& guid, const QString& name) {
+            providers.append({name, guid});
+            return true;
+        });
+        m_providers = std::move(providers);
+    }
+    return *m_providers;
+}
+
+QString TCustomDXPlay::ProviderNameFromGUID(const Guid& provider) {
+    for (const auto& entry : Providers()) {
+        if (entry.Id == provider) {
+            return entry.Name;
+        }
+    }
+    raise(QStringLiteral("Provider's specified GUID is not found"));
+}
+
+void TCustomDXPlay::setProviderName(const QString& name) {
+    Close();
+    m_providerName = name;
+    if (name.isEmpty()) {
+        return;
+    }
+    try {
+        auto transport = CreateTransport(name);
+        DPCAPS caps;
+        const bool async =
+            transport->GetCaps(&caps, 0) == DP_OK && (caps.dwFlags & DPCAPS_ASYNCSUPPORTED) != 0;
+        const std::lock_guard lock(m_sendMutex);
+        m_transport = std::move(transport);
+        m_asyncSupported.store(async);
+    } catch (...) {
+        m_providerName.clear();
+        throw;
+    }
+}
+
+QByteArray TCustomDXPlay::BuildAddress(const TDXPlayNamedGuid& provider,
+                                       IDirectPlayLobby& lobby) const {
+    // The element data must live until the lobby has copied it.
+    QList<QByteArray> data;
+    QList<DPCOMPOUNDADDRESSELEMENT> elements;
+    const auto add = [&](const Guid& type, QByteArray bytes) {
+        data.append(std::move(bytes));
+        elements.append(
+            {type, static_cast<std::uint32_t>(data.last().size()), data.last().constData()});
+    };
+    add(guids::AddressServiceProvider,
+        QByteArray(reinterpret_cast<const char*>(provider.Id.bytes.data()), 16));
+    if (provider.Id == guids::ServiceProviderModem && m_modemSetting.Enabled) {
+        if (!m_modemSetting.ModemName.isEmpty()) {
+            add(guids::AddressModem, zeroTerminated(m_modemSetting.ModemName));
+        }
+        if (!m_modemSetting.PhoneNumber.isEmpty()) {
+            add(guids::AddressPhone, zeroTerminated(m_modemSetting.PhoneNumber));
+        }
+    } else if (provider.Id == guids::ServiceProviderTcpIp && m_tcpipSetting.Enabled) {
+        if (!m_tcpipSetting.HostName.isEmpty()) {
+            add(guids::AddressINet, zeroTerminated(m_tcpipSetting.HostName));
+        }
+        if (m_tcpipSetting.Port != 0) {
+            QByteArray port(2, '\0');
+            qToLittleEndian<std::uint16_t>(m_tcpipSetting.Port, port.data());
+            add(guids::AddressINetPort, port);
+        }
+    }
+    // data is a list of implicitly shared arrays: appending never moved earlier elements' bytes.
+    std::uint32_t size = 0;
+    if (lobby.CreateCompoundAddress(elements.constData(), elements.size(), nullptr, &size) !=
+        DPERR_BUFFERTOOSMALL) {
+        raiseCannotInitialize();
+    }
+    QByteArray address(static_cast<qsizetype>(size), '\0');
+    if (lobby.CreateCompoundAddress(elements.constData(), elements.size(), address.data(), &size) !=
+        DP_OK) {
+        raiseCannotInitialize();
+    }
+    return address;
+}
+
+std::shared_ptr<IDirectPlay4> TCustomDXPlay::CreateTransport(const QString& name) {
+    const TDXPlayNamedGuid* provider = nullptr;
+    for (const auto& entry : Providers()) {
+        if (entry.Name.compare(name, Qt::CaseInsensitive) == 0) {
+            provider = &entry;
+            break;
+        }
+    }
+    if (!provider) {
+        raise(QStringLiteral("Provider '%1' not found").arg(name));
+    }
+    const auto lobby = m_system.DirectPlayLobbyCreate();
+    if (!lobby) {
+        raiseCannotInitialize();
+    }
+    const QByteArray address = BuildAddress(*provider, *lobby);
+    std::shared_ptr<IDirectPlay4> transport = m_system.CreateTransport();
+    if (!transport || transport->InitializeConnection(address.constData(), 0) != DP_OK) {
+        raiseCannotInitialize();
+    }
+    return transport;
+}
+
+// --- sessions -----------------------------------------------------------------------------
+
+HRESULT TCustomDXPlay::EnumerateSessions(std::uint32_t timeoutMs) {
+    if (!m_transport) {
+        raiseDisconnected();
+    }
+    m_sessions.clear();
+    DPSESSIONDESC2 desc;
+    desc.dwSize = SessionDescSize;
+    desc.guidApplication = *Guid::fromString(m_guid);
+    const HRESULT result = m_transport->EnumSessions(
+        desc, timeoutMs,
+        [this](const DPSESSIONDESC2* session, std::uint32_t flags) {
+            if (flags & DPESC_TIMEDOUT) {
+                return false;
+            }
+            m_sessions.append({session->sessionName, session->guidInstance});
+            return true;
+        },
+        DPENUMSESSIONS_AVAILABLE);
+    if (result == DPERR_USERCANCEL) {
+        throw EAbort();
+    }
+    m_sessionsRead = true;
+    return result;
+}
+
+const QList<TDXPlayNamedGuid>& TCustomDXPlay::Sessions() {
+    if (!m_sessionsRead) {
+        EnumerateSessions(0);
+    }
+    return m_sessions;
+}
+
+void TCustomDXPlay::OpenSession(bool NewSession, const QString& SessionName,
+                                const QString& PlayerName) {
+    if (!m_transport) {
+        raiseDisconnected();
+    }
+    if (SessionName.isEmpty()) {
+        raise(QStringLiteral("Session name is not specified"));
+    }
+    if (PlayerName.isEmpty()) {
+        raise(QStringLiteral("Player name is not specified"));
+    }
+    OpenSessionStep(NewSession, SessionName);
+    try {
+        StartStep(PlayerName);
+    } catch (...) {
+        Close();
+        throw;
+    }
+}
+
+void TCustomDXPlay::OpenSessionStep(bool NewSession, const QString& SessionName) {
+    DPSESSIONDESC2 desc;
+    desc.dwSize = SessionDescSize;
+    desc.guidApplication = *Guid::fromString(m_guid);
+    std::uint32_t flags = 0;
+    if (NewSession) {
+        desc.dwFlags = DPSESSION_KEEPALIVE | DPSESSION_MIGRATEHOST;
+        desc.sessionName = SessionName;
+        desc.dwMaxPlayers = static_cast<std::uint32_t>(m_maxPlayers);
+        flags = DPOPEN_CREATE;
+    } else {
+        const auto& sessions = Sessions();
+        const auto found = std::find_if(sessions.begin(), sessions.end(), [&](const auto& s) {
+            return s.Name.compare(SessionName, Qt::CaseInsensitive) == 0;
+        });
+        if (found == sessions.end()) {
+            raise(QStringLiteral("Session '%1' not found").arg(SessionName));
+        }
+        desc.guidInstance = found->Id;
+        flags = DPOPEN_JOIN;
+    }
+    const HRESULT result = m_transport->Open(desc, flags);
+    if (result == DPERR_USERCANCEL) {
+        throw EAbort();
+    }
+    if (result != DP_OK) {
+        raise(QStringLiteral("Session %1 cannot be opened").arg(SessionName));
+    }
+    m_sessionName = SessionName;
+}
+
+void TCustomDXPlay::StartStep(const QString& PlayerName) {
+    m_opened.store(true);
+    const std::uint64_t session = ++m_session;
+    m_recvEvent = std::make_shared<AutoResetEvent>();
+    const auto local = m_players.Add(0, PlayerName, false);
+    DPNAME name;
+    name.hasShortName = true;
+    name.shortName = PlayerName.left(MaxShortNameLength);
+    DPID id = 0;
+    if (m_transport->CreatePlayer(&id, name, m_recvEvent, 0) != DP_OK) {
+        raise(QStringLiteral("%1 cannot be opened").arg(m_sessionName));
+    }
+    local->ID = id;
+    {
+        const std::lock_guard lock(m_sendMutex);
+        m_localPlayer = local;
+    }
+    m_transport->EnumPlayers(
+        [this](DPID remoteId, const DPNAME& remoteName) {
+            m_players.Add(remoteId, remoteName.hasShortName ? remoteName.shortName : QString(),
+                          true);
+            return true;
+        },
+        DPENUMPLAYERS_REMOTE);
+    m_isHost = m_players.Count() == 1;
+    m_openNotified = true;
+    DoOpen();
+    DoAddPlayer(*local);
+    m_recvThread = std::make_unique<TDXPlayRecvThread>(
+        m_handOver, m_recvEvent, [this, session] { DeliverMessages(session); });
+}
+
+void TCustomDXPlay::SendMessage(DPID ToID, const void* Data, std::int32_t DataSize) {
+    if (!m_opened.load()) {
+        return;
+    }
+    if (DataSize < 4) {
+        raise(QStringLiteral("Illegal message form"));
+    }
+    std::shared_ptr<IDirectPlay4> transport;
+    std::shared_ptr<TDXPlayPlayer> local;
+    {
+        const std::lock_guard lock(m_sendMutex);
+        transport = m_transport;
+        local = m_localPlayer;
+    }
+    if (!transport || !local) {
+        return;  // closed meanwhile
+    }
+    if (ToID == local->ID) {
+        DoMessage(*local, Data, DataSize);
+        return;
+    }
+    const auto size = static_cast<std::uint32_t>(DataSize);
+    if (m_async.load() && m_asyncSupported.load()) {
+        transport->SendEx(local->ID, ToID, DPSEND_GUARANTEED | DPSEND_ASYNC, Data, size, 0, 0,
+                          nullptr, nullptr);
+    } else {
+        transport->Send(local->ID, ToID, DPSEND_GUARANTEED, Data, size);
+    }
+}
+
+void TCustomDXPlay::Close() {
+    m_opened.store(false);
+    m_sessionsRead = false;
+    std::exception_ptr closeError;
+    if (m_openNotified) {
+        m_openNotified = false;
+        try {
+            DoClose();
+        } catch (...) {
+            closeError = std::current_exception();
+        }
+    }
+    if (m_transport) {
+        if (m_localPlayer) {
+            m_transport->DestroyPlayer(m_localPlayer->ID);
+        }
+        m_transport->Close();
+    }
+    m_providerName.clear();
+    m_sessionName.clear();
+    m_asyncSupported.store(false);
+    m_sessions.clear();
+    {
+        const std::lock_guard lock(m_sendMutex);
+        m_transport.reset();
+        m_localPlayer.reset();
+    }
+    StopRecvThread();
+    m_recvEvent.reset();
+    m_players.Clear();
+    if (closeError) {
+        std::rethrow_exception(closeError);
+    }
+}
+
+void TCustomDXPlay::StopRecvThread() {
+    ReapStoppedThreads(false);
+    if (!m_recvThread) {
+        return;
+    }
+    if (m_inDelivery) {
+        // The thread waits for this very delivery: tell it to end and let it go.
+        m_recvThread->Stop();
+        m_stoppedThreads.push_back(std::move(m_recvThread));
+    } else {
+        m_recvThread.reset();  // stops it and waits, running its pending hand-over
+    }
+}
+
+void TCustomDXPlay::ReapStoppedThreads(bool wait) {
+    std::erase_if(m_stoppedThreads,
+                  [wait](const auto& thread) { return wait || thread->Finished(); });
+}
+
+// --- delivery -----------------------------------------------------------------------------
+
+void TCustomDXPlay::DeliverMessages(std::uint64_t session) {
+    // A hand-over that waited while its session was closed finds nothing to do.
+    if (session != m_session || !m_opened.load() || !m_transport) {
+        return;
+    }
+    m_inDelivery = true;
+    QByteArray buffer;
+    try {
+        HRESULT result = DP_OK;
+        do {
+            DPID from = 0;
+            DPID to = 0;
+            auto size = static_cast<std::uint32_t>(buffer.size());
+            result = m_transport->Receive(&from, &to, DPRECEIVE_ALL, buffer.data(), &size);
+            if (result == DPERR_BUFFERTOOSMALL) {
+                buffer.resize(static_cast<qsizetype>(size));
+                result = m_transport->Receive(&from, &to, DPRECEIVE_ALL, buffer.data(), &size);
+            }
+            if (result == DP_OK && size >= 4) {
+                Dispatch(from, buffer.constData(), size);
+            }
+        } while (result == DP_OK && m_transport);
+    } catch (const std::exception& error) {
+        m_showException(exceptionText(error));
+    } catch (...) {
+        m_showException(QStringLiteral("Unknown exception"));
+    }
+    m_inDelivery = false;
+}
+
+void TCustomDXPlay::Dispatch(DPID from, const char* data, std::uint32_t size) {
+    if (from != DPID_SYSMSG) {
+        // Shared, so that a handler that closes the component does not pull the sender away.
+        const auto sender = m_players.FindShared(from);
+        DoMessage(*sender, data, static_cast<std::int32_t>(size));
+    } else {
+        DispatchSystemNotice(data, size);
+    }
+}
+
+void TCustomDXPlay::DispatchSystemNotice(const char* data, std::uint32_t size) {
+    const SystemMessageBytes notice(data, size);
+    const DPID localId = m_localPlayer ? m_localPlayer->ID : 0;
+    switch (MessageKindOf(data)) {
+        case DPSYS_CREATEPLAYERORGROUP:
+            if (const auto created = decodeCreatePlayer(notice);
+                created && created->id != localId) {
+                const auto player = m_players.Add(
+                    created->id, created->name.hasShortName ? created->name.shortName : QString(),
+                    true);
+                DoAddPlayer(*player);
+            }
+            break;
+        case DPSYS_DESTROYPLAYERORGROUP:
+            if (const auto destroyed = decodeDestroyPlayer(notice);
+                destroyed && destroyed->id != localId) {
+                const int index = m_players.IndexOf(destroyed->id);
+                if (index >= 0) {
+                    const auto player = m_players.Share(index);  // alive through the handler
+                    DoDeletePlayer(*player);
+                    m_players.Remove(player.get());
+                }
+            }
+            break;
+        case DPSYS_SESSIONLOST:
+            DoSessionLost();
+            Close();
+            break;
+        case DPSYS_HOST:
+            m_isHost = true;
+            break;
+        case DPSYS_SENDCOMPLETE:
+            if (const auto completed = decodeSendComplete(notice);
+                completed && completed->idFrom == localId) {
+                const TDXPlaySendCompleteResult result = completed->hr == DPERR_ABORTED ? crAbort
+                                                         : completed->hr == DP_OK       ? crOk
+                                                                                        : crGeneric;
+                DoSendComplete(completed->msgId, result,
+                               static_cast<std::int32_t>(completed->sendTime));
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace velmora

@@ -1,0 +1,160 @@
+#pragma once
+
+#include "session/DXPlayError.h"
+#include "session/DXPlayPlayer.h"
+#include "session/DXPlaySettings.h"
+#include "session/Guid.h"
+#include "session/Transport.h"
+#include "session/UiHandOver.h"
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+namespace velmora {
+
+class AutoResetEvent;
+class TDXPlayRecvThread;
+class TCustomDXPlay;
+
+enum TDXPlaySendCompleteResult { crOk = 0, crAbort = 1, crGeneric = 2 };
+
+using TDXPlayEvent = std::function<void(TCustomDXPlay& Sender, TDXPlayPlayer& Player)>;
+using TDXPlayMessageEvent = std::function<void(TCustomDXPlay& Sender, TDXPlayPlayer& From,
+                                               const void* Data, std::int32_t DataSize)>;
+using TDXPlaySendCompleteEvent =
+    std::function<void(TCustomDXPlay& Sender, std::uint32_t MessageID,
+                       TDXPlaySendCompleteResult Result, std::int32_t SendTime)>;
+using TNotifyEvent = std::function<void(TCustomDXPlay& Sender)>;
+
+// An installed service provider, or a session found by an enumeration.
+struct TDXPlayNamedGuid {
+    QString Name;
+    Guid Id;
+};
+
+// The first 32-bit little-endian word of a message: its kind. The caller guarantees 4 bytes.
+std::uint32_t MessageKindOf(const void* message);
+
+// The one object through which the application talks to the other computer: one peer-to-peer
+// session of the session service, its participants, and the delivery of what arrives as events
+// on the UI thread (the thread that creates the component).
+class TCustomDXPlay : public QObject {
+public:
+    // The service is not owned and must outlive the component.
+    explicit TCustomDXPlay(IDirectPlaySystem& system, QObject* owner = nullptr);
+    ~TCustomDXPlay() override;
+
+    // Events; each may be left unassigned. Raised only through the Do... operations.
+    TDXPlayEvent OnAddPlayer;
+    TNotifyEvent OnClose;
+    TDXPlayEvent OnDeletePlayer;
+    TDXPlayMessageEvent OnMessage;
+    TNotifyEvent OnOpen;
+    TDXPlaySendCompleteEvent OnSendComplete;
+    TNotifyEvent OnSessionLost;
+
+    // How an error raised while delivering received messages is shown (the application's
+    // standard display of unhandled exceptions).
+    void setExceptionDisplay(std::function<void(const QString& message)> display);
+
+    QString GUID() const { return m_guid; }
+    void setGUID(const QString& text);
+    std::int32_t MaxPlayers() const { return m_maxPlayers; }
+    void setMaxPlayers(std::int32_t maxPlayers) { m_maxPlayers = maxPlayers; }
+    bool Async() const { return m_async.load(); }
+    void setAsync(bool async) { m_async.store(async); }
+
+    TDXPlayModemSetting& ModemSetting() { return m_modemSetting; }
+    void setModemSetting(const TDXPlayModemSetting& setting) { m_modemSetting.Assign(setting); }
+    TDXPlayTCPIPSetting& TCPIPSetting() { return m_tcpipSetting; }
+
+    const QList<TDXPlayNamedGuid>& Providers();
+    QString ProviderNameFromGUID(const Guid& provider);
+    QString ProviderName() const { return m_providerName; }
+    void setProviderName(const QString& name);
+
+    // The result code of the service, unchanged (0 = success).
+    HRESULT EnumerateSessions(std::uint32_t timeoutMs);
+    const QList<TDXPlayNamedGuid>& Sessions();
+    void OpenSession(bool NewSession, const QString& SessionName, const QString& PlayerName);
+    // Callable from any thread while the UI thread uses the component.
+    void SendMessage(DPID ToID, const void* Data, std::int32_t DataSize);
+    void Close();
+
+    bool Opened() const { return m_opened.load(); }
+    bool IsHost() const { return m_isHost; }
+    TDXPlayPlayer* LocalPlayer() const { return m_localPlayer.get(); }
+    const TDXPlayPlayers& Players() const { return m_players; }
+    QString SessionName() const { return m_sessionName; }
+    bool InDelivery() const { return m_inDelivery; }
+
+protected:
+    virtual void DoAddPlayer(TDXPlayPlayer& Player);
+    virtual void DoClose();
+    virtual void DoDeletePlayer(TDXPlayPlayer& Player);
+    virtual void DoMessage(TDXPlayPlayer& From, const void* Data, std::int32_t DataSize);
+    virtual void DoOpen();
+    virtual void DoSessionLost();
+    virtual void DoSendComplete(std::uint32_t MessageID, TDXPlaySendCompleteResult Result,
+                                std::int32_t SendTime);
+
+private:
+    std::shared_ptr<IDirectPlay4> CreateTransport(const QString& name);
+    QByteArray BuildAddress(const TDXPlayNamedGuid& provider, IDirectPlayLobby& lobby) const;
+    void OpenSessionStep(bool NewSession, const QString& SessionName);
+    void StartStep(const QString& PlayerName);
+    void DeliverMessages(std::uint64_t session);
+    void Dispatch(DPID from, const char* data, std::uint32_t size);
+    void DispatchSystemNotice(const char* data, std::uint32_t size);
+    void StopRecvThread();
+    void ReapStoppedThreads(bool wait);
+
+    IDirectPlaySystem& m_system;
+    UiHandOver m_handOver;
+    std::function<void(const QString&)> m_showException;
+
+    // Read by SendMessage on other threads, so kept behind one lock (pointers) or atomic.
+    std::mutex m_sendMutex;
+    std::shared_ptr<IDirectPlay4> m_transport;
+    std::shared_ptr<TDXPlayPlayer> m_localPlayer;
+    std::atomic<bool> m_opened{false};
+    std::atomic<bool> m_async{false};
+    std::atomic<bool> m_asyncSupported{false};
+
+    QString m_guid;
+    bool m_isHost = false;
+    std::int32_t m_maxPlayers = 0;
+    TDXPlayPlayers m_players;
+    bool m_openNotified = false;
+    std::shared_ptr<AutoResetEvent> m_recvEvent;
+    std::unique_ptr<TDXPlayRecvThread> m_recvThread;
+    // Threads stopped from inside a delivery: they end once the UI thread has moved on.
+    std::vector<std::unique_ptr<TDXPlayRecvThread>> m_stoppedThreads;
+    std::uint64_t m_session = 0;  // counts opened sessions, so a late hand-over finds its own gone
+    bool m_inDelivery = false;
+    QString m_providerName;
+    std::optional<QList<TDXPlayNamedGuid>> m_providers;
+    QString m_sessionName;
+    QList<TDXPlayNamedGuid> m_sessions;
+    bool m_sessionsRead = false;
+    TDXPlayModemSetting m_modemSetting;
+    TDXPlayTCPIPSetting m_tcpipSetting;
+};
+
+// The component as the main window keeps it: the application's GUID and its handlers.
+class TDXPlay : public TCustomDXPlay {
+public:
+    using TCustomDXPlay::TCustomDXPlay;
+};
+
+}  // namespace velmora
