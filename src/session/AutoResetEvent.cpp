@@ -2,20 +2,17 @@
 
 namespace velmora {
 
-std::mutex& AutoResetEvent::sharedMutex()
-{
+std::mutex& AutoResetEvent::sharedMutex() {
     static std::mutex mutex;
     return mutex;
 }
 
-std::condition_variable& AutoResetEvent::sharedCondition()
-{
+std::condition_variable& AutoResetEvent::sharedCondition() {
     static std::condition_variable condition;
     return condition;
 }
 
-void AutoResetEvent::signal()
-{
+void AutoResetEvent::signal() {
     {
         const std::lock_guard lock(sharedMutex());
         m_signalled = true;
@@ -23,15 +20,13 @@ void AutoResetEvent::signal()
     sharedCondition().notify_all();
 }
 
-void AutoResetEvent::wait()
-{
+void AutoResetEvent::wait() {
     std::unique_lock lock(sharedMutex());
     sharedCondition().wait(lock, [this] { return m_signalled; });
     m_signalled = false;
 }
 
-int AutoResetEvent::waitAny(AutoResetEvent& first, AutoResetEvent& second)
-{
+int AutoResetEvent::waitAny(AutoResetEvent& first, AutoResetEvent& second) {
     std::unique_lock lock(sharedMutex());
     sharedCondition().wait(lock, [&] { return first.m_signalled || second.m_signalled; });
     if (first.m_signalled) {
@@ -42,8 +37,7 @@ int AutoResetEvent::waitAny(AutoResetEvent& first, AutoResetEvent& second)
     return 1;
 }
 
-bool AutoResetEvent::tryTake()
-{
+bool AutoResetEvent::tryTake() {
     const std::lock_guard lock(sharedMutex());
     const bool was = m_signalled;
     m_signalled = false;

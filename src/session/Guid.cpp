@@ -6,15 +6,13 @@ namespace velmora {
 
 namespace {
 
-Guid parseOrDie(const char* text)
-{
+Guid parseOrDie(const char* text) {
     return *Guid::fromString(QString::fromLatin1(text));
 }
 
 }  // namespace
 
-std::optional<Guid> Guid::fromString(const QString& text)
-{
+std::optional<Guid> Guid::fromString(const QString& text) {
     static const QRegularExpression pattern(
         QStringLiteral("^\\{([0-9A-Fa-f]{8})-([0-9A-Fa-f]{4})-([0-9A-Fa-f]{4})-([0-9A-Fa-f]{4})-"
                        "([0-9A-Fa-f]{12})\\}$"));
@@ -40,8 +38,7 @@ std::optional<Guid> Guid::fromString(const QString& text)
     return guid;
 }
 
-QString Guid::toString() const
-{
+QString Guid::toString() const {
     auto hex = [this](int from, int to) {
         QString out;
         for (int i = from; i != to; i += (to > from ? 1 : -1)) {
@@ -54,8 +51,7 @@ QString Guid::toString() const
         .toUpper();
 }
 
-bool Guid::isNull() const
-{
+bool Guid::isNull() const {
     return *this == Guid{};
 }
 

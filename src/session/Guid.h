@@ -24,16 +24,16 @@ struct Guid {
 
 // Provider and address-element identifiers of the session service.
 namespace guids {
-extern const Guid ServiceProviderModem;   // DPSPGUID_MODEM
-extern const Guid ServiceProviderSerial;  // DPSPGUID_SERIAL
-extern const Guid ServiceProviderTcpIp;   // DPSPGUID_TCPIP
-extern const Guid ServiceProviderMemory;  // the in-process pair used by tests
-extern const Guid AddressTotalSize;       // DPAID_TotalSize
-extern const Guid AddressServiceProvider; // DPAID_ServiceProvider
-extern const Guid AddressModem;           // DPAID_Modem
-extern const Guid AddressPhone;           // DPAID_Phone
-extern const Guid AddressINet;            // DPAID_INet
-extern const Guid AddressINetPort;        // DPAID_INetPort
+extern const Guid ServiceProviderModem;    // DPSPGUID_MODEM
+extern const Guid ServiceProviderSerial;   // DPSPGUID_SERIAL
+extern const Guid ServiceProviderTcpIp;    // DPSPGUID_TCPIP
+extern const Guid ServiceProviderMemory;   // the in-process pair used by tests
+extern const Guid AddressTotalSize;        // DPAID_TotalSize
+extern const Guid AddressServiceProvider;  // DPAID_ServiceProvider
+extern const Guid AddressModem;            // DPAID_Modem
+extern const Guid AddressPhone;            // DPAID_Phone
+extern const Guid AddressINet;             // DPAID_INet
+extern const Guid AddressINetPort;         // DPAID_INetPort
 }  // namespace guids
 
 }  // namespace velmora

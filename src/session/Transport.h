@@ -81,7 +81,8 @@ struct DPCAPS {
 
 // Called once per session found, then once with DPESC_TIMEDOUT and no session. Returning false
 // stops the enumeration.
-using EnumSessionsCallback = std::function<bool(const DPSESSIONDESC2* session, std::uint32_t flags)>;
+using EnumSessionsCallback =
+    std::function<bool(const DPSESSIONDESC2* session, std::uint32_t flags)>;
 // Called once per player; returning false stops the enumeration.
 using EnumPlayersCallback = std::function<bool(DPID id, const DPNAME& name)>;
 
