@@ -48,6 +48,10 @@ struct TTransfer {
     bool anyWaiting() const;
 };
 
+// Done after a block of this many bytes. Wraps around instead of overflowing when a peer sends
+// more than a 32-bit count can describe.
+std::int32_t addToDone(std::int32_t done, std::int32_t bytes);
+
 // ChangeState: the state image of a line of this record that shows currentImage now. An aborted
 // line keeps the image it had.
 int changeState(const TTransfer& transfer, int currentImage);

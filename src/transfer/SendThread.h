@@ -1,0 +1,70 @@
+#pragma once
+
+#include "transfer/FileSender.h"
+#include "transfer/TransferServices.h"
+
+#include <QThread>
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace velmora {
+
+// Runs a function on the UI thread and returns once it has run; false when it could not run.
+// It must not deadlock while the UI thread waits for this thread to end.
+using RunOnUiThread = std::function<bool(std::function<void()>)>;
+
+// PrepareBlock: one cycle's block, built on the UI thread.
+using PrepareBlockFunction = std::function<std::optional<PreparedBlock>(BlockCursor&)>;
+
+// The file sender thread of one open session. Each cycle prepares at most one block on the UI
+// thread and then sends it from here, so the send call paces the transfer and one block is in
+// flight at a time. It runs one step below normal priority. When no block was ready it idles
+// briefly (or until wake()), so that an idle session costs no processor time.
+class TSendThread : public QThread {
+    Q_OBJECT
+
+public:
+    // How long a cycle without a block waits before the next one, unless woken.
+    static constexpr int kIdleMs = 10;
+
+    TSendThread(RunOnUiThread runOnUiThread, PrepareBlockFunction prepareBlock,
+                PeerMessageSink send, QObject* parent = nullptr);
+    // Asks the thread to stop and waits for it. On the UI thread, end it first through
+    // requestStop and a wait that runs pending hand-overs.
+    ~TSendThread() override;
+
+    // Starts at one step below normal priority.
+    void startSending();
+
+    // Cooperative pause, checked between cycles: a block already prepared is still sent.
+    void suspend();
+    void resume();
+    bool isSuspended() const;
+
+    // Asks the thread to end after its current cycle.
+    void requestStop();
+    // Cuts an idle wait short: there may be a block to prepare.
+    void wake();
+
+protected:
+    void run() override;
+
+private:
+    // Waits while suspended and idles for up to idleMs; false once asked to stop.
+    bool pauseBetweenCycles(int idleMs);
+
+    RunOnUiThread m_runOnUiThread;
+    PrepareBlockFunction m_prepareBlock;
+    PeerMessageSink m_send;
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_suspended = false;
+    bool m_stop = false;
+    bool m_woken = false;
+};
+
+}  // namespace velmora

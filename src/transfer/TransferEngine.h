@@ -1,0 +1,68 @@
+#pragma once
+
+#include "protocol/PeerMessageHandlers.h"
+#include "transfer/FileReceiver.h"
+#include "transfer/FileSender.h"
+#include "transfer/TransfersModel.h"
+
+#include <QList>
+#include <QObject>
+#include <QTimer>
+
+namespace velmora {
+
+// The transfers of one side: the list, the sending and receiving halves, and the commands on
+// the list's lines. It handles the transfer messages the dispatcher hands over; everything runs
+// on the UI thread except the sending of prepared blocks, which the sender thread does.
+class TransferEngine : public QObject, public TransferHandler {
+    Q_OBJECT
+
+public:
+    // How often aborted lines are taken away, one per tick.
+    static constexpr int kRemovalIntervalMs = 500;
+
+    // The settings, notices and clock must outlive the engine.
+    TransferEngine(TransferSettings& settings, TransferNotices& notices, const TransferClock& clock,
+                   PeerMessageSink send, RandomSource random, FileIconSource icons,
+                   QLocale locale = QLocale(), QObject* parent = nullptr);
+    ~TransferEngine() override;
+
+    TransfersModel& model() { return m_model; }
+    const TransfersModel& model() const { return m_model; }
+
+    void offerReceived(const PeerSender& sender, const FileOffer& offer) override;
+    void replyReceived(const PeerSender& sender, const FileReply& reply) override;
+    void blockReceived(const PeerSender& sender, const FileBlock& block) override;
+    void controlReceived(const PeerSender& sender, const TransferControl& control) override;
+
+    // Send file, with the files the user chose; opponent empty while no session is open.
+    void sendFiles(const QStringList& paths, const std::optional<Opponent>& opponent);
+    // One cycle of the sender thread; run on the UI thread.
+    std::optional<PreparedBlock> prepareBlock(BlockCursor& cursor);
+
+    // The commands on the selected rows. Abort removes stopped and aborted lines at once and
+    // marks the others aborted for the removal timer; Pause acts on running lines, Resume on
+    // paused ones. Each tells the other side.
+    void abort(const QList<int>& rows);
+    void pause(const QList<int>& rows);
+    void resume(const QList<int>& rows);
+
+    // The removal timer's tick: the first aborted line goes.
+    void removeFirstAborted();
+    // The connection ended: every line stops and waits for the user to remove it.
+    void stopAll();
+
+private:
+    void sendControl(const TTransfer& transfer, TransferAction action);
+    void changeSelected(const QList<int>& rows, TransferState from, TransferState to,
+                        TransferAction action);
+
+    TransferNotices& m_notices;
+    PeerMessageSink m_send;
+    TransfersModel m_model;
+    FileReceiver m_receiver;
+    FileSender m_sender;
+    QTimer m_removalTimer;
+};
+
+}  // namespace velmora

@@ -1,0 +1,156 @@
+#include "transfer/TransfersModel.h"
+
+#include <algorithm>
+#include <array>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::array<const char*, kTransferColumnCount> kCaptions{
+    "File name", "Size", "Completed", "Percent", "Elapsed", "Left", "Speed"};
+constexpr std::array<int, kTransferColumnCount> kWidths{100, 50, 70, 60, 60, 50, 0};
+
+}  // namespace
+
+TransfersModel::TransfersModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+TransfersModel::~TransfersModel() = default;
+
+int TransfersModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+}
+
+int TransfersModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : kTransferColumnCount;
+}
+
+QVariant TransfersModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) {
+        return {};
+    }
+    const Row& row = m_rows[static_cast<std::size_t>(index.row())];
+    switch (role) {
+        case Qt::DisplayRole:
+            if (index.column() == colFileName) {
+                return row.transfer->FileName;
+            }
+            return row.texts[static_cast<std::size_t>(index.column() - 1)];
+        case StateImageRole:
+            return row.stateImage;
+        case IconRole:
+            return m_icons[static_cast<std::size_t>(row.iconIndex)];
+        case IconIndexRole:
+            return row.iconIndex;
+        case StateRole:
+            return static_cast<int>(row.transfer->State);
+        case OutgoingRole:
+            return row.transfer->Outgoing;
+        default:
+            return {};
+    }
+}
+
+QVariant TransfersModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || section < 0 || section >= kTransferColumnCount) {
+        return {};
+    }
+    if (role == Qt::DisplayRole) {
+        return QString::fromLatin1(kCaptions[static_cast<std::size_t>(section)]);
+    }
+    return {};
+}
+
+int TransfersModel::columnWidth(int column) {
+    if (column < 0 || column >= kTransferColumnCount) {
+        return 0;
+    }
+    return kWidths[static_cast<std::size_t>(column)];
+}
+
+int TransfersModel::addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon,
+                                const QLocale& locale) {
+    // Lines of files of one type share their icon.
+    auto known = std::find(m_icons.begin(), m_icons.end(), icon);
+    if (known == m_icons.end()) {
+        known = m_icons.insert(m_icons.end(), icon);
+    }
+    const int row = rowCount();
+    beginInsertRows({}, row, row);
+    Row added;
+    added.texts = initialProgressTexts(transfer->Size, locale);
+    added.transfer = std::move(transfer);
+    added.iconIndex = static_cast<int>(known - m_icons.begin());
+    m_rows.push_back(std::move(added));
+    endInsertRows();
+    changeState(row);
+    return row;
+}
+
+void TransfersModel::removeTransfer(int row) {
+    if (row < 0 || row >= rowCount()) {
+        return;
+    }
+    beginRemoveRows({}, row, row);
+    m_rows.erase(m_rows.begin() + row);
+    endRemoveRows();
+}
+
+TTransfer& TransfersModel::transfer(int row) {
+    return *m_rows.at(static_cast<std::size_t>(row)).transfer;
+}
+
+const TTransfer& TransfersModel::transfer(int row) const {
+    return *m_rows.at(static_cast<std::size_t>(row)).transfer;
+}
+
+int TransfersModel::rowOf(const TTransfer& transfer) const {
+    const auto found = std::find_if(m_rows.begin(), m_rows.end(), [&](const Row& row) {
+        return row.transfer.get() == &transfer;
+    });
+    return found == m_rows.end() ? -1 : static_cast<int>(found - m_rows.begin());
+}
+
+int TransfersModel::findById(std::uint8_t id, std::optional<bool> outgoing) const {
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        const TTransfer& record = *m_rows[row].transfer;
+        if (record.Id == id && (!outgoing || record.Outgoing == *outgoing)) {
+            return static_cast<int>(row);
+        }
+    }
+    return -1;
+}
+
+bool TransfersModel::holdsId(std::uint8_t id, int exceptRow) const {
+    for (std::size_t row = 0; row < m_rows.size(); ++row) {
+        if (static_cast<int>(row) != exceptRow && m_rows[row].transfer->Id == id) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void TransfersModel::setProgress(int row, const ProgressTexts& texts) {
+    m_rows.at(static_cast<std::size_t>(row)).texts = texts;
+    emit dataChanged(index(row, colSize), index(row, colSpeed), {Qt::DisplayRole});
+    emit progressChanged(row);
+}
+
+void TransfersModel::setState(int row, TransferState state) {
+    transfer(row).State = state;
+    changeState(row);
+}
+
+int TransfersModel::stateImage(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).stateImage;
+}
+
+void TransfersModel::changeState(int row) {
+    Row& line = m_rows.at(static_cast<std::size_t>(row));
+    line.stateImage = velmora::changeState(*line.transfer, line.stateImage);
+    emit dataChanged(index(row, colFileName), index(row, kTransferColumnCount - 1),
+                     {StateImageRole, StateRole});
+    emit stateChanged(row);
+}
+
+}  // namespace velmora

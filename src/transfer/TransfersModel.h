@@ -1,0 +1,87 @@
+#pragma once
+
+#include "transfer/Transfer.h"
+#include "transfer/TransferFormat.h"
+
+#include <QAbstractTableModel>
+#include <QByteArray>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+namespace velmora {
+
+// The transfers list: one row per transfer, outgoing or incoming. Each row owns its record and,
+// through it, its open file; removing the row closes the file. The column texts are set when a
+// row is added and after every block; the view shows them as they are.
+class TransfersModel : public QAbstractTableModel {
+    Q_OBJECT
+
+public:
+    enum Role : int {
+        StateImageRole = Qt::UserRole + 1,  // int: the StateImage of the row
+        IconRole,                           // QByteArray: the file's 318-byte ICO icon
+        IconIndexRole,                      // int: the row's index into icons()
+        StateRole,                          // int: the TransferState
+        OutgoingRole,                       // bool
+    };
+
+    explicit TransfersModel(QObject* parent = nullptr);
+    ~TransfersModel() override;
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation,
+                        int role = Qt::DisplayRole) const override;
+
+    // The width a view gives a column; 0 for the last one, which fills the rest.
+    static int columnWidth(int column);
+
+    // Adds a row at the end with the record, the file's icon and the texts of a new line, and
+    // gives it its state image. Returns the row.
+    int addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon,
+                    const QLocale& locale = QLocale());
+    // Removes the row; its file closes with its record.
+    void removeTransfer(int row);
+
+    TTransfer& transfer(int row);
+    const TTransfer& transfer(int row) const;
+    int rowOf(const TTransfer& transfer) const;  // -1 when not listed
+
+    // The first row whose record holds the identifier, optionally in one direction only; -1.
+    int findById(std::uint8_t id, std::optional<bool> outgoing = std::nullopt) const;
+    // Whether a row other than exceptRow holds the identifier.
+    bool holdsId(std::uint8_t id, int exceptRow = -1) const;
+
+    void setProgress(int row, const ProgressTexts& texts);
+    // Sets the record's State and runs ChangeState for the row.
+    void setState(int row, TransferState state);
+    int stateImage(int row) const;
+
+    // Every file icon given to a row so far, in order; a row's IconIndexRole points into it.
+    const std::vector<QByteArray>& icons() const { return m_icons; }
+
+signals:
+    // A row's State changed (after its state image was set).
+    void stateChanged(int row);
+    // A row's progress texts changed.
+    void progressChanged(int row);
+
+private:
+    struct Row {
+        std::unique_ptr<TTransfer> transfer;
+        ProgressTexts texts;
+        int stateImage = siSending;
+        int iconIndex = 0;
+    };
+
+    void changeState(int row);
+
+    std::vector<Row> m_rows;
+    std::vector<QByteArray> m_icons;
+};
+
+}  // namespace velmora
