@@ -1,0 +1,372 @@
+#include "TransferTestPeers.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+
+#include <set>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class TransferLinkTest : public ::testing::Test {
+protected:
+    TransferLinkTest() : folder(makeTempFolder(QStringLiteral("link"))), link(folder) {}
+
+    QString source(const QString& name, const QByteArray& bytes) {
+        QDir().mkpath(folder + "/out");
+        return writeFile(folder + "/out/" + name, bytes);
+    }
+
+    QString received(const TestPeer& peer, const QString& name) const {
+        return peer.settings.incoming + name;
+    }
+
+    // The identifiers of the FileBlock messages in a side's outbox, in order; the outbox is
+    // delivered afterwards.
+    std::vector<int> sendCyclesAndListBlocks(TestPeer& peer, int cycles) {
+        std::vector<int> ids;
+        for (int i = 0; i < cycles; ++i) {
+            peer.cycle();
+            for (const SentMessage& message : peer.takeOutbox()) {
+                if (const auto block = parseFileBlock(bytesOf(message.bytes))) {
+                    ids.push_back(block->transferId);
+                }
+                link.peerOf(message.destination).deliver(message, peer);
+            }
+            link.deliverAll();
+        }
+        return ids;
+    }
+
+    QString folder;
+    TestLink link;
+};
+
+}  // namespace
+
+TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
+    const QByteArray one = patternBytes(5000, 1);
+    const QByteArray two = patternBytes(3000, 2);
+    const QByteArray empty;
+    link.a.engine->sendFiles(
+        {source("one.bin", one), source("two.bin", two), source("empty.txt", empty)},
+        link.opponentOf(link.a));
+    ASSERT_EQ(link.a.model().rowCount(), 3);
+    EXPECT_EQ(link.a.model().stateImage(0), siSending);
+    link.deliverAll();
+    ASSERT_EQ(link.b.model().rowCount(), 3);
+    const int idOne = link.a.model().transfer(0).Id;
+    const int idTwo = link.a.model().transfer(1).Id;
+    const int idEmpty = link.a.model().transfer(2).Id;
+    EXPECT_NE(idOne, idTwo);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(link.b.model().transfer(row).Id, link.a.model().transfer(row).Id);
+        EXPECT_EQ(link.b.model().transfer(row).FileName, link.a.model().transfer(row).FileName);
+    }
+
+    // Block code 1 (512 bytes): the lines take one block each per turn; the empty file sends
+    // only its end, and its line leaves at once.
+    const std::vector<int> ids = sendCyclesAndListBlocks(link.a, 6);
+    EXPECT_EQ(ids, (std::vector<int>{idOne, idTwo, idEmpty, idOne, idTwo, idOne}));
+    EXPECT_EQ(link.a.model().rowCount(), 2);
+    EXPECT_EQ(link.b.model().rowCount(), 2);
+    EXPECT_EQ(readFile(received(link.b, "empty.txt")), QByteArray());
+
+    // The block-size code is read every cycle.
+    link.b.clock.tick = 500;
+    link.a.settings.code = 2;
+    link.a.cycle();
+    const auto sent = link.a.takeOutbox();
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(sent.front().bytes.size(), 1035);
+    link.b.deliver(sent.front(), link.a);
+
+    link.runToEnd();
+    EXPECT_EQ(link.a.model().rowCount(), 0);
+    EXPECT_EQ(link.b.model().rowCount(), 0);
+    EXPECT_EQ(readFile(received(link.b, "one.bin")), one);
+    EXPECT_EQ(readFile(received(link.b, "two.bin")), two);
+    EXPECT_EQ(link.b.notices.lines.size(), 3U);
+    EXPECT_TRUE(link.a.notices.lines.empty());
+    EXPECT_TRUE(link.a.notices.messages.empty());
+}
+
+TEST_F(TransferLinkTest, ResumesFromWhatTheReceiverHolds) {
+    const QByteArray whole = patternBytes(20000, 3);
+    writeFile(received(link.b, "part.bin"), whole.left(7777));
+    writeFile(received(link.b, "full.bin"), whole);
+    link.a.settings.code = 3;
+    link.a.engine->sendFiles({source("part.bin", whole), source("full.bin", whole)},
+                             link.opponentOf(link.a));
+    link.deliverAll();
+    EXPECT_EQ(link.a.model().transfer(0).Done, 7777);
+    EXPECT_EQ(link.a.model().transfer(1).Done, 20000);
+    // The whole file: only the end-of-file message goes.
+    EXPECT_EQ(sendCyclesAndListBlocks(link.a, 2).size(), 2U);
+    EXPECT_EQ(link.a.model().rowCount(), 1);
+    EXPECT_EQ(readFile(received(link.b, "full.bin")), whole);
+    link.runToEnd();
+    EXPECT_EQ(readFile(received(link.b, "part.bin")), whole);
+}
+
+TEST_F(TransferLinkTest, PauseAndResumeFromEitherSide) {
+    const QByteArray bytes = patternBytes(4000, 4);
+    link.a.engine->sendFiles({source("p.bin", bytes)}, link.opponentOf(link.a));
+    link.deliverAll();
+    sendCyclesAndListBlocks(link.a, 1);
+
+    // The receiver pauses: the sender's line shows it and sends nothing more.
+    link.b.engine->pause({0});
+    link.deliverAll();
+    EXPECT_EQ(link.a.model().transfer(0).State, tsPaused);
+    EXPECT_EQ(link.a.model().stateImage(0), siPaused);
+    EXPECT_EQ(link.b.model().stateImage(0), siPaused);
+    ASSERT_EQ(link.a.notices.statuses.size(), 1U);
+    EXPECT_EQ(link.a.notices.statuses[0], "Remote computer paused transfer of p.bin!");
+    EXPECT_TRUE(sendCyclesAndListBlocks(link.a, 3).empty());
+    // Pausing a paused line and resuming a running one do nothing.
+    link.b.engine->pause({0});
+    EXPECT_TRUE(link.b.takeOutbox().empty());
+
+    link.b.engine->resume({0});
+    link.deliverAll();
+    EXPECT_EQ(link.a.notices.statuses.back(), "Remote computer resumed transfer of p.bin!");
+    EXPECT_EQ(link.a.model().stateImage(0), siSending);
+    EXPECT_EQ(link.b.model().stateImage(0), siReceiving);
+    link.a.engine->resume({0});
+    EXPECT_TRUE(link.a.takeOutbox().empty());
+    EXPECT_EQ(sendCyclesAndListBlocks(link.a, 1).size(), 1U);
+
+    // The sender pauses and resumes.
+    link.a.engine->pause({0});
+    link.deliverAll();
+    EXPECT_EQ(link.b.notices.statuses.back(), "Remote computer paused transfer of p.bin!");
+    EXPECT_EQ(link.b.model().transfer(0).State, tsPaused);
+    EXPECT_TRUE(sendCyclesAndListBlocks(link.a, 2).empty());
+    link.a.engine->resume({0});
+    link.deliverAll();
+    EXPECT_EQ(link.b.model().transfer(0).State, tsRunning);
+    link.runToEnd();
+    EXPECT_EQ(readFile(received(link.b, "p.bin")), bytes);
+}
+
+TEST_F(TransferLinkTest, AbortFromEitherSide) {
+    const QByteArray bytes = patternBytes(3000, 5);
+    link.a.engine->sendFiles({source("x.bin", bytes), source("y.bin", bytes)},
+                             link.opponentOf(link.a));
+    link.deliverAll();
+    sendCyclesAndListBlocks(link.a, 2);
+
+    // The sender aborts x: the other side's line stops with the red cross.
+    link.a.engine->abort({0});
+    link.deliverAll();
+    EXPECT_EQ(link.a.model().transfer(0).State, tsAborted);
+    EXPECT_EQ(link.a.model().stateImage(0), siSending);  // kept until removed
+    EXPECT_EQ(link.b.notices.statuses.back(), "Remote computer aborted transfer of x.bin!");
+    EXPECT_EQ(link.b.model().transfer(0).State, tsStopped);
+    EXPECT_EQ(link.b.model().stateImage(0), siStopped);
+    link.a.engine->removeFirstAborted();
+    ASSERT_EQ(link.a.model().rowCount(), 1);
+    EXPECT_EQ(link.a.model().transfer(0).FileName, "y.bin");
+
+    // The receiver aborts y: the sender's line stops and sends no more.
+    link.b.engine->abort({1});
+    link.deliverAll();
+    EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
+    EXPECT_EQ(link.a.notices.statuses.back(), "Remote computer aborted transfer of y.bin!");
+    EXPECT_TRUE(sendCyclesAndListBlocks(link.a, 3).empty());
+
+    // Stopped lines go at once, and say nothing to the other side.
+    link.b.engine->abort({0});
+    EXPECT_EQ(link.b.model().rowCount(), 1);
+    link.a.engine->abort({0});
+    EXPECT_EQ(link.a.model().rowCount(), 0);
+    EXPECT_TRUE(link.a.takeOutbox().empty());
+    // The partial file stays.
+    EXPECT_EQ(readFile(received(link.b, "x.bin")), bytes.left(512));
+}
+
+TEST_F(TransferLinkTest, ThreeLinesAbortedAtOnceGoOnePerTick) {
+    const QByteArray bytes = patternBytes(2000, 6);
+    link.a.engine->sendFiles(
+        {source("1", bytes), source("2", bytes), source("3", bytes), source("4", bytes)},
+        link.opponentOf(link.a));
+    link.deliverAll();
+    link.a.model().setState(3, tsStopped);
+    link.a.engine->abort({0, 1, 3});
+    EXPECT_EQ(link.a.model().rowCount(), 3);  // the stopped one went at once
+    link.a.engine->abort({2});
+    EXPECT_EQ(link.deliverAll(), 3);
+    for (int row = 0; row < 3; ++row) {
+        EXPECT_EQ(link.b.model().transfer(row).State, tsStopped);
+    }
+    for (int remaining = 2; remaining >= 0; --remaining) {
+        link.a.engine->removeFirstAborted();
+        EXPECT_EQ(link.a.model().rowCount(), remaining);
+    }
+    link.a.engine->removeFirstAborted();
+    EXPECT_EQ(link.a.model().rowCount(), 0);
+}
+
+TEST_F(TransferLinkTest, TheRemovalTimerTakesAbortedLines) {
+    link.a.engine->sendFiles({source("t", "abc")}, link.opponentOf(link.a));
+    link.a.engine->abort({0});
+    ASSERT_EQ(link.a.model().rowCount(), 1);
+    QElapsedTimer waited;
+    waited.start();
+    while (link.a.model().rowCount() > 0 && waited.elapsed() < 30'000) {
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    }
+    EXPECT_EQ(link.a.model().rowCount(), 0);
+}
+
+TEST_F(TransferLinkTest, RefusalsStopTheSendersLine) {
+    link.b.settings.blocked = true;
+    link.a.engine->sendFiles({source("b.txt", "x")}, link.opponentOf(link.a));
+    link.deliverAll();
+    EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
+    EXPECT_EQ(link.a.model().stateImage(0), siStopped);
+    EXPECT_TRUE(sendCyclesAndListBlocks(link.a, 2).empty());
+    link.b.settings.blocked = false;
+
+    // A refused name is answered like blocking, so that the sender's line stops.
+    link.a.model().transfer(0).State = tsRunning;
+    link.a.model().transfer(0).Waiting = {1};
+    const QByteArray icon(kIconFieldSize, '\x77');
+    link.b.deliver({link.b.id, buildFileOffer({"../evil", 3, link.a.model().transfer(0).Id, icon})},
+                   link.a);
+    EXPECT_EQ(link.b.model().rowCount(), 0);
+    EXPECT_TRUE(link.b.notices.lines.back().contains("../evil"));
+    link.deliverAll();
+    EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
+}
+
+TEST_F(TransferLinkTest, IdentifierClashIsReofferedWithANewOne) {
+    const QByteArray bytes = patternBytes(700, 7);
+    link.a.engine->sendFiles({source("c.bin", bytes)}, link.opponentOf(link.a));
+    auto offers = link.a.takeOutbox();
+    ASSERT_EQ(offers.size(), 1U);
+    const auto first = parseFileOffer(bytesOf(offers.front().bytes));
+    ASSERT_TRUE(first);
+    // The receiver already lists that identifier for a file of its own.
+    link.b.engine->sendFiles({source("other", "zz")}, link.opponentOf(link.b));
+    link.b.takeOutbox();
+    link.b.model().transfer(0).Id = first->transferId;
+    link.b.deliver(offers.front(), link.a);
+    const auto replies = link.b.takeOutbox();
+    ASSERT_EQ(replies.size(), 1U);
+    EXPECT_EQ(parseFileReply(bytesOf(replies.front().bytes))->result, frIdInUse);
+    link.a.deliver(replies.front(), link.b);
+    offers = link.a.takeOutbox();
+    ASSERT_EQ(offers.size(), 1U);
+    const auto second = parseFileOffer(bytesOf(offers.front().bytes));
+    ASSERT_TRUE(second);
+    EXPECT_NE(second->transferId, first->transferId);
+    EXPECT_EQ(second->fileName, first->fileName);
+    EXPECT_EQ(second->fileSize, 700);
+    EXPECT_EQ(second->icon, first->icon);
+    EXPECT_EQ(link.a.model().transfer(0).Id, second->transferId);
+    link.b.deliver(offers.front(), link.a);
+    link.b.model().removeTransfer(0);
+    link.runToEnd();
+    EXPECT_EQ(readFile(received(link.b, "c.bin")), bytes);
+
+    // An answer for a transfer that no longer waits is ignored.
+    link.a.engine->sendFiles({source("d.bin", bytes)}, link.opponentOf(link.a));
+    link.deliverAll();
+    link.a.cycle();
+    const std::int32_t done = link.a.model().transfer(0).Done;
+    link.a.deliver({link.a.id, buildFileReply({0, link.a.model().transfer(0).Id, frAccepted,
+                                               QByteArray(kIconFieldSize, 0)})},
+                   link.b);
+    EXPECT_EQ(link.a.model().transfer(0).Done, done);
+    link.runToEnd();
+    EXPECT_EQ(readFile(received(link.b, "d.bin")), bytes);
+}
+
+TEST_F(TransferLinkTest, SendFileRefusesWhatCannotBeSent) {
+    TransferEngine& engine = *link.a.engine;
+    engine.sendFiles({source("f", "1")}, std::nullopt);
+    ASSERT_EQ(link.a.notices.messages.size(), 1U);
+    EXPECT_EQ(link.a.notices.messages[0],
+              "Sorry, but we haven't connected anywere yet. Please, create connection before "
+              "sending files or messages.");
+    engine.sendFiles({source("f", "1")}, Opponent{link.a.id, true});
+    EXPECT_EQ(link.a.notices.messages.size(), 2U);
+    EXPECT_EQ(link.a.model().rowCount(), 0);
+
+    // Too large, missing, a folder: each is said and gets no line; the others are sent.
+    const QString large = folder + "/large.bin";
+    {
+        QFile file(large);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        ASSERT_TRUE(file.resize(qint64{1} << 31));  // sparse
+    }
+    engine.sendFiles({large, folder + "/missing", folder, source("ok", "1")},
+                     link.opponentOf(link.a));
+    EXPECT_EQ(link.a.notices.messages.size(), 5U);
+    EXPECT_TRUE(link.a.notices.messages[2].contains("2 GB"));
+    EXPECT_TRUE(link.a.notices.messages[3].contains("missing"));
+    ASSERT_EQ(link.a.model().rowCount(), 1);
+    EXPECT_EQ(link.a.model().transfer(0).FileName, "ok");
+    QFile::remove(large);
+
+    // Every identifier taken: the command stops with a message instead of drawing for ever.
+    QStringList many;
+    for (int i = 0; i < 260; ++i) {
+        many.push_back(source(QString::number(i), "z"));
+    }
+    engine.sendFiles(many, link.opponentOf(link.a));
+    EXPECT_EQ(link.a.model().rowCount(), 255);
+    EXPECT_EQ(link.a.notices.messages.size(), 6U);
+    EXPECT_TRUE(link.a.notices.messages.back().contains("255"));
+    std::set<int> ids;
+    for (int row = 0; row < 255; ++row) {
+        ids.insert(link.a.model().transfer(row).Id);
+    }
+    EXPECT_EQ(ids.size(), 255U);
+}
+
+TEST_F(TransferLinkTest, InternalLoopSendsAFileToThisSideItself) {
+    link.a.settings.loop = true;
+    const QByteArray bytes = patternBytes(1500, 8);
+    link.a.engine->sendFiles({source("self.bin", bytes)}, Opponent{link.a.id, true});
+    link.deliverAll();
+    ASSERT_EQ(link.a.model().rowCount(), 2);
+    EXPECT_EQ(link.a.model().transfer(0).Id, link.a.model().transfer(1).Id);
+    EXPECT_FALSE(link.a.model().transfer(1).Outgoing);
+    link.runToEnd();
+    EXPECT_EQ(link.a.model().rowCount(), 0);
+    EXPECT_EQ(readFile(received(link.a, "self.bin")), bytes);
+}
+
+TEST_F(TransferLinkTest, LostConnectionStopsLinesAndSendingAgainResumes) {
+    const QByteArray bytes = patternBytes(6000, 9);
+    const QString path = source("r.bin", bytes);
+    link.a.engine->sendFiles({path}, link.opponentOf(link.a));
+    link.deliverAll();
+    sendCyclesAndListBlocks(link.a, 3);
+
+    link.a.engine->stopAll();
+    link.b.engine->stopAll();
+    EXPECT_EQ(link.a.model().stateImage(0), siStopped);
+    EXPECT_EQ(link.b.model().stateImage(0), siStopped);
+    EXPECT_TRUE(sendCyclesAndListBlocks(link.a, 2).empty());
+    // The users remove the stopped lines; the bytes so far stay.
+    link.a.engine->abort({0});
+    link.b.engine->abort({0});
+    EXPECT_EQ(readFile(received(link.b, "r.bin")), bytes.left(1536));
+
+    // A new connection: the same file goes on from where it stopped.
+    link.a.engine->sendFiles({path}, link.opponentOf(link.a));
+    link.deliverAll();
+    EXPECT_EQ(link.a.model().transfer(0).Done, 1536);
+    link.runToEnd();
+    EXPECT_EQ(readFile(received(link.b, "r.bin")), bytes);
+}
