@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace velmora {
+
+// The recent connection files (recents.list) and the recent phone numbers (recents.phones): text
+// files in the data folder with one entry per line, each line ended by CR LF, newest first.
+namespace RecentLists {
+
+inline const QString ConnectionsFileName = QStringLiteral("recents.list");
+inline const QString PhonesFileName = QStringLiteral("recents.phones");
+// How many connection files the list keeps as files are opened.
+constexpr int ConnectionsLimit = 10;
+// Larger list files are not read: they cannot be lists a user made.
+constexpr qint64 MaximumFileSize = 4 * 1024 * 1024;
+
+// The lines of a list file, in order, an empty line being an empty entry. Nothing when the file
+// is missing, unreadable or oversized.
+std::optional<QStringList> readLines(const QString& path);
+// Writes every entry followed by CR LF: a new file beside the old one, then renamed over it.
+bool writeLines(const QString& path, const QStringList& entries);
+
+// recents.list as the program starts with it: its lines without blank ones (a blank line names
+// no file); empty when missing.
+QStringList readConnections(const QString& path);
+
+// Makes the opened file the newest entry: an exactly equal entry moves to the top, else the name
+// is inserted there; then, above the limit, the last entry goes (one entry only).
+void addOpenedConnection(QStringList& list, const QString& fileName);
+
+// Puts a phone number at the top unless the list already holds it without regard to letter case.
+// True when it was added.
+bool addPhoneNumber(QStringList& list, const QString& number);
+
+}  // namespace RecentLists
+
+}  // namespace velmora
