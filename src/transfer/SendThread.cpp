@@ -5,11 +5,12 @@
 namespace velmora {
 
 TSendThread::TSendThread(RunOnUiThread runOnUiThread, PrepareBlockFunction prepareBlock,
-                         PeerMessageSink send, QObject* parent)
+                         PeerMessageSink send, std::function<void()> ended, QObject* parent)
     : QThread(parent),
       m_runOnUiThread(std::move(runOnUiThread)),
       m_prepareBlock(std::move(prepareBlock)),
-      m_send(std::move(send)) {}
+      m_send(std::move(send)),
+      m_ended(std::move(ended)) {}
 
 TSendThread::~TSendThread() {
     requestStop();
@@ -54,6 +55,11 @@ void TSendThread::wake() {
     m_changed.notify_all();
 }
 
+bool TSendThread::hasEnded() const {
+    const std::lock_guard lock(m_mutex);
+    return m_hasEnded;
+}
+
 bool TSendThread::pauseBetweenCycles(int idleMs) {
     std::unique_lock lock(m_mutex);
     if (idleMs > 0 && !m_woken) {
@@ -75,6 +81,13 @@ void TSendThread::run() {
             m_send(block->destination, block->message);
         }
         idleMs = block ? 0 : kIdleMs;
+    }
+    {
+        const std::lock_guard lock(m_mutex);
+        m_hasEnded = true;
+    }
+    if (m_ended) {
+        m_ended();
     }
 }
 

@@ -30,10 +30,12 @@ public:
     // How long a cycle without a block waits before the next one, unless woken.
     static constexpr int kIdleMs = 10;
 
+    // ended is called on this thread as its last act, so that a UI thread waiting for the end
+    // (through a wait that runs pending hand-overs) can look at hasEnded() again.
     TSendThread(RunOnUiThread runOnUiThread, PrepareBlockFunction prepareBlock,
-                PeerMessageSink send, QObject* parent = nullptr);
+                PeerMessageSink send, std::function<void()> ended = {}, QObject* parent = nullptr);
     // Asks the thread to stop and waits for it. On the UI thread, end it first through
-    // requestStop and a wait that runs pending hand-overs.
+    // requestStop and a wait that runs pending hand-overs until hasEnded().
     ~TSendThread() override;
 
     // Starts at one step below normal priority.
@@ -48,6 +50,8 @@ public:
     void requestStop();
     // Cuts an idle wait short: there may be a block to prepare.
     void wake();
+    // The cycles are over: nothing more is handed over to the UI thread.
+    bool hasEnded() const;
 
 protected:
     void run() override;
@@ -59,12 +63,14 @@ private:
     RunOnUiThread m_runOnUiThread;
     PrepareBlockFunction m_prepareBlock;
     PeerMessageSink m_send;
+    std::function<void()> m_ended;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     bool m_suspended = false;
     bool m_stop = false;
     bool m_woken = false;
+    bool m_hasEnded = false;
 };
 
 }  // namespace velmora
