@@ -1,0 +1,656 @@
+#include "session/link/LinkEngine.h"
+
+#include <QtEndian>
+
+#include <algorithm>
+#include <cmath>
+
+namespace velmora {
+
+namespace {
+
+// Frame types: the first byte of a frame body. The hello begins with its magic instead.
+constexpr char kData = 0x20;
+constexpr char kDataLast = 0x21;  // the last frame of a message
+constexpr char kAck = 0x30;
+constexpr char kBye = 0x40;
+constexpr char kByeAck = 0x41;
+constexpr char kMagic[] = {'V', 'L', 'M', 'R'};
+constexpr qsizetype kMagicBytes = sizeof(kMagic);
+constexpr qsizetype kHelloBytes = kMagicBytes + 1 + 4 + 4 + 1;
+constexpr qsizetype kDataHeaderBytes = 3;
+constexpr std::uint8_t kHelloEscapeXonXoff = 0x01;  // "do not send me raw 0x11 and 0x13"
+constexpr std::uint8_t kHelloUp = 0x02;             // "I have heard you and am up"
+
+constexpr int kByeAttempts = 4;
+// Frame statistics are looked at after this many data frames.
+constexpr int kStatFrames = 32;
+constexpr double kShrinkLossRatio = 0.06;
+constexpr double kGrowLossRatio = 0.015;
+constexpr int kMaxBackoff = 64;
+constexpr std::int64_t kMaxRtoMs = 20000;
+
+std::uint16_t read16(const QByteArray& body, qsizetype at) {
+    return qFromLittleEndian<std::uint16_t>(body.constData() + at);
+}
+
+std::uint32_t read32(const QByteArray& body, qsizetype at) {
+    return qFromLittleEndian<std::uint32_t>(body.constData() + at);
+}
+
+void append16(QByteArray& body, std::uint16_t value) {
+    char bytes[2];
+    qToLittleEndian(value, bytes);
+    body.append(bytes, 2);
+}
+
+void append32(QByteArray& body, std::uint32_t value) {
+    char bytes[4];
+    qToLittleEndian(value, bytes);
+    body.append(bytes, 4);
+}
+
+int payloadForRate(int baud) {
+    // About 90 ms of line time per frame: large enough that the header hardly counts, short
+    // enough that an acknowledgement or a repeat never waits long behind one.
+    const int bytes = static_cast<int>(static_cast<std::int64_t>(baud) * 9 / 1000) & ~63;
+    return std::clamp(bytes, 128, LinkEngine::kMaxPayloadBytes);
+}
+
+}  // namespace
+
+LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
+    : m_config(config),
+      m_codec(config.escapeXonXoff, static_cast<int>(kDataHeaderBytes) + kMaxPayloadBytes),
+      m_basePayloadBytes(config.maxPayloadBytes > 0 ? std::clamp(config.maxPayloadBytes,
+                                                                 kMinPayloadBytes, kMaxPayloadBytes)
+                                                    : payloadForRate(config.baud)),
+      m_payloadBytes(m_basePayloadBytes),
+      m_nextHelloMs(nowMs),
+      m_creditMilliBytes(static_cast<std::int64_t>(config.baud) * 10),
+      m_creditAtMs(nowMs),
+      m_lastSentMs(nowMs),
+      m_lastByteMs(nowMs),
+      m_lastFrameMs(nowMs) {
+    m_config.baud = std::max(config.baud, 1);
+    // One file block of a cable connection (32 KiB and its header) plus what is in flight
+    // within a round trip, so that the next block is taken while the line is still busy.
+    m_backPressureBytes =
+        config.backPressureBytes > 0
+            ? config.backPressureBytes
+            : 32768 + 11 + m_basePayloadBytes + static_cast<qsizetype>(m_config.baud) * 3 / 1000;
+}
+
+void LinkEngine::feed(QByteArrayView bytes, std::int64_t nowMs) {
+    if (bytes.isEmpty() || m_state == State::Closed) {
+        return;
+    }
+    m_lastByteMs = nowMs;
+    m_heardBytes = true;
+    for (const QByteArray& body : m_codec.decode(bytes)) {
+        m_lastFrameMs = nowMs;
+        handleFrame(body, nowMs);
+        if (m_state == State::Closed) {
+            return;
+        }
+    }
+}
+
+void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
+    const char type = body.front();
+    if (type == kMagic[0]) {
+        handleHello(body);
+        return;
+    }
+    if (type == kBye) {
+        handleBye(body);
+        return;
+    }
+    if (type == kByeAck) {
+        handleByeAck(body);
+        return;
+    }
+    if (type != kData && type != kDataLast && type != kAck) {
+        return;
+    }
+    if (m_state == State::Hello && m_peerNonce != 0) {
+        // Its hello reply was lost, but a peer that sends data has heard us.
+        goUp();
+    }
+    if (!isUp()) {
+        return;
+    }
+    if (type == kAck) {
+        handleAck(body, nowMs);
+    } else {
+        handleData(body);
+    }
+}
+
+void LinkEngine::handleHello(const QByteArray& body) {
+    if (body.size() <= kMagicBytes || !body.startsWith(QByteArrayView(kMagic, kMagicBytes))) {
+        return;
+    }
+    if (m_state == State::Down || m_state == State::Closed) {
+        return;
+    }
+    const auto version = static_cast<std::uint8_t>(body.at(kMagicBytes));
+    if (version != m_config.version) {
+        goDown(LineDown::Refused,
+               QStringLiteral("The other computer runs version %1 of the Velmora serial link, "
+                              "this one version %2: both sides need the same version of Velmora.")
+                   .arg(version)
+                   .arg(m_config.version));
+        m_helloReplyDue = true;  // so that the other side learns it as well
+        return;
+    }
+    if (body.size() < kHelloBytes) {
+        return;
+    }
+    const std::uint32_t nonce = read32(body, kMagicBytes + 1);
+    const std::uint32_t seen = read32(body, kMagicBytes + 5);
+    const auto flags = static_cast<std::uint8_t>(body.at(kMagicBytes + 9));
+    if (nonce == m_config.nonce) {
+        m_heardEcho = true;
+        return;
+    }
+    if (nonce == 0) {
+        return;
+    }
+    m_heardFrames = true;
+    const bool peerUp = (flags & kHelloUp) != 0;
+    if (m_state == State::Hello) {
+        m_peerNonce = nonce;
+        m_peerWantsEscape = (flags & kHelloEscapeXonXoff) != 0;
+        if (seen == m_config.nonce) {
+            goUp();
+        }
+        if (!peerUp || seen != m_config.nonce) {
+            m_helloReplyDue = true;
+        }
+        return;
+    }
+    if (nonce != m_peerNonce) {
+        goDown(LineDown::Lost,
+               QStringLiteral("The other computer started the link again: the connection was "
+                              "interrupted."));
+        return;
+    }
+    if (!peerUp) {
+        m_helloReplyDue = true;
+    }
+}
+
+void LinkEngine::handleData(const QByteArray& body) {
+    if (body.size() < kDataHeaderBytes) {
+        return;
+    }
+    m_ackDue = true;
+    const std::uint16_t seq = read16(body, 1);
+    const auto distance = static_cast<std::uint16_t>(seq - m_recvNext);
+    if (distance >= kWindowFrames) {
+        return;  // a repeat of a frame already delivered
+    }
+    m_outOfOrder.try_emplace(seq, Incoming{body.mid(kDataHeaderBytes), body.front() == kDataLast});
+    deliverInOrder();
+}
+
+void LinkEngine::deliverInOrder() {
+    for (auto it = m_outOfOrder.find(m_recvNext); it != m_outOfOrder.end();
+         it = m_outOfOrder.find(m_recvNext)) {
+        if (m_assembling.size() + it->second.payload.size() > kMaxMessageBytes) {
+            goDown(
+                LineDown::Lost,
+                QStringLiteral("The other computer sent a message larger than the link allows."));
+            return;
+        }
+        m_assembling.append(it->second.payload);
+        const bool last = it->second.last;
+        m_outOfOrder.erase(it);
+        ++m_recvNext;
+        if (last) {
+            m_events.push_back({LinkEvent::Kind::Message, std::move(m_assembling), {}, {}});
+            m_assembling = QByteArray();
+        }
+    }
+}
+
+void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
+    if (body.size() < 3 || m_window.empty()) {
+        return;
+    }
+    const std::uint16_t cumulative = read16(body, 1);
+    const std::uint16_t base = m_window.front().seq;
+    const auto advance = static_cast<std::uint16_t>(cumulative - base);
+    if (advance > m_window.size()) {
+        return;  // stale or not meant for this window
+    }
+    bool progress = false;
+    std::uint64_t highestOrder = 0;
+    const auto acknowledge = [&](Outgoing& frame) {
+        if (frame.acked || frame.sends == 0) {
+            return;
+        }
+        frame.acked = true;
+        progress = true;
+        m_queuedBytes -= frame.payload.size();
+        highestOrder = std::max(highestOrder, frame.order);
+        if (frame.sends == 1 && !frame.due) {
+            const auto sample = static_cast<double>(nowMs - frame.sentAtMs);
+            if (!m_srttMs) {
+                m_srttMs = sample;
+                m_rttVarMs = sample / 2;
+            } else {
+                m_rttVarMs = 0.75 * m_rttVarMs + 0.25 * std::abs(*m_srttMs - sample);
+                m_srttMs = 0.875 * *m_srttMs + 0.125 * sample;
+            }
+        }
+    };
+    for (std::uint16_t i = 0; i < advance; ++i) {
+        acknowledge(m_window[i]);
+    }
+    for (qsizetype bit = 0; bit < (body.size() - 3) * 8; ++bit) {
+        if ((static_cast<std::uint8_t>(body.at(3 + bit / 8)) >> (bit % 8)) & 1U) {
+            const auto seq = static_cast<std::uint16_t>(cumulative + 1 + bit);
+            const auto index = static_cast<std::uint16_t>(seq - base);
+            if (index < m_window.size()) {
+                acknowledge(m_window[index]);
+            }
+        }
+    }
+    while (!m_window.empty() && m_window.front().acked) {
+        m_window.pop_front();
+    }
+    if (progress) {
+        m_backoff = 1;
+    }
+    if (highestOrder > 0) {
+        markLostBefore(highestOrder);
+    }
+}
+
+void LinkEngine::markLostBefore(std::uint64_t order) {
+    // The line keeps the order of bytes: a frame sent before one that arrived, and not
+    // acknowledged with it, is lost.
+    for (Outgoing& frame : m_window) {
+        if (!frame.acked && !frame.due && frame.sends > 0 && frame.order < order) {
+            frame.due = true;
+            countTransmission(true);
+        }
+    }
+}
+
+void LinkEngine::countTransmission(bool lost) {
+    if (lost) {
+        ++m_statLost;
+        return;
+    }
+    if (++m_statFrames < kStatFrames) {
+        return;
+    }
+    const double ratio = static_cast<double>(m_statLost) / m_statFrames;
+    if (ratio > kShrinkLossRatio) {
+        m_payloadBytes = std::max(kMinPayloadBytes, m_payloadBytes * 2 / 3);
+    } else if (ratio < kGrowLossRatio) {
+        m_payloadBytes = std::min(m_basePayloadBytes, m_payloadBytes + m_payloadBytes / 4);
+    }
+    m_statFrames = 0;
+    m_statLost = 0;
+}
+
+void LinkEngine::handleBye(const QByteArray& body) {
+    if (body.size() < 5 || m_peerNonce == 0 || read32(body, 1) != m_peerNonce) {
+        return;
+    }
+    if (m_state == State::Hello) {
+        return;
+    }
+    m_byeAckDue = true;
+    if (m_state == State::Up) {
+        goDown(LineDown::PeerClosed, QStringLiteral("The other computer closed the connection."));
+    } else if (m_state == State::Closing) {
+        m_state = State::Closed;
+    }
+}
+
+void LinkEngine::handleByeAck(const QByteArray& body) {
+    if (m_state == State::Closing && body.size() >= 5 && read32(body, 1) == m_peerNonce) {
+        m_state = State::Closed;
+    }
+}
+
+void LinkEngine::goUp() {
+    m_state = State::Up;
+    m_events.push_back({LinkEvent::Kind::Up, {}, {}, {}});
+}
+
+void LinkEngine::goDown(LineDown reason, const QString& text) {
+    m_state = State::Down;
+    m_pending.clear();
+    m_window.clear();
+    m_queuedBytes = 0;
+    m_ackDue = false;
+    m_events.push_back({LinkEvent::Kind::Down, {}, reason, text});
+}
+
+bool LinkEngine::canAccept(qsizetype size) const {
+    return m_queuedBytes == 0 || m_queuedBytes + size <= m_backPressureBytes;
+}
+
+bool LinkEngine::send(const QByteArray& message) {
+    if (m_state != State::Up || message.size() > kMaxMessageBytes) {
+        return false;
+    }
+    m_pending.push_back(message);
+    m_queuedBytes += message.size();
+    return true;
+}
+
+std::vector<LinkEvent> LinkEngine::takeEvents() {
+    std::vector<LinkEvent> events;
+    events.swap(m_events);
+    return events;
+}
+
+void LinkEngine::close(std::int64_t nowMs) {
+    if (m_state == State::Hello) {
+        m_state = State::Closed;
+    } else if (m_state == State::Up) {
+        m_state = State::Closing;
+        m_nextByeMs = nowMs;
+    }
+}
+
+void LinkEngine::refillCredit(std::int64_t nowMs) {
+    if (nowMs <= m_creditAtMs) {
+        return;
+    }
+    const std::int64_t cap = static_cast<std::int64_t>(m_config.baud) * 10;  // 100 ms of line
+    m_creditMilliBytes =
+        std::min(cap, m_creditMilliBytes + (nowMs - m_creditAtMs) * (m_config.baud / 10));
+    m_creditAtMs = nowMs;
+}
+
+std::int64_t LinkEngine::wireTimeMs(qsizetype bytes) const {
+    return (static_cast<std::int64_t>(bytes) * 10000 + m_config.baud - 1) / m_config.baud;
+}
+
+QByteArray LinkEngine::takeOutput(std::int64_t nowMs) {
+    refillCredit(nowMs);
+    QByteArray out;
+    while (m_creditMilliBytes > 0) {
+        const qsizetype before = out.size();
+        if (!appendOneFrame(nowMs, out)) {
+            break;
+        }
+        m_creditMilliBytes -= (out.size() - before) * 1000;
+        m_lastSentMs = nowMs;
+    }
+    return out;
+}
+
+bool LinkEngine::appendOneFrame(std::int64_t nowMs, QByteArray& out) {
+    if (m_helloReplyDue || (m_state == State::Hello && nowMs >= m_nextHelloMs)) {
+        m_helloReplyDue = false;
+        if (m_state == State::Hello) {
+            m_nextHelloMs = nowMs + m_config.helloIntervalMs;
+        }
+        appendHello(out);
+        return true;
+    }
+    if (m_byeAckDue) {
+        m_byeAckDue = false;
+        appendControl(kByeAck, m_config.nonce, out);
+        return true;
+    }
+    if (!isUp()) {
+        return false;
+    }
+    if (m_ackDue) {
+        m_ackDue = false;
+        appendAck(out);
+        return true;
+    }
+    if (Outgoing* frame = nextDataFrame()) {
+        appendData(*frame, nowMs, out);
+        return true;
+    }
+    if (m_state == State::Closing && m_window.empty() && m_pending.empty() &&
+        m_byeSends < kByeAttempts && nowMs >= m_nextByeMs) {
+        ++m_byeSends;
+        m_nextByeMs = nowMs + rtoMs();
+        appendControl(kBye, m_config.nonce, out);
+        return true;
+    }
+    if (nowMs - m_lastSentMs >= m_config.keepAliveMs) {
+        appendAck(out);  // the keep-alive
+        return true;
+    }
+    return false;
+}
+
+LinkEngine::Outgoing* LinkEngine::nextDataFrame() {
+    for (Outgoing& frame : m_window) {
+        if (frame.due && !frame.acked) {
+            return &frame;
+        }
+    }
+    if (m_pending.empty() || m_window.size() >= static_cast<std::size_t>(kWindowFrames)) {
+        return nullptr;
+    }
+    const QByteArray& message = m_pending.front();
+    Outgoing frame;
+    frame.seq = m_nextSeq++;
+    frame.payload = message.mid(m_pendingOffset, m_payloadBytes);
+    m_pendingOffset += frame.payload.size();
+    frame.last = m_pendingOffset == message.size();
+    if (frame.last) {
+        m_pending.pop_front();
+        m_pendingOffset = 0;
+    }
+    m_window.push_back(std::move(frame));
+    return &m_window.back();
+}
+
+void LinkEngine::appendFrame(QByteArrayView body, bool escapeAlways, QByteArray& out) {
+    FrameCodec::encode(body, escapeAlways || escapeOut(), out);
+}
+
+void LinkEngine::appendHello(QByteArray& out) {
+    QByteArray body(kMagic, kMagicBytes);
+    body.append(static_cast<char>(m_config.version));
+    append32(body, m_config.nonce);
+    append32(body, m_peerNonce);
+    std::uint8_t flags = m_config.escapeXonXoff ? kHelloEscapeXonXoff : 0;
+    if (isUp()) {
+        flags |= kHelloUp;
+    }
+    body.append(static_cast<char>(flags));
+    // Before the hello exchange nobody knows whether the other side uses XON/XOFF.
+    appendFrame(body, true, out);
+}
+
+void LinkEngine::appendAck(QByteArray& out) {
+    QByteArray body(1, kAck);
+    append16(body, m_recvNext);
+    QByteArray bitmap;
+    for (const auto& [seq, incoming] : m_outOfOrder) {
+        const int bit = static_cast<std::uint16_t>(seq - m_recvNext) - 1;
+        if (bitmap.size() <= bit / 8) {
+            bitmap.resize(bit / 8 + 1, '\0');
+        }
+        bitmap[bit / 8] = static_cast<char>(bitmap.at(bit / 8) | (1 << (bit % 8)));
+    }
+    body.append(bitmap);
+    appendFrame(body, false, out);
+}
+
+void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out) {
+    QByteArray body;
+    body.reserve(kDataHeaderBytes + frame.payload.size());
+    body.append(frame.last ? kDataLast : kData);
+    append16(body, frame.seq);
+    body.append(frame.payload);
+    appendFrame(body, false, out);
+    if (frame.sends > 0) {
+        ++m_retransmissions;
+    }
+    ++frame.sends;
+    frame.due = false;
+    frame.sentAtMs = nowMs;
+    frame.order = ++m_order;
+    countTransmission(false);
+}
+
+void LinkEngine::appendControl(std::uint8_t type, std::uint32_t nonce, QByteArray& out) {
+    QByteArray body(1, static_cast<char>(type));
+    append32(body, nonce);
+    appendFrame(body, false, out);
+}
+
+std::int64_t LinkEngine::rtoMs() const {
+    const std::int64_t frameMs = wireTimeMs(2 * (m_basePayloadBytes + 16));
+    std::int64_t rto = 0;
+    if (m_srttMs) {
+        rto = static_cast<std::int64_t>(*m_srttMs + std::max(4 * m_rttVarMs, 20.0)) + frameMs;
+    } else {
+        rto = 1000 + 3 * frameMs;
+    }
+    rto = std::max(rto, 2 * frameMs + 50);
+    return std::min(rto * m_backoff, std::max(kMaxRtoMs, 2 * frameMs));
+}
+
+std::optional<std::int64_t> LinkEngine::retransmitDeadline() const {
+    std::optional<std::int64_t> oldest;
+    for (const Outgoing& frame : m_window) {
+        if (!frame.acked && !frame.due && frame.sends > 0) {
+            oldest = std::min(oldest.value_or(frame.sentAtMs), frame.sentAtMs);
+        }
+    }
+    if (!oldest) {
+        return std::nullopt;
+    }
+    return *oldest + rtoMs();
+}
+
+std::int64_t LinkEngine::garbageLimitMs() const {
+    // Bytes keep coming but no good frame: noise on a dead line, or a line so bad that nothing
+    // gets through. Long enough for a few of the largest frames at this rate.
+    return std::max<std::int64_t>(
+        20000, m_config.silenceLimitMs + 4 * wireTimeMs(2 * (m_basePayloadBytes + 16)));
+}
+
+void LinkEngine::checkSilence(std::int64_t nowMs) {
+    if (!isUp()) {
+        return;
+    }
+    if (nowMs - m_lastByteMs >= m_config.silenceLimitMs) {
+        goDown(LineDown::Lost,
+               QStringLiteral("Nothing has come from the other computer for %1 seconds: the "
+                              "cable was pulled or the other side stopped.")
+                   .arg(m_config.silenceLimitMs / 1000.0));
+    } else if (nowMs - m_lastFrameMs >= garbageLimitMs()) {
+        goDown(LineDown::Lost,
+               QStringLiteral("Only unreadable bytes have come from the other computer for %1 "
+                              "seconds.")
+                   .arg(garbageLimitMs() / 1000));
+    }
+}
+
+void LinkEngine::onTimer(std::int64_t nowMs) {
+    checkSilence(nowMs);
+    if (!isUp()) {
+        return;
+    }
+    if (const auto deadline = retransmitDeadline(); deadline && *deadline <= nowMs) {
+        // No acknowledgement in time: send the oldest frame again; the answer to it tells
+        // which of the others are missing.
+        auto oldest = std::min_element(m_window.begin(), m_window.end(),
+                                       [](const Outgoing& a, const Outgoing& b) {
+                                           const bool aWaits = !a.acked && !a.due && a.sends > 0;
+                                           const bool bWaits = !b.acked && !b.due && b.sends > 0;
+                                           if (aWaits != bWaits) {
+                                               return aWaits;
+                                           }
+                                           return a.sentAtMs < b.sentAtMs;
+                                       });
+        oldest->due = true;
+        countTransmission(true);
+        m_backoff = std::min(m_backoff * 2, kMaxBackoff);
+    }
+    if (m_state == State::Closing && m_byeSends >= kByeAttempts && nowMs >= m_nextByeMs) {
+        m_state = State::Closed;  // the other side does not answer: give up
+    }
+}
+
+bool LinkEngine::outputWaiting(std::int64_t nowMs) const {
+    if (m_helloReplyDue || m_byeAckDue) {
+        return true;
+    }
+    if (m_state == State::Hello) {
+        return nowMs >= m_nextHelloMs;
+    }
+    if (!isUp()) {
+        return false;
+    }
+    if (m_ackDue || nowMs - m_lastSentMs >= m_config.keepAliveMs) {
+        return true;
+    }
+    if (std::any_of(m_window.begin(), m_window.end(),
+                    [](const Outgoing& frame) { return frame.due && !frame.acked; })) {
+        return true;
+    }
+    if (!m_pending.empty()) {
+        return m_window.size() < static_cast<std::size_t>(kWindowFrames);
+    }
+    return m_state == State::Closing && m_window.empty() && m_byeSends < kByeAttempts &&
+           nowMs >= m_nextByeMs;
+}
+
+std::optional<std::int64_t> LinkEngine::nextDeadlineMs() const {
+    std::optional<std::int64_t> next;
+    const auto consider = [&next](std::int64_t at) { next = std::min(next.value_or(at), at); };
+    // When the pacing allows the next frame.
+    const std::int64_t creditMs =
+        m_creditMilliBytes > 0 ? m_creditAtMs
+                               : m_creditAtMs + (-m_creditMilliBytes + 1) * 10 / m_config.baud + 1;
+    if (outputWaiting(m_creditAtMs)) {
+        consider(creditMs);
+    }
+    if (m_state == State::Hello) {
+        consider(std::max(m_nextHelloMs, creditMs));
+    }
+    if (isUp()) {
+        consider(std::max(m_lastSentMs + m_config.keepAliveMs, creditMs));
+        consider(m_lastByteMs + m_config.silenceLimitMs);
+        consider(m_lastFrameMs + garbageLimitMs());
+        if (const auto deadline = retransmitDeadline()) {
+            consider(*deadline);
+        }
+        if (m_state == State::Closing && m_window.empty() && m_pending.empty()) {
+            consider(std::max(m_nextByeMs, creditMs));
+        }
+    }
+    return next;
+}
+
+QString LinkEngine::handshakeDiagnosis() const {
+    if (m_heardFrames) {
+        return QStringLiteral("The other computer answered, but the link could not be set up.");
+    }
+    if (m_heardEcho) {
+        return QStringLiteral(
+            "Only this computer's own bytes came back: the port is looped "
+            "back, or a modem echoes them in command mode.");
+    }
+    if (m_heardBytes) {
+        return QStringLiteral(
+            "Bytes came from the other end, but no Velmora link: a terminal "
+            "or a modem may be on the port.");
+    }
+    return QStringLiteral(
+        "Nothing came from the other end: Velmora must be waiting as Master "
+        "there, and the cable must be plugged in.");
+}
+
+}  // namespace velmora

@@ -1,0 +1,195 @@
+#pragma once
+
+#include "session/Line.h"
+#include "session/link/FrameCodec.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <optional>
+#include <vector>
+
+namespace velmora {
+
+// Something the link has to tell its owner.
+struct LinkEvent {
+    enum class Kind { Up, Message, Down };
+    Kind kind = Kind::Up;
+    QByteArray message;                // Kind::Message
+    LineDown reason = LineDown::Lost;  // Kind::Down
+    QString text;                      // Kind::Down: why, for the user
+};
+
+// The reliable message link over a raw serial byte stream. It does no I/O and reads no clock:
+// the owner feeds it the bytes read from the port with the current time, writes what
+// takeOutput() returns, and calls onTimer() when nextDeadlineMs() has come. Times are steady
+// milliseconds.
+//
+// First a hello exchange with a magic and a version; then whole messages, in order, exactly
+// once, cut into frames of a sliding window with selective acknowledgement; the output is paced
+// at the line rate, so the frames sit here and not in buffers further down, and the link
+// decides at the last moment what goes next (acknowledgements and repeats first). A keep-alive
+// goes out when the link has been quiet for a while; the line is lost when nothing arrives. A
+// goodbye on close().
+class LinkEngine {
+public:
+    static constexpr std::uint8_t kVersion = 1;
+    // The largest message: a file block of the largest block size.
+    static constexpr qsizetype kMaxMessageBytes = 1048587;
+    static constexpr int kMinPayloadBytes = 64;
+    static constexpr int kMaxPayloadBytes = 4096;
+    // Frames in flight at most; a power of two far below half the sequence space.
+    static constexpr int kWindowFrames = 128;
+
+    struct Config {
+        int baud = 115200;
+        // The line uses XON/XOFF: 0x11 and 0x13 are never sent raw, and raw ones are ignored.
+        bool escapeXonXoff = false;
+        // Random and non-zero: tells this side from its own echo and from an earlier peer.
+        std::uint32_t nonce = 1;
+        // Largest payload of a frame; 0: chosen for the line rate.
+        int maxPayloadBytes = 0;
+        // send() is refused (canAccept() false) while this many payload bytes wait for their
+        // acknowledgement; 0: about one file block of a cable plus what the line holds in flight.
+        qsizetype backPressureBytes = 0;
+        // No byte at all for this long: the line is lost.
+        std::int64_t silenceLimitMs = 4000;
+        // Nothing sent for this long: a keep-alive goes out.
+        std::int64_t keepAliveMs = 1000;
+        // Hellos are repeated this often until the other side answers.
+        std::int64_t helloIntervalMs = 1000;
+        std::uint8_t version = kVersion;
+    };
+
+    LinkEngine(const Config& config, std::int64_t nowMs);
+
+    // Bytes read from the line.
+    void feed(QByteArrayView bytes, std::int64_t nowMs);
+    // Whether a message of this size may be queued now without passing the back-pressure bound.
+    // A single message of any allowed size is always accepted on an empty queue.
+    bool canAccept(qsizetype size) const;
+    // Queues a whole message whatever the bound; false when the link is not up (or closing) or
+    // the message is larger than kMaxMessageBytes.
+    bool send(const QByteArray& message);
+    // Bytes to write now: whole frames, as many as the line rate allows since the last call.
+    QByteArray takeOutput(std::int64_t nowMs);
+    std::vector<LinkEvent> takeEvents();
+    // The next time onTimer() (and then takeOutput()) must be called; none when nothing waits.
+    std::optional<std::int64_t> nextDeadlineMs() const;
+    void onTimer(std::int64_t nowMs);
+    // Graceful end: what is queued is delivered, then a goodbye goes out. Before the link is up
+    // it just ends. No event is raised for an end that this side asked for.
+    void close(std::int64_t nowMs);
+
+    bool isUp() const { return m_state == State::Up || m_state == State::Closing; }
+    // Closed by this side (goodbye answered or given up) or down for any reason.
+    bool isFinished() const { return m_state == State::Closed || m_state == State::Down; }
+    // Payload bytes accepted by send() and not yet acknowledged.
+    qsizetype queuedBytes() const { return m_queuedBytes; }
+    qsizetype backPressureBytes() const { return m_backPressureBytes; }
+    // The payload size of new frames at present.
+    int payloadBytes() const { return m_payloadBytes; }
+    std::uint64_t retransmissions() const { return m_retransmissions; }
+    std::uint64_t badFrames() const { return m_codec.badFrames(); }
+    // Before the link is up: what has been heard from the other side so far, for the user.
+    QString handshakeDiagnosis() const;
+
+private:
+    enum class State { Hello, Up, Closing, Closed, Down };
+    struct Outgoing {
+        std::uint16_t seq = 0;
+        QByteArray payload;
+        bool last = false;
+        bool acked = false;
+        bool due = true;  // new, or found lost: to be sent
+        int sends = 0;
+        std::int64_t sentAtMs = 0;
+        std::uint64_t order = 0;  // transmission counter at the latest send
+    };
+    struct Incoming {
+        QByteArray payload;
+        bool last = false;
+    };
+
+    void handleFrame(const QByteArray& body, std::int64_t nowMs);
+    void handleHello(const QByteArray& body);
+    void handleData(const QByteArray& body);
+    void handleAck(const QByteArray& body, std::int64_t nowMs);
+    void handleBye(const QByteArray& body);
+    void handleByeAck(const QByteArray& body);
+    void goUp();
+    void goDown(LineDown reason, const QString& text);
+    void checkSilence(std::int64_t nowMs);
+    void deliverInOrder();
+    void markLostBefore(std::uint64_t order);
+    void countTransmission(bool lost);
+    Outgoing* nextDataFrame();
+    bool outputWaiting(std::int64_t nowMs) const;
+    bool appendOneFrame(std::int64_t nowMs, QByteArray& out);
+    void appendFrame(QByteArrayView body, bool escapeAlways, QByteArray& out);
+    void appendHello(QByteArray& out);
+    void appendAck(QByteArray& out);
+    void appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out);
+    void appendControl(std::uint8_t type, std::uint32_t nonce, QByteArray& out);
+    void refillCredit(std::int64_t nowMs);
+    std::int64_t wireTimeMs(qsizetype bytes) const;
+    std::int64_t rtoMs() const;
+    std::optional<std::int64_t> retransmitDeadline() const;
+    std::int64_t garbageLimitMs() const;
+    bool escapeOut() const { return m_config.escapeXonXoff || m_peerWantsEscape; }
+
+    Config m_config;
+    FrameCodec m_codec;
+    State m_state = State::Hello;
+    std::vector<LinkEvent> m_events;
+    int m_basePayloadBytes;
+    int m_payloadBytes;
+    qsizetype m_backPressureBytes;
+
+    // The hello exchange.
+    std::uint32_t m_peerNonce = 0;
+    bool m_peerWantsEscape = false;
+    bool m_helloReplyDue = false;
+    std::int64_t m_nextHelloMs;
+    bool m_heardEcho = false;
+    bool m_heardBytes = false;
+    bool m_heardFrames = false;
+
+    // Pacing: milli-bytes that may be written now; one frame may overdraw it.
+    std::int64_t m_creditMilliBytes;
+    std::int64_t m_creditAtMs;
+    std::int64_t m_lastSentMs;
+
+    // Sending.
+    std::deque<QByteArray> m_pending;  // messages not yet cut into frames
+    qsizetype m_pendingOffset = 0;
+    std::deque<Outgoing> m_window;  // from the oldest frame not yet acknowledged
+    std::uint16_t m_nextSeq = 0;
+    std::uint64_t m_order = 0;
+    qsizetype m_queuedBytes = 0;
+    std::uint64_t m_retransmissions = 0;
+    int m_statFrames = 0;
+    int m_statLost = 0;
+    std::optional<double> m_srttMs;
+    double m_rttVarMs = 0;
+    int m_backoff = 1;
+
+    // The goodbye.
+    bool m_byeAckDue = false;
+    int m_byeSends = 0;
+    std::int64_t m_nextByeMs = 0;
+
+    // Receiving.
+    std::uint16_t m_recvNext = 0;
+    std::map<std::uint16_t, Incoming> m_outOfOrder;  // by sequence number
+    QByteArray m_assembling;
+    bool m_ackDue = false;
+    std::int64_t m_lastByteMs;
+    std::int64_t m_lastFrameMs;
+};
+
+}  // namespace velmora

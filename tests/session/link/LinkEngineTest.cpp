@@ -1,0 +1,507 @@
+#include "SimulatedLink.h"
+
+#include "session/link/Crc32.h"
+#include "session/link/FrameCodec.h"
+#include "session/link/LinkEngine.h"
+
+#include <QtEndian>
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace velmora {
+namespace {
+
+using test::SimulatedLink;
+
+LinkEngine::Config config(int baud, std::uint32_t nonce) {
+    LinkEngine::Config c;
+    c.baud = baud;
+    c.nonce = nonce;
+    return c;
+}
+
+// A message that carries its own number and can be checked byte for byte.
+QByteArray makeMessage(std::uint32_t index, qsizetype size, std::uint64_t seed) {
+    size = std::max<qsizetype>(size, 8);
+    QByteArray message(size, '\0');
+    qToLittleEndian(index, message.data());
+    qToLittleEndian(static_cast<std::uint32_t>(size), message.data() + 4);
+    std::mt19937 random(static_cast<std::uint32_t>(seed * 7919 + index));
+    for (qsizetype i = 8; i < size; ++i) {
+        message[i] = static_cast<char>(random());
+    }
+    return message;
+}
+
+qsizetype randomSize(std::mt19937_64& random) {
+    const auto kind = random() % 100;
+    if (kind < 70) {
+        return 4 + static_cast<qsizetype>(random() % 200);
+    }
+    if (kind < 95) {
+        return 200 + static_cast<qsizetype>(random() % 8000);
+    }
+    return 8000 + static_cast<qsizetype>(random() % 32000);
+}
+
+// Streams `count` random messages each way, as fast as the back-pressure allows.
+struct Traffic {
+    Traffic(int count, std::uint64_t seed) : m_count(count), m_seed(seed), m_random(seed) {
+        for (int i = 0; i < count; ++i) {
+            sizesAToB.push_back(randomSize(m_random));
+            sizesBToA.push_back(randomSize(m_random));
+        }
+    }
+
+    void push(LinkEngine& engine, int& next, const std::vector<qsizetype>& sizes,
+              std::uint64_t salt) const {
+        while (next < m_count && engine.isUp() && engine.canAccept(sizes[next])) {
+            ASSERT_TRUE(engine.send(makeMessage(next, sizes[next], m_seed + salt)));
+            ++next;
+        }
+    }
+
+    // Runs until everything has arrived both ways, a side is down, or the limit passes.
+    void run(SimulatedLink& link, std::int64_t limitMs) {
+        link.runUntil(
+            [&] {
+                push(*link.a.engine, sentAToB, sizesAToB, 0);
+                push(*link.b.engine, sentBToA, sizesBToA, 1);
+                return link.a.down || link.b.down ||
+                       (link.b.messages.size() == static_cast<std::size_t>(m_count) &&
+                        link.a.messages.size() == static_cast<std::size_t>(m_count));
+            },
+            limitMs);
+    }
+
+    // What arrived is what was sent, from the first message on, each once, whole, in order.
+    void expectIntact(const std::vector<QByteArray>& received, const std::vector<qsizetype>& sizes,
+                      std::uint64_t salt) const {
+        for (std::size_t i = 0; i < received.size(); ++i) {
+            ASSERT_LT(i, sizes.size());
+            ASSERT_EQ(received[i],
+                      makeMessage(static_cast<std::uint32_t>(i), sizes[i], m_seed + salt))
+                << "message " << i;
+        }
+    }
+
+    void expectAllArrived(const SimulatedLink& link) const {
+        expectIntact(link.b.messages, sizesAToB, 0);
+        expectIntact(link.a.messages, sizesBToA, 1);
+        EXPECT_FALSE(link.a.down.has_value());
+        EXPECT_FALSE(link.b.down.has_value());
+        EXPECT_EQ(link.b.messages.size(), static_cast<std::size_t>(m_count));
+        EXPECT_EQ(link.a.messages.size(), static_cast<std::size_t>(m_count));
+    }
+
+    std::vector<qsizetype> sizesAToB;
+    std::vector<qsizetype> sizesBToA;
+    int sentAToB = 0;
+    int sentBToA = 0;
+
+private:
+    int m_count;
+    std::uint64_t m_seed;
+    std::mt19937_64 m_random;
+};
+
+bool bothUp(const SimulatedLink& link) {
+    return link.a.up && link.b.up;
+}
+
+// File blocks of 32 KiB one way at 115200 baud: payload bytes per second over the raw byte rate.
+double fileBlockEfficiency(double bitErrorRate, std::uint64_t seed) {
+    SimulatedLink files(config(115200, 3), config(115200, 4), seed);
+    files.aToB.impairments.bitErrorRate = bitErrorRate;
+    files.bToA.impairments.bitErrorRate = bitErrorRate;
+    if (!files.runUntil([&] { return bothUp(files); }, 3000)) {
+        return 0.0;
+    }
+    const std::int64_t start = files.nowMs();
+    constexpr int kBlocks = 40;
+    constexpr qsizetype kBlockBytes = 32768 + 11;
+    int sent = 0;
+    const bool done = files.runUntil(
+        [&] {
+            while (sent < kBlocks && files.a.engine->canAccept(kBlockBytes)) {
+                files.a.engine->send(makeMessage(sent++, kBlockBytes, seed));
+            }
+            return files.b.messages.size() == kBlocks;
+        },
+        600000);
+    for (std::size_t i = 0; i < files.b.messages.size(); ++i) {
+        if (files.b.messages[i] != makeMessage(i, kBlockBytes, seed)) {
+            return 0.0;
+        }
+    }
+    const double seconds = (files.nowMs() - start) / 1000.0;
+    return done ? kBlocks * kBlockBytes / seconds / 11520.0 : 0.0;
+}
+
+TEST(FrameCodecTest, EncodesChecksAndFindsFramesAgainAfterNoise) {
+    EXPECT_EQ(crc32(QByteArrayView("123456789")), 0xCBF43926U);
+
+    // Every byte value survives, flags and escapes included.
+    QByteArray body;
+    for (int i = 0; i < 256; ++i) {
+        body.append(static_cast<char>(i));
+    }
+    QByteArray wire;
+    FrameCodec::encode(body, true, wire);
+    EXPECT_EQ(wire.size(), FrameCodec::encodedSize(body, true));
+    EXPECT_EQ(wire.count(FrameCodec::kFlag), 1);
+    EXPECT_EQ(wire.count(FrameCodec::kXon), 0);
+    EXPECT_EQ(wire.count(FrameCodec::kXoff), 0);
+
+    FrameCodec decoder(true, 1024);
+    // Noise before the frame, a frame cut short by a flag, a raw XON inside a frame.
+    QByteArray stream = QByteArray("\x01\x02garbage\x7E", 11);
+    QByteArray damaged;
+    FrameCodec::encode(QByteArray("lost"), false, damaged);
+    damaged[1] = static_cast<char>(damaged[1] ^ 0x04);
+    stream += damaged;
+    stream += wire.left(10) + QByteArray(1, FrameCodec::kXon) + wire.mid(10);
+    const auto frames = decoder.decode(stream);
+    ASSERT_EQ(frames.size(), 1U);
+    EXPECT_EQ(frames[0], body);
+    EXPECT_GE(decoder.badFrames(), 2U);
+
+    // Fed one byte at a time, the same.
+    FrameCodec byteWise(false, 1024);
+    std::vector<QByteArray> found;
+    QByteArray plain;
+    FrameCodec::encode(body, false, plain);
+    for (char byte : plain) {
+        for (auto& frame : byteWise.decode(QByteArrayView(&byte, 1))) {
+            found.push_back(frame);
+        }
+    }
+    ASSERT_EQ(found.size(), 1U);
+    EXPECT_EQ(found[0], body);
+
+    // A body longer than allowed is dropped, and the next frame is found.
+    FrameCodec small(false, 16);
+    QByteArray two;
+    FrameCodec::encode(QByteArray(100, 'x'), false, two);
+    FrameCodec::encode(QByteArray("ok"), false, two);
+    const auto smallFrames = small.decode(two);
+    ASSERT_EQ(smallFrames.size(), 1U);
+    EXPECT_EQ(smallFrames[0], QByteArray("ok"));
+}
+
+TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
+    // Two engines come up; each tells its listener once.
+    SimulatedLink link(config(115200, 11), config(115200, 22), 1);
+    ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
+    EXPECT_LT(link.nowMs(), 200);
+    link.runUntil([] { return false; }, 3000);
+    const auto ups = [](const SimulatedLink::Side& side) {
+        return std::count_if(side.events.begin(), side.events.end(),
+                             [](const LinkEvent& e) { return e.kind == LinkEvent::Kind::Up; });
+    };
+    EXPECT_EQ(ups(link.a), 1);
+    EXPECT_EQ(ups(link.b), 1);
+
+    // The host starts long before the caller: still one exchange when the caller comes.
+    SimulatedLink late(config(9600, 5), config(9600, 6), 2);
+    late.bToA.cut = true;
+    late.aToB.cut = true;
+    late.runUntil([] { return false; }, 10000);
+    late.bToA.cut = false;
+    late.aToB.cut = false;
+    late.b.engine = std::make_unique<LinkEngine>(config(9600, 6), late.nowMs());
+    EXPECT_TRUE(late.runUntil([&] { return bothUp(late); }, 3000));
+
+    // Its own hello echoed back (a modem in command mode, a loop-back plug) is not a peer.
+    LinkEngine echo(config(115200, 33), 0);
+    for (std::int64_t now = 0; now < 5000; now += 10) {
+        echo.feed(echo.takeOutput(now), now);
+        echo.onTimer(now);
+    }
+    EXPECT_FALSE(echo.isUp());
+    EXPECT_TRUE(echo.takeEvents().empty());
+    EXPECT_TRUE(echo.handshakeDiagnosis().contains("own bytes"));
+
+    // A terminal typing at it.
+    LinkEngine terminal(config(115200, 44), 0);
+    terminal.feed(QByteArray("AT\r\nhello there\r\n"), 100);
+    EXPECT_FALSE(terminal.isUp());
+    EXPECT_TRUE(terminal.handshakeDiagnosis().contains("terminal"));
+    EXPECT_TRUE(LinkEngine(config(115200, 45), 0).handshakeDiagnosis().contains("Nothing came"));
+
+    // Another version: both sides refuse with a text that says so; no message goes through.
+    auto newer = config(115200, 55);
+    newer.version = LinkEngine::kVersion + 1;
+    SimulatedLink versions(config(115200, 66), newer, 3);
+    ASSERT_TRUE(versions.runUntil([&] { return versions.a.down && versions.b.down; }, 5000));
+    for (const auto* side : {&versions.a, &versions.b}) {
+        EXPECT_FALSE(side->up);
+        EXPECT_EQ(side->down->reason, LineDown::Refused);
+        EXPECT_TRUE(side->down->text.contains("version")) << side->down->text.toStdString();
+    }
+    EXPECT_FALSE(versions.a.engine->send(QByteArray("ping")));
+
+    // A peer that starts over under a new nonce while up: the old link is lost.
+    SimulatedLink restart(config(115200, 77), config(115200, 88), 4);
+    ASSERT_TRUE(restart.runUntil([&] { return bothUp(restart); }, 3000));
+    restart.b.engine = std::make_unique<LinkEngine>(config(115200, 99), restart.nowMs());
+    ASSERT_TRUE(restart.runUntil([&] { return restart.a.down.has_value(); }, 3000));
+    EXPECT_EQ(restart.a.down->reason, LineDown::Lost);
+}
+
+TEST(LinkEngineTest, CleanLineCarriesEveryMessageNearTheLineRate) {
+    // Thousands of messages of mixed sizes both ways at once.
+    SimulatedLink link(config(115200, 1), config(115200, 2), 10);
+    Traffic traffic(2000, 10);
+    traffic.run(link, 900000);
+    traffic.expectAllArrived(link);
+    EXPECT_EQ(link.a.engine->retransmissions(), 0U);
+    EXPECT_EQ(link.b.engine->retransmissions(), 0U);
+
+    // One-way file blocks of 32 KiB: payload bytes per second against the raw byte rate.
+    const double clean = fileBlockEfficiency(0.0, 11);
+    EXPECT_GE(clean, 0.97) << clean;
+    const double noisy = fileBlockEfficiency(1e-5, 12);
+    EXPECT_GE(noisy, 0.90) << noisy;
+}
+
+TEST(LinkEngineTest, NoisyLinesDeliverEveryMessageIntactOrReportTheLoss) {
+    struct Scenario {
+        const char* name;
+        test::Impairments impairments;
+    };
+    const Scenario scenarios[] = {
+        {"bit errors 1e-4", {1e-4, 0, 0, 0}},
+        {"dropped bytes", {0, 2e-4, 0, 0}},
+        {"garbage bursts", {0, 0, 0.002, 0}},
+        {"everything at once", {5e-5, 5e-5, 0.001, 0}},
+    };
+    std::uint64_t seed = 100;
+    for (const Scenario& scenario : scenarios) {
+        SCOPED_TRACE(scenario.name);
+        SimulatedLink link(config(115200, 1), config(115200, 2), ++seed);
+        link.aToB.impairments = scenario.impairments;
+        link.bToA.impairments = scenario.impairments;
+        Traffic traffic(1500, seed);
+        traffic.run(link, 900000);
+        traffic.expectAllArrived(link);
+    }
+
+    // Under heavy bit errors the frames get shorter; on a clean line they grow back.
+    SimulatedLink link(config(115200, 1), config(115200, 2), 200);
+    link.aToB.impairments.bitErrorRate = 1e-4;
+    Traffic noisy(400, 200);
+    noisy.run(link, 900000);
+    const int normal = LinkEngine(config(115200, 9), 0).payloadBytes();
+    EXPECT_LT(link.a.engine->payloadBytes(), normal / 2);
+    link.aToB.impairments.bitErrorRate = 0;
+    int next = 0;
+    link.runUntil(
+        [&] {
+            while (next < 200 && link.a.engine->canAccept(4000)) {
+                link.a.engine->send(makeMessage(next++, 4000, 1));
+            }
+            return link.a.engine->payloadBytes() == normal;
+        },
+        200000);
+    EXPECT_EQ(link.a.engine->payloadBytes(), normal);
+}
+
+TEST(LinkEngineTest, SilenceShorterThanTheLimitIsRiddenOut) {
+    SimulatedLink link(config(115200, 1), config(115200, 2), 300);
+    Traffic traffic(800, 300);
+    int pauses = 0;
+    link.runUntil(
+        [&] {
+            traffic.push(*link.a.engine, traffic.sentAToB, traffic.sizesAToB, 0);
+            traffic.push(*link.b.engine, traffic.sentBToA, traffic.sizesBToA, 1);
+            // Every 20 s the line says nothing for 3 s in both directions.
+            const bool silent = link.nowMs() % 20000 >= 17000;
+            pauses += silent && !link.aToB.cut;
+            link.aToB.cut = link.bToA.cut = silent;
+            return link.a.down || link.b.down ||
+                   (link.b.messages.size() == 800 && link.a.messages.size() == 800);
+        },
+        900000);
+    EXPECT_GE(pauses, 2);
+    traffic.expectAllArrived(link);
+}
+
+TEST(LinkEngineTest, CutLineIsReportedLostWithinFiveSeconds) {
+    for (const int baud : {115200, 9600}) {
+        SCOPED_TRACE(baud);
+        SimulatedLink link(config(baud, 1), config(baud, 2), 400);
+        Traffic traffic(100000, 400);
+        traffic.run(link, 20000);
+        ASSERT_FALSE(link.a.down || link.b.down);
+        const std::int64_t cutAt = link.nowMs();
+        link.aToB.cut = link.bToA.cut = true;
+        traffic.run(link, 10000);
+        ASSERT_TRUE(link.a.down && link.b.down);
+        for (const auto* side : {&link.a, &link.b}) {
+            EXPECT_EQ(side->down->reason, LineDown::Lost);
+            EXPECT_LE(*side->downAtMs - cutAt, 5000);
+            EXPECT_GE(*side->downAtMs - cutAt, 3000);
+        }
+        // What arrived before the cut is intact and in order.
+        traffic.expectIntact(link.b.messages, traffic.sizesAToB, 0);
+        traffic.expectIntact(link.a.messages, traffic.sizesBToA, 1);
+        EXPECT_FALSE(link.a.engine->send(QByteArray("late")));
+    }
+}
+
+TEST(LinkEngineTest, LossIsDeclaredAtTheSilenceDeadlineAndNotBefore) {
+    SimulatedLink link(config(115200, 1), config(115200, 2), 500);
+    ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
+    // Idle, the keep-alives hold the line.
+    link.runUntil([&] { return link.a.down || link.b.down; }, 30000);
+    ASSERT_FALSE(link.a.down || link.b.down);
+
+    // The engine alone: nothing arrives after the last byte at t = 1000.
+    LinkEngine engine(config(115200, 1), 0);
+    LinkEngine peer(config(115200, 2), 0);
+    peer.feed(engine.takeOutput(0), 0);
+    engine.feed(peer.takeOutput(0), 500);
+    peer.feed(engine.takeOutput(500), 500);
+    ASSERT_TRUE(engine.isUp());
+    peer.onTimer(1000);
+    const QByteArray keepAlive = peer.takeOutput(1000);
+    ASSERT_FALSE(keepAlive.isEmpty());
+    engine.feed(keepAlive, 1000);
+    std::int64_t now = 1000;
+    while (engine.isUp()) {
+        const auto deadline = engine.nextDeadlineMs();
+        ASSERT_TRUE(deadline.has_value());
+        ASSERT_GE(*deadline, now);
+        now = *deadline;
+        engine.onTimer(now - 1);
+        if (now == 1000 + 4000) {
+            EXPECT_TRUE(engine.isUp()) << "lost one tick before the deadline";
+        }
+        engine.onTimer(now);
+        engine.takeOutput(now);
+    }
+    EXPECT_EQ(now, 1000 + 4000);
+}
+
+TEST(LinkEngineTest, SlowLineWithLargeFramesIsNeverLostWhileBytesArrive) {
+    auto slow = config(2400, 1);
+    slow.maxPayloadBytes = LinkEngine::kMaxPayloadBytes;
+    auto slowPeer = config(2400, 2);
+    slowPeer.maxPayloadBytes = LinkEngine::kMaxPayloadBytes;
+    SimulatedLink link(slow, slowPeer, 600);
+    link.aToB.impairments.bitErrorRate = 2e-6;
+    link.bToA.impairments.bitErrorRate = 2e-6;
+    // Both ways busy with large messages for ten minutes of line time.
+    int sentA = 0;
+    int sentB = 0;
+    link.runUntil(
+        [&] {
+            if (link.a.engine->isUp() && link.a.engine->canAccept(20000)) {
+                link.a.engine->send(makeMessage(sentA++, 20000, 6));
+            }
+            if (link.b.engine->isUp() && link.b.engine->canAccept(20000)) {
+                link.b.engine->send(makeMessage(sentB++, 20000, 7));
+            }
+            return link.a.down || link.b.down;
+        },
+        600000);
+    EXPECT_FALSE(link.a.down.has_value());
+    EXPECT_FALSE(link.b.down.has_value());
+    EXPECT_GE(link.b.messages.size(), 5U);
+    for (std::size_t i = 0; i < link.b.messages.size(); ++i) {
+        ASSERT_EQ(link.b.messages[i], makeMessage(i, 20000, 6));
+    }
+}
+
+TEST(LinkEngineTest, XonXoffBytesNeverGoOutRaw) {
+    auto xon = config(115200, 1);
+    xon.escapeXonXoff = true;
+    // Only one side asks; the other escapes for it as well, and the line's own XON/XOFF bytes
+    // are taken out before the frames are read.
+    SimulatedLink link(xon, config(115200, 2), 700);
+    std::uint64_t rawAToB = 0;
+    std::uint64_t rawBToA = 0;
+    const auto counter = [](std::uint64_t& count) {
+        return
+            [&count](char byte) { count += byte == FrameCodec::kXon || byte == FrameCodec::kXoff; };
+    };
+    link.aToB.onWritten = counter(rawAToB);
+    link.bToA.onWritten = counter(rawBToA);
+    link.bToA.impairments.flowControlBytes = 1e-3;
+    Traffic traffic(300, 700);
+    traffic.run(link, 600000);
+    traffic.expectAllArrived(link);
+    EXPECT_EQ(rawAToB, 0U);
+    EXPECT_EQ(rawBToA, 0U);
+}
+
+TEST(LinkEngineTest, GoodbyeDeliversWhatWasQueuedFirst) {
+    SimulatedLink link(config(115200, 1), config(115200, 2), 800);
+    ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
+    for (int i = 0; i < 20; ++i) {
+        ASSERT_TRUE(link.a.engine->send(makeMessage(i, 3000, 8)));
+    }
+    link.a.engine->close(link.nowMs());
+    EXPECT_FALSE(link.a.engine->send(QByteArray("after close")));
+    ASSERT_TRUE(link.runUntil([&] { return link.a.engine->isFinished() && link.b.down; }, 20000));
+    EXPECT_EQ(link.b.down->reason, LineDown::PeerClosed);
+    ASSERT_EQ(link.b.messages.size(), 20U);
+    EXPECT_EQ(link.b.messages.back(), makeMessage(19, 3000, 8));
+    // No event for an end this side asked for.
+    EXPECT_FALSE(link.a.down.has_value());
+
+    // A goodbye nobody answers gives up after a bounded time.
+    SimulatedLink alone(config(115200, 3), config(115200, 4), 801);
+    ASSERT_TRUE(alone.runUntil([&] { return bothUp(alone); }, 3000));
+    alone.aToB.cut = alone.bToA.cut = true;
+    alone.a.engine->close(alone.nowMs());
+    EXPECT_TRUE(alone.runUntil([&] { return alone.a.engine->isFinished(); }, 10000));
+}
+
+TEST(LinkEngineTest, BackPressureHoldsAboutOneBlockAndKeepsTheOrder) {
+    SimulatedLink link(config(115200, 1), config(115200, 2), 900);
+    ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
+    LinkEngine& engine = *link.a.engine;
+    EXPECT_FALSE(engine.send(QByteArray(LinkEngine::kMaxMessageBytes + 1, 'x')));
+    // The largest message goes on an empty queue, and nothing more until it has gone.
+    ASSERT_TRUE(engine.canAccept(LinkEngine::kMaxMessageBytes));
+    ASSERT_TRUE(engine.send(makeMessage(0, LinkEngine::kMaxMessageBytes, 9)));
+    EXPECT_FALSE(engine.canAccept(20));
+    ASSERT_TRUE(link.runUntil([&] { return engine.canAccept(20); }, 200000));
+    ASSERT_TRUE(link.runUntil([&] { return link.b.messages.size() == 1; }, 10000));
+    EXPECT_EQ(link.b.messages[0], makeMessage(0, LinkEngine::kMaxMessageBytes, 9));
+
+    // Blocks of 32 KiB stream; a short line sent among them arrives after the blocks sent
+    // before it and never waits behind more than the bound.
+    EXPECT_LT(engine.backPressureBytes(), 2 * 32779);
+    int blocks = 0;
+    std::optional<std::int64_t> chatSentAt;
+    std::optional<std::int64_t> chatArrivedAt;
+    std::size_t blocksBeforeChat = 0;
+    link.runUntil(
+        [&] {
+            while (blocks < 12 && engine.canAccept(32779)) {
+                engine.send(makeMessage(1 + blocks++, 32779, 9));
+            }
+            if (blocks == 6 && !chatSentAt && engine.canAccept(20)) {
+                chatSentAt = link.nowMs();
+                blocksBeforeChat = 1 + blocks;
+                engine.send(makeMessage(1000, 20, 9));
+            }
+            if (chatSentAt && !chatArrivedAt && link.b.messages.size() == blocksBeforeChat + 1) {
+                chatArrivedAt = link.nowMs();
+            }
+            return link.b.messages.size() == 14;
+        },
+        200000);
+    ASSERT_TRUE(chatArrivedAt.has_value());
+    EXPECT_EQ(link.b.messages[blocksBeforeChat], makeMessage(1000, 20, 9));
+    // The bound's worth of bytes at the line rate, and a little.
+    EXPECT_LE(*chatArrivedAt - *chatSentAt, engine.backPressureBytes() * 1000 / 11520 + 300);
+}
+
+}  // namespace
+}  // namespace velmora

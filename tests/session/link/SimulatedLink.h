@@ -1,0 +1,86 @@
+#pragma once
+
+#include "session/link/LinkEngine.h"
+
+#include <QByteArray>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace velmora::test {
+
+// How one direction of the simulated line spoils the bytes it carries.
+struct Impairments {
+    double bitErrorRate = 0.0;
+    double dropRate = 0.0;
+    // Chance per millisecond that a burst of 1..32 random bytes is inserted.
+    double garbagePerMs = 0.0;
+    // Chance per byte that a raw XON or XOFF is inserted (flow control of the line).
+    double flowControlBytes = 0.0;
+};
+
+// One direction of a serial line under a virtual clock: bytes pass at baud / 10 per second,
+// one after the other, and may be flipped, lost or joined by noise on the way.
+class SimulatedWire {
+public:
+    SimulatedWire(int baud, std::uint64_t seed) : m_baud(baud), m_random(seed) {}
+
+    void write(const QByteArray& bytes, std::int64_t nowMs);
+    // The bytes that have arrived by now.
+    QByteArray read(std::int64_t nowMs);
+    void addNoise(std::int64_t nowMs);
+
+    Impairments impairments;
+    bool cut = false;
+    // Every byte written, before any impairment.
+    std::function<void(char)> onWritten;
+
+private:
+    struct InFlight {
+        std::int64_t arrivalUs;
+        char byte;
+    };
+    void put(char byte, std::int64_t nowMs);
+
+    int m_baud;
+    std::mt19937_64 m_random;
+    std::int64_t m_freeAtUs = 0;
+    std::deque<InFlight> m_bytes;
+};
+
+// Two link engines joined by two simulated wires, stepped one virtual millisecond at a time.
+class SimulatedLink {
+public:
+    SimulatedLink(LinkEngine::Config a, LinkEngine::Config b, std::uint64_t seed);
+
+    // Runs until the condition holds or the time limit has passed; true when it holds.
+    bool runUntil(const std::function<bool()>& condition, std::int64_t limitMs);
+    void step();
+
+    std::int64_t nowMs() const { return m_nowMs; }
+
+    struct Side {
+        std::unique_ptr<LinkEngine> engine;
+        std::vector<LinkEvent> events;
+        std::vector<QByteArray> messages;
+        std::optional<LinkEvent> down;
+        bool up = false;
+        std::optional<std::int64_t> downAtMs;
+    };
+    Side a;
+    Side b;
+    SimulatedWire aToB;
+    SimulatedWire bToA;
+
+private:
+    void drive(Side& side, SimulatedWire& out, SimulatedWire& in);
+
+    std::int64_t m_nowMs = 0;
+};
+
+}  // namespace velmora::test
