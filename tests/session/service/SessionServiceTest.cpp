@@ -296,9 +296,9 @@ TEST(SessionService, SendsFromSeveralThreadsKeepEachThreadsOrder) {
             while (const auto m = pair.host.tryReceive()) {
                 const std::uint32_t tag = tagOf(m->data);
                 if (tag >= kThreads) {
-                ADD_FAILURE() << "unknown tag " << tag;
-                return true;
-            }
+                    ADD_FAILURE() << "unknown tag " << tag;
+                    return true;
+                }
                 EXPECT_EQ(m->data, numbered(tag, next[tag], 8 + static_cast<int>(next[tag] % 300)));
                 ++next[tag];
                 ++total;

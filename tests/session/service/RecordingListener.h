@@ -1,0 +1,38 @@
+#pragma once
+
+#include "session/Line.h"
+
+#include <QByteArray>
+#include <QList>
+
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace velmora::test {
+
+// Records what a line reports, for tests that drive a raw line end. An optional hook runs on
+// the line's thread for every message, before it is recorded.
+class RecordingListener : public LineListener {
+public:
+    int ups() const;
+    QList<QByteArray> messages() const;
+    std::optional<LineDown> down() const;
+
+    // Polls (generously) until the condition on this listener holds; true when it did.
+    bool waitFor(const std::function<bool(const RecordingListener&)>& condition) const;
+
+    std::function<void(const QByteArray&)> onMessage;
+
+    void lineUp() override;
+    void lineMessage(const QByteArray& message) override;
+    void lineDown(LineDown reason) override;
+
+private:
+    mutable std::mutex m_mutex;
+    int m_ups = 0;
+    QList<QByteArray> m_messages;
+    std::optional<LineDown> m_down;
+};
+
+}  // namespace velmora::test
