@@ -96,19 +96,24 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         refuse(QStringLiteral("a link of that name is in the way."));
         return;
     }
+    if (existing.exists() && !existing.isFile()) {
+        refuse(QStringLiteral("something other than a file of that name is in the way."));
+        return;
+    }
 
     auto target = std::make_unique<QFile>(path);
+    // Unbuffered, so that a failed write shows at the block that failed.
     std::int32_t offset = 0;
     if (existing.exists()) {
         // Taken as the beginning of the offered file: never truncated, continued at its end.
-        if (!target->open(QIODevice::ReadWrite)) {
+        if (!target->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
             refuse(target->errorString());
             return;
         }
         offset = static_cast<std::int32_t>(
             std::min<qint64>(target->size(), std::numeric_limits<std::int32_t>::max()));
         target->seek(offset);
-    } else if (!target->open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+    } else if (!target->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
         refuse(target->errorString());
         return;
     }

@@ -57,7 +57,7 @@ void TSendThread::wake() {
 
 bool TSendThread::hasEnded() const {
     const std::lock_guard lock(m_mutex);
-    return m_hasEnded;
+    return m_hasEnded || !isRunning();
 }
 
 bool TSendThread::pauseBetweenCycles(int idleMs) {

@@ -50,7 +50,8 @@ public:
     void requestStop();
     // Cuts an idle wait short: there may be a block to prepare.
     void wake();
-    // The cycles are over: nothing more is handed over to the UI thread.
+    // No cycle runs or is to come (also before the start): nothing more is handed over to the UI
+    // thread.
     bool hasEnded() const;
 
 protected:

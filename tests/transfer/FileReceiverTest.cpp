@@ -7,6 +7,10 @@
 
 #include <QFileInfo>
 
+#include <csignal>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace velmora;
@@ -209,6 +213,10 @@ TEST_F(FileReceiverTest, TargetsThatCannotBeOpenedAreRefusedWithoutALine) {
     ASSERT_EQ(receiver.notices.lines.size(), 1U);
     EXPECT_TRUE(receiver.notices.lines[0].contains("taken"));
 
+    // A device, pipe or the like is not a file to write into.
+    ASSERT_EQ(mkfifo(QFile::encodeName(incoming("pipe")).constData(), 0600), 0);
+    ASSERT_EQ(offer("pipe", 10, 9)->result, frBlocked);
+
     // A link could lead outside the folder.
     const QString outside = writeFile(folder + "/outside.txt", "keep");
     ASSERT_TRUE(QFile::link(outside, incoming("link.txt")));
@@ -236,4 +244,38 @@ TEST_F(FileReceiverTest, TargetsThatCannotBeOpenedAreRefusedWithoutALine) {
         EXPECT_EQ(receiver.model().rowCount(), 1);
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
+}
+
+TEST_F(FileReceiverTest, AFailedWriteStopsTheLineAndTellsTheSender) {
+    ASSERT_EQ(offer("big.bin", 100'000, 6)->result, frAccepted);
+    block(6, patternBytes(512, 7));
+    // Let the process write no file beyond 1000 bytes for a moment.
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit limited = saved;
+    limited.rlim_cur = 1000;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    block(6, patternBytes(512, 8));
+    block(6, patternBytes(512, 9));
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_EQ(receiver.model().rowCount(), 1);
+    const TTransfer& line = receiver.model().transfer(0);
+    EXPECT_EQ(line.State, tsStopped);
+    EXPECT_EQ(line.Done, 512);
+    EXPECT_FALSE(line.Target);
+    ASSERT_EQ(receiver.notices.lines.size(), 1U);
+    EXPECT_TRUE(receiver.notices.lines[0].startsWith("Could not write the file"));
+    const auto sent = receiver.takeOutbox();
+    ASSERT_EQ(sent.size(), 1U);
+    const auto control = parseTransferControl(bytesOf(sent.front().bytes));
+    ASSERT_TRUE(control);
+    EXPECT_EQ(control->action, caAbort);
+    EXPECT_EQ(control->transferId, 6);
+    // What follows is not written anywhere.
+    block(6, patternBytes(512, 10), true);
+    EXPECT_EQ(receiver.model().rowCount(), 1);
+    EXPECT_EQ(readFile(incoming("big.bin")).left(512), patternBytes(512, 7));
 }

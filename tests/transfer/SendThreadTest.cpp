@@ -1,4 +1,5 @@
 #include "transfer/SendThread.h"
+#include "transfer/SendThreadLifetime.h"
 
 #include "TransferTestPeers.h"
 #include "session/UiHandOver.h"
@@ -53,6 +54,9 @@ protected:
 
     // Ends the thread the way the UI thread must: the wait runs pending hand-overs.
     void stop() {
+        if (!thread) {
+            return;
+        }
         thread->requestStop();
         handOver.waitUntil([this] { return thread->hasEnded(); });
         thread->wait();
@@ -97,15 +101,21 @@ TEST_F(SendThreadTest, SendsSeveralFilesWholeAtLowPriority) {
     link.a.settings.code = 4;
     const QByteArray one = patternBytes(70'000, 1);
     const QByteArray two = patternBytes(33'333, 2);
-    thread->startSending();
+    // The session's own way of starting and stopping it.
+    stop();
+    thread = startSendThread(*link.a.engine, handOver,
+                             [this](std::uint32_t destination, const QByteArray& bytes) {
+                                 sent.push(destination, bytes);
+                             });
     EXPECT_EQ(thread->priority(), QThread::LowPriority);
     link.a.engine->sendFiles({source("one", one), source("two", two)}, link.opponentOf(link.a));
     ASSERT_TRUE(pumpUntil(
         [&] { return link.a.model().rowCount() == 0 && link.b.model().rowCount() == 0; }));
     EXPECT_EQ(readFile(link.b.settings.incoming + "one"), one);
     EXPECT_EQ(readFile(link.b.settings.incoming + "two"), two);
-    stop();
-    EXPECT_TRUE(thread->isFinished());
+    stopSendThread(thread, handOver);
+    EXPECT_FALSE(thread);
+    stopSendThread(thread, handOver);
 }
 
 TEST_F(SendThreadTest, SuspendedThreadPreparesNoBlocks) {
