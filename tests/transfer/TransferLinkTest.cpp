@@ -86,6 +86,14 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
     ASSERT_EQ(sent.size(), 1U);
     EXPECT_EQ(sent.front().bytes.size(), 1035);
     link.b.deliver(sent.front(), link.a);
+    // A code out of range is taken as the nearest one.
+    link.a.settings.code = 0;
+    link.a.cycle();
+    EXPECT_EQ(link.a.outbox.back().bytes.size(), 523);
+    link.a.settings.code = 9;
+    link.a.cycle();
+    EXPECT_EQ(link.a.outbox.back().bytes.size(), 1048587);
+    link.deliverAll();
 
     link.runToEnd();
     EXPECT_EQ(link.a.model().rowCount(), 0);
@@ -331,6 +339,38 @@ TEST_F(TransferLinkTest, SendFileRefusesWhatCannotBeSent) {
         ids.insert(link.a.model().transfer(row).Id);
     }
     EXPECT_EQ(ids.size(), 255U);
+
+    // A re-offer when the other lines hold every identifier (possible with the internal loop,
+    // which takes offers of identifiers already listed) stops its line with a message.
+    link.a.settings.loop = true;
+    const std::uint8_t firstId = link.a.model().transfer(0).Id;
+    link.a.deliver({link.a.id, buildFileOffer({"in", 1, firstId, QByteArray(kIconFieldSize, 0)})},
+                   link.b);
+    ASSERT_EQ(link.a.model().rowCount(), 256);
+    link.a.takeOutbox();
+    link.a.deliver(
+        {link.a.id, buildFileReply({0, firstId, frIdInUse, QByteArray(kIconFieldSize, 0)})},
+        link.b);
+    EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
+    EXPECT_TRUE(link.a.takeOutbox().empty());
+    EXPECT_EQ(link.a.notices.messages.size(), 7U);
+}
+
+TEST_F(TransferLinkTest, AFailedReadStopsTheLineAndTellsTheReceiver) {
+    link.a.engine->sendFiles({source("r", patternBytes(2000, 10))}, link.opponentOf(link.a));
+    link.deliverAll();
+    sendCyclesAndListBlocks(link.a, 1);
+    TTransfer& line = link.a.model().transfer(0);
+    // A file that cannot be read from any more.
+    line.Source = std::make_unique<QFile>(folder + "/write-only");
+    ASSERT_TRUE(line.Source->open(QIODevice::WriteOnly));
+    EXPECT_FALSE(link.a.cycle());
+    EXPECT_EQ(line.State, tsStopped);
+    ASSERT_EQ(link.a.notices.lines.size(), 1U);
+    EXPECT_TRUE(link.a.notices.lines[0].startsWith("Could not read the file r"));
+    link.deliverAll();
+    EXPECT_EQ(link.b.model().transfer(0).State, tsStopped);
+    EXPECT_EQ(link.b.notices.statuses.back(), "Remote computer aborted transfer of r!");
 }
 
 TEST_F(TransferLinkTest, InternalLoopSendsAFileToThisSideItself) {
