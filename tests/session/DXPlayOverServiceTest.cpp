@@ -1,0 +1,161 @@
+// Two session components in one process joined by the session service over a memory cable: what
+// the application sees of hosting, joining, messages, leaving and a lost line.
+
+#include "session/DXPlay.h"
+#include "session/service/MemoryCable.h"
+#include "session/service/SessionService.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QRandomGenerator>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+namespace velmora {
+namespace {
+
+const QString AppGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
+
+bool pumpUntil(const std::function<bool()>& done) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > 60000) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+struct Peer {
+    SessionService service;
+    QStringList events;
+    QList<QByteArray> messages;
+    TDXPlay play{service};
+
+    explicit Peer(ProviderEntry provider) : service({std::move(provider)}) {
+        play.setGUID(AppGuid);
+        play.OnOpen = [this](TCustomDXPlay&) { events << "open"; };
+        play.OnClose = [this](TCustomDXPlay&) { events << "close"; };
+        play.OnSessionLost = [this](TCustomDXPlay&) { events << "lost"; };
+        play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) { events << "add " + p.Name; };
+        play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) {
+            events << "delete " + p.Name;
+        };
+        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data,
+                                std::int32_t size) {
+            messages.append(QByteArray(static_cast<const char*>(data), size));
+        };
+        play.setExceptionDisplay([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
+    }
+    void host(const QString& name) {
+        play.setProviderName("Memory cable");
+        play.OpenSession(true, "Chat", name);
+    }
+    bool join(const QString& name) {
+        play.setProviderName("Memory cable");
+        if (play.EnumerateSessions(0) != DP_OK || play.Sessions().isEmpty()) {
+            return false;
+        }
+        play.OpenSession(false, play.Sessions().first().Name, name);
+        return true;
+    }
+    void send(const QByteArray& message) {
+        play.SendMessage(DPID_ALLPLAYERS, message.constData(), message.size());
+    }
+};
+
+QByteArray numbered(std::uint32_t kind, int number, int size) {
+    QByteArray message(size, static_cast<char>(number));
+    std::memcpy(message.data(), &kind, 4);
+    if (size >= 8) {
+        std::memcpy(message.data() + 4, &number, 4);
+    }
+    return message;
+}
+
+TEST(DXPlayOverServiceTest, HostAndCallerTalkLeaveAndComeBack) {
+    MemoryCable cable;
+    Peer ann(cable.providerEntry(MemoryCable::Side::A));
+    Peer bob(cable.providerEntry(MemoryCable::Side::B));
+    ann.host("Ann");
+    EXPECT_TRUE(ann.play.IsHost());
+    ASSERT_TRUE(bob.join("Bob"));
+    EXPECT_EQ(bob.play.SessionName(), "Chat");
+    EXPECT_EQ(bob.events, QStringList({"open", "add Bob"}));
+    EXPECT_EQ(bob.play.Players().Count(), 2);
+    EXPECT_EQ(bob.play.Players().Items(1).Name, "Ann");
+    EXPECT_FALSE(bob.play.IsHost());
+    ASSERT_TRUE(pumpUntil([&] { return ann.events.size() == 3; }));
+    EXPECT_EQ(ann.events, QStringList({"open", "add Ann", "add Bob"}));
+
+    // Messages both ways, small and as large as a file block can be, in order; Bob's from a
+    // sender thread while the UI thread delivers.
+    const std::vector<int> sizes = {4, 12, 584, 32779, 1048587, 8, 65543};
+    std::thread sender([&] {
+        for (int i = 0; i < 300; ++i) {
+            bob.send(numbered(3, i, sizes[i % sizes.size()]));
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        ann.send(numbered(0, i, 8 + i));
+    }
+    ASSERT_TRUE(
+        pumpUntil([&] { return ann.messages.size() == 300 && bob.messages.size() == 300; }));
+    sender.join();
+    for (int i = 0; i < 300; ++i) {
+        EXPECT_EQ(ann.messages[i], numbered(3, i, sizes[i % sizes.size()])) << i;
+        EXPECT_EQ(bob.messages[i], numbered(0, i, 8 + i)) << i;
+    }
+
+    // The caller leaves: the host keeps its session, and a new caller joins it.
+    bob.play.Close();
+    ASSERT_TRUE(pumpUntil([&] { return ann.events.last() == "delete Bob"; }));
+    EXPECT_TRUE(ann.play.Opened());
+    EXPECT_EQ(ann.play.Players().Count(), 1);
+    Peer carol(cable.providerEntry(MemoryCable::Side::B));
+    ASSERT_TRUE(carol.join("Carol"));
+    ASSERT_TRUE(pumpUntil([&] { return ann.events.last() == "add Carol"; }));
+    carol.send(numbered(0, 7, 12));
+    ASSERT_TRUE(pumpUntil([&] { return ann.messages.size() == 301; }));
+
+    // The plug is pulled: both sides lose the session, lost before close.
+    cable.cut();
+    ASSERT_TRUE(pumpUntil([&] { return !ann.play.Opened() && !carol.play.Opened(); }));
+    EXPECT_EQ(ann.events.mid(ann.events.size() - 2), QStringList({"lost", "close"}));
+    EXPECT_EQ(carol.events.mid(carol.events.size() - 2), QStringList({"lost", "close"}));
+    EXPECT_EQ(ann.play.Players().Count(), 0);
+    EXPECT_EQ(ann.play.ProviderName(), "");
+}
+
+TEST(DXPlayOverServiceTest, TheCallerBecomesHostWhenTheHostLeaves) {
+    MemoryCable cable;
+    Peer ann(cable.providerEntry(MemoryCable::Side::A));
+    Peer bob(cable.providerEntry(MemoryCable::Side::B));
+    ann.host("Ann");
+    ASSERT_TRUE(bob.join("Bob"));
+    ann.play.Close();
+    ASSERT_TRUE(pumpUntil([&] { return bob.events.last() == "delete Ann"; }));
+    ASSERT_TRUE(pumpUntil([&] { return bob.play.IsHost(); }));
+    EXPECT_TRUE(bob.play.Opened());
+    EXPECT_FALSE(bob.events.contains("lost"));
+}
+
+TEST(DXPlayOverServiceTest, NoSessionUnderAnotherApplication) {
+    MemoryCable cable;
+    Peer ann(cable.providerEntry(MemoryCable::Side::A));
+    Peer bob(cable.providerEntry(MemoryCable::Side::B));
+    ann.host("Ann");
+    bob.play.setGUID("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}");
+    bob.play.setProviderName("Memory cable");
+    EXPECT_EQ(bob.play.EnumerateSessions(0), DP_OK);
+    EXPECT_TRUE(bob.play.Sessions().isEmpty());
+    bob.play.Close();
+}
+
+}  // namespace
+}  // namespace velmora
