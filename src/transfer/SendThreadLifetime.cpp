@@ -11,6 +11,9 @@ std::unique_ptr<TSendThread> startSendThread(TransferEngine& engine, UiHandOver&
         [&handOver](std::function<void()> work) { return handOver.runOnUiThread(std::move(work)); },
         [&engine](BlockCursor& cursor) { return engine.prepareBlock(cursor); }, std::move(send),
         [&handOver] { handOver.wake(); });
+    // Cuts the thread's idle wait short; the connection ends with the thread.
+    QObject::connect(&engine, &TransferEngine::blocksReady, thread.get(), &TSendThread::wake,
+                     Qt::DirectConnection);
     thread->startSending();
     return thread;
 }

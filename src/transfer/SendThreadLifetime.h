@@ -10,7 +10,8 @@ class TransferEngine;
 class UiHandOver;
 
 // Creates and starts the sender thread of an open session: it prepares the engine's blocks on
-// the UI thread through the hand-over and sends them through send.
+// the UI thread through the hand-over and sends them through send. The engine's blocksReady
+// wakes it from an idle wait.
 std::unique_ptr<TSendThread> startSendThread(TransferEngine& engine, UiHandOver& handOver,
                                              PeerMessageSink send);
 

@@ -28,6 +28,9 @@ void TransferEngine::offerReceived(const PeerSender& sender, const FileOffer& of
 
 void TransferEngine::replyReceived(const PeerSender& sender, const FileReply& reply) {
     m_sender.replyReceived(sender, reply);
+    if (reply.result == frAccepted) {
+        emit blocksReady();
+    }
 }
 
 void TransferEngine::blockReceived(const PeerSender& sender, const FileBlock& block) {
@@ -60,6 +63,9 @@ void TransferEngine::controlReceived(const PeerSender& /*sender*/, const Transfe
         m_notices.showTransferStatus(QStringLiteral("Remote computer %1 transfer of %2!")
                                          .arg(what, m_model.transfer(row).FileName));
         m_model.setState(row, state);
+    }
+    if (state == tsRunning) {
+        emit blocksReady();
     }
 }
 
@@ -113,6 +119,7 @@ void TransferEngine::pause(const QList<int>& rows) {
 
 void TransferEngine::resume(const QList<int>& rows) {
     changeSelected(rows, tsPaused, tsRunning, caResume);
+    emit blocksReady();
 }
 
 void TransferEngine::removeFirstAborted() {

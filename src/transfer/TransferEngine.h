@@ -52,6 +52,10 @@ public:
     // The connection ended: every line stops and waits for the user to remove it.
     void stopAll();
 
+signals:
+    // An outgoing line may have blocks to send again (an offer was accepted, a line resumed).
+    void blocksReady();
+
 private:
     void sendControl(const TTransfer& transfer, TransferAction action);
     void changeSelected(const QList<int>& rows, TransferState from, TransferState to,

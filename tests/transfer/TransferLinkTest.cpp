@@ -54,6 +54,8 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
     const QByteArray one = patternBytes(5000, 1);
     const QByteArray two = patternBytes(3000, 2);
     const QByteArray empty;
+    int ready = 0;
+    QObject::connect(link.a.engine.get(), &TransferEngine::blocksReady, [&] { ++ready; });
     link.a.engine->sendFiles(
         {source("one.bin", one), source("two.bin", two), source("empty.txt", empty)},
         link.opponentOf(link.a));
@@ -61,6 +63,7 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
     EXPECT_EQ(link.a.model().stateImage(0), siSending);
     link.deliverAll();
     ASSERT_EQ(link.b.model().rowCount(), 3);
+    EXPECT_EQ(ready, 3);  // one per accepted offer
     const int idOne = link.a.model().transfer(0).Id;
     const int idTwo = link.a.model().transfer(1).Id;
     const int idEmpty = link.a.model().transfer(2).Id;
@@ -142,8 +145,11 @@ TEST_F(TransferLinkTest, PauseAndResumeFromEitherSide) {
     link.b.engine->pause({0});
     EXPECT_TRUE(link.b.takeOutbox().empty());
 
+    int ready = 0;
+    QObject::connect(link.a.engine.get(), &TransferEngine::blocksReady, [&] { ++ready; });
     link.b.engine->resume({0});
     link.deliverAll();
+    EXPECT_EQ(ready, 1);
     EXPECT_EQ(link.a.notices.statuses.back(), "Remote computer resumed transfer of p.bin!");
     EXPECT_EQ(link.a.model().stateImage(0), siSending);
     EXPECT_EQ(link.b.model().stateImage(0), siReceiving);
