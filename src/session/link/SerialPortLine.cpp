@@ -1,0 +1,276 @@
+#include "session/link/SerialPortLine.h"
+
+#include "session/link/SerialPortOpener.h"
+
+#include <QMetaObject>
+#include <QRandomGenerator>
+#include <QSerialPort>
+#include <QThread>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace velmora {
+
+namespace {
+
+// Output is handed to the port only while less than this waits in its own buffer, so that the
+// link's pacing, not a buffer, decides what goes next.
+constexpr qint64 kPortBacklogBytes = 256;
+
+}  // namespace
+
+SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSettings& settings,
+                               Role role, const LinkEngine::Config& tuning)
+    : m_settings(settings),
+      m_role(role),
+      m_tuning(tuning),
+      m_device(port->portName()),
+      m_thread(std::make_unique<QThread>()),
+      m_context(std::make_unique<QObject>()),
+      m_port(std::move(port)) {
+    m_clock.start();
+    m_engine = makeEngine(nowMs());
+    m_timer = new QTimer(m_context.get());
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(m_timer, &QTimer::timeout, m_context.get(), [this] { pump(); });
+    QObject::connect(m_port.get(), &QSerialPort::readyRead, m_context.get(), [this] { pump(); });
+    QObject::connect(m_port.get(), &QSerialPort::bytesWritten, m_context.get(), [this] { pump(); });
+    QObject::connect(m_port.get(), &QSerialPort::errorOccurred, m_context.get(),
+                     [this](QSerialPort::SerialPortError error) {
+                         if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
+                             portFailed(m_port->errorString());
+                         }
+                     });
+    m_context->moveToThread(m_thread.get());
+    m_port->moveToThread(m_thread.get());
+    m_thread->start();
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { pump(); }, Qt::QueuedConnection);
+}
+
+SerialPortLine::~SerialPortLine() {
+    {
+        std::lock_guard listenerLock(m_listenerMutex);
+        m_listener = nullptr;
+    }
+    stopPort();
+    m_thread->quit();
+    m_thread->wait();
+}
+
+std::unique_ptr<LinkEngine> SerialPortLine::makeEngine(std::int64_t now) const {
+    LinkEngine::Config config = m_tuning;
+    config.baud = m_settings.baud;
+    config.escapeXonXoff = m_settings.flow == FlowControl::XonXoff;
+    do {
+        config.nonce = QRandomGenerator::system()->generate();
+    } while (config.nonce == 0);
+    return std::make_unique<LinkEngine>(config, now);
+}
+
+bool SerialPortLine::onOwnThread() const {
+    return QThread::currentThread() == m_thread.get();
+}
+
+void SerialPortLine::stopPort() {
+    const auto stop = [this] {
+        m_timer->stop();
+        if (m_port) {
+            m_port->close();
+            m_port.reset();
+        }
+    };
+    if (onOwnThread()) {
+        stop();
+    } else if (m_thread->isRunning()) {
+        QMetaObject::invokeMethod(m_context.get(), stop, Qt::BlockingQueuedConnection);
+    }
+}
+
+void SerialPortLine::portFailed(const QString& text) {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_portFailed) {
+            return;
+        }
+        m_portFailed = true;
+        if (!m_down && !m_closing) {
+            m_down = true;
+            m_lastError = QStringLiteral(
+                              "The serial port %1 failed: %2. Was the adapter "
+                              "unplugged?")
+                              .arg(m_device, text);
+            // A caller that never came up hears of it from waitUntilUp().
+            if (m_wasUp || m_role == Role::Hosting) {
+                m_events.push_back({LinkEvent::Kind::Down, {}, LineDown::Lost, m_lastError});
+            }
+        }
+    }
+    m_changed.notify_all();
+    m_timer->stop();
+    if (m_port) {
+        m_port->close();
+    }
+    deliver();
+}
+
+void SerialPortLine::pump() {
+    if (!m_port || !m_port->isOpen()) {
+        deliver();
+        return;
+    }
+    const QByteArray input = m_port->readAll();
+    QByteArray output;
+    std::optional<std::int64_t> deadline;
+    bool withheld = false;
+    const std::int64_t now = nowMs();
+    {
+        std::lock_guard lock(m_mutex);
+        if (!input.isEmpty()) {
+            m_engine->feed(input, now);
+        }
+        if (const auto due = m_engine->nextDeadlineMs(); due && *due <= now) {
+            m_engine->onTimer(now);
+        }
+        if (m_port->bytesToWrite() < kPortBacklogBytes) {
+            output = m_engine->takeOutput(now);
+        }
+        bool peerLeft = false;
+        for (LinkEvent& event : m_engine->takeEvents()) {
+            if (event.kind == LinkEvent::Kind::Up) {
+                m_wasUp = true;
+                m_down = false;
+            } else if (event.kind == LinkEvent::Kind::Down) {
+                m_down = true;
+                m_lastError = event.text;
+                peerLeft = event.reason == LineDown::PeerClosed;
+            }
+            if (!m_closing) {
+                m_events.push_back(std::move(event));
+            }
+        }
+        if (peerLeft && m_role == Role::Hosting && !m_closing) {
+            // The answer to the goodbye is in this output; then wait for the next caller.
+            m_engine = makeEngine(now);
+        }
+        withheld = output.isEmpty() && m_port->bytesToWrite() >= kPortBacklogBytes;
+        deadline = m_engine->nextDeadlineMs();
+    }
+    m_changed.notify_all();
+    if (!output.isEmpty()) {
+        m_port->write(output);
+    }
+    if (deadline) {
+        // Output held back for a full port buffer goes when bytesWritten says so; the timer
+        // then only keeps the link's clocks going.
+        const std::int64_t wait =
+            std::clamp<std::int64_t>(*deadline - now, withheld ? 50 : 0, 60000);
+        m_timer->start(static_cast<int>(wait));
+    } else {
+        m_timer->stop();
+    }
+    deliver();
+}
+
+void SerialPortLine::deliver() {
+    std::lock_guard listenerLock(m_listenerMutex);
+    for (;;) {
+        LinkEvent event;
+        {
+            std::lock_guard lock(m_mutex);
+            if (!m_listener || m_events.empty()) {
+                return;
+            }
+            event = std::move(m_events.front());
+            m_events.pop_front();
+        }
+        switch (event.kind) {
+            case LinkEvent::Kind::Up:
+                m_listener->lineUp();
+                break;
+            case LinkEvent::Kind::Message:
+                m_listener->lineMessage(event.message);
+                break;
+            case LinkEvent::Kind::Down:
+                m_listener->lineDown(event.reason);
+                break;
+        }
+    }
+}
+
+void SerialPortLine::start(LineListener* listener) {
+    {
+        std::lock_guard listenerLock(m_listenerMutex);
+        m_listener = listener;
+    }
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { deliver(); }, Qt::QueuedConnection);
+}
+
+bool SerialPortLine::send(const QByteArray& message) {
+    {
+        std::unique_lock lock(m_mutex);
+        // On the line's own thread (from a listener call) waiting would stop the line itself.
+        if (!onOwnThread()) {
+            m_changed.wait(lock, [&] {
+                return m_closing || m_portFailed || !m_engine->isUp() ||
+                       m_engine->canAccept(message.size());
+            });
+        }
+        if (m_closing || m_portFailed || !m_engine->send(message)) {
+            return false;
+        }
+    }
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { pump(); }, Qt::QueuedConnection);
+    return true;
+}
+
+void SerialPortLine::close() {
+    {
+        std::lock_guard listenerLock(m_listenerMutex);
+        m_listener = nullptr;
+    }
+    std::chrono::milliseconds limit{0};
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closing) {
+            return;
+        }
+        m_closing = true;
+        m_events.clear();
+        m_engine->close(nowMs());
+        // What is queued at the line rate, twice, and time for the goodbye; bounded.
+        const std::int64_t drainMs = m_engine->queuedBytes() * 20000 / m_settings.baud;
+        limit = std::chrono::milliseconds(std::min<std::int64_t>(2000 + drainMs, 15000));
+    }
+    m_changed.notify_all();
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { pump(); }, Qt::QueuedConnection);
+    if (!onOwnThread()) {
+        std::unique_lock lock(m_mutex);
+        m_changed.wait_for(lock, limit, [&] { return m_portFailed || m_engine->isFinished(); });
+    }
+}
+
+bool SerialPortLine::waitUntilUp(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(m_mutex);
+    return m_changed.wait_for(lock, timeout, [&] { return m_wasUp || m_down || m_portFailed; }) &&
+           m_wasUp && !m_down;
+}
+
+QString SerialPortLine::lastError() const {
+    std::lock_guard lock(m_mutex);
+    if (!m_lastError.isEmpty()) {
+        return m_lastError;
+    }
+    if (!m_wasUp) {
+        return QStringLiteral("No answer on the serial port %1. %2")
+            .arg(m_device, m_engine->handshakeDiagnosis());
+    }
+    return {};
+}
+
+}  // namespace velmora

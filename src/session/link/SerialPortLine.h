@@ -1,0 +1,89 @@
+#pragma once
+
+#include "session/Line.h"
+#include "session/link/LinkEngine.h"
+#include "session/link/SerialSettings.h"
+
+#include <QElapsedTimer>
+#include <QString>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+class QObject;
+class QSerialPort;
+class QThread;
+class QTimer;
+
+namespace velmora {
+
+// The line over a serial port: a thread of its own owns the port and drives a LinkEngine with
+// it. The hello exchange starts at construction, so a caller can wait for the other side before
+// anything else (waitUntilUp); what the line reports before start() is kept and told then.
+class SerialPortLine : public Line {
+public:
+    enum class Role {
+        Calling,  // one peer; the line ends with it
+        Hosting,  // after a peer's goodbye, waits for the next one
+    };
+
+    // Takes an open port, also one that someone else opened and used before (the modem driver
+    // after its command phase). Must be called on the thread the port belongs to. The settings
+    // give the rate and flow control the link is tuned for; the port is not set up again.
+    SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSettings& settings, Role role,
+                   const LinkEngine::Config& tuning = {});
+    ~SerialPortLine() override;
+
+    SerialPortLine(const SerialPortLine&) = delete;
+    SerialPortLine& operator=(const SerialPortLine&) = delete;
+
+    void start(LineListener* listener) override;
+    bool send(const QByteArray& message) override;
+    void close() override;
+
+    // Waits until the other side has answered the hello, the line is down, or the time is up.
+    bool waitUntilUp(std::chrono::milliseconds timeout);
+    // Why the line is down, or, before it came up, what was heard from the other side.
+    QString lastError() const;
+
+private:
+    void pump();
+    void deliver();
+    void portFailed(const QString& text);
+    void stopPort();
+    std::unique_ptr<LinkEngine> makeEngine(std::int64_t nowMs) const;
+    bool onOwnThread() const;
+    std::int64_t nowMs() const { return m_clock.elapsed(); }
+
+    const SerialSettings m_settings;
+    const Role m_role;
+    const LinkEngine::Config m_tuning;
+    const QString m_device;
+    QElapsedTimer m_clock;
+
+    std::unique_ptr<QThread> m_thread;
+    // Living on m_thread, touched only there (after construction).
+    std::unique_ptr<QObject> m_context;
+    std::unique_ptr<QSerialPort> m_port;
+    QTimer* m_timer = nullptr;  // owned by m_context
+
+    mutable std::mutex m_mutex;
+    std::condition_variable m_changed;
+    std::unique_ptr<LinkEngine> m_engine;
+    std::deque<LinkEvent> m_events;  // not yet told to the listener
+    bool m_wasUp = false;
+    bool m_down = false;  // the current peer is gone (or the port failed)
+    bool m_portFailed = false;
+    bool m_closing = false;
+    QString m_lastError;
+
+    // Held while the listener is called, so that close() can take it away safely.
+    std::recursive_mutex m_listenerMutex;
+    LineListener* m_listener = nullptr;
+};
+
+}  // namespace velmora

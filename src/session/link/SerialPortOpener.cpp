@@ -1,0 +1,95 @@
+#include "session/link/SerialPortOpener.h"
+
+#include <QFileInfo>
+#include <QSerialPort>
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace velmora {
+
+QString serialDevicePath(const QString& portName) {
+    return portName.contains(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+}
+
+std::unique_ptr<QSerialPort> openSerialPort(const SerialSettings& settings, QString& error) {
+    const QString device = serialDevicePath(settings.portName);
+    if (settings.portName.isEmpty()) {
+        error = QStringLiteral("No serial port was chosen.");
+        return nullptr;
+    }
+    if (settings.baud < SerialSettings::kMinBaud || settings.baud > SerialSettings::kMaxBaud) {
+        error = QStringLiteral(
+                    "The serial port %1 cannot run at %2 baud: choose a rate from "
+                    "%3 to %4.")
+                    .arg(device)
+                    .arg(settings.baud)
+                    .arg(SerialSettings::kMinBaud)
+                    .arg(SerialSettings::kMaxBaud);
+        return nullptr;
+    }
+    if (!QFileInfo::exists(device)) {
+        error = QStringLiteral(
+                    "The serial port %1 does not exist: check its name, and that the "
+                    "adapter is plugged in.")
+                    .arg(device);
+        return nullptr;
+    }
+    const QByteArray nativePath = QFile::encodeName(device);
+    if (::access(nativePath.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+        error = QStringLiteral(
+                    "You are not allowed to use the serial port %1 (permission "
+                    "denied). Add your user to the dialout group (sudo adduser $USER "
+                    "dialout), then log out and in again.")
+                    .arg(device);
+        return nullptr;
+    }
+
+    auto port = std::make_unique<QSerialPort>();
+    port->setPortName(device);
+    port->setBaudRate(settings.baud);
+    port->setDataBits(QSerialPort::Data8);
+    port->setParity(QSerialPort::NoParity);
+    port->setStopBits(QSerialPort::OneStop);
+    switch (settings.flow) {
+        case FlowControl::None:
+            port->setFlowControl(QSerialPort::NoFlowControl);
+            break;
+        case FlowControl::RtsCts:
+            port->setFlowControl(QSerialPort::HardwareControl);
+            break;
+        case FlowControl::XonXoff:
+            port->setFlowControl(QSerialPort::SoftwareControl);
+            break;
+    }
+    if (port->open(QIODevice::ReadWrite)) {
+        return port;
+    }
+    switch (port->error()) {
+        case QSerialPort::DeviceNotFoundError:
+            error = QStringLiteral(
+                        "The serial port %1 does not exist: check its name, and that the "
+                        "adapter is plugged in.")
+                        .arg(device);
+            break;
+        case QSerialPort::PermissionError:
+            // Access was checked above: what is left is another program holding the port.
+            error = QStringLiteral("The serial port %1 is in use by another program (%2).")
+                        .arg(device, port->errorString());
+            break;
+        case QSerialPort::UnsupportedOperationError:
+            error = QStringLiteral("The serial port %1 does not take these settings (%2 baud): %3.")
+                        .arg(device)
+                        .arg(settings.baud)
+                        .arg(port->errorString());
+            break;
+        default:
+            error = QStringLiteral("The serial port %1 cannot be opened: %2.")
+                        .arg(device, port->errorString());
+            break;
+    }
+    return nullptr;
+}
+
+}  // namespace velmora

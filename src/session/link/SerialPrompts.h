@@ -1,0 +1,33 @@
+#pragma once
+
+#include "session/link/SerialSettings.h"
+
+#include <QList>
+#include <QString>
+
+#include <optional>
+
+namespace velmora {
+
+// A port the system lists.
+struct SerialPortChoice {
+    QString name;         // "ttyUSB0"
+    QString description;  // "USB-Serial Controller", may be empty
+
+    friend bool operator==(const SerialPortChoice&, const SerialPortChoice&) = default;
+};
+
+// What the serial provider asks the user. The application shows dialogs; tests answer in code.
+class SerialPrompts {
+public:
+    virtual ~SerialPrompts() = default;
+
+    // Asks for the port (one of `ports`, or any device path typed by hand), the baud rate and
+    // the flow control, preset with `last`. Nothing when the user cancels.
+    virtual std::optional<SerialSettings> askSerialSettings(const QList<SerialPortChoice>& ports,
+                                                            const SerialSettings& last) = 0;
+    // Tells the user why the port cannot be used.
+    virtual void showSerialError(const QString& message) = 0;
+};
+
+}  // namespace velmora

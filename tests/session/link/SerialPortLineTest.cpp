@@ -1,0 +1,279 @@
+#include "cable/NullModemCable.h"
+#include "session/link/SerialPortLine.h"
+#include "session/link/SerialPortOpener.h"
+#include "support/TestEnvironment.h"
+
+#include <QFile>
+#include <QSerialPort>
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <random>
+#include <vector>
+
+namespace velmora {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kBaud = 460800;
+// Generous: the machine running the tests may be busy.
+constexpr auto kPatience = 30s;
+
+class RecordingListener : public LineListener {
+public:
+    void lineUp() override {
+        record([this] { ++ups; });
+    }
+    void lineMessage(const QByteArray& message) override {
+        record([&] { messages.push_back(message); });
+    }
+    void lineDown(LineDown reason) override {
+        record([&] { downs.push_back(reason); });
+    }
+
+    template <typename Condition>
+    bool waitFor(Condition condition, std::chrono::milliseconds timeout = kPatience) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, timeout, [&] { return condition(); });
+    }
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    int ups = 0;
+    std::vector<QByteArray> messages;
+    std::vector<LineDown> downs;
+
+private:
+    template <typename Change>
+    void record(Change change) {
+        {
+            std::lock_guard lock(mutex);
+            change();
+        }
+        changed.notify_all();
+    }
+};
+
+CableOptions cableOptions(int baud) {
+    CableOptions options;
+    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
+    options.line.baud = baud;
+    return options;
+}
+
+SerialSettings settingsFor(const std::filesystem::path& end) {
+    SerialSettings settings;
+    settings.portName = QString::fromStdString(end.string());
+    settings.baud = kBaud;
+    return settings;
+}
+
+std::unique_ptr<SerialPortLine> openLine(const std::filesystem::path& end,
+                                         SerialPortLine::Role role) {
+    QString error;
+    auto port = openSerialPort(settingsFor(end), error);
+    EXPECT_NE(port, nullptr) << error.toStdString();
+    if (!port) {
+        return nullptr;
+    }
+    return std::make_unique<SerialPortLine>(std::move(port), settingsFor(end), role);
+}
+
+QByteArray randomMessage(std::mt19937& random, qsizetype size) {
+    QByteArray message(size, '\0');
+    for (char& byte : message) {
+        byte = static_cast<char>(random());
+    }
+    return message;
+}
+
+TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
+    NullModemCable cable(cableOptions(kBaud));
+    auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
+    auto caller = openLine(cable.linkB(), SerialPortLine::Role::Calling);
+    ASSERT_TRUE(host && caller);
+    ASSERT_TRUE(caller->waitUntilUp(kPatience)) << caller->lastError().toStdString();
+
+    RecordingListener hostEvents;
+    RecordingListener callerEvents;
+    host->start(&hostEvents);
+    caller->start(&callerEvents);
+    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 1; }));
+    ASSERT_TRUE(callerEvents.waitFor([&] { return callerEvents.ups == 1; }));
+
+    // Both ways at once, from threads of their own, with one message larger than the bound.
+    std::mt19937 random(7);
+    std::vector<QByteArray> toHost;
+    std::vector<QByteArray> toCaller;
+    for (int i = 0; i < 40; ++i) {
+        toHost.push_back(randomMessage(random, 4 + random() % 3000));
+        toCaller.push_back(randomMessage(random, 4 + random() % 3000));
+    }
+    toHost.push_back(randomMessage(random, 100000));
+    std::thread callerSender([&] {
+        for (const auto& message : toHost) {
+            EXPECT_TRUE(caller->send(message));
+        }
+    });
+    for (const auto& message : toCaller) {
+        EXPECT_TRUE(host->send(message));
+    }
+    callerSender.join();
+    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.messages.size() == toHost.size(); }));
+    ASSERT_TRUE(
+        callerEvents.waitFor([&] { return callerEvents.messages.size() == toCaller.size(); }));
+    {
+        std::lock_guard lock(hostEvents.mutex);
+        EXPECT_EQ(hostEvents.messages, toHost);
+    }
+    {
+        std::lock_guard lock(callerEvents.mutex);
+        EXPECT_EQ(callerEvents.messages, toCaller);
+    }
+
+    // The caller says goodbye: what it sent last still arrives, the host hears PeerClosed.
+    ASSERT_TRUE(caller->send(QByteArray("last words")));
+    caller->close();
+    EXPECT_FALSE(caller->send(QByteArray("too late")));
+    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.downs.size() == 1; }));
+    {
+        std::lock_guard lock(hostEvents.mutex);
+        EXPECT_EQ(hostEvents.downs[0], LineDown::PeerClosed);
+        EXPECT_EQ(hostEvents.messages.back(), QByteArray("last words"));
+    }
+    EXPECT_TRUE(callerEvents.downs.empty());
+    caller.reset();
+
+    // A new caller on the same cable finds the host waiting.
+    auto second = openLine(cable.linkB(), SerialPortLine::Role::Calling);
+    ASSERT_TRUE(second);
+    ASSERT_TRUE(second->waitUntilUp(kPatience)) << second->lastError().toStdString();
+    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 2; }));
+    RecordingListener secondEvents;
+    second->start(&secondEvents);
+    ASSERT_TRUE(host->send(QByteArray("welcome back")));
+    ASSERT_TRUE(secondEvents.waitFor([&] { return secondEvents.messages.size() == 1; }));
+    EXPECT_EQ(secondEvents.messages[0], QByteArray("welcome back"));
+}
+
+TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
+    auto cable = std::make_unique<NullModemCable>(cableOptions(kBaud));
+    auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
+    auto caller = openLine(cable->linkB(), SerialPortLine::Role::Calling);
+    ASSERT_TRUE(host && caller);
+    ASSERT_TRUE(caller->waitUntilUp(kPatience));
+    RecordingListener hostEvents;
+    RecordingListener callerEvents;
+    host->start(&hostEvents);
+    caller->start(&callerEvents);
+
+    // A sender blocked on back-pressure is let go when the line is lost.
+    std::thread sender([&] {
+        const QByteArray block(32768, 'b');
+        while (caller->send(block)) {
+        }
+    });
+    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.messages.size() >= 2; }));
+    cable->unplug();
+    ASSERT_TRUE(hostEvents.waitFor([&] { return !hostEvents.downs.empty(); }));
+    ASSERT_TRUE(callerEvents.waitFor([&] { return !callerEvents.downs.empty(); }));
+    sender.join();
+    EXPECT_EQ(hostEvents.downs, std::vector<LineDown>{LineDown::Lost});
+    EXPECT_EQ(callerEvents.downs, std::vector<LineDown>{LineDown::Lost});
+    EXPECT_TRUE(caller->lastError().contains("Nothing has come"))
+        << caller->lastError().toStdString();
+    EXPECT_FALSE(caller->send(QByteArray("anyone?")));
+    caller->close();
+    caller.reset();
+
+    host->close();
+}
+
+TEST(SerialPortLineTest, VanishedDeviceIsALostLineWithoutCrashOrHang) {
+    auto cable = std::make_unique<NullModemCable>(cableOptions(kBaud));
+    auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
+    auto caller = openLine(cable->linkB(), SerialPortLine::Role::Calling);
+    ASSERT_TRUE(host && caller);
+    ASSERT_TRUE(caller->waitUntilUp(kPatience));
+    RecordingListener hostEvents;
+    host->start(&hostEvents);
+    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 1; }));
+
+    // Both pseudo-terminals disappear, as a USB adapter does when it is pulled out.
+    cable.reset();
+    ASSERT_TRUE(hostEvents.waitFor([&] { return !hostEvents.downs.empty(); }));
+    EXPECT_EQ(hostEvents.downs, std::vector<LineDown>{LineDown::Lost});
+    EXPECT_FALSE(host->send(QByteArray("anyone?")));
+    host->close();
+    caller->close();
+}
+
+TEST(SerialPortLineTest, TakesOverAPortThatWasUsedBefore) {
+    NullModemCable cable(cableOptions(kBaud));
+    auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
+    ASSERT_TRUE(host);
+    RecordingListener hostEvents;
+    host->start(&hostEvents);
+
+    // Someone else talks on the port first (a modem's command phase), then hands it over.
+    QString error;
+    auto port = openSerialPort(settingsFor(cable.linkB()), error);
+    ASSERT_NE(port, nullptr) << error.toStdString();
+    port->write("ATDT5551234\r");
+    ASSERT_TRUE(port->waitForBytesWritten(5000));
+    SerialPortLine caller(std::move(port), settingsFor(cable.linkB()),
+                          SerialPortLine::Role::Calling);
+    ASSERT_TRUE(caller.waitUntilUp(kPatience)) << caller.lastError().toStdString();
+    ASSERT_TRUE(caller.send(QByteArray("hello host")));
+    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.messages.size() == 1; }));
+    EXPECT_EQ(hostEvents.messages[0], QByteArray("hello host"));
+}
+
+TEST(SerialPortLineTest, OpenFailuresNameTheDeviceAndTheCause) {
+    QString error;
+    SerialSettings missing;
+    missing.portName = QStringLiteral("/dev/velmora-no-such-port");
+    EXPECT_EQ(openSerialPort(missing, error), nullptr);
+    EXPECT_TRUE(error.contains("/dev/velmora-no-such-port")) << error.toStdString();
+    EXPECT_TRUE(error.contains("does not exist")) << error.toStdString();
+
+    missing.portName = QStringLiteral("ttyVelmoraNone");
+    EXPECT_EQ(openSerialPort(missing, error), nullptr);
+    EXPECT_TRUE(error.contains("/dev/ttyVelmoraNone")) << error.toStdString();
+
+    NullModemCable cable(cableOptions(kBaud));
+    SerialSettings tooFast = settingsFor(cable.linkA());
+    tooFast.baud = 5000000;
+    EXPECT_EQ(openSerialPort(tooFast, error), nullptr);
+    EXPECT_TRUE(error.contains("5000000")) << error.toStdString();
+
+    // Held by another program.
+    auto first = openSerialPort(settingsFor(cable.linkA()), error);
+    ASSERT_NE(first, nullptr) << error.toStdString();
+    EXPECT_EQ(openSerialPort(settingsFor(cable.linkA()), error), nullptr);
+    EXPECT_TRUE(error.contains("in use")) << error.toStdString();
+    EXPECT_TRUE(error.contains(QString::fromStdString(cable.linkA().string())));
+
+    // Not allowed: the fix is named. (The superuser may open anything.)
+    if (::geteuid() != 0) {
+        const QString locked = test::makeTempFolder(QStringLiteral("ports")) + "/ttyLocked";
+        QFile file(locked);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.close();
+        ASSERT_TRUE(QFile::setPermissions(locked, QFileDevice::Permissions()));
+        SerialSettings denied;
+        denied.portName = locked;
+        EXPECT_EQ(openSerialPort(denied, error), nullptr);
+        EXPECT_TRUE(error.contains(locked)) << error.toStdString();
+        EXPECT_TRUE(error.contains("dialout")) << error.toStdString();
+    }
+}
+
+}  // namespace
+}  // namespace velmora
