@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <shared_mutex>
 
 namespace velmora {
 
@@ -29,16 +30,26 @@ Guid randomGuid() {
 
 // One line and the session object listening to it. A line's calls carry the generation of its
 // Link, so that calls of a line already replaced are ignored. A Link is never destroyed on its
-// own line's thread: that would wait for the thread itself.
+// own line's thread: that would wait for the thread itself. It may be destroyed on another
+// thread while one of its line's calls is still answering; that answer then goes nowhere.
 class DirectPlayObject::Link : public LineListener {
 public:
     Link(DirectPlayObject& owner, std::uint64_t generation, std::unique_ptr<Line> line)
         : generation(generation), m_owner(owner), m_line(std::move(line)) {}
-    // The line stops before its listener goes.
-    ~Link() override { m_line.reset(); }
+    ~Link() override {
+        {
+            const std::unique_lock guard(m_guard);
+            m_stopped = true;
+        }
+        // Stops the line, waiting for a call in progress, before the listener goes.
+        m_line.reset();
+    }
 
     void start() { m_line->start(this); }
-    bool send(const QByteArray& message) { return m_line->send(message); }
+    bool send(const QByteArray& message) {
+        const std::shared_lock guard(m_guard);
+        return !m_stopped && m_line->send(message);
+    }
     void sendAll(const Outgoing& messages) {
         for (const QByteArray& message : messages) {
             if (!send(message)) {
@@ -56,6 +67,8 @@ public:
 
 private:
     DirectPlayObject& m_owner;
+    std::shared_mutex m_guard;  // sends against the line's destruction
+    bool m_stopped = false;
     std::unique_ptr<Line> m_line;
 };
 
@@ -597,6 +610,12 @@ void DirectPlayObject::onLineMessage(Link& link, const QByteArray& bytes) {
     }
     m_changed.notify_all();
     link.sendAll(out);
+    const std::lock_guard lock(m_mutex);
+    if (m_refusing && link.generation == m_generation) {
+        m_refusing = false;
+        m_linkState = LinkState::Refused;
+        m_changed.notify_all();
+    }
 }
 
 void DirectPlayObject::onLineDown(Link& link, LineDown reason) {
@@ -654,8 +673,10 @@ void DirectPlayObject::onLineDown(Link& link, LineDown reason) {
 
 void DirectPlayObject::handle(const wire::Hello& m, Outgoing& out) {
     if (m.magic != wire::kMagic || m.version != wire::kVersion) {
+        // Refused only once the refusal is on its way, so that a caller waiting for the
+        // greeting does not hang up before the other side can hear why.
         out.push_back(wire::encode(wire::Refuse{}));
-        m_linkState = LinkState::Refused;
+        m_refusing = true;
     } else if (m_linkState == LinkState::Greeting) {
         m_linkState = LinkState::Ready;
     }
@@ -784,6 +805,7 @@ std::shared_ptr<DirectPlayObject::Link> DirectPlayObject::installLocked(
     }
     m_link = std::make_shared<Link>(*this, ++m_generation, std::move(line));
     m_linkState = LinkState::Waiting;
+    m_refusing = false;
     return m_link;
 }
 

@@ -150,6 +150,7 @@ private:
     wire::Session m_session;
     bool m_peerJoined = false;  // hosting: the caller on the line has joined
     bool m_lostNoticed = false;
+    bool m_refusing = false;  // a refusal is being sent on the line's thread
     std::vector<Player> m_players;
     DPID m_highestId = 0;
     std::deque<Queued> m_queue;
