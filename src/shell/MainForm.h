@@ -1,15 +1,217 @@
 #pragma once
 
+#include "shell/MainFormContext.h"
+#include "shell/Options.h"
+#include "shell/StartArgument.h"
+
 #include <QMainWindow>
+#include <QPointer>
+#include <QRandomGenerator>
+
+#include <memory>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSplitter;
+class QStandardItemModel;
+class QTextEdit;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+class QWidget;
 
 namespace velmora {
 
-// The main window.
+class SuspendableThread;
+class TAboutBox;
+class THelpWindow;
+class TOptionsForm;
+class TWelcome;
+
+// The main window: the application's single top-level window and the owner of its run-time
+// state. Commands whose work belongs to the connection, conversation and transfer windows are
+// public actions; those windows connect to them and to the signals below.
 class TMainForm : public QMainWindow {
     Q_OBJECT
 
 public:
-    explicit TMainForm(QWidget* parent = nullptr);
+    explicit TMainForm(MainFormContext context, QWidget* parent = nullptr);
+    ~TMainForm() override;
+
+    // The windows created after this one; not owned.
+    void attachWindows(TOptionsForm* optionsForm, TWelcome* welcome, TAboutBox* aboutBox);
+
+    // Start-up steps; false when the program is to end at once (the uninstall feedback step).
+    bool FormCreate();
+    // First-activation steps; later calls do nothing.
+    void FormActivate();
+    void FormCloseQuery(bool& CanClose);
+    void FormClose();
+    void FileExit();
+
+    // Options.
+    Options& options() { return m_options; }
+    const Options& options() const { return m_options; }
+    QString optionsPath() const;
+    void LoadOptions();
+    void UpdateOptions();
+    void UpdateInterface();
+    void UpdateView();
+
+    // Enables or disables the commands that need an open session.
+    void ChangeConnectionStatus(bool connected);
+    void TrySuspendThreat();
+    void TryResumeThreat();
+    // Fills the File > Recent connections submenu and RecentMenu from RecentConnections.
+    void FillRecentMenus();
+
+    // Help: opens a topic in the help window over owner, or shows the fallback message.
+    void ShowHelpTopic(QWidget* owner, const QString& topic);
+    bool helpAvailable() const { return m_helpAvailable; }
+    void HelpContents();
+    void Howto1Click();
+    void Website1Click();
+    void HelpAbout();
+    void Options1Click();
+
+    // Called by the start-up window's links to the wizard and the New connection dialog.
+    void runWizardFromWelcome();
+    void runNewConnectionFromWelcome();
+
+    const MainFormContext& context() const { return m_context; }
+    DialogService& dialogs() const { return *m_context.dialogs; }
+    const StartArgument& startArgument() const { return m_startArgument; }
+    QString statusText(int panel) const;
+
+    // Shared state of the main window.
+    bool ConnectionModified = false;
+    bool WasConnected = false;
+    bool BlockIncoming = false;
+    bool ReplayPending = false;  // a received key is being replayed into the view
+    QStringList RecentConnections;
+    QString HelpFilePath;
+    bool FirstActivationDone = false;
+    std::unique_ptr<SuspendableThread> SendThread;
+    QRandomGenerator Random;  // transfer identifiers
+
+    // Components.
+    QToolBar* ConnectionsToolBar = nullptr;  // the band CoolBar1
+    QToolButton* ToolButton3 = nullptr;      // Open connections, with the recent list on its arrow
+    QTextEdit* MessagesEdit = nullptr;
+    QWidget* PanelMsgEdit = nullptr;
+    QLineEdit* EditMessage = nullptr;
+    QToolButton* SendSpeedButton = nullptr;
+    QToolButton* ClearSpeedButton = nullptr;
+    QSplitter* Splitter1 = nullptr;
+    QWidget* Panel3 = nullptr;
+    QWidget* CoolBar2 = nullptr;
+    QToolBar* ToolBar4 = nullptr;
+    QTreeView* TransfersListView = nullptr;
+    QStandardItemModel* TransfersPlaceholderModel = nullptr;
+    QMenu* Recentconnections1 = nullptr;
+    QMenu* RecentMenu = nullptr;
+    QMenu* MessagesPopupMenu = nullptr;
+    QMenu* TransfersPopupMenu = nullptr;
+    QMenu* UsersPopupMenu = nullptr;
+
+    // File menu.
+    QAction* FileNewItem = nullptr;
+    QAction* ConnectionWizard1 = nullptr;
+    QAction* FileOpenItem = nullptr;
+    QAction* Closeconnection1 = nullptr;
+    QAction* FileSaveItem = nullptr;
+    QAction* FileSaveAsItem = nullptr;
+    QAction* FilePrintItem = nullptr;
+    QAction* FilePrintSetupItem = nullptr;
+    QAction* Options1 = nullptr;
+    QAction* FileExitItem = nullptr;
+    // Edit menu.
+    QAction* EditUndoItem = nullptr;
+    QAction* EditCutItem = nullptr;
+    QAction* EditCopyItem = nullptr;
+    QAction* EditPasteItem = nullptr;
+    // View menu.
+    QAction* Connections1 = nullptr;
+    QAction* Editor1 = nullptr;
+    QAction* raditionalview1 = nullptr;
+    QAction* Modernview1 = nullptr;
+    QAction* transferlist1 = nullptr;
+    // Message menu.
+    QAction* Send1 = nullptr;
+    QAction* Clear1 = nullptr;
+    QAction* Exportmessageslog1 = nullptr;
+    QAction* Classicmode1 = nullptr;
+    QAction* Chatmode1 = nullptr;
+    // Transfer menu and the pop-up menus of the transfers and of the users.
+    QAction* Sendfile1 = nullptr;
+    QAction* Recievefilesto1 = nullptr;
+    QAction* Blocktransfers1 = nullptr;
+    QAction* Stoptransfers1 = nullptr;
+    QAction* Pausetransfer1 = nullptr;
+    QAction* ResumeTransfer = nullptr;
+    QAction* Sendfile2 = nullptr;
+    QAction* Aborttransfer1 = nullptr;
+    QAction* Pausetransfer2 = nullptr;
+    QAction* Resumetranfer1 = nullptr;
+    QAction* Sendfile3 = nullptr;
+    QAction* Recievefilesto2 = nullptr;
+    QAction* Blocktransfers2 = nullptr;
+    // Help menu.
+    QAction* HelpContentsItem = nullptr;
+    QAction* Howto1 = nullptr;
+    QAction* Website1 = nullptr;
+    QAction* HelpAboutItem = nullptr;
+
+signals:
+    // A connection file is to be opened (command line, recent entry).
+    void connectionFileRequested(const QString& fileName);
+    // The current connection is to be saved to the file (close query).
+    void saveConnectionRequested(const QString& fileName);
+    // The session is to be closed (close query).
+    void sessionCloseRequested();
+    // The start-up window's links: show the wizard or the New connection dialog modally.
+    void wizardRequested();
+    void newConnectionRequested();
+
+protected:
+    bool event(QEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void createActions();
+    void createMenus();
+    void createToolBars();
+    void createCentralArea();
+    void createStatusBar();
+    QAction* makeAction(const char* name, const QString& caption, const QString& hint);
+    // The hint handler: the long part of a two-part hint into status panel 1.
+    void ShowHint(const QString& hint);
+    void CheckFileAssociation();
+    void UninstallFeedback();
+
+    void Connections1Click();
+    void Editor1Click();
+    void raditionalview1Click();
+    void Modernview1Click();
+    void transferlist1Click();
+    void Classicmode1Click();
+    void Chatmode1Click();
+
+    MainFormContext m_context;
+    StartArgument m_startArgument;
+    Options m_options;
+    bool m_helpAvailable = false;
+    bool m_reportedUnsavedOptions = false;
+    TOptionsForm* m_optionsForm = nullptr;
+    TWelcome* m_welcome = nullptr;
+    TAboutBox* m_aboutBox = nullptr;
+    QLabel* m_statusPanel0 = nullptr;
+    QLabel* m_statusPanel1 = nullptr;
+    std::vector<QPointer<THelpWindow>> m_helpWindows;
 };
 
 }  // namespace velmora

@@ -1,0 +1,57 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+class QPrinter;
+
+namespace velmora {
+
+// The buttons of a question box; a question returns the one that was pressed.
+enum class DialogButton { Ok, Cancel, Yes, No };
+
+// The look of a question box.
+enum class QuestionKind { Warning, Confirmation };
+
+// What an open or save file dialog shows.
+struct FileDialogRequest {
+    QString title;
+    QString filter;         // Qt filter text, e.g. "Velmora Connection (*.vmc)"
+    QString folder;         // starting folder; empty for the current one
+    QString fileName;       // proposed name
+    QString defaultSuffix;  // added to a typed name without one (save dialogs)
+};
+
+// Every message box, question, file, folder and print dialog of the program goes through this
+// interface, so that the application shows real dialogs and tests answer them in code. The
+// interface names no widget: the core and the service providers use it too.
+class DialogService {
+public:
+    virtual ~DialogService() = default;
+
+    // A plain message box with an OK button.
+    virtual void showMessage(const QString& text) = 0;
+    // A question with the given buttons; returns the button pressed. Closing the box without a
+    // button returns Cancel when it is offered, else the last button.
+    virtual DialogButton ask(QuestionKind kind, const QString& text,
+                             const QList<DialogButton>& buttons) = 0;
+    // A line of text asked for by a prompt; nothing when the user cancels.
+    virtual std::optional<QString> askText(const QString& title, const QString& label,
+                                           const QString& initial) = 0;
+
+    // File dialogs: the chosen full path(s); empty when cancelled.
+    virtual QString openFileName(const FileDialogRequest& request) = 0;
+    virtual QStringList openFileNames(const FileDialogRequest& request) = 0;
+    virtual QString saveFileName(const FileDialogRequest& request) = 0;
+    // A folder browser that shows folders only; the chosen folder without a final separator, or
+    // empty when cancelled.
+    virtual QString browseFolder(const QString& title, const QString& startFolder) = 0;
+
+    // The print and page setup dialogs on the given printer; true when the user confirmed.
+    virtual bool print(QPrinter& printer) = 0;
+    virtual bool pageSetup(QPrinter& printer) = 0;
+};
+
+}  // namespace velmora

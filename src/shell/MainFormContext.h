@@ -1,0 +1,28 @@
+#pragma once
+
+#include "shell/FileAssociation.h"
+
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <functional>
+
+namespace velmora {
+
+class DialogService;
+
+// What a main window is built with: its folders, its command line and its services. Nothing of
+// it is global, so several main windows can live in one process.
+struct MainFormContext {
+    QString dataFolder;     // options.ini, recents.list, received files by default
+    QString helpFolder;     // the help pages
+    QString programPath;    // full path of the program, written into the file association
+    QStringList arguments;  // the command line after the program's name
+    DialogService* dialogs = nullptr;  // not owned; lives longer than the window
+    FileAssociation association;
+    // Opens a web or mail address in the user's browser or mail program.
+    std::function<void(const QUrl&)> openUrl;
+};
+
+}  // namespace velmora

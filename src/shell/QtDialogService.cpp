@@ -1,0 +1,133 @@
+#include "shell/QtDialogService.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+
+namespace velmora {
+
+namespace {
+
+QWidget* owner() {
+    return QApplication::activeModalWidget() != nullptr ? QApplication::activeModalWidget()
+                                                        : QApplication::activeWindow();
+}
+
+QMessageBox::StandardButton standardButton(DialogButton button) {
+    switch (button) {
+        case DialogButton::Ok:
+            return QMessageBox::Ok;
+        case DialogButton::Cancel:
+            return QMessageBox::Cancel;
+        case DialogButton::Yes:
+            return QMessageBox::Yes;
+        case DialogButton::No:
+            return QMessageBox::No;
+    }
+    return QMessageBox::NoButton;
+}
+
+QString startPath(const FileDialogRequest& request) {
+    if (request.fileName.isEmpty()) {
+        return request.folder;
+    }
+    return request.folder.isEmpty() ? request.fileName
+                                    : QDir(request.folder).filePath(request.fileName);
+}
+
+// The texts break their lines the Windows way ("\n\r", "\r\n" or a lone "\r"); a Qt box
+// breaks at "\n" only.
+QString displayText(QString text) {
+    text.replace(QStringLiteral("\n\r"), QStringLiteral("\n"));
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    return text;
+}
+
+}  // namespace
+
+void QtDialogService::showMessage(const QString& text) {
+    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text),
+                    QMessageBox::Ok, owner());
+    box.exec();
+}
+
+DialogButton QtDialogService::ask(QuestionKind kind, const QString& text,
+                                  const QList<DialogButton>& buttons) {
+    QMessageBox box(kind == QuestionKind::Warning ? QMessageBox::Warning : QMessageBox::Question,
+                    QApplication::applicationName(), displayText(text), QMessageBox::NoButton,
+                    owner());
+    for (const DialogButton button : buttons) {
+        box.addButton(standardButton(button));
+    }
+    if (!buttons.isEmpty()) {
+        box.setDefaultButton(standardButton(buttons.first()));
+    }
+    box.exec();
+    const QMessageBox::StandardButton pressed = box.clickedButton() != nullptr
+                                                    ? box.standardButton(box.clickedButton())
+                                                    : QMessageBox::NoButton;
+    for (const DialogButton button : buttons) {
+        if (standardButton(button) == pressed) {
+            return button;
+        }
+    }
+    return buttons.contains(DialogButton::Cancel) || buttons.isEmpty() ? DialogButton::Cancel
+                                                                       : buttons.last();
+}
+
+std::optional<QString> QtDialogService::askText(const QString& title, const QString& label,
+                                                const QString& initial) {
+    bool confirmed = false;
+    const QString text =
+        QInputDialog::getText(owner(), title, label, QLineEdit::Normal, initial, &confirmed);
+    if (!confirmed) {
+        return std::nullopt;
+    }
+    return text;
+}
+
+QString QtDialogService::openFileName(const FileDialogRequest& request) {
+    return QFileDialog::getOpenFileName(owner(), request.title, startPath(request), request.filter);
+}
+
+QStringList QtDialogService::openFileNames(const FileDialogRequest& request) {
+    return QFileDialog::getOpenFileNames(owner(), request.title, startPath(request),
+                                         request.filter);
+}
+
+QString QtDialogService::saveFileName(const FileDialogRequest& request) {
+    QFileDialog dialog(owner(), request.title, startPath(request), request.filter);
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(request.defaultSuffix);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return QString();
+    }
+    return dialog.selectedFiles().constFirst();
+}
+
+QString QtDialogService::browseFolder(const QString& title, const QString& startFolder) {
+    const QString folder = QFileDialog::getExistingDirectory(owner(), title, startFolder);
+    if (folder.isEmpty()) {
+        return folder;
+    }
+    // The root folder keeps its separator; every other folder is given without one.
+    const QString clean = QDir::cleanPath(folder);
+    return QDir::toNativeSeparators(clean);
+}
+
+bool QtDialogService::print(QPrinter& printer) {
+    QPrintDialog dialog(&printer, owner());
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool QtDialogService::pageSetup(QPrinter& printer) {
+    QPageSetupDialog dialog(&printer, owner());
+    return dialog.exec() == QDialog::Accepted;
+}
+
+}  // namespace velmora

@@ -1,0 +1,24 @@
+#pragma once
+
+#include "shell/DialogService.h"
+
+namespace velmora {
+
+// The dialog service of the application: Qt's message boxes, file dialogs, folder browser and
+// print dialogs, owned by the active window. Message boxes carry the application title.
+class QtDialogService : public DialogService {
+public:
+    void showMessage(const QString& text) override;
+    DialogButton ask(QuestionKind kind, const QString& text,
+                     const QList<DialogButton>& buttons) override;
+    std::optional<QString> askText(const QString& title, const QString& label,
+                                   const QString& initial) override;
+    QString openFileName(const FileDialogRequest& request) override;
+    QStringList openFileNames(const FileDialogRequest& request) override;
+    QString saveFileName(const FileDialogRequest& request) override;
+    QString browseFolder(const QString& title, const QString& startFolder) override;
+    bool print(QPrinter& printer) override;
+    bool pageSetup(QPrinter& printer) override;
+};
+
+}  // namespace velmora

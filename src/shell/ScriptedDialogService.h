@@ -1,0 +1,105 @@
+#pragma once
+
+#include "shell/DialogService.h"
+
+#include <QString>
+
+#include <deque>
+#include <functional>
+#include <variant>
+#include <vector>
+
+namespace velmora {
+
+// A dialog service for tests and headless runs: questions and dialogs take their answers from a
+// queue filled beforehand, in the order they will be asked; every call is recorded. A call whose
+// queued answer is missing or of another kind is unexpected: it is reported to the handler (a
+// test makes it fail) and answered as cancelled.
+class ScriptedDialogService : public DialogService {
+public:
+    enum class Call {
+        Message,
+        Question,
+        Text,
+        OpenFile,
+        OpenFiles,
+        SaveFile,
+        Folder,
+        Print,
+        PageSetup
+    };
+
+    struct Record {
+        Call call = Call::Message;
+        QString text;  // message or question text, prompt label, dialog or browser title
+        QuestionKind questionKind = QuestionKind::Warning;
+        QList<DialogButton> buttons;
+        FileDialogRequest request;
+        QString startFolder;
+    };
+
+    using UnexpectedHandler = std::function<void(const QString& description)>;
+
+    ScriptedDialogService() = default;
+    explicit ScriptedDialogService(UnexpectedHandler onUnexpected);
+
+    // Queue the answer to the next call of the matching kind.
+    void answerQuestion(DialogButton button);
+    void answerText(std::optional<QString> text);
+    void answerFile(const QString& path);  // open or save file dialog
+    void answerFiles(const QStringList& paths);
+    void answerFolder(const QString& folder);
+    void answerPrint(bool confirmed);  // print or page setup dialog
+
+    const std::vector<Record>& records() const { return m_records; }
+    // The texts of the plain messages shown, in order.
+    QStringList messages() const;
+    // The texts of the questions asked, in order.
+    QStringList questions() const;
+    QStringList unexpected() const { return m_unexpected; }
+    int pendingAnswers() const { return static_cast<int>(m_answers.size()); }
+    void clear();
+
+    void showMessage(const QString& text) override;
+    DialogButton ask(QuestionKind kind, const QString& text,
+                     const QList<DialogButton>& buttons) override;
+    std::optional<QString> askText(const QString& title, const QString& label,
+                                   const QString& initial) override;
+    QString openFileName(const FileDialogRequest& request) override;
+    QStringList openFileNames(const FileDialogRequest& request) override;
+    QString saveFileName(const FileDialogRequest& request) override;
+    QString browseFolder(const QString& title, const QString& startFolder) override;
+    bool print(QPrinter& printer) override;
+    bool pageSetup(QPrinter& printer) override;
+
+private:
+    struct TextAnswer {
+        std::optional<QString> text;
+    };
+    struct FileAnswer {
+        QString path;
+    };
+    struct FilesAnswer {
+        QStringList paths;
+    };
+    struct FolderAnswer {
+        QString folder;
+    };
+    struct PrintAnswer {
+        bool confirmed;
+    };
+    using Answer =
+        std::variant<DialogButton, TextAnswer, FileAnswer, FilesAnswer, FolderAnswer, PrintAnswer>;
+
+    // The next answer when it holds a T; else reports the call as unexpected.
+    template <typename T>
+    std::optional<T> take(const Record& record);
+    void reportUnexpected(const QString& description);
+
+    UnexpectedHandler m_onUnexpected;
+    std::deque<Answer> m_answers;
+    std::vector<Record> m_records;
+    QStringList m_unexpected;
+};
+
+}  // namespace velmora

@@ -1,0 +1,575 @@
+#include "ShellFixture.h"
+
+#include "shell/FileAssociation.h"
+#include "shell/HelpWindow.h"
+#include "shell/SuspendableThread.h"
+#include "shell/Welcome.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSplitter>
+#include <QStatusTipEvent>
+#include <QTextBrowser>
+#include <QTextEdit>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+using test::quietOptions;
+using test::Shell;
+
+bool flat(QToolBar* toolBar, QAction* action) {
+    auto* button = qobject_cast<QToolButton*>(toolBar->widgetForAction(action));
+    return button != nullptr && button->autoRaise();
+}
+
+QStringList captionsOf(QMenu* menu) {
+    QStringList captions;
+    for (QAction* action : menu->actions()) {
+        if (!action->isSeparator()) {
+            captions << action->text();
+        }
+    }
+    return captions;
+}
+
+QMenu* topMenu(TMainForm& main, const QString& caption) {
+    for (QAction* action : main.menuBar()->actions()) {
+        if (action->text() == caption) {
+            return action->menu();
+        }
+    }
+    return nullptr;
+}
+
+TEST(MainForm, FirstStartWithoutOptionsFile) {
+    Shell shell;
+    shell.dialogs.answerQuestion(DialogButton::No);   // associate now?
+    shell.dialogs.answerQuestion(DialogButton::Yes);  // check every time?
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+
+    EXPECT_EQ(main.windowTitle(), "Oskvale Velmora");
+    EXPECT_EQ(main.size(), QSize(550, 420));
+    EXPECT_TRUE(main.Modernview1->isChecked());
+    EXPECT_FALSE(main.raditionalview1->isChecked());
+    EXPECT_FALSE(main.ConnectionsToolBar->isHidden());
+    EXPECT_FALSE(main.CoolBar2->isHidden());
+    EXPECT_FALSE(main.Panel3->isHidden());
+    EXPECT_TRUE(main.Chatmode1->isChecked());
+    EXPECT_FALSE(main.PanelMsgEdit->isHidden());
+    EXPECT_TRUE(main.MessagesEdit->isReadOnly());
+    EXPECT_TRUE(flat(main.ConnectionsToolBar, main.Options1));
+    EXPECT_TRUE(main.SendSpeedButton->autoRaise());
+    EXPECT_EQ(main.statusText(0), "Not connected");
+    EXPECT_EQ(main.EditMessage->text(), "Please, connect before sending messages or files.");
+    EXPECT_FALSE(main.ConnectionModified);
+    EXPECT_FALSE(main.BlockIncoming);
+
+    // The connection commands start disabled.
+    for (QAction* action : {main.Closeconnection1, main.FileSaveItem, main.FileSaveAsItem,
+                            main.Send1, main.Sendfile1, main.Sendfile2, main.Sendfile3}) {
+        EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
+    }
+    EXPECT_FALSE(main.SendSpeedButton->isEnabled());
+    main.ChangeConnectionStatus(true);
+    EXPECT_TRUE(main.Sendfile2->isEnabled());
+    EXPECT_TRUE(main.SendSpeedButton->isEnabled());
+    EXPECT_TRUE(flat(main.ConnectionsToolBar, main.FileSaveItem));
+    main.ChangeConnectionStatus(false);
+
+    // The start-up window is shown by the first activation.
+    bool welcomeShown = false;
+    test::ModalWatcher watcher([&](QWidget* modal) {
+        welcomeShown = modal == shell.windows->welcome();
+        shell.windows->welcome()->Button1->click();
+    });
+    main.FormActivate();
+    EXPECT_TRUE(welcomeShown);
+    EXPECT_TRUE(main.FirstActivationDone);
+
+    const QString text = shell.optionsText();
+    EXPECT_FALSE(text.contains("[URL]"));
+    const QStringList keys{
+        "CheckExtension", "AskExit",   "AskStop",        "Path",      "UserName",  "InternalLoop",
+        "View",           "c_Help",    "c_Connections1", "c_Editor1", "c_View2",   "c_ransfer1",
+        "TransfersList",  "UsersList", "Mode",           "Speed",     "Showloader"};
+    int previous = -1;
+    for (const QString& key : keys) {
+        const int at = text.indexOf("\n" + key + "=");
+        EXPECT_GT(at, previous) << key.toStdString();
+        previous = at;
+    }
+    const IniFile ini = shell.optionsFile();
+    for (const char* zero : {"c_Help", "c_View2", "c_ransfer1", "UsersList"}) {
+        EXPECT_EQ(ini.value("Common", zero), "0");
+    }
+    EXPECT_EQ(ini.value("Common", "CheckExtension"), "1");
+    EXPECT_EQ(ini.value("Common", "Showloader"), "1");
+    EXPECT_EQ(ini.value("Common", "Path"),
+              QDir(shell.dataFolder).filePath("Incoming") + QDir::separator());
+    EXPECT_EQ(ini.value("Common", "Speed"), "4");
+}
+
+TEST(MainForm, MenusHaveTheirCaptionsShortcutsChecksAndHints) {
+    Shell shell{QByteArray(quietOptions())};
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+
+    QStringList tops;
+    for (QAction* action : main.menuBar()->actions()) {
+        tops << action->text();
+    }
+    EXPECT_EQ(tops, (QStringList{"&File", "&Edit", "&View", "&Message", "&Transfer", "&Help"}));
+    EXPECT_EQ(captionsOf(topMenu(main, "&File")),
+              (QStringList{"&New connection...", "&Connection Wizard...", "&Open connections...",
+                           "R&ecent connections", "&Disconnect", "&Save", "Save Connection &As...",
+                           "&Print", "P&rint Setup...", "Options...", "E&xit"}));
+    EXPECT_EQ(captionsOf(topMenu(main, "&Edit")),
+              (QStringList{"&Undo", "Cu&t", "&Copy", "&Paste"}));
+    EXPECT_EQ(captionsOf(topMenu(main, "&View")),
+              (QStringList{"&Toolbars", "Tra&ditional view", "&Modern view", "T&ransfers list"}));
+    EXPECT_EQ(captionsOf(topMenu(main, "&View")->actions().first()->menu()),
+              (QStringList{"C&onnections", "&File transfer"}));
+    EXPECT_EQ(captionsOf(topMenu(main, "&Message")),
+              (QStringList{"&Send\tEnter", "&Clear", "&Export messages to file...", "Cl&assic mode",
+                           "C&hat mode"}));
+    EXPECT_EQ(
+        captionsOf(topMenu(main, "&Transfer")),
+        (QStringList{"&Send file...", "&Receive files to...", "&Block incoming files",
+                     "&Abort transfer           Del", "&Pause transfer", "Res&ume transfer"}));
+    EXPECT_EQ(
+        captionsOf(topMenu(main, "&Help")),
+        (QStringList{"&Contents...", "&Quick start...", "&Visit our website...", "&About..."}));
+
+    const std::pair<QAction*, QKeySequence> shortcuts[] = {
+        {main.FileNewItem, QKeySequence("Ctrl+N")},
+        {main.ConnectionWizard1, QKeySequence("Ctrl+W")},
+        {main.FileOpenItem, QKeySequence("Ctrl+O")},
+        {main.FileSaveItem, QKeySequence("Ctrl+S")},
+        {main.FilePrintItem, QKeySequence("Ctrl+P")},
+        {main.EditUndoItem, QKeySequence("Ctrl+Z")},
+        {main.EditCutItem, QKeySequence("Ctrl+X")},
+        {main.EditCopyItem, QKeySequence("Ctrl+C")},
+        {main.EditPasteItem, QKeySequence("Ctrl+V")},
+        {main.transferlist1, QKeySequence("Shift+F1")},
+        {main.Sendfile1, QKeySequence("Ins")},
+        {main.Pausetransfer1, QKeySequence("Ctrl+F1")},
+        {main.ResumeTransfer, QKeySequence("Ctrl+F2")},
+        {main.Aborttransfer1, QKeySequence("Del")},
+        {main.HelpContentsItem, QKeySequence("F1")},
+        {main.Send1, QKeySequence()},
+        {main.Stoptransfers1, QKeySequence()},
+    };
+    for (const auto& [action, keys] : shortcuts) {
+        EXPECT_EQ(action->shortcut(), keys) << action->objectName().toStdString();
+    }
+
+    for (QAction* action :
+         {main.Connections1, main.Editor1, main.Modernview1, main.transferlist1, main.Chatmode1}) {
+        EXPECT_TRUE(action->isCheckable() && action->isChecked())
+            << action->objectName().toStdString();
+    }
+    for (QAction* action : {main.raditionalview1, main.Classicmode1, main.Blocktransfers1}) {
+        EXPECT_TRUE(action->isCheckable() && !action->isChecked())
+            << action->objectName().toStdString();
+    }
+    for (QAction* action : {main.Stoptransfers1, main.Pausetransfer1, main.ResumeTransfer}) {
+        EXPECT_FALSE(action->isEnabled());
+    }
+
+    // Every menu item has a hint, and the hint reaches status panel 1.
+    for (QMenu* menu : main.menuBar()->findChildren<QMenu*>()) {
+        for (QAction* action : menu->actions()) {
+            if (!action->isSeparator()) {
+                EXPECT_FALSE(action->statusTip().isEmpty()) << action->text().toStdString();
+            }
+        }
+    }
+    EXPECT_EQ(main.Sendfile1->statusTip(), "Send some file to remote user");
+    QStatusTipEvent tip("Send|Send current text message");
+    QApplication::sendEvent(&main, &tip);
+    EXPECT_EQ(main.statusText(1), "Send current text message");
+    QStatusTipEvent plain("Ignore all incoming files");
+    QApplication::sendEvent(&main, &plain);
+    EXPECT_EQ(main.statusText(1), "Ignore all incoming files");
+
+    // The transfers list shows its columns with their widths.
+    QStringList headers;
+    for (int column = 0; column < main.TransfersListView->model()->columnCount(); ++column) {
+        headers << main.TransfersListView->model()->headerData(column, Qt::Horizontal).toString();
+    }
+    EXPECT_EQ(headers, (QStringList{"File name", "Size", "Completed", "Percent", "Elapsed", "Left",
+                                    "Speed"}));
+    EXPECT_EQ(main.TransfersListView->columnWidth(0), 100);
+    EXPECT_EQ(main.TransfersListView->columnWidth(2), 70);
+    EXPECT_EQ(main.TransfersListView->columnWidth(5), 50);
+
+    // The recent menus say when they are empty.
+    main.FillRecentMenus();
+    EXPECT_EQ(captionsOf(main.RecentMenu), QStringList{"<No recent connections>"});
+    EXPECT_FALSE(main.RecentMenu->actions().first()->isEnabled());
+}
+
+TEST(MainForm, ViewAndMessageCommandsApplyAndWriteOptions) {
+    Shell shell{QByteArray(quietOptions())};
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    auto value = [&](const char* key) { return shell.optionsFile().value("Common", key); };
+
+    main.Connections1->trigger();
+    EXPECT_TRUE(main.ConnectionsToolBar->isHidden());
+    EXPECT_EQ(value("c_Connections1"), "0");
+    main.Connections1->trigger();
+    EXPECT_FALSE(main.ConnectionsToolBar->isHidden());
+    EXPECT_EQ(value("c_Connections1"), "1");
+
+    main.Editor1->trigger();
+    EXPECT_TRUE(main.CoolBar2->isHidden());
+    EXPECT_EQ(value("c_Editor1"), "0");
+
+    main.transferlist1->trigger();
+    EXPECT_TRUE(main.Panel3->isHidden());
+    EXPECT_EQ(value("TransfersList"), "0");
+    main.transferlist1->trigger();
+    EXPECT_FALSE(main.Panel3->isHidden());
+
+    main.Classicmode1->trigger();
+    EXPECT_TRUE(main.Classicmode1->isChecked());
+    EXPECT_FALSE(main.Chatmode1->isChecked());
+    EXPECT_TRUE(main.PanelMsgEdit->isHidden());
+    EXPECT_FALSE(main.MessagesEdit->isReadOnly());
+    EXPECT_EQ(value("Mode"), "0");
+    main.Classicmode1->trigger();  // unchecking classic is chat
+    EXPECT_TRUE(main.Chatmode1->isChecked());
+    EXPECT_EQ(value("Mode"), "1");
+    main.Chatmode1->trigger();  // unchecking chat is classic
+    EXPECT_TRUE(main.Classicmode1->isChecked());
+    EXPECT_EQ(value("Mode"), "0");
+    main.Chatmode1->trigger();
+
+    // The view style is applied but not written until another change writes.
+    main.raditionalview1->trigger();
+    EXPECT_TRUE(main.raditionalview1->isChecked());
+    EXPECT_FALSE(main.Modernview1->isChecked());
+    EXPECT_FALSE(flat(main.ConnectionsToolBar, main.Options1));
+    EXPECT_FALSE(flat(main.ToolBar4, main.Pausetransfer1));
+    EXPECT_FALSE(main.ClearSpeedButton->autoRaise());
+    EXPECT_EQ(value("View"), "1");
+    main.raditionalview1->trigger();  // unchecking traditional is modern
+    EXPECT_TRUE(main.Modernview1->isChecked());
+    EXPECT_TRUE(flat(main.ConnectionsToolBar, main.Options1));
+    main.Modernview1->trigger();  // unchecking modern is traditional
+    EXPECT_TRUE(main.raditionalview1->isChecked());
+    EXPECT_EQ(main.options().View, 0);
+    EXPECT_EQ(value("View"), "1");
+    main.Editor1->trigger();
+    EXPECT_EQ(value("View"), "0");
+    EXPECT_EQ(value("c_Editor1"), "1");
+}
+
+TEST(MainForm, OddOptionValuesAndUrlOverrides) {
+    Shell shell(QByteArray(
+        quietOptions("View=2\nMode=5\nPath=/no/end\nSpeed=abc\n"
+                     "[URL]\nSupportEmail=desk@here.example\nSiteURL=http://here.example/\n")));
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    // View 2: both items as they were, raised toolbars.
+    EXPECT_TRUE(main.Modernview1->isChecked());
+    EXPECT_FALSE(main.raditionalview1->isChecked());
+    EXPECT_FALSE(flat(main.ConnectionsToolBar, main.Options1));
+    // Mode 5 is chat.
+    EXPECT_TRUE(main.Chatmode1->isChecked());
+    EXPECT_FALSE(main.PanelMsgEdit->isHidden());
+    EXPECT_EQ(main.options().Path, "/no/end" + QString(QDir::separator()));
+    EXPECT_EQ(main.options().Speed, 4);
+
+    main.Website1->trigger();
+    ASSERT_EQ(shell.openedUrls.size(), 1u);
+    EXPECT_EQ(shell.openedUrls[0], QUrl("http://here.example/"));
+    // The [URL] section survives the writes and is not extended.
+    main.Connections1->trigger();
+    const QString text = shell.optionsText();
+    EXPECT_TRUE(
+        text.contains("[URL]\nSupportEmail=desk@here.example\nSiteURL=http://here.example/"));
+    EXPECT_FALSE(text.contains("CommonEmail"));
+}
+
+TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
+    {
+        Shell shell{QByteArray(quietOptions())};
+        ASSERT_TRUE(shell.create());
+        EXPECT_TRUE(shell.dialogs.messages().isEmpty());
+        shell.main().HelpContentsItem->trigger();
+        auto* help = shell.main().findChild<THelpWindow*>();
+        ASSERT_NE(help, nullptr);
+        EXPECT_TRUE(help->browser()->toPlainText().contains("Introduction"));
+        // A topic whose page is missing says so in the window.
+        shell.main().Howto1->trigger();
+        EXPECT_TRUE(help->browser()->toPlainText().contains("Page not found"));
+        EXPECT_EQ(shell.main().findChildren<THelpWindow*>().size(), 1);
+        bool canClose = false;
+        shell.main().FormCloseQuery(canClose);
+        EXPECT_TRUE(help->isHidden());
+    }
+    {
+        Shell shell({quietOptions("[URL]\nSupportEmail=desk@here.example\n"), {}, false, false});
+        ASSERT_TRUE(shell.create());
+        EXPECT_EQ(shell.dialogs.messages(), QStringList{"HTML Help is not installed on this PC."});
+        shell.main().HelpContentsItem->trigger();
+        shell.main().Howto1->trigger();
+        EXPECT_EQ(shell.dialogs.messages().mid(1),
+                  QStringList(2,
+                              "Sorry, but your system doesn't support HTMLHelp.\rPlease, "
+                              "consult desk@here.example and we'll send you another help "
+                              "file."));
+        EXPECT_EQ(shell.main().findChild<THelpWindow*>(), nullptr);
+    }
+}
+
+// A sender thread that only records what the window asks of it.
+class RecordingThread : public SuspendableThread {
+public:
+    explicit RecordingThread(QStringList& calls) : m_calls(calls) {}
+    void Suspend() override {
+        m_calls << "suspend";
+        m_suspended = true;
+    }
+    void Resume() override {
+        m_calls << "resume";
+        m_suspended = false;
+    }
+    bool Suspended() const override { return m_suspended; }
+    void Terminate() override { m_calls << "terminate"; }
+
+private:
+    QStringList& m_calls;
+    bool m_suspended = false;
+};
+
+TEST(MainForm, CloseQueryAnswers) {
+    const QString recents = "/x/one.vmc\r\n/x/two.vmc\r\n";
+    auto prepare = [&](Shell& shell) {
+        QFile file(shell.dataFolder + "/recents.list");
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("/x/one.vmc\r\n");
+        file.close();
+        EXPECT_TRUE(shell.create());
+        shell.main().RecentConnections << "/x/two.vmc";
+        shell.main().ConnectionModified = true;
+    };
+    auto recentsText = [](Shell& shell) {
+        QFile file(shell.dataFolder + "/recents.list");
+        return file.open(QIODevice::ReadOnly) ? QString::fromLatin1(file.readAll()) : QString();
+    };
+
+    {  // Cancel: the window stays, nothing else happens.
+        Shell shell{QByteArray(quietOptions())};
+        prepare(shell);
+        QStringList calls;
+        shell.main().SendThread = std::make_unique<RecordingThread>(calls);
+        const auto closing = test::record(&shell.main(), &TMainForm::sessionCloseRequested);
+        shell.dialogs.answerQuestion(DialogButton::Cancel);
+        bool canClose = true;
+        shell.main().FormCloseQuery(canClose);
+        EXPECT_FALSE(canClose);
+        EXPECT_EQ(shell.dialogs.questions(),
+                  QStringList{"Current connection is not saved! Do you want to save it now?"});
+        EXPECT_EQ(shell.dialogs.records().back().questionKind, QuestionKind::Warning);
+        EXPECT_EQ(recentsText(shell), "/x/one.vmc\r\n");
+        EXPECT_EQ(closing->size(), 0);
+        EXPECT_TRUE(calls.isEmpty());
+        EXPECT_EQ(shell.main().RecentConnections.size(), 2);
+    }
+    {  // No: closes, writes the recent list, ends the thread and the session.
+        Shell shell{QByteArray(quietOptions())};
+        prepare(shell);
+        QStringList calls;
+        shell.main().SendThread = std::make_unique<RecordingThread>(calls);
+        const auto closing = test::record(&shell.main(), &TMainForm::sessionCloseRequested);
+        const auto saving = test::record(&shell.main(), &TMainForm::saveConnectionRequested);
+        shell.dialogs.answerQuestion(DialogButton::No);
+        bool canClose = false;
+        shell.main().FormCloseQuery(canClose);
+        EXPECT_TRUE(canClose);
+        EXPECT_EQ(recentsText(shell), recents);
+        EXPECT_EQ(closing->size(), 1);
+        EXPECT_EQ(saving->size(), 0);
+        EXPECT_EQ(calls, QStringList{"terminate"});
+    }
+    {  // Yes: the save dialog; a chosen name is saved, a cancelled dialog still closes.
+        Shell shell{QByteArray(quietOptions())};
+        prepare(shell);
+        const auto saving = test::record(&shell.main(), &TMainForm::saveConnectionRequested);
+        shell.dialogs.answerQuestion(DialogButton::Yes);
+        shell.dialogs.answerFile("/x/saved.vmc");
+        bool canClose = false;
+        shell.main().FormCloseQuery(canClose);
+        EXPECT_TRUE(canClose);
+        ASSERT_EQ(saving->size(), 1);
+        EXPECT_EQ(saving->at(0), "/x/saved.vmc");
+        EXPECT_EQ(shell.dialogs.records().back().request.filter, "Velmora Connection (*.vmc)");
+
+        Shell cancelled{QByteArray(quietOptions())};
+        prepare(cancelled);
+        const auto none = test::record(&cancelled.main(), &TMainForm::saveConnectionRequested);
+        cancelled.dialogs.answerQuestion(DialogButton::Yes);
+        cancelled.dialogs.answerFile(QString());
+        canClose = false;
+        cancelled.main().FormCloseQuery(canClose);
+        EXPECT_TRUE(canClose);
+        EXPECT_EQ(none->size(), 0);
+    }
+    {  // AskExit 0: no question even with a changed connection.
+        Shell shell{QByteArray(quietOptions("AskExit=0\n"))};
+        prepare(shell);
+        bool canClose = false;
+        shell.main().FormCloseQuery(canClose);
+        EXPECT_TRUE(canClose);
+        EXPECT_TRUE(shell.dialogs.questions().isEmpty());
+        EXPECT_EQ(recentsText(shell), recents);
+    }
+    {  // Unchanged connection: no question; the options are not written on close.
+        Shell shell{QByteArray(quietOptions())};
+        ASSERT_TRUE(shell.create());
+        shell.main().raditionalview1->trigger();
+        shell.main().FileExit();
+        EXPECT_TRUE(shell.dialogs.questions().isEmpty());
+        EXPECT_EQ(shell.optionsFile().value("Common", "View"), "1");
+    }
+}
+
+TEST(MainForm, ModalDialogsSuspendAndResumeTheSenderThread) {
+    Shell shell{QByteArray(quietOptions())};
+    ASSERT_TRUE(shell.create());
+    QStringList calls;
+    shell.main().SendThread = std::make_unique<RecordingThread>(calls);
+    test::ModalWatcher watcher([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    shell.main().HelpAboutItem->trigger();
+    EXPECT_TRUE(watcher.seen());
+    EXPECT_EQ(calls, (QStringList{"suspend", "resume"}));
+    shell.main().TryResumeThreat();  // not suspended: nothing
+    EXPECT_EQ(calls.size(), 2);
+}
+
+TEST(MainForm, AssociationCheckAnswers) {
+    const QString never =
+        "Files with \"vmc\" extension are not currently associated with "
+        "Velmora. Do you want to associate them now?";
+    const QString everyTime = "Do you want Velmora to perform this check on startup every time?";
+    const QByteArray noLoader = "[Common]\nShowloader=0\n";
+    {  // Yes, Yes: associated, the check stays on.
+        Shell shell{QByteArray(noLoader)};
+        shell.dialogs.answerQuestion(DialogButton::Yes);
+        shell.dialogs.answerQuestion(DialogButton::Yes);
+        ASSERT_TRUE(shell.create());
+        EXPECT_EQ(shell.dialogs.questions(), (QStringList{never, everyTime}));
+        EXPECT_EQ(shell.dialogs.records()[0].questionKind, QuestionKind::Warning);
+        EXPECT_EQ(shell.dialogs.records()[1].questionKind, QuestionKind::Confirmation);
+        const FileAssociation association(shell.xdgData, shell.xdgConfig);
+        EXPECT_TRUE(association.isAssociated());
+        QFile desktop(association.desktopEntryPath());
+        ASSERT_TRUE(desktop.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(desktop.readAll().contains("Exec=/opt/velmora/velmora %f"));
+        EXPECT_EQ(shell.optionsFile().value("Common", "CheckExtension"), "1");
+    }
+    {  // No, Yes: not associated and both questions come back next time.
+        Shell shell{QByteArray(noLoader)};
+        shell.dialogs.answerQuestion(DialogButton::No);
+        shell.dialogs.answerQuestion(DialogButton::Yes);
+        ASSERT_TRUE(shell.create());
+        EXPECT_FALSE(FileAssociation(shell.xdgData, shell.xdgConfig).isAssociated());
+        EXPECT_EQ(shell.optionsFile().value("Common", "CheckExtension"), "1");
+    }
+    {  // No, No: the check is switched off in the file at once.
+        Shell shell{QByteArray(noLoader)};
+        shell.dialogs.answerQuestion(DialogButton::No);
+        shell.dialogs.answerQuestion(DialogButton::No);
+        ASSERT_TRUE(shell.create());
+        EXPECT_EQ(shell.main().options().CheckExtension, 0);
+        EXPECT_EQ(shell.optionsFile().value("Common", "CheckExtension"), "0");
+    }
+    {  // Already associated: nothing is asked.
+        Shell shell({noLoader, {}, true, true});
+        ASSERT_TRUE(shell.create());
+        EXPECT_TRUE(shell.dialogs.questions().isEmpty());
+    }
+}
+
+TEST(MainForm, CommandLineRules) {
+    {  // -uninstall: the feedback question and page, then the end.
+        Shell shell({quietOptions(), {"-uninstall", "x.vmc"}, true, false});
+        shell.dialogs.answerQuestion(DialogButton::Yes);
+        EXPECT_FALSE(shell.create());
+        ASSERT_EQ(shell.dialogs.questions().size(), 1);
+        EXPECT_TRUE(shell.dialogs.questions()[0].startsWith(
+            "May I ask you a favour?\n\rPlease tell me why"));
+        EXPECT_EQ(shell.dialogs.records()[0].buttons, QList<DialogButton>{DialogButton::Yes});
+        ASSERT_EQ(shell.openedUrls.size(), 1u);
+        EXPECT_EQ(shell.windows->welcome(), nullptr);
+        EXPECT_EQ(shell.optionsText(), QString::fromLatin1(quietOptions()));
+    }
+    {  // Another letter case is a connection file; later arguments are ignored; no start-up
+       // window even with Showloader 1.
+        Shell shell({"[Common]\nCheckExtension=0\n", {"-Uninstall", "second.vmc"}, true, false});
+        ASSERT_TRUE(shell.create());
+        const auto opening = test::record(&shell.main(), &TMainForm::connectionFileRequested);
+        shell.main().FormActivate();
+        ASSERT_EQ(opening->size(), 1);
+        EXPECT_EQ(opening->at(0), "-Uninstall");
+        EXPECT_TRUE(shell.windows->welcome()->isHidden());
+    }
+}
+
+TEST(MainForm, LaterActivationsNeitherReloadNorShowAgain) {
+    Shell shell{QByteArray(quietOptions())};
+    ASSERT_TRUE(shell.create());
+    shell.main().FormActivate();
+    QFile file(shell.dataFolder + "/options.ini");
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write("[Common]\nShowloader=1\nMode=0\n");
+    file.close();
+    shell.main().FormActivate();
+    EXPECT_TRUE(shell.main().Chatmode1->isChecked());
+    EXPECT_EQ(shell.main().options().Showloader, 0);
+}
+
+TEST(MainForm, TwoWindowsInOneProcessKeepTheirOwnFolders) {
+    Shell first{QByteArray(quietOptions())};
+    Shell second{QByteArray(quietOptions())};
+    ASSERT_TRUE(first.create());
+    ASSERT_TRUE(second.create());
+    first.main().Classicmode1->trigger();
+    EXPECT_EQ(first.optionsFile().value("Common", "Mode"), "0");
+    EXPECT_EQ(second.optionsFile().value("Common", "Mode"), "1");
+    EXPECT_TRUE(second.main().Chatmode1->isChecked());
+    EXPECT_NE(first.main().options().Path, second.main().options().Path);
+}
+
+TEST(MainForm, UnwritableOptionsAreReportedOnceAndTheProgramStarts) {
+    Shell shell;
+    // A folder in the place of the file: it can be neither read nor replaced.
+    ASSERT_TRUE(QDir().mkpath(shell.dataFolder + "/options.ini"));
+    shell.dialogs.answerQuestion(DialogButton::No);
+    shell.dialogs.answerQuestion(DialogButton::Yes);
+    ASSERT_TRUE(shell.create());
+    shell.main().Connections1->trigger();
+    shell.main().Classicmode1->trigger();
+    ASSERT_EQ(shell.dialogs.messages().size(), 1);
+    EXPECT_TRUE(shell.dialogs.messages()[0].startsWith("The settings cannot be saved"));
+    EXPECT_TRUE(shell.main().Classicmode1->isChecked());
+}
+
+}  // namespace
+}  // namespace velmora

@@ -1,0 +1,90 @@
+#include "ShellFixture.h"
+
+#include "shell/FileAssociation.h"
+#include "shell/MainFormContext.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+
+#include <gtest/gtest.h>
+
+namespace velmora::test {
+
+namespace {
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+}  // namespace
+
+QByteArray quietOptions(const QByteArray& more) {
+    return "[Common]\nCheckExtension=0\nShowloader=0\n" + more;
+}
+
+Shell::Shell(const Setup& setup)
+    : dialogs([](const QString& what) { ADD_FAILURE() << what.toStdString(); }),
+      dataFolder(makeTempFolder("data")),
+      helpFolder(makeTempFolder("help")),
+      xdgData(makeTempFolder("xdg-data")),
+      xdgConfig(makeTempFolder("xdg-config")) {
+    if (setup.withHelp) {
+        writeFile(helpFolder + "/Source/Introducing the Velmora/Introduction.htm",
+                  "<html><body><h1>Introduction</h1></body></html>");
+    } else {
+        QDir(helpFolder).removeRecursively();
+    }
+    if (!setup.optionsIni.isEmpty()) {
+        writeFile(dataFolder + "/options.ini", setup.optionsIni);
+    }
+    FileAssociation association(xdgData, xdgConfig);
+    if (setup.associated) {
+        EXPECT_TRUE(association.associate("/opt/velmora/velmora"));
+    }
+    MainFormContext context;
+    context.dataFolder = dataFolder;
+    context.helpFolder = helpFolder;
+    context.programPath = "/opt/velmora/velmora";
+    context.arguments = setup.arguments;
+    context.dialogs = &dialogs;
+    context.association = association;
+    context.openUrl = [this](const QUrl& url) { openedUrls.push_back(url); };
+    windows = std::make_unique<ApplicationWindows>(std::move(context));
+}
+
+bool Shell::create() {
+    return windows->create();
+}
+
+IniFile Shell::optionsFile() const {
+    return IniFile::load(dataFolder + "/options.ini");
+}
+
+QString Shell::optionsText() const {
+    QFile file(dataFolder + "/options.ini");
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+}
+
+ModalWatcher::ModalWatcher(std::function<void(QWidget*)> action) : m_action(std::move(action)) {
+    m_timer.setInterval(5);
+    connect(&m_timer, &QTimer::timeout, this, [this] {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+            m_timer.stop();
+            m_seen = true;
+            m_action(modal);
+        }
+    });
+    m_timer.start();
+}
+
+ModalWatcher::~ModalWatcher() {
+    m_timer.stop();
+}
+
+}  // namespace velmora::test

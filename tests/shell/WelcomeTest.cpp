@@ -1,0 +1,82 @@
+#include "ShellFixture.h"
+
+#include "shell/LinkLabel.h"
+#include "shell/Welcome.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+using test::Shell;
+
+TEST(Welcome, ShowloaderZeroAndOne) {
+    {  // Showloader 0: the main window alone.
+        Shell shell{QByteArray("[Common]\nCheckExtension=0\nShowloader=0\n")};
+        ASSERT_TRUE(shell.create());
+        shell.main().FormActivate();
+        EXPECT_TRUE(shell.windows->welcome()->isHidden());
+    }
+    {  // Showloader 1: shown; unchecking the box and closing writes 0.
+        Shell shell{QByteArray("[Common]\nCheckExtension=0\n")};
+        ASSERT_TRUE(shell.create());
+        TWelcome& welcome = *shell.windows->welcome();
+        EXPECT_EQ(welcome.windowTitle(), "Welcome to Velmora !");
+        EXPECT_TRUE(welcome.LoaderCheckBox->isChecked());
+        test::ModalWatcher watcher([&](QWidget*) {
+            welcome.LoaderCheckBox->setChecked(false);
+            welcome.Button1->click();
+        });
+        shell.main().FormActivate();
+        EXPECT_TRUE(watcher.seen());
+        EXPECT_EQ(shell.optionsFile().value("Common", "Showloader"), "0");
+    }
+}
+
+TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
+    Shell shell{QByteArray("[Common]\nCheckExtension=0\n")};
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    TWelcome& welcome = *shell.windows->welcome();
+    const auto newConnection = test::record(&main, &TMainForm::newConnectionRequested);
+    const auto wizard = test::record(&main, &TMainForm::wizardRequested);
+    const auto open = test::record(main.FileOpenItem, &QAction::triggered);
+
+    // The command runs while the modal state is ending: the window is already hidden.
+    bool hiddenDuringCommand = false;
+    QObject::connect(&main, &TMainForm::newConnectionRequested, &welcome,
+                     [&] { hiddenDuringCommand = welcome.isHidden(); });
+    test::ModalWatcher watcher([&](QWidget*) { welcome.Label3->clicked(); });
+    main.FormActivate();
+    EXPECT_TRUE(watcher.seen());
+    EXPECT_EQ(newConnection->size(), 1);
+    EXPECT_TRUE(hiddenDuringCommand);
+    EXPECT_TRUE(main.ConnectionModified);
+    EXPECT_EQ(shell.optionsFile().value("Common", "Showloader"), "1");
+
+    // A changed connection is offered for saving at exit.
+    shell.dialogs.answerQuestion(DialogButton::No);
+    bool canClose = false;
+    main.FormCloseQuery(canClose);
+    EXPECT_EQ(shell.dialogs.questions().size(), 1);
+
+    main.ConnectionModified = false;
+    welcome.Label2Click();
+    EXPECT_EQ(wizard->size(), 1);
+    EXPECT_TRUE(main.ConnectionModified);
+    welcome.Label4Click();
+    EXPECT_EQ(open->size(), 1);
+
+    // The recent menu's point follows the label.
+    welcome.move(100, 50);
+    const QPoint at = welcome.recentMenuPoint();
+    EXPECT_EQ(at.x(), 100 + welcome.Label5->x() + 40);
+    EXPECT_EQ(at.y(), 50 + welcome.Label5->y() + welcome.Label5->height() + 30);
+}
+
+}  // namespace
+}  // namespace velmora
