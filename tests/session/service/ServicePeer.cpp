@@ -33,10 +33,10 @@ ServicePeer::ServicePeer(QList<ProviderEntry> providers, const Guid& provider)
 }
 
 HRESULT ServicePeer::host(const QString& sessionName, std::uint32_t maxPlayers,
-                          const Guid& application) {
+                          const Guid& application, std::uint32_t flags) {
     DPSESSIONDESC2 desc;
     desc.dwSize = 80;
-    desc.dwFlags = DPSESSION_KEEPALIVE | DPSESSION_MIGRATEHOST;
+    desc.dwFlags = flags;
     desc.guidApplication = application;
     desc.dwMaxPlayers = maxPlayers;
     desc.sessionName = sessionName;

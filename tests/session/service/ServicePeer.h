@@ -39,7 +39,8 @@ public:
     AutoResetEvent& event() { return *m_event; }
 
     HRESULT host(const QString& sessionName, std::uint32_t maxPlayers = 0,
-                 const Guid& application = kApplication);
+                 const Guid& application = kApplication,
+                 std::uint32_t flags = DPSESSION_KEEPALIVE | DPSESSION_MIGRATEHOST);
     HRESULT enumerate(QList<DPSESSIONDESC2>& sessions, std::uint32_t timeoutMs = 0,
                       const Guid& application = kApplication);
     // Enumerates and joins the first session found.

@@ -414,6 +414,61 @@ TEST(SessionService, CutLineLosesTheSessionOnBothSides) {
     EXPECT_FALSE(pair.host.tryReceive()) << "the loss is noticed once";
 }
 
+// A provider whose line cannot be brought up: the user cancels, or the line is busy.
+class FailingProvider : public MemoryProvider {
+public:
+    FailingProvider(MemoryCable cable, HRESULT result)
+        : MemoryProvider(std::move(cable), Side::B), m_result(result) {}
+    HRESULT connect(std::unique_ptr<Line>&) override { return m_result; }
+
+private:
+    HRESULT m_result;
+};
+
+TEST(SessionService, AFailedConnectIsReportedUnchanged) {
+    MemoryCable cable;
+    for (const HRESULT result : {DPERR_USERCANCEL, DPERR_NOCONNECTION, HRESULT{0x12345}}) {
+        ProviderEntry entry = cable.providerEntry(Side::B);
+        entry.create = [cable, result] { return std::make_unique<FailingProvider>(cable, result); };
+        ServicePeer caller({entry}, guids::ServiceProviderMemory);
+        QList<DPSESSIONDESC2> sessions;
+        EXPECT_EQ(caller.enumerate(sessions, 50), result);
+        DPSESSIONDESC2 join;
+        EXPECT_EQ(caller.dp().Open(join, DPOPEN_JOIN), result);
+    }
+}
+
+TEST(SessionService, WithoutMigrationTheCallerLosesTheSessionWhenTheHostLeaves) {
+    MemoryCable cable;
+    ServicePeer host({cable.providerEntry(Side::A)}, guids::ServiceProviderMemory);
+    ServicePeer caller({cable.providerEntry(Side::B)}, guids::ServiceProviderMemory);
+    ASSERT_EQ(host.host(QStringLiteral("Fixed"), 0, kApplication, DPSESSION_KEEPALIVE), DP_OK);
+    ASSERT_EQ(host.createPlayer(QStringLiteral("Anna")), DP_OK);
+    ASSERT_EQ(caller.join(), DP_OK);
+    ASSERT_EQ(caller.createPlayer(QStringLiteral("Bob")), DP_OK);
+    host.leave();
+    EXPECT_EQ(systemMessageType(caller.receive().data), DPSYS_DESTROYPLAYERORGROUP);
+    EXPECT_EQ(systemMessageType(caller.receive().data), DPSYS_SESSIONLOST);
+    EXPECT_FALSE(caller.tryReceive());
+}
+
+TEST(SessionService, AFullSessionTakesNoCaller) {
+    MemoryCable cable;
+    ServicePeer host({cable.providerEntry(Side::A)}, guids::ServiceProviderMemory);
+    ServicePeer caller({cable.providerEntry(Side::B)}, guids::ServiceProviderMemory);
+    ASSERT_EQ(host.host(QStringLiteral("Single"), 1), DP_OK);
+    ASSERT_EQ(host.createPlayer(QStringLiteral("Anna")), DP_OK);
+    QList<DPSESSIONDESC2> sessions;
+    ASSERT_EQ(caller.enumerate(sessions), DP_OK);
+    ASSERT_EQ(sessions.size(), 1);
+    EXPECT_EQ(sessions[0].dwMaxPlayers, 1U);
+    DPSESSIONDESC2 join;
+    join.guidInstance = sessions[0].guidInstance;
+    EXPECT_EQ(caller.dp().Open(join, DPOPEN_JOIN), DPERR_NOSESSIONS);
+    DPID id = 0;
+    EXPECT_EQ(caller.dp().CreatePlayer(&id, DPNAME{}, nullptr, 0), DPERR_NOCONNECTION);
+}
+
 TEST(SessionService, AsynchronousSendReportsItsCompletion) {
     JoinedPair pair;
     const QByteArray message = numbered(1, 1, 16);
