@@ -98,7 +98,13 @@ void ModemExchange::setPlugged(const std::string& number, bool plugged) {
     const std::lock_guard lock(m_mutex);
     if (Modem* modem = find(digitsOf(number))) {
         modem->plugged = plugged;
+        if (!plugged && modem->peer != nullptr) {
+            // The line is pulled out of the wall: both ends lose the call.
+            hangUp(*modem, "NO CARRIER");
+            result(*modem, "NO CARRIER", 3);
+        }
     }
+    wake();
 }
 
 void ModemExchange::wake() {
@@ -206,8 +212,9 @@ void ModemExchange::handleInput(Modem& modem, const char* data, std::size_t size
             }
             case Modem::Mode::Dialling:
             case Modem::Mode::Handshake:
-                // A key pressed while the call is being set up abandons it.
-                hangUp(modem, "NO CARRIER");
+                // A key pressed while the call is being set up abandons it; a modem that was
+                // only ringing just stops.
+                hangUp(modem, modem.mode == Modem::Mode::Handshake ? "NO CARRIER" : nullptr);
                 result(modem, "NO CARRIER", 3);
                 break;
             case Modem::Mode::Command:
@@ -233,14 +240,13 @@ void ModemExchange::handleCommandLine(Modem& modem, const std::string& line, std
             upper += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
         }
     }
-    if (upper.empty()) {
+    // A modem listens for "AT": whatever came before it (a stray "+++" sent after the line had
+    // already dropped, noise) is not part of the command, and a line without it is ignored.
+    const std::size_t start = upper.find("AT");
+    if (start == std::string::npos) {
         return;
     }
-    if (upper.rfind("AT", 0) != 0) {
-        result(modem, "ERROR", 4);
-        return;
-    }
-    if (executeCommand(modem, upper.substr(2), now)) {
+    if (executeCommand(modem, upper.substr(start + 2), now)) {
         result(modem, "OK", 0);
     }
 }
@@ -261,6 +267,9 @@ bool ModemExchange::executeCommand(Modem& modem, const std::string& commands, st
         switch (command) {
             case 'Z':
                 number();
+                if (modem.peer != nullptr) {
+                    hangUp(modem, "NO CARRIER");
+                }
                 modem.echo = true;
                 modem.verbose = true;
                 modem.autoAnswerRings = 0;
@@ -347,10 +356,11 @@ void ModemExchange::dial(Modem& modem, const std::string& dialString, std::uint6
         return;
     }
     modem.mode = Modem::Mode::Dialling;
-    modem.peer = callee;
     modem.giveUpAt = now + m_settings.noAnswerMs;
-    callee->peer = &modem;
+    // An unplugged modem never rings: the caller hears nothing until it gives up.
     if (callee->plugged) {
+        modem.peer = callee;
+        callee->peer = &modem;
         callee->mode = Modem::Mode::Ringing;
         callee->rings = 0;
         callee->nextRingAt = now;
