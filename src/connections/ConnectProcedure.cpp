@@ -28,7 +28,7 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 
     void show() {
-        if (m_hooks.setBusyCursor) {
+        if (!m_shown && m_hooks.setBusyCursor) {
             m_hooks.setBusyCursor(true);
         }
         m_shown = true;

@@ -8,7 +8,18 @@ namespace velmora {
 ConnectionStatus::ConnectionStatus(TCustomDXPlay& play, ConnectionStatusView& view)
     : m_play(play), m_view(view) {}
 
+ConnectionStatus::~ConnectionStatus() {
+    if (m_attached) {
+        m_play.OnOpen = nullptr;
+        m_play.OnAddPlayer = nullptr;
+        m_play.OnDeletePlayer = nullptr;
+        m_play.OnSessionLost = nullptr;
+        m_play.OnClose = nullptr;
+    }
+}
+
 void ConnectionStatus::attach() {
+    m_attached = true;
     m_play.OnOpen = [this](TCustomDXPlay&) { DXPlay1Open(); };
     m_play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& player) {
         DXPlay1AddPlayer(player);

@@ -22,6 +22,10 @@ public:
 
     // Neither is owned; both outlive this object.
     ConnectionStatus(TCustomDXPlay& play, ConnectionStatusView& view);
+    // Takes the handlers off the component, which may still close (and raise OnClose) later.
+    ~ConnectionStatus();
+    ConnectionStatus(const ConnectionStatus&) = delete;
+    ConnectionStatus& operator=(const ConnectionStatus&) = delete;
 
     // Assigns the component's open, close, add, delete and lost events to the handlers below.
     void attach();
@@ -49,6 +53,7 @@ private:
     ConnectionStatusView& m_view;
     QString m_status = NotConnected;
     bool m_sendThreadRunning = false;
+    bool m_attached = false;
 };
 
 }  // namespace velmora

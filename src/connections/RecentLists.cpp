@@ -1,48 +1,31 @@
 #include "connections/RecentLists.h"
 
+#include "shell/RecentList.h"
+
 #include <QFile>
-#include <QSaveFile>
 
 namespace velmora::RecentLists {
 
-std::optional<QStringList> readLines(const QString& path) {
+std::optional<QStringList> readPhones(const QString& path) {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly) || file.size() > MaximumFileSize) {
+    if (!file.open(QIODevice::ReadOnly)) {
         return std::nullopt;
     }
-    const QByteArray bytes = file.read(MaximumFileSize);
-    QStringList lines;
-    qsizetype start = 0;
-    while (start < bytes.size()) {
-        qsizetype end = bytes.indexOf('\n', start);
-        if (end < 0) {
-            end = bytes.size();
-        }
-        QByteArray line = bytes.mid(start, end - start);
-        if (line.endsWith('\r')) {
-            line.chop(1);
-        }
-        lines << QString::fromUtf8(line);
-        start = end + 1;
-    }
-    return lines;
+    return RecentList::load(path);
 }
 
-bool writeLines(const QString& path, const QStringList& entries) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        return false;
-    }
-    for (const QString& entry : entries) {
-        file.write(entry.toUtf8() + "\r\n");
-    }
-    return file.commit();
+bool writePhones(const QString& path, const QStringList& numbers) {
+    return RecentList::save(path, numbers);
 }
 
 QStringList readConnections(const QString& path) {
-    QStringList names = readLines(path).value_or(QStringList());
+    QStringList names = RecentList::load(path);
     names.removeIf([](const QString& name) { return name.trimmed().isEmpty(); });
     return names;
+}
+
+bool writeConnections(const QString& path, const QStringList& fileNames) {
+    return RecentList::save(path, fileNames);
 }
 
 void addOpenedConnection(QStringList& list, const QString& fileName) {

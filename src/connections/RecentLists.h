@@ -15,18 +15,16 @@ inline const QString ConnectionsFileName = QStringLiteral("recents.list");
 inline const QString PhonesFileName = QStringLiteral("recents.phones");
 // How many connection files the list keeps as files are opened.
 constexpr int ConnectionsLimit = 10;
-// Larger list files are not read: they cannot be lists a user made.
-constexpr qint64 MaximumFileSize = 4 * 1024 * 1024;
 
-// The lines of a list file, in order, an empty line being an empty entry. Nothing when the file
-// is missing, unreadable or oversized.
-std::optional<QStringList> readLines(const QString& path);
-// Writes every entry followed by CR LF: a new file beside the old one, then renamed over it.
-bool writeLines(const QString& path, const QStringList& entries);
+// recents.phones: its lines in order, an empty line being an empty number; nothing when the file
+// does not exist or cannot be read.
+std::optional<QStringList> readPhones(const QString& path);
+bool writePhones(const QString& path, const QStringList& numbers);
 
 // recents.list as the program starts with it: its lines without blank ones (a blank line names
 // no file); empty when missing.
 QStringList readConnections(const QString& path);
+bool writeConnections(const QString& path, const QStringList& fileNames);
 
 // Makes the opened file the newest entry: an exactly equal entry moves to the top, else the name
 // is inserted there; then, above the limit, the last entry goes (one entry only).

@@ -31,19 +31,19 @@ QStringList numbered(int count) {
 TEST(RecentListsTest, ListFilesAreCrLfLinesNewestFirst) {
     const QString folder = test::makeTempFolder("recent");
     const QString path = folder + "/recents.phones";
-    EXPECT_FALSE(RecentLists::readLines(path).has_value());
+    EXPECT_FALSE(RecentLists::readPhones(path).has_value());
     const QStringList entries{"555 1234", "", "Caf\u00e9 & Bar"};
-    ASSERT_TRUE(RecentLists::writeLines(path, entries));
+    ASSERT_TRUE(RecentLists::writePhones(path, entries));
     EXPECT_EQ(contentsOf(path), QByteArray("555 1234\r\n\r\nCaf\xc3\xa9 & Bar\r\n"));
-    EXPECT_EQ(RecentLists::readLines(path), entries);
+    EXPECT_EQ(RecentLists::readPhones(path), entries);
 
     // Lines ended by a lone LF, and a last line without an end, read too.
     writeBytes(path, "a\nb\r\nc");
-    EXPECT_EQ(RecentLists::readLines(path), (QStringList{"a", "b", "c"}));
+    EXPECT_EQ(RecentLists::readPhones(path), (QStringList{"a", "b", "c"}));
     writeBytes(path, "");
-    EXPECT_EQ(RecentLists::readLines(path), QStringList());
+    EXPECT_EQ(RecentLists::readPhones(path), QStringList());
 
-    EXPECT_FALSE(RecentLists::writeLines(folder + "/no/such/folder/recents.list", entries));
+    EXPECT_FALSE(RecentLists::writePhones(folder + "/no/such/folder/recents.list", entries));
 }
 
 TEST(RecentListsTest, ConnectionListSkipsBlankLinesAndTakesLongAndManyLines) {
@@ -61,8 +61,8 @@ TEST(RecentListsTest, ConnectionListSkipsBlankLinesAndTakesLongAndManyLines) {
     EXPECT_EQ(names[1], "/x/&Sales.vmc");
     EXPECT_EQ(names.last(), "/many/2999.vmc");
 
-    writeBytes(path, QByteArray(RecentLists::MaximumFileSize + 1, 'a'));
-    EXPECT_TRUE(RecentLists::readConnections(path).isEmpty());
+    ASSERT_TRUE(RecentLists::writeConnections(path, {"/b.vmc", "/a.vmc"}));
+    EXPECT_EQ(contentsOf(path), "/b.vmc\r\n/a.vmc\r\n");
 }
 
 TEST(RecentListsTest, OpenedConnectionsMoveToTopAndTheListShrinksByOneEntryAtMost) {

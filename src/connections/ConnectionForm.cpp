@@ -1,0 +1,213 @@
+#include "connections/ConnectionForm.h"
+
+#include "connections/ConnectionFile.h"
+#include "connections/RadioGroup.h"
+#include "session/DXPlay.h"
+#include "shell/HelpTopic.h"
+#include "shell/LinkLabel.h"
+
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+const QString ModemWaitLabel = QStringLiteral("Wait for call");
+const QString ModemCallLabel = QStringLiteral("Call remote computer");
+const QString CableHostLabel = QStringLiteral("Master");
+const QString CableJoinLabel = QStringLiteral("Slave");
+
+}  // namespace
+
+TConnectionForm::TConnectionForm(ConnectionFormContext context, QWidget* parent)
+    : QDialog(parent), m_support(std::move(context)) {
+    setObjectName(QStringLiteral("ConnectionForm"));
+    setWindowTitle(QStringLiteral("New connection"));
+
+    auto* general = new QGroupBox(QStringLiteral("General information"), this);
+    Edit1 = new QLineEdit(general);
+    Edit1->setObjectName(QStringLiteral("Edit1"));
+    auto* generalLayout = new QVBoxLayout(general);
+    auto* sessionLabel = new QLabel(QStringLiteral("Session name"), general);
+    sessionLabel->setBuddy(Edit1);
+    generalLayout->addWidget(sessionLabel);
+    generalLayout->addWidget(Edit1);
+    generalLayout->addWidget(
+        new QLabel(QStringLiteral("Hint: Leave blank to use default settings"), general));
+
+    ConnectionMethod =
+        new RadioGroup(QStringLiteral("Connection method"),
+                       {QStringLiteral("Modem"), QStringLiteral("Null-modem (COM-to-COM)")}, this);
+    ConnectionMethod->setObjectName(QStringLiteral("ConnectionMethod"));
+    ConnectionMode =
+        new RadioGroup(QStringLiteral("Connection mode"), {ModemWaitLabel, ModemCallLabel}, this);
+    ConnectionMode->setObjectName(QStringLiteral("ConnectionMode"));
+
+    auto* modemSettings = new QGroupBox(QStringLiteral("Modem settings"), this);
+    ModemComboBox = new QComboBox(modemSettings);
+    ModemComboBox->setObjectName(QStringLiteral("ModemComboBox"));
+    ModemComboBox->setEditable(false);
+    Label2 = new LinkLabel(QStringLiteral("I don't see my modem in this list"), modemSettings);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    ModemPhoneNumber = new QComboBox(modemSettings);
+    ModemPhoneNumber->setObjectName(QStringLiteral("ModemPhoneNumber"));
+    ModemPhoneNumber->setEditable(true);
+    ModemPhoneNumber->setInsertPolicy(QComboBox::NoInsert);
+    auto* modemLayout = new QFormLayout(modemSettings);
+    modemLayout->addRow(QStringLiteral("Modem"), ModemComboBox);
+    modemLayout->addRow(QString(), Label2);
+    modemLayout->addRow(QStringLiteral("Phone number"), ModemPhoneNumber);
+
+    ConnectButton = new QPushButton(QStringLiteral("&Connect"), this);
+    ConnectButton->setObjectName(QStringLiteral("ConnectButton"));
+    ConnectButton->setDefault(true);
+    Button2 = new QPushButton(QStringLiteral("C&ancel"), this);
+    Button2->setObjectName(QStringLiteral("Button2"));
+    Button3 = new QPushButton(QStringLiteral("&Help"), this);
+    Button3->setObjectName(QStringLiteral("Button3"));
+
+    auto* choices = new QHBoxLayout;
+    choices->addWidget(ConnectionMethod);
+    choices->addWidget(ConnectionMode);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ConnectButton);
+    buttons->addWidget(Button2);
+    buttons->addWidget(Button3);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(general);
+    layout->addLayout(choices);
+    layout->addWidget(modemSettings);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    ConnectionMethod->setItemIndex(0);
+    ConnectionMode->setItemIndex(0);
+    connect(ConnectionMethod, &RadioGroup::indexChanged, this, [this] { ConnectionMethodClick(); });
+    connect(ConnectionMode, &RadioGroup::indexChanged, this, [this] { ConnectionModeClick(); });
+    connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+    connect(ConnectButton, &QPushButton::clicked, this, [this] { ConnectButtonClick(); });
+    connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
+    connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
+    connect(Label2, &LinkLabel::clicked, this, [this] { Label2Click(); });
+}
+
+void TConnectionForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // A window restored from being minimised is shown again, not a new showing.
+    if (!event->spontaneous()) {
+        FormActivate();
+    }
+}
+
+void TConnectionForm::FormActivate() {
+    m_support.play().Close();
+    ConnectionMethod->setItemIndex(0);
+    ConnectionMode->setItemIndex(0);
+    ConnectionMethodClick();
+    Edit1->clear();
+    Edit1->setFocus();
+    if (!m_support.fillModems(*ModemComboBox)) {
+        return;
+    }
+    m_support.loadPhones(*ModemPhoneNumber);
+    if (ModemPhoneNumber->count() > 0) {
+        ModemPhoneNumber->setCurrentIndex(0);
+    }
+}
+
+void TConnectionForm::ConnectionMethodClick() {
+    m_support.markConnectionModified();
+    const bool modem = ConnectionMethod->itemIndex() == 0;
+    ConnectionMode->setItemText(0, modem ? ModemWaitLabel : CableHostLabel);
+    ConnectionMode->setItemText(1, modem ? ModemCallLabel : CableJoinLabel);
+    ModemComboBox->setEnabled(modem);
+    ModemPhoneNumber->setEnabled(modem);
+    ConnectionModeClick();
+}
+
+void TConnectionForm::ConnectionModeClick() {
+    m_support.markConnectionModified();
+    if (ConnectionMethod->itemIndex() == 1) {
+        return;
+    }
+    ModemPhoneNumber->setEnabled(ConnectionMode->itemIndex() != 0);
+}
+
+void TConnectionForm::Edit1Change() {
+    m_support.markConnectionModified();
+}
+
+void TConnectionForm::ConnectButtonClick() {
+    ConnectRequest request;
+    request.nullModem = ConnectionMethod->itemIndex() != 0;
+    request.calling = ConnectionMode->itemIndex() == 1;
+    request.playerName = m_support.playerName();
+    request.sessionName = sessionNameFor(Edit1->text());
+    m_support.setBlockSizeCode(request.nullModem);
+    request.otherModem = m_support.isOtherModem(*ModemComboBox);
+    if (!request.nullModem) {
+        if (!request.otherModem) {
+            if (request.calling) {
+                m_support.rememberPhone(*ModemPhoneNumber);
+                request.phoneNumber = ConnectionFormSupport::phoneNumber(*ModemPhoneNumber);
+            }
+            request.modemName = ModemComboBox->currentText();
+        }
+    }
+    if (m_support.connect(request)) {
+        accept();
+    }
+}
+
+void TConnectionForm::Button2Click() {
+    reject();
+}
+
+void TConnectionForm::Button3Click() {
+    m_support.showHelpTopic(this, HelpTopic::NewConnectionDialog);
+    reject();
+}
+
+void TConnectionForm::Label2Click() {
+    m_support.showHelpTopic(this, HelpTopic::ModemNotFound);
+}
+
+void TConnectionForm::keyPressEvent(QKeyEvent* event) {
+    FormKeyDown(event);
+    if (!event->isAccepted()) {
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void TConnectionForm::FormKeyDown(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        m_support.showHelpTopic(this, HelpTopic::NewConnectionDialog);
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+void TConnectionForm::fill(const ConnectionSettings& settings) {
+    ConnectionMethod->setItemIndex(settings.Provider.value_or(0));
+    ConnectionMode->setItemIndex(settings.IsHost);
+    Edit1->setText(settings.SessionName);
+    const int modem =
+        ModemComboBox->findText(settings.ModemName, Qt::MatchFixedString | Qt::MatchCaseSensitive);
+    if (modem >= 0) {
+        ModemComboBox->setCurrentIndex(modem);
+    }
+    ModemPhoneNumber->setEditText(settings.PhoneNumber);
+}
+
+}  // namespace velmora

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "connections/ConnectionFormSupport.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+namespace velmora {
+
+class LinkLabel;
+class RadioGroup;
+struct ConnectionSettings;
+
+// The New connection dialog: the method, the role, the session name, the modem and the number,
+// and Connect, which hosts a session or joins the one of the other computer.
+class TConnectionForm : public QDialog {
+    Q_OBJECT
+
+public:
+    explicit TConnectionForm(ConnectionFormContext context, QWidget* parent = nullptr);
+
+    // Sets the fields from a connection file, as the file's opening does once the dialog shows.
+    void fill(const ConnectionSettings& settings);
+
+    void FormActivate();
+    void ConnectionMethodClick();
+    void ConnectionModeClick();
+    void Edit1Change();
+    void ConnectButtonClick();
+    void Button2Click();
+    void Button3Click();
+    void Label2Click();
+
+    QLineEdit* Edit1 = nullptr;
+    RadioGroup* ConnectionMethod = nullptr;
+    RadioGroup* ConnectionMode = nullptr;
+    QComboBox* ModemComboBox = nullptr;
+    LinkLabel* Label2 = nullptr;
+    QComboBox* ModemPhoneNumber = nullptr;
+    QPushButton* ConnectButton = nullptr;
+    QPushButton* Button2 = nullptr;
+    QPushButton* Button3 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    void FormKeyDown(QKeyEvent* event);
+
+    ConnectionFormSupport m_support;
+};
+
+}  // namespace velmora

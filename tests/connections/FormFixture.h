@@ -1,0 +1,60 @@
+#pragma once
+
+// The dialogs' surroundings for their tests: the component over the fake service, a scripted
+// dialog service that fails the test on an unexpected dialog, and a record of what the dialogs
+// asked of the main window.
+
+#include "ConnectFixture.h"
+
+#include "connections/ConnectionFormContext.h"
+#include "shell/Options.h"
+#include "shell/ScriptedDialogService.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+namespace velmora::test {
+
+struct FormFixture : ConnectFixture {
+    ScriptedDialogService dialogs{
+        [](const QString& description) { ADD_FAILURE() << description.toStdString(); }};
+    Options options;
+    QString dataFolder = makeTempFolder("connections");
+    int blockSizeCode = 0;
+    int modifiedMarks = 0;
+    QStringList helpTopics;
+    QStringList errors;
+    int waits = 0;
+    std::function<void()> onWait;
+    QString login = QStringLiteral("login");
+
+    explicit FormFixture(const QStringList& modems = {"Internal Modem", "USB Modem"})
+        : ConnectFixture(modems) {
+        options.UserName = QStringLiteral("Ann");
+        options.Speed = 3;
+    }
+
+    ConnectionFormContext context() {
+        ConnectionFormContext c;
+        c.play = &play;
+        c.dialogs = &dialogs;
+        c.options = &options;
+        c.dataFolder = dataFolder;
+        c.setBlockSizeCode = [this](int code) { blockSizeCode = code; };
+        c.markConnectionModified = [this] { ++modifiedMarks; };
+        c.showHelpTopic = [this](QWidget*, const QString& topic) { helpTopics << topic; };
+        c.showError = [this](const QString& text) { errors << text; };
+        c.wait = [this](int) {
+            ++waits;
+            if (onWait) {
+                onWait();
+            }
+        };
+        c.loginName = [this] { return login; };
+        return c;
+    }
+
+    QString phonesPath() const { return dataFolder + "/recents.phones"; }
+};
+
+}  // namespace velmora::test
