@@ -1,0 +1,151 @@
+// Two session components in one process over the virtual null-modem cable: real
+// pseudo-terminals, the real port driver and link, the serial provider with fixed settings.
+
+#include "cable/NullModemCable.h"
+#include "session/DXPlay.h"
+#include "session/link/SerialProvider.h"
+#include "session/service/SessionService.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <thread>
+
+namespace velmora {
+namespace {
+
+const QString AppGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
+const QString SerialName = QStringLiteral("Serial Connection");
+
+bool pumpUntil(const std::function<bool()>& done, qint64 limitMs = 60000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+ProviderEntry serialEntry(const std::filesystem::path& end) {
+    SerialSettings settings;
+    settings.portName = QString::fromStdString(end.string());
+    settings.baud = 460800;
+    const QString folder = test::makeTempFolder(QStringLiteral("data"));
+    return {guids::ServiceProviderSerial, SerialName, [folder, settings] {
+                return std::make_unique<SerialProvider>(folder, nullptr, settings);
+            }};
+}
+
+struct Peer {
+    SessionService service;
+    QStringList events;
+    QList<QByteArray> messages;
+    TDXPlay play{service};
+
+    explicit Peer(const std::filesystem::path& end) : service({serialEntry(end)}) {
+        play.setGUID(AppGuid);
+        play.OnOpen = [this](TCustomDXPlay&) { events << "open"; };
+        play.OnClose = [this](TCustomDXPlay&) { events << "close"; };
+        play.OnSessionLost = [this](TCustomDXPlay&) { events << "lost"; };
+        play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) { events << "add " + p.Name; };
+        play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) {
+            events << "delete " + p.Name;
+        };
+        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data,
+                                std::int32_t size) {
+            messages.append(QByteArray(static_cast<const char*>(data), size));
+        };
+        play.setExceptionDisplay([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
+    }
+    void host(const QString& name) {
+        play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderSerial));
+        play.OpenSession(true, "VelmoraSession", name);
+    }
+    bool join(const QString& name) {
+        play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderSerial));
+        if (play.EnumerateSessions(0) != DP_OK || play.Sessions().isEmpty()) {
+            return false;
+        }
+        play.OpenSession(false, play.Sessions().first().Name, name);
+        return true;
+    }
+    void send(const QByteArray& message) {
+        play.SendMessage(DPID_ALLPLAYERS, message.constData(), message.size());
+    }
+};
+
+QByteArray numbered(std::uint32_t kind, int number, int size) {
+    QByteArray message(size, static_cast<char>(number));
+    std::memcpy(message.data(), &kind, 4);
+    std::memcpy(message.data() + 4, &number, 4);
+    return message;
+}
+
+TEST(DXPlayOverCableTest, HostJoinTalkCloseAndPulledPlug) {
+    CableOptions options;
+    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
+    options.line.baud = 460800;
+    NullModemCable cable(options);
+
+    Peer master(cable.linkA());
+    Peer slave(cable.linkB());
+    master.host("Ann");
+    EXPECT_TRUE(master.play.IsHost());
+    ASSERT_TRUE(slave.join("Bob"));
+    EXPECT_EQ(slave.play.SessionName(), "VelmoraSession");
+    EXPECT_EQ(slave.play.Players().Count(), 2);
+    ASSERT_TRUE(pumpUntil([&] { return master.events.contains("add Bob"); }));
+
+    // Both ways, a file block among chat lines, from a sender thread and the UI thread.
+    std::thread sender([&] {
+        for (int i = 0; i < 20; ++i) {
+            slave.send(numbered(3, i, i == 10 ? 32779 : 12 + i));
+        }
+    });
+    for (int i = 0; i < 20; ++i) {
+        master.send(numbered(0, i, 20 + i));
+    }
+    ASSERT_TRUE(
+        pumpUntil([&] { return master.messages.size() == 20 && slave.messages.size() == 20; }));
+    sender.join();
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_EQ(master.messages[i], numbered(3, i, i == 10 ? 32779 : 12 + i)) << i;
+        EXPECT_EQ(slave.messages[i], numbered(0, i, 20 + i)) << i;
+    }
+
+    // The caller closes: the master keeps its session and a new caller joins it.
+    slave.play.Close();
+    ASSERT_TRUE(pumpUntil([&] { return master.events.last() == "delete Bob"; }));
+    EXPECT_TRUE(master.play.Opened());
+    Peer again(cable.linkB());
+    ASSERT_TRUE(again.join("Carol"));
+    ASSERT_TRUE(pumpUntil([&] { return master.events.last() == "add Carol"; }));
+
+    // The plug is pulled: both sides lose the session.
+    cable.unplug();
+    ASSERT_TRUE(pumpUntil([&] { return !master.play.Opened() && !again.play.Opened(); }));
+    EXPECT_EQ(master.events.mid(master.events.size() - 2), QStringList({"lost", "close"}));
+    EXPECT_EQ(again.events.mid(again.events.size() - 2), QStringList({"lost", "close"}));
+}
+
+TEST(DXPlayOverCableTest, NoMasterOnTheCableFindsNoSession) {
+    CableOptions options;
+    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
+    NullModemCable cable(options);
+    Peer slave(cable.linkB());
+    slave.play.setProviderName(slave.play.ProviderNameFromGUID(guids::ServiceProviderSerial));
+    slave.play.EnumerateSessions(0);
+    EXPECT_TRUE(slave.play.Sessions().isEmpty());
+    slave.play.Close();
+}
+
+}  // namespace
+}  // namespace velmora
