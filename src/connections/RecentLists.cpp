@@ -24,10 +24,6 @@ QStringList readConnections(const QString& path) {
     return names;
 }
 
-bool writeConnections(const QString& path, const QStringList& fileNames) {
-    return RecentList::save(path, fileNames);
-}
-
 void addOpenedConnection(QStringList& list, const QString& fileName) {
     const qsizetype found = list.indexOf(fileName);
     if (found >= 0) {

@@ -24,7 +24,6 @@ bool writePhones(const QString& path, const QStringList& numbers);
 // recents.list as the program starts with it: its lines without blank ones (a blank line names
 // no file); empty when missing.
 QStringList readConnections(const QString& path);
-bool writeConnections(const QString& path, const QStringList& fileNames);
 
 // Makes the opened file the newest entry: an exactly equal entry moves to the top, else the name
 // is inserted there; then, above the limit, the last entry goes (one entry only).

@@ -60,9 +60,6 @@ TEST(RecentListsTest, ConnectionListSkipsBlankLinesAndTakesLongAndManyLines) {
     EXPECT_EQ(names[0], longName);
     EXPECT_EQ(names[1], "/x/&Sales.vmc");
     EXPECT_EQ(names.last(), "/many/2999.vmc");
-
-    ASSERT_TRUE(RecentLists::writeConnections(path, {"/b.vmc", "/a.vmc"}));
-    EXPECT_EQ(contentsOf(path), "/b.vmc\r\n/a.vmc\r\n");
 }
 
 TEST(RecentListsTest, OpenedConnectionsMoveToTopAndTheListShrinksByOneEntryAtMost) {

@@ -1,0 +1,180 @@
+#include "connections/ConnectionCommands.h"
+
+#include "connections/ConnectionFile.h"
+#include "connections/ConnectionForm.h"
+#include "connections/ConnectionModified.h"
+#include "connections/RecentLists.h"
+#include "connections/WizardForm.h"
+#include "session/DXPlay.h"
+#include "shell/DialogService.h"
+
+#include <QApplication>
+#include <QDir>
+
+namespace velmora {
+
+ConnectionCommands::ConnectionCommands(ConnectionCommandsContext context)
+    : m_context(std::move(context)) {
+    if (!m_context.showError) {
+        DialogService* dialogs = m_context.dialogs;
+        m_context.showError = [dialogs](const QString& text) { dialogs->showMessage(text); };
+    }
+}
+
+bool ConnectionCommands::confirmClose() const {
+    if (!m_context.play->Opened()) {
+        return true;
+    }
+    return m_context.dialogs->ask(QuestionKind::Warning, CloseQuestion,
+                                  {DialogButton::Ok, DialogButton::Cancel}) == DialogButton::Ok;
+}
+
+QString ConnectionCommands::connectionsFolder() {
+    return QDir::current().filePath(QStringLiteral("Connections"));
+}
+
+void ConnectionCommands::FileNew() {
+    if (!confirmClose()) {
+        return;
+    }
+    TConnectionForm* form = m_context.connectionForm;
+    // Shown without being modal after a file was opened: it cannot become modal now.
+    if (form->isVisible()) {
+        form->raise();
+        form->activateWindow();
+        return;
+    }
+    m_context.suspendSender();
+    form->exec();
+    m_context.resumeSender();
+}
+
+void ConnectionCommands::ConnectionWizard1Click() {
+    if (!confirmClose()) {
+        return;
+    }
+    showWizard();
+}
+
+void ConnectionCommands::showWizard() {
+    m_context.wizardForm->exec();
+}
+
+bool ConnectionCommands::openChosenFile() {
+    FileDialogRequest request;
+    request.title = QStringLiteral("Open connection");
+    request.filter = FileFilter;
+    request.folder = connectionsFolder();
+    const QString fileName = m_context.dialogs->openFileName(request);
+    if (fileName.isEmpty()) {
+        return false;
+    }
+    LoadConnection(fileName);
+    *m_context.connectionModified =
+        connectionModifiedAfter(ConnectionEvent::OpenedFromMenuOrToolbar, true);
+    return true;
+}
+
+void ConnectionCommands::FileOpen() {
+    if (!confirmClose()) {
+        return;
+    }
+    m_context.suspendSender();
+    openChosenFile();
+    m_context.resumeSender();
+}
+
+void ConnectionCommands::ToolButton3Click() {
+    openChosenFile();
+}
+
+void ConnectionCommands::RecentClick(const QString& entryText) {
+    if (entryText == NoRecentConnections) {
+        return;
+    }
+    QString fileName = entryText;
+    fileName.remove(u'&');
+    LoadConnection(fileName);
+}
+
+void ConnectionCommands::FileSave() {
+    saveAs();
+}
+
+void ConnectionCommands::FileSaveAs() {
+    saveAs();
+}
+
+void ConnectionCommands::saveAs() {
+    m_context.suspendSender();
+    if (!*m_context.wasConnected) {
+        m_context.dialogs->showMessage(NothingToSaveMessage);
+    } else {
+        FileDialogRequest request;
+        request.title = QStringLiteral("Save connection");
+        request.filter = FileFilter;
+        request.folder = connectionsFolder();
+        const QString fileName = m_context.dialogs->saveFileName(request);
+        if (!fileName.isEmpty() && SaveConnection(fileName)) {
+            *m_context.connectionModified =
+                connectionModifiedAfter(ConnectionEvent::Saved, *m_context.connectionModified);
+        }
+    }
+    m_context.resumeSender();
+}
+
+void ConnectionCommands::Closeconnection1Click() {
+    if (!confirmClose()) {
+        return;
+    }
+    m_context.play->Close();
+    *m_context.connectionModified =
+        connectionModifiedAfter(ConnectionEvent::Disconnected, *m_context.connectionModified);
+}
+
+void ConnectionCommands::LoadConnection(const QString& fileName) {
+    const QString path = ConnectionFile::withExtension(fileName);
+    RecentLists::addOpenedConnection(*m_context.recentConnections, path);
+    m_context.rebuildRecentMenus();
+    TConnectionForm* form = m_context.connectionForm;
+    if (form->isVisible()) {
+        form->raise();
+        form->activateWindow();
+    } else {
+        form->show();
+    }
+    QApplication::processEvents();
+    form->fill(ConnectionFile::read(path));
+}
+
+bool ConnectionCommands::SaveConnection(const QString& fileName) {
+    TCustomDXPlay& play = *m_context.play;
+    if (play.ProviderName().isEmpty()) {
+        m_context.dialogs->showMessage(NoConnectionMessage);
+        return false;
+    }
+    const QString path = ConnectionFile::withExtension(fileName);
+    ConnectionSettings settings;
+    try {
+        if (play.ProviderName() == play.ProviderNameFromGUID(guids::ServiceProviderSerial)) {
+            settings.Provider = 1;
+        } else if (play.ProviderName() == play.ProviderNameFromGUID(guids::ServiceProviderModem)) {
+            settings.Provider = 0;
+        }
+    } catch (const EDXPlayError& error) {
+        m_context.showError(error.message());
+        return false;
+    }
+    settings.SessionName = play.SessionName();
+    settings.ModemName = play.ModemSetting().ModemName;
+    settings.PhoneNumber = play.ModemSetting().PhoneNumber;
+    settings.IsHost = play.IsHost() ? 0 : 1;
+    if (!ConnectionFile::write(path, settings)) {
+        m_context.dialogs->showMessage(QStringLiteral("The connection file %1 cannot be written.")
+                                           .arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
+    return true;
+}
+
+}  // namespace velmora

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace velmora {
+
+class DialogService;
+class TConnectionForm;
+class TCustomDXPlay;
+class TWizardForm;
+
+// What the connection commands work on; the main window provides it. Nothing is owned; all of
+// it outlives the commands.
+struct ConnectionCommandsContext {
+    TCustomDXPlay* play = nullptr;
+    DialogService* dialogs = nullptr;
+    TConnectionForm* connectionForm = nullptr;
+    TWizardForm* wizardForm = nullptr;
+    bool* connectionModified = nullptr;
+    const bool* wasConnected = nullptr;
+    QStringList* recentConnections = nullptr;
+    // TrySuspendThreat and TryResumeThreat: the file sender around modal dialogs.
+    std::function<void()> suspendSender;
+    std::function<void()> resumeSender;
+    // Empties both recent menus and fills them from the list again.
+    std::function<void()> rebuildRecentMenus;
+    // The standard error box; the dialog service's message box when not given.
+    std::function<void(const QString& text)> showError;
+};
+
+// The main window's connection commands: New connection, the wizard, Open (menu, toolbar and
+// recent entries), Save, Save As and Disconnect, with the opening and saving of connection files.
+class ConnectionCommands {
+public:
+    static inline const QString NoRecentConnections = QStringLiteral("<No recent connections>");
+    static inline const QString CloseQuestion =
+        QStringLiteral("Are you sure to close current connection?");
+    static inline const QString NothingToSaveMessage = QStringLiteral(
+        "There was no connection that you can save. Please, create some connection first.");
+    static inline const QString NoConnectionMessage = QStringLiteral(
+        "Sorry, but there was no connection since program execution. So there is "
+        "no connection to save.");
+    static inline const QString FileFilter = QStringLiteral("Velmora Connection (*.vmc)");
+
+    explicit ConnectionCommands(ConnectionCommandsContext context);
+
+    void FileNew();
+    void ConnectionWizard1Click();
+    // Without the question: the start-up window's link to the wizard.
+    void showWizard();
+    void FileOpen();
+    void ToolButton3Click();
+    // A recent entry chosen by its text.
+    void RecentClick(const QString& entryText);
+    void FileSave();
+    void FileSaveAs();
+    void Closeconnection1Click();
+
+    // Opens a connection file into the New connection dialog, shown without being modal, and
+    // makes it the newest recent connection. Nothing is connected.
+    void LoadConnection(const QString& fileName);
+    // Writes what the session component holds for the current connection. True when written.
+    bool SaveConnection(const QString& fileName);
+
+private:
+    // While a session is open, asks whether to close it; true to go on.
+    bool confirmClose() const;
+    // The Open dialog's chosen file, loaded; true when one was chosen.
+    bool openChosenFile();
+    void saveAs();
+    static QString connectionsFolder();
+
+    ConnectionCommandsContext m_context;
+};
+
+}  // namespace velmora

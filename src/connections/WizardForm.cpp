@@ -1,0 +1,278 @@
+#include "connections/WizardForm.h"
+
+#include "session/DXPlay.h"
+#include "shell/HelpTopic.h"
+#include "shell/LinkLabel.h"
+
+#include <QComboBox>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QShowEvent>
+#include <QStackedWidget>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+const QString ModemHelp = QStringLiteral(
+    "Select \"Wait for call\" for one of two computers and click \"Finish\". Then select "
+    "\"Call remote computer\" for another computer and click \"Finish\". After establishing "
+    "connection this window will disappear.");
+const QString CableHelp = QStringLiteral(
+    "Select \"Master\" for one of two computers and click \"Finish\". Then select \"Slave\" for "
+    "another computer and click \"Finish\". After establishing connection this window will "
+    "disappear.");
+
+}  // namespace
+
+TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
+    : QDialog(parent), m_support(std::move(context)) {
+    setObjectName(QStringLiteral("WizardForm"));
+    setWindowTitle(QStringLiteral("Connection wizard"));
+
+    auto* picture = new QFrame(this);
+    picture->setObjectName(QStringLiteral("Image1"));
+    picture->setFrameShape(QFrame::Panel);
+    picture->setFrameShadow(QFrame::Sunken);
+    picture->setMinimumSize(120, 220);
+
+    Notebook = new QStackedWidget(this);
+    Notebook->setObjectName(QStringLiteral("Notebook"));
+
+    QWidget* provider =
+        addPage(SelectProvider, QStringLiteral("Please, select connection method:"));
+    Modem = new QRadioButton(QStringLiteral("Modem"), provider);
+    Modem->setObjectName(QStringLiteral("Modem"));
+    Nullmodem = new QRadioButton(QStringLiteral("Null-modem (COM-to-COM)"), provider);
+    Nullmodem->setObjectName(QStringLiteral("Nullmodem"));
+    Modem->setChecked(true);
+    provider->layout()->addWidget(Modem);
+    provider->layout()->addWidget(Nullmodem);
+
+    QWidget* type = addPage(SessionType, QStringLiteral("Please, specify connection mode:"));
+    NewGame = new QRadioButton(QStringLiteral("Wait for call / Master"), type);
+    NewGame->setObjectName(QStringLiteral("NewGame"));
+    JoinGame = new QRadioButton(QStringLiteral("Call remote computer / Slave"), type);
+    JoinGame->setObjectName(QStringLiteral("JoinGame"));
+    NewGame->setChecked(true);
+    Label3 = new QLabel(type);
+    Label3->setObjectName(QStringLiteral("Label3"));
+    Label3->setWordWrap(true);
+    type->layout()->addWidget(NewGame);
+    type->layout()->addWidget(JoinGame);
+    type->layout()->addWidget(Label3);
+
+    QWidget* modem =
+        addPage(SelectModem, QStringLiteral("Please, select your modem from this list:"));
+    ModemComboBox = new QComboBox(modem);
+    ModemComboBox->setObjectName(QStringLiteral("ModemComboBox"));
+    ModemComboBox->setEditable(false);
+    Label7 = new LinkLabel(QStringLiteral("I don't see my modem in this list"), modem);
+    Label7->setObjectName(QStringLiteral("Label7"));
+    modem->layout()->addWidget(ModemComboBox);
+    modem->layout()->addWidget(Label7);
+
+    QWidget* phone = addPage(
+        EnterPhoneNumber, QStringLiteral("Please, enter the phone number you want to connect to:"));
+    ModemPhoneNumber = new QComboBox(phone);
+    ModemPhoneNumber->setObjectName(QStringLiteral("ModemPhoneNumber"));
+    ModemPhoneNumber->setEditable(true);
+    ModemPhoneNumber->setInsertPolicy(QComboBox::NoInsert);
+    auto* hint = new QLabel(QStringLiteral("Hint: Click on an arrow near the text field to select "
+                                           "previously entered phone number."),
+                            phone);
+    hint->setWordWrap(true);
+    phone->layout()->addWidget(ModemPhoneNumber);
+    phone->layout()->addWidget(hint);
+
+    BackButton = new QPushButton(QStringLiteral("< &Back"), this);
+    BackButton->setObjectName(QStringLiteral("BackButton"));
+    BackButton->setAutoDefault(false);
+    NextButton = new QPushButton(QStringLiteral("&Next >"), this);
+    NextButton->setObjectName(QStringLiteral("NextButton"));
+    NextButton->setDefault(true);
+    CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
+    CancelButton->setObjectName(QStringLiteral("CancelButton"));
+    CancelButton->setAutoDefault(false);
+
+    auto* separator = new QFrame(this);
+    separator->setFrameShape(QFrame::HLine);
+    separator->setFrameShadow(QFrame::Sunken);
+    auto* body = new QHBoxLayout;
+    body->addWidget(picture);
+    body->addWidget(Notebook, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BackButton);
+    buttons->addWidget(NextButton);
+    buttons->addWidget(CancelButton);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(body);
+    layout->addWidget(separator);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(Notebook, &QStackedWidget::currentChanged, this, [this] { NotebookPageChanged(); });
+    connect(ModemComboBox, &QComboBox::currentIndexChanged, this,
+            [this] { NotebookPageChanged(); });
+    connect(ModemPhoneNumber, &QComboBox::editTextChanged, this, [this] { NotebookPageChanged(); });
+    connect(NewGame, &QRadioButton::clicked, this, [this] { NewGameClick(); });
+    connect(JoinGame, &QRadioButton::clicked, this, [this] { NewGameClick(); });
+    connect(NextButton, &QPushButton::clicked, this, [this] { NextButtonClick(); });
+    connect(BackButton, &QPushButton::clicked, this, [this] { BackButtonClick(); });
+    connect(CancelButton, &QPushButton::clicked, this, [this] { CancelButtonClick(); });
+    connect(Label7, &LinkLabel::clicked, this, [this] { Label7Click(); });
+}
+
+QWidget* TWizardForm::addPage(const QString& name, const QString& question) {
+    auto* page = new QWidget(Notebook);
+    page->setObjectName(name);
+    auto* layout = new QVBoxLayout(page);
+    layout->addWidget(new QLabel(question, page));
+    layout->addStretch();
+    Notebook->addWidget(page);
+    return page;
+}
+
+void TWizardForm::showPage(const QString& name) {
+    if (auto* page = Notebook->findChild<QWidget*>(name, Qt::FindDirectChildrenOnly)) {
+        Notebook->setCurrentWidget(page);
+    }
+}
+
+QString TWizardForm::pageName() const {
+    return Notebook->currentWidget()->objectName();
+}
+
+void TWizardForm::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (!event->spontaneous()) {
+        FormShow();
+    }
+}
+
+void TWizardForm::FormShow() {
+    m_support.play().Close();
+    showPage(SelectProvider);
+    m_support.fillModems(*ModemComboBox);
+    m_support.loadPhones(*ModemPhoneNumber);
+    if (ModemPhoneNumber->count() > 0) {
+        ModemPhoneNumber->setCurrentIndex(0);
+    }
+    if (ModemComboBox->count() > 0) {
+        ModemComboBox->setCurrentIndex(0);
+    }
+    NotebookPageChanged();
+    NextButton->setFocus();
+}
+
+void TWizardForm::NotebookPageChanged() {
+    const QString page = pageName();
+    BackButton->setEnabled(page != SelectProvider);
+    bool complete = false;
+    if (page == SessionType) {
+        complete = Nullmodem->isChecked();
+    } else if (page == SelectModem) {
+        complete = NewGame->isChecked();
+    } else if (page == EnterPhoneNumber) {
+        complete = true;
+    }
+    NextButton->setText(complete ? CompleteCaption : NextCaption);
+}
+
+void TWizardForm::NewGameClick() {
+    NotebookPageChanged();
+}
+
+ConnectRequest TWizardForm::requestFor(bool nullModem, bool calling) const {
+    ConnectRequest request;
+    request.nullModem = nullModem;
+    request.calling = calling;
+    request.sessionName = DefaultSessionName;
+    request.playerName = m_support.playerName();
+    request.otherModem = m_support.isOtherModem(*ModemComboBox);
+    if (!request.otherModem) {
+        request.modemName = ModemComboBox->currentText();
+    }
+    return request;
+}
+
+void TWizardForm::NextButtonClick() {
+    const bool nullModem = Nullmodem->isChecked();
+    m_support.setBlockSizeCode(nullModem);
+    m_support.markConnectionModified();
+    const QString page = pageName();
+    if (page == SelectProvider) {
+        NewGame->setText(nullModem ? QStringLiteral("Master") : QStringLiteral("Wait for call"));
+        JoinGame->setText(nullModem ? QStringLiteral("Slave")
+                                    : QStringLiteral("Call remote computer"));
+        Label3->setText(nullModem ? CableHelp : ModemHelp);
+        showPage(SessionType);
+    } else if (page == SessionType) {
+        if (!nullModem) {
+            showPage(SelectModem);
+        } else {
+            connectAndClose(requestFor(true, JoinGame->isChecked()));
+        }
+    } else if (page == SelectModem) {
+        const bool otherModem = m_support.isOtherModem(*ModemComboBox);
+        if (NewGame->isChecked()) {
+            connectAndClose(requestFor(false, false));
+        } else if (!otherModem) {
+            showPage(EnterPhoneNumber);
+        } else {
+            ConnectRequest request = requestFor(false, true);
+            request.retries = OtherModemRetries;
+            connectAndClose(request);
+        }
+    } else if (page == EnterPhoneNumber) {
+        m_support.rememberPhone(*ModemPhoneNumber);
+        ConnectRequest request = requestFor(false, true);
+        request.phoneNumber = ConnectionFormSupport::phoneNumber(*ModemPhoneNumber);
+        connectAndClose(request);
+    }
+}
+
+void TWizardForm::connectAndClose(const ConnectRequest& request) {
+    if (m_support.connect(request)) {
+        accept();
+    }
+}
+
+void TWizardForm::BackButtonClick() {
+    const int index = Notebook->currentIndex();
+    if (index > 0) {
+        Notebook->setCurrentIndex(index - 1);
+    }
+}
+
+void TWizardForm::CancelButtonClick() {
+    reject();
+}
+
+void TWizardForm::Label7Click() {
+    m_support.showHelpTopic(this, HelpTopic::ModemNotFound);
+}
+
+void TWizardForm::keyPressEvent(QKeyEvent* event) {
+    FormKeyDown(event);
+    if (!event->isAccepted()) {
+        QDialog::keyPressEvent(event);
+    }
+}
+
+void TWizardForm::FormKeyDown(QKeyEvent* event) {
+    if (event->key() == Qt::Key_F1) {
+        m_support.showHelpTopic(this, HelpTopic::ConnectionWizard);
+        event->accept();
+        return;
+    }
+    event->ignore();
+}
+
+}  // namespace velmora
