@@ -18,6 +18,8 @@ namespace {
 // The longest wait for an answer of the other side to a join or a player request; a line that
 // goes down ends the wait at once.
 constexpr auto kReplyWait = std::chrono::seconds(30);
+// The size field of a session description, as DirectPlay's structure has it.
+constexpr std::uint32_t kSessionDescSize = 80;
 
 Guid randomGuid() {
     const QByteArray bytes = QUuid::createUuid().toRfc4122();
@@ -157,7 +159,7 @@ HRESULT DirectPlayObject::EnumSessions(const DPSESSIONDESC2& desc, std::uint32_t
     }
     for (const wire::Session& session : sessions) {
         DPSESSIONDESC2 found;
-        found.dwSize = sizeof(DPSESSIONDESC2);
+        found.dwSize = kSessionDescSize;
         found.dwFlags = session.flags;
         found.guidInstance = session.instance;
         found.guidApplication = session.application;
