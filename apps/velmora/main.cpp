@@ -4,6 +4,8 @@
 #include "shell/QtDialogService.h"
 #include "shell/ScreenCapture.h"
 
+#include "session/service/SessionService.h"
+
 #include <QApplication>
 #include <QDesktopServices>
 #include <QTimer>
@@ -22,12 +24,14 @@ int main(int argc, char* argv[]) {
 
     const QString programFolder = QApplication::applicationDirPath();
     velmora::QtDialogService dialogs;
+    velmora::SessionService sessions({});
     velmora::MainFormContext context;
     context.dataFolder = velmora::dataFolder(programFolder);
     context.helpFolder = velmora::helpFolder(programFolder);
     context.programPath = QApplication::applicationFilePath();
     context.arguments = arguments;
     context.dialogs = &dialogs;
+    context.sessionSystem = &sessions;
     context.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
 
     velmora::ApplicationWindows windows(std::move(context));

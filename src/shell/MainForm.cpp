@@ -5,10 +5,13 @@
 #include "shell/HelpTopic.h"
 #include "shell/HelpWindow.h"
 #include "shell/Icons.h"
+#include "shell/Opponent.h"
 #include "shell/OptionsForm.h"
 #include "shell/RecentList.h"
 #include "shell/SuspendableThread.h"
 #include "shell/Welcome.h"
+
+#include "session/DXPlay.h"
 
 #include <QAction>
 #include <QApplication>
@@ -50,6 +53,7 @@ const QString CheckEveryTimeQuestion =
     QStringLiteral("Do you want Velmora to perform this check on startup every time?");
 const QString UnsavedConnectionQuestion =
     QStringLiteral("Current connection is not saved! Do you want to save it now?");
+const QString ApplicationGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
 const QString ConnectionFilter = QStringLiteral("Velmora Connection (*.vmc)");
 
 // The transfers list's columns and their widths; the last one fills the rest.
@@ -75,6 +79,13 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
       m_startArgument(StartArgument::parse(m_context.arguments)),
       m_options(Options::defaults(m_context.dataFolder)) {
     setObjectName(QStringLiteral("MainForm"));
+    Q_ASSERT(m_context.dialogs != nullptr && m_context.sessionSystem != nullptr);
+    DXPlay1 = std::make_unique<TDXPlay>(*m_context.sessionSystem);
+    DXPlay1->setGUID(ApplicationGuid);
+    DXPlay1->setAsync(false);
+    DXPlay1->setMaxPlayers(0);
+    DXPlay1->setExceptionDisplay(
+        [this](const QString& message) { dialogs().showMessage(message); });
     setWindowTitle(QStringLiteral("Oskvale Velmora"));
     setWindowIcon(commandIcon(CommandIcon::Application));
     createActions();
@@ -637,7 +648,7 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
     RecentList::save(QDir(m_context.dataFolder).filePath(QStringLiteral("recents.list")),
                      RecentConnections);
     RecentConnections.clear();
-    emit sessionCloseRequested();
+    DXPlay1->Close();
     CanClose = true;
     FormClose();
 }
@@ -756,6 +767,10 @@ void TMainForm::ChangeConnectionStatus(bool connected) {
         action->setEnabled(connected);
     }
     SendSpeedButton->setEnabled(connected);
+}
+
+TDXPlayPlayer* TMainForm::GetOpponent() const {
+    return opponentOf(DXPlay1->Opened(), DXPlay1->Players(), DXPlay1->LocalPlayer());
 }
 
 void TMainForm::TrySuspendThreat() {

@@ -26,6 +26,8 @@ class QWidget;
 namespace velmora {
 
 class SuspendableThread;
+class TDXPlay;
+struct TDXPlayPlayer;
 class TAboutBox;
 class THelpWindow;
 class TOptionsForm;
@@ -63,6 +65,8 @@ public:
 
     // Enables or disables the commands that need an open session.
     void ChangeConnectionStatus(bool connected);
+    // The other participant of the session (see opponentOf); null when there is none.
+    TDXPlayPlayer* GetOpponent() const;
     void TrySuspendThreat();
     void TryResumeThreat();
     // Fills the File > Recent connections submenu and RecentMenu from RecentConnections.
@@ -85,6 +89,9 @@ public:
     DialogService& dialogs() const { return *m_context.dialogs; }
     const StartArgument& startArgument() const { return m_startArgument; }
     QString statusText(int panel) const;
+
+    // The session component.
+    std::unique_ptr<TDXPlay> DXPlay1;
 
     // Shared state of the main window.
     bool ConnectionModified = false;
@@ -170,8 +177,6 @@ signals:
     void connectionFileRequested(const QString& fileName);
     // The current connection is to be saved to the file (close query).
     void saveConnectionRequested(const QString& fileName);
-    // The session is to be closed (close query).
-    void sessionCloseRequested();
     // The start-up window's links: show the wizard or the New connection dialog modally.
     void wizardRequested();
     void newConnectionRequested();

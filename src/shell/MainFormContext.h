@@ -11,6 +11,7 @@
 namespace velmora {
 
 class DialogService;
+class IDirectPlaySystem;
 
 // What a main window is built with: its folders, its command line and its services. Nothing of
 // it is global, so several main windows can live in one process.
@@ -19,7 +20,8 @@ struct MainFormContext {
     QString helpFolder;     // the help pages
     QString programPath;    // full path of the program, written into the file association
     QStringList arguments;  // the command line after the program's name
-    DialogService* dialogs = nullptr;  // not owned; lives longer than the window
+    DialogService* dialogs = nullptr;            // not owned; lives longer than the window
+    IDirectPlaySystem* sessionSystem = nullptr;  // not owned; the session service of DXPlay1
     FileAssociation association;
     // Opens a web or mail address in the user's browser or mail program.
     std::function<void(const QUrl&)> openUrl;

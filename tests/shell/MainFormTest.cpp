@@ -1,5 +1,6 @@
 #include "ShellFixture.h"
 
+#include "session/DXPlay.h"
 #include "shell/FileAssociation.h"
 #include "shell/HelpWindow.h"
 #include "shell/SuspendableThread.h"
@@ -379,7 +380,6 @@ TEST(MainForm, CloseQueryAnswers) {
         prepare(shell);
         QStringList calls;
         shell.main().SendThread = std::make_unique<RecordingThread>(calls);
-        const auto closing = test::record(&shell.main(), &TMainForm::sessionCloseRequested);
         shell.dialogs.answerQuestion(DialogButton::Cancel);
         bool canClose = true;
         shell.main().FormCloseQuery(canClose);
@@ -388,7 +388,6 @@ TEST(MainForm, CloseQueryAnswers) {
                   QStringList{"Current connection is not saved! Do you want to save it now?"});
         EXPECT_EQ(shell.dialogs.records().back().questionKind, QuestionKind::Warning);
         EXPECT_EQ(recentsText(shell), "/x/one.vmc\r\n");
-        EXPECT_EQ(closing->size(), 0);
         EXPECT_TRUE(calls.isEmpty());
         EXPECT_EQ(shell.main().RecentConnections.size(), 2);
     }
@@ -397,14 +396,13 @@ TEST(MainForm, CloseQueryAnswers) {
         prepare(shell);
         QStringList calls;
         shell.main().SendThread = std::make_unique<RecordingThread>(calls);
-        const auto closing = test::record(&shell.main(), &TMainForm::sessionCloseRequested);
         const auto saving = test::record(&shell.main(), &TMainForm::saveConnectionRequested);
         shell.dialogs.answerQuestion(DialogButton::No);
         bool canClose = false;
         shell.main().FormCloseQuery(canClose);
         EXPECT_TRUE(canClose);
         EXPECT_EQ(recentsText(shell), recents);
-        EXPECT_EQ(closing->size(), 1);
+        EXPECT_FALSE(shell.main().DXPlay1->Opened());
         EXPECT_EQ(saving->size(), 0);
         EXPECT_EQ(calls, QStringList{"terminate"});
     }

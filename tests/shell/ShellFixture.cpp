@@ -53,6 +53,7 @@ Shell::Shell(const Setup& setup)
     context.programPath = "/opt/velmora/velmora";
     context.arguments = setup.arguments;
     context.dialogs = &dialogs;
+    context.sessionSystem = &sessions;
     context.association = association;
     context.openUrl = [this](const QUrl& url) { openedUrls.push_back(url); };
     windows = std::make_unique<ApplicationWindows>(std::move(context));

@@ -5,6 +5,8 @@
 #include "shell/MainForm.h"
 #include "shell/ScriptedDialogService.h"
 
+#include "session/service/SessionService.h"
+
 #include <QStringList>
 #include <QTimer>
 #include <QUrl>
@@ -39,6 +41,7 @@ public:
     QString optionsText() const;
 
     ScriptedDialogService dialogs;
+    SessionService sessions{{}};  // no providers: no session is opened here
     QString dataFolder;
     QString helpFolder;
     QString xdgData;
