@@ -503,5 +503,57 @@ TEST(LinkEngineTest, BackPressureHoldsAboutOneBlockAndKeepsTheOrder) {
     EXPECT_LE(*chatArrivedAt - *chatSentAt, engine.backPressureBytes() * 1000 / 11520 + 300);
 }
 
+QByteArray frame(const QByteArray& body) {
+    QByteArray wire;
+    FrameCodec::encode(body, false, wire);
+    return wire;
+}
+
+QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen) {
+    QByteArray body("VLMR");
+    body.append(static_cast<char>(LinkEngine::kVersion));
+    char word[4];
+    qToLittleEndian(nonce, word);
+    body.append(word, 4);
+    qToLittleEndian(seen, word);
+    body.append(word, 4);
+    body.append('\x02');  // up
+    return frame(body);
+}
+
+TEST(LinkEngineTest, PeerThatSendsAnEndlessMessageIsCutOff) {
+    LinkEngine engine(config(115200, 1), 0);
+    engine.feed(helloFrom(2, 1), 10);
+    ASSERT_TRUE(engine.isUp());
+    std::uint16_t seq = 0;
+    std::int64_t now = 10;
+    // Frames that never say "last": more than the largest message allowed.
+    while (engine.isUp() && seq < 400) {
+        QByteArray body(1, '\x20');
+        char number[2];
+        qToLittleEndian(seq++, number);
+        body.append(number, 2);
+        body.append(QByteArray(LinkEngine::kMaxPayloadBytes, 'x'));
+        engine.feed(frame(body), ++now);
+    }
+    EXPECT_FALSE(engine.isUp());
+    EXPECT_LE(seq, LinkEngine::kMaxMessageBytes / LinkEngine::kMaxPayloadBytes + 2);
+    const auto events = engine.takeEvents();
+    ASSERT_EQ(events.size(), 2U);
+    EXPECT_EQ(events[0].kind, LinkEvent::Kind::Up);
+    EXPECT_EQ(events[1].kind, LinkEvent::Kind::Down);
+    EXPECT_EQ(events[1].reason, LineDown::Lost);
+
+    // A stray acknowledgement for frames never sent changes nothing.
+    LinkEngine other(config(115200, 1), 0);
+    other.feed(helloFrom(2, 1), 10);
+    ASSERT_TRUE(other.send(QByteArray("abcd")));
+    other.takeOutput(20);
+    other.feed(frame(QByteArray("\x30\x10\x27", 3)), 30);
+    EXPECT_EQ(other.queuedBytes(), 4);
+    other.feed(frame(QByteArray("\x30\x01\x00", 3)), 40);
+    EXPECT_EQ(other.queuedBytes(), 0);
+}
+
 }  // namespace
 }  // namespace velmora
