@@ -43,12 +43,6 @@ void FrameCodec::encode(QByteArrayView body, bool escapeXonXoff, QByteArray& out
     out.append(kFlag);
 }
 
-qsizetype FrameCodec::encodedSize(QByteArrayView body, bool escapeXonXoff) {
-    qsizetype size = 1;
-    forEachWireByte(body, [&](char byte) { size += needsEscape(byte, escapeXonXoff) ? 2 : 1; });
-    return size;
-}
-
 std::vector<QByteArray> FrameCodec::decode(QByteArrayView data) {
     std::vector<QByteArray> frames;
     for (const char byte : data) {

@@ -28,8 +28,6 @@ public:
 
     // Appends the encoded frame to out.
     static void encode(QByteArrayView body, bool escapeXonXoff, QByteArray& out);
-    // Bytes the frame of this body takes on the wire.
-    static qsizetype encodedSize(QByteArrayView body, bool escapeXonXoff);
 
     // Feeds received bytes; returns the bodies of the good frames completed by them.
     std::vector<QByteArray> decode(QByteArrayView data);

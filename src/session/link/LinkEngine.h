@@ -94,7 +94,6 @@ public:
     // The payload size of new frames at present.
     int payloadBytes() const { return m_payloadBytes; }
     std::uint64_t retransmissions() const { return m_retransmissions; }
-    std::uint64_t badFrames() const { return m_codec.badFrames(); }
     // Before the link is up: what has been heard from the other side so far, for the user.
     QString handshakeDiagnosis() const;
 
