@@ -49,6 +49,7 @@ struct ModemExchange::Modem {
     bool echo = true;
     bool verbose = true;
     int autoAnswerRings = 0;  // S0
+    int dials = 0;
     std::string commandLine;
     std::string toTerminal;  // what the program has still to read
     // Timers, in steady milliseconds.
@@ -105,6 +106,12 @@ void ModemExchange::setPlugged(const std::string& number, bool plugged) {
         }
     }
     wake();
+}
+
+int ModemExchange::dialCount(const std::string& number) {
+    const std::lock_guard lock(m_mutex);
+    const Modem* modem = find(digitsOf(number));
+    return modem != nullptr ? modem->dials : 0;
 }
 
 void ModemExchange::wake() {
@@ -267,7 +274,8 @@ bool ModemExchange::executeCommand(Modem& modem, const std::string& commands, st
         switch (command) {
             case 'Z':
                 number();
-                if (modem.peer != nullptr) {
+                // A reset puts an off-hook modem on-hook; a ringing line rings on.
+                if (modem.peer != nullptr && modem.mode != Modem::Mode::Ringing) {
                     hangUp(modem, "NO CARRIER");
                 }
                 modem.echo = true;
@@ -319,7 +327,7 @@ bool ModemExchange::executeCommand(Modem& modem, const std::string& commands, st
                 return false;
             case 'H':
                 number();
-                if (modem.peer != nullptr) {
+                if (modem.peer != nullptr && modem.mode != Modem::Mode::Ringing) {
                     hangUp(modem, "NO CARRIER");
                 }
                 break;
@@ -342,6 +350,7 @@ bool ModemExchange::executeCommand(Modem& modem, const std::string& commands, st
 }
 
 void ModemExchange::dial(Modem& modem, const std::string& dialString, std::uint64_t now) {
+    ++modem.dials;
     if (!modem.plugged) {
         result(modem, "NO DIALTONE", 6);
         return;

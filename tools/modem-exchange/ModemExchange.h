@@ -39,6 +39,8 @@ public:
     std::string addModem(const std::string& number);
     // An unplugged modem has no dial tone and never rings.
     void setPlugged(const std::string& number, bool plugged);
+    // How many dial commands the modem with the number has been given.
+    int dialCount(const std::string& number);
 
 private:
     struct Modem;
