@@ -1,0 +1,280 @@
+#include "conversation/Conversation.h"
+
+#include "conversation/RtfWriter.h"
+#include "conversation/VirtualKeys.h"
+#include "protocol/ChatLine.h"
+#include "protocol/PeerMessages.h"
+#include "session/DXPlay.h"
+#include "session/Windows1252.h"
+#include "shell/DialogService.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPrinter>
+#include <QSaveFile>
+#include <QScopeGuard>
+#include <QScrollBar>
+#include <QTextCursor>
+#include <QTextEdit>
+
+#include <stdexcept>
+
+namespace velmora {
+
+namespace {
+
+const QString ConnectPrompt = QStringLiteral("Please, connect before sending messages or files.");
+const QString TypePrompt = QStringLiteral("Type your message here and press Enter to send it.");
+
+constexpr std::uint8_t SpaceCharCode = 32;
+
+// The character a key typed, as the wire's single byte; nothing for keys that type none.
+std::optional<std::uint8_t> typedCharacter(const QKeyEvent& event) {
+    switch (event.key()) {
+        case Qt::Key_Return:
+        case Qt::Key_Enter:
+            return '\r';
+        case Qt::Key_Backspace:
+            return '\b';
+        case Qt::Key_Tab:
+            return '\t';
+        default:
+            break;
+    }
+    const QString text = event.text();
+    if (text.isEmpty() || !text.at(0).isPrint()) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint8_t>(toWindows1252(text.left(1)).at(0));
+}
+
+struct KeyOfCharacter {
+    int key = Qt::Key_unknown;
+    QString text;
+};
+
+// The key event a view gets for a typed character.
+KeyOfCharacter keyOfCharacter(std::uint8_t charCode) {
+    switch (charCode) {
+        case '\r':
+            return {Qt::Key_Return, QStringLiteral("\r")};
+        case '\b':
+            return {Qt::Key_Backspace, QStringLiteral("\b")};
+        case '\t':
+            return {Qt::Key_Tab, QStringLiteral("\t")};
+        default:
+            break;
+    }
+    const QString text = fromWindows1252(QByteArray(1, static_cast<char>(charCode)));
+    const QChar character = text.at(0);
+    return {character.isLetterOrNumber() ? character.toUpper().unicode() : int(Qt::Key_unknown),
+            text};
+}
+
+}  // namespace
+
+Conversation::Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, TCustomDXPlay& session,
+                           DialogService& dialogs, ConversationHooks hooks, QObject* parent)
+    : QObject(parent),
+      m_view(messagesEdit),
+      m_field(editMessage),
+      m_session(session),
+      m_dialogs(dialogs),
+      m_hooks(std::move(hooks)),
+      m_printer(std::make_unique<QPrinter>()) {
+    m_view.setAcceptRichText(false);
+    m_field.setMaxLength(MaxMessageLength);
+    m_field.setText(ConnectPrompt);
+    m_view.installEventFilter(this);
+    m_field.installEventFilter(this);
+    connect(&m_field, &QLineEdit::returnPressed, this, [this] { SendSpeedButtonClick(); });
+    setClassicMode(false);
+}
+
+Conversation::~Conversation() = default;
+
+void Conversation::appendLine(const QString& line) {
+    QTextCursor cursor(m_view.document());
+    cursor.movePosition(QTextCursor::End);
+    if (!m_view.document()->isEmpty()) {
+        cursor.insertBlock();
+    }
+    cursor.insertText(line, QTextCharFormat());
+    m_view.setTextCursor(cursor);
+    m_view.verticalScrollBar()->setValue(m_view.verticalScrollBar()->maximum());
+}
+
+void Conversation::SendSpeedButtonClick() {
+    if (!m_session.Opened()) {
+        m_dialogs.showMessage(QStringLiteral(
+            "Sorry, but we haven't connected anywere yet. Please, create connection before "
+            "sending files or messages."));
+        return;
+    }
+    const QByteArray message = buildChatMessage(m_field.text());
+    m_session.SendMessage(DPID_ALLPLAYERS, message.constData(),
+                          static_cast<std::int32_t>(message.size()));
+    if (const TDXPlayPlayer* local = m_session.LocalPlayer()) {
+        // Delivered to our own handler inside the call: the own line is shown from it.
+        m_session.SendMessage(local->ID, message.constData(),
+                              static_cast<std::int32_t>(message.size()));
+    }
+    m_field.clear();
+}
+
+void Conversation::ClearSpeedButtonClick() {
+    m_field.clear();
+}
+
+void Conversation::EditMessageClick() {
+    if (m_field.text() == ConnectPrompt || m_field.text() == TypePrompt) {
+        m_field.clear();
+    }
+}
+
+void Conversation::setClassicMode(bool classic) {
+    m_view.setReadOnly(!classic);
+    // A read-only view still lets the keyboard move its caret, also for replayed keys.
+    if (!classic) {
+        m_view.setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    }
+}
+
+void Conversation::EditUndo() {
+    m_field.undo();
+}
+
+void Conversation::EditCut() {
+    m_field.cut();
+}
+
+void Conversation::EditCopy() {
+    if (m_field.hasFocus()) {
+        m_field.copy();
+    } else {
+        m_view.copy();
+    }
+}
+
+void Conversation::EditPaste() {
+    const QString pasted = QApplication::clipboard()->text();
+    const qsizetype room =
+        MaxMessageLength - (m_field.text().size() - m_field.selectedText().size());
+    if (pasted.size() > room) {
+        m_hooks.showNotice(
+            QStringLiteral("The message is limited to %1 characters: the pasted text was cut.")
+                .arg(MaxMessageLength));
+    }
+    m_field.insert(pasted.left(room));
+}
+
+void Conversation::Exportmessageslog1Click() {
+    m_hooks.suspendSender();
+    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
+    FileDialogRequest request;
+    request.title = QStringLiteral("Export messages log");
+    request.filter = QStringLiteral("Text file (*.txt);;All files (*)");
+    request.defaultSuffix = QStringLiteral("txt");
+    const QString fileName = m_dialogs.saveFileName(request);
+    if (fileName.isEmpty()) {
+        return;
+    }
+    try {
+        writeLog(fileName);
+    } catch (const std::exception& error) {
+        m_dialogs.showMessage(QString::fromUtf8(error.what()));
+    }
+}
+
+void Conversation::writeLog(const QString& fileName) const {
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly) || file.write(plainTextToRtf(m_view.toPlainText())) < 0 ||
+        !file.commit()) {
+        throw std::runtime_error(QStringLiteral("Cannot create file \"%1\". %2")
+                                     .arg(fileName, file.errorString())
+                                     .toStdString());
+    }
+}
+
+void Conversation::FilePrint() {
+    m_hooks.suspendSender();
+    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
+    if (m_dialogs.print(*m_printer)) {
+        m_printer->setDocName(m_session.SessionName());
+        m_view.document()->print(m_printer.get());
+    }
+}
+
+void Conversation::FilePrintSetup() {
+    m_hooks.suspendSender();
+    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
+    m_dialogs.pageSetup(*m_printer);
+}
+
+void Conversation::textReceived(const QString& senderName, const QByteArray& text) {
+    appendLine(formatChatLine(senderName, text));
+}
+
+void Conversation::keyStrokeReceived(const KeyStroke& keyStroke) {
+    // Every keystroke is replayed at this view's own caret. (Dropping the ones whose caret
+    // equals the local selection start would drop every key while both views agree.)
+    m_view.setFocus();
+    m_replayPending = true;
+    if (keyStroke.keyCode != 0) {
+        const auto key = qtKeyFromVirtualKey(keyStroke.keyCode);
+        QKeyEvent event(QEvent::KeyPress, key.value_or(Qt::Key_unknown), Qt::NoModifier);
+        m_swallowReplayedKey = virtualKeyTypesCharacter(keyStroke.keyCode) || !key;
+        QCoreApplication::sendEvent(&m_view, &event);
+        m_swallowReplayedKey = false;
+    } else {
+        const auto [key, text] = keyOfCharacter(keyStroke.charCode);
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+        QCoreApplication::sendEvent(&m_view, &event);
+    }
+}
+
+bool Conversation::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() != QEvent::KeyPress) {
+        return QObject::eventFilter(watched, event);
+    }
+    const auto& key = static_cast<const QKeyEvent&>(*event);
+    if (watched == &m_field) {
+        if (key.matches(QKeySequence::Paste)) {
+            EditPaste();
+            return true;
+        }
+        return false;
+    }
+    return watched == &m_view && messagesEditKey(key);
+}
+
+bool Conversation::messagesEditKey(const QKeyEvent& event) {
+    const bool swallow = std::exchange(m_swallowReplayedKey, false);
+    if (!m_hooks.classicMode() || !m_session.Opened()) {
+        return swallow;
+    }
+    if (m_replayPending) {
+        m_replayPending = false;
+        return swallow;
+    }
+    // One Qt key event stands for both the key going down and the character it types.
+    const int caret = m_view.textCursor().selectionStart();
+    if (const auto virtualKey = virtualKeyFromQtKey(event.key())) {
+        sendKeyStroke(*virtualKey, SpaceCharCode, caret);
+    }
+    if (const auto character = typedCharacter(event)) {
+        sendKeyStroke(0, *character, caret);
+    }
+    return swallow;
+}
+
+void Conversation::sendKeyStroke(std::uint16_t keyCode, std::uint8_t charCode, int caret) {
+    const QByteArray message =
+        buildKeyStroke({keyCode, charCode, static_cast<std::uint16_t>(caret & 0xFFFF)});
+    m_session.SendMessage(DPID_ALLPLAYERS, message.constData(),
+                          static_cast<std::int32_t>(message.size()));
+}
+
+}  // namespace velmora

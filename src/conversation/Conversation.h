@@ -1,0 +1,88 @@
+#pragma once
+
+#include "protocol/PeerMessageHandlers.h"
+
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class QKeyEvent;
+class QLineEdit;
+class QPrinter;
+class QTextEdit;
+
+namespace velmora {
+
+class DialogService;
+class TCustomDXPlay;
+
+// What the conversation needs from the window around it.
+struct ConversationHooks {
+    // Whether the Classic mode item is checked.
+    std::function<bool()> classicMode = [] { return false; };
+    // A short notice in status panel 1.
+    std::function<void(const QString&)> showNotice = [](const QString&) {};
+    // Pausing the file sender thread around a modal dialog.
+    std::function<void()> suspendSender = [] {};
+    std::function<void()> resumeSender = [] {};
+};
+
+// The talk between the two users: the conversation view MessagesEdit, the message field
+// EditMessage, sending typed lines, classic-mode keystrokes and their replay, clipboard, export
+// and printing. It works on widgets the main window owns and lays out.
+class Conversation : public QObject, public ConversationHandler {
+public:
+    static constexpr int MaxMessageLength = 65535;  // what a text message's length can carry
+
+    Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, TCustomDXPlay& session,
+                 DialogService& dialogs, ConversationHooks hooks, QObject* parent = nullptr);
+    ~Conversation() override;
+
+    // A line of its own at the end of the view, the caret after it with no selection.
+    void appendLine(const QString& line);
+
+    void SendSpeedButtonClick();
+    void ClearSpeedButtonClick();
+    void EditMessageClick();
+    // Chat mode: a read-only view; classic mode: the user types into the view.
+    void setClassicMode(bool classic);
+
+    void EditUndo();
+    void EditCut();
+    void EditCopy();
+    void EditPaste();
+
+    void Exportmessageslog1Click();
+    void FilePrint();
+    void FilePrintSetup();
+
+    bool replayPending() const { return m_replayPending; }
+
+    // ConversationHandler: what arrives from the other side.
+    void textReceived(const QString& senderName, const QByteArray& text) override;
+    void keyStrokeReceived(const KeyStroke& keyStroke) override;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // The view's key handler, before the view acts on the key; true swallows the key.
+    bool messagesEditKey(const QKeyEvent& event);
+    void sendKeyStroke(std::uint16_t keyCode, std::uint8_t charCode, int caret);
+    void writeLog(const QString& fileName) const;
+
+    QTextEdit& m_view;
+    QLineEdit& m_field;
+    TCustomDXPlay& m_session;
+    DialogService& m_dialogs;
+    ConversationHooks m_hooks;
+    bool m_replayPending = false;
+    // A replayed key-down of a key that types a character: the view's handler sees it, the view
+    // does not act on it (the character message that follows does).
+    bool m_swallowReplayedKey = false;
+    std::unique_ptr<QPrinter> m_printer;
+};
+
+}  // namespace velmora
