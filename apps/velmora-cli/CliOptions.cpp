@@ -1,0 +1,126 @@
+#include "apps/velmora-cli/CliOptions.h"
+
+#include <QCommandLineParser>
+#include <QDir>
+
+namespace velmora {
+
+namespace {
+
+const char* const Description =
+    R"(Velmora without a window: talk and send files over a null-modem cable.
+
+  velmora-cli host --serial DEVICE [options] [send FILE...]
+  velmora-cli join --serial DEVICE [options] [send FILE...]
+
+One side hosts (waits for the other), the other joins. Lines typed on standard input are sent
+as chat lines; received lines are printed as "name>    text". Files named after "send" are
+offered as soon as the other side is there. Files offered by the other side are received into
+the incoming folder; a partial file of the same name there is resumed.
+
+Exit codes:
+  0  done: every file arrived whole
+  1  wrong command line
+  2  no such device
+  3  permission denied on the device (add yourself to the dialout group)
+  4  no session found on the other side
+  5  the line could not be brought up (busy or failed)
+  6  connection lost
+  7  a file was refused, stopped, or did not arrive whole
+  8  any other failure)";
+
+}  // namespace
+
+std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(Description));
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption serial("serial", "The serial port: a device such as /dev/ttyUSB0.",
+                                    "DEVICE");
+    const QCommandLineOption baud("baud", "Line rate, 300 to 4000000 (default 115200).", "N",
+                                  "115200");
+    const QCommandLineOption flow("flow", "Flow control: none, rtscts or xonxoff (default none).",
+                                  "MODE", "none");
+    const QCommandLineOption name("name", "Your name as the other side sees it.", "NAME");
+    const QCommandLineOption session("session", "The session name when hosting.", "NAME",
+                                     "Velmora");
+    const QCommandLineOption incoming(
+        "incoming", "Folder for received files (default: the current folder).", "DIR");
+    const QCommandLineOption blockCode(
+        "block-code", "Block size of sent files: 1 (512 bytes) to 7 (1 MiB), default 5.", "CODE",
+        "5");
+    const QCommandLineOption blockIncoming("block-incoming", "Refuse every offered file.");
+    const QCommandLineOption exitWhenDone("exit-when-done",
+                                          "End after the last transfer in either direction.");
+    const QCommandLineOption wait("wait", "Joining: seconds to look for the host (default 30).",
+                                  "SECONDS", "30");
+    parser.addOptions({help, serial, baud, flow, name, session, incoming, blockCode, blockIncoming,
+                       exitWhenDone, wait});
+    parser.addPositionalArgument("host|join", "Wait for the other side, or join it.");
+    parser.addPositionalArgument("send FILE...", "Files to offer.", "[send FILE...]");
+
+    if (!parser.parse(arguments)) {
+        return CliExit{parser.errorText() + "\n\n" + parser.helpText(), ExitUsage};
+    }
+    if (parser.isSet(help)) {
+        return CliExit{parser.helpText(), ExitDone};
+    }
+    const auto usage = [&parser](const QString& why) {
+        return CliExit{why + "\n\n" + parser.helpText(), ExitUsage};
+    };
+    QStringList positional = parser.positionalArguments();
+    if (positional.isEmpty() || (positional[0] != "host" && positional[0] != "join")) {
+        return usage("Say host or join.");
+    }
+    CliOptions options;
+    options.host = positional.takeFirst() == "host";
+    if (!positional.isEmpty()) {
+        if (positional.takeFirst() != "send" || positional.isEmpty()) {
+            return usage("After host or join, only \"send FILE...\" may follow.");
+        }
+        for (const QString& file : positional) {
+            options.files.append(QDir::current().absoluteFilePath(file));
+        }
+    }
+    if (!parser.isSet(serial)) {
+        return usage("Name the serial port with --serial DEVICE.");
+    }
+    options.serial.portName = parser.value(serial);
+    bool ok = false;
+    options.serial.baud = parser.value(baud).toInt(&ok);
+    if (!ok || options.serial.baud < SerialSettings::kMinBaud ||
+        options.serial.baud > SerialSettings::kMaxBaud) {
+        return usage("The baud rate must be a number from 300 to 4000000.");
+    }
+    const QString flowName = parser.value(flow).toLower();
+    if (flowName == "none") {
+        options.serial.flow = FlowControl::None;
+    } else if (flowName == "rtscts") {
+        options.serial.flow = FlowControl::RtsCts;
+    } else if (flowName == "xonxoff") {
+        options.serial.flow = FlowControl::XonXoff;
+    } else {
+        return usage("Flow control is none, rtscts or xonxoff.");
+    }
+    options.blockCode = parser.value(blockCode).toInt(&ok);
+    if (!ok || options.blockCode < 1 || options.blockCode > 7) {
+        return usage("The block code is a number from 1 to 7.");
+    }
+    options.waitSeconds = parser.value(wait).toInt(&ok);
+    if (!ok || options.waitSeconds < 0) {
+        return usage("--wait takes a number of seconds.");
+    }
+    options.playerName = parser.value(name);
+    options.sessionName = parser.value(session);
+    if (options.sessionName.isEmpty()) {
+        return usage("The session name may not be empty.");
+    }
+    options.incomingFolder = QDir::current().absoluteFilePath(
+        parser.isSet(incoming) ? parser.value(incoming) : QStringLiteral("."));
+    options.blockIncoming = parser.isSet(blockIncoming);
+    options.exitWhenDone = parser.isSet(exitWhenDone);
+    return options;
+}
+
+}  // namespace velmora

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "session/link/SerialSettings.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <variant>
+
+namespace velmora {
+
+// How velmora-cli ends; documented in its --help.
+enum ExitCode : int {
+    ExitDone = 0,        // everything asked for was done; every file arrived whole
+    ExitUsage = 1,       // the command line is wrong
+    ExitNoDevice = 2,    // no such device
+    ExitPermission = 3,  // the device may not be opened by this user
+    ExitNoSession = 4,   // no session found on the other side
+    ExitLineBusy = 5,    // the line could not be brought up
+    ExitConnectionLost = 6,
+    ExitFileRefused = 7,  // a file was refused, stopped or did not arrive whole
+    ExitFailure = 8,      // any other failure
+};
+
+struct CliOptions {
+    bool host = false;  // host, or join
+    SerialSettings serial;
+    QString playerName;
+    QString sessionName;
+    QString incomingFolder;
+    int blockCode = 5;
+    bool blockIncoming = false;
+    bool exitWhenDone = false;
+    int waitSeconds = 30;  // joining: how long to look for the host's session
+    QStringList files;     // offered once the other side is there
+};
+
+// What the command line asks for, or the text to print and the code to end with (--help,
+// --version and mistakes).
+struct CliExit {
+    QString text;
+    int code = ExitUsage;
+};
+
+std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments);
+
+}  // namespace velmora

@@ -1,0 +1,305 @@
+#include "apps/velmora-cli/HeadlessPeer.h"
+
+#include "protocol/ChatLine.h"
+#include "protocol/PeerMessageDispatcher.h"
+#include "session/providers/InstalledProviders.h"
+#include "transfer/FileIcon.h"
+#include "transfer/SendThreadLifetime.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QThread>
+#include <QTimer>
+
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace velmora {
+
+namespace {
+
+const QString ApplicationGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
+
+QString defaultPlayerName() {
+    const QByteArray user = qgetenv("USER");
+    return user.isEmpty() ? QStringLiteral("velmora-cli") : QString::fromLocal8Bit(user);
+}
+
+}  // namespace
+
+HeadlessPeer::HeadlessPeer(CliOptions options, QString dataFolder, QTextStream& out,
+                           QTextStream& err)
+    : m_options(std::move(options)),
+      m_out(out),
+      m_err(err),
+      m_terminal(isatty(STDOUT_FILENO) == 1),
+      m_service(installedProviders({std::move(dataFolder), nullptr, m_options.serial})),
+      m_play(m_service),
+      m_engine(
+          *this, *this, m_clock,
+          [this](std::uint32_t to, const QByteArray& message) {
+              m_play.SendMessage(to, message.constData(),
+                                 static_cast<std::int32_t>(message.size()));
+          },
+          [] { return QRandomGenerator::global()->generate(); }, fileIconField) {
+    if (m_options.playerName.isEmpty()) {
+        m_options.playerName = defaultPlayerName();
+    }
+    m_play.setGUID(ApplicationGuid);
+    m_play.setExceptionDisplay([this](const QString& text) { showMessage(text); });
+    connectEvents();
+}
+
+HeadlessPeer::~HeadlessPeer() {
+    m_play.Close();
+}
+
+void HeadlessPeer::connectEvents() {
+    m_play.OnOpen = [this](TCustomDXPlay&) {
+        m_sendThread = startSendThread(
+            m_engine, m_handOver, [this](std::uint32_t to, const QByteArray& message) {
+                m_play.SendMessage(to, message.constData(),
+                                   static_cast<std::int32_t>(message.size()));
+            });
+    };
+    m_play.OnClose = [this](TCustomDXPlay&) {
+        stopSendThread(m_sendThread, m_handOver);
+        m_engine.stopAll();
+    };
+    m_play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& player) {
+        if (player.RemotePlayer) {
+            otherSideArrived(player);
+        }
+    };
+    m_play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& player) {
+        printLine(QStringLiteral("%1 has left.").arg(player.Name));
+        m_peerLeft = true;
+        m_engine.stopAll();
+        QTimer::singleShot(0, this, [this] { checkDone(); });
+    };
+    m_play.OnSessionLost = [this](TCustomDXPlay&) {
+        printLine(QStringLiteral("Connection lost!"));
+        QTimer::singleShot(0, this, [this] { finish(ExitConnectionLost); });
+    };
+    m_play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
+                              std::int32_t size) {
+        dispatchPeerMessage({from.ID, from.Name}, static_cast<const char*>(data), size, *this,
+                            m_engine);
+    };
+    TransfersModel& model = m_engine.model();
+    connect(&model, &TransfersModel::stateChanged, this,
+            [this](int row) { transferStateChanged(row); });
+    connect(&model, &TransfersModel::progressChanged, this, [this](int row) { showProgress(row); });
+    connect(&model, &TransfersModel::rowsRemoved, this,
+            [this] { QTimer::singleShot(0, this, [this] { checkDone(); }); });
+}
+
+std::optional<int> HeadlessPeer::checkDevice() const {
+    const QString device = m_options.serial.portName;
+    if (!device.startsWith('/')) {
+        return std::nullopt;  // a name the system lists: the provider looks it up
+    }
+    const QByteArray path = QFile::encodeName(device);
+    if (access(path.constData(), F_OK) != 0) {
+        m_err << "No such device: " << device << Qt::endl;
+        return ExitNoDevice;
+    }
+    if (access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+        m_err << "Permission denied on " << device
+              << ". Add yourself to the group that owns it (usually dialout): sudo usermod -aG "
+                 "dialout $USER, then log in again."
+              << Qt::endl;
+        return ExitPermission;
+    }
+    return std::nullopt;
+}
+
+std::optional<int> HeadlessPeer::start() {
+    if (const auto failure = checkDevice()) {
+        return failure;
+    }
+    try {
+        m_play.setProviderName(SerialProviderName);
+        if (m_options.host) {
+            m_play.OpenSession(true, m_options.sessionName, m_options.playerName);
+            printLine(QStringLiteral("Waiting for remote user..."));
+        } else if (const auto failure = join()) {
+            return failure;
+        }
+    } catch (const EDXPlayError& error) {
+        m_err << error.message() << Qt::endl;
+        return ExitFailure;
+    } catch (const EAbort&) {
+        return ExitFailure;
+    }
+    m_input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    connect(m_input.get(), &QSocketNotifier::activated, this, [this] { readStandardInput(); });
+    return std::nullopt;
+}
+
+std::optional<int> HeadlessPeer::join() {
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        const HRESULT result = m_play.EnumerateSessions(0);
+        if (result != DP_OK) {
+            m_err << "Line is busy!" << Qt::endl;
+            return ExitLineBusy;
+        }
+        if (!m_play.Sessions().isEmpty()) {
+            break;
+        }
+        if (waited.elapsed() >= m_options.waitSeconds * 1000) {
+            m_err << "No sessions were found on remote computer!" << Qt::endl;
+            return ExitNoSession;
+        }
+        QThread::msleep(100);
+    }
+    m_play.OpenSession(false, m_play.Sessions().first().Name, m_options.playerName);
+    // The host was there before us: no event announces it.
+    for (int i = 0; i < m_play.Players().Count(); ++i) {
+        if (m_play.Players().Items(i).RemotePlayer) {
+            otherSideArrived(m_play.Players().Items(i));
+        }
+    }
+    return std::nullopt;
+}
+
+void HeadlessPeer::otherSideArrived(const TDXPlayPlayer& player) {
+    printLine(QStringLiteral("Connected with %1.").arg(player.Name));
+    if (!m_offered && !m_options.files.isEmpty()) {
+        m_offered = true;
+        m_engine.sendFiles(m_options.files, Opponent{player.ID, false});
+    }
+}
+
+void HeadlessPeer::readStandardInput() {
+    char chunk[4096];
+    const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
+    if (count <= 0) {
+        m_input->setEnabled(false);  // end of input: keep running for the transfers
+        return;
+    }
+    m_inputBuffer.append(chunk, count);
+    qsizetype end = 0;
+    while ((end = m_inputBuffer.indexOf('\n')) >= 0) {
+        QByteArray line = m_inputBuffer.left(end);
+        m_inputBuffer.remove(0, end + 1);
+        if (line.endsWith('\r')) {
+            line.chop(1);
+        }
+        sendChatLine(QString::fromLocal8Bit(line));
+    }
+}
+
+void HeadlessPeer::sendChatLine(const QString& line) {
+    if (!m_play.Opened() || m_play.Players().Count() < 2) {
+        m_err << "Not connected: the line was not sent." << Qt::endl;
+        return;
+    }
+    const QByteArray message = buildChatMessage(line.left(kMaxTextLength));
+    m_play.SendMessage(DPID_ALLPLAYERS, message.constData(),
+                       static_cast<std::int32_t>(message.size()));
+    m_play.SendMessage(m_play.LocalPlayer()->ID, message.constData(),
+                       static_cast<std::int32_t>(message.size()));
+}
+
+void HeadlessPeer::textReceived(const QString& senderName, const QByteArray& text) {
+    printLine(formatChatLine(senderName, text));
+}
+
+void HeadlessPeer::keyStrokeReceived(const KeyStroke&) {
+    // Keystrokes replay into a conversation view; there is none here.
+}
+
+void HeadlessPeer::showTransferStatus(const QString& text) {
+    printLine(text);
+}
+
+void HeadlessPeer::appendConversationLine(const QString& line) {
+    if (line.contains(QStringLiteral(" received and saved into "))) {
+        m_received = true;
+    }
+    printLine(line);
+}
+
+void HeadlessPeer::showMessage(const QString& text) {
+    m_progressLinesDrawn = 0;
+    m_err << text << Qt::endl;
+}
+
+void HeadlessPeer::transferStateChanged(int row) {
+    const TTransfer& transfer = m_engine.model().transfer(row);
+    if (transfer.State != tsStopped) {
+        return;
+    }
+    ++m_failures;
+    printLine(QStringLiteral("The transfer of %1 was stopped.").arg(transfer.FileName));
+    // Stopped lines wait for the user to remove them; here nobody will.
+    QTimer::singleShot(0, this, [this, id = transfer.Id, outgoing = transfer.Outgoing] {
+        const int stoppedRow = m_engine.model().findById(id, outgoing);
+        if (stoppedRow >= 0) {
+            m_engine.abort({stoppedRow});
+        }
+    });
+}
+
+QString HeadlessPeer::progressLine(int row) const {
+    const TransfersModel& model = m_engine.model();
+    QStringList columns;
+    for (int column = 0; column < model.columnCount(); ++column) {
+        columns << model.data(model.index(row, column)).toString();
+    }
+    const QString direction =
+        model.transfer(row).Outgoing ? QStringLiteral("send") : QStringLiteral("receive");
+    return direction + "  " + columns.join(QStringLiteral("  "));
+}
+
+void HeadlessPeer::showProgress(int row) {
+    if (!m_terminal) {
+        return;  // plain output gets the start and the end of each transfer only
+    }
+    // One line per listed transfer, redrawn in place.
+    if (m_progressLinesDrawn > 0) {
+        m_out << "\x1b[" << m_progressLinesDrawn << "A";
+    }
+    const int rows = m_engine.model().rowCount();
+    for (int r = 0; r < rows; ++r) {
+        m_out << "\x1b[2K" << progressLine(r) << "\n";
+    }
+    m_out.flush();
+    m_progressLinesDrawn = rows;
+    Q_UNUSED(row);
+}
+
+void HeadlessPeer::printLine(const QString& line) {
+    m_progressLinesDrawn = 0;
+    m_out << line << Qt::endl;
+}
+
+void HeadlessPeer::checkDone() {
+    if (!m_options.exitWhenDone || m_finished || m_engine.model().rowCount() > 0) {
+        return;
+    }
+    const bool sentAll = !m_options.files.isEmpty() && m_offered;
+    if (sentAll || m_received || m_peerLeft) {
+        finish(m_failures > 0 ? ExitFileRefused : ExitDone);
+    }
+}
+
+void HeadlessPeer::finish(int code) {
+    if (m_finished) {
+        return;
+    }
+    m_finished = true;
+    // The sender thread first: the block it has prepared is still sent while the session is
+    // open. Then the goodbye, after everything sent.
+    stopSendThread(m_sendThread, m_handOver);
+    m_play.Close();
+    QCoreApplication::exit(code);
+}
+
+}  // namespace velmora

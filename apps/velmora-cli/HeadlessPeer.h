@@ -1,0 +1,85 @@
+#pragma once
+
+#include "apps/velmora-cli/CliOptions.h"
+#include "protocol/PeerMessageHandlers.h"
+#include "session/DXPlay.h"
+#include "session/UiHandOver.h"
+#include "session/service/SessionService.h"
+#include "transfer/SendThread.h"
+#include "transfer/TransferClock.h"
+#include "transfer/TransferEngine.h"
+#include "transfer/TransferServices.h"
+
+#include <QObject>
+#include <QSocketNotifier>
+#include <QTextStream>
+
+#include <memory>
+
+namespace velmora {
+
+// One side of a conversation without a window: the session component over the serial
+// provider, the same transfer engine as the window's, chat lines from standard input and
+// everything that happens printed as lines.
+class HeadlessPeer : public QObject,
+                     public ConversationHandler,
+                     public TransferNotices,
+                     public TransferSettings {
+public:
+    HeadlessPeer(CliOptions options, QString dataFolder, QTextStream& out, QTextStream& err);
+    ~HeadlessPeer() override;
+
+    // Opens or joins the session. The exit code of a failure, or nothing when the peer runs:
+    // it then ends the event loop with its exit code.
+    std::optional<int> start();
+
+    // ConversationHandler
+    void textReceived(const QString& senderName, const QByteArray& text) override;
+    void keyStrokeReceived(const KeyStroke& keyStroke) override;
+    // TransferNotices
+    void showTransferStatus(const QString& text) override;
+    void appendConversationLine(const QString& line) override;
+    void showMessage(const QString& text) override;
+    // TransferSettings
+    QString incomingFolder() const override { return m_options.incomingFolder; }
+    void setIncomingFolder(const QString& folder) override { m_options.incomingFolder = folder; }
+    QString defaultIncomingFolder() const override { return m_options.incomingFolder; }
+    bool blockIncoming() const override { return m_options.blockIncoming; }
+    bool internalLoop() const override { return false; }
+    int blockSizeCode() const override { return m_options.blockCode; }
+
+private:
+    std::optional<int> checkDevice() const;
+    std::optional<int> join();
+    void connectEvents();
+    void otherSideArrived(const TDXPlayPlayer& player);
+    void readStandardInput();
+    void sendChatLine(const QString& line);
+    void transferStateChanged(int row);
+    void showProgress(int row);
+    QString progressLine(int row) const;
+    void printLine(const QString& line);
+    void checkDone();
+    void finish(int code);
+
+    CliOptions m_options;
+    QTextStream& m_out;
+    QTextStream& m_err;
+    const bool m_terminal;
+    SessionService m_service;
+    UiHandOver m_handOver;
+    SystemTransferClock m_clock;
+    TDXPlay m_play;
+    TransferEngine m_engine;
+    std::unique_ptr<TSendThread> m_sendThread;
+    std::unique_ptr<QSocketNotifier> m_input;
+    QByteArray m_inputBuffer;
+    bool m_offered = false;
+    bool m_received = false;
+    bool m_peerLeft = false;
+    int m_failures = 0;
+    bool m_finished = false;
+    int m_progressLinesDrawn = 0;
+};
+
+}  // namespace velmora

@@ -1,0 +1,136 @@
+// Two headless peers, each a velmora-cli process, over the virtual null-modem cable.
+
+#include "cable/NullModemCable.h"
+#include "support/TestEnvironment.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+const QString Cli = QStringLiteral(VELMORA_CLI_PATH);
+
+QByteArray randomBytes(int size, quint32 seed) {
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random.generate());
+    }
+    return bytes;
+}
+
+void writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(bytes);
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// A velmora-cli process with its own data folder.
+struct CliProcess {
+    QProcess process;
+    CliProcess(const QString& dataFolder, const QStringList& arguments) {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("VELMORA_HOME", dataFolder);
+        process.setProcessEnvironment(environment);
+        process.setProcessChannelMode(QProcess::SeparateChannels);
+        process.start(Cli, arguments);
+    }
+    // Waits for the exit and gives its code; -1 when it did not end in time.
+    int exitCode(int timeoutMs = 120000) {
+        if (!process.waitForFinished(timeoutMs)) {
+            process.kill();
+            process.waitForFinished();
+            return -1;
+        }
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    }
+    QString output() { return QString::fromUtf8(process.readAllStandardOutput()); }
+    QString errors() { return QString::fromUtf8(process.readAllStandardError()); }
+};
+
+TEST(CliTest, FilesGoBothWaysWholeAndChatLinesArrive) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("cable").toStdString();
+    options.line.baud = 921600;
+    NullModemCable cable(options);
+
+    const QString sendFolder = test::makeTempFolder("send");
+    const QString hostIn = test::makeTempFolder("host-in");
+    const QString joinIn = test::makeTempFolder("join-in");
+    const QByteArray big = randomBytes(300000, 1);
+    const QByteArray small = randomBytes(1000, 2);
+    const QByteArray back = randomBytes(70000, 3);
+    writeFile(sendFolder + "/big.bin", big);
+    writeFile(sendFolder + "/small.bin", small);
+    writeFile(sendFolder + "/back.bin", back);
+    // Half of back.bin is already there: the transfer resumes from it.
+    writeFile(hostIn + "/back.bin", back.left(35000));
+
+    CliProcess host(test::makeTempFolder("host-data"),
+                    {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
+                     "921600", "--name", "Ann", "--incoming", hostIn, "--exit-when-done", "send",
+                     sendFolder + "/big.bin", sendFolder + "/small.bin"});
+    CliProcess join(test::makeTempFolder("join-data"),
+                    {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
+                     "921600", "--name", "Bob", "--incoming", joinIn, "--block-code", "3",
+                     "--exit-when-done", "send", sendFolder + "/back.bin"});
+    join.process.write("hello from Bob\n");
+
+    EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
+    EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
+    EXPECT_EQ(readFile(joinIn + "/big.bin"), big);
+    EXPECT_EQ(readFile(joinIn + "/small.bin"), small);
+    EXPECT_EQ(readFile(hostIn + "/back.bin"), back);
+    const QString hostOutput = host.output();
+    EXPECT_TRUE(hostOutput.contains("Connected with Bob.")) << hostOutput.toStdString();
+    EXPECT_TRUE(hostOutput.contains("File back.bin received and saved into"));
+    EXPECT_TRUE(join.output().contains("Connected with Ann."));
+}
+
+TEST(CliTest, FailuresEndWithTheirOwnExitCodes) {
+    const QString data = test::makeTempFolder("fail-data");
+    CliProcess missing(data, {"join", "--serial", "/dev/velmora-no-such-port"});
+    EXPECT_EQ(missing.exitCode(), 2);
+    EXPECT_TRUE(missing.errors().contains("No such device: /dev/velmora-no-such-port"));
+
+    CliProcess usage(data, {"talk", "--serial", "/dev/null"});
+    EXPECT_EQ(usage.exitCode(), 1);
+    CliProcess help(data, {"--help"});
+    EXPECT_EQ(help.exitCode(), 0);
+    EXPECT_TRUE(help.output().contains("Exit codes:"));
+
+    // Nobody at the other end of the cable.
+    CableOptions options;
+    options.directory = test::makeTempFolder("lonely-cable").toStdString();
+    NullModemCable cable(options);
+    CliProcess lonely(
+        data, {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--wait", "1"});
+    EXPECT_EQ(lonely.exitCode(), 4);
+    EXPECT_TRUE(lonely.errors().contains("No sessions were found on remote computer!"));
+
+    // A refused file.
+    const QString folder = test::makeTempFolder("refuse");
+    writeFile(folder + "/a.txt", "some text");
+    CliProcess host(test::makeTempFolder("refuse-host"),
+                    {"host", "--serial", QString::fromStdString(cable.linkA().string()),
+                     "--block-incoming", "--exit-when-done"});
+    CliProcess sender(test::makeTempFolder("refuse-join"),
+                      {"join", "--serial", QString::fromStdString(cable.linkB().string()),
+                       "--exit-when-done", "send", folder + "/a.txt"});
+    EXPECT_EQ(sender.exitCode(), 7) << sender.errors().toStdString();
+    EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
+}
+
+}  // namespace
+}  // namespace velmora
