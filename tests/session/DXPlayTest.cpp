@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace velmora {
@@ -239,15 +240,38 @@ TEST(DXPlayTest, CloseFromAMessageHandlerAndAPendingHandOverNeverDeadlock) {
     EXPECT_EQ(f.events.count("message"), 1);
 
     // A hand-over still waiting when Close runs outside delivery finds the component closed.
-    f.host();
     int messages = 0;
-    f.play.OnMessage = [&](TCustomDXPlay&, TDXPlayPlayer&, const void*, std::int32_t) {
-        ++messages;
-    };
-    f.post(LocalId, message(1));
-    QThread::msleep(50);  // let the receive thread start its hand-over; no event loop runs
-    f.play.Close();
+    for (int round = 0; round < 40; ++round) {
+        f.host();
+        f.play.OnMessage = [&](TCustomDXPlay&, TDXPlayPlayer&, const void*, std::int32_t) {
+            ++messages;
+        };
+        f.post(LocalId, message(1));
+        QThread::msleep(round % 4);  // no event loop runs: the hand-over waits, or is about to
+        f.play.Close();
+    }
     EXPECT_EQ(messages, 0);
+}
+
+TEST(DXPlayTest, SendsFromAnotherThreadWhileTheUiThreadClosesAndReopens) {
+    Fixture f;
+    f.host();
+    std::atomic<bool> stop{false};
+    std::thread sender([&] {
+        const QByteArray text = message(1, "hi");
+        while (!stop.load()) {
+            f.play.SendMessage(RemoteId, text.constData(), text.size());
+        }
+    });
+    for (int round = 0; round < 50; ++round) {
+        f.play.Close();
+        f.host();
+        f.play.EnumerateSessions(0);
+    }
+    stop.store(true);
+    sender.join();
+    EXPECT_TRUE(f.play.Opened());
+    EXPECT_GT(f.system.script->sentMessages().size(), 0);
 }
 
 TEST(DXPlayTest, SendMessageRules) {
