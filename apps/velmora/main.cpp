@@ -1,9 +1,12 @@
 #include "shell/ApplicationWindows.h"
 #include "shell/DataFolder.h"
 #include "shell/MainForm.h"
+#include "shell/ModemDialog.h"
 #include "shell/QtDialogService.h"
 #include "shell/ScreenCapture.h"
+#include "shell/SerialSettingsDialog.h"
 
+#include "session/providers/InstalledProviders.h"
 #include "session/service/SessionService.h"
 
 #include <QApplication>
@@ -24,9 +27,12 @@ int main(int argc, char* argv[]) {
 
     const QString programFolder = QApplication::applicationDirPath();
     velmora::QtDialogService dialogs;
-    velmora::SessionService sessions({});
+    velmora::SerialSettingsDialog serialPrompts(dialogs);
+    velmora::ModemDialog modemPrompts(dialogs);
     velmora::MainFormContext context;
     context.dataFolder = velmora::dataFolder(programFolder);
+    velmora::SessionService sessions(velmora::installedProviders(
+        {context.dataFolder, &serialPrompts, std::nullopt, &modemPrompts}));
     context.helpFolder = velmora::helpFolder(programFolder);
     context.programPath = QApplication::applicationFilePath();
     context.arguments = arguments;

@@ -1,0 +1,84 @@
+#include "shell/ModemDialog.h"
+
+#include "shell/DialogService.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+ModemDialog::ModemDialog(DialogService& dialogs, QWidget* parent)
+    : QDialog(parent), m_dialogs(dialogs) {
+    setObjectName(QStringLiteral("ModemDialog"));
+    setWindowTitle(QStringLiteral("Modem Connection"));
+    ModemCombo = new QComboBox;
+    ModemCombo->setObjectName(QStringLiteral("ModemCombo"));
+    ModemCombo->setEditable(true);
+    ModemCombo->setInsertPolicy(QComboBox::NoInsert);
+    PhoneEdit = new QLineEdit;
+    PhoneEdit->setObjectName(QStringLiteral("PhoneEdit"));
+    m_phoneLabel = new QLabel(QStringLiteral("&Phone number:"));
+    m_phoneLabel->setBuddy(PhoneEdit);
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("&Modem:"), ModemCombo);
+    form->addRow(m_phoneLabel, PhoneEdit);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, &ModemDialog::acceptIfValid);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+}
+
+void ModemDialog::present(const QStringList& modems, const ModemChoice& last, bool needPhone) {
+    ModemCombo->clear();
+    ModemCombo->addItems(modems);
+    const int listed = ModemCombo->findText(last.modem);
+    if (listed >= 0) {
+        ModemCombo->setCurrentIndex(listed);
+    } else {
+        ModemCombo->setEditText(last.modem);
+    }
+    PhoneEdit->setText(last.phone);
+    m_needPhone = needPhone;
+    PhoneEdit->setVisible(needPhone);
+    m_phoneLabel->setVisible(needPhone);
+}
+
+std::optional<ModemChoice> ModemDialog::chosen() const {
+    ModemChoice choice{ModemCombo->currentText().trimmed(),
+                       m_needPhone ? PhoneEdit->text().trimmed() : QString()};
+    if (choice.modem.isEmpty() || (m_needPhone && choice.phone.isEmpty())) {
+        return std::nullopt;
+    }
+    return choice;
+}
+
+void ModemDialog::acceptIfValid() {
+    if (!chosen()) {
+        m_dialogs.showMessage(m_needPhone ? QStringLiteral("Please choose a modem and type the "
+                                                           "number to dial.")
+                                          : QStringLiteral("Please choose a modem."));
+        return;
+    }
+    accept();
+}
+
+std::optional<ModemChoice> ModemDialog::askModem(const QStringList& modems, const ModemChoice& last,
+                                                 bool needPhone) {
+    present(modems, last, needPhone);
+    if (exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return chosen();
+}
+
+void ModemDialog::showModemError(const QString& message) {
+    m_dialogs.showMessage(message);
+}
+
+}  // namespace velmora

@@ -1,0 +1,127 @@
+#include "shell/SerialSettingsDialog.h"
+
+#include "shell/DialogService.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+namespace velmora {
+
+namespace {
+
+constexpr int StandardBauds[] = {300,   1200,  2400,   4800,   9600,   19200,
+                                 38400, 57600, 115200, 230400, 460800, 921600};
+constexpr FlowControl Flows[] = {FlowControl::None, FlowControl::RtsCts, FlowControl::XonXoff};
+
+QString flowCaption(FlowControl flow) {
+    switch (flow) {
+        case FlowControl::RtsCts:
+            return QStringLiteral("Hardware (RTS/CTS)");
+        case FlowControl::XonXoff:
+            return QStringLiteral("Software (XON/XOFF)");
+        case FlowControl::None:
+            break;
+    }
+    return QStringLiteral("None");
+}
+
+}  // namespace
+
+SerialSettingsDialog::SerialSettingsDialog(DialogService& dialogs, QWidget* parent)
+    : QDialog(parent), m_dialogs(dialogs) {
+    setObjectName(QStringLiteral("SerialSettingsDialog"));
+    setWindowTitle(QStringLiteral("Serial Connection"));
+    PortCombo = new QComboBox;
+    PortCombo->setObjectName(QStringLiteral("PortCombo"));
+    PortCombo->setEditable(true);
+    PortCombo->setInsertPolicy(QComboBox::NoInsert);
+    BaudCombo = new QComboBox;
+    BaudCombo->setObjectName(QStringLiteral("BaudCombo"));
+    BaudCombo->setEditable(true);
+    BaudCombo->setInsertPolicy(QComboBox::NoInsert);
+    for (const int baud : StandardBauds) {
+        BaudCombo->addItem(QString::number(baud), baud);
+    }
+    FlowCombo = new QComboBox;
+    FlowCombo->setObjectName(QStringLiteral("FlowCombo"));
+    for (const FlowControl flow : Flows) {
+        FlowCombo->addItem(flowCaption(flow), static_cast<int>(flow));
+    }
+    auto* form = new QFormLayout;
+    form->addRow(QStringLiteral("&Port:"), PortCombo);
+    form->addRow(QStringLiteral("&Speed (baud):"), BaudCombo);
+    form->addRow(QStringLiteral("&Flow control:"), FlowCombo);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, &SerialSettingsDialog::acceptIfValid);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(form);
+    layout->addWidget(buttons);
+}
+
+void SerialSettingsDialog::present(const QList<SerialPortChoice>& ports,
+                                   const SerialSettings& last) {
+    PortCombo->clear();
+    for (const SerialPortChoice& port : ports) {
+        const QString caption = port.description.isEmpty()
+                                    ? port.name
+                                    : QStringLiteral("%1 (%2)").arg(port.name, port.description);
+        PortCombo->addItem(caption, port.name);
+    }
+    const int listed = PortCombo->findData(last.portName);
+    if (listed >= 0) {
+        PortCombo->setCurrentIndex(listed);
+    } else {
+        PortCombo->setEditText(last.portName);
+    }
+    const int baud = BaudCombo->findData(last.baud);
+    if (baud >= 0) {
+        BaudCombo->setCurrentIndex(baud);
+    } else {
+        BaudCombo->setEditText(QString::number(last.baud));
+    }
+    FlowCombo->setCurrentIndex(FlowCombo->findData(static_cast<int>(last.flow)));
+}
+
+std::optional<SerialSettings> SerialSettingsDialog::chosen() const {
+    SerialSettings settings;
+    // A listed entry shows its description too; the port is its name.
+    const int listed = PortCombo->findText(PortCombo->currentText());
+    settings.portName =
+        listed >= 0 ? PortCombo->itemData(listed).toString() : PortCombo->currentText().trimmed();
+    bool number = false;
+    settings.baud = BaudCombo->currentText().trimmed().toInt(&number);
+    settings.flow = static_cast<FlowControl>(FlowCombo->currentData().toInt());
+    if (!number || !settings.isValid()) {
+        return std::nullopt;
+    }
+    return settings;
+}
+
+void SerialSettingsDialog::acceptIfValid() {
+    if (!chosen()) {
+        m_dialogs.showMessage(QStringLiteral("Please choose a port and a speed from %1 to %2 baud.")
+                                  .arg(SerialSettings::kMinBaud)
+                                  .arg(SerialSettings::kMaxBaud));
+        return;
+    }
+    accept();
+}
+
+std::optional<SerialSettings> SerialSettingsDialog::askSerialSettings(
+    const QList<SerialPortChoice>& ports, const SerialSettings& last) {
+    present(ports, last);
+    if (exec() != QDialog::Accepted) {
+        return std::nullopt;
+    }
+    return chosen();
+}
+
+void SerialSettingsDialog::showSerialError(const QString& message) {
+    m_dialogs.showMessage(message);
+}
+
+}  // namespace velmora

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "session/link/SerialPrompts.h"
+
+#include <QDialog>
+
+class QComboBox;
+
+namespace velmora {
+
+class DialogService;
+
+// Asks for the serial port, its speed and its flow control before a cable connection. The port
+// list offers the ports the system knows and takes any device path typed by hand.
+class SerialSettingsDialog : public QDialog, public SerialPrompts {
+public:
+    explicit SerialSettingsDialog(DialogService& dialogs, QWidget* parent = nullptr);
+
+    // Fills the fields with the offered ports, preset with `last`.
+    void present(const QList<SerialPortChoice>& ports, const SerialSettings& last);
+    // What the fields say; nothing when the port is empty or the speed out of range.
+    std::optional<SerialSettings> chosen() const;
+
+    std::optional<SerialSettings> askSerialSettings(const QList<SerialPortChoice>& ports,
+                                                    const SerialSettings& last) override;
+    void showSerialError(const QString& message) override;
+
+    QComboBox* PortCombo = nullptr;
+    QComboBox* BaudCombo = nullptr;
+    QComboBox* FlowCombo = nullptr;
+
+private:
+    void acceptIfValid();
+
+    DialogService& m_dialogs;
+};
+
+}  // namespace velmora

@@ -1,0 +1,97 @@
+#include "ShellFixture.h"
+
+#include "shell/ModemDialog.h"
+#include "shell/SerialSettingsDialog.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+namespace velmora {
+namespace {
+
+QPushButton* button(QDialog& dialog, QDialogButtonBox::StandardButton which) {
+    return dialog.findChild<QDialogButtonBox*>()->button(which);
+}
+
+TEST(ProviderDialogs, SerialSettingsPresetChosenAndValidated) {
+    ScriptedDialogService dialogs;
+    SerialSettingsDialog dialog(dialogs);
+    const QList<SerialPortChoice> ports{{"ttyS0", ""}, {"ttyUSB0", "USB-Serial Controller"}};
+
+    // A listed port is preset by its name; its description is shown but not returned.
+    dialog.present(ports, {"ttyUSB0", 57600, FlowControl::RtsCts});
+    EXPECT_EQ(dialog.PortCombo->currentText(), "ttyUSB0 (USB-Serial Controller)");
+    EXPECT_EQ(dialog.chosen(), (SerialSettings{"ttyUSB0", 57600, FlowControl::RtsCts}));
+
+    // A typed device path and an unlisted speed are taken as typed.
+    dialog.present(ports, {"/dev/pts/7", 250000, FlowControl::XonXoff});
+    EXPECT_EQ(dialog.PortCombo->count(), 2);
+    EXPECT_EQ(dialog.chosen(), (SerialSettings{"/dev/pts/7", 250000, FlowControl::XonXoff}));
+
+    // An empty port, a speed out of range or not a number: nothing, and OK says why.
+    for (const QString& baud : {QStringLiteral("299"), QStringLiteral("fast")}) {
+        dialog.BaudCombo->setEditText(baud);
+        EXPECT_FALSE(dialog.chosen());
+    }
+    dialog.BaudCombo->setEditText("9600");
+    dialog.PortCombo->setEditText("  ");
+    EXPECT_FALSE(dialog.chosen());
+    button(dialog, QDialogButtonBox::Ok)->click();
+    EXPECT_EQ(dialogs.messages().size(), 1);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+
+    dialog.showSerialError("Port busy");
+    EXPECT_EQ(dialogs.messages().last(), "Port busy");
+}
+
+TEST(ProviderDialogs, SerialAskReturnsOnOkAndNothingOnCancel) {
+    ScriptedDialogService dialogs;
+    SerialSettingsDialog dialog(dialogs);
+    {
+        test::ModalWatcher watcher([&](QWidget*) {
+            dialog.FlowCombo->setCurrentIndex(2);
+            button(dialog, QDialogButtonBox::Ok)->click();
+        });
+        EXPECT_EQ(dialog.askSerialSettings({{"ttyS0", ""}}, {"ttyS0", 9600, FlowControl::None}),
+                  (SerialSettings{"ttyS0", 9600, FlowControl::XonXoff}));
+        EXPECT_TRUE(watcher.seen());
+    }
+    {
+        test::ModalWatcher watcher(
+            [&](QWidget*) { button(dialog, QDialogButtonBox::Cancel)->click(); });
+        EXPECT_FALSE(dialog.askSerialSettings({}, {"ttyS0", 9600, FlowControl::None}));
+        EXPECT_TRUE(watcher.seen());
+    }
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
+TEST(ProviderDialogs, ModemChoiceNeedsANumberOnlyWhenAsked) {
+    ScriptedDialogService dialogs;
+    ModemDialog dialog(dialogs);
+    dialog.present({"USB Modem (ttyACM0)"}, {"USB Modem (ttyACM0)", "555-0100"}, true);
+    EXPECT_FALSE(dialog.PhoneEdit->isHidden());
+    EXPECT_EQ(dialog.chosen(), (ModemChoice{"USB Modem (ttyACM0)", "555-0100"}));
+    dialog.PhoneEdit->clear();
+    EXPECT_FALSE(dialog.chosen());
+
+    // Without a number to ask for, the field is hidden and its text is not returned.
+    dialog.present({}, {"/dev/ttyACM3", "555-0100"}, false);
+    EXPECT_TRUE(dialog.PhoneEdit->isHidden());
+    EXPECT_EQ(dialog.chosen(), (ModemChoice{"/dev/ttyACM3", ""}));
+
+    test::ModalWatcher watcher([&](QWidget*) {
+        dialog.ModemCombo->setEditText("");
+        button(dialog, QDialogButtonBox::Ok)->click();  // refused: no modem
+        button(dialog, QDialogButtonBox::Cancel)->click();
+    });
+    EXPECT_FALSE(dialog.askModem({"USB Modem (ttyACM0)"}, {}, false));
+    EXPECT_TRUE(watcher.seen());
+    EXPECT_EQ(dialogs.messages(), QStringList{"Please choose a modem."});
+}
+
+}  // namespace
+}  // namespace velmora
