@@ -4,6 +4,7 @@
 #include "session/DXPlay.h"
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
+#include "support/RecordingPeer.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -17,8 +18,6 @@
 namespace velmora {
 namespace {
 
-const QString AppGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
-
 bool pumpUntil(const std::function<bool()>& done) {
     QElapsedTimer timer;
     timer.start();
@@ -31,27 +30,8 @@ bool pumpUntil(const std::function<bool()>& done) {
     return true;
 }
 
-struct Peer {
-    SessionService service;
-    QStringList events;
-    QList<QByteArray> messages;
-    TDXPlay play{service};
-
-    explicit Peer(ProviderEntry provider) : service({std::move(provider)}) {
-        play.setGUID(AppGuid);
-        play.OnOpen = [this](TCustomDXPlay&) { events << "open"; };
-        play.OnClose = [this](TCustomDXPlay&) { events << "close"; };
-        play.OnSessionLost = [this](TCustomDXPlay&) { events << "lost"; };
-        play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) { events << "add " + p.Name; };
-        play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) {
-            events << "delete " + p.Name;
-        };
-        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data,
-                                std::int32_t size) {
-            messages.append(QByteArray(static_cast<const char*>(data), size));
-        };
-        play.setExceptionDisplay([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
-    }
+struct Peer : test::RecordingPeer {
+    using RecordingPeer::RecordingPeer;
     void host(const QString& name) {
         play.setProviderName("Memory cable");
         play.OpenSession(true, "Chat", name);

@@ -5,6 +5,7 @@
 #include "session/DXPlay.h"
 #include "session/link/SerialProvider.h"
 #include "session/service/SessionService.h"
+#include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -19,7 +20,6 @@
 namespace velmora {
 namespace {
 
-const QString AppGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
 const QString SerialName = QStringLiteral("Serial Connection");
 
 bool pumpUntil(const std::function<bool()>& done, qint64 limitMs = 60000) {
@@ -44,27 +44,8 @@ ProviderEntry serialEntry(const std::filesystem::path& end) {
             }};
 }
 
-struct Peer {
-    SessionService service;
-    QStringList events;
-    QList<QByteArray> messages;
-    TDXPlay play{service};
-
-    explicit Peer(const std::filesystem::path& end) : service({serialEntry(end)}) {
-        play.setGUID(AppGuid);
-        play.OnOpen = [this](TCustomDXPlay&) { events << "open"; };
-        play.OnClose = [this](TCustomDXPlay&) { events << "close"; };
-        play.OnSessionLost = [this](TCustomDXPlay&) { events << "lost"; };
-        play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) { events << "add " + p.Name; };
-        play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) {
-            events << "delete " + p.Name;
-        };
-        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data,
-                                std::int32_t size) {
-            messages.append(QByteArray(static_cast<const char*>(data), size));
-        };
-        play.setExceptionDisplay([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
-    }
+struct Peer : test::RecordingPeer {
+    explicit Peer(const std::filesystem::path& end) : RecordingPeer(serialEntry(end)) {}
     void host(const QString& name) {
         play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderSerial));
         play.OpenSession(true, "VelmoraSession", name);

@@ -8,6 +8,7 @@
 #include "session/modem/ModemResults.h"
 #include "session/service/SessionService.h"
 #include "shell/IniFile.h"
+#include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -22,7 +23,6 @@
 namespace velmora {
 namespace {
 
-const QString AppGuid = QStringLiteral("{6C1A6E2B-55D0-4C57-9F6B-2E1E5A7D3B10}");
 const QString ProviderName = QStringLiteral("Modem Connection");
 
 bool pumpUntil(const std::function<bool()>& done) {
@@ -99,30 +99,12 @@ public:
     QStringList errors;
 };
 
-struct Peer {
-    SessionService service;
-    QStringList events;
-    QList<QByteArray> messages;
-    TDXPlay play{service};
-
+struct Peer : test::RecordingPeer {
     Peer(const QString& folder, ModemPrompts* prompts = nullptr,
          ModemProviderOptions options = quickOptions())
-        : service({{guids::ServiceProviderModem, ProviderName,
-                    [=] { return std::make_unique<ModemProvider>(folder, prompts, options); }}}) {
-        play.setGUID(AppGuid);
-        play.OnOpen = [this](TCustomDXPlay&) { events << "open"; };
-        play.OnClose = [this](TCustomDXPlay&) { events << "close"; };
-        play.OnSessionLost = [this](TCustomDXPlay&) { events << "lost"; };
-        play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) { events << "add " + p.Name; };
-        play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) {
-            events << "delete " + p.Name;
-        };
-        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data,
-                                std::int32_t size) {
-            messages.append(QByteArray(static_cast<const char*>(data), size));
-        };
-        play.setExceptionDisplay([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
-    }
+        : RecordingPeer({guids::ServiceProviderModem, ProviderName, [=] {
+                             return std::make_unique<ModemProvider>(folder, prompts, options);
+                         }}) {}
     void useModem(const QString& modem, const QString& phone) {
         play.ModemSetting().Enabled = true;
         play.ModemSetting().ModemName = modem;
