@@ -1,5 +1,7 @@
 #include "apps/velmora-cli/CliOptions.h"
 
+#include "session/modem/ModemProvider.h"
+
 #include <QCommandLineParser>
 #include <QDir>
 
@@ -8,23 +10,31 @@ namespace velmora {
 namespace {
 
 const char* const Description =
-    R"(Velmora without a window: talk and send files over a null-modem cable.
+    R"(Velmora without a window: talk and send files over a null-modem cable or a modem line.
 
   velmora-cli host --serial DEVICE [options] [send FILE...]
   velmora-cli join --serial DEVICE [options] [send FILE...]
+  velmora-cli host --modem MODEM [options] [send FILE...]
+  velmora-cli join --modem MODEM --phone NUMBER [options] [send FILE...]
 
-One side hosts (waits for the other), the other joins. Lines typed on standard input are sent
-as chat lines; received lines are printed as "name>    text". Files named after "send" are
-offered as soon as the other side is there. Files offered by the other side are received into
-the incoming folder; a partial file of the same name there is resumed.
+One side hosts (waits for the other), the other joins. Over a cable both name their serial
+port. Over a telephone line the host's modem waits for a call and answers it; the other side's
+modem dials the host's number. MODEM is a name from the modem list (modems.ini in the data
+folder) or the device path of a modem, which is then driven at 115200 baud without flow control.
+
+Lines typed on standard input are sent as chat lines once the other side is there; received
+lines are printed as "name>    text". Files named after "send" are offered as soon as the other
+side is there. Files offered by the other side are received into the incoming folder; a partial
+file of the same name there is resumed.
 
 Exit codes:
   0  done: every file arrived whole
   1  wrong command line
-  2  no such device
+  2  no such device, or no such modem in the modem list
   3  permission denied on the device (add yourself to the dialout group)
   4  no session found on the other side
-  5  the line could not be brought up (busy or failed)
+  5  line busy: the line could not be brought up (busy, no dial tone, no carrier, no answer,
+     the modem did not answer, the port is taken by another program)
   6  connection lost
   7  a file was refused, stopped, or did not arrive whole
   8  any other failure)";
@@ -36,12 +46,17 @@ std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) 
     parser.setApplicationDescription(QString::fromUtf8(Description));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({"h", "help"}, "Show this help.");
-    const QCommandLineOption serial("serial", "The serial port: a device such as /dev/ttyUSB0.",
-                                    "DEVICE");
-    const QCommandLineOption baud("baud", "Line rate, 300 to 4000000 (default 115200).", "N",
+    const QCommandLineOption serial(
+        "serial", "Over a null-modem cable: the serial port, a device such as /dev/ttyUSB0.",
+        "DEVICE");
+    const QCommandLineOption modem(
+        "modem", "Over a telephone line: the modem, by its name in the modem list or its device.",
+        "MODEM");
+    const QCommandLineOption phone("phone", "Joining over a modem: the number to dial.", "NUMBER");
+    const QCommandLineOption baud("baud", "Cable rate, 300 to 4000000 (default 115200).", "N",
                                   "115200");
-    const QCommandLineOption flow("flow", "Flow control: none, rtscts or xonxoff (default none).",
-                                  "MODE", "none");
+    const QCommandLineOption flow(
+        "flow", "Cable flow control: none, rtscts or xonxoff (default none).", "MODE", "none");
     const QCommandLineOption name("name", "Your name as the other side sees it.", "NAME");
     const QCommandLineOption session("session", "The session name when hosting.", "NAME",
                                      "Velmora");
@@ -55,8 +70,8 @@ std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) 
                                           "End after the last transfer in either direction.");
     const QCommandLineOption wait("wait", "Joining: seconds to look for the host (default 30).",
                                   "SECONDS", "30");
-    parser.addOptions({help, serial, baud, flow, name, session, incoming, blockCode, blockIncoming,
-                       exitWhenDone, wait});
+    parser.addOptions({help, serial, modem, phone, baud, flow, name, session, incoming, blockCode,
+                       blockIncoming, exitWhenDone, wait});
     parser.addPositionalArgument("host|join", "Wait for the other side, or join it.");
     parser.addPositionalArgument("send FILE...", "Files to offer.", "[send FILE...]");
 
@@ -83,26 +98,42 @@ std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) 
             options.files.append(QDir::current().absoluteFilePath(file));
         }
     }
-    if (!parser.isSet(serial)) {
-        return usage("Name the serial port with --serial DEVICE.");
+    if (parser.isSet(serial) == parser.isSet(modem)) {
+        return usage("Name either the serial port (--serial DEVICE) or the modem (--modem MODEM).");
     }
-    options.serial.portName = parser.value(serial);
-    bool ok = false;
-    options.serial.baud = parser.value(baud).toInt(&ok);
-    if (!ok || options.serial.baud < SerialSettings::kMinBaud ||
-        options.serial.baud > SerialSettings::kMaxBaud) {
-        return usage("The baud rate must be a number from 300 to 4000000.");
-    }
-    const QString flowName = parser.value(flow).toLower();
-    if (flowName == "none") {
-        options.serial.flow = FlowControl::None;
-    } else if (flowName == "rtscts") {
-        options.serial.flow = FlowControl::RtsCts;
-    } else if (flowName == "xonxoff") {
-        options.serial.flow = FlowControl::XonXoff;
+    if (parser.isSet(modem)) {
+        options.line = LineKind::Modem;
+        options.modem = parser.value(modem);
+        if (parser.isSet(baud) || parser.isSet(flow)) {
+            return usage(
+                "--baud and --flow are for the cable; a modem's port settings are in the modem "
+                "list.");
+        }
+        if (options.host && parser.isSet(phone)) {
+            return usage("The host waits for a call: --phone is for the side that joins.");
+        }
+        options.phone = parser.value(phone);
+        if (!options.host && dialString(options.phone).isEmpty()) {
+            return usage("Joining over a modem needs the number to dial: --phone NUMBER.");
+        }
     } else {
-        return usage("Flow control is none, rtscts or xonxoff.");
+        if (parser.isSet(phone)) {
+            return usage("--phone is for a modem line (--modem MODEM).");
+        }
+        options.serial.portName = parser.value(serial);
+        bool ok = false;
+        options.serial.baud = parser.value(baud).toInt(&ok);
+        if (!ok || options.serial.baud < SerialSettings::kMinBaud ||
+            options.serial.baud > SerialSettings::kMaxBaud) {
+            return usage("The baud rate must be a number from 300 to 4000000.");
+        }
+        const std::optional<FlowControl> flowControl = flowControlFromName(parser.value(flow));
+        if (!flowControl) {
+            return usage("Flow control is none, rtscts or xonxoff.");
+        }
+        options.serial.flow = *flowControl;
     }
+    bool ok = false;
     options.blockCode = parser.value(blockCode).toInt(&ok);
     if (!ok || options.blockCode < 1 || options.blockCode > 7) {
         return usage("The block code is a number from 1 to 7.");

@@ -13,18 +13,24 @@ namespace velmora {
 enum ExitCode : int {
     ExitDone = 0,        // everything asked for was done; every file arrived whole
     ExitUsage = 1,       // the command line is wrong
-    ExitNoDevice = 2,    // no such device
+    ExitNoDevice = 2,    // no such device, or no such modem in the modem list
     ExitPermission = 3,  // the device may not be opened by this user
     ExitNoSession = 4,   // no session found on the other side
-    ExitLineBusy = 5,    // the line could not be brought up
+    ExitLineBusy = 5,    // the line could not be brought up (busy, no dial tone, no carrier, ...)
     ExitConnectionLost = 6,
     ExitFileRefused = 7,  // a file was refused, stopped or did not arrive whole
     ExitFailure = 8,      // any other failure
 };
 
+// What carries the session: a null-modem cable on a serial port, or a call over a modem.
+enum class LineKind { Serial, Modem };
+
 struct CliOptions {
     bool host = false;  // host, or join
-    SerialSettings serial;
+    LineKind line = LineKind::Serial;
+    SerialSettings serial;  // the cable's port
+    QString modem;          // a name of the modem list, or a modem's device path
+    QString phone;          // the number a joining side dials
     QString playerName;
     QString sessionName;
     QString incomingFolder;

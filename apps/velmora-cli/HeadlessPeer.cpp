@@ -2,6 +2,10 @@
 
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessageDispatcher.h"
+#include "session/link/SerialPortOpener.h"
+#include "session/link/SerialProvider.h"
+#include "session/modem/ModemList.h"
+#include "session/modem/ModemResults.h"
 #include "session/providers/InstalledProviders.h"
 #include "transfer/FileIcon.h"
 #include "transfer/SendThreadLifetime.h"
@@ -33,10 +37,12 @@ QString defaultPlayerName() {
 HeadlessPeer::HeadlessPeer(CliOptions options, QString dataFolder, QTextStream& out,
                            QTextStream& err)
     : m_options(std::move(options)),
+      m_dataFolder(std::move(dataFolder)),
       m_out(out),
       m_err(err),
       m_terminal(isatty(STDOUT_FILENO) == 1),
-      m_service(installedProviders({std::move(dataFolder), nullptr, m_options.serial})),
+      m_prompts(err),
+      m_service(installedProviders({m_dataFolder, &m_prompts, m_options.serial, &m_prompts})),
       m_play(m_service),
       m_engine(
           *this, *this, m_clock,
@@ -76,6 +82,7 @@ void HeadlessPeer::connectEvents() {
     };
     m_play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& player) {
         printLine(QStringLiteral("%1 has left.").arg(player.Name));
+        m_input->setEnabled(false);
         m_peerLeft = true;
         m_engine.stopAll();
         QTimer::singleShot(0, this, [this] { checkDone(); });
@@ -97,18 +104,45 @@ void HeadlessPeer::connectEvents() {
             [this] { QTimer::singleShot(0, this, [this] { checkDone(); }); });
 }
 
-std::optional<int> HeadlessPeer::checkDevice() const {
-    const QString device = m_options.serial.portName;
-    if (!device.startsWith('/')) {
-        return std::nullopt;  // a name the system lists: the provider looks it up
+std::optional<int> HeadlessPeer::checkLine() const {
+    return m_options.line == LineKind::Serial ? checkDevice(m_options.serial.portName)
+                                              : checkModem();
+}
+
+std::optional<int> HeadlessPeer::checkModem() const {
+    QList<ModemEntry> modems;
+    QString listError;
+    readModemList(m_dataFolder, SerialProvider::systemPorts(), modems, listError);
+    const std::optional<ModemEntry> listed = findModem(modems, m_options.modem);
+    const QString device = listed ? listed->device : m_options.modem;
+    if (listed || device.contains('/') || QFile::exists(serialDevicePath(device))) {
+        return checkDevice(device);
     }
-    const QByteArray path = QFile::encodeName(device);
+    m_err << "No such modem: " << m_options.modem << "." << Qt::endl;
+    if (!listError.isEmpty()) {
+        m_err << listError << Qt::endl;
+    } else if (modems.isEmpty()) {
+        m_err << "The modem list " << modemListPath(m_dataFolder) << " names no modem." << Qt::endl;
+    } else {
+        QStringList names;
+        for (const ModemEntry& modem : modems) {
+            names.append(modem.name);
+        }
+        m_err << "The modem list " << modemListPath(m_dataFolder)
+              << " names: " << names.join(QStringLiteral(", ")) << "." << Qt::endl;
+    }
+    m_err << "Give the name of a modem in the list, or the modem's device path." << Qt::endl;
+    return ExitNoDevice;
+}
+
+std::optional<int> HeadlessPeer::checkDevice(const QString& portName) const {
+    const QByteArray path = QFile::encodeName(serialDevicePath(portName));
     if (access(path.constData(), F_OK) != 0) {
-        m_err << "No such device: " << device << Qt::endl;
+        m_err << "No such device: " << portName << Qt::endl;
         return ExitNoDevice;
     }
     if (access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
-        m_err << "Permission denied on " << device
+        m_err << "Permission denied on " << portName
               << ". Add yourself to the group that owns it (usually dialout): sudo usermod -aG "
                  "dialout $USER, then log in again."
               << Qt::endl;
@@ -117,15 +151,32 @@ std::optional<int> HeadlessPeer::checkDevice() const {
     return std::nullopt;
 }
 
+void HeadlessPeer::chooseProvider() {
+    if (m_options.line == LineKind::Serial) {
+        m_play.setProviderName(SerialProviderName);
+        return;
+    }
+    TDXPlayModemSetting& modem = m_play.ModemSetting();
+    modem.Enabled = true;
+    modem.ModemName = m_options.modem;
+    modem.PhoneNumber = m_options.host ? QString() : m_options.phone;
+    m_play.setProviderName(ModemProviderName);
+}
+
 std::optional<int> HeadlessPeer::start() {
-    if (const auto failure = checkDevice()) {
+    if (const auto failure = checkLine()) {
         return failure;
     }
+    m_input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    m_input->setEnabled(false);
+    connect(m_input.get(), &QSocketNotifier::activated, this, [this] { readStandardInput(); });
     try {
-        m_play.setProviderName(SerialProviderName);
+        chooseProvider();
         if (m_options.host) {
             m_play.OpenSession(true, m_options.sessionName, m_options.playerName);
-            printLine(QStringLiteral("Waiting for remote user..."));
+            printLine(m_options.line == LineKind::Serial
+                          ? QStringLiteral("Waiting for remote user...")
+                          : QStringLiteral("Waiting for a call..."));
         } else if (const auto failure = join()) {
             return failure;
         }
@@ -135,8 +186,6 @@ std::optional<int> HeadlessPeer::start() {
     } catch (const EAbort&) {
         return ExitFailure;
     }
-    m_input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
-    connect(m_input.get(), &QSocketNotifier::activated, this, [this] { readStandardInput(); });
     return std::nullopt;
 }
 
@@ -146,8 +195,7 @@ std::optional<int> HeadlessPeer::join() {
     for (;;) {
         const HRESULT result = m_play.EnumerateSessions(0);
         if (result != DP_OK) {
-            m_err << "Line is busy!" << Qt::endl;
-            return ExitLineBusy;
+            return joinFailure(result);
         }
         if (!m_play.Sessions().isEmpty()) {
             break;
@@ -168,8 +216,55 @@ std::optional<int> HeadlessPeer::join() {
     return std::nullopt;
 }
 
+int HeadlessPeer::joinFailure(HRESULT result) const {
+    switch (result) {
+        case MODEMERR_NODEVICE:
+            return ExitNoDevice;  // the provider has said why
+        case DPERR_CONNECTIONLOST:
+            m_err << "Connection lost!" << Qt::endl;
+            return ExitConnectionLost;
+        case DPERR_NOCONNECTION:
+            if (m_options.line == LineKind::Modem) {
+                // The call came about, but nothing on the other side took part in the link.
+                m_err << "No sessions were found on remote computer!" << Qt::endl
+                      << "The call was answered, but no Velmora answered on the line." << Qt::endl;
+                return ExitNoSession;
+            }
+            break;  // the port could not be opened; the provider has said why
+        default:
+            break;
+    }
+    m_err << "Line is busy!" << Qt::endl;
+    switch (result) {
+        case MODEMERR_BUSY:
+            m_err << "The number called is busy." << Qt::endl;
+            break;
+        case MODEMERR_NOCARRIER:
+            m_err << "No carrier: no modem answered the call." << Qt::endl;
+            break;
+        case MODEMERR_NODIALTONE:
+            m_err << "No dial tone: is the modem's telephone line plugged in?" << Qt::endl;
+            break;
+        case MODEMERR_NOANSWER:
+            m_err << "No answer from the number called." << Qt::endl;
+            break;
+        case MODEMERR_ERROR:
+            m_err << "The modem refused a command (ERROR): check its init string in the modem "
+                     "list."
+                  << Qt::endl;
+            break;
+        case MODEMERR_TIMEOUT:
+            m_err << "The modem did not answer in time: is it switched on?" << Qt::endl;
+            break;
+        default:
+            break;
+    }
+    return ExitLineBusy;
+}
+
 void HeadlessPeer::otherSideArrived(const TDXPlayPlayer& player) {
     printLine(QStringLiteral("Connected with %1.").arg(player.Name));
+    m_input->setEnabled(!m_inputEnded);
     if (!m_offered && !m_options.files.isEmpty()) {
         m_offered = true;
         m_engine.sendFiles(m_options.files, Opponent{player.ID, false});
@@ -180,6 +275,7 @@ void HeadlessPeer::readStandardInput() {
     char chunk[4096];
     const ssize_t count = ::read(STDIN_FILENO, chunk, sizeof chunk);
     if (count <= 0) {
+        m_inputEnded = true;
         m_input->setEnabled(false);  // end of input: keep running for the transfers
         return;
     }

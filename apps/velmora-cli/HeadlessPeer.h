@@ -1,6 +1,7 @@
 #pragma once
 
 #include "apps/velmora-cli/CliOptions.h"
+#include "apps/velmora-cli/CliPrompts.h"
 #include "protocol/PeerMessageHandlers.h"
 #include "session/DXPlay.h"
 #include "session/UiHandOver.h"
@@ -18,8 +19,8 @@
 
 namespace velmora {
 
-// One side of a conversation without a window: the session component over the serial
-// provider, the same transfer engine as the window's, chat lines from standard input and
+// One side of a conversation without a window: the session component over the serial or the
+// modem provider, the same transfer engine as the window's, chat lines from standard input and
 // everything that happens printed as lines.
 class HeadlessPeer : public QObject,
                      public ConversationHandler,
@@ -49,8 +50,14 @@ public:
     int blockSizeCode() const override { return m_options.blockCode; }
 
 private:
-    std::optional<int> checkDevice() const;
+    // Whether the cable's port or the modem can be used: the exit code when not.
+    std::optional<int> checkLine() const;
+    std::optional<int> checkModem() const;
+    std::optional<int> checkDevice(const QString& portName) const;
+    void chooseProvider();
     std::optional<int> join();
+    // The exit code for a failed search for the host's session, with why on the error stream.
+    int joinFailure(HRESULT result) const;
     void connectEvents();
     void otherSideArrived(const TDXPlayPlayer& player);
     void readStandardInput();
@@ -63,16 +70,20 @@ private:
     void finish(int code);
 
     CliOptions m_options;
+    const QString m_dataFolder;
     QTextStream& m_out;
     QTextStream& m_err;
     const bool m_terminal;
+    CliPrompts m_prompts;
     SessionService m_service;
     UiHandOver m_handOver;
     SystemTransferClock m_clock;
     TDXPlay m_play;
     TransferEngine m_engine;
     std::unique_ptr<TSendThread> m_sendThread;
+    // Standard input is read while the other side is there; lines typed before wait for it.
     std::unique_ptr<QSocketNotifier> m_input;
+    bool m_inputEnded = false;
     QByteArray m_inputBuffer;
     bool m_offered = false;
     bool m_received = false;
