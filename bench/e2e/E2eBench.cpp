@@ -1,0 +1,294 @@
+// Whole programs over the virtual null-modem cable (velmora-cable): velmora-cli sending a file to
+// velmora-cli, against ZMODEM (sz and rz of lrzsz) sending the same file over the same kind of
+// cable in the same run, and a transfer resumed after the plug was pulled. Prints name=value
+// lines:
+//   e2e_vs_zmodem        ZMODEM's time over Velmora's to a byte-identical 2 MiB file at 115200
+//                        baud on a clean line (higher is better)
+//   e2e_vs_zmodem_noisy  the same at a bit-error rate of 1e-5
+//   e2e_resume_s         the plug pulled at half the file, new processes on both sides: the time
+//                        from their start to the whole file, against the time the missing part
+//                        takes alone on a clean line
+// Each time runs from the start of the receiving program (the sending one is started right
+// after it) to the end of the receiving program with the whole file in its folder.
+//
+//   velmora-bench-e2e [clean] [noisy] [resume]    (none: all three)
+
+#include "support/BenchSupport.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <string>
+#include <thread>
+
+namespace velmora::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kBaud = 115200;
+constexpr std::uint64_t kFileBytes = 2 * 1024 * 1024;
+constexpr const char* kNoisyBitErrorRate = "1e-5";
+
+struct Programs {
+    std::string cli;
+    std::string cable;
+};
+
+// A transfer's outcome: how long the receiving side took, and whether both ended as they
+// should with the whole file.
+struct Timing {
+    bool whole = false;
+    double seconds = 0.0;
+};
+
+// The receiving and the sending program of one transfer.
+struct TransferProcesses {
+    std::unique_ptr<ChildProcess> receiver;
+    std::unique_ptr<ChildProcess> sender;
+
+    bool waitForBoth(std::chrono::seconds limit) const {
+        const auto until = Clock::now() + limit;
+        const auto left = [&] {
+            return std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now());
+        };
+        return receiver->waitForEnd(left()) && sender->waitForEnd(left());
+    }
+    double receiverSeconds() const {
+        return secondsBetween(receiver->startedAt(), receiver->endedAt());
+    }
+    bool endedWith(int code) const {
+        return receiver->exitCode() == code && sender->exitCode() == code;
+    }
+};
+
+std::string baudText() {
+    return std::to_string(kBaud);
+}
+
+std::string inFolder(const std::string& folder, const std::string& name) {
+    return (std::filesystem::path(folder) / name).string();
+}
+
+// velmora-cli hosting on end A and receiving into incoming, then velmora-cli joining on end B
+// and sending source; both end when the file is through. Each has its own data folder and log
+// under work.
+TransferProcesses startVelmora(const Programs& programs, const CableProcess& cable,
+                               const std::string& work, const std::string& source,
+                               const std::string& incoming) {
+    std::filesystem::create_directories(incoming);
+    const auto options = [&](const std::string& side, std::vector<std::string> arguments) {
+        SpawnOptions spawn;
+        spawn.arguments = std::move(arguments);
+        spawn.log = inFolder(work, side + ".log");
+        const std::string data = inFolder(work, side + "-data");
+        std::filesystem::create_directories(data);
+        spawn.environment = {"VELMORA_HOME=" + data, "XDG_DATA_HOME=" + data,
+                             "XDG_CONFIG_HOME=" + data};
+        return spawn;
+    };
+    TransferProcesses processes;
+    processes.receiver = std::make_unique<ChildProcess>(
+        options("host", {programs.cli, "host", "--serial", cable.endA(), "--baud", baudText(),
+                         "--name", "Ann", "--incoming", incoming, "--exit-when-done"}));
+    processes.sender = std::make_unique<ChildProcess>(options(
+        "join", {programs.cli, "join", "--serial", cable.endB(), "--baud", baudText(), "--name",
+                 "Bob", "--block-code", "5", "--exit-when-done", "send", source}));
+    return processes;
+}
+
+Timing velmoraTransfer(const Programs& programs, const CableProcess& cable, const std::string& work,
+                       const std::string& source, std::chrono::seconds limit) {
+    const std::string incoming = inFolder(work, "incoming");
+    const TransferProcesses processes = startVelmora(programs, cable, work, source, incoming);
+    Timing timing;
+    if (!processes.waitForBoth(limit)) {
+        std::fprintf(stderr, "velmora-cli did not finish in time; see %s\n", work.c_str());
+        return timing;
+    }
+    timing.seconds = processes.receiverSeconds();
+    timing.whole =
+        processes.endedWith(0) &&
+        sameContents(source, inFolder(incoming, std::filesystem::path(source).filename()));
+    if (!timing.whole) {
+        std::fprintf(stderr, "velmora-cli did not deliver the file whole; see %s\n", work.c_str());
+    }
+    return timing;
+}
+
+// rz on end A receiving into its folder, then sz on end B sending the same file.
+Timing zmodemTransfer(const CableProcess& cable, const std::string& work, const std::string& source,
+                      std::chrono::seconds limit) {
+    const std::string incoming = inFolder(work, "incoming");
+    std::filesystem::create_directories(incoming);
+    SpawnOptions receive;
+    receive.arguments = {"rz", "-q", "-y"};
+    receive.terminal = cable.endA();
+    receive.log = inFolder(work, "rz.log");
+    receive.folder = incoming;
+    SpawnOptions send;
+    send.arguments = {"sz", "-q", source};
+    send.terminal = cable.endB();
+    send.log = inFolder(work, "sz.log");
+    TransferProcesses processes;
+    processes.receiver = std::make_unique<ChildProcess>(receive);
+    processes.sender = std::make_unique<ChildProcess>(send);
+    Timing timing;
+    if (!processes.waitForBoth(limit)) {
+        std::fprintf(stderr, "sz and rz did not finish in time\n");
+        return timing;
+    }
+    timing.seconds = processes.receiverSeconds();
+    timing.whole =
+        processes.endedWith(0) &&
+        sameContents(source, inFolder(incoming, std::filesystem::path(source).filename()));
+    if (!timing.whole) {
+        std::fprintf(stderr, "ZMODEM did not deliver the file whole\n");
+    }
+    return timing;
+}
+
+std::vector<std::string> lineOptions(const char* bitErrorRate) {
+    return {"--baud", baudText(), "--ber", bitErrorRate, "--seed", "42"};
+}
+
+// Velmora and ZMODEM on cables of the same kind, one after the other.
+bool compareWithZmodem(const Programs& programs, const std::string& folder,
+                       const std::string& source, const char* bitErrorRate, const char* name,
+                       const char* line, std::chrono::seconds limit) {
+    const std::string work = inFolder(folder, name);
+    Timing velmora;
+    {
+        const CableProcess cable(programs.cable, inFolder(work, "cable-velmora"),
+                                 lineOptions(bitErrorRate));
+        velmora = velmoraTransfer(programs, cable, inFolder(work, "velmora"), source, limit);
+    }
+    Timing zmodem;
+    {
+        const CableProcess cable(programs.cable, inFolder(work, "cable-zmodem"),
+                                 lineOptions(bitErrorRate));
+        zmodem = zmodemTransfer(cable, inFolder(work, "zmodem"), source, limit);
+    }
+    if (!velmora.whole || !zmodem.whole) {
+        std::printf("%s=FAILED (Velmora %s, ZMODEM %s)\n", name, velmora.whole ? "whole" : "failed",
+                    zmodem.whole ? "whole" : "failed");
+        return false;
+    }
+    std::printf(
+        "%s=%.3f (ZMODEM %.1f s / Velmora %.1f s for %llu bytes at %d baud, %s; goal "
+        ">= 1.0)\n",
+        name, zmodem.seconds / velmora.seconds, zmodem.seconds, velmora.seconds,
+        static_cast<unsigned long long>(kFileBytes), kBaud, line);
+    std::fflush(stdout);
+    return true;
+}
+
+bool resumeAfterPulledPlug(const Programs& programs, const std::string& folder,
+                           const std::string& source, std::chrono::seconds limit) {
+    const std::string work = inFolder(folder, "resume");
+    const std::string incoming = inFolder(work, "incoming");
+    const std::string partial = inFolder(incoming, std::filesystem::path(source).filename());
+    const CableProcess cable(programs.cable, inFolder(work, "cable"), lineOptions("0"));
+    {
+        // The plug is pulled once half the file has been written; both sides lose the line.
+        const TransferProcesses first =
+            startVelmora(programs, cable, inFolder(work, "first"), source, incoming);
+        while (fileSize(partial) < kFileBytes / 2 && !first.receiver->hasEnded()) {
+            std::this_thread::sleep_for(5ms);
+        }
+        cable.unplug();
+        if (!first.waitForBoth(60s) || first.endedWith(0)) {
+            std::printf(
+                "e2e_resume_s=FAILED (the first transfer did not end with the lost "
+                "line)\n");
+            return false;
+        }
+    }
+    cable.plugIn();
+    const std::uint64_t kept = fileSize(partial);
+
+    const std::string again = inFolder(work, "again");
+    const TransferProcesses second = startVelmora(programs, cable, again, source, incoming);
+    const bool secondEnded = second.waitForBoth(limit);
+    const bool resumed = secondEnded && second.endedWith(0) && sameContents(source, partial);
+
+    // The part that was missing, as a file of its own, over a fresh clean cable.
+    const std::string missing = inFolder(work, "missing.bin");
+    writeRandomFile(missing, kFileBytes - kept, 3);
+    Timing half;
+    {
+        const CableProcess clean(programs.cable, inFolder(work, "cable-clean"), lineOptions("0"));
+        half = velmoraTransfer(programs, clean, inFolder(work, "half"), missing, limit);
+    }
+    if (!resumed || !half.whole) {
+        std::printf("e2e_resume_s=FAILED (resumed %s, the missing part alone %s)\n",
+                    resumed ? "whole" : "failed", half.whole ? "whole" : "failed");
+        return false;
+    }
+    const double seconds = second.receiverSeconds();
+    std::printf(
+        "e2e_resume_s=%.1f (new processes on both sides after the plug was pulled at "
+        "%llu of %llu bytes, to the whole file)\n",
+        seconds, static_cast<unsigned long long>(kept),
+        static_cast<unsigned long long>(kFileBytes));
+    std::printf("e2e_resume_missing_part_s=%.1f (its %llu bytes alone on a clean line)\n",
+                half.seconds, static_cast<unsigned long long>(kFileBytes - kept));
+    std::printf("e2e_resume_ratio=%.3f (goal <= 1.05)\n", seconds / half.seconds);
+    std::fflush(stdout);
+    return true;
+}
+
+std::string temporaryFolder() {
+    std::string pattern =
+        (std::filesystem::temp_directory_path() / "velmora-bench-e2e-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        throw std::runtime_error("cannot make a temporary folder");
+    }
+    return pattern;
+}
+
+int run(const std::set<std::string>& parts) {
+    const Programs programs{VELMORA_CLI_PATH, VELMORA_CABLE_PATH};
+    const std::string folder = temporaryFolder();
+    const std::string source = inFolder(folder, "two-mib.bin");
+    writeRandomFile(source, kFileBytes, 1);
+    const auto wanted = [&](const char* part) { return parts.empty() || parts.count(part) > 0; };
+    std::printf("line_rate=%.0f (bytes per second at %d baud, 8N1)\n", kBaud / 10.0, kBaud);
+    std::fflush(stdout);
+    bool ok = true;
+    if (wanted("clean")) {
+        ok &= compareWithZmodem(programs, folder, source, "0", "e2e_vs_zmodem", "clean line", 900s);
+    }
+    if (wanted("noisy")) {
+        ok &= compareWithZmodem(programs, folder, source, kNoisyBitErrorRate, "e2e_vs_zmodem_noisy",
+                                "bit-error rate 1e-5", 1800s);
+    }
+    if (wanted("resume")) {
+        ok &= resumeAfterPulledPlug(programs, folder, source, 900s);
+    }
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
+    return ok ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace velmora::bench
+
+int main(int argc, char* argv[]) {
+    std::set<std::string> parts;
+    for (int i = 1; i < argc; ++i) {
+        const std::string part = argv[i];
+        if (part != "clean" && part != "noisy" && part != "resume") {
+            std::fprintf(stderr, "usage: velmora-bench-e2e [clean] [noisy] [resume]\n");
+            return 2;
+        }
+        parts.insert(part);
+    }
+    try {
+        return velmora::bench::run(parts);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}

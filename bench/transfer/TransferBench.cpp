@@ -1,0 +1,409 @@
+// Figures of file transfer through the program's own parts: two session components in this
+// process, each with its transfer engine, the sender thread on one side and the receiver on the
+// other, over the virtual null-modem cable (velmora-cable, a process of its own, so that its
+// emulation of the line is not counted). Prints name=value lines:
+//   transfer_efficiency     a 2 MiB file at 115200 baud, block-size code 5: payload rate over
+//                           the raw line rate
+//   transfer_cpu_ratio      processor time of both sides over the wall time of that transfer
+//   transfer_rss_growth_mb  growth of resident memory while a 1 GiB file crosses an
+//                           unthrottled cable
+
+#include "protocol/PeerMessageDispatcher.h"
+#include "session/DXPlay.h"
+#include "session/UiHandOver.h"
+#include "session/link/SerialPortLine.h"
+#include "session/link/SerialPortOpener.h"
+#include "session/link/SerialProvider.h"
+#include "session/service/SessionService.h"
+#include "support/BenchSupport.h"
+#include "transfer/SendThreadLifetime.h"
+#include "transfer/TransferClock.h"
+#include "transfer/TransferEngine.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QRandomGenerator>
+#include <QSerialPort>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+namespace velmora::bench {
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr int kBaud = 115200;
+constexpr double kLineRate = kBaud / 10.0;
+constexpr std::uint64_t kFileBytes = 2 * 1024 * 1024;
+constexpr std::uint64_t kLargeFileBytes = 1024ULL * 1024 * 1024;
+constexpr int kBlockCode = 5;
+// The unthrottled cable: the port is set to the highest rate there is, and the link is told of
+// a rate far above what the cable and the processor carry, so that neither the line nor the
+// link's pacing limits the transfer.
+constexpr int kFastPortBaud = SerialSettings::kMaxBaud;
+constexpr int kUnpacedLinkBaud = 400'000'000;
+
+const QString kApplicationGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
+const QString kProviderName = QStringLiteral("Serial Connection");
+
+// The serial provider's work with one difference: the link paces itself by kUnpacedLinkBaud,
+// not by the port's rate.
+class UnpacedSerialProvider final : public ServiceProvider {
+public:
+    explicit UnpacedSerialProvider(SerialSettings settings) : m_settings(std::move(settings)) {}
+
+    HRESULT initialize(const Address&) override { return DP_OK; }
+    std::uint32_t defaultTimeoutMs() const override { return SerialProvider::kDefaultTimeoutMs; }
+    HRESULT connect(std::unique_ptr<Line>& line) override {
+        return open(line, SerialPortLine::Role::Calling);
+    }
+    HRESULT listen(std::unique_ptr<Line>& line) override {
+        return open(line, SerialPortLine::Role::Hosting);
+    }
+    HRESULT modemNames(QStringList& names) override {
+        names.clear();
+        return DP_OK;
+    }
+
+private:
+    HRESULT open(std::unique_ptr<Line>& line, SerialPortLine::Role role) {
+        QString error;
+        std::unique_ptr<QSerialPort> port = openSerialPort(m_settings, error);
+        if (!port) {
+            std::fprintf(stderr, "%s\n", qPrintable(error));
+            return DPERR_NOCONNECTION;
+        }
+        SerialSettings linkSettings = m_settings;
+        linkSettings.baud = kUnpacedLinkBaud;
+        line = std::make_unique<SerialPortLine>(std::move(port), linkSettings, role);
+        return DP_OK;
+    }
+
+    SerialSettings m_settings;
+};
+
+ProviderEntry serialEntry(const std::string& device, bool unpaced, const QString& dataFolder) {
+    SerialSettings settings;
+    settings.portName = QString::fromStdString(device);
+    settings.baud = unpaced ? kFastPortBaud : kBaud;
+    if (unpaced) {
+        return {guids::ServiceProviderSerial, kProviderName,
+                [settings] { return std::make_unique<UnpacedSerialProvider>(settings); }};
+    }
+    return {guids::ServiceProviderSerial, kProviderName, [settings, dataFolder] {
+                return std::make_unique<SerialProvider>(dataFolder, nullptr, settings);
+            }};
+}
+
+// One side as the window runs it: the session component, the transfer engine with the sender
+// thread while the session is open, received messages dispatched on this (the UI) thread.
+class BenchPeer final : public ConversationHandler,
+                        public TransferNotices,
+                        public TransferSettings {
+public:
+    BenchPeer(ProviderEntry provider, QString incoming)
+        : m_incoming(std::move(incoming)),
+          m_service({std::move(provider)}),
+          m_play(m_service),
+          m_engine(
+              *this, *this, m_clock, [this](std::uint32_t to, const QByteArray& m) { send(to, m); },
+              [] { return QRandomGenerator::global()->generate(); }, {}) {
+        m_play.setGUID(kApplicationGuid);
+        m_play.setExceptionDisplay([](const QString& text) { showMessageText(text); });
+        m_play.OnOpen = [this](TCustomDXPlay&) {
+            m_sendThread = startSendThread(
+                m_engine, m_handOver,
+                [this](std::uint32_t to, const QByteArray& message) { send(to, message); });
+        };
+        m_play.OnClose = [this](TCustomDXPlay&) {
+            stopSendThread(m_sendThread, m_handOver);
+            m_engine.stopAll();
+        };
+        m_play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
+                                  std::int32_t size) {
+            dispatchPeerMessage({from.ID, from.Name}, static_cast<const char*>(data), size, *this,
+                                m_engine);
+        };
+        m_play.setProviderName(kProviderName);
+    }
+
+    ~BenchPeer() override {
+        stopSendThread(m_sendThread, m_handOver);
+        m_play.Close();
+    }
+
+    void host() { m_play.OpenSession(true, QStringLiteral("Bench"), QStringLiteral("Ann")); }
+
+    bool join() {
+        if (m_play.EnumerateSessions(0) != DP_OK || m_play.Sessions().isEmpty()) {
+            return false;
+        }
+        m_play.OpenSession(false, m_play.Sessions().first().Name, QStringLiteral("Bob"));
+        return true;
+    }
+
+    // The other side's participant, once it is there.
+    std::optional<Opponent> opponent() const {
+        for (int i = 0; i < m_play.Players().Count(); ++i) {
+            if (m_play.Players().Items(i).RemotePlayer) {
+                return Opponent{m_play.Players().Items(i).ID, false};
+            }
+        }
+        return std::nullopt;
+    }
+
+    void sendFile(const QString& path) { m_engine.sendFiles({path}, opponent()); }
+
+    // When the last file arrived whole.
+    std::optional<Clock::time_point> receivedAt() const { return m_receivedAt; }
+    bool failed() const { return m_failed; }
+
+    // ConversationHandler: no chat here.
+    void textReceived(const QString&, const QByteArray&) override {}
+    void keyStrokeReceived(const KeyStroke&) override {}
+    // TransferNotices
+    void showTransferStatus(const QString& text) override { showMessage(text); }
+    void appendConversationLine(const QString& line) override {
+        if (line.contains(QStringLiteral(" received and saved into "))) {
+            m_receivedAt = Clock::now();
+        } else {
+            showMessage(line);
+        }
+    }
+    void showMessage(const QString& text) override {
+        m_failed = true;
+        showMessageText(text);
+    }
+    // TransferSettings
+    QString incomingFolder() const override { return m_incoming; }
+    void setIncomingFolder(const QString& folder) override { m_incoming = folder; }
+    QString defaultIncomingFolder() const override { return m_incoming; }
+    bool blockIncoming() const override { return false; }
+    bool internalLoop() const override { return false; }
+    int blockSizeCode() const override { return kBlockCode; }
+
+private:
+    static void showMessageText(const QString& text) {
+        std::fprintf(stderr, "%s\n", qPrintable(text));
+    }
+    void send(std::uint32_t to, const QByteArray& message) {
+        m_play.SendMessage(to, message.constData(), static_cast<std::int32_t>(message.size()));
+    }
+
+    QString m_incoming;
+    SessionService m_service;
+    UiHandOver m_handOver;
+    SystemTransferClock m_clock;
+    TDXPlay m_play;
+    TransferEngine m_engine;
+    std::unique_ptr<TSendThread> m_sendThread;
+    std::optional<Clock::time_point> m_receivedAt;
+    bool m_failed = false;
+};
+
+// Runs the event loop until done() holds or the time is up; whether it holds.
+bool runUntil(const std::function<bool()>& done, std::chrono::seconds limit) {
+    const auto until = Clock::now() + limit;
+    QEventLoop loop;
+    QTimer check;
+    check.setInterval(20);
+    QObject::connect(&check, &QTimer::timeout, &loop, [&] {
+        if (done() || Clock::now() >= until) {
+            loop.quit();
+        }
+    });
+    check.start();
+    if (!done()) {
+        loop.exec();
+    }
+    return done();
+}
+
+// Bytes per second that cross the cable raw, one way: what one end writes as fast as the line
+// takes it, timed at the other end from its first byte to its last.
+double rawLineRate(const CableProcess& cable, std::size_t bytes) {
+    const auto openRaw = [](const std::string& end) {
+        const int fd = ::open(end.c_str(), O_RDWR | O_NOCTTY);
+        termios modes{};
+        tcgetattr(fd, &modes);
+        cfmakeraw(&modes);
+        tcsetattr(fd, TCSANOW, &modes);
+        return fd;
+    };
+    const int reader = openRaw(cable.endA());
+    const int writer = openRaw(cable.endB());
+    std::thread writing([&] {
+        const std::vector<char> chunk(bytes, 'x');
+        for (std::size_t sent = 0; sent < bytes;) {
+            const ssize_t n = ::write(writer, chunk.data() + sent, bytes - sent);
+            if (n <= 0) {
+                break;
+            }
+            sent += static_cast<std::size_t>(n);
+        }
+    });
+    std::vector<char> buffer(bytes);
+    std::size_t received = 0;
+    std::size_t first = 0;
+    Clock::time_point firstAt;
+    Clock::time_point lastAt;
+    while (received < bytes) {
+        const ssize_t n = ::read(reader, buffer.data(), bytes - received);
+        if (n <= 0) {
+            break;
+        }
+        lastAt = Clock::now();
+        if (received == 0) {
+            firstAt = lastAt;
+            first = static_cast<std::size_t>(n);
+        }
+        received += static_cast<std::size_t>(n);
+    }
+    writing.join();
+    ::close(reader);
+    ::close(writer);
+    const double seconds = secondsBetween(firstAt, lastAt);
+    return seconds > 0 ? static_cast<double>(received - first) / seconds : 0.0;
+}
+
+struct TransferRun {
+    bool whole = false;
+    double seconds = 0.0;
+    double processorSeconds = 0.0;
+    std::uint64_t residentBefore = 0;
+    std::uint64_t residentPeak = 0;
+};
+
+// One file from the joining side to the hosting side, from the offer to the file received.
+TransferRun transferFile(const CableProcess& cable, bool unpaced, const QString& folder,
+                         const std::string& source, std::chrono::seconds limit) {
+    const QString incoming = folder + "/incoming";
+    QDir().mkpath(incoming);
+    BenchPeer receiver(serialEntry(cable.endA(), unpaced, folder), incoming);
+    BenchPeer sender(serialEntry(cable.endB(), unpaced, folder), incoming);
+    receiver.host();
+    TransferRun run;
+    if (!sender.join() || !runUntil([&] { return receiver.opponent().has_value(); }, 30s)) {
+        std::fprintf(stderr, "the two sides did not connect\n");
+        return run;
+    }
+
+    std::atomic<bool> sampling{true};
+    std::atomic<std::uint64_t> peak{residentBytes()};
+    run.residentBefore = peak;
+    std::thread sampler([&] {
+        while (sampling) {
+            peak = std::max(peak.load(), residentBytes());
+            std::this_thread::sleep_for(50ms);
+        }
+    });
+    const double processorBefore = processorSeconds();
+    const auto start = Clock::now();
+    sender.sendFile(QString::fromStdString(source));
+    const bool arrived = runUntil(
+        [&] { return receiver.receivedAt().has_value() || sender.failed() || receiver.failed(); },
+        limit);
+    run.processorSeconds = processorSeconds() - processorBefore;
+    sampling = false;
+    sampler.join();
+    run.residentPeak = peak;
+    const std::string target =
+        (std::filesystem::path(incoming.toStdString()) / std::filesystem::path(source).filename())
+            .string();
+    run.whole = arrived && receiver.receivedAt() && sameContents(source, target);
+    if (receiver.receivedAt()) {
+        run.seconds = secondsBetween(start, *receiver.receivedAt());
+    }
+    std::filesystem::remove(target);
+    return run;
+}
+
+int runBenchmarks(const std::string& cableProgram) {
+    QTemporaryDir temporary;
+    if (!temporary.isValid()) {
+        return 1;
+    }
+    const QString folder = temporary.path();
+    const auto sub = [&](const char* name) { return (folder + "/" + name).toStdString(); };
+    int failures = 0;
+
+    {
+        const CableProcess cable(cableProgram, sub("cable"), {"--baud", std::to_string(kBaud)});
+        const double raw = rawLineRate(cable, static_cast<std::size_t>(kLineRate * 4));
+        std::printf(
+            "line_rate=%.0f (bytes per second at %d baud, 8N1; measured raw on the "
+            "cable: %.0f)\n",
+            kLineRate, kBaud, raw);
+        std::fflush(stdout);
+
+        const std::string source = sub("two-mib.bin");
+        writeRandomFile(source, kFileBytes, 1);
+        const TransferRun run = transferFile(cable, false, folder, source, 600s);
+        if (!run.whole) {
+            std::printf("transfer_efficiency=FAILED (the file did not arrive whole)\n");
+            ++failures;
+        } else {
+            const double rate = static_cast<double>(kFileBytes) / run.seconds;
+            std::printf(
+                "transfer_efficiency=%.3f (payload %.0f B/s: %llu bytes in %.1f s, "
+                "block-size code %d; %.3f of the measured raw rate; goal >= 0.95)\n",
+                rate / kLineRate, rate, static_cast<unsigned long long>(kFileBytes), run.seconds,
+                kBlockCode, rate / raw);
+            std::printf(
+                "transfer_cpu_ratio=%.4f (%.2f s of processor time, both sides, in "
+                "%.1f s; goal < 0.05)\n",
+                run.processorSeconds / run.seconds, run.processorSeconds, run.seconds);
+        }
+        std::fflush(stdout);
+    }
+
+    {
+        const CableProcess cable(cableProgram, sub("fast-cable"), {"--baud", "unthrottled"});
+        const std::string source = sub("one-gib.bin");
+        {
+            // Zeros, made at once; their content does not change what memory is used.
+            std::ofstream(source, std::ios::binary);
+            std::filesystem::resize_file(source, kLargeFileBytes);
+        }
+        const TransferRun run = transferFile(cable, true, folder, source, 1800s);
+        std::filesystem::remove(source);
+        if (!run.whole) {
+            std::printf("transfer_rss_growth_mb=FAILED (the file did not arrive whole)\n");
+            ++failures;
+        } else {
+            const double mib = 1024.0 * 1024.0;
+            std::printf(
+                "transfer_rss_growth_mb=%.1f (resident %.1f MB before, %.1f MB at the "
+                "most; 1 GiB in %.1f s, %.1f MB/s; goal < 20)\n",
+                static_cast<double>(run.residentPeak - run.residentBefore) / mib,
+                static_cast<double>(run.residentBefore) / mib,
+                static_cast<double>(run.residentPeak) / mib, run.seconds,
+                static_cast<double>(kLargeFileBytes) / mib / run.seconds);
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
+
+}  // namespace
+}  // namespace velmora::bench
+
+int main(int argc, char* argv[]) {
+    QCoreApplication application(argc, argv);
+    try {
+        return velmora::bench::runBenchmarks(VELMORA_CABLE_PATH);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "%s\n", error.what());
+        return 1;
+    }
+}
