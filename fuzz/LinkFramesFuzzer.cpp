@@ -1,0 +1,360 @@
+// The serial link's receiving side. Half of the inputs go to the frame decoder alone: however
+// the bytes are cut into reads, it finds the same frames, and every frame it finds encodes and
+// decodes to itself. The other half run a script against a link engine joined to a second,
+// real one: the script interleaves sends, closes and the passing of time with bytes injected
+// into the engine, frames forged for it, and noise on the line. The link must never deliver
+// anything but what the other side sent, in order; the timer must never come due again at the
+// moment it was served; and when the script left the line merely noisy, a quiet line afterwards
+// must deliver everything and stay up.
+
+#include "FuzzSupport.h"
+
+#include "session/link/FrameCodec.h"
+#include "session/link/LinkEngine.h"
+
+#include <QtEndian>
+
+#include <array>
+#include <deque>
+#include <optional>
+#include <vector>
+
+using velmora::FrameCodec;
+using velmora::LinkEngine;
+using velmora::LinkEvent;
+using velmora::fuzz::check;
+using velmora::fuzz::FuzzInput;
+
+namespace {
+
+constexpr int kBodyLimit = 3 + LinkEngine::kMaxPayloadBytes;
+constexpr std::array<int, 7> kBauds{300, 2400, 9600, 57600, 115200, 921600, 4000000};
+
+void fuzzDecoder(FuzzInput& input) {
+    const bool dropXonXoff = input.flag();
+    const int maxBody = input.flag() ? kBodyLimit : 1 + input.pick(64);
+    const QByteArray bytes = input.rest();
+
+    FrameCodec whole(dropXonXoff, maxBody);
+    const std::vector<QByteArray> frames = whole.decode(bytes);
+
+    // The same bytes in reads of changing sizes.
+    FrameCodec pieces(dropXonXoff, maxBody);
+    std::vector<QByteArray> pieceFrames;
+    for (qsizetype at = 0, step = 1; at < bytes.size(); at += step, step = step % 7 + 1) {
+        for (QByteArray& frame :
+             pieces.decode(QByteArrayView(bytes).sliced(at, std::min(step, bytes.size() - at)))) {
+            pieceFrames.push_back(std::move(frame));
+        }
+    }
+    check(pieceFrames == frames, "the frames do not depend on how the bytes are read");
+    check(pieces.badFrames() == whole.badFrames(), "nor do the frames thrown away");
+
+    for (const QByteArray& frame : frames) {
+        check(!frame.isEmpty() && frame.size() <= maxBody, "a frame has a body of allowed size");
+        for (const bool escape : {false, true}) {
+            QByteArray encoded;
+            FrameCodec::encode(frame, escape, encoded);
+            FrameCodec again(escape, maxBody);
+            const auto decoded = again.decode(encoded);
+            check(decoded.size() == 1 && decoded.front() == frame && again.badFrames() == 0,
+                  "a frame encodes and decodes to itself");
+            if (escape) {
+                check(!encoded.contains(FrameCodec::kXon) && !encoded.contains(FrameCodec::kXoff),
+                      "an escaped frame has no raw XON or XOFF");
+            }
+        }
+    }
+}
+
+QByteArray patternMessage(int side, int index, qsizetype size) {
+    QByteArray message(size, '\0');
+    for (qsizetype i = 0; i < size; ++i) {
+        message[i] = static_cast<char>((i * 31 + index * 7 + side * 101) & 0xFF);
+    }
+    return message;
+}
+
+// One direction of the line: bytes arrive one after the other at the line rate.
+class Wire {
+public:
+    explicit Wire(int baud) : m_byteUs(std::max<std::int64_t>(1, 10'000'000 / baud)) {}
+
+    void write(const QByteArray& bytes, std::int64_t nowMs) {
+        for (const char byte : bytes) {
+            m_freeAtUs = std::max(m_freeAtUs, nowMs * 1000) + m_byteUs;
+            m_bytes.push_back({m_freeAtUs, byte});
+        }
+    }
+    QByteArray read(std::int64_t nowMs) {
+        QByteArray arrived;
+        while (!m_bytes.empty() && m_bytes.front().arrivalUs <= nowMs * 1000) {
+            arrived.append(m_bytes.front().byte);
+            m_bytes.pop_front();
+        }
+        return arrived;
+    }
+    // When the port reports the next bytes: a few dozen at a time, as a serial port does.
+    std::optional<std::int64_t> nextReadMs() const {
+        if (m_bytes.empty()) {
+            return std::nullopt;
+        }
+        const std::size_t last = std::min<std::size_t>(m_bytes.size(), 64) - 1;
+        return (m_bytes[last].arrivalUs + 999) / 1000;
+    }
+
+private:
+    struct InFlight {
+        std::int64_t arrivalUs;
+        char byte;
+    };
+    std::int64_t m_byteUs;
+    std::int64_t m_freeAtUs = 0;
+    std::deque<InFlight> m_bytes;
+};
+
+// One engine and what it has sent and received.
+struct Side {
+    std::unique_ptr<LinkEngine> engine;
+    std::vector<QByteArray> sent;
+    std::vector<QByteArray> received;
+    bool wentDown = false;
+    bool closed = false;
+    int index = 0;
+
+    // What the port driver does when data comes or the timer fires: returns what it writes.
+    QByteArray serve(const QByteArray& input, std::int64_t now) {
+        if (!input.isEmpty()) {
+            engine->feed(input, now);
+        }
+        if (const auto due = engine->nextDeadlineMs(); due && *due <= now) {
+            engine->onTimer(now);
+        }
+        const QByteArray output = engine->takeOutput(now);
+        for (LinkEvent& event : engine->takeEvents()) {
+            if (event.kind == LinkEvent::Kind::Message) {
+                check(event.message.size() <= LinkEngine::kMaxMessageBytes,
+                      "no message is larger than the link allows");
+                received.push_back(std::move(event.message));
+            } else if (event.kind == LinkEvent::Kind::Down) {
+                wentDown = true;
+            }
+        }
+        check(engine->queuedBytes() >= 0, "the queued bytes never go below zero");
+        return output;
+    }
+
+    void send(qsizetype size) {
+        const QByteArray message = patternMessage(index, static_cast<int>(sent.size()), size);
+        const bool accepted = engine->send(message);
+        check(accepted == (engine->isUp() && !closed && !wentDown &&
+                           message.size() <= LinkEngine::kMaxMessageBytes),
+              "send takes a message exactly when the link is up and it is not too large");
+        if (accepted) {
+            sent.push_back(message);
+        }
+    }
+};
+
+bool isPrefix(const std::vector<QByteArray>& part, const std::vector<QByteArray>& whole) {
+    return part.size() <= whole.size() && std::equal(part.begin(), part.end(), whole.begin());
+}
+
+class LinkScript {
+public:
+    explicit LinkScript(FuzzInput& input)
+        : m_input(input),
+          m_baud(kBauds[static_cast<std::size_t>(input.pick(kBauds.size()))]),
+          m_toA(m_baud),
+          m_toB(m_baud) {
+        for (int i = 0; i < 2; ++i) {
+            LinkEngine::Config config;
+            config.baud = m_baud;
+            config.escapeXonXoff = input.flag();
+            config.nonce = 0x1000 + static_cast<std::uint32_t>(i);
+            m_sides[i].engine = std::make_unique<LinkEngine>(config, m_now);
+            m_sides[i].index = i;
+            if (i == 0) {
+                m_xonXoffA = config.escapeXonXoff;
+            }
+        }
+    }
+
+    void run() {
+        for (int ops = 0; ops < 200 && !m_input.atEnd(); ++ops) {
+            step();
+            checkDelivery();
+        }
+        quietEnd();
+    }
+
+private:
+    Side& a() { return m_sides[0]; }
+    Side& b() { return m_sides[1]; }
+
+    void step() {
+        switch (m_input.pick(9)) {
+            case 0:  // raw bytes straight into A
+                m_injected = true;
+                serveBoth(m_input.chunk(600));
+                break;
+            case 1: {  // a well-formed frame of the script's making into A
+                m_injected = true;
+                QByteArray frame;
+                FrameCodec::encode(m_input.chunk(kBodyLimit + 8), m_input.flag(), frame);
+                serveBoth(frame);
+                break;
+            }
+            case 2:  // A hears its own bytes, as over a looped-back port
+                m_injected = true;
+                serveBoth(m_lastFromA);
+                break;
+            case 3:
+                advance(m_input.u16() % 6000);
+                break;
+            case 4:
+                // Messages of up to about two seconds of line time, and now and then one too
+                // large for the link.
+                m_sides[m_input.pick(2)].send(m_input.pick(16) != 0
+                                                  ? m_input.u16() % (m_baud / 5 + 64)
+                                                  : LinkEngine::kMaxMessageBytes + 1);
+                break;
+            case 5: {
+                Side& side = m_sides[m_input.pick(2)];
+                side.engine->close(m_now);
+                side.closed = true;
+                break;
+            }
+            case 6:
+                m_noise = static_cast<Noise>(m_input.pick(4));
+                m_noiseAt = m_input.u16();
+                m_noiseLength = 1 + m_input.pick(64);
+                break;
+            case 7:
+                advance(1 + m_input.pick(50));
+                break;
+            default:
+                advance(1000 + m_input.u16() % 20000);
+                break;
+        }
+    }
+
+    enum class Noise { None, Flip, Drop, FlowControl };
+
+    // The line from B to A as it spoils B's bytes; noise hits one write and is gone.
+    QByteArray carryToA(QByteArray bytes) {
+        if (bytes.isEmpty() || m_noise == Noise::None) {
+            return bytes;
+        }
+        const qsizetype at = m_noiseAt % bytes.size();
+        switch (m_noise) {
+            case Noise::Flip:
+                bytes[at] = static_cast<char>(bytes[at] ^ (1 + m_noiseLength % 255));
+                break;
+            case Noise::Drop:
+                bytes.remove(at, m_noiseLength);
+                break;
+            case Noise::FlowControl:
+                // A line with XON/XOFF flow control adds those bytes; a side that asked for it
+                // must not notice them.
+                if (m_xonXoffA) {
+                    bytes.insert(at, m_noiseLength % 2 == 0 ? FrameCodec::kXon : FrameCodec::kXoff);
+                }
+                break;
+            case Noise::None:
+                break;
+        }
+        m_noise = Noise::None;
+        return bytes;
+    }
+
+    // Serves both sides at the present time with what has arrived for them.
+    void serveBoth(const QByteArray& injectedIntoA) {
+        const QByteArray fromA = a().serve(injectedIntoA + m_toA.read(m_now), m_now);
+        const QByteArray fromB = b().serve(m_toB.read(m_now), m_now);
+        if (!fromA.isEmpty()) {
+            m_lastFromA = fromA;
+        }
+        m_toB.write(fromA, m_now);
+        m_toA.write(carryToA(fromB), m_now);
+        for (Side& side : m_sides) {
+            const auto due = side.engine->nextDeadlineMs();
+            check(!due || *due > m_now, "the timer is not due again at the time it was served");
+        }
+    }
+
+    // Lets time pass, serving each side when its timer comes due.
+    void advance(std::int64_t ms) {
+        const std::int64_t end = m_now + ms;
+        while (m_now < end) {
+            std::int64_t next = end;
+            for (const auto due : {a().engine->nextDeadlineMs(), b().engine->nextDeadlineMs(),
+                                   m_toA.nextReadMs(), m_toB.nextReadMs()}) {
+                if (due) {
+                    next = std::min(next, *due);
+                }
+            }
+            m_now = std::max(next, m_now + 1);
+            serveBoth({});
+        }
+    }
+
+    void checkDelivery() {
+        check(isPrefix(b().received, a().sent), "B receives only what A sent, in order");
+        if (!m_injected) {
+            check(isPrefix(a().received, b().sent), "A receives only what B sent, in order");
+        }
+    }
+
+    bool allDelivered() {
+        return a().received.size() == b().sent.size() && b().received.size() == a().sent.size() &&
+               a().engine->queuedBytes() == 0 && b().engine->queuedBytes() == 0;
+    }
+
+    // A minute on a quiet line and four times the line time of what is still to be delivered:
+    // a link that only met noise recovers and delivers everything.
+    void quietEnd() {
+        m_noise = Noise::None;
+        const bool upBefore = a().engine->isUp() && b().engine->isUp() && !a().wentDown &&
+                              !b().wentDown && !a().closed && !b().closed;
+        const qsizetype outstanding = a().engine->queuedBytes() + b().engine->queuedBytes();
+        const std::int64_t limitMs =
+            60000 + 4 * static_cast<std::int64_t>(outstanding) * 10000 / m_baud;
+        for (std::int64_t waited = 0; waited < limitMs && !allDelivered(); waited += 1000) {
+            advance(1000);
+        }
+        advance(5000);
+        checkDelivery();
+        if (m_injected || !upBefore) {
+            return;
+        }
+        check(!a().wentDown && !b().wentDown, "a link that met only noise stays up");
+        check(a().received == b().sent && b().received == a().sent,
+              "a link that met only noise delivers everything");
+    }
+
+    FuzzInput& m_input;
+    int m_baud;
+    Wire m_toA;
+    Wire m_toB;
+    std::array<Side, 2> m_sides;
+    std::int64_t m_now = 1000;
+    bool m_injected = false;
+    bool m_xonXoffA = false;
+    Noise m_noise = Noise::None;
+    std::uint16_t m_noiseAt = 0;
+    int m_noiseLength = 1;
+    QByteArray m_lastFromA;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    FuzzInput input(data, size);
+    if (input.flag()) {
+        fuzzDecoder(input);
+    } else {
+        LinkScript(input).run();
+    }
+    return 0;
+}
