@@ -453,6 +453,11 @@ LinkEngine::Outgoing* LinkEngine::nextDataFrame() {
 }
 
 void LinkEngine::appendFrame(QByteArrayView body, bool escapeAlways, QByteArray& out) {
+    // A frame that does not follow another one directly opens with a flag as well: noise that
+    // came while the line was quiet then ends at that flag instead of spoiling the frame.
+    if (out.isEmpty()) {
+        out.append(FrameCodec::kFlag);
+    }
     FrameCodec::encode(body, escapeAlways || escapeOut(), out);
 }
 
