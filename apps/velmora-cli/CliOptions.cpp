@@ -66,8 +66,10 @@ std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) 
         "block-code", "Block size of sent files: 1 (512 bytes) to 7 (1 MiB), default 5.", "CODE",
         "5");
     const QCommandLineOption blockIncoming("block-incoming", "Refuse every offered file.");
-    const QCommandLineOption exitWhenDone("exit-when-done",
-                                          "End after the last transfer in either direction.");
+    const QCommandLineOption exitWhenDone(
+        "exit-when-done",
+        "End once every file offered by either side has ended, when the other side has offered "
+        "its files or has left.");
     const QCommandLineOption wait("wait", "Joining: seconds to look for the host (default 30).",
                                   "SECONDS", "30");
     parser.addOptions({help, serial, modem, phone, baud, flow, name, session, incoming, blockCode,

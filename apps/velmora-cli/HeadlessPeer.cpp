@@ -2,6 +2,7 @@
 
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessageDispatcher.h"
+#include "protocol/PeerMessages.h"
 #include "session/link/SerialPortOpener.h"
 #include "session/link/SerialProvider.h"
 #include "session/modem/ModemList.h"
@@ -93,6 +94,13 @@ void HeadlessPeer::connectEvents() {
     };
     m_play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
                               std::int32_t size) {
+        if (from.RemotePlayer && size >= kMessageKindSize &&
+            MessageKindOf(data) == static_cast<std::uint32_t>(MessageKind::FileOffer)) {
+            // The other side offers its files together, at the start: whether taken or
+            // refused, they are all known now.
+            m_offersArrived = true;
+            QTimer::singleShot(0, this, [this] { checkDone(); });
+        }
         dispatchPeerMessage({from.ID, from.Name}, static_cast<const char*>(data), size, *this,
                             m_engine);
     };
@@ -316,9 +324,6 @@ void HeadlessPeer::showTransferStatus(const QString& text) {
 }
 
 void HeadlessPeer::appendConversationLine(const QString& line) {
-    if (line.contains(QStringLiteral(" received and saved into "))) {
-        m_received = true;
-    }
     printLine(line);
 }
 
@@ -380,8 +385,10 @@ void HeadlessPeer::checkDone() {
     if (!m_options.exitWhenDone || m_finished || m_engine.model().rowCount() > 0) {
         return;
     }
-    const bool sentAll = !m_options.files.isEmpty() && m_offered;
-    if (sentAll || m_received || m_peerLeft) {
+    // Nothing listed: every file offered by either side has ended, received or not. The other
+    // side may still offer files until its offers have come, or until it has gone.
+    const bool ownOffersMade = m_options.files.isEmpty() || m_offered;
+    if (ownOffersMade && (m_offersArrived || m_peerLeft)) {
         finish(m_failures > 0 ? ExitFileRefused : ExitDone);
     }
 }

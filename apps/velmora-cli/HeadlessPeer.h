@@ -86,7 +86,7 @@ private:
     bool m_inputEnded = false;
     QByteArray m_inputBuffer;
     bool m_offered = false;
-    bool m_received = false;
+    bool m_offersArrived = false;  // the other side has offered its files
     bool m_peerLeft = false;
     int m_failures = 0;
     bool m_finished = false;

@@ -1,63 +1,18 @@
 // Two headless peers, each a velmora-cli process, over the virtual null-modem cable.
 
+#include "CliProcess.h"
 #include "cable/NullModemCable.h"
 #include "support/TestEnvironment.h"
-
-#include <QCryptographicHash>
-#include <QDir>
-#include <QFile>
-#include <QProcess>
-#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
 namespace velmora {
 namespace {
 
-const QString Cli = QStringLiteral(VELMORA_CLI_PATH);
-
-QByteArray randomBytes(int size, quint32 seed) {
-    QRandomGenerator random(seed);
-    QByteArray bytes(size, '\0');
-    for (char& byte : bytes) {
-        byte = static_cast<char>(random.generate());
-    }
-    return bytes;
-}
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-// A velmora-cli process with its own data folder.
-struct CliProcess {
-    QProcess process;
-    CliProcess(const QString& dataFolder, const QStringList& arguments) {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("VELMORA_HOME", dataFolder);
-        process.setProcessEnvironment(environment);
-        process.setProcessChannelMode(QProcess::SeparateChannels);
-        process.start(Cli, arguments);
-    }
-    // Waits for the exit and gives its code; -1 when it did not end in time.
-    int exitCode(int timeoutMs = 120000) {
-        if (!process.waitForFinished(timeoutMs)) {
-            process.kill();
-            process.waitForFinished();
-            return -1;
-        }
-        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    }
-    QString output() { return QString::fromUtf8(process.readAllStandardOutput()); }
-    QString errors() { return QString::fromUtf8(process.readAllStandardError()); }
-};
+using test::CliProcess;
+using test::randomBytes;
+using test::readFile;
+using test::writeFile;
 
 TEST(CliTest, FilesGoBothWaysWholeAndChatLinesArrive) {
     CableOptions options;
@@ -71,11 +26,11 @@ TEST(CliTest, FilesGoBothWaysWholeAndChatLinesArrive) {
     const QByteArray big = randomBytes(300000, 1);
     const QByteArray small = randomBytes(1000, 2);
     const QByteArray back = randomBytes(70000, 3);
-    writeFile(sendFolder + "/big.bin", big);
-    writeFile(sendFolder + "/small.bin", small);
-    writeFile(sendFolder + "/back.bin", back);
+    ASSERT_TRUE(writeFile(sendFolder + "/big.bin", big));
+    ASSERT_TRUE(writeFile(sendFolder + "/small.bin", small));
+    ASSERT_TRUE(writeFile(sendFolder + "/back.bin", back));
     // Half of back.bin is already there: the transfer resumes from it.
-    writeFile(hostIn + "/back.bin", back.left(35000));
+    ASSERT_TRUE(writeFile(hostIn + "/back.bin", back.left(35000)));
 
     CliProcess host(test::makeTempFolder("host-data"),
                     {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
@@ -85,7 +40,7 @@ TEST(CliTest, FilesGoBothWaysWholeAndChatLinesArrive) {
                     {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
                      "921600", "--name", "Bob", "--incoming", joinIn, "--block-code", "3",
                      "--exit-when-done", "send", sendFolder + "/back.bin"});
-    join.process.write("hello from Bob\n");
+    join.type("hello from Bob\n");
 
     EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
     EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
@@ -121,7 +76,7 @@ TEST(CliTest, FailuresEndWithTheirOwnExitCodes) {
 
     // A refused file.
     const QString folder = test::makeTempFolder("refuse");
-    writeFile(folder + "/a.txt", "some text");
+    ASSERT_TRUE(writeFile(folder + "/a.txt", "some text"));
     CliProcess host(test::makeTempFolder("refuse-host"),
                     {"host", "--serial", QString::fromStdString(cable.linkA().string()),
                      "--block-incoming", "--exit-when-done"});

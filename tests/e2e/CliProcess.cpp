@@ -1,0 +1,95 @@
+#include "CliProcess.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcessEnvironment>
+#include <QRandomGenerator>
+#include <QThread>
+
+namespace velmora::test {
+
+QByteArray randomBytes(int size, quint32 seed) {
+    QRandomGenerator random(seed);
+    QByteArray bytes(size, '\0');
+    for (char& byte : bytes) {
+        byte = static_cast<char>(random.generate());
+    }
+    return bytes;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > timeoutMs) {
+            return false;
+        }
+        // The processes' output is read by the event loop.
+        QCoreApplication::processEvents();
+        QThread::msleep(10);
+    }
+    return true;
+}
+
+CliProcess::CliProcess(const QString& dataFolder, const QStringList& arguments) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("VELMORA_HOME", dataFolder);
+    m_process.setProcessEnvironment(environment);
+    m_process.setProcessChannelMode(QProcess::SeparateChannels);
+    m_process.start(QStringLiteral(VELMORA_CLI_PATH), arguments);
+    m_process.waitForStarted();
+}
+
+CliProcess::~CliProcess() {
+    if (m_process.state() != QProcess::NotRunning) {
+        m_process.kill();
+        m_process.waitForFinished();
+    }
+}
+
+void CliProcess::type(const QByteArray& text) {
+    m_process.write(text);
+    m_process.waitForBytesWritten();
+}
+
+int CliProcess::exitCode(int timeoutMs) {
+    if (!m_process.waitForFinished(timeoutMs)) {
+        m_process.kill();
+        m_process.waitForFinished();
+        return -1;
+    }
+    return m_process.exitStatus() == QProcess::NormalExit ? m_process.exitCode() : -2;
+}
+
+QString CliProcess::output() {
+    m_output += m_process.readAllStandardOutput();
+    return QString::fromUtf8(m_output);
+}
+
+QString CliProcess::errors() {
+    m_errors += m_process.readAllStandardError();
+    return QString::fromUtf8(m_errors);
+}
+
+QStringList CliProcess::linesAfter(const QString& prefix) {
+    QStringList found;
+    for (const QString& line : output().split('\n')) {
+        if (line.startsWith(prefix)) {
+            found.append(line.mid(prefix.size()));
+        }
+    }
+    return found;
+}
+
+}  // namespace velmora::test

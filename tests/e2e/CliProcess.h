@@ -1,0 +1,48 @@
+#pragma once
+
+// velmora-cli processes for the end-to-end tests, and the files they send and receive.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+
+namespace velmora::test {
+
+QByteArray randomBytes(int size, quint32 seed);
+// False when the file cannot be written.
+bool writeFile(const QString& path, const QByteArray& bytes);
+// The file's bytes; empty when it cannot be read.
+QByteArray readFile(const QString& path);
+// Waits (a bounded time) until `done` holds; false when it did not.
+bool waitUntil(const std::function<bool()>& done, int timeoutMs = 60000);
+
+// A velmora-cli process with its own data folder. It is killed when the object goes while it
+// still runs.
+class CliProcess {
+public:
+    CliProcess(const QString& dataFolder, const QStringList& arguments);
+    ~CliProcess();
+
+    CliProcess(const CliProcess&) = delete;
+    CliProcess& operator=(const CliProcess&) = delete;
+
+    // Types on its standard input.
+    void type(const QByteArray& text);
+    // Waits for the exit and gives its code; -1 when it did not end in time, -2 when it crashed.
+    int exitCode(int timeoutMs = 120000);
+    // Everything it has printed so far on standard output and on standard error.
+    QString output();
+    QString errors();
+    // The lines of standard output that begin with `prefix`, without it.
+    QStringList linesAfter(const QString& prefix);
+
+private:
+    QProcess m_process;
+    QByteArray m_output;
+    QByteArray m_errors;
+};
+
+}  // namespace velmora::test
