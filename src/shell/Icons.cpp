@@ -141,6 +141,10 @@ void drawPicture(QPainter& p, CommandIcon icon) {
             drawPage(p, QRectF(1.5, 1.5, 9, 12));
             drawArrow(p, QPointF(6, 10), QPointF(15, 10), green);
             break;
+        case CommandIcon::ReceiveFile:
+            drawPage(p, QRectF(5.5, 1.5, 9, 12));
+            drawArrow(p, QPointF(1, 10), QPointF(10, 10), blue);
+            break;
         case CommandIcon::TransfersList:
             p.setPen(QPen(QColor(80, 80, 80), 1));
             p.setBrush(Qt::white);

@@ -17,6 +17,7 @@ enum class CommandIcon {
     Copy,
     Paste,
     SendFile,
+    ReceiveFile,
     TransfersList,
     Help,
     Abort,

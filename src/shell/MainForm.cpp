@@ -1,7 +1,12 @@
 #include "shell/MainForm.h"
 
+#include "connections/ConnectionCommands.h"
+#include "connections/ConnectionStatus.h"
+#include "conversation/Conversation.h"
+#include "protocol/PeerMessageDispatcher.h"
 #include "shell/AboutBox.h"
 #include "shell/DialogService.h"
+#include "shell/FileSenderThread.h"
 #include "shell/HelpTopic.h"
 #include "shell/HelpWindow.h"
 #include "shell/Icons.h"
@@ -9,7 +14,10 @@
 #include "shell/OptionsForm.h"
 #include "shell/RecentList.h"
 #include "shell/SuspendableThread.h"
+#include "shell/TransfersListDelegate.h"
 #include "shell/Welcome.h"
+#include "transfer/FileIcon.h"
+#include "transfer/TransferEngine.h"
 
 #include "session/DXPlay.h"
 
@@ -25,10 +33,10 @@
 #include <QMenuBar>
 #include <QScreen>
 #include <QSplitter>
-#include <QStandardItemModel>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTextEdit>
+#include <QThread>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -56,14 +64,10 @@ const QString UnsavedConnectionQuestion =
 const QString ApplicationGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
 const QString ConnectionFilter = QStringLiteral("Velmora Connection (*.vmc)");
 
-// The transfers list's columns and their widths; the last one fills the rest.
-struct Column {
-    const char* caption;
-    int width;
-};
-constexpr Column TransferColumns[] = {{"File name", 100}, {"Size", 50},    {"Completed", 70},
-                                      {"Percent", 60},    {"Elapsed", 60}, {"Left", 50},
-                                      {"Speed", 0}};
+// Folders in the options end with the separator, as they do when read.
+QString asFolderPath(const QString& folder) {
+    return folder.endsWith(QDir::separator()) ? folder : folder + QDir::separator();
+}
 
 void setFlat(QToolBar* toolBar, bool flat) {
     for (QToolButton* button : toolBar->findChildren<QToolButton*>()) {
@@ -88,23 +92,140 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
         [this](const QString& message) { dialogs().showMessage(message); });
     setWindowTitle(QStringLiteral("Oskvale Velmora"));
     setWindowIcon(commandIcon(CommandIcon::Application));
+    TransferSettings& transferSettings = *this;
+    TransferNotices& transferNotices = *this;
+    m_transfers = std::make_unique<TransferEngine>(
+        transferSettings, transferNotices, m_clock,
+        [this](std::uint32_t destination, const QByteArray& message) {
+            sendPeerMessage(destination, message);
+        },
+        [this] { return Random.generate(); }, fileIconField);
     createActions();
     createMenus();
     createToolBars();
     createCentralArea();
     createStatusBar();
+    ConversationHooks hooks;
+    hooks.classicMode = [this] { return Classicmode1->isChecked(); };
+    hooks.showNotice = [this](const QString& text) { m_statusPanel1->setText(text); };
+    hooks.suspendSender = [this] { TrySuspendThreat(); };
+    hooks.resumeSender = [this] { TryResumeThreat(); };
+    m_conversation = std::make_unique<Conversation>(*MessagesEdit, *EditMessage, *DXPlay1,
+                                                    dialogs(), std::move(hooks));
+    ConnectionStatusView& statusView = *this;
+    m_connectionStatus = std::make_unique<ConnectionStatus>(*DXPlay1, statusView);
+    m_connectionStatus->attach();
+    DXPlay1->OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
+                                std::int32_t size) { DXPlay1Message(from, data, size); };
+    connectCommands();
     resize(550, 420);
     if (const QScreen* screen = QApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
 }
 
-TMainForm::~TMainForm() = default;
+// The sender thread ends first, while everything it hands over to is still there; the session
+// closes with no handler left that could reach a part already gone.
+TMainForm::~TMainForm() {
+    SendThread.reset();
+    m_connectionStatus.reset();
+    DXPlay1->OnMessage = nullptr;
+    DXPlay1->Close();
+}
 
-void TMainForm::attachWindows(TOptionsForm* optionsForm, TWelcome* welcome, TAboutBox* aboutBox) {
+void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* optionsForm,
+                              TWizardForm* wizardForm, TWelcome* welcome, TAboutBox* aboutBox) {
+    m_connectionForm = connectionForm;
     m_optionsForm = optionsForm;
+    m_wizardForm = wizardForm;
     m_welcome = welcome;
     m_aboutBox = aboutBox;
+
+    ConnectionCommandsContext commands;
+    commands.play = DXPlay1.get();
+    commands.dialogs = m_context.dialogs;
+    commands.connectionForm = connectionForm;
+    commands.wizardForm = wizardForm;
+    commands.connectionModified = &ConnectionModified;
+    commands.wasConnected = &WasConnected;
+    commands.recentConnections = &RecentConnections;
+    commands.suspendSender = [this] { TrySuspendThreat(); };
+    commands.resumeSender = [this] { TryResumeThreat(); };
+    commands.rebuildRecentMenus = [this] { FillRecentMenus(); };
+    m_connectionCommands = std::make_unique<ConnectionCommands>(std::move(commands));
+    ConnectionCommands* connection = m_connectionCommands.get();
+    connect(FileNewItem, &QAction::triggered, this, [connection] { connection->FileNew(); });
+    connect(ConnectionWizard1, &QAction::triggered, this,
+            [connection] { connection->ConnectionWizard1Click(); });
+    connect(FileOpenItem, &QAction::triggered, this, [connection] { connection->FileOpen(); });
+    connect(ToolButton3, &QToolButton::clicked, this,
+            [connection] { connection->ToolButton3Click(); });
+    connect(FileSaveItem, &QAction::triggered, this, [connection] { connection->FileSave(); });
+    connect(FileSaveAsItem, &QAction::triggered, this, [connection] { connection->FileSaveAs(); });
+    connect(Closeconnection1, &QAction::triggered, this,
+            [connection] { connection->Closeconnection1Click(); });
+    connect(this, &TMainForm::connectionFileRequested, this,
+            [connection](const QString& fileName) { connection->LoadConnection(fileName); });
+    connect(this, &TMainForm::saveConnectionRequested, this,
+            [connection](const QString& fileName) { connection->SaveConnection(fileName); });
+    connect(this, &TMainForm::wizardRequested, this, [connection] { connection->showWizard(); });
+    connect(this, &TMainForm::newConnectionRequested, this,
+            [connection] { connection->FileNew(); });
+}
+
+ConnectionFormContext TMainForm::connectionFormContext() {
+    ConnectionFormContext form;
+    form.play = DXPlay1.get();
+    form.dialogs = m_context.dialogs;
+    form.options = &m_options;
+    form.dataFolder = m_context.dataFolder;
+    form.setBlockSizeCode = [this](int code) { BlockSizeCode = code; };
+    form.markConnectionModified = [this] { ConnectionModified = true; };
+    form.showHelpTopic = [this](QWidget* owner, const QString& topic) {
+        ShowHelpTopic(owner, topic);
+    };
+    return form;
+}
+
+void TMainForm::connectCommands() {
+    Conversation* talk = m_conversation.get();
+    connect(Send1, &QAction::triggered, this, [talk] { talk->SendSpeedButtonClick(); });
+    connect(SendSpeedButton, &QToolButton::clicked, this, [talk] { talk->SendSpeedButtonClick(); });
+    connect(Clear1, &QAction::triggered, this, [talk] { talk->ClearSpeedButtonClick(); });
+    connect(ClearSpeedButton, &QToolButton::clicked, this,
+            [talk] { talk->ClearSpeedButtonClick(); });
+    connect(Exportmessageslog1, &QAction::triggered, this,
+            [talk] { talk->Exportmessageslog1Click(); });
+    connect(FilePrintItem, &QAction::triggered, this, [talk] { talk->FilePrint(); });
+    connect(FilePrintSetupItem, &QAction::triggered, this, [talk] { talk->FilePrintSetup(); });
+    connect(EditUndoItem, &QAction::triggered, this, [talk] { talk->EditUndo(); });
+    connect(EditCutItem, &QAction::triggered, this, [talk] { talk->EditCut(); });
+    connect(EditCopyItem, &QAction::triggered, this, [talk] { talk->EditCopy(); });
+    connect(EditPasteItem, &QAction::triggered, this, [talk] { talk->EditPaste(); });
+
+    for (QAction* sendFile : {Sendfile1, Sendfile2, Sendfile3}) {
+        connect(sendFile, &QAction::triggered, this, &TMainForm::Sendfile1Click);
+    }
+    for (QAction* receiveTo : {Recievefilesto1, Recievefilesto2}) {
+        connect(receiveTo, &QAction::triggered, this, &TMainForm::Recievefilesto1Click);
+    }
+    connect(Blocktransfers1, &QAction::triggered, this, &TMainForm::Blocktransfers1Click);
+    connect(Blocktransfers2, &QAction::triggered, this, &TMainForm::Blocktransfers2Click);
+    connect(UsersPopupMenu, &QMenu::aboutToShow, this, &TMainForm::UsersPopupMenuPopup);
+    for (QAction* abort : {Stoptransfers1, Aborttransfer1}) {
+        connect(abort, &QAction::triggered, this, &TMainForm::Stoptransfers1Click);
+    }
+    for (QAction* pause : {Pausetransfer1, Pausetransfer2}) {
+        connect(pause, &QAction::triggered, this, &TMainForm::Pausetransfer1Click);
+    }
+    for (QAction* resume : {ResumeTransfer, Resumetranfer1}) {
+        connect(resume, &QAction::triggered, this, &TMainForm::ResumeTransferClick);
+    }
+    const TransfersModel* model = &m_transfers->model();
+    connect(TransfersListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TMainForm::TransfersListViewChange);
+    connect(model, &QAbstractItemModel::rowsRemoved, this, &TMainForm::TransfersListViewChange);
+    connect(model, &QAbstractItemModel::rowsInserted, this, &TMainForm::TransfersListViewChange);
 }
 
 QAction* TMainForm::makeAction(const char* name, const QString& caption, const QString& hint) {
@@ -489,16 +610,11 @@ void TMainForm::createCentralArea() {
             [this](const QPoint& at) {
                 TransfersPopupMenu->popup(TransfersListView->viewport()->mapToGlobal(at));
             });
-    TransfersPlaceholderModel = new QStandardItemModel(0, std::size(TransferColumns), this);
-    QStringList captions;
-    for (const Column& column : TransferColumns) {
-        captions << QString::fromLatin1(column.caption);
-    }
-    TransfersPlaceholderModel->setHorizontalHeaderLabels(captions);
-    TransfersListView->setModel(TransfersPlaceholderModel);
+    TransfersListView->setModel(&m_transfers->model());
+    TransfersListView->setItemDelegate(new TransfersListDelegate(TransfersListView));
     TransfersListView->header()->setStretchLastSection(true);
-    for (int index = 0; index + 1 < static_cast<int>(std::size(TransferColumns)); ++index) {
-        TransfersListView->setColumnWidth(index, TransferColumns[index].width);
+    for (int column = 0; column + 1 < m_transfers->model().columnCount(); ++column) {
+        TransfersListView->setColumnWidth(column, TransfersModel::columnWidth(column));
     }
     transfersLayout->addWidget(TransfersListView, 1);
 
@@ -569,7 +685,6 @@ bool TMainForm::FormCreate() {
     if (!m_helpAvailable) {
         dialogs().showMessage(QStringLiteral("HTML Help is not installed on this PC."));
     }
-    ReplayPending = false;
     BlockIncoming = false;
     RecentConnections = RecentList::load(QDir(m_context.dataFolder).filePath("recents.list"));
     ConnectionModified = false;
@@ -698,7 +813,7 @@ void TMainForm::UpdateInterface() {
     Classicmode1->setChecked(classic);
     Chatmode1->setChecked(!classic);
     PanelMsgEdit->setVisible(!classic);
-    MessagesEdit->setReadOnly(!classic);
+    m_conversation->setClassicMode(classic);
     UpdateOptions();
 }
 
@@ -789,14 +904,17 @@ void TMainForm::FillRecentMenus() {
     for (QMenu* menu : {Recentconnections1, RecentMenu}) {
         menu->clear();
         if (RecentConnections.isEmpty()) {
-            menu->addAction(QStringLiteral("<No recent connections>"))->setEnabled(false);
+            menu->addAction(ConnectionCommands::NoRecentConnections)->setEnabled(false);
             continue;
         }
         for (const QString& fileName : RecentConnections) {
             QAction* entry = menu->addAction(fileName);
             entry->setStatusTip(QStringLiteral("Open some recent connection"));
-            connect(entry, &QAction::triggered, this,
-                    [this, fileName] { emit connectionFileRequested(fileName); });
+            connect(entry, &QAction::triggered, this, [this, entry] {
+                if (m_connectionCommands) {
+                    m_connectionCommands->RecentClick(entry->text());
+                }
+            });
         }
     }
 }
@@ -860,6 +978,175 @@ void TMainForm::runWizardFromWelcome() {
 void TMainForm::runNewConnectionFromWelcome() {
     emit newConnectionRequested();
     ConnectionModified = true;
+}
+
+void TMainForm::DXPlay1Message(const TDXPlayPlayer& from, const void* data, std::int32_t size) {
+    const PeerSender sender{from.ID, from.Name};
+    if (QThread::currentThread() != thread()) {
+        // A block the sender thread sent to this side's own participant (the internal loop):
+        // the handler runs on the UI thread, with a copy of the bytes.
+        QMetaObject::invokeMethod(
+            this,
+            [this, sender, bytes = QByteArray(static_cast<const char*>(data), size)] {
+                dispatchPeerMessage(sender, bytes.constData(),
+                                    static_cast<std::int32_t>(bytes.size()), *m_conversation,
+                                    *m_transfers);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    dispatchPeerMessage(sender, static_cast<const char*>(data), size, *m_conversation,
+                        *m_transfers);
+}
+
+void TMainForm::sendPeerMessage(std::uint32_t destination, const QByteArray& message) {
+    DXPlay1->SendMessage(destination, message.constData(),
+                         static_cast<std::int32_t>(message.size()));
+}
+
+void TMainForm::Sendfile1Click() {
+    if (!DXPlay1->Opened()) {
+        dialogs().showMessage(FileSender::NotConnectedMessage);
+        return;
+    }
+    FileDialogRequest request;
+    request.title = QStringLiteral("Please, select the file or files you want to send");
+    request.filter = QStringLiteral("All files (*)");
+    const QStringList paths = dialogs().openFileNames(request);
+    if (paths.isEmpty()) {
+        return;
+    }
+    const TDXPlayPlayer* opponent = GetOpponent();
+    if (opponent == nullptr) {
+        dialogs().showMessage(FileSender::NotConnectedMessage);
+        return;
+    }
+    const TDXPlayPlayer* local = DXPlay1->LocalPlayer();
+    m_transfers->sendFiles(paths,
+                           Opponent{opponent->ID, local != nullptr && opponent->ID == local->ID});
+}
+
+void TMainForm::Recievefilesto1Click() {
+    TrySuspendThreat();
+    const QString folder =
+        dialogs().browseFolder(QStringLiteral("Place incoming files to..."), m_options.Path);
+    if (!folder.isEmpty()) {
+        m_options.Path = asFolderPath(QDir::toNativeSeparators(folder));
+        UpdateOptions();
+    }
+    TryResumeThreat();
+}
+
+void TMainForm::Blocktransfers1Click() {
+    BlockIncoming = Blocktransfers1->isChecked();
+}
+
+void TMainForm::Blocktransfers2Click() {
+    BlockIncoming = Blocktransfers2->isChecked();
+    Blocktransfers1->setChecked(BlockIncoming);
+}
+
+void TMainForm::UsersPopupMenuPopup() {
+    Blocktransfers2->setChecked(BlockIncoming);
+}
+
+QList<int> TMainForm::selectedTransferRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index : TransfersListView->selectionModel()->selectedRows()) {
+        rows << index.row();
+    }
+    return rows;
+}
+
+void TMainForm::Stoptransfers1Click() {
+    const QList<int> rows = selectedTransferRows();
+    // Every selected line is either gone or aborted and unselected.
+    TransfersListView->clearSelection();
+    m_transfers->abort(rows);
+}
+
+void TMainForm::Pausetransfer1Click() {
+    m_transfers->pause(selectedTransferRows());
+}
+
+void TMainForm::ResumeTransferClick() {
+    m_transfers->resume(selectedTransferRows());
+}
+
+void TMainForm::TransfersListViewChange() {
+    const bool selected = TransfersListView->selectionModel()->hasSelection();
+    for (QAction* action : {Stoptransfers1, Pausetransfer1, ResumeTransfer, Aborttransfer1,
+                            Pausetransfer2, Resumetranfer1}) {
+        action->setEnabled(selected);
+    }
+}
+
+void TMainForm::setConnectionCommandsEnabled(bool enabled) {
+    ChangeConnectionStatus(enabled);
+}
+
+void TMainForm::setStatusText(const QString& text) {
+    m_statusPanel0->setText(text);
+}
+
+void TMainForm::appendConversationLine(const QString& line) {
+    m_conversation->appendLine(line);
+}
+
+void TMainForm::setMessageFieldText(const QString& text) {
+    EditMessage->setText(text);
+}
+
+void TMainForm::setWasConnected() {
+    WasConnected = true;
+}
+
+void TMainForm::stopAllTransfers() {
+    m_transfers->stopAll();
+}
+
+void TMainForm::startSendThread() {
+    SendThread = std::make_unique<FileSenderThread>(
+        *m_transfers, m_handOver, [this](std::uint32_t destination, const QByteArray& message) {
+            sendPeerMessage(destination, message);
+        });
+}
+
+void TMainForm::stopSendThread() {
+    SendThread.reset();
+}
+
+void TMainForm::showTransferStatus(const QString& text) {
+    m_statusPanel1->setText(text);
+}
+
+void TMainForm::showMessage(const QString& text) {
+    dialogs().showMessage(text);
+}
+
+QString TMainForm::incomingFolder() const {
+    return m_options.Path;
+}
+
+void TMainForm::setIncomingFolder(const QString& folder) {
+    m_options.Path = asFolderPath(folder);
+    UpdateOptions();
+}
+
+QString TMainForm::defaultIncomingFolder() const {
+    return QDir(m_context.dataFolder).filePath(QStringLiteral("Incoming"));
+}
+
+bool TMainForm::blockIncoming() const {
+    return BlockIncoming;
+}
+
+bool TMainForm::internalLoop() const {
+    return m_options.InternalLoop == 1;
+}
+
+int TMainForm::blockSizeCode() const {
+    return BlockSizeCode;
 }
 
 }  // namespace velmora

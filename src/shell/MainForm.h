@@ -1,8 +1,13 @@
 #pragma once
 
+#include "connections/ConnectionFormContext.h"
+#include "connections/ConnectionStatusView.h"
+#include "session/UiHandOver.h"
 #include "shell/MainFormContext.h"
 #include "shell/Options.h"
 #include "shell/StartArgument.h"
+#include "transfer/TransferClock.h"
+#include "transfer/TransferServices.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -16,7 +21,6 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QSplitter;
-class QStandardItemModel;
 class QTextEdit;
 class QToolBar;
 class QToolButton;
@@ -25,26 +29,37 @@ class QWidget;
 
 namespace velmora {
 
+class ConnectionCommands;
+class ConnectionStatus;
+class Conversation;
 class SuspendableThread;
 class TDXPlay;
 struct TDXPlayPlayer;
 class TAboutBox;
+class TConnectionForm;
 class THelpWindow;
 class TOptionsForm;
+class TransferEngine;
 class TWelcome;
+class TWizardForm;
 
 // The main window: the application's single top-level window and the owner of its run-time
-// state. Commands whose work belongs to the connection, conversation and transfer windows are
-// public actions; those windows connect to them and to the signals below.
-class TMainForm : public QMainWindow {
+// state: the session component, the conversation, the transfers and the connection commands.
+class TMainForm : public QMainWindow,
+                  private ConnectionStatusView,
+                  private TransferNotices,
+                  private TransferSettings {
     Q_OBJECT
 
 public:
     explicit TMainForm(MainFormContext context, QWidget* parent = nullptr);
     ~TMainForm() override;
 
-    // The windows created after this one; not owned.
-    void attachWindows(TOptionsForm* optionsForm, TWelcome* welcome, TAboutBox* aboutBox);
+    // The windows created after this one; not owned. The connection commands start here.
+    void attachWindows(TConnectionForm* connectionForm, TOptionsForm* optionsForm,
+                       TWizardForm* wizardForm, TWelcome* welcome, TAboutBox* aboutBox);
+    // What the New connection dialog and the wizard are built with.
+    ConnectionFormContext connectionFormContext();
 
     // Start-up steps; false when the program is to end at once (the uninstall feedback step).
     bool FormCreate();
@@ -85,6 +100,25 @@ public:
     void runWizardFromWelcome();
     void runNewConnectionFromWelcome();
 
+    // Transfers.
+    void Sendfile1Click();
+    void Recievefilesto1Click();
+    void Blocktransfers1Click();
+    void Blocktransfers2Click();
+    void UsersPopupMenuPopup();
+    void Stoptransfers1Click();
+    void Pausetransfer1Click();
+    void ResumeTransferClick();
+    // Enables the transfer commands while at least one line is selected.
+    void TransfersListViewChange();
+    // Every message of the other side, and the own copies, go through here.
+    void DXPlay1Message(const TDXPlayPlayer& from, const void* data, std::int32_t size);
+
+    Conversation& conversation() const { return *m_conversation; }
+    TransferEngine& transfers() const { return *m_transfers; }
+    // Null until attachWindows.
+    ConnectionCommands* connectionCommands() const { return m_connectionCommands.get(); }
+
     const MainFormContext& context() const { return m_context; }
     DialogService& dialogs() const { return *m_context.dialogs; }
     const StartArgument& startArgument() const { return m_startArgument; }
@@ -97,7 +131,7 @@ public:
     bool ConnectionModified = false;
     bool WasConnected = false;
     bool BlockIncoming = false;
-    bool ReplayPending = false;  // a received key is being replayed into the view
+    int BlockSizeCode = 5;  // the file sender's block size, set at each connect
     QStringList RecentConnections;
     QString HelpFilePath;
     bool FirstActivationDone = false;
@@ -117,7 +151,6 @@ public:
     QWidget* CoolBar2 = nullptr;
     QToolBar* ToolBar4 = nullptr;
     QTreeView* TransfersListView = nullptr;
-    QStandardItemModel* TransfersPlaceholderModel = nullptr;
     QMenu* Recentconnections1 = nullptr;
     QMenu* RecentMenu = nullptr;
     QMenu* MessagesPopupMenu = nullptr;
@@ -187,6 +220,29 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // ConnectionStatusView, TransferNotices
+    void setConnectionCommandsEnabled(bool enabled) override;
+    void setStatusText(const QString& text) override;
+    void appendConversationLine(const QString& line) override;
+    void setMessageFieldText(const QString& text) override;
+    void setWasConnected() override;
+    void stopAllTransfers() override;
+    void startSendThread() override;
+    void stopSendThread() override;
+    void showTransferStatus(const QString& text) override;
+    void showMessage(const QString& text) override;
+    // TransferSettings
+    QString incomingFolder() const override;
+    void setIncomingFolder(const QString& folder) override;
+    QString defaultIncomingFolder() const override;
+    bool blockIncoming() const override;
+    bool internalLoop() const override;
+    int blockSizeCode() const override;
+
+    void sendPeerMessage(std::uint32_t destination, const QByteArray& message);
+    void connectCommands();
+    QList<int> selectedTransferRows() const;
+
     void createActions();
     void createMenus();
     void createToolBars();
@@ -207,10 +263,18 @@ private:
     void Chatmode1Click();
 
     MainFormContext m_context;
+    UiHandOver m_handOver;  // the file sender thread's hand-over of each block
+    SystemTransferClock m_clock;
     StartArgument m_startArgument;
     Options m_options;
     bool m_helpAvailable = false;
     bool m_reportedUnsavedOptions = false;
+    std::unique_ptr<Conversation> m_conversation;
+    std::unique_ptr<TransferEngine> m_transfers;
+    std::unique_ptr<ConnectionStatus> m_connectionStatus;
+    std::unique_ptr<ConnectionCommands> m_connectionCommands;
+    TConnectionForm* m_connectionForm = nullptr;
+    TWizardForm* m_wizardForm = nullptr;
     TOptionsForm* m_optionsForm = nullptr;
     TWelcome* m_welcome = nullptr;
     TAboutBox* m_aboutBox = nullptr;

@@ -14,12 +14,6 @@ namespace velmora {
 
 namespace {
 
-QString notConnectedText() {
-    return QStringLiteral(
-        "Sorry, but we haven't connected anywere yet. Please, create connection before sending "
-        "files or messages.");
-}
-
 QByteArray iconField(const QByteArray& icon) {
     return icon.leftJustified(kIconFieldSize, '\0', true);
 }
@@ -40,7 +34,7 @@ FileSender::FileSender(TransfersModel& model, const TransferClock& clock,
 
 void FileSender::sendFiles(const QStringList& paths, const std::optional<Opponent>& opponent) {
     if (!opponent) {
-        m_notices.showMessage(notConnectedText());
+        m_notices.showMessage(NotConnectedMessage);
         return;
     }
     // Without the internal loop the own side answers every offer of its own with "identifier in

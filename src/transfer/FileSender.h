@@ -38,6 +38,10 @@ struct PreparedBlock {
 // prepareBlock gives.
 class FileSender {
 public:
+    static inline const QString NotConnectedMessage = QStringLiteral(
+        "Sorry, but we haven't connected anywere yet. Please, create connection before sending "
+        "files or messages.");
+
     FileSender(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
                TransferNotices& notices, PeerMessageSink send, RandomSource random,
                FileIconSource icons, QLocale locale);

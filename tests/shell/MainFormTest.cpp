@@ -10,6 +10,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -417,7 +418,14 @@ TEST(MainForm, CloseQueryAnswers) {
         EXPECT_TRUE(canClose);
         ASSERT_EQ(saving->size(), 1);
         EXPECT_EQ(saving->at(0), "/x/saved.vmc");
-        EXPECT_EQ(shell.dialogs.records().back().request.filter, "Velmora Connection (*.vmc)");
+        const auto& records = shell.dialogs.records();
+        ASSERT_GE(records.size(), 2u);
+        EXPECT_EQ(records[records.size() - 2].request.filter, "Velmora Connection (*.vmc)");
+        // No session was ever opened: the save's guard says so and writes nothing.
+        EXPECT_EQ(shell.dialogs.messages(),
+                  QStringList{"Sorry, but there was no connection since program execution. So "
+                              "there is no connection to save."});
+        EXPECT_FALSE(QFileInfo::exists("/x/saved.vmc"));
 
         Shell cancelled{QByteArray(quietOptions())};
         prepare(cancelled);

@@ -72,10 +72,16 @@ QString Shell::optionsText() const {
     return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
 }
 
-ModalWatcher::ModalWatcher(std::function<void(QWidget*)> action) : m_action(std::move(action)) {
+ModalWatcher::ModalWatcher(std::function<void(QWidget*)> action)
+    : ModalWatcher([](QWidget*) { return true; }, std::move(action)) {}
+
+ModalWatcher::ModalWatcher(std::function<bool(QWidget*)> matches,
+                           std::function<void(QWidget*)> action)
+    : m_matches(std::move(matches)), m_action(std::move(action)) {
     m_timer.setInterval(5);
     connect(&m_timer, &QTimer::timeout, this, [this] {
-        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) {
+        if (QWidget* modal = QApplication::activeModalWidget();
+            modal && modal->isVisible() && m_matches(modal)) {
             m_timer.stop();
             m_seen = true;
             m_action(modal);

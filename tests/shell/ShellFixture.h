@@ -80,10 +80,13 @@ std::shared_ptr<QStringList> record(Sender* sender, Signal signal) {
 class ModalWatcher : public QObject {
 public:
     explicit ModalWatcher(std::function<void(QWidget*)> action);
+    // Only a modal window for which matches is true counts.
+    ModalWatcher(std::function<bool(QWidget*)> matches, std::function<void(QWidget*)> action);
     ~ModalWatcher() override;
     bool seen() const { return m_seen; }
 
 private:
+    std::function<bool(QWidget*)> m_matches;
     std::function<void(QWidget*)> m_action;
     QTimer m_timer;
     bool m_seen = false;

@@ -1,5 +1,7 @@
 #include "ShellFixture.h"
 
+#include "connections/ConnectionForm.h"
+#include "connections/WizardForm.h"
 #include "shell/LinkLabel.h"
 #include "shell/Welcome.h"
 
@@ -46,15 +48,21 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
     const auto wizard = test::record(&main, &TMainForm::wizardRequested);
     const auto open = test::record(main.FileOpenItem, &QAction::triggered);
 
-    // The command runs while the modal state is ending: the window is already hidden.
+    // The command runs while the modal state is ending: the window is already hidden. It shows
+    // the New connection dialog modally.
     bool hiddenDuringCommand = false;
     QObject::connect(&main, &TMainForm::newConnectionRequested, &welcome,
                      [&] { hiddenDuringCommand = welcome.isHidden(); });
+    auto closeModal = [](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); };
+    test::ModalWatcher connectionDialog(
+        [](QWidget* modal) { return qobject_cast<TConnectionForm*>(modal) != nullptr; },
+        closeModal);
     test::ModalWatcher watcher([&](QWidget*) { welcome.Label3->clicked(); });
     main.FormActivate();
     EXPECT_TRUE(watcher.seen());
     EXPECT_EQ(newConnection->size(), 1);
     EXPECT_TRUE(hiddenDuringCommand);
+    EXPECT_TRUE(connectionDialog.seen());
     EXPECT_TRUE(main.ConnectionModified);
     EXPECT_EQ(shell.optionsFile().value("Common", "Showloader"), "1");
 
@@ -65,11 +73,16 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
     EXPECT_EQ(shell.dialogs.questions().size(), 1);
 
     main.ConnectionModified = false;
+    test::ModalWatcher wizardDialog(
+        [](QWidget* modal) { return qobject_cast<TWizardForm*>(modal) != nullptr; }, closeModal);
     welcome.Label2Click();
     EXPECT_EQ(wizard->size(), 1);
+    EXPECT_TRUE(wizardDialog.seen());
     EXPECT_TRUE(main.ConnectionModified);
+    shell.dialogs.answerFile(QString());  // the Open dialog, cancelled
     welcome.Label4Click();
     EXPECT_EQ(open->size(), 1);
+    EXPECT_EQ(shell.dialogs.pendingAnswers(), 0);
 
     // The recent menu's point follows the label.
     welcome.move(100, 50);

@@ -1,0 +1,96 @@
+#include "shell/TransfersListDelegate.h"
+
+#include "shell/Icons.h"
+#include "transfer/IcoCodec.h"
+#include "transfer/TransfersModel.h"
+
+#include <QApplication>
+#include <QPainter>
+#include <QPixmap>
+
+namespace velmora {
+
+namespace {
+
+constexpr int IconSize = 16;
+
+QIcon stateIcon(int stateImage) {
+    switch (stateImage) {
+        case siPaused:
+            return commandIcon(CommandIcon::Pause);
+        case siStopped:
+            return commandIcon(CommandIcon::Abort);
+        case siReceiving:
+            return commandIcon(CommandIcon::ReceiveFile);
+        default:
+            return commandIcon(CommandIcon::SendFile);
+    }
+}
+
+// The state image and the file's icon side by side.
+QPixmap lineImage(const QModelIndex& index) {
+    QPixmap pixmap(2 * IconSize + 2, IconSize);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    stateIcon(index.data(TransfersModel::StateImageRole).toInt())
+        .paint(&painter, QRect(0, 0, IconSize, IconSize));
+    const QImage fileIcon = decodeIco16(index.data(TransfersModel::IconRole).toByteArray());
+    if (!fileIcon.isNull()) {
+        painter.drawImage(QPoint(IconSize + 2, 0), fileIcon);
+    }
+    return pixmap;
+}
+
+}  // namespace
+
+int TransfersListDelegate::percentOf(const QString& text) {
+    bool ok = false;
+    const int value = text.section(QLatin1Char(' '), 0, 0).toInt(&ok);
+    return ok ? std::clamp(value, 0, 100) : 0;
+}
+
+void TransfersListDelegate::initStyleOption(QStyleOptionViewItem* option,
+                                            const QModelIndex& index) const {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if (index.column() == 0) {
+        option->features |= QStyleOptionViewItem::HasDecoration;
+        option->icon = QIcon(lineImage(index));
+        option->decorationSize = QSize(2 * IconSize + 2, IconSize);
+    }
+}
+
+void TransfersListDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                                  const QModelIndex& index) const {
+    if (index.column() != PercentColumn) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+    QStyleOptionViewItem item = option;
+    initStyleOption(&item, index);
+    // The line's selection and background first, then the bar with the text on it.
+    item.text.clear();
+    const QStyle* style = item.widget != nullptr ? item.widget->style() : QApplication::style();
+    style->drawControl(QStyle::CE_ItemViewItem, &item, painter, item.widget);
+
+    QStyleOptionProgressBar bar;
+    bar.rect = option.rect.adjusted(1, 1, -1, -1);
+    bar.minimum = 0;
+    bar.maximum = 100;
+    const QString text = index.data().toString();
+    bar.progress = percentOf(text);
+    bar.text = text;
+    bar.textVisible = true;
+    bar.textAlignment = Qt::AlignCenter;
+    bar.state = option.state | QStyle::State_Horizontal;
+    bar.palette = option.palette;
+    style->drawControl(QStyle::CE_ProgressBar, &bar, painter, item.widget);
+}
+
+QSize TransfersListDelegate::sizeHint(const QStyleOptionViewItem& option,
+                                      const QModelIndex& index) const {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    size.setHeight(std::max(size.height(), IconSize + 4));
+    return size;
+}
+
+}  // namespace velmora

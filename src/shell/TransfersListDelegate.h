@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QStyledItemDelegate>
+
+namespace velmora {
+
+// Draws a line of the transfers list: the state image and the file's own icon before the file
+// name, and a progress bar under the text of the Percent column.
+class TransfersListDelegate : public QStyledItemDelegate {
+public:
+    static constexpr int PercentColumn = 3;
+
+    using QStyledItemDelegate::QStyledItemDelegate;
+
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override;
+
+    // The percentage a Percent text such as "42 %" shows; 0 when it shows none ("?").
+    static int percentOf(const QString& text);
+
+protected:
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+};
+
+}  // namespace velmora
