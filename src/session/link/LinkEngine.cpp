@@ -12,6 +12,9 @@ namespace {
 // Frame types: the first byte of a frame body. The hello begins with its magic instead.
 constexpr char kData = 0x20;
 constexpr char kDataLast = 0x21;  // the last frame of a message
+// The last frame of a message that ends in zero bytes: their count instead of the bytes. A file
+// block always has its full length, so the end of a file is mostly padding.
+constexpr char kZeroFill = 0x22;
 constexpr char kAck = 0x30;
 constexpr char kBye = 0x40;
 constexpr char kByeAck = 0x41;
@@ -19,13 +22,21 @@ constexpr char kMagic[] = {'V', 'L', 'M', 'R'};
 constexpr qsizetype kMagicBytes = sizeof(kMagic);
 constexpr qsizetype kHelloBytes = kMagicBytes + 1 + 4 + 4 + 1;
 constexpr qsizetype kDataHeaderBytes = 3;
+constexpr qsizetype kZeroFillBytes = kDataHeaderBytes + 4;
+// Zero bytes at the end of a message go as a zero-fill frame from this many on.
+constexpr qsizetype kMinZeroFillBytes = 32;
 constexpr std::uint8_t kHelloEscapeXonXoff = 0x01;  // "do not send me raw 0x11 and 0x13"
 constexpr std::uint8_t kHelloUp = 0x02;             // "I have heard you and am up"
+constexpr std::uint8_t kHelloZeroFill = 0x04;       // "I take zero-fill frames"
 
 constexpr int kByeAttempts = 4;
 // Frame statistics are looked at after this many data frames.
 constexpr int kStatFrames = 32;
 constexpr double kShrinkLossRatio = 0.06;
+// Frames start no larger than this and grow while the line loses few: frames already sent keep
+// their size when sent again, so on a noisy fast line large first frames would hardly ever
+// get through.
+constexpr int kStartPayloadBytes = 512;
 constexpr double kGrowLossRatio = 0.015;
 constexpr int kMaxBackoff = 64;
 constexpr std::int64_t kMaxRtoMs = 20000;
@@ -50,6 +61,15 @@ void append32(QByteArray& body, std::uint32_t value) {
     body.append(bytes, 4);
 }
 
+// Where the run of zero bytes that ends the message begins (its size when there is none).
+qsizetype trailingZerosFrom(const QByteArray& message) {
+    qsizetype from = message.size();
+    while (from > 0 && message.at(from - 1) == '\0') {
+        --from;
+    }
+    return from;
+}
+
 int payloadForRate(int baud) {
     // About 90 ms of line time per frame: large enough that the header hardly counts, short
     // enough that an acknowledgement or a repeat never waits long behind one.
@@ -65,7 +85,7 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
       m_basePayloadBytes(config.maxPayloadBytes > 0 ? std::clamp(config.maxPayloadBytes,
                                                                  kMinPayloadBytes, kMaxPayloadBytes)
                                                     : payloadForRate(config.baud)),
-      m_payloadBytes(m_basePayloadBytes),
+      m_payloadBytes(std::min(m_basePayloadBytes, kStartPayloadBytes)),
       m_nextHelloMs(nowMs),
       m_creditMilliBytes(static_cast<std::int64_t>(config.baud) * 10),
       m_creditAtMs(nowMs),
@@ -110,7 +130,7 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
         handleByeAck(body);
         return;
     }
-    if (type != kData && type != kDataLast && type != kAck) {
+    if (type != kData && type != kDataLast && type != kZeroFill && type != kAck) {
         return;
     }
     if (m_state == State::Hello && m_peerNonce != 0) {
@@ -162,6 +182,7 @@ void LinkEngine::handleHello(const QByteArray& body) {
     if (m_state == State::Hello) {
         m_peerNonce = nonce;
         m_peerWantsEscape = (flags & kHelloEscapeXonXoff) != 0;
+        m_peerTakesZeroFill = (flags & kHelloZeroFill) != 0;
         if (seen == m_config.nonce) {
             goUp();
         }
@@ -182,7 +203,8 @@ void LinkEngine::handleHello(const QByteArray& body) {
 }
 
 void LinkEngine::handleData(const QByteArray& body) {
-    if (body.size() < kDataHeaderBytes) {
+    const bool zeroFill = body.front() == kZeroFill;
+    if (body.size() < (zeroFill ? kZeroFillBytes : kDataHeaderBytes)) {
         return;
     }
     m_ackDue = true;
@@ -191,21 +213,25 @@ void LinkEngine::handleData(const QByteArray& body) {
     if (distance >= kWindowFrames) {
         return;  // a repeat of a frame already delivered
     }
-    m_outOfOrder.try_emplace(seq, Incoming{body.mid(kDataHeaderBytes), body.front() == kDataLast});
+    m_outOfOrder.try_emplace(
+        seq, zeroFill ? Incoming{{}, true, read32(body, kDataHeaderBytes)}
+                      : Incoming{body.mid(kDataHeaderBytes), body.front() == kDataLast, 0});
     deliverInOrder();
 }
 
 void LinkEngine::deliverInOrder() {
     for (auto it = m_outOfOrder.find(m_recvNext); it != m_outOfOrder.end();
          it = m_outOfOrder.find(m_recvNext)) {
-        if (m_assembling.size() + it->second.payload.size() > kMaxMessageBytes) {
+        const Incoming& piece = it->second;
+        if (m_assembling.size() + piece.payload.size() + piece.zeros > kMaxMessageBytes) {
             goDown(
                 LineDown::Lost,
                 QStringLiteral("The other computer sent a message larger than the link allows."));
             return;
         }
-        m_assembling.append(it->second.payload);
-        const bool last = it->second.last;
+        m_assembling.append(piece.payload);
+        m_assembling.append(piece.zeros, '\0');
+        const bool last = piece.last;
         m_outOfOrder.erase(it);
         ++m_recvNext;
         if (last) {
@@ -233,7 +259,7 @@ void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
         }
         frame.acked = true;
         progress = true;
-        m_queuedBytes -= frame.payload.size();
+        m_queuedBytes -= frame.payload.size() + frame.zeros;
         highestOrder = std::max(highestOrder, frame.order);
         if (frame.sends == 1 && !frame.due) {
             const auto sample = static_cast<double>(nowMs - frame.sentAtMs);
@@ -439,10 +465,22 @@ LinkEngine::Outgoing* LinkEngine::nextDataFrame() {
         return nullptr;
     }
     const QByteArray& message = m_pending.front();
+    if (m_pendingOffset == 0) {
+        m_pendingZerosFrom = trailingZerosFrom(message);
+    }
+    const bool fillZeros =
+        m_peerTakesZeroFill && message.size() - m_pendingZerosFrom >= kMinZeroFillBytes;
     Outgoing frame;
     frame.seq = m_nextSeq++;
-    frame.payload = message.mid(m_pendingOffset, m_payloadBytes);
-    m_pendingOffset += frame.payload.size();
+    if (fillZeros && m_pendingOffset >= m_pendingZerosFrom) {
+        frame.zeros = message.size() - m_pendingOffset;
+    } else {
+        // Data frames stop where the zero fill begins.
+        const qsizetype end = fillZeros ? m_pendingZerosFrom : message.size();
+        frame.payload = message.mid(m_pendingOffset,
+                                    std::min<qsizetype>(m_payloadBytes, end - m_pendingOffset));
+    }
+    m_pendingOffset += frame.payload.size() + frame.zeros;
     frame.last = m_pendingOffset == message.size();
     if (frame.last) {
         m_pending.pop_front();
@@ -466,7 +504,10 @@ void LinkEngine::appendHello(QByteArray& out) {
     body.append(static_cast<char>(m_config.version));
     append32(body, m_config.nonce);
     append32(body, m_peerNonce);
-    std::uint8_t flags = m_config.escapeXonXoff ? kHelloEscapeXonXoff : 0;
+    std::uint8_t flags = kHelloZeroFill;
+    if (m_config.escapeXonXoff) {
+        flags |= kHelloEscapeXonXoff;
+    }
     if (isUp()) {
         flags |= kHelloUp;
     }
@@ -492,10 +533,16 @@ void LinkEngine::appendAck(QByteArray& out) {
 
 void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out) {
     QByteArray body;
-    body.reserve(kDataHeaderBytes + frame.payload.size());
-    body.append(frame.last ? kDataLast : kData);
-    append16(body, frame.seq);
-    body.append(frame.payload);
+    body.reserve(kZeroFillBytes + frame.payload.size());
+    if (frame.zeros > 0) {
+        body.append(kZeroFill);
+        append16(body, frame.seq);
+        append32(body, static_cast<std::uint32_t>(frame.zeros));
+    } else {
+        body.append(frame.last ? kDataLast : kData);
+        append16(body, frame.seq);
+        body.append(frame.payload);
+    }
     appendFrame(body, false, out);
     if (frame.sends > 0) {
         ++m_retransmissions;

@@ -93,6 +93,8 @@ public:
     qsizetype backPressureBytes() const { return m_backPressureBytes; }
     // The payload size of new frames at present.
     int payloadBytes() const { return m_payloadBytes; }
+    // The payload size frames grow to on a clean line.
+    int basePayloadBytes() const { return m_basePayloadBytes; }
     std::uint64_t retransmissions() const { return m_retransmissions; }
     // Before the link is up: what has been heard from the other side so far, for the user.
     QString handshakeDiagnosis() const;
@@ -102,6 +104,8 @@ private:
     struct Outgoing {
         std::uint16_t seq = 0;
         QByteArray payload;
+        // A zero-fill frame: the message ends in this many zero bytes, sent as their count.
+        qsizetype zeros = 0;
         bool last = false;
         bool acked = false;
         bool due = true;  // new, or found lost: to be sent
@@ -112,6 +116,7 @@ private:
     struct Incoming {
         QByteArray payload;
         bool last = false;
+        qsizetype zeros = 0;  // zero bytes that follow the payload
     };
 
     void handleFrame(const QByteArray& body, std::int64_t nowMs);
@@ -152,6 +157,7 @@ private:
     // The hello exchange.
     std::uint32_t m_peerNonce = 0;
     bool m_peerWantsEscape = false;
+    bool m_peerTakesZeroFill = false;
     bool m_helloReplyDue = false;
     std::int64_t m_nextHelloMs;
     bool m_heardEcho = false;
@@ -166,7 +172,8 @@ private:
     // Sending.
     std::deque<QByteArray> m_pending;  // messages not yet cut into frames
     qsizetype m_pendingOffset = 0;
-    std::deque<Outgoing> m_window;  // from the oldest frame not yet acknowledged
+    qsizetype m_pendingZerosFrom = 0;  // where the zero bytes that end the front message begin
+    std::deque<Outgoing> m_window;     // from the oldest frame not yet acknowledged
     std::uint16_t m_nextSeq = 0;
     std::uint64_t m_order = 0;
     qsizetype m_queuedBytes = 0;

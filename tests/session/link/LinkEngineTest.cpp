@@ -296,7 +296,7 @@ TEST(LinkEngineTest, NoisyLinesDeliverEveryMessageIntactOrReportTheLoss) {
     link.aToB.impairments.bitErrorRate = 1e-4;
     Traffic noisy(400, 200);
     noisy.run(link, 900000);
-    const int normal = LinkEngine(config(115200, 9), 0).payloadBytes();
+    const int normal = link.a.engine->basePayloadBytes();
     EXPECT_LT(link.a.engine->payloadBytes(), normal / 2);
     link.aToB.impairments.bitErrorRate = 0;
     int next = 0;
@@ -511,7 +511,8 @@ QByteArray frame(const QByteArray& body) {
     return wire;
 }
 
-QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen) {
+// A hello of a peer that is up; flags 0x02 alone: a peer that takes no zero-fill frames.
+QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen, char flags = '\x02') {
     QByteArray body("VLMR");
     body.append(static_cast<char>(LinkEngine::kVersion));
     char word[4];
@@ -519,7 +520,7 @@ QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen) {
     body.append(word, 4);
     qToLittleEndian(seen, word);
     body.append(word, 4);
-    body.append('\x02');  // up
+    body.append(flags);
     return frame(body);
 }
 
@@ -555,6 +556,48 @@ TEST(LinkEngineTest, PeerThatSendsAnEndlessMessageIsCutOff) {
     EXPECT_EQ(other.queuedBytes(), 4);
     other.feed(frame(QByteArray("\x30\x01\x00", 3)), 40);
     EXPECT_EQ(other.queuedBytes(), 0);
+}
+
+TEST(LinkEngineTest, ZerosThatEndAMessageGoAsTheirCount) {
+    // File blocks always have their full length: the last one of a file is mostly padding, the
+    // end-of-file block all padding after its header.
+    QByteArray lastBlock = makeMessage(1, 32779, 5);
+    lastBlock.replace(1500, lastBlock.size() - 1500, QByteArray(lastBlock.size() - 1500, '\0'));
+    QByteArray endOfFile(32779, '\0');
+    endOfFile[0] = 3;
+    QByteArray shortTail = makeMessage(3, 300, 5);
+    shortTail.replace(280, 20, QByteArray(20, '\0'));  // too few zeros to be worth a frame
+    const std::vector<QByteArray> messages = {lastBlock, endOfFile, shortTail,
+                                              QByteArray(5000, '\0'), makeMessage(4, 100, 5)};
+    SimulatedLink link(config(115200, 1), config(115200, 2), 800);
+    std::uint64_t written = 0;
+    link.aToB.onWritten = [&written](char) { ++written; };
+    ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
+    written = 0;
+    for (const QByteArray& message : messages) {
+        ASSERT_TRUE(link.a.engine->send(message));
+    }
+    // Everything arrives and is acknowledged: the zeros count as sent bytes.
+    ASSERT_TRUE(link.runUntil(
+        [&] {
+            return link.b.messages.size() == messages.size() && link.a.engine->queuedBytes() == 0;
+        },
+        60000));
+    EXPECT_EQ(link.b.messages, messages);
+    // The bytes that are not zero fill, and a few frames' headers.
+    EXPECT_LT(written, 1500U + 300 + 100 + 200) << written;
+
+    // A peer that does not say it takes zero-fill frames gets every byte.
+    for (const auto& [flags, takesZeroFill] : {std::pair{'\x02', false}, std::pair{'\x06', true}}) {
+        LinkEngine engine(config(115200, 1), 0);
+        engine.feed(helloFrom(2, 1, flags), 10);
+        ASSERT_TRUE(engine.isUp());
+        QByteArray message = makeMessage(5, 600, 5);
+        message.replace(100, 500, QByteArray(500, '\0'));
+        ASSERT_TRUE(engine.send(message));
+        const QByteArray out = engine.takeOutput(20);
+        EXPECT_EQ(out.size() > 600, !takesZeroFill) << out.size();
+    }
 }
 
 }  // namespace
