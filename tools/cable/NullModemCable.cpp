@@ -24,6 +24,11 @@ using Clock = std::chrono::steady_clock;
 // terminal gives the master no event to wait for.
 constexpr auto kReceiverRecheck = std::chrono::milliseconds(2);
 
+// Bytes on the line reach the receiving terminal in groups of up to this many, like a UART's
+// receive FIFO: a group goes when its last byte is due, so the last byte of what was sent is
+// never late, and the ends are not woken for every single byte.
+constexpr std::size_t kDeliveryGroupBytes = 16;
+
 void validate(const LineSettings& settings) {
     const auto isRate = [](double rate) { return rate >= 0.0 && rate <= 1.0; };
     if (settings.baud < 0 || !isRate(settings.bitErrorRate) || !isRate(settings.dropRate) ||
@@ -384,7 +389,8 @@ void NullModemCable::step(Direction& direction, Clock::time_point now) {
     if (stalled) {
         direction.deadline = now + kReceiverRecheck;
     } else if (!direction.line.empty() && settings.baud > 0) {
-        direction.deadline = direction.lineFree + byteTime;
+        const auto group = std::min(direction.line.size(), kDeliveryGroupBytes);
+        direction.deadline = direction.lineFree + byteTime * static_cast<long long>(group);
     }
 
     // Line noise: bursts at random times (a Poisson process of the configured rate) and on request.
