@@ -65,6 +65,7 @@ CableProcess::CableProcess(const std::string& program, const std::string& folder
     options.arguments = {program, "--dir", folder};
     options.arguments.insert(options.arguments.end(), lineOptions.begin(), lineOptions.end());
     options.log = folder + ".log";
+    std::filesystem::create_directories(std::filesystem::path(folder).parent_path());
     m_process = std::make_unique<ChildProcess>(options);
     // The links are made once both terminals exist.
     const auto until = Clock::now() + std::chrono::seconds(10);

@@ -35,7 +35,6 @@
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
 namespace velmora::bench {
@@ -371,11 +370,9 @@ int runBenchmarks(const std::string& cableProgram) {
     {
         const CableProcess cable(cableProgram, sub("fast-cable"), {"--baud", "unthrottled"});
         const std::string source = sub("one-gib.bin");
-        {
-            // Zeros, made at once; their content does not change what memory is used.
-            std::ofstream(source, std::ios::binary);
-            std::filesystem::resize_file(source, kLargeFileBytes);
-        }
+        // Random bytes: the link sends zeros that end a block as their count, so a file of zeros
+        // would cross without its bytes.
+        writeRandomFile(source, kLargeFileBytes, 2);
         const TransferRun run = transferFile(cable, true, folder, source, 1800s);
         std::filesystem::remove(source);
         if (!run.whole) {
