@@ -69,8 +69,9 @@ KeyOfCharacter keyOfCharacter(std::uint8_t charCode) {
     }
     const QString text = fromWindows1252(QByteArray(1, static_cast<char>(charCode)));
     const QChar character = text.at(0);
-    return {character.isLetterOrNumber() ? character.toUpper().unicode() : int(Qt::Key_unknown),
-            text};
+    // A printable character's Qt key is its upper-case code; the text view ignores an unknown
+    // key even when it carries text.
+    return {character.isPrint() ? character.toUpper().unicode() : int(Qt::Key_unknown), text};
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ QByteArray quietOptions(const QByteArray& more) {
 
 Shell::Shell(const Setup& setup)
     : dialogs([](const QString& what) { ADD_FAILURE() << what.toStdString(); }),
+      sessions(setup.providers),
       dataFolder(makeTempFolder("data")),
       helpFolder(makeTempFolder("help")),
       xdgData(makeTempFolder("xdg-data")),

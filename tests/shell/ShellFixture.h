@@ -27,7 +27,8 @@ public:
         QByteArray optionsIni;  // written as options.ini when not empty
         QStringList arguments;
         bool withHelp = true;
-        bool associated = false;  // the .vmc association exists already
+        bool associated = false;         // the .vmc association exists already
+        QList<ProviderEntry> providers;  // none: no session can be opened
     };
 
     explicit Shell(const Setup& setup);
@@ -41,7 +42,7 @@ public:
     QString optionsText() const;
 
     ScriptedDialogService dialogs;
-    SessionService sessions{{}};  // no providers: no session is opened here
+    SessionService sessions;
     QString dataFolder;
     QString helpFolder;
     QString xdgData;

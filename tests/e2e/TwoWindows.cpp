@@ -1,0 +1,137 @@
+#include "TwoWindows.h"
+
+#include "connections/ConnectionForm.h"
+#include "connections/RadioGroup.h"
+#include "session/DXPlay.h"
+#include "session/providers/InstalledProviders.h"
+#include "support/TestEnvironment.h"
+#include "transfer/TransferEngine.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTextEdit>
+#include <QTreeView>
+
+#include <gtest/gtest.h>
+
+namespace velmora::test {
+
+bool pumpUntil(const std::function<bool()>& done, int limitMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs) {
+            return false;
+        }
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
+}
+
+void pumpFor(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds) {
+        QApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+}
+
+QByteArray patternBytes(int size, int seed) {
+    QByteArray bytes(size, Qt::Uninitialized);
+    std::uint32_t state = 2463534242u + static_cast<std::uint32_t>(seed);
+    for (char& byte : bytes) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<char>(state);
+    }
+    return bytes;
+}
+
+void writeBytes(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
+    file.write(bytes);
+}
+
+QByteArray readBytes(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+CableOptions fastCable(double bitErrorRate, double garbageBurstsPerSecond) {
+    CableOptions options;
+    options.directory = makeTempFolder("cable").toStdString();
+    options.line.baud = 2000000;
+    options.line.bitErrorRate = bitErrorRate;
+    options.line.garbageBurstsPerSecond = garbageBurstsPerSecond;
+    return options;
+}
+
+Computer::Computer(const std::filesystem::path& cableEnd, const QString& userName) {
+    SerialSettings port;
+    port.portName = QString::fromStdString(cableEnd.string());
+    port.baud = 2000000;
+    Shell::Setup setup;
+    setup.optionsIni = quietOptions("UserName=" + userName.toUtf8() + "\n");
+    setup.providers = installedProviders({makeTempFolder("providers"), nullptr, port, nullptr});
+    shell = std::make_unique<Shell>(setup);
+    EXPECT_TRUE(shell->create());
+    main().show();
+    main().FormActivate();
+}
+
+QStringList Computer::lines() const {
+    return main().MessagesEdit->toPlainText().split(QLatin1Char('\n'));
+}
+
+TransfersModel& Computer::transfers() const {
+    return main().transfers().model();
+}
+
+bool Computer::connectByCable(bool host) {
+    bool closedOpen = false;
+    ModalWatcher watcher(
+        [](QWidget* modal) { return qobject_cast<TConnectionForm*>(modal) != nullptr; },
+        [&](QWidget* modal) {
+            auto* form = static_cast<TConnectionForm*>(modal);
+            form->ConnectionMethod->button(1)->click();
+            form->ConnectionMode->button(host ? 0 : 1)->click();
+            form->ConnectButton->click();
+            closedOpen = !form->isVisible() && main().DXPlay1->Opened();
+            if (form->isVisible()) {
+                form->reject();
+            }
+        });
+    main().FileNewItem->trigger();
+    EXPECT_TRUE(watcher.seen());
+    return closedOpen;
+}
+
+void Computer::sendFiles(const QStringList& paths) {
+    dialogs().answerFiles(paths);
+    main().Sendfile1->trigger();
+}
+
+void Computer::onLine(int row, QAction* action) {
+    QTreeView& list = *main().TransfersListView;
+    list.clearSelection();
+    list.selectionModel()->select(transfers().index(row, 0),
+                                  QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    ASSERT_TRUE(action->isEnabled()) << action->objectName().toStdString();
+    action->trigger();
+}
+
+void Computer::disconnect() {
+    if (main().DXPlay1->Opened()) {
+        dialogs().answerQuestion(DialogButton::Ok);
+    }
+    main().Closeconnection1->trigger();
+}
+
+}  // namespace velmora::test

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "../shell/ShellFixture.h"
+
+#include "cable/NullModemCable.h"
+#include "transfer/TransfersModel.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+
+namespace velmora::test {
+
+// Runs the event loop until done holds; false after the time limit.
+bool pumpUntil(const std::function<bool()>& done, int limitMs = 30000);
+// Runs the event loop for a while.
+void pumpFor(int milliseconds);
+
+// Bytes that differ from file to file, so that a block in the wrong place shows.
+QByteArray patternBytes(int size, int seed);
+void writeBytes(const QString& path, const QByteArray& bytes);
+QByteArray readBytes(const QString& path);
+
+// One user's program: its windows over its own data folder, its serial provider told the
+// cable's end, its dialogs answered by the test.
+class Computer {
+public:
+    Computer(const std::filesystem::path& cableEnd, const QString& userName);
+
+    TMainForm& main() const { return shell->main(); }
+    ScriptedDialogService& dialogs() const { return shell->dialogs; }
+    QString incomingFolder() const { return shell->dataFolder + "/Incoming/"; }
+    QString status() const { return main().statusText(0); }
+    QString notice() const { return main().statusText(1); }
+    // The conversation view, line by line.
+    QStringList lines() const;
+    TransfersModel& transfers() const;
+
+    // New connection, through the dialog as a user fills it: the cable, as host (Master) or
+    // as the calling side (Slave). True when the dialog closed with a session open.
+    bool connectByCable(bool host);
+    // Send file, with the files chosen in the dialog.
+    void sendFiles(const QStringList& paths);
+    // Selects the transfers list's line and runs the action as its menu item would.
+    void onLine(int row, QAction* action);
+    // Disconnect, answering the question with OK when one is asked.
+    void disconnect();
+
+    std::unique_ptr<Shell> shell;
+};
+
+// A null-modem cable in a folder of the test's own, at a rate high enough for a fast suite.
+CableOptions fastCable(double bitErrorRate = 0.0, double garbageBurstsPerSecond = 0.0);
+
+}  // namespace velmora::test
