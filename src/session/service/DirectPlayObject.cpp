@@ -735,7 +735,9 @@ void DirectPlayObject::handle(const wire::JoinReply& m, Outgoing& /*out*/) {
     m_role = Role::Caller;
     m_session = m.session;
     for (const wire::Player& player : m.players) {
-        addPlayerLocked(Player{player.id, player.name, false, nullptr});
+        if (idIsFreeLocked(player.id)) {
+            addPlayerLocked(Player{player.id, player.name, false, nullptr});
+        }
     }
 }
 
@@ -758,16 +760,17 @@ void DirectPlayObject::handle(const wire::CreatePlayerReply& m, Outgoing& /*out*
     if (pending == m_pendingPlayers.end() || pending->second.result) {
         return;
     }
-    pending->second.result = m.result;
+    // An ID that another player has, or the system's, cannot be this player's.
+    pending->second.result = m.result == DP_OK && !idIsFreeLocked(m.id) ? DPERR_GENERIC : m.result;
     pending->second.id = m.id;
-    if (m.result == DP_OK) {
+    if (*pending->second.result == DP_OK) {
         addPlayerLocked(Player{m.id, pending->second.name, true, pending->second.event});
         signalLocked(pending->second.event, m_queue.size());
     }
 }
 
 void DirectPlayObject::handle(const wire::PlayerCreated& m, Outgoing& /*out*/) {
-    if (m_role == Role::None || findLocked(m.player.id) != nullptr) {
+    if (m_role == Role::None || !idIsFreeLocked(m.player.id)) {
         return;
     }
     addPlayerLocked(Player{m.player.id, m.player.name, false, nullptr});
@@ -829,8 +832,16 @@ void DirectPlayObject::addPlayerLocked(Player player) {
     m_players.push_back(std::move(player));
 }
 
+bool DirectPlayObject::idIsFreeLocked(DPID id) {
+    return id != DPID_SYSMSG && findLocked(id) == nullptr;
+}
+
 DPID DirectPlayObject::newIdLocked() {
-    return ++m_highestId;
+    // The other side may have named any ID: the count wraps around past those in use.
+    do {
+        ++m_highestId;
+    } while (!idIsFreeLocked(m_highestId));
+    return m_highestId;
 }
 
 void DirectPlayObject::queueLocked(DPID from, DPID to, QByteArray data) {

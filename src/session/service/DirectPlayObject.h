@@ -129,6 +129,8 @@ private:
     std::shared_ptr<Link> installLocked(std::unique_ptr<Line> line);
     bool peerPresentLocked() const;
     Player* findLocked(DPID id);
+    // Whether a player may take this ID: not the system's, and no other player's.
+    bool idIsFreeLocked(DPID id);
     void addPlayerLocked(Player player);
     DPID newIdLocked();
     void queueLocked(DPID from, DPID to, QByteArray data);
