@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cstring>
 #include <shared_mutex>
+#include <utility>
 
 namespace velmora {
 
@@ -613,6 +614,11 @@ void DirectPlayObject::onLineMessage(Link& link, const QByteArray& bytes) {
     m_changed.notify_all();
     link.sendAll(out);
     const std::lock_guard lock(m_mutex);
+    for (QByteArray& notice : std::exchange(m_noticesAfterReplies, {})) {
+        if (link.generation == m_generation) {
+            queueLocked(DPID_SYSMSG, 0, std::move(notice));
+        }
+    }
     if (m_refusing && link.generation == m_generation) {
         m_refusing = false;
         m_linkState = LinkState::Refused;
@@ -747,10 +753,8 @@ void DirectPlayObject::handle(const wire::CreatePlayerRequest& m, Outgoing& out)
         reply.result = DP_OK;
         reply.id = newIdLocked();
         addPlayerLocked(Player{reply.id, m.name, false, nullptr});
-        queueLocked(DPID_SYSMSG, 0,
-                    encodeCreatePlayer(
-                        CreatePlayerNotice{DPPLAYERTYPE_PLAYER, reply.id,
-                                           static_cast<std::uint32_t>(m_players.size()), m.name}));
+        m_noticesAfterReplies.push_back(encodeCreatePlayer(CreatePlayerNotice{
+            DPPLAYERTYPE_PLAYER, reply.id, static_cast<std::uint32_t>(m_players.size()), m.name}));
     }
     out.push_back(wire::encode(reply));
 }

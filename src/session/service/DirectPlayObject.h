@@ -153,6 +153,9 @@ private:
     bool m_peerJoined = false;  // hosting: the caller on the line has joined
     bool m_lostNoticed = false;
     bool m_refusing = false;  // a refusal is being sent on the line's thread
+    // Hosting: the notice of a caller's new player, told once the reply with its ID is on the
+    // line, so that nothing the application sends to the player can overtake that reply.
+    std::vector<QByteArray> m_noticesAfterReplies;
     std::vector<Player> m_players;
     DPID m_highestId = 0;
     std::deque<Queued> m_queue;
