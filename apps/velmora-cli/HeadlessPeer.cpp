@@ -68,8 +68,8 @@ void HeadlessPeer::connectEvents() {
     m_play.OnOpen = [this](TCustomDXPlay&) {
         m_sendThread = startSendThread(
             m_engine, m_handOver, [this](std::uint32_t to, const QByteArray& message) {
-                m_play.SendMessage(to, message.constData(),
-                                   static_cast<std::int32_t>(message.size()));
+                return m_play.TrySendMessage(to, message.constData(),
+                                             static_cast<std::int32_t>(message.size()));
             });
     };
     m_play.OnClose = [this](TCustomDXPlay&) {

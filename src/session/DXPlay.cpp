@@ -365,8 +365,12 @@ void TCustomDXPlay::StartStep(const QString& PlayerName) {
 }
 
 void TCustomDXPlay::SendMessage(DPID ToID, const void* Data, std::int32_t DataSize) {
+    TrySendMessage(ToID, Data, DataSize);
+}
+
+bool TCustomDXPlay::TrySendMessage(DPID ToID, const void* Data, std::int32_t DataSize) {
     if (!m_opened.load()) {
-        return;
+        return false;
     }
     if (DataSize < 4) {
         raise(QStringLiteral("Illegal message form"));
@@ -379,19 +383,18 @@ void TCustomDXPlay::SendMessage(DPID ToID, const void* Data, std::int32_t DataSi
         local = m_localPlayer;
     }
     if (!transport || !local) {
-        return;  // closed meanwhile
+        return false;  // closed meanwhile
     }
     if (ToID == local->ID) {
         DoMessage(*local, Data, DataSize);
-        return;
+        return true;
     }
     const auto size = static_cast<std::uint32_t>(DataSize);
     if (m_async.load() && m_asyncSupported.load()) {
-        transport->SendEx(local->ID, ToID, DPSEND_GUARANTEED | DPSEND_ASYNC, Data, size, 0, 0,
-                          nullptr, nullptr);
-    } else {
-        transport->Send(local->ID, ToID, DPSEND_GUARANTEED, Data, size);
+        return transport->SendEx(local->ID, ToID, DPSEND_GUARANTEED | DPSEND_ASYNC, Data, size, 0,
+                                 0, nullptr, nullptr) == DP_OK;
     }
+    return transport->Send(local->ID, ToID, DPSEND_GUARANTEED, Data, size) == DP_OK;
 }
 
 void TCustomDXPlay::Close() {

@@ -89,6 +89,9 @@ public:
     void OpenSession(bool NewSession, const QString& SessionName, const QString& PlayerName);
     // Callable from any thread while the UI thread uses the component.
     void SendMessage(DPID ToID, const void* Data, std::int32_t DataSize);
+    // SendMessage that tells whether the message was taken: false while not open and when the
+    // transport failed (the line is lost), which the session learns of only a moment later.
+    bool TrySendMessage(DPID ToID, const void* Data, std::int32_t DataSize);
     void Close();
 
     bool Opened() const { return m_opened.load(); }

@@ -4,8 +4,7 @@
 
 namespace velmora {
 
-FileSenderThread::FileSenderThread(TransferEngine& engine, UiHandOver& handOver,
-                                   PeerMessageSink send)
+FileSenderThread::FileSenderThread(TransferEngine& engine, UiHandOver& handOver, BlockSink send)
     : m_handOver(handOver), m_thread(startSendThread(engine, handOver, std::move(send))) {}
 
 FileSenderThread::~FileSenderThread() {

@@ -15,7 +15,7 @@ class UiHandOver;
 class FileSenderThread : public SuspendableThread {
 public:
     // None of them is owned; all outlive the thread.
-    FileSenderThread(TransferEngine& engine, UiHandOver& handOver, PeerMessageSink send);
+    FileSenderThread(TransferEngine& engine, UiHandOver& handOver, BlockSink send);
     // UI thread: asks the thread to end and waits for it, running its pending hand-overs.
     ~FileSenderThread() override;
 

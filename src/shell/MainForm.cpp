@@ -1108,7 +1108,8 @@ void TMainForm::stopAllTransfers() {
 void TMainForm::startSendThread() {
     SendThread = std::make_unique<FileSenderThread>(
         *m_transfers, m_handOver, [this](std::uint32_t destination, const QByteArray& message) {
-            sendPeerMessage(destination, message);
+            return DXPlay1->TrySendMessage(destination, message.constData(),
+                                           static_cast<std::int32_t>(message.size()));
         });
 }
 

@@ -5,7 +5,7 @@
 namespace velmora {
 
 TSendThread::TSendThread(RunOnUiThread runOnUiThread, PrepareBlockFunction prepareBlock,
-                         PeerMessageSink send, std::function<void()> ended, QObject* parent)
+                         BlockSink send, std::function<void()> ended, QObject* parent)
     : QThread(parent),
       m_runOnUiThread(std::move(runOnUiThread)),
       m_prepareBlock(std::move(prepareBlock)),
@@ -74,11 +74,16 @@ bool TSendThread::pauseBetweenCycles(int idleMs) {
 void TSendThread::run() {
     BlockCursor cursor;
     int idleMs = 0;
+    bool lineWorks = true;
     while (pauseBetweenCycles(idleMs)) {
+        if (!lineWorks) {
+            idleMs = kLostLineIdleMs;  // only the request to end is waited for
+            continue;
+        }
         std::optional<PreparedBlock> block;
         m_runOnUiThread([&] { block = m_prepareBlock(cursor); });
         if (block) {
-            m_send(block->destination, block->message);
+            lineWorks = m_send(block->destination, block->message);
         }
         idleMs = block ? 0 : kIdleMs;
     }

@@ -19,21 +19,29 @@ using RunOnUiThread = std::function<bool(std::function<void()>)>;
 // PrepareBlock: one cycle's block, built on the UI thread.
 using PrepareBlockFunction = std::function<std::optional<PreparedBlock>(BlockCursor&)>;
 
+// Sends one prepared block through the session; false when the session could not take it
+// because the line is lost.
+using BlockSink = std::function<bool(std::uint32_t destination, const QByteArray& message)>;
+
 // The file sender thread of one open session. Each cycle prepares at most one block on the UI
 // thread and then sends it from here, so the send call paces the transfer and one block is in
 // flight at a time. It runs one step below normal priority. When no block was ready it idles
-// briefly (or until wake()), so that an idle session costs no processor time.
+// briefly (or until wake()), so that an idle session costs no processor time. Once a block could
+// not be sent it prepares no more: the rest of a file would otherwise be read and counted as
+// sent into a lost line before the session learns of the loss.
 class TSendThread : public QThread {
     Q_OBJECT
 
 public:
     // How long a cycle without a block waits before the next one, unless woken.
     static constexpr int kIdleMs = 10;
+    // The wait of a thread whose line is lost, until it is asked to end.
+    static constexpr int kLostLineIdleMs = 200;
 
     // ended is called on this thread as its last act, so that a UI thread waiting for the end
     // (through a wait that runs pending hand-overs) can look at hasEnded() again.
-    TSendThread(RunOnUiThread runOnUiThread, PrepareBlockFunction prepareBlock,
-                PeerMessageSink send, std::function<void()> ended = {}, QObject* parent = nullptr);
+    TSendThread(RunOnUiThread runOnUiThread, PrepareBlockFunction prepareBlock, BlockSink send,
+                std::function<void()> ended = {}, QObject* parent = nullptr);
     // Asks the thread to stop and waits for it. On the UI thread, end it first through
     // requestStop and a wait that runs pending hand-overs until hasEnded().
     ~TSendThread() override;
@@ -63,7 +71,7 @@ private:
 
     RunOnUiThread m_runOnUiThread;
     PrepareBlockFunction m_prepareBlock;
-    PeerMessageSink m_send;
+    BlockSink m_send;
     std::function<void()> m_ended;
 
     mutable std::mutex m_mutex;

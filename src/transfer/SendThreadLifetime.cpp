@@ -6,7 +6,7 @@
 namespace velmora {
 
 std::unique_ptr<TSendThread> startSendThread(TransferEngine& engine, UiHandOver& handOver,
-                                             PeerMessageSink send) {
+                                             BlockSink send) {
     auto thread = std::make_unique<TSendThread>(
         [&handOver](std::function<void()> work) { return handOver.runOnUiThread(std::move(work)); },
         [&engine](BlockCursor& cursor) { return engine.prepareBlock(cursor); }, std::move(send),

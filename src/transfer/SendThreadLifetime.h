@@ -13,7 +13,7 @@ class UiHandOver;
 // the UI thread through the hand-over and sends them through send. The engine's blocksReady
 // wakes it from an idle wait.
 std::unique_ptr<TSendThread> startSendThread(TransferEngine& engine, UiHandOver& handOver,
-                                             PeerMessageSink send);
+                                             BlockSink send);
 
 // UI thread: asks the thread to end and waits for it, running the hand-overs it has pending
 // meanwhile, then frees it. Does nothing when there is no thread.

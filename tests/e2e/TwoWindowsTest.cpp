@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -106,6 +107,189 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     ann.disconnect();
     EXPECT_EQ(ann.lines().last(), "Disconnected.");
     EXPECT_FALSE(ann.main().DXPlay1->Opened());
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Files of their own for a sender: name → bytes, written into a folder of the test's.
+struct Files {
+    QString folder = test::makeTempFolder("outgoing");
+    QStringList paths;
+    std::vector<QByteArray> contents;
+
+    void add(const QString& name, const QByteArray& bytes) {
+        paths << QDir(folder).filePath(name);
+        contents.push_back(bytes);
+        test::writeBytes(paths.last(), bytes);
+    }
+};
+
+bool allArrived(const Files& files, const Computer& receiver) {
+    for (std::size_t i = 0; i < files.contents.size(); ++i) {
+        const QString name = QFileInfo(files.paths[static_cast<int>(i)]).fileName();
+        if (test::readBytes(receiver.incomingFolder() + name) != files.contents[i]) {
+            return false;
+        }
+    }
+    return receiver.transfers().rowCount() == 0;
+}
+
+// The first incoming line's bytes done, or -1 while there is none.
+qint64 incomingDone(const Computer& computer) {
+    const TransfersModel& model = computer.transfers();
+    for (int row = 0; row < model.rowCount(); ++row) {
+        if (!model.transfer(row).Outgoing) {
+            return model.transfer(row).Done;
+        }
+    }
+    return -1;
+}
+
+TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
+    NullModemCable cable(test::fastCable());
+    Computer ann(cable.linkA(), "Ann");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+
+    // Three files each way at once, an empty one among them.
+    Files fromAnn;
+    fromAnn.add("report.bin", test::patternBytes(180000, 1));
+    fromAnn.add("empty.txt", QByteArray());
+    fromAnn.add(QString::fromUtf8("übersicht.dat"), test::patternBytes(70001, 2));
+    Files fromBob;
+    fromBob.add("photo.raw", test::patternBytes(150000, 3));
+    fromBob.add("notes.txt", QByteArray("a few words\r\n"));
+    fromBob.add("tiny", QByteArray(1, 'x'));
+    ann.sendFiles(fromAnn.paths);
+    bob.sendFiles(fromBob.paths);
+    EXPECT_EQ(ann.transfers().rowCount(), 3);
+    ASSERT_TRUE(pumpUntil([&] { return allArrived(fromAnn, bob) && allArrived(fromBob, ann); }));
+    EXPECT_TRUE(pumpUntil([&] { return ann.transfers().rowCount() == 0; }));
+    EXPECT_TRUE(bob.lines().contains("File report.bin received and saved into " +
+                                     bob.main().options().Path));
+    EXPECT_TRUE(
+        ann.lines().contains("File tiny received and saved into " + ann.main().options().Path));
+
+    // A large file, paused and resumed from each side.
+    Files big;
+    big.add("big.bin", test::patternBytes(1500000, 4));
+    ann.sendFiles(big.paths);
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > 0; }));
+    ann.onLine(0, ann.main().Pausetransfer1);
+    ASSERT_TRUE(
+        pumpUntil([&] { return bob.notice() == "Remote computer paused transfer of big.bin!"; }));
+    EXPECT_EQ(bob.transfers().transfer(0).State, tsPaused);
+    pumpFor(200);  // what was on the way has arrived
+    const qint64 pausedAt = incomingDone(bob);
+    pumpFor(300);
+    EXPECT_EQ(incomingDone(bob), pausedAt);
+    bob.onLine(0, bob.main().ResumeTransfer);
+    ASSERT_TRUE(
+        pumpUntil([&] { return ann.notice() == "Remote computer resumed transfer of big.bin!"; }));
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > pausedAt; }));
+    bob.onLine(0, bob.main().Pausetransfer2);
+    ASSERT_TRUE(
+        pumpUntil([&] { return ann.notice() == "Remote computer paused transfer of big.bin!"; }));
+    EXPECT_EQ(ann.transfers().transfer(0).State, tsPaused);
+    ann.onLine(0, ann.main().Resumetranfer1);
+    ASSERT_TRUE(pumpUntil([&] { return allArrived(big, bob); }));
+
+    // Aborted by the receiver: the sender's line stops and waits, the own line goes by timer.
+    Files aborted;
+    aborted.add("aborted.bin", test::patternBytes(1500000, 5));
+    bob.sendFiles(aborted.paths);
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(ann) > 0; }));
+    ann.onLine(0, ann.main().Stoptransfers1);
+    EXPECT_EQ(ann.transfers().transfer(0).State, tsAborted);
+    EXPECT_FALSE(ann.main().Stoptransfers1->isEnabled());  // the line was unselected
+    ASSERT_TRUE(pumpUntil(
+        [&] { return bob.notice() == "Remote computer aborted transfer of aborted.bin!"; }));
+    EXPECT_EQ(bob.transfers().transfer(0).State, tsStopped);
+    ASSERT_TRUE(pumpUntil([&] { return ann.transfers().rowCount() == 0; }, 2000));
+    // A stopped line goes at once when aborted.
+    bob.onLine(0, bob.main().Aborttransfer1);
+    EXPECT_EQ(bob.transfers().rowCount(), 0);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(TwoWindows, PlugPulledMidTransferThenResumedAfterReconnecting) {
+    NullModemCable cable(test::fastCable());
+    Computer ann(cable.linkA(), "Ann");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+
+    Files big;
+    big.add("big.bin", test::patternBytes(1200000, 6));
+    ann.sendFiles(big.paths);
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > 200000; }));
+    cable.unplug();
+    ASSERT_TRUE(pumpUntil([&] {
+        return ann.lines().contains("Connection lost!") && bob.lines().contains("Connection lost!");
+    }));
+    ASSERT_TRUE(pumpUntil([&] {
+        return ann.lines().last() == "Disconnected." && bob.lines().last() == "Disconnected.";
+    }));
+    for (const Computer* side : {&ann, &bob}) {
+        EXPECT_EQ(side->status(), "Not connected");
+        EXPECT_FALSE(side->main().Sendfile1->isEnabled());
+        ASSERT_EQ(side->transfers().rowCount(), 1) << side->lines().join("|").toStdString();
+        EXPECT_EQ(side->transfers().transfer(0).State, tsStopped);
+        EXPECT_EQ(side->main().SendThread, nullptr);
+    }
+    // The stopped lines are removed by the users; the partial file stays.
+    ann.onLine(0, ann.main().Stoptransfers1);
+    bob.onLine(0, bob.main().Stoptransfers1);
+    const qint64 partial = QFileInfo(bob.incomingFolder() + "big.bin").size();
+    EXPECT_GT(partial, 200000);
+    EXPECT_LT(partial, big.contents[0].size());
+
+    cable.plugIn();
+    connectAnnAndBob(ann, bob);
+    qint64 firstDone = -1;
+    QObject::connect(&ann.transfers(), &TransfersModel::progressChanged, &ann.main(), [&](int row) {
+        if (firstDone < 0) {
+            firstDone = ann.transfers().transfer(row).Done;
+        }
+    });
+    ann.sendFiles(big.paths);
+    ASSERT_TRUE(pumpUntil([&] { return allArrived(big, bob); }));
+    // Sending went on from what the receiver already held.
+    EXPECT_GT(firstDone, partial - 1);
+}
+
+// Block incoming files: both menu items agree, and offers are refused while it is on.
+TEST(TwoWindows, BlockedOffersStopTheSendersLine) {
+    NullModemCable cable(test::fastCable());
+    Computer ann(cable.linkA(), "Ann");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+
+    bob.main().Blocktransfers2->trigger();
+    EXPECT_TRUE(bob.main().BlockIncoming);
+    EXPECT_TRUE(bob.main().Blocktransfers1->isChecked());
+    Files files;
+    files.add("unwanted.bin", test::patternBytes(5000, 7));
+    ann.sendFiles(files.paths);
+    ASSERT_TRUE(pumpUntil([&] { return ann.transfers().transfer(0).State == tsStopped; }));
+    EXPECT_EQ(bob.transfers().rowCount(), 0);
+    EXPECT_FALSE(QFileInfo::exists(bob.incomingFolder() + "unwanted.bin"));
+
+    bob.main().Blocktransfers1->trigger();
+    EXPECT_FALSE(bob.main().BlockIncoming);
+    bob.main().UsersPopupMenu->aboutToShow();
+    EXPECT_FALSE(bob.main().Blocktransfers2->isChecked());
+    ann.onLine(0, ann.main().Stoptransfers1);
+    ann.sendFiles(files.paths);
+    ASSERT_TRUE(pumpUntil([&] { return allArrived(files, bob); }));
 }
 
 }  // namespace

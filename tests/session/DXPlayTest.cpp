@@ -268,6 +268,10 @@ TEST(DXPlayTest, SendsFromAnotherThreadWhileTheUiThreadClosesAndReopens) {
         f.host();
         f.play.EnumerateSessions(0);
     }
+    // On a busy machine the sender may not have run yet: give it the open session for a while.
+    for (int waited = 0; waited < 5000 && f.system.script->sentMessages().isEmpty(); ++waited) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
     stop.store(true);
     sender.join();
     EXPECT_TRUE(f.play.Opened());

@@ -31,6 +31,7 @@ protected:
             [this](std::uint32_t destination, const QByteArray& bytes) {
                 // The thread sends; the message is queued like the session would.
                 sent.push(destination, bytes);
+                return true;
             },
             [this] { handOver.wake(); });
     }
@@ -106,6 +107,7 @@ TEST_F(SendThreadTest, SendsSeveralFilesWholeAtLowPriority) {
     thread = startSendThread(*link.a.engine, handOver,
                              [this](std::uint32_t destination, const QByteArray& bytes) {
                                  sent.push(destination, bytes);
+                                 return true;
                              });
     EXPECT_EQ(thread->priority(), QThread::LowPriority);
     link.a.engine->sendFiles({source("one", one), source("two", two)}, link.opponentOf(link.a));
@@ -165,4 +167,31 @@ TEST_F(SendThreadTest, StoppingWhileTheThreadWaitsForAHandOverDoesNotDeadlock) {
     EXPECT_TRUE(thread->hasEnded());
     ASSERT_EQ(link.a.model().rowCount(), 1);
     EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
+}
+
+TEST_F(SendThreadTest, ALostLineEndsThePreparingOfBlocks) {
+    stop();
+    std::atomic<int> sends{0};
+    // The session takes three blocks, then the line is lost.
+    thread = startSendThread(*link.a.engine, handOver,
+                             [&](std::uint32_t destination, const QByteArray& bytes) {
+                                 if (++sends > 3) {
+                                     return false;
+                                 }
+                                 sent.push(destination, bytes);
+                                 return true;
+                             });
+    link.a.engine->sendFiles({source("lost", patternBytes(1 << 20, 5))}, link.opponentOf(link.a));
+    ASSERT_TRUE(pumpUntil([&] { return sends.load() >= 4; }));
+    QElapsedTimer waited;
+    waited.start();
+    while (waited.elapsed() < 200) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    }
+    // The rest of the file is neither read nor counted as sent; the line stays listed.
+    EXPECT_EQ(sends.load(), 4);
+    ASSERT_EQ(link.a.model().rowCount(), 1);
+    EXPECT_LT(link.a.model().transfer(0).Done, 1 << 20);
+    stopSendThread(thread, handOver);
+    EXPECT_FALSE(thread);
 }
