@@ -73,12 +73,13 @@ CableOptions fastCable(double bitErrorRate, double garbageBurstsPerSecond) {
     return options;
 }
 
-Computer::Computer(const std::filesystem::path& cableEnd, const QString& userName) {
+Computer::Computer(const std::filesystem::path& cableEnd, const QString& userName,
+                   const QByteArray& moreOptions) {
     SerialSettings port;
     port.portName = QString::fromStdString(cableEnd.string());
     port.baud = 2000000;
     Shell::Setup setup;
-    setup.optionsIni = quietOptions("UserName=" + userName.toUtf8() + "\n");
+    setup.optionsIni = quietOptions("UserName=" + userName.toUtf8() + "\n" + moreOptions);
     setup.providers = installedProviders({makeTempFolder("providers"), nullptr, port, nullptr});
     shell = std::make_unique<Shell>(setup);
     EXPECT_TRUE(shell->create());

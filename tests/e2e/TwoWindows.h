@@ -29,7 +29,9 @@ QByteArray readBytes(const QString& path);
 // cable's end, its dialogs answered by the test.
 class Computer {
 public:
-    Computer(const std::filesystem::path& cableEnd, const QString& userName);
+    // moreOptions: further lines of the options file's [Common] section.
+    Computer(const std::filesystem::path& cableEnd, const QString& userName,
+             const QByteArray& moreOptions = {});
 
     TMainForm& main() const { return shell->main(); }
     ScriptedDialogService& dialogs() const { return shell->dialogs; }

@@ -294,3 +294,41 @@ TEST(TwoWindows, BlockedOffersStopTheSendersLine) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Alone in a hosted session: with the internal loop a file goes to this side's own incoming
+// folder; without it Send file says there is nobody to send to.
+TEST(OneWindow, InternalLoopSendsToTheOwnIncomingFolder) {
+    NullModemCable cable(test::fastCable());
+    Files files;
+    files.add("looped.bin", test::patternBytes(300000, 8));
+    {
+        Computer alone(cable.linkA(), "Ann", "InternalLoop=1\n");
+        ASSERT_TRUE(alone.connectByCable(true));
+        alone.sendFiles(files.paths);
+        ASSERT_TRUE(pumpUntil([&] { return allArrived(files, alone); }));
+        EXPECT_TRUE(alone.dialogs().messages().isEmpty());
+        EXPECT_TRUE(alone.lines().contains("File looped.bin received and saved into " +
+                                           alone.main().options().Path));
+    }
+    Computer alone(cable.linkA(), "Ann");
+    ASSERT_TRUE(alone.connectByCable(true));
+    alone.sendFiles(files.paths);
+    EXPECT_EQ(alone.dialogs().messages(),
+              QStringList{"There is nobody to send files to: the remote computer has not joined "
+                          "the connection yet."});
+    EXPECT_EQ(alone.transfers().rowCount(), 0);
+
+    // Not connected at all: the message comes before the file dialog.
+    alone.disconnect();
+    alone.main().Sendfile1Click();
+    EXPECT_EQ(alone.dialogs().messages().last(),
+              "Sorry, but we haven't connected anywere yet. Please, create connection before "
+              "sending files or messages.");
+    EXPECT_EQ(alone.dialogs().pendingAnswers(), 0);
+}
+
+}  // namespace
+}  // namespace velmora
