@@ -582,7 +582,7 @@ std::optional<std::int64_t> LinkEngine::retransmitDeadline() const {
     if (!oldest) {
         return std::nullopt;
     }
-    return *oldest + rtoMs();
+    return std::max(*oldest, m_lastTimeoutMs) + rtoMs();
 }
 
 std::int64_t LinkEngine::garbageLimitMs() const {
@@ -629,6 +629,7 @@ void LinkEngine::onTimer(std::int64_t nowMs) {
         oldest->due = true;
         countTransmission(true);
         m_backoff = std::min(m_backoff * 2, kMaxBackoff);
+        m_lastTimeoutMs = nowMs;
     }
     if (m_state == State::Closing && m_byeSends >= kByeAttempts && nowMs >= m_nextByeMs) {
         m_state = State::Closed;  // the other side does not answer: give up

@@ -9,6 +9,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 #include <optional>
 #include <vector>
@@ -183,6 +184,9 @@ private:
     std::optional<double> m_srttMs;
     double m_rttVarMs = 0;
     int m_backoff = 1;
+    // When the retransmission timer last fired: the frames sent before it wait one more
+    // timeout for the answer to the repeat.
+    std::int64_t m_lastTimeoutMs = std::numeric_limits<std::int64_t>::min();
 
     // The goodbye.
     bool m_byeAckDue = false;
