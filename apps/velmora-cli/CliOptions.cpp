@@ -30,14 +30,20 @@ file of the same name there is resumed.
 Exit codes:
   0  done: every file arrived whole
   1  wrong command line
-  2  no such device, or no such modem in the modem list
+  2  no such device, no such modem in the modem list, or the modem cannot be opened
   3  permission denied on the device (add yourself to the dialout group)
   4  no session found on the other side
   5  line busy: the line could not be brought up (busy, no dial tone, no carrier, no answer,
-     the modem did not answer, the port is taken by another program)
+     the modem did not answer, the cable's port is taken by another program)
   6  connection lost
   7  a file was refused, stopped, or did not arrive whole
   8  any other failure)";
+
+// A device path relative to the current folder made absolute; port names ("ttyUSB0") and modem
+// names stay as they are.
+QString devicePath(const QString& given) {
+    return given.contains('/') ? QDir::current().absoluteFilePath(given) : given;
+}
 
 }  // namespace
 
@@ -105,7 +111,7 @@ std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) 
     }
     if (parser.isSet(modem)) {
         options.line = LineKind::Modem;
-        options.modem = parser.value(modem);
+        options.modem = devicePath(parser.value(modem));
         if (parser.isSet(baud) || parser.isSet(flow)) {
             return usage(
                 "--baud and --flow are for the cable; a modem's port settings are in the modem "
@@ -122,7 +128,7 @@ std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) 
         if (parser.isSet(phone)) {
             return usage("--phone is for a modem line (--modem MODEM).");
         }
-        options.serial.portName = parser.value(serial);
+        options.serial.portName = devicePath(parser.value(serial));
         bool ok = false;
         options.serial.baud = parser.value(baud).toInt(&ok);
         if (!ok || options.serial.baud < SerialSettings::kMinBaud ||

@@ -8,6 +8,7 @@ std::optional<SerialSettings> CliPrompts::askSerialSettings(const QList<SerialPo
 }
 
 void CliPrompts::showSerialError(const QString& message) {
+    m_errorShown = true;
     m_err << message << Qt::endl;
 }
 
@@ -16,6 +17,7 @@ std::optional<ModemChoice> CliPrompts::askModem(const QStringList&, const ModemC
 }
 
 void CliPrompts::showModemError(const QString& message) {
+    m_errorShown = true;
     m_err << message << Qt::endl;
 }
 

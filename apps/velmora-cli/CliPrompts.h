@@ -21,8 +21,12 @@ public:
                                         bool needPhone) override;
     void showModemError(const QString& message) override;
 
+    // Whether a provider has said why its port or modem cannot be used.
+    bool errorShown() const { return m_errorShown; }
+
 private:
     QTextStream& m_err;
+    bool m_errorShown = false;
 };
 
 }  // namespace velmora

@@ -190,6 +190,10 @@ std::optional<int> HeadlessPeer::start() {
         }
     } catch (const EDXPlayError& error) {
         m_err << error.message() << Qt::endl;
+        if (m_prompts.errorShown()) {
+            // The provider could not open the port or the modem, and has said why.
+            return m_options.line == LineKind::Serial ? ExitLineBusy : ExitNoDevice;
+        }
         return ExitFailure;
     } catch (const EAbort&) {
         return ExitFailure;

@@ -4,6 +4,8 @@
 #include "cable/NullModemCable.h"
 #include "support/TestEnvironment.h"
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -36,10 +38,13 @@ TEST(CliTest, FilesGoBothWaysWholeAndChatLinesArrive) {
                     {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
                      "921600", "--name", "Ann", "--incoming", hostIn, "--exit-when-done", "send",
                      sendFolder + "/big.bin", sendFolder + "/small.bin"});
-    CliProcess join(test::makeTempFolder("join-data"),
-                    {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
-                     "921600", "--name", "Bob", "--incoming", joinIn, "--block-code", "3",
-                     "--exit-when-done", "send", sendFolder + "/back.bin"});
+    // A device path relative to the current folder will do.
+    CliProcess join(
+        test::makeTempFolder("join-data"),
+        {"join", "--serial",
+         QDir::current().relativeFilePath(QString::fromStdString(cable.linkB().string())), "--baud",
+         "921600", "--name", "Bob", "--incoming", joinIn, "--block-code", "3", "--exit-when-done",
+         "send", sendFolder + "/back.bin"});
     join.type("hello from Bob\n");
 
     EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
@@ -80,6 +85,12 @@ TEST(CliTest, FailuresEndWithTheirOwnExitCodes) {
     CliProcess host(test::makeTempFolder("refuse-host"),
                     {"host", "--serial", QString::fromStdString(cable.linkA().string()),
                      "--block-incoming", "--exit-when-done"});
+    ASSERT_TRUE(test::waitUntil([&] { return host.output().contains("Waiting for remote user"); }));
+    // A port in use by another program.
+    CliProcess second(data, {"host", "--serial", QString::fromStdString(cable.linkA().string())});
+    EXPECT_EQ(second.exitCode(), 5);
+    EXPECT_TRUE(second.errors().contains("is in use by another program"))
+        << second.errors().toStdString();
     CliProcess sender(test::makeTempFolder("refuse-join"),
                       {"join", "--serial", QString::fromStdString(cable.linkB().string()),
                        "--exit-when-done", "send", folder + "/a.txt"});
