@@ -64,7 +64,8 @@ void CliProcess::type(const QByteArray& text) {
 }
 
 int CliProcess::exitCode(int timeoutMs) {
-    if (!m_process.waitForFinished(timeoutMs)) {
+    // A process whose end the event loop has already seen is not waited for again.
+    if (m_process.state() != QProcess::NotRunning && !m_process.waitForFinished(timeoutMs)) {
         m_process.kill();
         m_process.waitForFinished();
         return -1;
