@@ -9,7 +9,8 @@
 //                        from their start to the whole file, against the time the missing part
 //                        takes alone on a clean line
 // Each time runs from the start of the receiving program (the sending one is started right
-// after it) to the end of the receiving program with the whole file in its folder.
+// after it) to the moment the received file has its full size; it must then be byte for byte
+// the source, and both programs must end well.
 //
 //   velmora-bench-e2e [clean] [noisy] [resume]    (none: all three)
 
@@ -36,8 +37,8 @@ struct Programs {
     std::string cable;
 };
 
-// A transfer's outcome: how long the receiving side took, and whether both ended as they
-// should with the whole file.
+// A transfer's outcome: how long it took to the whole file, and whether both programs ended as
+// they should with the file byte for byte the source.
 struct Timing {
     bool whole = false;
     double seconds = 0.0;
@@ -55,13 +56,43 @@ struct TransferProcesses {
         };
         return receiver->waitForEnd(left()) && sender->waitForEnd(left());
     }
-    double receiverSeconds() const {
-        return secondsBetween(receiver->startedAt(), receiver->endedAt());
-    }
     bool endedWith(int code) const {
         return receiver->exitCode() == code && sender->exitCode() == code;
     }
 };
+
+// Waits for both programs to end, noting when the received file first had the size of the
+// source: the transfer's time runs from the start of the receiving program to that moment.
+Timing awaitTransfer(const TransferProcesses& processes, const std::string& source,
+                     const std::string& target, std::chrono::seconds limit, const char* what) {
+    const std::uint64_t size = fileSize(source);
+    const auto until = Clock::now() + limit;
+    std::optional<Clock::time_point> wholeAt;
+    for (bool ended = false; !ended;) {
+        ended = processes.receiver->hasEnded() && processes.sender->hasEnded();
+        if (!wholeAt && fileSize(target) >= size) {
+            wholeAt = Clock::now();
+        }
+        if (Clock::now() >= until) {
+            std::fprintf(stderr, "%s did not finish in time\n", what);
+            return {};
+        }
+        std::this_thread::sleep_for(5ms);
+    }
+    Timing timing;
+    timing.whole = wholeAt && processes.endedWith(0) && sameContents(source, target);
+    if (wholeAt) {
+        timing.seconds = secondsBetween(processes.receiver->startedAt(), *wholeAt);
+    }
+    if (!timing.whole) {
+        std::fprintf(stderr, "%s did not deliver the file whole\n", what);
+    }
+    return timing;
+}
+
+std::string receivedPath(const std::string& incoming, const std::string& source) {
+    return (std::filesystem::path(incoming) / std::filesystem::path(source).filename()).string();
+}
 
 std::string baudText() {
     return std::to_string(kBaud);
@@ -102,19 +133,7 @@ Timing velmoraTransfer(const Programs& programs, const CableProcess& cable, cons
                        const std::string& source, std::chrono::seconds limit) {
     const std::string incoming = inFolder(work, "incoming");
     const TransferProcesses processes = startVelmora(programs, cable, work, source, incoming);
-    Timing timing;
-    if (!processes.waitForBoth(limit)) {
-        std::fprintf(stderr, "velmora-cli did not finish in time; see %s\n", work.c_str());
-        return timing;
-    }
-    timing.seconds = processes.receiverSeconds();
-    timing.whole =
-        processes.endedWith(0) &&
-        sameContents(source, inFolder(incoming, std::filesystem::path(source).filename()));
-    if (!timing.whole) {
-        std::fprintf(stderr, "velmora-cli did not deliver the file whole; see %s\n", work.c_str());
-    }
-    return timing;
+    return awaitTransfer(processes, source, receivedPath(incoming, source), limit, "velmora-cli");
 }
 
 // rz on end A receiving into its folder, then sz on end B sending the same file.
@@ -134,19 +153,7 @@ Timing zmodemTransfer(const CableProcess& cable, const std::string& work, const 
     TransferProcesses processes;
     processes.receiver = std::make_unique<ChildProcess>(receive);
     processes.sender = std::make_unique<ChildProcess>(send);
-    Timing timing;
-    if (!processes.waitForBoth(limit)) {
-        std::fprintf(stderr, "sz and rz did not finish in time\n");
-        return timing;
-    }
-    timing.seconds = processes.receiverSeconds();
-    timing.whole =
-        processes.endedWith(0) &&
-        sameContents(source, inFolder(incoming, std::filesystem::path(source).filename()));
-    if (!timing.whole) {
-        std::fprintf(stderr, "ZMODEM did not deliver the file whole\n");
-    }
-    return timing;
+    return awaitTransfer(processes, source, receivedPath(incoming, source), limit, "ZMODEM");
 }
 
 std::vector<std::string> lineOptions(const char* bitErrorRate) {
@@ -188,7 +195,7 @@ bool resumeAfterPulledPlug(const Programs& programs, const std::string& folder,
                            const std::string& source, std::chrono::seconds limit) {
     const std::string work = inFolder(folder, "resume");
     const std::string incoming = inFolder(work, "incoming");
-    const std::string partial = inFolder(incoming, std::filesystem::path(source).filename());
+    const std::string partial = receivedPath(incoming, source);
     const CableProcess cable(programs.cable, inFolder(work, "cable"), lineOptions("0"));
     {
         // The plug is pulled once half the file has been written; both sides lose the line.
@@ -209,9 +216,8 @@ bool resumeAfterPulledPlug(const Programs& programs, const std::string& folder,
     const std::uint64_t kept = fileSize(partial);
 
     const std::string again = inFolder(work, "again");
-    const TransferProcesses second = startVelmora(programs, cable, again, source, incoming);
-    const bool secondEnded = second.waitForBoth(limit);
-    const bool resumed = secondEnded && second.endedWith(0) && sameContents(source, partial);
+    const Timing resumed = awaitTransfer(startVelmora(programs, cable, again, source, incoming),
+                                         source, partial, limit, "the resumed transfer");
 
     // The part that was missing, as a file of its own, over a fresh clean cable.
     const std::string missing = inFolder(work, "missing.bin");
@@ -221,12 +227,12 @@ bool resumeAfterPulledPlug(const Programs& programs, const std::string& folder,
         const CableProcess clean(programs.cable, inFolder(work, "cable-clean"), lineOptions("0"));
         half = velmoraTransfer(programs, clean, inFolder(work, "half"), missing, limit);
     }
-    if (!resumed || !half.whole) {
+    if (!resumed.whole || !half.whole) {
         std::printf("e2e_resume_s=FAILED (resumed %s, the missing part alone %s)\n",
-                    resumed ? "whole" : "failed", half.whole ? "whole" : "failed");
+                    resumed.whole ? "whole" : "failed", half.whole ? "whole" : "failed");
         return false;
     }
-    const double seconds = second.receiverSeconds();
+    const double seconds = resumed.seconds;
     std::printf(
         "e2e_resume_s=%.1f (new processes on both sides after the plug was pulled at "
         "%llu of %llu bytes, to the whole file)\n",
