@@ -25,7 +25,8 @@ folder) or the device path of a modem, which is then driven at 115200 baud witho
 Lines typed on standard input are sent as chat lines once the other side is there; received
 lines are printed as "name>    text". Files named after "send" are offered as soon as the other
 side is there. Files offered by the other side are received into the incoming folder; a partial
-file of the same name there is resumed.
+file of the same name there is resumed. Ctrl-C (or SIGTERM) ends with a goodbye to the other
+side, and a modem hangs up; a second Ctrl-C ends at once.
 
 Exit codes:
   0  done: every file arrived whole

@@ -397,6 +397,11 @@ void HeadlessPeer::checkDone() {
     }
 }
 
+void HeadlessPeer::end() {
+    const bool unfinished = m_failures > 0 || m_engine.model().rowCount() > 0;
+    finish(unfinished ? ExitFileRefused : ExitDone);
+}
+
 void HeadlessPeer::finish(int code) {
     if (m_finished) {
         return;

@@ -33,6 +33,9 @@ public:
     // Opens or joins the session. The exit code of a failure, or nothing when the peer runs:
     // it then ends the event loop with its exit code.
     std::optional<int> start();
+    // Ends the conversation at the user's request, with a goodbye: done when nothing was listed
+    // and nothing failed.
+    void end();
 
     // ConversationHandler
     void textReceived(const QString& senderName, const QByteArray& text) override;

@@ -1,4 +1,5 @@
 #include "apps/velmora-cli/CliOptions.h"
+#include "apps/velmora-cli/EndSignals.h"
 #include "apps/velmora-cli/HeadlessPeer.h"
 #include "shell/DataFolder.h"
 
@@ -23,5 +24,6 @@ int main(int argc, char* argv[]) {
     if (const auto failure = peer.start()) {
         return *failure;
     }
+    const velmora::EndSignals endSignals([&peer] { peer.end(); });
     return QCoreApplication::exec();
 }

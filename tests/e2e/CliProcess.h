@@ -31,6 +31,8 @@ public:
 
     // Types on its standard input.
     void type(const QByteArray& text);
+    // Sends it SIGTERM, as a user's kill or the end of a session would.
+    void terminate() { m_process.terminate(); }
     // Waits for the exit and gives its code; -1 when it did not end in time, -2 when it crashed.
     int exitCode(int timeoutMs = 120000);
     // Everything it has printed so far on standard output and on standard error.

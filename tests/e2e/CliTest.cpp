@@ -98,5 +98,26 @@ TEST(CliTest, FailuresEndWithTheirOwnExitCodes) {
     EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
 }
 
+TEST(CliTest, EndedByTheUserItSaysGoodbye) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("goodbye-cable").toStdString();
+    options.line.baud = 921600;
+    NullModemCable cable(options);
+    CliProcess host(test::makeTempFolder("goodbye-host"),
+                    {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
+                     "921600", "--name", "Ann", "--exit-when-done"});
+    CliProcess join(test::makeTempFolder("goodbye-join"),
+                    {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
+                     "921600", "--name", "Bob"});
+    ASSERT_TRUE(test::waitUntil([&] { return join.output().contains("Connected with Ann."); }))
+        << join.errors().toStdString();
+    join.terminate();
+    EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
+    // The host hears a goodbye, not a line gone quiet.
+    EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
+    EXPECT_TRUE(host.output().contains("Bob has left."));
+    EXPECT_FALSE(host.output().contains("Connection lost!"));
+}
+
 }  // namespace
 }  // namespace velmora
