@@ -27,6 +27,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -613,8 +614,17 @@ void TMainForm::createCentralArea() {
     TransfersListView->setModel(&m_transfers->model());
     TransfersListView->setItemDelegate(new TransfersListDelegate(TransfersListView));
     TransfersListView->header()->setStretchLastSection(true);
+    // The list's widths, widened where this font would cut the column's longest usual text
+    // (and, in the first column, room for the two images before the name).
+    const QStringList widestTexts{QStringLiteral("WWWWWWWWWW"), QStringLiteral("1023 MB"),
+                                  QStringLiteral("1023 MB"),    QStringLiteral("100 %"),
+                                  QStringLiteral("00:00:00"),   QStringLiteral("00:00:00")};
+    const QFontMetrics metrics(TransfersListView->font());
     for (int column = 0; column + 1 < m_transfers->model().columnCount(); ++column) {
-        TransfersListView->setColumnWidth(column, TransfersModel::columnWidth(column));
+        const int fitting = metrics.horizontalAdvance(widestTexts.value(column)) + 16 +
+                            (column == 0 ? TransfersListDelegate::ImagesWidth : 0);
+        TransfersListView->setColumnWidth(column,
+                                          std::max(TransfersModel::columnWidth(column), fitting));
     }
     transfersLayout->addWidget(TransfersListView, 1);
 

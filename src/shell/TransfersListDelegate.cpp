@@ -29,7 +29,7 @@ QIcon stateIcon(int stateImage) {
 
 // The state image and the file's icon side by side.
 QPixmap lineImage(const QModelIndex& index) {
-    QPixmap pixmap(2 * IconSize + 2, IconSize);
+    QPixmap pixmap(TransfersListDelegate::ImagesWidth, IconSize);
     pixmap.fill(Qt::transparent);
     QPainter painter(&pixmap);
     stateIcon(index.data(TransfersModel::StateImageRole).toInt())
@@ -55,7 +55,7 @@ void TransfersListDelegate::initStyleOption(QStyleOptionViewItem* option,
     if (index.column() == 0) {
         option->features |= QStyleOptionViewItem::HasDecoration;
         option->icon = QIcon(lineImage(index));
-        option->decorationSize = QSize(2 * IconSize + 2, IconSize);
+        option->decorationSize = QSize(ImagesWidth, IconSize);
     }
 }
 

@@ -9,6 +9,8 @@ namespace velmora {
 class TransfersListDelegate : public QStyledItemDelegate {
 public:
     static constexpr int PercentColumn = 3;
+    // The state image and the file's icon before a line's name.
+    static constexpr int ImagesWidth = 34;
 
     using QStyledItemDelegate::QStyledItemDelegate;
 
