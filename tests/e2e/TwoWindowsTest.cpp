@@ -332,3 +332,26 @@ TEST(OneWindow, InternalLoopSendsToTheOwnIncomingFolder) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// A large file over a noisy line as fast as the terminals take it.
+TEST(TwoWindows, FiveMegabytesArriveWholeOverANoisyLine) {
+    CableOptions options = test::fastCable(1e-5, 5);
+    options.line.baud = 0;
+    options.seed = 5;
+    NullModemCable cable(options);
+    Computer ann(cable.linkA(), "Ann");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+    Files large;
+    large.add("large.bin", test::patternBytes(5 * 1024 * 1024, 9));
+    ann.sendFiles(large.paths);
+    ASSERT_TRUE(pumpUntil([&] { return allArrived(large, bob); }, 120000));
+    const CableCounters noise = cable.counters();
+    EXPECT_GT(noise.aToB.flipped + noise.aToB.inserted, 0u);
+}
+
+}  // namespace
+}  // namespace velmora
