@@ -616,13 +616,17 @@ void TMainForm::createCentralArea() {
     TransfersListView->header()->setStretchLastSection(true);
     // The list's widths, widened where this font would cut the column's longest usual text
     // (and, in the first column, room for the two images before the name).
-    const QStringList widestTexts{QStringLiteral("WWWWWWWWWW"), QStringLiteral("1023 MB"),
-                                  QStringLiteral("1023 MB"),    QStringLiteral("100 %"),
-                                  QStringLiteral("00:00:00"),   QStringLiteral("00:00:00")};
+    const QStringList widestTexts{QString(),
+                                  QStringLiteral("1023 MB"),
+                                  QStringLiteral("1023 MB"),
+                                  QStringLiteral("100 %"),
+                                  QStringLiteral("00:00:00"),
+                                  QStringLiteral("00:00:00")};
     const QFontMetrics metrics(TransfersListView->font());
-    for (int column = 0; column + 1 < m_transfers->model().columnCount(); ++column) {
-        const int fitting = metrics.horizontalAdvance(widestTexts.value(column)) + 16 +
-                            (column == 0 ? TransfersListDelegate::ImagesWidth : 0);
+    TransfersListView->setColumnWidth(
+        0, TransfersModel::columnWidth(0) + TransfersListDelegate::ImagesWidth);
+    for (int column = 1; column + 1 < m_transfers->model().columnCount(); ++column) {
+        const int fitting = metrics.horizontalAdvance(widestTexts.value(column)) + 12;
         TransfersListView->setColumnWidth(column,
                                           std::max(TransfersModel::columnWidth(column), fitting));
     }
