@@ -121,11 +121,10 @@ public:
         m_play.setGUID(kApplicationGuid);
         m_play.setExceptionDisplay([](const QString& text) { showMessageText(text); });
         m_play.OnOpen = [this](TCustomDXPlay&) {
-            m_sendThread = startSendThread(
-                m_engine, m_handOver, [this](std::uint32_t to, const QByteArray& message) {
-                    return m_play.TrySendMessage(to, message.constData(),
-                                                 static_cast<std::int32_t>(message.size()));
-                });
+            m_sendThread = startSendThread(m_engine, m_handOver,
+                                           [this](std::uint32_t to, const QByteArray& message) {
+                                               return m_play.TrySendMessage(to, message);
+                                           });
         };
         m_play.OnClose = [this](TCustomDXPlay&) {
             stopSendThread(m_sendThread, m_handOver);

@@ -7,6 +7,7 @@
 #include "session/Transport.h"
 #include "session/UiHandOver.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -92,6 +93,9 @@ public:
     // SendMessage that tells whether the message was taken: false while not open and when the
     // transport failed (the line is lost), which the session learns of only a moment later.
     bool TrySendMessage(DPID ToID, const void* Data, std::int32_t DataSize);
+    bool TrySendMessage(DPID ToID, const QByteArray& Data) {
+        return TrySendMessage(ToID, Data.constData(), static_cast<std::int32_t>(Data.size()));
+    }
     void Close();
 
     bool Opened() const { return m_opened.load(); }

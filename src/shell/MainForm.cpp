@@ -1014,8 +1014,7 @@ void TMainForm::DXPlay1Message(const TDXPlayPlayer& from, const void* data, std:
 }
 
 void TMainForm::sendPeerMessage(std::uint32_t destination, const QByteArray& message) {
-    DXPlay1->SendMessage(destination, message.constData(),
-                         static_cast<std::int32_t>(message.size()));
+    DXPlay1->TrySendMessage(destination, message);  // a failed send is not reported
 }
 
 void TMainForm::Sendfile1Click() {
@@ -1122,8 +1121,7 @@ void TMainForm::stopAllTransfers() {
 void TMainForm::startSendThread() {
     SendThread = std::make_unique<FileSenderThread>(
         *m_transfers, m_handOver, [this](std::uint32_t destination, const QByteArray& message) {
-            return DXPlay1->TrySendMessage(destination, message.constData(),
-                                           static_cast<std::int32_t>(message.size()));
+            return DXPlay1->TrySendMessage(destination, message);
         });
 }
 

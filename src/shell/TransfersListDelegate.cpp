@@ -27,21 +27,26 @@ QIcon stateIcon(int stateImage) {
     }
 }
 
-// The state image and the file's icon side by side.
-QPixmap lineImage(const QModelIndex& index) {
-    QPixmap pixmap(TransfersListDelegate::ImagesWidth, IconSize);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    stateIcon(index.data(TransfersModel::StateImageRole).toInt())
-        .paint(&painter, QRect(0, 0, IconSize, IconSize));
-    const QImage fileIcon = decodeIco16(index.data(TransfersModel::IconRole).toByteArray());
-    if (!fileIcon.isNull()) {
-        painter.drawImage(QPoint(IconSize + 2, 0), fileIcon);
-    }
-    return pixmap;
-}
-
 }  // namespace
+
+const QPixmap& TransfersListDelegate::lineImage(const QModelIndex& index) const {
+    const int stateImage = index.data(TransfersModel::StateImageRole).toInt();
+    const qint64 key = index.data(TransfersModel::IconIndexRole).toLongLong() * 4 + stateImage;
+    auto found = m_lineImages.find(key);
+    if (found == m_lineImages.end()) {
+        QPixmap pixmap(ImagesWidth, IconSize);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        stateIcon(stateImage).paint(&painter, QRect(0, 0, IconSize, IconSize));
+        const QImage fileIcon = decodeIco16(index.data(TransfersModel::IconRole).toByteArray());
+        if (!fileIcon.isNull()) {
+            painter.drawImage(QPoint(IconSize + 2, 0), fileIcon);
+        }
+        painter.end();
+        found = m_lineImages.insert(key, pixmap);
+    }
+    return *found;
+}
 
 int TransfersListDelegate::percentOf(const QString& text) {
     bool ok = false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QHash>
+#include <QPixmap>
 #include <QStyledItemDelegate>
 
 namespace velmora {
@@ -23,6 +25,13 @@ public:
 
 protected:
     void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override;
+
+private:
+    // The state image and the file's icon side by side, drawn once for each pair: lines are
+    // repainted after every block.
+    const QPixmap& lineImage(const QModelIndex& index) const;
+
+    mutable QHash<qint64, QPixmap> m_lineImages;
 };
 
 }  // namespace velmora
