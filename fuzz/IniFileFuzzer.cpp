@@ -4,7 +4,7 @@
 
 #include "FuzzSupport.h"
 
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 #include <QStringList>
 

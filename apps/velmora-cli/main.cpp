@@ -1,7 +1,7 @@
 #include "apps/velmora-cli/CliOptions.h"
 #include "apps/velmora-cli/EndSignals.h"
 #include "apps/velmora-cli/HeadlessPeer.h"
-#include "shell/DataFolder.h"
+#include "base/DataFolder.h"
 
 #include <QCoreApplication>
 #include <QTextStream>

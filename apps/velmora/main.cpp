@@ -1,5 +1,5 @@
 #include "shell/ApplicationWindows.h"
-#include "shell/DataFolder.h"
+#include "base/DataFolder.h"
 #include "shell/MainForm.h"
 #include "shell/ModemDialog.h"
 #include "shell/QtDialogService.h"

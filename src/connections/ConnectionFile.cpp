@@ -1,6 +1,6 @@
 #include "connections/ConnectionFile.h"
 
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 #include <limits>
 

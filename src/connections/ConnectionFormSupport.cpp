@@ -2,7 +2,7 @@
 
 #include "connections/RecentLists.h"
 #include "session/DXPlay.h"
-#include "shell/DataFolder.h"
+#include "base/DataFolder.h"
 #include "shell/DialogService.h"
 #include "shell/Options.h"
 

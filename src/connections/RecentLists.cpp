@@ -1,6 +1,6 @@
 #include "connections/RecentLists.h"
 
-#include "shell/RecentList.h"
+#include "base/RecentList.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "shell/FileAssociation.h"
 
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -12,7 +12,7 @@
 #include "shell/Icons.h"
 #include "shell/Opponent.h"
 #include "shell/OptionsForm.h"
-#include "shell/RecentList.h"
+#include "base/RecentList.h"
 #include "shell/SuspendableThread.h"
 #include "shell/TransfersListDelegate.h"
 #include "shell/Welcome.h"

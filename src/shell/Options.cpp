@@ -1,6 +1,6 @@
 #include "shell/Options.h"
 
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 #include <QDir>
 

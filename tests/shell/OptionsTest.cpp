@@ -1,6 +1,6 @@
-#include "shell/DataFolder.h"
+#include "base/DataFolder.h"
 #include "shell/FileAssociation.h"
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 #include "shell/Options.h"
 
 #include "support/TestEnvironment.h"

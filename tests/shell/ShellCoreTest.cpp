@@ -1,6 +1,6 @@
 #include "shell/HelpTopic.h"
 #include "shell/Opponent.h"
-#include "shell/RecentList.h"
+#include "base/RecentList.h"
 #include "shell/ScriptedDialogService.h"
 #include "shell/StartArgument.h"
 

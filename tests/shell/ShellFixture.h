@@ -1,7 +1,7 @@
 #pragma once
 
 #include "shell/ApplicationWindows.h"
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 #include "shell/MainForm.h"
 #include "shell/ScriptedDialogService.h"
 

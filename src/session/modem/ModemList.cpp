@@ -1,7 +1,7 @@
 #include "session/modem/ModemList.h"
 
 #include "session/modem/ModemResults.h"
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 
 #include <QDir>
 #include <QFile>

@@ -7,7 +7,7 @@
 #include "session/modem/ModemProvider.h"
 #include "session/modem/ModemResults.h"
 #include "session/service/SessionService.h"
-#include "shell/IniFile.h"
+#include "base/IniFile.h"
 #include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
 

@@ -1,4 +1,4 @@
-#include "shell/RecentList.h"
+#include "base/RecentList.h"
 
 #include <QFile>
 #include <QSaveFile>

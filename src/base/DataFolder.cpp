@@ -1,4 +1,4 @@
-#include "shell/DataFolder.h"
+#include "base/DataFolder.h"
 
 #include <QDir>
 #include <QFileInfo>
