@@ -26,8 +26,6 @@ namespace velmora {
 
 namespace {
 
-const QString ApplicationGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
-
 QString defaultPlayerName() {
     const QByteArray user = qgetenv("USER");
     return user.isEmpty() ? QStringLiteral("velmora-cli") : QString::fromLocal8Bit(user);
@@ -44,66 +42,47 @@ HeadlessPeer::HeadlessPeer(CliOptions options, QString dataFolder, QTextStream& 
       m_terminal(isatty(STDOUT_FILENO) == 1),
       m_prompts(err),
       m_service(installedProviders({m_dataFolder, &m_prompts, m_options.serial, &m_prompts})),
-      m_play(m_service),
-      m_engine(
-          *this, *this, m_clock,
-          [this](std::uint32_t to, const QByteArray& message) {
-              m_play.SendMessage(to, message.constData(),
-                                 static_cast<std::int32_t>(message.size()));
-          },
-          [] { return QRandomGenerator::global()->generate(); }, fileIconField) {
+      m_peer(m_service, *this) {
     if (m_options.playerName.isEmpty()) {
         m_options.playerName = defaultPlayerName();
     }
-    m_play.setGUID(ApplicationGuid);
-    m_play.setExceptionDisplay([this](const QString& text) { showMessage(text); });
-    connectEvents();
+    connectPeer();
 }
 
-HeadlessPeer::~HeadlessPeer() {
-    m_play.Close();
-}
+HeadlessPeer::~HeadlessPeer() = default;
 
-void HeadlessPeer::connectEvents() {
-    m_play.OnOpen = [this](TCustomDXPlay&) {
-        m_sendThread = startSendThread(m_engine, m_handOver,
-                                       [this](std::uint32_t to, const QByteArray& message) {
-                                           return m_play.TrySendMessage(to, message);
-                                       });
-    };
-    m_play.OnClose = [this](TCustomDXPlay&) {
-        stopSendThread(m_sendThread, m_handOver);
-        m_engine.stopAll();
-    };
-    m_play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& player) {
+void HeadlessPeer::connectPeer() {
+    connect(&m_peer, &Peer::playerAdded, this, [this](const TDXPlayPlayer& player) {
         if (player.RemotePlayer) {
             otherSideArrived(player);
         }
-    };
-    m_play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& player) {
+    });
+    connect(&m_peer, &Peer::playerDeleted, this, [this](const TDXPlayPlayer& player) {
         printLine(QStringLiteral("%1 has left.").arg(player.Name));
         m_input->setEnabled(false);
         m_peerLeft = true;
-        m_engine.stopAll();
         QTimer::singleShot(0, this, [this] { checkDone(); });
-    };
-    m_play.OnSessionLost = [this](TCustomDXPlay&) {
+    });
+    connect(&m_peer, &Peer::sessionLost, this, [this] {
         printLine(QStringLiteral("Connection lost!"));
         QTimer::singleShot(0, this, [this] { finish(ExitConnectionLost); });
-    };
-    m_play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
-                              std::int32_t size) {
-        if (from.RemotePlayer && size >= kMessageKindSize &&
-            MessageKindOf(data) == static_cast<std::uint32_t>(MessageKind::FileOffer)) {
-            // The other side offers its files together, at the start: whether taken or
-            // refused, they are all known now.
-            m_offersArrived = true;
-            QTimer::singleShot(0, this, [this] { checkDone(); });
-        }
-        dispatchPeerMessage({from.ID, from.Name}, static_cast<const char*>(data), size, *this,
-                            m_engine);
-    };
-    TransfersModel& model = m_engine.model();
+    });
+    connect(&m_peer, &Peer::fileOfferReceived, this, [this] {
+        // The other side offers its files together, at the start: whether taken or refused,
+        // they are all known now.
+        m_offersArrived = true;
+        QTimer::singleShot(0, this, [this] { checkDone(); });
+    });
+    connect(&m_peer, &Peer::chatLineReceived, this,
+            [this](const QString& senderName, const QByteArray& text) {
+                printLine(formatChatLine(senderName, text));
+            });
+    // Keystrokes replay into a conversation view; there is none here.
+    connect(&m_peer, &Peer::conversationLine, this,
+            [this](const QString& line) { printLine(line); });
+    connect(&m_peer, &Peer::transferStatus, this, [this](const QString& text) { printLine(text); });
+    connect(&m_peer, &Peer::userMessage, this, [this](const QString& text) { showMessage(text); });
+    TransfersModel& model = m_peer.transfers().model();
     connect(&model, &TransfersModel::stateChanged, this,
             [this](int row) { transferStateChanged(row); });
     connect(&model, &TransfersModel::progressChanged, this, [this](int row) { showProgress(row); });
@@ -160,14 +139,14 @@ std::optional<int> HeadlessPeer::checkDevice(const QString& portName) const {
 
 void HeadlessPeer::chooseProvider() {
     if (m_options.line == LineKind::Serial) {
-        m_play.setProviderName(SerialProviderName);
+        m_peer.session().setProviderName(SerialProviderName);
         return;
     }
-    TDXPlayModemSetting& modem = m_play.ModemSetting();
+    TDXPlayModemSetting& modem = m_peer.session().ModemSetting();
     modem.Enabled = true;
     modem.ModemName = m_options.modem;
     modem.PhoneNumber = m_options.host ? QString() : m_options.phone;
-    m_play.setProviderName(ModemProviderName);
+    m_peer.session().setProviderName(ModemProviderName);
 }
 
 std::optional<int> HeadlessPeer::start() {
@@ -180,7 +159,7 @@ std::optional<int> HeadlessPeer::start() {
     try {
         chooseProvider();
         if (m_options.host) {
-            m_play.OpenSession(true, m_options.sessionName, m_options.playerName);
+            m_peer.session().OpenSession(true, m_options.sessionName, m_options.playerName);
             printLine(m_options.line == LineKind::Serial
                           ? QStringLiteral("Waiting for remote user...")
                           : QStringLiteral("Waiting for a call..."));
@@ -201,14 +180,15 @@ std::optional<int> HeadlessPeer::start() {
 }
 
 std::optional<int> HeadlessPeer::join() {
+    TCustomDXPlay& play = m_peer.session();
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        const HRESULT result = m_play.EnumerateSessions(0);
+        const HRESULT result = play.EnumerateSessions(0);
         if (result != DP_OK) {
             return joinFailure(result);
         }
-        if (!m_play.Sessions().isEmpty()) {
+        if (!play.Sessions().isEmpty()) {
             break;
         }
         if (waited.elapsed() >= m_options.waitSeconds * 1000) {
@@ -217,11 +197,11 @@ std::optional<int> HeadlessPeer::join() {
         }
         QThread::msleep(100);
     }
-    m_play.OpenSession(false, m_play.Sessions().first().Name, m_options.playerName);
+    play.OpenSession(false, play.Sessions().first().Name, m_options.playerName);
     // The host was there before us: no event announces it.
-    for (int i = 0; i < m_play.Players().Count(); ++i) {
-        if (m_play.Players().Items(i).RemotePlayer) {
-            otherSideArrived(m_play.Players().Items(i));
+    for (int i = 0; i < play.Players().Count(); ++i) {
+        if (play.Players().Items(i).RemotePlayer) {
+            otherSideArrived(play.Players().Items(i));
         }
     }
     return std::nullopt;
@@ -278,7 +258,7 @@ void HeadlessPeer::otherSideArrived(const TDXPlayPlayer& player) {
     m_input->setEnabled(!m_inputEnded);
     if (!m_offered && !m_options.files.isEmpty()) {
         m_offered = true;
-        m_engine.sendFiles(m_options.files, Opponent{player.ID, false});
+        m_peer.sendFiles(m_options.files);
     }
 }
 
@@ -303,31 +283,9 @@ void HeadlessPeer::readStandardInput() {
 }
 
 void HeadlessPeer::sendChatLine(const QString& line) {
-    if (!m_play.Opened() || m_play.Players().Count() < 2) {
+    if (m_peer.session().Players().Count() < 2 || !m_peer.sendChatLine(line.left(kMaxTextLength))) {
         m_err << "Not connected: the line was not sent." << Qt::endl;
-        return;
     }
-    const QByteArray message = buildChatMessage(line.left(kMaxTextLength));
-    m_play.SendMessage(DPID_ALLPLAYERS, message.constData(),
-                       static_cast<std::int32_t>(message.size()));
-    m_play.SendMessage(m_play.LocalPlayer()->ID, message.constData(),
-                       static_cast<std::int32_t>(message.size()));
-}
-
-void HeadlessPeer::textReceived(const QString& senderName, const QByteArray& text) {
-    printLine(formatChatLine(senderName, text));
-}
-
-void HeadlessPeer::keyStrokeReceived(const KeyStroke&) {
-    // Keystrokes replay into a conversation view; there is none here.
-}
-
-void HeadlessPeer::showTransferStatus(const QString& text) {
-    printLine(text);
-}
-
-void HeadlessPeer::appendConversationLine(const QString& line) {
-    printLine(line);
 }
 
 void HeadlessPeer::showMessage(const QString& text) {
@@ -336,7 +294,7 @@ void HeadlessPeer::showMessage(const QString& text) {
 }
 
 void HeadlessPeer::transferStateChanged(int row) {
-    const TTransfer& transfer = m_engine.model().transfer(row);
+    const TTransfer& transfer = m_peer.transfers().model().transfer(row);
     if (transfer.State != tsStopped) {
         return;
     }
@@ -344,15 +302,15 @@ void HeadlessPeer::transferStateChanged(int row) {
     printLine(QStringLiteral("The transfer of %1 was stopped.").arg(transfer.FileName));
     // Stopped lines wait for the user to remove them; here nobody will.
     QTimer::singleShot(0, this, [this, id = transfer.Id, outgoing = transfer.Outgoing] {
-        const int stoppedRow = m_engine.model().findById(id, outgoing);
+        const int stoppedRow = m_peer.transfers().model().findById(id, outgoing);
         if (stoppedRow >= 0) {
-            m_engine.abort({stoppedRow});
+            m_peer.transfers().abort({stoppedRow});
         }
     });
 }
 
 QString HeadlessPeer::progressLine(int row) const {
-    const TransfersModel& model = m_engine.model();
+    const TransfersModel& model = m_peer.transfers().model();
     QStringList columns;
     for (int column = 0; column < model.columnCount(); ++column) {
         columns << model.data(model.index(row, column)).toString();
@@ -370,7 +328,7 @@ void HeadlessPeer::showProgress(int row) {
     if (m_progressLinesDrawn > 0) {
         m_out << "\x1b[" << m_progressLinesDrawn << "A";
     }
-    const int rows = m_engine.model().rowCount();
+    const int rows = m_peer.transfers().model().rowCount();
     for (int r = 0; r < rows; ++r) {
         m_out << "\x1b[2K" << progressLine(r) << "\n";
     }
@@ -385,7 +343,7 @@ void HeadlessPeer::printLine(const QString& line) {
 }
 
 void HeadlessPeer::checkDone() {
-    if (!m_options.exitWhenDone || m_finished || m_engine.model().rowCount() > 0) {
+    if (!m_options.exitWhenDone || m_finished || m_peer.transfers().model().rowCount() > 0) {
         return;
     }
     // Nothing listed: every file offered by either side has ended, received or not. The other
@@ -397,7 +355,7 @@ void HeadlessPeer::checkDone() {
 }
 
 void HeadlessPeer::end() {
-    const bool unfinished = m_failures > 0 || m_engine.model().rowCount() > 0;
+    const bool unfinished = m_failures > 0 || m_peer.transfers().model().rowCount() > 0;
     finish(unfinished ? ExitFileRefused : ExitDone);
 }
 
@@ -406,10 +364,8 @@ void HeadlessPeer::finish(int code) {
         return;
     }
     m_finished = true;
-    // The sender thread first: the block it has prepared is still sent while the session is
-    // open. Then the goodbye, after everything sent.
-    stopSendThread(m_sendThread, m_handOver);
-    m_play.Close();
+    // The goodbye, after everything sent: the peer ends its sender thread before it closes.
+    m_peer.close();
     QCoreApplication::exit(code);
 }
 

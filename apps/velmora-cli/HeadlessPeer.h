@@ -2,13 +2,8 @@
 
 #include "apps/velmora-cli/CliOptions.h"
 #include "apps/velmora-cli/CliPrompts.h"
-#include "protocol/PeerMessageHandlers.h"
-#include "session/DXPlay.h"
-#include "session/UiHandOver.h"
+#include "peer/Peer.h"
 #include "session/service/SessionService.h"
-#include "transfer/SendThread.h"
-#include "transfer/TransferClock.h"
-#include "transfer/TransferEngine.h"
 #include "transfer/TransferServices.h"
 
 #include <QObject>
@@ -19,13 +14,9 @@
 
 namespace velmora {
 
-// One side of a conversation without a window: the session component over the serial or the
-// modem provider, the same transfer engine as the window's, chat lines from standard input and
-// everything that happens printed as lines.
-class HeadlessPeer : public QObject,
-                     public ConversationHandler,
-                     public TransferNotices,
-                     public TransferSettings {
+// One side of a conversation without a window: the core peer over the serial or the modem
+// provider, chat lines from standard input and everything that happens printed as lines.
+class HeadlessPeer : public QObject, public TransferSettings {
 public:
     HeadlessPeer(CliOptions options, QString dataFolder, QTextStream& out, QTextStream& err);
     ~HeadlessPeer() override;
@@ -37,13 +28,6 @@ public:
     // and nothing failed.
     void end();
 
-    // ConversationHandler
-    void textReceived(const QString& senderName, const QByteArray& text) override;
-    void keyStrokeReceived(const KeyStroke& keyStroke) override;
-    // TransferNotices
-    void showTransferStatus(const QString& text) override;
-    void appendConversationLine(const QString& line) override;
-    void showMessage(const QString& text) override;
     // TransferSettings
     QString incomingFolder() const override { return m_options.incomingFolder; }
     void setIncomingFolder(const QString& folder) override { m_options.incomingFolder = folder; }
@@ -61,7 +45,8 @@ private:
     std::optional<int> join();
     // The exit code for a failed search for the host's session, with why on the error stream.
     int joinFailure(HRESULT result) const;
-    void connectEvents();
+    void connectPeer();
+    void showMessage(const QString& text);
     void otherSideArrived(const TDXPlayPlayer& player);
     void readStandardInput();
     void sendChatLine(const QString& line);
@@ -79,11 +64,7 @@ private:
     const bool m_terminal;
     CliPrompts m_prompts;
     SessionService m_service;
-    UiHandOver m_handOver;
-    SystemTransferClock m_clock;
-    TDXPlay m_play;
-    TransferEngine m_engine;
-    std::unique_ptr<TSendThread> m_sendThread;
+    Peer m_peer;
     // Standard input is read while the other side is there; lines typed before wait for it.
     std::unique_ptr<QSocketNotifier> m_input;
     bool m_inputEnded = false;

@@ -8,22 +8,16 @@
 //   transfer_rss_growth_mb  growth of resident memory while a 1 GiB file crosses an
 //                           unthrottled cable
 
-#include "protocol/PeerMessageDispatcher.h"
-#include "session/DXPlay.h"
-#include "session/UiHandOver.h"
+#include "peer/Peer.h"
 #include "session/link/SerialPortLine.h"
 #include "session/link/SerialPortOpener.h"
 #include "session/link/SerialProvider.h"
 #include "session/service/SessionService.h"
 #include "support/BenchSupport.h"
-#include "transfer/SendThreadLifetime.h"
-#include "transfer/TransferClock.h"
-#include "transfer/TransferEngine.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
-#include <QRandomGenerator>
 #include <QSerialPort>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -53,7 +47,6 @@ constexpr int kBlockCode = 5;
 constexpr int kFastPortBaud = SerialSettings::kMaxBaud;
 constexpr int kUnpacedLinkBaud = 400'000'000;
 
-const QString kApplicationGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
 const QString kProviderName = QStringLiteral("Serial Connection");
 
 // The serial provider's work with one difference: the link paces itself by kUnpacedLinkBaud,
@@ -105,86 +98,50 @@ ProviderEntry serialEntry(const std::string& device, bool unpaced, const QString
             }};
 }
 
-// One side as the window runs it: the session component, the transfer engine with the sender
-// thread while the session is open, received messages dispatched on this (the UI) thread.
-class BenchPeer final : public ConversationHandler,
-                        public TransferNotices,
-                        public TransferSettings {
+// One side as the window runs it: the core peer, with its files received into a folder of its own.
+class BenchPeer final : public QObject, public TransferSettings {
 public:
     BenchPeer(ProviderEntry provider, QString incoming)
         : m_incoming(std::move(incoming)),
           m_service({std::move(provider)}),
-          m_play(m_service),
-          m_engine(
-              *this, *this, m_clock, [this](std::uint32_t to, const QByteArray& m) { send(to, m); },
-              [] { return QRandomGenerator::global()->generate(); }, {}) {
-        m_play.setGUID(kApplicationGuid);
-        m_play.setExceptionDisplay([](const QString& text) { showMessageText(text); });
-        m_play.OnOpen = [this](TCustomDXPlay&) {
-            m_sendThread = startSendThread(m_engine, m_handOver,
-                                           [this](std::uint32_t to, const QByteArray& message) {
-                                               return m_play.TrySendMessage(to, message);
-                                           });
-        };
-        m_play.OnClose = [this](TCustomDXPlay&) {
-            stopSendThread(m_sendThread, m_handOver);
-            m_engine.stopAll();
-        };
-        m_play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
-                                  std::int32_t size) {
-            dispatchPeerMessage({from.ID, from.Name}, static_cast<const char*>(data), size, *this,
-                                m_engine);
-        };
-        m_play.setProviderName(kProviderName);
+          m_peer(m_service, *this) {
+        connect(&m_peer, &Peer::conversationLine, this, [this](const QString& line) {
+            if (line.contains(QStringLiteral(" received and saved into "))) {
+                m_receivedAt = Clock::now();
+            } else {
+                fail(line);
+            }
+        });
+        connect(&m_peer, &Peer::transferStatus, this, [this](const QString& text) { fail(text); });
+        connect(&m_peer, &Peer::userMessage, this, [this](const QString& text) { fail(text); });
+        m_peer.session().setProviderName(kProviderName);
     }
 
-    ~BenchPeer() override {
-        stopSendThread(m_sendThread, m_handOver);
-        m_play.Close();
+    void host() {
+        m_peer.session().OpenSession(true, QStringLiteral("Bench"), QStringLiteral("Ann"));
     }
-
-    void host() { m_play.OpenSession(true, QStringLiteral("Bench"), QStringLiteral("Ann")); }
 
     bool join() {
-        if (m_play.EnumerateSessions(0) != DP_OK || m_play.Sessions().isEmpty()) {
+        TCustomDXPlay& play = m_peer.session();
+        if (play.EnumerateSessions(0) != DP_OK || play.Sessions().isEmpty()) {
             return false;
         }
-        m_play.OpenSession(false, m_play.Sessions().first().Name, QStringLiteral("Bob"));
+        play.OpenSession(false, play.Sessions().first().Name, QStringLiteral("Bob"));
         return true;
     }
 
-    // The other side's participant, once it is there.
-    std::optional<Opponent> opponent() const {
-        for (int i = 0; i < m_play.Players().Count(); ++i) {
-            if (m_play.Players().Items(i).RemotePlayer) {
-                return Opponent{m_play.Players().Items(i).ID, false};
-            }
-        }
-        return std::nullopt;
+    // Whether the other side's participant is there.
+    bool opponentPresent() const {
+        const TDXPlayPlayer* other = m_peer.opponent();
+        return other != nullptr && other->RemotePlayer;
     }
 
-    void sendFile(const QString& path) { m_engine.sendFiles({path}, opponent()); }
+    void sendFile(const QString& path) { m_peer.sendFiles({path}); }
 
     // When the last file arrived whole.
     std::optional<Clock::time_point> receivedAt() const { return m_receivedAt; }
     bool failed() const { return m_failed; }
 
-    // ConversationHandler: no chat here.
-    void textReceived(const QString&, const QByteArray&) override {}
-    void keyStrokeReceived(const KeyStroke&) override {}
-    // TransferNotices
-    void showTransferStatus(const QString& text) override { showMessage(text); }
-    void appendConversationLine(const QString& line) override {
-        if (line.contains(QStringLiteral(" received and saved into "))) {
-            m_receivedAt = Clock::now();
-        } else {
-            showMessage(line);
-        }
-    }
-    void showMessage(const QString& text) override {
-        m_failed = true;
-        showMessageText(text);
-    }
     // TransferSettings
     QString incomingFolder() const override { return m_incoming; }
     void setIncomingFolder(const QString& folder) override { m_incoming = folder; }
@@ -194,20 +151,14 @@ public:
     int blockSizeCode() const override { return kBlockCode; }
 
 private:
-    static void showMessageText(const QString& text) {
+    void fail(const QString& text) {
+        m_failed = true;
         std::fprintf(stderr, "%s\n", qPrintable(text));
-    }
-    void send(std::uint32_t to, const QByteArray& message) {
-        m_play.SendMessage(to, message.constData(), static_cast<std::int32_t>(message.size()));
     }
 
     QString m_incoming;
     SessionService m_service;
-    UiHandOver m_handOver;
-    SystemTransferClock m_clock;
-    TDXPlay m_play;
-    TransferEngine m_engine;
-    std::unique_ptr<TSendThread> m_sendThread;
+    Peer m_peer;
     std::optional<Clock::time_point> m_receivedAt;
     bool m_failed = false;
 };
@@ -294,7 +245,7 @@ TransferRun transferFile(const CableProcess& cable, bool unpaced, const QString&
     BenchPeer sender(serialEntry(cable.endB(), unpaced, folder), incoming);
     receiver.host();
     TransferRun run;
-    if (!sender.join() || !runUntil([&] { return receiver.opponent().has_value(); }, 30s)) {
+    if (!sender.join() || !runUntil([&] { return receiver.opponentPresent(); }, 30s)) {
         std::fprintf(stderr, "the two sides did not connect\n");
         return run;
     }

@@ -1,16 +1,16 @@
 #pragma once
 
+#include <QObject>
 #include <QString>
 
 namespace velmora {
 
 class ConnectionStatusView;
-class TCustomDXPlay;
-class TDXPlayPlayer;
+class Peer;
 
-// The main window's side of the session's life: it follows the session component's events and
-// shows the connection's state in the status bar, the conversation and the message field.
-class ConnectionStatus {
+// The main window's side of the session's life: it follows the peer's session events and shows
+// the connection's state in the status bar, the conversation and the message field.
+class ConnectionStatus : public QObject {
 public:
     static inline const QString NotConnected = QStringLiteral("Not connected");
     static inline const QString Waiting = QStringLiteral("Waiting for remote user...");
@@ -20,40 +20,25 @@ public:
     static inline const QString TypePrompt =
         QStringLiteral("Type your message here and press Enter to send it.");
 
-    // Neither is owned; both outlive this object.
-    ConnectionStatus(TCustomDXPlay& play, ConnectionStatusView& view);
-    // Takes the handlers off the component, which may still close (and raise OnClose) later.
-    ~ConnectionStatus();
-    ConnectionStatus(const ConnectionStatus&) = delete;
-    ConnectionStatus& operator=(const ConnectionStatus&) = delete;
-
-    // Assigns the component's open, close, add, delete and lost events to the handlers below.
-    void attach();
+    // Follows the peer's events from here on. Neither is owned; both outlive this object.
+    ConnectionStatus(Peer& peer, ConnectionStatusView& view);
     // The state at start-up: commands disabled, "Not connected", the connect prompt.
     void showInitialState();
 
-    void DXPlay1Open();
-    void DXPlay1AddPlayer(TDXPlayPlayer& player);
-    void DXPlay1DeletePlayer(TDXPlayPlayer& player);
-    void DXPlay1SessionLost();
-    void DXPlay1Close();
-
     // Panel 0 as last set.
     QString statusText() const { return m_status; }
-    bool sendThreadRunning() const { return m_sendThreadRunning; }
 
 private:
+    void DXPlay1Open(bool host);
+    void DXPlay1AddPlayer();
     void setStatus(const QString& text);
     void promptWhenConnected();
-    // Stops the transfers and the sender and reports the end with the line given.
+    // Reports the end of the connection with the line given.
     void endConnection(const QString& line);
-    void stopSendThread();
 
-    TCustomDXPlay& m_play;
+    Peer& m_peer;
     ConnectionStatusView& m_view;
     QString m_status = NotConnected;
-    bool m_sendThreadRunning = false;
-    bool m_attached = false;
 };
 
 }  // namespace velmora

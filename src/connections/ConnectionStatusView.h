@@ -19,12 +19,6 @@ public:
     virtual void setMessageFieldText(const QString& text) = 0;
     // Records that a session has opened in this run.
     virtual void setWasConnected() = 0;
-    // Every listed transfer becomes stopped and its list item shows it.
-    virtual void stopAllTransfers() = 0;
-    // Creates and starts the file sender thread for the open session.
-    virtual void startSendThread() = 0;
-    // Asks the file sender thread to end, waits for it and drops it; nothing when none runs.
-    virtual void stopSendThread() = 0;
 };
 
 }  // namespace velmora

@@ -2,11 +2,12 @@
 
 #include "conversation/RtfWriter.h"
 #include "conversation/VirtualKeys.h"
+#include "peer/Peer.h"
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessages.h"
-#include "session/DXPlay.h"
 #include "session/Windows1252.h"
 #include "shell/DialogService.h"
+#include "transfer/FileSender.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -76,12 +77,12 @@ KeyOfCharacter keyOfCharacter(std::uint8_t charCode) {
 
 }  // namespace
 
-Conversation::Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, TCustomDXPlay& session,
+Conversation::Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, Peer& peer,
                            DialogService& dialogs, ConversationHooks hooks, QObject* parent)
     : QObject(parent),
       m_view(messagesEdit),
       m_field(editMessage),
-      m_session(session),
+      m_peer(peer),
       m_dialogs(dialogs),
       m_hooks(std::move(hooks)),
       m_printer(std::make_unique<QPrinter>()) {
@@ -108,19 +109,9 @@ void Conversation::appendLine(const QString& line) {
 }
 
 void Conversation::SendSpeedButtonClick() {
-    if (!m_session.Opened()) {
-        m_dialogs.showMessage(QStringLiteral(
-            "Sorry, but we haven't connected anywere yet. Please, create connection before "
-            "sending files or messages."));
+    if (!m_peer.sendChatLine(m_field.text())) {
+        m_dialogs.showMessage(FileSender::NotConnectedMessage);
         return;
-    }
-    const QByteArray message = buildChatMessage(m_field.text());
-    m_session.SendMessage(DPID_ALLPLAYERS, message.constData(),
-                          static_cast<std::int32_t>(message.size()));
-    if (const TDXPlayPlayer* local = m_session.LocalPlayer()) {
-        // Delivered to our own handler inside the call: the own line is shown from it.
-        m_session.SendMessage(local->ID, message.constData(),
-                              static_cast<std::int32_t>(message.size()));
     }
     m_field.clear();
 }
@@ -203,7 +194,7 @@ void Conversation::FilePrint() {
     m_hooks.suspendSender();
     const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
     if (m_dialogs.print(*m_printer)) {
-        m_printer->setDocName(m_session.SessionName());
+        m_printer->setDocName(m_peer.session().SessionName());
         m_view.document()->print(m_printer.get());
     }
 }
@@ -253,7 +244,7 @@ bool Conversation::eventFilter(QObject* watched, QEvent* event) {
 
 bool Conversation::messagesEditKey(const QKeyEvent& event) {
     const bool swallow = std::exchange(m_swallowReplayedKey, false);
-    if (!m_hooks.classicMode() || !m_session.Opened()) {
+    if (!m_hooks.classicMode() || !m_peer.isOpen()) {
         return swallow;
     }
     if (m_replayPending) {
@@ -272,10 +263,7 @@ bool Conversation::messagesEditKey(const QKeyEvent& event) {
 }
 
 void Conversation::sendKeyStroke(std::uint16_t keyCode, std::uint8_t charCode, int caret) {
-    const QByteArray message =
-        buildKeyStroke({keyCode, charCode, static_cast<std::uint16_t>(caret & 0xFFFF)});
-    m_session.SendMessage(DPID_ALLPLAYERS, message.constData(),
-                          static_cast<std::int32_t>(message.size()));
+    m_peer.sendKeyStroke({keyCode, charCode, static_cast<std::uint16_t>(caret & 0xFFFF)});
 }
 
 }  // namespace velmora

@@ -16,7 +16,7 @@ class QTextEdit;
 namespace velmora {
 
 class DialogService;
-class TCustomDXPlay;
+class Peer;
 
 // What the conversation needs from the window around it.
 struct ConversationHooks {
@@ -36,7 +36,7 @@ class Conversation : public QObject, public ConversationHandler {
 public:
     static constexpr int MaxMessageLength = 65535;  // what a text message's length can carry
 
-    Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, TCustomDXPlay& session,
+    Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, Peer& peer,
                  DialogService& dialogs, ConversationHooks hooks, QObject* parent = nullptr);
     ~Conversation() override;
 
@@ -75,7 +75,7 @@ private:
 
     QTextEdit& m_view;
     QLineEdit& m_field;
-    TCustomDXPlay& m_session;
+    Peer& m_peer;
     DialogService& m_dialogs;
     ConversationHooks m_hooks;
     bool m_replayPending = false;

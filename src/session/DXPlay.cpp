@@ -6,6 +6,7 @@
 #include "session/Windows1252.h"
 
 #include <QDebug>
+#include <QThread>
 #include <QtEndian>
 
 #include <cstring>
@@ -96,46 +97,32 @@ void TCustomDXPlay::setGUID(const QString& text) {
 // --- events -------------------------------------------------------------------------------
 
 void TCustomDXPlay::DoAddPlayer(TDXPlayPlayer& Player) {
-    if (OnAddPlayer) {
-        OnAddPlayer(*this, Player);
-    }
+    emit OnAddPlayer(*this, Player);
 }
 
 void TCustomDXPlay::DoClose() {
-    if (OnClose) {
-        OnClose(*this);
-    }
+    emit OnClose(*this);
 }
 
 void TCustomDXPlay::DoDeletePlayer(TDXPlayPlayer& Player) {
-    if (OnDeletePlayer) {
-        OnDeletePlayer(*this, Player);
-    }
+    emit OnDeletePlayer(*this, Player);
 }
 
 void TCustomDXPlay::DoMessage(TDXPlayPlayer& From, const void* Data, std::int32_t DataSize) {
-    if (OnMessage) {
-        OnMessage(*this, From, Data, DataSize);
-    }
+    emit OnMessage(*this, From, Data, DataSize);
 }
 
 void TCustomDXPlay::DoOpen() {
-    if (OnOpen) {
-        OnOpen(*this);
-    }
+    emit OnOpen(*this);
 }
 
 void TCustomDXPlay::DoSessionLost() {
-    if (OnSessionLost) {
-        OnSessionLost(*this);
-    }
+    emit OnSessionLost(*this);
 }
 
 void TCustomDXPlay::DoSendComplete(std::uint32_t MessageID, TDXPlaySendCompleteResult Result,
                                    std::int32_t SendTime) {
-    if (OnSendComplete) {
-        OnSendComplete(*this, MessageID, Result, SendTime);
-    }
+    emit OnSendComplete(*this, MessageID, Result, SendTime);
 }
 
 // --- providers and the transport ----------------------------------------------------------
@@ -386,7 +373,17 @@ bool TCustomDXPlay::TrySendMessage(DPID ToID, const void* Data, std::int32_t Dat
         return false;  // closed meanwhile
     }
     if (ToID == local->ID) {
-        DoMessage(*local, Data, DataSize);
+        if (QThread::currentThread() == thread()) {
+            DoMessage(*local, Data, DataSize);
+        } else {
+            QMetaObject::invokeMethod(
+                this,
+                [this, session = m_session.load(),
+                 bytes = QByteArray(static_cast<const char*>(Data), DataSize)] {
+                    DeliverOwnCopy(session, bytes);
+                },
+                Qt::QueuedConnection);
+        }
         return true;
     }
     const auto size = static_cast<std::uint32_t>(DataSize);
@@ -481,6 +478,18 @@ void TCustomDXPlay::DeliverMessages(std::uint64_t session) {
         m_showException(QStringLiteral("Unknown exception"));
     }
     m_inDelivery = false;
+}
+
+void TCustomDXPlay::DeliverOwnCopy(std::uint64_t session, QByteArray data) {
+    if (session != m_session || !m_opened.load() || !m_localPlayer) {
+        return;  // the session it was sent in has closed
+    }
+    const std::shared_ptr<TDXPlayPlayer> local = m_localPlayer;
+    try {
+        DoMessage(*local, data.constData(), static_cast<std::int32_t>(data.size()));
+    } catch (const std::exception& error) {
+        m_showException(exceptionText(error));
+    }
 }
 
 void TCustomDXPlay::Dispatch(DPID from, const char* data, std::uint32_t size) {

@@ -29,14 +29,6 @@ class TCustomDXPlay;
 
 enum TDXPlaySendCompleteResult { crOk = 0, crAbort = 1, crGeneric = 2 };
 
-using TDXPlayEvent = std::function<void(TCustomDXPlay& Sender, TDXPlayPlayer& Player)>;
-using TDXPlayMessageEvent = std::function<void(TCustomDXPlay& Sender, TDXPlayPlayer& From,
-                                               const void* Data, std::int32_t DataSize)>;
-using TDXPlaySendCompleteEvent =
-    std::function<void(TCustomDXPlay& Sender, std::uint32_t MessageID,
-                       TDXPlaySendCompleteResult Result, std::int32_t SendTime)>;
-using TNotifyEvent = std::function<void(TCustomDXPlay& Sender)>;
-
 // An installed service provider, or a session found by an enumeration.
 struct TDXPlayNamedGuid {
     QString Name;
@@ -49,20 +41,16 @@ std::uint32_t MessageKindOf(const void* message);
 // The one object through which the application talks to the other computer: one peer-to-peer
 // session of the session service, its participants, and the delivery of what arrives as events
 // on the UI thread (the thread that creates the component).
+//
+// The events are signals: any number of listeners may connect. Each is raised on the UI thread,
+// the own participant's copies of messages sent from another thread included.
 class TCustomDXPlay : public QObject {
+    Q_OBJECT
+
 public:
     // The service is not owned and must outlive the component.
     explicit TCustomDXPlay(IDirectPlaySystem& system, QObject* owner = nullptr);
     ~TCustomDXPlay() override;
-
-    // Events; each may be left unassigned. Raised only through the Do... operations.
-    TDXPlayEvent OnAddPlayer;
-    TNotifyEvent OnClose;
-    TDXPlayEvent OnDeletePlayer;
-    TDXPlayMessageEvent OnMessage;
-    TNotifyEvent OnOpen;
-    TDXPlaySendCompleteEvent OnSendComplete;
-    TNotifyEvent OnSessionLost;
 
     // How an error raised while delivering received messages is shown (the application's
     // standard display of unhandled exceptions).
@@ -105,6 +93,18 @@ public:
     QString SessionName() const { return m_sessionName; }
     bool InDelivery() const { return m_inDelivery; }
 
+signals:
+    // Raised only through the Do... operations. The data of OnMessage is valid during the call.
+    void OnAddPlayer(velmora::TCustomDXPlay& Sender, velmora::TDXPlayPlayer& Player);
+    void OnClose(velmora::TCustomDXPlay& Sender);
+    void OnDeletePlayer(velmora::TCustomDXPlay& Sender, velmora::TDXPlayPlayer& Player);
+    void OnMessage(velmora::TCustomDXPlay& Sender, velmora::TDXPlayPlayer& From, const void* Data,
+                   std::int32_t DataSize);
+    void OnOpen(velmora::TCustomDXPlay& Sender);
+    void OnSendComplete(velmora::TCustomDXPlay& Sender, std::uint32_t MessageID,
+                        velmora::TDXPlaySendCompleteResult Result, std::int32_t SendTime);
+    void OnSessionLost(velmora::TCustomDXPlay& Sender);
+
 protected:
     virtual void DoAddPlayer(TDXPlayPlayer& Player);
     virtual void DoClose();
@@ -121,6 +121,8 @@ private:
     void OpenSessionStep(bool NewSession, const QString& SessionName);
     void StartStep(const QString& PlayerName);
     void DeliverMessages(std::uint64_t session);
+    // A message to the own participant sent from another thread: delivered on the UI thread.
+    void DeliverOwnCopy(std::uint64_t session, QByteArray data);
     void Dispatch(DPID from, const char* data, std::uint32_t size);
     void DispatchSystemNotice(const char* data, std::uint32_t size);
     void StopRecvThread();
@@ -147,7 +149,8 @@ private:
     std::unique_ptr<TDXPlayRecvThread> m_recvThread;
     // Threads stopped from inside a delivery: they end once the UI thread has moved on.
     std::vector<std::unique_ptr<TDXPlayRecvThread>> m_stoppedThreads;
-    std::uint64_t m_session = 0;  // counts opened sessions, so a late hand-over finds its own gone
+    // Counts opened sessions, so a late hand-over finds its own gone; read by senders too.
+    std::atomic<std::uint64_t> m_session{0};
     bool m_inDelivery = false;
     QString m_providerName;
     std::optional<QList<TDXPlayNamedGuid>> m_providers;
@@ -160,6 +163,8 @@ private:
 
 // The component as the main window keeps it: the application's GUID and its handlers.
 class TDXPlay : public TCustomDXPlay {
+    Q_OBJECT
+
 public:
     using TCustomDXPlay::TCustomDXPlay;
 };

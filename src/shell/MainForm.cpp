@@ -1,19 +1,17 @@
 #include "shell/MainForm.h"
 
+#include "base/RecentList.h"
 #include "connections/ConnectionCommands.h"
 #include "connections/ConnectionStatus.h"
 #include "conversation/Conversation.h"
-#include "protocol/PeerMessageDispatcher.h"
+#include "peer/Opponent.h"
+#include "peer/Peer.h"
 #include "shell/AboutBox.h"
 #include "shell/DialogService.h"
-#include "shell/FileSenderThread.h"
 #include "shell/HelpTopic.h"
 #include "shell/HelpWindow.h"
 #include "shell/Icons.h"
-#include "shell/Opponent.h"
 #include "shell/OptionsForm.h"
-#include "base/RecentList.h"
-#include "shell/SuspendableThread.h"
 #include "shell/TransfersListDelegate.h"
 #include "shell/Welcome.h"
 #include "transfer/FileIcon.h"
@@ -85,22 +83,10 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
       m_options(Options::defaults(m_context.dataFolder)) {
     setObjectName(QStringLiteral("MainForm"));
     Q_ASSERT(m_context.dialogs != nullptr && m_context.sessionSystem != nullptr);
-    DXPlay1 = std::make_unique<TDXPlay>(*m_context.sessionSystem);
-    DXPlay1->setGUID(ApplicationGuid);
-    DXPlay1->setAsync(false);
-    DXPlay1->setMaxPlayers(0);
-    DXPlay1->setExceptionDisplay(
-        [this](const QString& message) { dialogs().showMessage(message); });
+    TransferSettings& transferSettings = *this;
+    m_peer = std::make_unique<Peer>(*m_context.sessionSystem, transferSettings);
     setWindowTitle(QStringLiteral("Oskvale Velmora"));
     setWindowIcon(commandIcon(CommandIcon::Application));
-    TransferSettings& transferSettings = *this;
-    TransferNotices& transferNotices = *this;
-    m_transfers = std::make_unique<TransferEngine>(
-        transferSettings, transferNotices, m_clock,
-        [this](std::uint32_t destination, const QByteArray& message) {
-            sendPeerMessage(destination, message);
-        },
-        [this] { return Random.generate(); }, fileIconField);
     createActions();
     createMenus();
     createToolBars();
@@ -111,13 +97,11 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     hooks.showNotice = [this](const QString& text) { m_statusPanel1->setText(text); };
     hooks.suspendSender = [this] { TrySuspendThreat(); };
     hooks.resumeSender = [this] { TryResumeThreat(); };
-    m_conversation = std::make_unique<Conversation>(*MessagesEdit, *EditMessage, *DXPlay1,
-                                                    dialogs(), std::move(hooks));
+    m_conversation = std::make_unique<Conversation>(*MessagesEdit, *EditMessage, *m_peer, dialogs(),
+                                                    std::move(hooks));
     ConnectionStatusView& statusView = *this;
-    m_connectionStatus = std::make_unique<ConnectionStatus>(*DXPlay1, statusView);
-    m_connectionStatus->attach();
-    DXPlay1->OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
-                                std::int32_t size) { DXPlay1Message(from, data, size); };
+    m_connectionStatus = std::make_unique<ConnectionStatus>(*m_peer, statusView);
+    connectPeer();
     connectCommands();
     resize(550, 420);
     if (const QScreen* screen = QApplication::primaryScreen()) {
@@ -125,13 +109,12 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     }
 }
 
-// The sender thread ends first, while everything it hands over to is still there; the session
-// closes with no handler left that could reach a part already gone.
+// The session closes with no handler left that could reach a part already gone; the peer ends
+// its sender thread first.
 TMainForm::~TMainForm() {
-    SendThread.reset();
     m_connectionStatus.reset();
-    DXPlay1->OnMessage = nullptr;
-    DXPlay1->Close();
+    m_peer->disconnect(this);
+    m_peer->close();
 }
 
 void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* optionsForm,
@@ -143,7 +126,7 @@ void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* opt
     m_aboutBox = aboutBox;
 
     ConnectionCommandsContext commands;
-    commands.play = DXPlay1.get();
+    commands.play = &m_peer->session();
     commands.dialogs = m_context.dialogs;
     commands.connectionForm = connectionForm;
     commands.wizardForm = wizardForm;
@@ -176,7 +159,7 @@ void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* opt
 
 ConnectionFormContext TMainForm::connectionFormContext() {
     ConnectionFormContext form;
-    form.play = DXPlay1.get();
+    form.play = &m_peer->session();
     form.dialogs = m_context.dialogs;
     form.options = &m_options;
     form.dataFolder = m_context.dataFolder;
@@ -222,7 +205,7 @@ void TMainForm::connectCommands() {
     for (QAction* resume : {ResumeTransfer, Resumetranfer1}) {
         connect(resume, &QAction::triggered, this, &TMainForm::ResumeTransferClick);
     }
-    const TransfersModel* model = &m_transfers->model();
+    const TransfersModel* model = &m_peer->transfers().model();
     connect(TransfersListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TMainForm::TransfersListViewChange);
     connect(model, &QAbstractItemModel::rowsRemoved, this, &TMainForm::TransfersListViewChange);
@@ -611,7 +594,7 @@ void TMainForm::createCentralArea() {
             [this](const QPoint& at) {
                 TransfersPopupMenu->popup(TransfersListView->viewport()->mapToGlobal(at));
             });
-    TransfersListView->setModel(&m_transfers->model());
+    TransfersListView->setModel(&m_peer->transfers().model());
     TransfersListView->setItemDelegate(new TransfersListDelegate(TransfersListView));
     TransfersListView->header()->setStretchLastSection(true);
     // The list's widths, widened where this font would cut the column's longest usual text
@@ -625,7 +608,7 @@ void TMainForm::createCentralArea() {
     const QFontMetrics metrics(TransfersListView->font());
     TransfersListView->setColumnWidth(
         0, TransfersModel::columnWidth(0) + TransfersListDelegate::ImagesWidth);
-    for (int column = 1; column + 1 < m_transfers->model().columnCount(); ++column) {
+    for (int column = 1; column + 1 < m_peer->transfers().model().columnCount(); ++column) {
         const int fitting = metrics.horizontalAdvance(widestTexts.value(column)) + 12;
         TransfersListView->setColumnWidth(column,
                                           std::max(TransfersModel::columnWidth(column), fitting));
@@ -702,7 +685,6 @@ bool TMainForm::FormCreate() {
     BlockIncoming = false;
     RecentConnections = RecentList::load(QDir(m_context.dataFolder).filePath("recents.list"));
     ConnectionModified = false;
-    Random.seed(static_cast<quint32>(QDateTime::currentMSecsSinceEpoch()));
     LoadOptions();
     UpdateView();
     if (m_options.CheckExtension == 1) {
@@ -771,13 +753,10 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
             }
         }
     }
-    if (SendThread) {
-        SendThread->Terminate();
-    }
     RecentList::save(QDir(m_context.dataFolder).filePath(QStringLiteral("recents.list")),
                      RecentConnections);
     RecentConnections.clear();
-    DXPlay1->Close();
+    m_peer->close();
     CanClose = true;
     FormClose();
 }
@@ -899,19 +878,15 @@ void TMainForm::ChangeConnectionStatus(bool connected) {
 }
 
 TDXPlayPlayer* TMainForm::GetOpponent() const {
-    return opponentOf(DXPlay1->Opened(), DXPlay1->Players(), DXPlay1->LocalPlayer());
+    return m_peer->opponent();
 }
 
 void TMainForm::TrySuspendThreat() {
-    if (SendThread) {
-        SendThread->Suspend();
-    }
+    m_peer->suspendSender();
 }
 
 void TMainForm::TryResumeThreat() {
-    if (SendThread && SendThread->Suspended()) {
-        SendThread->Resume();
-    }
+    m_peer->resumeSender();
 }
 
 void TMainForm::FillRecentMenus() {
@@ -994,31 +969,8 @@ void TMainForm::runNewConnectionFromWelcome() {
     ConnectionModified = true;
 }
 
-void TMainForm::DXPlay1Message(const TDXPlayPlayer& from, const void* data, std::int32_t size) {
-    const PeerSender sender{from.ID, from.Name};
-    if (QThread::currentThread() != thread()) {
-        // A block the sender thread sent to this side's own participant (the internal loop):
-        // the handler runs on the UI thread, with a copy of the bytes.
-        QMetaObject::invokeMethod(
-            this,
-            [this, sender, bytes = QByteArray(static_cast<const char*>(data), size)] {
-                dispatchPeerMessage(sender, bytes.constData(),
-                                    static_cast<std::int32_t>(bytes.size()), *m_conversation,
-                                    *m_transfers);
-            },
-            Qt::QueuedConnection);
-        return;
-    }
-    dispatchPeerMessage(sender, static_cast<const char*>(data), size, *m_conversation,
-                        *m_transfers);
-}
-
-void TMainForm::sendPeerMessage(std::uint32_t destination, const QByteArray& message) {
-    DXPlay1->TrySendMessage(destination, message);  // a failed send is not reported
-}
-
 void TMainForm::Sendfile1Click() {
-    if (!DXPlay1->Opened()) {
+    if (!m_peer->isOpen()) {
         dialogs().showMessage(FileSender::NotConnectedMessage);
         return;
     }
@@ -1029,14 +981,11 @@ void TMainForm::Sendfile1Click() {
     if (paths.isEmpty()) {
         return;
     }
-    const TDXPlayPlayer* opponent = GetOpponent();
-    if (opponent == nullptr) {
-        dialogs().showMessage(FileSender::NotConnectedMessage);
-        return;
-    }
-    const TDXPlayPlayer* local = DXPlay1->LocalPlayer();
-    m_transfers->sendFiles(paths,
-                           Opponent{opponent->ID, local != nullptr && opponent->ID == local->ID});
+    m_peer->sendFiles(paths);
+}
+
+TransferEngine& TMainForm::transfers() const {
+    return m_peer->transfers();
 }
 
 void TMainForm::Recievefilesto1Click() {
@@ -1075,15 +1024,15 @@ void TMainForm::Stoptransfers1Click() {
     const QList<int> rows = selectedTransferRows();
     // Every selected line is either gone or aborted and unselected.
     TransfersListView->clearSelection();
-    m_transfers->abort(rows);
+    m_peer->transfers().abort(rows);
 }
 
 void TMainForm::Pausetransfer1Click() {
-    m_transfers->pause(selectedTransferRows());
+    m_peer->transfers().pause(selectedTransferRows());
 }
 
 void TMainForm::ResumeTransferClick() {
-    m_transfers->resume(selectedTransferRows());
+    m_peer->transfers().resume(selectedTransferRows());
 }
 
 void TMainForm::TransfersListViewChange() {
@@ -1114,27 +1063,17 @@ void TMainForm::setWasConnected() {
     WasConnected = true;
 }
 
-void TMainForm::stopAllTransfers() {
-    m_transfers->stopAll();
-}
-
-void TMainForm::startSendThread() {
-    SendThread = std::make_unique<FileSenderThread>(
-        *m_transfers, m_handOver, [this](std::uint32_t destination, const QByteArray& message) {
-            return DXPlay1->TrySendMessage(destination, message);
-        });
-}
-
-void TMainForm::stopSendThread() {
-    SendThread.reset();
-}
-
-void TMainForm::showTransferStatus(const QString& text) {
-    m_statusPanel1->setText(text);
-}
-
-void TMainForm::showMessage(const QString& text) {
-    dialogs().showMessage(text);
+void TMainForm::connectPeer() {
+    connect(m_peer.get(), &Peer::chatLineReceived, m_conversation.get(),
+            &Conversation::textReceived);
+    connect(m_peer.get(), &Peer::keyStrokeArrived, m_conversation.get(),
+            &Conversation::keyStrokeReceived);
+    connect(m_peer.get(), &Peer::conversationLine, this,
+            [this](const QString& line) { m_conversation->appendLine(line); });
+    connect(m_peer.get(), &Peer::transferStatus, this,
+            [this](const QString& text) { m_statusPanel1->setText(text); });
+    connect(m_peer.get(), &Peer::userMessage, this,
+            [this](const QString& text) { dialogs().showMessage(text); });
 }
 
 QString TMainForm::incomingFolder() const {

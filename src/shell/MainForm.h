@@ -2,16 +2,13 @@
 
 #include "connections/ConnectionFormContext.h"
 #include "connections/ConnectionStatusView.h"
-#include "session/UiHandOver.h"
 #include "shell/MainFormContext.h"
 #include "shell/Options.h"
 #include "shell/StartArgument.h"
-#include "transfer/TransferClock.h"
 #include "transfer/TransferServices.h"
 
 #include <QMainWindow>
 #include <QPointer>
-#include <QRandomGenerator>
 
 #include <memory>
 #include <vector>
@@ -32,8 +29,7 @@ namespace velmora {
 class ConnectionCommands;
 class ConnectionStatus;
 class Conversation;
-class SuspendableThread;
-class TDXPlay;
+class Peer;
 struct TDXPlayPlayer;
 class TAboutBox;
 class TConnectionForm;
@@ -45,10 +41,7 @@ class TWizardForm;
 
 // The main window: the application's single top-level window and the owner of its run-time
 // state: the session component, the conversation, the transfers and the connection commands.
-class TMainForm : public QMainWindow,
-                  private ConnectionStatusView,
-                  private TransferNotices,
-                  private TransferSettings {
+class TMainForm : public QMainWindow, private ConnectionStatusView, private TransferSettings {
     Q_OBJECT
 
 public:
@@ -111,11 +104,9 @@ public:
     void ResumeTransferClick();
     // Enables the transfer commands while at least one line is selected.
     void TransfersListViewChange();
-    // Every message of the other side, and the own copies, go through here.
-    void DXPlay1Message(const TDXPlayPlayer& from, const void* data, std::int32_t size);
-
     Conversation& conversation() const { return *m_conversation; }
-    TransferEngine& transfers() const { return *m_transfers; }
+    Peer& peer() const { return *m_peer; }
+    TransferEngine& transfers() const;
     // Null until attachWindows.
     ConnectionCommands* connectionCommands() const { return m_connectionCommands.get(); }
 
@@ -123,9 +114,6 @@ public:
     DialogService& dialogs() const { return *m_context.dialogs; }
     const StartArgument& startArgument() const { return m_startArgument; }
     QString statusText(int panel) const;
-
-    // The session component.
-    std::unique_ptr<TDXPlay> DXPlay1;
 
     // Shared state of the main window.
     bool ConnectionModified = false;
@@ -135,8 +123,6 @@ public:
     QStringList RecentConnections;
     QString HelpFilePath;
     bool FirstActivationDone = false;
-    std::unique_ptr<SuspendableThread> SendThread;
-    QRandomGenerator Random;  // transfer identifiers
 
     // Components.
     QToolBar* ConnectionsToolBar = nullptr;  // the band CoolBar1
@@ -220,17 +206,12 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
-    // ConnectionStatusView, TransferNotices
+    // ConnectionStatusView
     void setConnectionCommandsEnabled(bool enabled) override;
     void setStatusText(const QString& text) override;
     void appendConversationLine(const QString& line) override;
     void setMessageFieldText(const QString& text) override;
     void setWasConnected() override;
-    void stopAllTransfers() override;
-    void startSendThread() override;
-    void stopSendThread() override;
-    void showTransferStatus(const QString& text) override;
-    void showMessage(const QString& text) override;
     // TransferSettings
     QString incomingFolder() const override;
     void setIncomingFolder(const QString& folder) override;
@@ -239,7 +220,7 @@ private:
     bool internalLoop() const override;
     int blockSizeCode() const override;
 
-    void sendPeerMessage(std::uint32_t destination, const QByteArray& message);
+    void connectPeer();
     void connectCommands();
     QList<int> selectedTransferRows() const;
 
@@ -263,14 +244,12 @@ private:
     void Chatmode1Click();
 
     MainFormContext m_context;
-    UiHandOver m_handOver;  // the file sender thread's hand-over of each block
-    SystemTransferClock m_clock;
     StartArgument m_startArgument;
     Options m_options;
     bool m_helpAvailable = false;
     bool m_reportedUnsavedOptions = false;
+    std::unique_ptr<Peer> m_peer;
     std::unique_ptr<Conversation> m_conversation;
-    std::unique_ptr<TransferEngine> m_transfers;
     std::unique_ptr<ConnectionStatus> m_connectionStatus;
     std::unique_ptr<ConnectionCommands> m_connectionCommands;
     TConnectionForm* m_connectionForm = nullptr;

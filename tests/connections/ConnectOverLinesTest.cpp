@@ -3,12 +3,14 @@
 #include "connections/ConnectionStatus.h"
 #include "connections/ConnectionStatusView.h"
 #include "connections/RadioGroup.h"
+#include "peer/Peer.h"
 #include "session/DXPlay.h"
 #include "session/link/SerialProvider.h"
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
 #include "shell/Options.h"
 #include "shell/ScriptedDialogService.h"
+#include "support/FixedTransferSettings.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -66,14 +68,16 @@ ProviderEntry memoryAsSerial(const MemoryCable& cable, MemoryCable::Side side) {
 // One computer: its session service, component, New connection dialog and status.
 struct Computer : ConnectionStatusView {
     SessionService service;
-    TDXPlay play{service};
+    test::FixedTransferSettings settings;
+    Peer peer{service, settings};
+    TCustomDXPlay& play = peer.session();
     ScriptedDialogService dialogs{
         [](const QString& description) { ADD_FAILURE() << description.toStdString(); }};
     Options options;
     QStringList conversation;
     QString status;
     std::unique_ptr<TConnectionForm> form;
-    ConnectionStatus connection{play, *this};
+    ConnectionStatus connection{peer, *this};
 
     Computer(ProviderEntry provider, const QString& user) : service({std::move(provider)}) {
         play.setGUID(AppGuid);
@@ -85,7 +89,6 @@ struct Computer : ConnectionStatusView {
         context.dataFolder = test::makeTempFolder("data");
         context.showError = [](const QString&) {};  // no modem provider here: no modem list
         form = std::make_unique<TConnectionForm>(context);
-        connection.attach();
     }
     ~Computer() override { play.Close(); }
 
@@ -102,9 +105,6 @@ struct Computer : ConnectionStatusView {
     void appendConversationLine(const QString& line) override { conversation << line; }
     void setMessageFieldText(const QString&) override {}
     void setWasConnected() override {}
-    void stopAllTransfers() override {}
-    void startSendThread() override {}
-    void stopSendThread() override {}
 };
 
 void connectMasterAndSlave(Computer& master, Computer& slave) {

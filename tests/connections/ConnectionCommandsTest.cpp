@@ -56,7 +56,8 @@ struct Commands : FormFixture {
         cc.rebuildRecentMenus = [this] { ++rebuilds; };
         cc.showError = [this](const QString& text) { errors << text; };
         commands = std::make_unique<ConnectionCommands>(cc);
-        play.OnOpen = [this](TCustomDXPlay&) { wasConnected = true; };
+        QObject::connect(&play, &TCustomDXPlay::OnOpen,
+                         [this](TCustomDXPlay&) { wasConnected = true; });
     }
     void hostOverModem() {
         play.ModemSetting().ModemName = "USB Modem";

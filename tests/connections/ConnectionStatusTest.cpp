@@ -2,7 +2,9 @@
 
 #include "connections/ConnectionStatus.h"
 #include "connections/ConnectionStatusView.h"
+#include "peer/Peer.h"
 #include "session/SystemMessages.h"
+#include "support/FixedTransferSettings.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,32 +26,29 @@ struct RecordingView : ConnectionStatusView {
     QStringList conversation;
     QString messageField;
     bool wasConnected = false;
-    int transferStops = 0;
-    int threadsStarted = 0;
-    int threadsStopped = 0;
 
     void setConnectionCommandsEnabled(bool enabled) override { commandsEnabled = enabled; }
     void setStatusText(const QString& text) override { status = text; }
     void appendConversationLine(const QString& line) override { conversation << line; }
     void setMessageFieldText(const QString& text) override { messageField = text; }
     void setWasConnected() override { wasConnected = true; }
-    void stopAllTransfers() override { ++transferStops; }
-    void startSendThread() override { ++threadsStarted; }
-    void stopSendThread() override { ++threadsStopped; }
-    int threadsRunning() const { return threadsStarted - threadsStopped; }
 };
 
+// The status over a peer whose session component runs over the scripted service.
 struct StatusFixture : ConnectFixture {
+    test::FixedTransferSettings settings;
+    Peer peer{system, settings};
+    TCustomDXPlay& session = peer.session();
     RecordingView view;
-    ConnectionStatus status{play, view};
+    ConnectionStatus status{peer, view};
 
     StatusFixture() {
-        status.attach();
+        session.setGUID(test::ApplicationGuid);
         status.showInitialState();
     }
     void host() {
-        play.setProviderName("Serial Connection");
-        play.OpenSession(true, "Chat", "Ann");
+        session.setProviderName("Serial Connection");
+        session.OpenSession(true, "Chat", "Ann");
     }
     bool pumpUntil(const std::function<bool()>& done) {
         QElapsedTimer timer;
@@ -92,7 +91,7 @@ TEST(ConnectionStatusTest, HostLifecycleWithACallerComingAndGoing) {
     EXPECT_EQ(f.view.status, "Waiting for remote user...");
     EXPECT_EQ(f.view.conversation, QStringList{"Waiting for remote user..."});
     EXPECT_EQ(f.view.messageField, "draft") << "the prompt waits until someone joins";
-    EXPECT_EQ(f.view.threadsRunning(), 1);
+    EXPECT_TRUE(f.peer.senderRunning());
 
     ASSERT_TRUE(f.remoteJoins());
     EXPECT_EQ(f.view.status, "Connected");
@@ -103,18 +102,17 @@ TEST(ConnectionStatusTest, HostLifecycleWithACallerComingAndGoing) {
     EXPECT_EQ(f.view.status, "Not connected");
     EXPECT_EQ(f.view.conversation.last(), "Remote user disconnected.");
     EXPECT_TRUE(f.view.commandsEnabled) << "the session is still open";
-    EXPECT_EQ(f.view.transferStops, 1);
-    EXPECT_EQ(f.view.threadsRunning(), 0);
+    EXPECT_FALSE(f.peer.senderRunning());
 
     // A new caller on the same session gets a file sender again.
     ASSERT_TRUE(f.remoteJoins());
     EXPECT_EQ(f.view.status, "Connected");
-    EXPECT_EQ(f.view.threadsRunning(), 1);
+    EXPECT_TRUE(f.peer.senderRunning());
 
-    f.play.Close();
+    f.session.Close();
     EXPECT_FALSE(f.view.commandsEnabled);
     EXPECT_EQ(f.view.status, "Not connected");
-    EXPECT_EQ(f.view.threadsRunning(), 0);
+    EXPECT_FALSE(f.peer.senderRunning());
     EXPECT_EQ(f.view.conversation,
               (QStringList{"Waiting for remote user...", "Connected.", "Remote user disconnected.",
                            "Connected.", "Disconnected."}));
@@ -125,13 +123,12 @@ TEST(ConnectionStatusTest, HostLifecycleWithACallerComingAndGoing) {
 TEST(ConnectionStatusTest, JoiningShowsConnectedTwice) {
     StatusFixture f;
     f.hostElsewhere({"Theirs"});
-    f.play.setProviderName("Serial Connection");
-    f.play.OpenSession(false, "Theirs", "Bob");
+    f.session.setProviderName("Serial Connection");
+    f.session.OpenSession(false, "Theirs", "Bob");
     EXPECT_EQ(f.view.status, "Connected");
     EXPECT_EQ(f.view.conversation, (QStringList{"Connected.", "Connected."}));
     EXPECT_EQ(f.view.messageField, "Type your message here and press Enter to send it.");
-    EXPECT_EQ(f.view.threadsRunning(), 1);
-    EXPECT_EQ(f.view.threadsStarted, 1) << "one sender for the session";
+    EXPECT_TRUE(f.peer.senderRunning());
 }
 
 TEST(ConnectionStatusTest, SessionLostStopsEverythingThenCloses) {
@@ -144,10 +141,8 @@ TEST(ConnectionStatusTest, SessionLostStopsEverythingThenCloses) {
     EXPECT_EQ(f.view.conversation.mid(before), (QStringList{"Connection lost!", "Disconnected."}));
     EXPECT_FALSE(f.view.commandsEnabled);
     EXPECT_EQ(f.view.status, "Not connected");
-    EXPECT_EQ(f.view.transferStops, 2);
-    EXPECT_EQ(f.view.threadsStarted, 1);
-    EXPECT_EQ(f.view.threadsStopped, 1) << "the close finds the sender already gone";
-    EXPECT_FALSE(f.play.Opened());
+    EXPECT_FALSE(f.peer.senderRunning());
+    EXPECT_FALSE(f.session.Opened());
 }
 
 }  // namespace

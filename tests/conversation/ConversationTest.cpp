@@ -2,9 +2,9 @@
 #include "session/FakeDirectPlay.h"
 
 #include "conversation/Conversation.h"
-#include "protocol/PeerMessageDispatcher.h"
-#include "session/DXPlay.h"
+#include "peer/Peer.h"
 #include "shell/ScriptedDialogService.h"
+#include "support/FixedTransferSettings.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -25,15 +25,6 @@
 namespace velmora {
 namespace {
 
-// Transfers are not part of these tests: their messages are never sent here.
-class NoTransfers : public TransferHandler {
-public:
-    void offerReceived(const PeerSender&, const FileOffer&) override {}
-    void replyReceived(const PeerSender&, const FileReply&) override {}
-    void blockReceived(const PeerSender&, const FileBlock&) override {}
-    void controlReceived(const PeerSender&, const TransferControl&) override {}
-};
-
 // Answers the print dialog as a user who picks printing to a PDF file.
 class PdfDialogs : public ScriptedDialogService {
 public:
@@ -45,21 +36,22 @@ public:
     }
 };
 
-// One side: a window with the view and the field, a session component over a scripted
-// service, and the conversation over them.
+// One side: a window with the view and the field, a peer over a scripted service, and the
+// conversation over them.
 struct Side {
     test::FakeSystem system;
     PdfDialogs dialogs;
     QWidget window;
     QTextEdit* view = new QTextEdit(&window);
     QLineEdit* field = new QLineEdit(&window);
-    TDXPlay play{system};
+    test::FixedTransferSettings settings;
+    Peer peer{system, settings};
+    TCustomDXPlay& play = peer.session();
     bool classic = false;
     QStringList notices;
     int suspended = 0;
     int resumed = 0;
     std::unique_ptr<Conversation> conversation;
-    NoTransfers transfers;
 
     Side(DPID id, DPID otherId, const QString& name, const QString& otherName) {
         auto* layout = new QVBoxLayout(&window);
@@ -70,12 +62,11 @@ struct Side {
         hooks.showNotice = [this](const QString& text) { notices << text; };
         hooks.suspendSender = [this] { ++suspended; };
         hooks.resumeSender = [this] { ++resumed; };
-        conversation = std::make_unique<Conversation>(*view, *field, play, dialogs, hooks);
-        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
-                                std::int32_t size) {
-            dispatchPeerMessage({from.ID, from.Name}, static_cast<const char*>(data), size,
-                                *conversation, transfers);
-        };
+        conversation = std::make_unique<Conversation>(*view, *field, peer, dialogs, hooks);
+        QObject::connect(&peer, &Peer::chatLineReceived, conversation.get(),
+                         &Conversation::textReceived);
+        QObject::connect(&peer, &Peer::keyStrokeArrived, conversation.get(),
+                         &Conversation::keyStrokeReceived);
         system.script->nextPlayerId = id;
         system.script->remotePlayers = {{otherId, otherName}};
         play.setProviderName("Serial Connection");

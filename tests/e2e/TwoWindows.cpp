@@ -1,4 +1,5 @@
 #include "TwoWindows.h"
+#include "peer/Peer.h"
 
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
@@ -104,7 +105,7 @@ bool Computer::connectByCable(bool host) {
             form->ConnectionMethod->button(1)->click();
             form->ConnectionMode->button(host ? 0 : 1)->click();
             form->ConnectButton->click();
-            closedOpen = !form->isVisible() && main().DXPlay1->Opened();
+            closedOpen = !form->isVisible() && main().peer().isOpen();
             if (form->isVisible()) {
                 form->reject();
             }
@@ -129,7 +130,7 @@ void Computer::onLine(int row, QAction* action) {
 }
 
 void Computer::disconnect() {
-    if (main().DXPlay1->Opened()) {
+    if (main().peer().isOpen()) {
         dialogs().answerQuestion(DialogButton::Ok);
     }
     main().Closeconnection1->trigger();

@@ -1,4 +1,5 @@
 #include "TwoWindows.h"
+#include "peer/Peer.h"
 
 #include "conversation/Conversation.h"
 #include "session/DXPlay.h"
@@ -106,7 +107,7 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     EXPECT_TRUE(ann.main().Closeconnection1->isEnabled());
     ann.disconnect();
     EXPECT_EQ(ann.lines().last(), "Disconnected.");
-    EXPECT_FALSE(ann.main().DXPlay1->Opened());
+    EXPECT_FALSE(ann.main().peer().isOpen());
 }
 
 }  // namespace
@@ -243,7 +244,7 @@ TEST(TwoWindows, PlugPulledMidTransferThenResumedAfterReconnecting) {
         EXPECT_FALSE(side->main().Sendfile1->isEnabled());
         ASSERT_EQ(side->transfers().rowCount(), 1) << side->lines().join("|").toStdString();
         EXPECT_EQ(side->transfers().transfer(0).State, tsStopped);
-        EXPECT_EQ(side->main().SendThread, nullptr);
+        EXPECT_FALSE(side->main().peer().senderRunning());
     }
     // The stopped lines are removed by the users; the partial file stays.
     ann.onLine(0, ann.main().Stoptransfers1);

@@ -62,35 +62,43 @@ struct Fixture {
 
     Fixture() {
         play.setGUID(AppGuid);
-        play.OnOpen = [this](TCustomDXPlay& sender) {
+        QObject::connect(&play, &TCustomDXPlay::OnOpen, [this](TCustomDXPlay& sender) {
             EXPECT_EQ(&sender, &play);
             events << "open";
-        };
-        play.OnClose = [this](TCustomDXPlay&) {
+        });
+        QObject::connect(&play, &TCustomDXPlay::OnClose, [this](TCustomDXPlay&) {
             // The session's values are still there when OnClose comes.
             events << QStringLiteral("close %1 %2")
                           .arg(play.SessionName())
                           .arg(play.Players().Count());
-        };
-        play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) {
-            events << QStringLiteral("add %1 %2").arg(p.ID).arg(p.Name);
-        };
-        play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) {
-            events << QStringLiteral("delete %1 in %2").arg(p.ID).arg(play.Players().IndexOf(p.ID));
-        };
-        play.OnSessionLost = [this](TCustomDXPlay&) { events << "lost"; };
-        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
-                                std::int32_t size) {
-            events << QStringLiteral("message %1 %2 %3")
-                          .arg(from.ID)
-                          .arg(size)
-                          .arg(QString::fromLatin1(
-                              QByteArray(static_cast<const char*>(data) + 4, size - 4)));
-        };
-        play.OnSendComplete = [this](TCustomDXPlay&, std::uint32_t id,
-                                     TDXPlaySendCompleteResult result, std::int32_t time) {
-            events << QStringLiteral("complete %1 %2 %3").arg(id).arg(result).arg(time);
-        };
+        });
+        QObject::connect(&play, &TCustomDXPlay::OnAddPlayer,
+                         [this](TCustomDXPlay&, TDXPlayPlayer& p) {
+                             events << QStringLiteral("add %1 %2").arg(p.ID).arg(p.Name);
+                         });
+        QObject::connect(&play, &TCustomDXPlay::OnDeletePlayer,
+                         [this](TCustomDXPlay&, TDXPlayPlayer& p) {
+                             events << QStringLiteral("delete %1 in %2")
+                                           .arg(p.ID)
+                                           .arg(play.Players().IndexOf(p.ID));
+                         });
+        QObject::connect(&play, &TCustomDXPlay::OnSessionLost,
+                         [this](TCustomDXPlay&) { events << "lost"; });
+        QObject::connect(
+            &play, &TCustomDXPlay::OnMessage,
+            [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data, std::int32_t size) {
+                events << QStringLiteral("message %1 %2 %3")
+                              .arg(from.ID)
+                              .arg(size)
+                              .arg(QString::fromLatin1(
+                                  QByteArray(static_cast<const char*>(data) + 4, size - 4)));
+            });
+        QObject::connect(
+            &play, &TCustomDXPlay::OnSendComplete,
+            [this](TCustomDXPlay&, std::uint32_t id, TDXPlaySendCompleteResult result,
+                   std::int32_t time) {
+                events << QStringLiteral("complete %1 %2 %3").arg(id).arg(result).arg(time);
+            });
         play.setExceptionDisplay([this](const QString& text) { shownErrors << text; });
     }
 
@@ -230,10 +238,12 @@ TEST(DXPlayTest, SessionLostRaisesLostThenCloseAndReadsNoFurtherMessage) {
 TEST(DXPlayTest, CloseFromAMessageHandlerAndAPendingHandOverNeverDeadlock) {
     Fixture f;
     f.host();
-    f.play.OnMessage = [&](TCustomDXPlay& sender, TDXPlayPlayer&, const void*, std::int32_t) {
-        f.events << "message";
-        sender.Close();
-    };
+    QObject::disconnect(&f.play, &TCustomDXPlay::OnMessage, nullptr, nullptr);
+    QObject::connect(&f.play, &TCustomDXPlay::OnMessage,
+                     [&](TCustomDXPlay& sender, TDXPlayPlayer&, const void*, std::int32_t) {
+                         f.events << "message";
+                         sender.Close();
+                     });
     f.post(LocalId, message(1));  // from our own ID (a copy to self)
     f.post(LocalId, message(1));
     ASSERT_TRUE(pumpUntil([&] { return !f.play.Opened(); }));
@@ -243,9 +253,10 @@ TEST(DXPlayTest, CloseFromAMessageHandlerAndAPendingHandOverNeverDeadlock) {
     int messages = 0;
     for (int round = 0; round < 40; ++round) {
         f.host();
-        f.play.OnMessage = [&](TCustomDXPlay&, TDXPlayPlayer&, const void*, std::int32_t) {
-            ++messages;
-        };
+        QObject::disconnect(&f.play, &TCustomDXPlay::OnMessage, nullptr, nullptr);
+        QObject::connect(
+            &f.play, &TCustomDXPlay::OnMessage,
+            [&](TCustomDXPlay&, TDXPlayPlayer&, const void*, std::int32_t) { ++messages; });
         f.post(LocalId, message(1));
         QThread::msleep(round % 4);  // no event loop runs: the hand-over waits, or is about to
         f.play.Close();
@@ -276,6 +287,34 @@ TEST(DXPlayTest, SendsFromAnotherThreadWhileTheUiThreadClosesAndReopens) {
     sender.join();
     EXPECT_TRUE(f.play.Opened());
     EXPECT_GT(f.system.script->sentMessages().size(), 0);
+}
+
+TEST(DXPlayTest, OwnCopiesFromAnotherThreadReachEveryListenerOnTheUiThread) {
+    Fixture f;
+    f.host();
+    // A second listener beside the fixture's: both hear every event.
+    QList<Qt::HANDLE> threads;
+    QObject::connect(&f.play, &TCustomDXPlay::OnMessage,
+                     [&](TCustomDXPlay&, TDXPlayPlayer& from, const void*, std::int32_t) {
+                         EXPECT_EQ(from.ID, LocalId);
+                         threads << QThread::currentThreadId();
+                     });
+    const QByteArray text = message(1, "loop");
+    std::thread sender(
+        [&] { EXPECT_TRUE(f.play.TrySendMessage(LocalId, text.constData(), text.size())); });
+    sender.join();
+    EXPECT_TRUE(threads.isEmpty()) << "nothing is delivered on the sending thread";
+    ASSERT_TRUE(pumpUntil([&] { return threads.size() == 1; }));
+    EXPECT_EQ(threads.first(), QThread::currentThreadId());
+    EXPECT_EQ(f.events.filter("message").size(), 1);
+
+    // A copy still queued when its session closes is dropped with it.
+    std::thread late([&] { f.play.TrySendMessage(LocalId, text.constData(), text.size()); });
+    late.join();
+    f.play.Close();
+    f.host();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(threads.size(), 1);
 }
 
 TEST(DXPlayTest, SendMessageRules) {
@@ -354,7 +393,9 @@ TEST(DXPlayTest, OpenSessionFailuresAndTheirStates) {
 
     // An OnOpen handler's error closes the session (OnClose raised) and propagates.
     f.system.script->createPlayerResult = DP_OK;
-    f.play.OnOpen = [](TCustomDXPlay&) { throw EDXPlayError("handler failed"); };
+    QObject::disconnect(&f.play, &TCustomDXPlay::OnOpen, nullptr, nullptr);
+    QObject::connect(&f.play, &TCustomDXPlay::OnOpen,
+                     [](TCustomDXPlay&) { throw EDXPlayError("handler failed"); });
     f.play.setProviderName("Serial Connection");
     EXPECT_EQ(errorOf([&] { f.play.OpenSession(true, "Chat", "Ann"); }), "handler failed");
     EXPECT_EQ(f.events, QStringList({"close Chat 1"}));
@@ -362,7 +403,7 @@ TEST(DXPlayTest, OpenSessionFailuresAndTheirStates) {
     EXPECT_EQ(f.play.ProviderName(), "");
 
     // A cancelled enumeration is a silent abort and leaves the list unread.
-    f.play.OnOpen = nullptr;
+    QObject::disconnect(&f.play, &TCustomDXPlay::OnOpen, nullptr, nullptr);
     f.play.setProviderName("Serial Connection");
     f.system.script->enumResult = DPERR_USERCANCEL;
     EXPECT_THROW(f.play.EnumerateSessions(0), EAbort);
@@ -386,14 +427,16 @@ TEST(DXPlayTest, CloseRulesAndProviderChanges) {
 
     // An OnClose handler's error comes after everything is closed.
     f.play.OpenSession(true, "Chat", "Ann");
-    f.play.OnClose = [](TCustomDXPlay&) { throw EDXPlayError("close failed"); };
+    QObject::disconnect(&f.play, &TCustomDXPlay::OnClose, nullptr, nullptr);
+    QObject::connect(&f.play, &TCustomDXPlay::OnClose,
+                     [](TCustomDXPlay&) { throw EDXPlayError("close failed"); });
     EXPECT_EQ(errorOf([&] { f.play.Close(); }), "close failed");
     EXPECT_EQ(f.play.Players().Count(), 0);
     EXPECT_EQ(f.play.ProviderName(), "");
     EXPECT_FALSE(f.play.Opened());
 
     // A long player name is cut for the transport only.
-    f.play.OnClose = nullptr;
+    QObject::disconnect(&f.play, &TCustomDXPlay::OnClose, nullptr, nullptr);
     f.play.setProviderName("Serial Connection");
     const QString longName(1500, QChar('n'));
     f.play.OpenSession(true, "Chat", longName);

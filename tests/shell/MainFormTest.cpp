@@ -1,9 +1,10 @@
 #include "ShellFixture.h"
 
+#include "peer/Peer.h"
 #include "session/DXPlay.h"
+#include "session/service/MemoryCable.h"
 #include "shell/FileAssociation.h"
 #include "shell/HelpWindow.h"
-#include "shell/SuspendableThread.h"
 #include "shell/Welcome.h"
 
 #include <QAction>
@@ -345,26 +346,6 @@ TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
     }
 }
 
-// A sender thread that only records what the window asks of it.
-class RecordingThread : public SuspendableThread {
-public:
-    explicit RecordingThread(QStringList& calls) : m_calls(calls) {}
-    void Suspend() override {
-        m_calls << "suspend";
-        m_suspended = true;
-    }
-    void Resume() override {
-        m_calls << "resume";
-        m_suspended = false;
-    }
-    bool Suspended() const override { return m_suspended; }
-    void Terminate() override { m_calls << "terminate"; }
-
-private:
-    QStringList& m_calls;
-    bool m_suspended = false;
-};
-
 TEST(MainForm, CloseQueryAnswers) {
     const QString recents = "/x/one.vmc\r\n/x/two.vmc\r\n";
     auto prepare = [&](Shell& shell) {
@@ -384,8 +365,6 @@ TEST(MainForm, CloseQueryAnswers) {
     {  // Cancel: the window stays, nothing else happens.
         Shell shell{QByteArray(quietOptions())};
         prepare(shell);
-        QStringList calls;
-        shell.main().SendThread = std::make_unique<RecordingThread>(calls);
         shell.dialogs.answerQuestion(DialogButton::Cancel);
         bool canClose = true;
         shell.main().FormCloseQuery(canClose);
@@ -394,23 +373,19 @@ TEST(MainForm, CloseQueryAnswers) {
                   QStringList{"Current connection is not saved! Do you want to save it now?"});
         EXPECT_EQ(shell.dialogs.records().back().questionKind, QuestionKind::Warning);
         EXPECT_EQ(recentsText(shell), "/x/one.vmc\r\n");
-        EXPECT_TRUE(calls.isEmpty());
         EXPECT_EQ(shell.main().RecentConnections.size(), 2);
     }
-    {  // No: closes, writes the recent list, ends the thread and the session.
+    {  // No: closes, writes the recent list, ends the session.
         Shell shell{QByteArray(quietOptions())};
         prepare(shell);
-        QStringList calls;
-        shell.main().SendThread = std::make_unique<RecordingThread>(calls);
         const auto saving = test::record(&shell.main(), &TMainForm::saveConnectionRequested);
         shell.dialogs.answerQuestion(DialogButton::No);
         bool canClose = false;
         shell.main().FormCloseQuery(canClose);
         EXPECT_TRUE(canClose);
         EXPECT_EQ(recentsText(shell), recents);
-        EXPECT_FALSE(shell.main().DXPlay1->Opened());
+        EXPECT_FALSE(shell.main().peer().isOpen());
         EXPECT_EQ(saving->size(), 0);
-        EXPECT_EQ(calls, QStringList{"terminate"});
     }
     {  // Yes: the save dialog; a chosen name is saved, a cancelled dialog still closes.
         Shell shell{QByteArray(quietOptions())};
@@ -462,16 +437,23 @@ TEST(MainForm, CloseQueryAnswers) {
 }
 
 TEST(MainForm, ModalDialogsSuspendAndResumeTheSenderThread) {
-    Shell shell{QByteArray(quietOptions())};
+    MemoryCable cable;
+    Shell shell{
+        Shell::Setup{quietOptions(), {}, true, false, {cable.providerEntry(MemoryCable::Side::A)}}};
     ASSERT_TRUE(shell.create());
-    QStringList calls;
-    shell.main().SendThread = std::make_unique<RecordingThread>(calls);
-    test::ModalWatcher watcher([](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    Peer& peer = shell.main().peer();
+    peer.session().setProviderName(cable.providerEntry(MemoryCable::Side::A).name);
+    peer.session().OpenSession(true, "Chat", "Ann");
+    ASSERT_TRUE(peer.senderRunning());
+    bool suspendedWhileShown = false;
+    test::ModalWatcher watcher([&](QWidget* modal) {
+        suspendedWhileShown = peer.senderSuspended();
+        static_cast<QDialog*>(modal)->reject();
+    });
     shell.main().HelpAboutItem->trigger();
     EXPECT_TRUE(watcher.seen());
-    EXPECT_EQ(calls, (QStringList{"suspend", "resume"}));
-    shell.main().TryResumeThreat();  // not suspended: nothing
-    EXPECT_EQ(calls.size(), 2);
+    EXPECT_TRUE(suspendedWhileShown);
+    EXPECT_FALSE(peer.senderSuspended());
 }
 
 TEST(MainForm, AssociationCheckAnswers) {

@@ -1,6 +1,5 @@
-#include "shell/HelpTopic.h"
-#include "shell/Opponent.h"
 #include "base/RecentList.h"
+#include "shell/HelpTopic.h"
 #include "shell/ScriptedDialogService.h"
 #include "shell/StartArgument.h"
 
@@ -81,19 +80,6 @@ TEST(RecentList, RoundTripsWithCrLfAndSurvivesBadFiles) {
 
     ASSERT_TRUE(RecentList::save(path, {}));
     EXPECT_TRUE(RecentList::load(path).isEmpty());
-}
-
-TEST(Opponent, IsTheOtherParticipantOfAnOpenSession) {
-    TDXPlayPlayers players;
-    EXPECT_EQ(opponentOf(true, players, nullptr), nullptr);
-    TDXPlayPlayer* local = players.Add(7, "me", false).get();
-    EXPECT_EQ(opponentOf(true, players, local), local);  // alone: the only one
-    TDXPlayPlayer* remote = players.Add(9, "you", true).get();
-    EXPECT_EQ(opponentOf(true, players, local), remote);
-    EXPECT_EQ(opponentOf(false, players, local), local);  // closed: the first entry
-    players.Remove(local);
-    TDXPlayPlayer* later = players.Add(11, "me again", false).get();
-    EXPECT_EQ(opponentOf(true, players, later), remote);  // the first is not the local one
 }
 
 TEST(ScriptedDialogService, AnswersInOrderAndReportsWhatWasNotExpected) {

@@ -24,17 +24,22 @@ struct RecordingPeer {
 
     explicit RecordingPeer(ProviderEntry provider) : service({std::move(provider)}) {
         play.setGUID(RecordingPeerGuid);
-        play.OnOpen = [this](TCustomDXPlay&) { events << "open"; };
-        play.OnClose = [this](TCustomDXPlay&) { events << "close"; };
-        play.OnSessionLost = [this](TCustomDXPlay&) { events << "lost"; };
-        play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) { events << "add " + p.Name; };
-        play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& p) {
-            events << "delete " + p.Name;
-        };
-        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data,
-                                std::int32_t size) {
-            messages.append(QByteArray(static_cast<const char*>(data), size));
-        };
+        QObject::connect(&play, &TCustomDXPlay::OnOpen,
+                         [this](TCustomDXPlay&) { events << "open"; });
+        QObject::connect(&play, &TCustomDXPlay::OnClose,
+                         [this](TCustomDXPlay&) { events << "close"; });
+        QObject::connect(&play, &TCustomDXPlay::OnSessionLost,
+                         [this](TCustomDXPlay&) { events << "lost"; });
+        QObject::connect(&play, &TCustomDXPlay::OnAddPlayer,
+                         [this](TCustomDXPlay&, TDXPlayPlayer& p) { events << "add " + p.Name; });
+        QObject::connect(
+            &play, &TCustomDXPlay::OnDeletePlayer,
+            [this](TCustomDXPlay&, TDXPlayPlayer& p) { events << "delete " + p.Name; });
+        QObject::connect(
+            &play, &TCustomDXPlay::OnMessage,
+            [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data, std::int32_t size) {
+                messages.append(QByteArray(static_cast<const char*>(data), size));
+            });
         play.setExceptionDisplay([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
     }
 };

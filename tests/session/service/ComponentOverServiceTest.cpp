@@ -17,18 +17,19 @@ struct Computer {
     explicit Computer(const MemoryCable& cable, Side side)
         : service({cable.providerEntry(side)}), play(service) {
         play.setGUID(QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}"));
-        play.OnAddPlayer = [this](TCustomDXPlay&, TDXPlayPlayer& player) {
-            added.append(player.Name);
-        };
-        play.OnDeletePlayer = [this](TCustomDXPlay&, TDXPlayPlayer& player) {
-            deleted.append(player.Name);
-        };
-        play.OnMessage = [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data,
-                                std::int32_t size) {
-            messages.append({from.Name, QByteArray(static_cast<const char*>(data), size)});
-        };
-        play.OnSessionLost = [this](TCustomDXPlay&) { ++lost; };
-        play.OnClose = [this](TCustomDXPlay&) { ++closed; };
+        QObject::connect(
+            &play, &TCustomDXPlay::OnAddPlayer,
+            [this](TCustomDXPlay&, TDXPlayPlayer& player) { added.append(player.Name); });
+        QObject::connect(
+            &play, &TCustomDXPlay::OnDeletePlayer,
+            [this](TCustomDXPlay&, TDXPlayPlayer& player) { deleted.append(player.Name); });
+        QObject::connect(
+            &play, &TCustomDXPlay::OnMessage,
+            [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data, std::int32_t size) {
+                messages.append({from.Name, QByteArray(static_cast<const char*>(data), size)});
+            });
+        QObject::connect(&play, &TCustomDXPlay::OnSessionLost, [this](TCustomDXPlay&) { ++lost; });
+        QObject::connect(&play, &TCustomDXPlay::OnClose, [this](TCustomDXPlay&) { ++closed; });
     }
 
     SessionService service;

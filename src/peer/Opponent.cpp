@@ -1,4 +1,4 @@
-#include "shell/Opponent.h"
+#include "peer/Opponent.h"
 
 namespace velmora {
 

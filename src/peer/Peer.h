@@ -1,0 +1,118 @@
+#pragma once
+
+#include "protocol/PeerMessageHandlers.h"
+#include "session/DXPlay.h"
+#include "session/UiHandOver.h"
+#include "transfer/SendThread.h"
+#include "transfer/TransferClock.h"
+#include "transfer/TransferEngine.h"
+#include "transfer/TransferServices.h"
+
+#include <QObject>
+#include <QRandomGenerator>
+#include <QString>
+
+#include <memory>
+
+namespace velmora {
+
+class IDirectPlaySystem;
+
+// One side of a conversation, without any window: the session component, the transfers with
+// their model and the file sender thread, the dispatch of what the other side sends, and the
+// sending of chat lines and keystrokes. The window, velmora-cli and the benchmarks are faces over
+// it: they call its operations and listen to its signals, and never wire the session's events.
+//
+// Everything runs on the thread that creates it (the UI thread); its signals are raised there.
+class Peer : public QObject, private ConversationHandler, private TransferNotices {
+    Q_OBJECT
+
+public:
+    // The identifier of the program's sessions: only sessions of Velmora are found and joined.
+    static inline const QString ApplicationGuid =
+        QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
+
+    // The system and the settings must outlive the peer.
+    Peer(IDirectPlaySystem& system, TransferSettings& settings, QObject* parent = nullptr);
+    // Ends the sender thread first, then closes the session.
+    ~Peer() override;
+
+    Peer(const Peer&) = delete;
+    Peer& operator=(const Peer&) = delete;
+
+    // The session component, for the connect procedure's operations (open, join, close).
+    TCustomDXPlay& session() { return *m_play; }
+    const TCustomDXPlay& session() const { return *m_play; }
+    TransferEngine& transfers() { return *m_transfers; }
+    const TransferEngine& transfers() const { return *m_transfers; }
+
+    bool isOpen() const { return m_play->Opened(); }
+    // The other participant (see opponentOf); null when there is none.
+    TDXPlayPlayer* opponent() const;
+
+    // A chat line to every other participant, and its own copy through chatLineReceived.
+    // False when no session is open: nothing is sent.
+    bool sendChatLine(const QString& text);
+    // A classic-mode keystroke to every other participant.
+    void sendKeyStroke(const KeyStroke& keyStroke);
+    // Offers the files to the other participant; while no session is open the transfers say
+    // so and offer nothing.
+    void sendFiles(const QStringList& paths);
+
+    // Cooperative pause of the file sender thread, for example around a modal dialog; a block
+    // already prepared is still sent. Nothing happens while no thread runs.
+    void suspendSender();
+    void resumeSender();
+    bool senderRunning() const { return m_sendThread != nullptr; }
+    bool senderSuspended() const { return m_sendThread && m_sendThread->isSuspended(); }
+
+    // Ends the sender thread, then the session (sessionClosed follows).
+    void close();
+
+signals:
+    // Raised after the peer's own work on the same event (the transfers stopped, the sender
+    // thread started or ended), in the order of the session's events.
+    void sessionOpened(bool host);
+    // A participant was added: the own one right after opening, then each remote one.
+    void playerAdded(const velmora::TDXPlayPlayer& player);
+    void playerDeleted(const velmora::TDXPlayPlayer& player);
+    void sessionLost();
+    void sessionClosed();
+
+    // A chat line, the own copies included: the Windows-1252 bytes as they arrived.
+    void chatLineReceived(const QString& senderName, const QByteArray& text);
+    void keyStrokeArrived(const velmora::KeyStroke& keyStroke);
+    // The other participant has offered files (each offer, taken or refused).
+    void fileOfferReceived();
+
+    // Words from the transfers for the user: a line for the conversation, a short status, and a
+    // message that needs the user's attention (a message box in the window).
+    void conversationLine(const QString& line);
+    void transferStatus(const QString& text);
+    void userMessage(const QString& text);
+
+private:
+    // ConversationHandler
+    void textReceived(const QString& senderName, const QByteArray& text) override;
+    void keyStrokeReceived(const KeyStroke& keyStroke) override;
+    // TransferNotices
+    void showTransferStatus(const QString& text) override;
+    void appendConversationLine(const QString& line) override;
+    void showMessage(const QString& text) override;
+
+    void connectSessionEvents();
+    void messageArrived(const TDXPlayPlayer& from, const void* data, std::int32_t size);
+    void startSender();
+    void stopSender();
+    // The connection ended: every line stops and the sender thread ends.
+    void endConnection();
+
+    UiHandOver m_handOver;
+    SystemTransferClock m_clock;
+    QRandomGenerator m_random;
+    std::unique_ptr<TDXPlay> m_play;
+    std::unique_ptr<TransferEngine> m_transfers;
+    std::unique_ptr<TSendThread> m_sendThread;
+};
+
+}  // namespace velmora
