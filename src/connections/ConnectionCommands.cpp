@@ -6,7 +6,7 @@
 #include "connections/RecentLists.h"
 #include "connections/WizardForm.h"
 #include "session/DXPlay.h"
-#include "shell/DialogService.h"
+#include "base/DialogService.h"
 
 #include <QApplication>
 #include <QDir>

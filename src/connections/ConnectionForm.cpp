@@ -3,8 +3,8 @@
 #include "connections/ConnectionFile.h"
 #include "connections/RadioGroup.h"
 #include "session/DXPlay.h"
-#include "shell/HelpTopic.h"
-#include "shell/LinkLabel.h"
+#include "base/HelpTopic.h"
+#include "base/LinkLabel.h"
 
 #include <QComboBox>
 #include <QFormLayout>

@@ -3,8 +3,8 @@
 #include "connections/RecentLists.h"
 #include "session/DXPlay.h"
 #include "base/DataFolder.h"
-#include "shell/DialogService.h"
-#include "shell/Options.h"
+#include "base/DialogService.h"
+#include "base/Options.h"
 
 #include <QComboBox>
 #include <QDir>

@@ -1,8 +1,8 @@
 #include "connections/WizardForm.h"
 
 #include "session/DXPlay.h"
-#include "shell/HelpTopic.h"
-#include "shell/LinkLabel.h"
+#include "base/HelpTopic.h"
+#include "base/LinkLabel.h"
 
 #include <QComboBox>
 #include <QFrame>

@@ -6,7 +6,7 @@
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessages.h"
 #include "session/Windows1252.h"
-#include "shell/DialogService.h"
+#include "base/DialogService.h"
 #include "transfer/FileSender.h"
 
 #include <QApplication>

@@ -1,6 +1,6 @@
 #include "shell/HelpWindow.h"
 
-#include "shell/HelpTopic.h"
+#include "base/HelpTopic.h"
 #include "shell/Icons.h"
 
 #include <QFileInfo>

@@ -3,7 +3,7 @@
 #include "connections/ConnectionFormContext.h"
 #include "connections/ConnectionStatusView.h"
 #include "shell/MainFormContext.h"
-#include "shell/Options.h"
+#include "base/Options.h"
 #include "shell/StartArgument.h"
 #include "transfer/TransferServices.h"
 

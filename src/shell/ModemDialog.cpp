@@ -1,6 +1,6 @@
 #include "shell/ModemDialog.h"
 
-#include "shell/DialogService.h"
+#include "base/DialogService.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

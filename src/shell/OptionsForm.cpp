@@ -1,7 +1,7 @@
 #include "shell/OptionsForm.h"
 
-#include "shell/DialogService.h"
-#include "shell/HelpTopic.h"
+#include "base/DialogService.h"
+#include "base/HelpTopic.h"
 #include "shell/MainForm.h"
 
 #include <QButtonGroup>

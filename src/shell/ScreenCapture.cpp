@@ -3,7 +3,7 @@
 #include "shell/AboutBox.h"
 #include "shell/ApplicationWindows.h"
 #include "shell/HelpWindow.h"
-#include "shell/LinkLabel.h"
+#include "base/LinkLabel.h"
 #include "shell/MainForm.h"
 #include "shell/OptionsForm.h"
 #include "shell/Welcome.h"

@@ -1,6 +1,6 @@
 #include "shell/SerialSettingsDialog.h"
 
-#include "shell/DialogService.h"
+#include "base/DialogService.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

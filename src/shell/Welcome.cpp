@@ -1,7 +1,7 @@
 #include "shell/Welcome.h"
 
 #include "shell/Icons.h"
-#include "shell/LinkLabel.h"
+#include "base/LinkLabel.h"
 #include "shell/MainForm.h"
 
 #include <QAction>

@@ -8,8 +8,8 @@
 #include "session/link/SerialProvider.h"
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
-#include "shell/Options.h"
-#include "shell/ScriptedDialogService.h"
+#include "base/Options.h"
+#include "base/ScriptedDialogService.h"
 #include "support/FixedTransferSettings.h"
 #include "support/TestEnvironment.h"
 

@@ -3,7 +3,7 @@
 #include "connections/ConnectionFile.h"
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
-#include "shell/LinkLabel.h"
+#include "base/LinkLabel.h"
 
 #include <QApplication>
 #include <QComboBox>

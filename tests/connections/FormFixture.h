@@ -7,8 +7,8 @@
 #include "ConnectFixture.h"
 
 #include "connections/ConnectionFormContext.h"
-#include "shell/Options.h"
-#include "shell/ScriptedDialogService.h"
+#include "base/Options.h"
+#include "base/ScriptedDialogService.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

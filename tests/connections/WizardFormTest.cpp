@@ -1,7 +1,7 @@
 #include "FormFixture.h"
 
 #include "connections/WizardForm.h"
-#include "shell/LinkLabel.h"
+#include "base/LinkLabel.h"
 
 #include <QApplication>
 #include <QComboBox>

@@ -3,7 +3,7 @@
 
 #include "conversation/Conversation.h"
 #include "peer/Peer.h"
-#include "shell/ScriptedDialogService.h"
+#include "base/ScriptedDialogService.h"
 #include "support/FixedTransferSettings.h"
 #include "support/TestEnvironment.h"
 

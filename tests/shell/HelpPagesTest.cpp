@@ -1,4 +1,4 @@
-#include "shell/HelpTopic.h"
+#include "base/HelpTopic.h"
 
 #include <QDir>
 #include <QDirIterator>

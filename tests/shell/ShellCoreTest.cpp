@@ -1,6 +1,6 @@
 #include "base/RecentList.h"
-#include "shell/HelpTopic.h"
-#include "shell/ScriptedDialogService.h"
+#include "base/HelpTopic.h"
+#include "base/ScriptedDialogService.h"
 #include "shell/StartArgument.h"
 
 #include "support/TestEnvironment.h"

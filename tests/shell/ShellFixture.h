@@ -3,7 +3,7 @@
 #include "shell/ApplicationWindows.h"
 #include "base/IniFile.h"
 #include "shell/MainForm.h"
-#include "shell/ScriptedDialogService.h"
+#include "base/ScriptedDialogService.h"
 
 #include "session/service/SessionService.h"
 

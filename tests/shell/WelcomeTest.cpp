@@ -2,7 +2,7 @@
 
 #include "connections/ConnectionForm.h"
 #include "connections/WizardForm.h"
-#include "shell/LinkLabel.h"
+#include "base/LinkLabel.h"
 #include "shell/Welcome.h"
 
 #include <QAction>

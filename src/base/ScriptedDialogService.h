@@ -1,6 +1,6 @@
 #pragma once
 
-#include "shell/DialogService.h"
+#include "base/DialogService.h"
 
 #include <QString>
 

@@ -1,4 +1,4 @@
-#include "shell/ScriptedDialogService.h"
+#include "base/ScriptedDialogService.h"
 
 namespace velmora {
 

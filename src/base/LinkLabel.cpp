@@ -1,4 +1,4 @@
-#include "shell/LinkLabel.h"
+#include "base/LinkLabel.h"
 
 #include <QMouseEvent>
 
