@@ -1,7 +1,7 @@
 #include "shell/AboutBox.h"
 
-#include "shell/Icons.h"
 #include "base/LinkLabel.h"
+#include "shell/Icons.h"
 #include "shell/MainForm.h"
 
 #include <QGridLayout>

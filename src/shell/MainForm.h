@@ -1,9 +1,9 @@
 #pragma once
 
+#include "base/Options.h"
 #include "connections/ConnectionFormContext.h"
 #include "connections/ConnectionStatusView.h"
 #include "shell/MainFormContext.h"
-#include "base/Options.h"
 #include "shell/StartArgument.h"
 #include "transfer/TransferServices.h"
 
@@ -30,6 +30,7 @@ class ConnectionCommands;
 class ConnectionStatus;
 class Conversation;
 class Peer;
+struct MainFormUi;
 struct TDXPlayPlayer;
 class TAboutBox;
 class TConnectionForm;
@@ -79,6 +80,8 @@ public:
     void TryResumeThreat();
     // Fills the File > Recent connections submenu and RecentMenu from RecentConnections.
     void FillRecentMenus();
+    // The recent connections as a pop-up menu at a point of the screen.
+    void popupRecentMenu(const QPoint& at);
 
     // Help: opens a topic in the help window over owner, or shows the fallback message.
     void ShowHelpTopic(QWidget* owner, const QString& topic);
@@ -110,86 +113,22 @@ public:
     // Null until attachWindows.
     ConnectionCommands* connectionCommands() const { return m_connectionCommands.get(); }
 
+    // The window's commands by the object name of their menu item (for example "Sendfile1"), for
+    // scripts and tests that drive the window as a user does: a command runs as its click does.
+    void runCommand(const QString& name);
+    bool commandEnabled(const QString& name) const;
+    bool commandChecked(const QString& name) const;
+
     const MainFormContext& context() const { return m_context; }
     DialogService& dialogs() const { return *m_context.dialogs; }
     const StartArgument& startArgument() const { return m_startArgument; }
     QString statusText(int panel) const;
 
-    // Shared state of the main window.
-    bool ConnectionModified = false;
-    bool WasConnected = false;
-    bool BlockIncoming = false;
-    int BlockSizeCode = 5;  // the file sender's block size, set at each connect
-    QStringList RecentConnections;
-    QString HelpFilePath;
-    bool FirstActivationDone = false;
-
-    // Components.
-    QToolBar* ConnectionsToolBar = nullptr;  // the band CoolBar1
-    QToolButton* ToolButton3 = nullptr;      // Open connections, with the recent list on its arrow
-    QTextEdit* MessagesEdit = nullptr;
-    QWidget* PanelMsgEdit = nullptr;
-    QLineEdit* EditMessage = nullptr;
-    QToolButton* SendSpeedButton = nullptr;
-    QToolButton* ClearSpeedButton = nullptr;
-    QSplitter* Splitter1 = nullptr;
-    QWidget* Panel3 = nullptr;
-    QWidget* CoolBar2 = nullptr;
-    QToolBar* ToolBar4 = nullptr;
-    QTreeView* TransfersListView = nullptr;
-    QMenu* Recentconnections1 = nullptr;
-    QMenu* RecentMenu = nullptr;
-    QMenu* MessagesPopupMenu = nullptr;
-    QMenu* TransfersPopupMenu = nullptr;
-    QMenu* UsersPopupMenu = nullptr;
-
-    // File menu.
-    QAction* FileNewItem = nullptr;
-    QAction* ConnectionWizard1 = nullptr;
-    QAction* FileOpenItem = nullptr;
-    QAction* Closeconnection1 = nullptr;
-    QAction* FileSaveItem = nullptr;
-    QAction* FileSaveAsItem = nullptr;
-    QAction* FilePrintItem = nullptr;
-    QAction* FilePrintSetupItem = nullptr;
-    QAction* Options1 = nullptr;
-    QAction* FileExitItem = nullptr;
-    // Edit menu.
-    QAction* EditUndoItem = nullptr;
-    QAction* EditCutItem = nullptr;
-    QAction* EditCopyItem = nullptr;
-    QAction* EditPasteItem = nullptr;
-    // View menu.
-    QAction* Connections1 = nullptr;
-    QAction* Editor1 = nullptr;
-    QAction* raditionalview1 = nullptr;
-    QAction* Modernview1 = nullptr;
-    QAction* transferlist1 = nullptr;
-    // Message menu.
-    QAction* Send1 = nullptr;
-    QAction* Clear1 = nullptr;
-    QAction* Exportmessageslog1 = nullptr;
-    QAction* Classicmode1 = nullptr;
-    QAction* Chatmode1 = nullptr;
-    // Transfer menu and the pop-up menus of the transfers and of the users.
-    QAction* Sendfile1 = nullptr;
-    QAction* Recievefilesto1 = nullptr;
-    QAction* Blocktransfers1 = nullptr;
-    QAction* Stoptransfers1 = nullptr;
-    QAction* Pausetransfer1 = nullptr;
-    QAction* ResumeTransfer = nullptr;
-    QAction* Sendfile2 = nullptr;
-    QAction* Aborttransfer1 = nullptr;
-    QAction* Pausetransfer2 = nullptr;
-    QAction* Resumetranfer1 = nullptr;
-    QAction* Sendfile3 = nullptr;
-    QAction* Recievefilesto2 = nullptr;
-    QAction* Blocktransfers2 = nullptr;
-    // Help menu.
-    QAction* HelpContentsItem = nullptr;
-    QAction* Howto1 = nullptr;
-    QAction* Website1 = nullptr;
-    QAction* HelpAboutItem = nullptr;
+    // The window's state, read-only.
+    bool connectionModified() const { return ConnectionModified; }
+    bool incomingBlocked() const { return BlockIncoming; }
+    const QStringList& recentConnections() const { return RecentConnections; }
+    bool firstActivationDone() const { return FirstActivationDone; }
 
 signals:
     // A connection file is to be opened (command line, recent entry).
@@ -221,15 +160,10 @@ private:
     int blockSizeCode() const override;
 
     void connectPeer();
+    QAction& command(const QString& name) const;
     void connectCommands();
     QList<int> selectedTransferRows() const;
 
-    void createActions();
-    void createMenus();
-    void createToolBars();
-    void createCentralArea();
-    void createStatusBar();
-    QAction* makeAction(const char* name, const QString& caption, const QString& hint);
     // The hint handler: the long part of a two-part hint into status panel 1.
     void ShowHint(const QString& hint);
     void CheckFileAssociation();
@@ -242,6 +176,16 @@ private:
     void transferlist1Click();
     void Classicmode1Click();
     void Chatmode1Click();
+
+    // Shared state of the main window; the connection commands and dialogs change it through the
+    // contexts they are built with.
+    bool ConnectionModified = false;
+    bool WasConnected = false;
+    bool BlockIncoming = false;
+    int BlockSizeCode = 5;  // the file sender's block size, set at each connect
+    QStringList RecentConnections;
+    QString HelpFilePath;
+    bool FirstActivationDone = false;
 
     MainFormContext m_context;
     StartArgument m_startArgument;
@@ -257,8 +201,7 @@ private:
     TOptionsForm* m_optionsForm = nullptr;
     TWelcome* m_welcome = nullptr;
     TAboutBox* m_aboutBox = nullptr;
-    QLabel* m_statusPanel0 = nullptr;
-    QLabel* m_statusPanel1 = nullptr;
+    std::unique_ptr<MainFormUi> m_ui;
     std::vector<QPointer<THelpWindow>> m_helpWindows;
 };
 

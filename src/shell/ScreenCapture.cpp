@@ -1,9 +1,9 @@
 #include "shell/ScreenCapture.h"
 
+#include "base/LinkLabel.h"
 #include "shell/AboutBox.h"
 #include "shell/ApplicationWindows.h"
 #include "shell/HelpWindow.h"
-#include "base/LinkLabel.h"
 #include "shell/MainForm.h"
 #include "shell/OptionsForm.h"
 #include "shell/Welcome.h"
@@ -55,8 +55,8 @@ bool captureWindows(ApplicationWindows& windows, const QString& folder) {
         help->close();
     }
 
-    main.raditionalview1->trigger();
-    main.Classicmode1->trigger();
+    main.runCommand(QStringLiteral("raditionalview1"));
+    main.runCommand(QStringLiteral("Classicmode1"));
     saved &= save(&main, folder, QStringLiteral("main-window-classic-traditional"));
     return saved;
 }

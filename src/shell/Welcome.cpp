@@ -1,7 +1,7 @@
 #include "shell/Welcome.h"
 
-#include "shell/Icons.h"
 #include "base/LinkLabel.h"
+#include "shell/Icons.h"
 #include "shell/MainForm.h"
 
 #include <QAction>
@@ -111,7 +111,7 @@ TWelcome::TWelcome(TMainForm& mainForm) : m_mainForm(mainForm) {
     connect(Label4, &LinkLabel::clicked, this, &TWelcome::Label4Click);
     connect(Label5, &LinkLabel::clicked, this, &TWelcome::Label5Click);
     connect(Label5, &LinkLabel::rightClicked, this,
-            [this](const QPoint& at) { m_mainForm.RecentMenu->popup(at); });
+            [this](const QPoint& at) { m_mainForm.popupRecentMenu(at); });
     connect(Label6, &LinkLabel::clicked, this, &TWelcome::Label6Click);
     connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -149,7 +149,7 @@ void TWelcome::Label3Click() {
 
 void TWelcome::Label4Click() {
     hide();
-    m_mainForm.FileOpenItem->trigger();
+    m_mainForm.runCommand(QStringLiteral("FileOpenItem"));
 }
 
 QPoint TWelcome::recentMenuPoint() const {
@@ -157,7 +157,7 @@ QPoint TWelcome::recentMenuPoint() const {
 }
 
 void TWelcome::Label5Click() {
-    m_mainForm.RecentMenu->popup(recentMenuPoint());
+    m_mainForm.popupRecentMenu(recentMenuPoint());
 }
 
 void TWelcome::Label6Click() {

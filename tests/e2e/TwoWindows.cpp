@@ -6,6 +6,7 @@
 #include "session/DXPlay.h"
 #include "session/providers/InstalledProviders.h"
 #include "support/TestEnvironment.h"
+#include "support/WindowParts.h"
 #include "transfer/TransferEngine.h"
 
 #include <QAction>
@@ -89,7 +90,7 @@ Computer::Computer(const std::filesystem::path& cableEnd, const QString& userNam
 }
 
 QStringList Computer::lines() const {
-    return main().MessagesEdit->toPlainText().split(QLatin1Char('\n'));
+    return test::part<QTextEdit>(main(), "MessagesEdit")->toPlainText().split(QLatin1Char('\n'));
 }
 
 TransfersModel& Computer::transfers() const {
@@ -110,18 +111,18 @@ bool Computer::connectByCable(bool host) {
                 form->reject();
             }
         });
-    main().FileNewItem->trigger();
+    main().runCommand("FileNewItem");
     EXPECT_TRUE(watcher.seen());
     return closedOpen;
 }
 
 void Computer::sendFiles(const QStringList& paths) {
     dialogs().answerFiles(paths);
-    main().Sendfile1->trigger();
+    main().runCommand("Sendfile1");
 }
 
 void Computer::onLine(int row, QAction* action) {
-    QTreeView& list = *main().TransfersListView;
+    QTreeView& list = *test::part<QTreeView>(main(), "TransfersListView");
     list.clearSelection();
     list.selectionModel()->select(transfers().index(row, 0),
                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -133,7 +134,7 @@ void Computer::disconnect() {
     if (main().peer().isOpen()) {
         dialogs().answerQuestion(DialogButton::Ok);
     }
-    main().Closeconnection1->trigger();
+    main().runCommand("Closeconnection1");
 }
 
 }  // namespace velmora::test

@@ -4,6 +4,7 @@
 #include "conversation/Conversation.h"
 #include "session/DXPlay.h"
 #include "support/TestEnvironment.h"
+#include "support/WindowParts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -34,12 +35,12 @@ void connectAnnAndBob(Computer& ann, Computer& bob) {
 }
 
 void say(Computer& computer, const QString& text) {
-    computer.main().EditMessage->setText(text);
-    computer.main().SendSpeedButton->click();
+    test::part<QLineEdit>(computer.main(), "EditMessage")->setText(text);
+    test::part<QToolButton>(computer.main(), "SendSpeedButton")->click();
 }
 
 void type(Computer& computer, Qt::Key key, const QString& text = {}) {
-    QWidget* view = computer.main().MessagesEdit;
+    QWidget* view = test::part<QTextEdit>(computer.main(), "MessagesEdit");
     QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
     QApplication::sendEvent(view, &press);
     QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
@@ -47,20 +48,21 @@ void type(Computer& computer, Qt::Key key, const QString& text = {}) {
 }
 
 QString viewText(const Computer& computer) {
-    return computer.main().MessagesEdit->toPlainText();
+    return test::part<QTextEdit>(computer.main(), "MessagesEdit")->toPlainText();
 }
 
 TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     NullModemCable cable(test::fastCable());
     Computer ann(cable.linkA(), "Ann");
     Computer bob(cable.linkB(), "Bob");
-    EXPECT_FALSE(ann.main().Sendfile1->isEnabled());
+    EXPECT_FALSE(ann.main().commandEnabled("Sendfile1"));
     connectAnnAndBob(ann, bob);
     EXPECT_EQ(ann.lines(), (QStringList{"Waiting for remote user...", "Connected."}));
     EXPECT_EQ(bob.lines(), (QStringList{"Connected.", "Connected."}));
-    EXPECT_TRUE(ann.main().Sendfile1->isEnabled());
-    EXPECT_TRUE(bob.main().Closeconnection1->isEnabled());
-    EXPECT_EQ(bob.main().EditMessage->text(), "Type your message here and press Enter to send it.");
+    EXPECT_TRUE(ann.main().commandEnabled("Sendfile1"));
+    EXPECT_TRUE(bob.main().commandEnabled("Closeconnection1"));
+    EXPECT_EQ(test::part<QLineEdit>(bob.main(), "EditMessage")->text(),
+              "Type your message here and press Enter to send it.");
 
     // Chat mode: each line on both sides under its sender's name.
     const QStringList chat{"Ann>    Hello Bob", QString::fromUtf8("Bob>    Grüße, 5 €"),
@@ -73,12 +75,12 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     ASSERT_TRUE(pumpUntil([&] { return bob.lines().size() == 5; }));
     EXPECT_EQ(ann.lines().mid(2), chat);
     EXPECT_EQ(bob.lines().mid(2), chat);
-    EXPECT_TRUE(ann.main().EditMessage->text().isEmpty());
+    EXPECT_TRUE(test::part<QLineEdit>(ann.main(), "EditMessage")->text().isEmpty());
 
     // Classic mode on both sides: what one types shows once on each side, never echoed back.
-    ann.main().Classicmode1->trigger();
-    bob.main().Classicmode1->trigger();
-    EXPECT_FALSE(ann.main().MessagesEdit->isReadOnly());
+    ann.main().runCommand("Classicmode1");
+    bob.main().runCommand("Classicmode1");
+    EXPECT_FALSE(test::part<QTextEdit>(ann.main(), "MessagesEdit")->isReadOnly());
     type(ann, Qt::Key_H, "h");
     type(ann, Qt::Key_I, "i");
     type(ann, Qt::Key_X, "x");
@@ -93,18 +95,18 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     EXPECT_TRUE(viewText(bob).endsWith("Ann>    hi!"));
 
     // Back to chat mode: the content stays.
-    ann.main().Chatmode1->trigger();
-    EXPECT_TRUE(ann.main().MessagesEdit->isReadOnly());
+    ann.main().runCommand("Chatmode1");
+    EXPECT_TRUE(test::part<QTextEdit>(ann.main(), "MessagesEdit")->isReadOnly());
     EXPECT_TRUE(viewText(ann).endsWith("Ann>    hi!"));
 
     bob.disconnect();
     EXPECT_EQ(bob.lines().last(), "Disconnected.");
     EXPECT_EQ(bob.status(), "Not connected");
-    EXPECT_FALSE(bob.main().Sendfile1->isEnabled());
+    EXPECT_FALSE(bob.main().commandEnabled("Sendfile1"));
     ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Not connected"; }));
     EXPECT_EQ(ann.lines().last(), "Remote user disconnected.");
     // The host's session stays open for the next caller.
-    EXPECT_TRUE(ann.main().Closeconnection1->isEnabled());
+    EXPECT_TRUE(ann.main().commandEnabled("Closeconnection1"));
     ann.disconnect();
     EXPECT_EQ(ann.lines().last(), "Disconnected.");
     EXPECT_FALSE(ann.main().peer().isOpen());
@@ -180,7 +182,7 @@ TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
     big.add("big.bin", test::patternBytes(1500000, 4));
     ann.sendFiles(big.paths);
     ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > 0; }));
-    ann.onLine(0, ann.main().Pausetransfer1);
+    ann.onLine(0, test::part<QAction>(ann.main(), "Pausetransfer1"));
     ASSERT_TRUE(
         pumpUntil([&] { return bob.notice() == "Remote computer paused transfer of big.bin!"; }));
     EXPECT_EQ(bob.transfers().transfer(0).State, tsPaused);
@@ -188,15 +190,15 @@ TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
     const qint64 pausedAt = incomingDone(bob);
     pumpFor(300);
     EXPECT_EQ(incomingDone(bob), pausedAt);
-    bob.onLine(0, bob.main().ResumeTransfer);
+    bob.onLine(0, test::part<QAction>(bob.main(), "ResumeTransfer"));
     ASSERT_TRUE(
         pumpUntil([&] { return ann.notice() == "Remote computer resumed transfer of big.bin!"; }));
     ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > pausedAt; }));
-    bob.onLine(0, bob.main().Pausetransfer2);
+    bob.onLine(0, test::part<QAction>(bob.main(), "Pausetransfer2"));
     ASSERT_TRUE(
         pumpUntil([&] { return ann.notice() == "Remote computer paused transfer of big.bin!"; }));
     EXPECT_EQ(ann.transfers().transfer(0).State, tsPaused);
-    ann.onLine(0, ann.main().Resumetranfer1);
+    ann.onLine(0, test::part<QAction>(ann.main(), "Resumetranfer1"));
     ASSERT_TRUE(pumpUntil([&] { return allArrived(big, bob); }));
 
     // Aborted by the receiver: the sender's line stops and waits, the own line goes by timer.
@@ -204,15 +206,15 @@ TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
     aborted.add("aborted.bin", test::patternBytes(1500000, 5));
     bob.sendFiles(aborted.paths);
     ASSERT_TRUE(pumpUntil([&] { return incomingDone(ann) > 0; }));
-    ann.onLine(0, ann.main().Stoptransfers1);
+    ann.onLine(0, test::part<QAction>(ann.main(), "Stoptransfers1"));
     EXPECT_EQ(ann.transfers().transfer(0).State, tsAborted);
-    EXPECT_FALSE(ann.main().Stoptransfers1->isEnabled());  // the line was unselected
+    EXPECT_FALSE(ann.main().commandEnabled("Stoptransfers1"));  // the line was unselected
     ASSERT_TRUE(pumpUntil(
         [&] { return bob.notice() == "Remote computer aborted transfer of aborted.bin!"; }));
     EXPECT_EQ(bob.transfers().transfer(0).State, tsStopped);
     ASSERT_TRUE(pumpUntil([&] { return ann.transfers().rowCount() == 0; }, 2000));
     // A stopped line goes at once when aborted.
-    bob.onLine(0, bob.main().Aborttransfer1);
+    bob.onLine(0, test::part<QAction>(bob.main(), "Aborttransfer1"));
     EXPECT_EQ(bob.transfers().rowCount(), 0);
 }
 
@@ -241,14 +243,14 @@ TEST(TwoWindows, PlugPulledMidTransferThenResumedAfterReconnecting) {
     }));
     for (const Computer* side : {&ann, &bob}) {
         EXPECT_EQ(side->status(), "Not connected");
-        EXPECT_FALSE(side->main().Sendfile1->isEnabled());
+        EXPECT_FALSE(side->main().commandEnabled("Sendfile1"));
         ASSERT_EQ(side->transfers().rowCount(), 1) << side->lines().join("|").toStdString();
         EXPECT_EQ(side->transfers().transfer(0).State, tsStopped);
         EXPECT_FALSE(side->main().peer().senderRunning());
     }
     // The stopped lines are removed by the users; the partial file stays.
-    ann.onLine(0, ann.main().Stoptransfers1);
-    bob.onLine(0, bob.main().Stoptransfers1);
+    ann.onLine(0, test::part<QAction>(ann.main(), "Stoptransfers1"));
+    bob.onLine(0, test::part<QAction>(bob.main(), "Stoptransfers1"));
     const qint64 partial = QFileInfo(bob.incomingFolder() + "big.bin").size();
     EXPECT_GT(partial, 200000);
     EXPECT_LT(partial, big.contents[0].size());
@@ -274,9 +276,9 @@ TEST(TwoWindows, BlockedOffersStopTheSendersLine) {
     Computer bob(cable.linkB(), "Bob");
     connectAnnAndBob(ann, bob);
 
-    bob.main().Blocktransfers2->trigger();
-    EXPECT_TRUE(bob.main().BlockIncoming);
-    EXPECT_TRUE(bob.main().Blocktransfers1->isChecked());
+    bob.main().runCommand("Blocktransfers2");
+    EXPECT_TRUE(bob.main().incomingBlocked());
+    EXPECT_TRUE(bob.main().commandChecked("Blocktransfers1"));
     Files files;
     files.add("unwanted.bin", test::patternBytes(5000, 7));
     ann.sendFiles(files.paths);
@@ -284,11 +286,11 @@ TEST(TwoWindows, BlockedOffersStopTheSendersLine) {
     EXPECT_EQ(bob.transfers().rowCount(), 0);
     EXPECT_FALSE(QFileInfo::exists(bob.incomingFolder() + "unwanted.bin"));
 
-    bob.main().Blocktransfers1->trigger();
-    EXPECT_FALSE(bob.main().BlockIncoming);
-    bob.main().UsersPopupMenu->aboutToShow();
-    EXPECT_FALSE(bob.main().Blocktransfers2->isChecked());
-    ann.onLine(0, ann.main().Stoptransfers1);
+    bob.main().runCommand("Blocktransfers1");
+    EXPECT_FALSE(bob.main().incomingBlocked());
+    test::part<QMenu>(bob.main(), "UsersPopupMenu")->aboutToShow();
+    EXPECT_FALSE(bob.main().commandChecked("Blocktransfers2"));
+    ann.onLine(0, test::part<QAction>(ann.main(), "Stoptransfers1"));
     ann.sendFiles(files.paths);
     ASSERT_TRUE(pumpUntil([&] { return allArrived(files, bob); }));
 }

@@ -4,6 +4,7 @@
 #include "TwoWindows.h"
 
 #include "support/TestEnvironment.h"
+#include "support/WindowParts.h"
 
 #include <QDir>
 #include <QLineEdit>
@@ -64,8 +65,8 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
     ann.sendFiles({annFolder + "/from-ann.bin"});
     const QStringList annLines = chatLines("Ann", 15);
     for (const QString& line : annLines) {
-        ann.main().EditMessage->setText(line);
-        ann.main().SendSpeedButton->click();
+        test::part<QLineEdit>(ann.main(), "EditMessage")->setText(line);
+        test::part<QToolButton>(ann.main(), "SendSpeedButton")->click();
     }
 
     ASSERT_TRUE(pumpUntil(

@@ -25,6 +25,11 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "support/WindowParts.h"
+
+#include <QTest>
+#include <QToolButton>
+
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -66,31 +71,37 @@ TEST(MainForm, FirstStartWithoutOptionsFile) {
 
     EXPECT_EQ(main.windowTitle(), "Oskvale Velmora");
     EXPECT_EQ(main.size(), QSize(550, 420));
-    EXPECT_TRUE(main.Modernview1->isChecked());
-    EXPECT_FALSE(main.raditionalview1->isChecked());
-    EXPECT_FALSE(main.ConnectionsToolBar->isHidden());
-    EXPECT_FALSE(main.CoolBar2->isHidden());
-    EXPECT_FALSE(main.Panel3->isHidden());
-    EXPECT_TRUE(main.Chatmode1->isChecked());
-    EXPECT_FALSE(main.PanelMsgEdit->isHidden());
-    EXPECT_TRUE(main.MessagesEdit->isReadOnly());
-    EXPECT_TRUE(flat(main.ConnectionsToolBar, main.Options1));
-    EXPECT_TRUE(main.SendSpeedButton->autoRaise());
+    EXPECT_TRUE(main.commandChecked("Modernview1"));
+    EXPECT_FALSE(main.commandChecked("raditionalview1"));
+    EXPECT_FALSE(test::part<QToolBar>(main, "ConnectionsToolBar")->isHidden());
+    EXPECT_FALSE(test::part<QWidget>(main, "CoolBar2")->isHidden());
+    EXPECT_FALSE(test::part<QWidget>(main, "Panel3")->isHidden());
+    EXPECT_TRUE(main.commandChecked("Chatmode1"));
+    EXPECT_FALSE(test::part<QWidget>(main, "PanelMsgEdit")->isHidden());
+    EXPECT_TRUE(test::part<QTextEdit>(main, "MessagesEdit")->isReadOnly());
+    EXPECT_TRUE(flat(test::part<QToolBar>(main, "ConnectionsToolBar"),
+                     test::part<QAction>(main, "Options1")));
+    EXPECT_TRUE(test::part<QToolButton>(main, "SendSpeedButton")->autoRaise());
     EXPECT_EQ(main.statusText(0), "Not connected");
-    EXPECT_EQ(main.EditMessage->text(), "Please, connect before sending messages or files.");
-    EXPECT_FALSE(main.ConnectionModified);
-    EXPECT_FALSE(main.BlockIncoming);
+    EXPECT_EQ(test::part<QLineEdit>(main, "EditMessage")->text(),
+              "Please, connect before sending messages or files.");
+    EXPECT_FALSE(main.connectionModified());
+    EXPECT_FALSE(main.incomingBlocked());
 
     // The connection commands start disabled.
-    for (QAction* action : {main.Closeconnection1, main.FileSaveItem, main.FileSaveAsItem,
-                            main.Send1, main.Sendfile1, main.Sendfile2, main.Sendfile3}) {
+    for (QAction* action :
+         {test::part<QAction>(main, "Closeconnection1"), test::part<QAction>(main, "FileSaveItem"),
+          test::part<QAction>(main, "FileSaveAsItem"), test::part<QAction>(main, "Send1"),
+          test::part<QAction>(main, "Sendfile1"), test::part<QAction>(main, "Sendfile2"),
+          test::part<QAction>(main, "Sendfile3")}) {
         EXPECT_FALSE(action->isEnabled()) << action->objectName().toStdString();
     }
-    EXPECT_FALSE(main.SendSpeedButton->isEnabled());
+    EXPECT_FALSE(test::part<QToolButton>(main, "SendSpeedButton")->isEnabled());
     main.ChangeConnectionStatus(true);
-    EXPECT_TRUE(main.Sendfile2->isEnabled());
-    EXPECT_TRUE(main.SendSpeedButton->isEnabled());
-    EXPECT_TRUE(flat(main.ConnectionsToolBar, main.FileSaveItem));
+    EXPECT_TRUE(main.commandEnabled("Sendfile2"));
+    EXPECT_TRUE(test::part<QToolButton>(main, "SendSpeedButton")->isEnabled());
+    EXPECT_TRUE(flat(test::part<QToolBar>(main, "ConnectionsToolBar"),
+                     test::part<QAction>(main, "FileSaveItem")));
     main.ChangeConnectionStatus(false);
 
     // The start-up window is shown by the first activation.
@@ -101,7 +112,7 @@ TEST(MainForm, FirstStartWithoutOptionsFile) {
     });
     main.FormActivate();
     EXPECT_TRUE(welcomeShown);
-    EXPECT_TRUE(main.FirstActivationDone);
+    EXPECT_TRUE(main.firstActivationDone());
 
     const QString text = shell.optionsText();
     EXPECT_FALSE(text.contains("[URL]"));
@@ -158,38 +169,44 @@ TEST(MainForm, MenusHaveTheirCaptionsShortcutsChecksAndHints) {
         (QStringList{"&Contents...", "&Quick start...", "&Visit our website...", "&About..."}));
 
     const std::pair<QAction*, QKeySequence> shortcuts[] = {
-        {main.FileNewItem, QKeySequence("Ctrl+N")},
-        {main.ConnectionWizard1, QKeySequence("Ctrl+W")},
-        {main.FileOpenItem, QKeySequence("Ctrl+O")},
-        {main.FileSaveItem, QKeySequence("Ctrl+S")},
-        {main.FilePrintItem, QKeySequence("Ctrl+P")},
-        {main.EditUndoItem, QKeySequence("Ctrl+Z")},
-        {main.EditCutItem, QKeySequence("Ctrl+X")},
-        {main.EditCopyItem, QKeySequence("Ctrl+C")},
-        {main.EditPasteItem, QKeySequence("Ctrl+V")},
-        {main.transferlist1, QKeySequence("Shift+F1")},
-        {main.Sendfile1, QKeySequence("Ins")},
-        {main.Pausetransfer1, QKeySequence("Ctrl+F1")},
-        {main.ResumeTransfer, QKeySequence("Ctrl+F2")},
-        {main.Aborttransfer1, QKeySequence("Del")},
-        {main.HelpContentsItem, QKeySequence("F1")},
-        {main.Send1, QKeySequence()},
-        {main.Stoptransfers1, QKeySequence()},
+        {test::part<QAction>(main, "FileNewItem"), QKeySequence("Ctrl+N")},
+        {test::part<QAction>(main, "ConnectionWizard1"), QKeySequence("Ctrl+W")},
+        {test::part<QAction>(main, "FileOpenItem"), QKeySequence("Ctrl+O")},
+        {test::part<QAction>(main, "FileSaveItem"), QKeySequence("Ctrl+S")},
+        {test::part<QAction>(main, "FilePrintItem"), QKeySequence("Ctrl+P")},
+        {test::part<QAction>(main, "EditUndoItem"), QKeySequence("Ctrl+Z")},
+        {test::part<QAction>(main, "EditCutItem"), QKeySequence("Ctrl+X")},
+        {test::part<QAction>(main, "EditCopyItem"), QKeySequence("Ctrl+C")},
+        {test::part<QAction>(main, "EditPasteItem"), QKeySequence("Ctrl+V")},
+        {test::part<QAction>(main, "transferlist1"), QKeySequence("Shift+F1")},
+        {test::part<QAction>(main, "Sendfile1"), QKeySequence("Ins")},
+        {test::part<QAction>(main, "Pausetransfer1"), QKeySequence("Ctrl+F1")},
+        {test::part<QAction>(main, "ResumeTransfer"), QKeySequence("Ctrl+F2")},
+        {test::part<QAction>(main, "Aborttransfer1"), QKeySequence("Del")},
+        {test::part<QAction>(main, "HelpContentsItem"), QKeySequence("F1")},
+        {test::part<QAction>(main, "Send1"), QKeySequence()},
+        {test::part<QAction>(main, "Stoptransfers1"), QKeySequence()},
     };
     for (const auto& [action, keys] : shortcuts) {
         EXPECT_EQ(action->shortcut(), keys) << action->objectName().toStdString();
     }
 
     for (QAction* action :
-         {main.Connections1, main.Editor1, main.Modernview1, main.transferlist1, main.Chatmode1}) {
+         {test::part<QAction>(main, "Connections1"), test::part<QAction>(main, "Editor1"),
+          test::part<QAction>(main, "Modernview1"), test::part<QAction>(main, "transferlist1"),
+          test::part<QAction>(main, "Chatmode1")}) {
         EXPECT_TRUE(action->isCheckable() && action->isChecked())
             << action->objectName().toStdString();
     }
-    for (QAction* action : {main.raditionalview1, main.Classicmode1, main.Blocktransfers1}) {
+    for (QAction* action :
+         {test::part<QAction>(main, "raditionalview1"), test::part<QAction>(main, "Classicmode1"),
+          test::part<QAction>(main, "Blocktransfers1")}) {
         EXPECT_TRUE(action->isCheckable() && !action->isChecked())
             << action->objectName().toStdString();
     }
-    for (QAction* action : {main.Stoptransfers1, main.Pausetransfer1, main.ResumeTransfer}) {
+    for (QAction* action :
+         {test::part<QAction>(main, "Stoptransfers1"), test::part<QAction>(main, "Pausetransfer1"),
+          test::part<QAction>(main, "ResumeTransfer")}) {
         EXPECT_FALSE(action->isEnabled());
     }
 
@@ -201,7 +218,7 @@ TEST(MainForm, MenusHaveTheirCaptionsShortcutsChecksAndHints) {
             }
         }
     }
-    EXPECT_EQ(main.Sendfile1->statusTip(), "Send some file to remote user");
+    EXPECT_EQ(test::part<QAction>(main, "Sendfile1")->statusTip(), "Send some file to remote user");
     QStatusTipEvent tip("Send|Send current text message");
     QApplication::sendEvent(&main, &tip);
     EXPECT_EQ(main.statusText(1), "Send current text message");
@@ -211,23 +228,31 @@ TEST(MainForm, MenusHaveTheirCaptionsShortcutsChecksAndHints) {
 
     // The transfers list shows its columns with their widths.
     QStringList headers;
-    for (int column = 0; column < main.TransfersListView->model()->columnCount(); ++column) {
-        headers << main.TransfersListView->model()->headerData(column, Qt::Horizontal).toString();
+    for (int column = 0;
+         column < test::part<QTreeView>(main, "TransfersListView")->model()->columnCount();
+         ++column) {
+        headers << test::part<QTreeView>(main, "TransfersListView")
+                       ->model()
+                       ->headerData(column, Qt::Horizontal)
+                       .toString();
     }
     EXPECT_EQ(headers, (QStringList{"File name", "Size", "Completed", "Percent", "Elapsed", "Left",
                                     "Speed"}));
     // At least their design widths, and wide enough for their usual texts in this font.
-    const QFontMetrics metrics(main.TransfersListView->font());
-    EXPECT_GE(main.TransfersListView->columnWidth(0), 100);
-    EXPECT_GE(main.TransfersListView->columnWidth(2), 70);
-    EXPECT_GE(main.TransfersListView->columnWidth(5), 50);
-    EXPECT_GT(main.TransfersListView->columnWidth(1), metrics.horizontalAdvance("1023 MB"));
-    EXPECT_GT(main.TransfersListView->columnWidth(4), metrics.horizontalAdvance("00:00:00"));
+    const QFontMetrics metrics(test::part<QTreeView>(main, "TransfersListView")->font());
+    EXPECT_GE(test::part<QTreeView>(main, "TransfersListView")->columnWidth(0), 100);
+    EXPECT_GE(test::part<QTreeView>(main, "TransfersListView")->columnWidth(2), 70);
+    EXPECT_GE(test::part<QTreeView>(main, "TransfersListView")->columnWidth(5), 50);
+    EXPECT_GT(test::part<QTreeView>(main, "TransfersListView")->columnWidth(1),
+              metrics.horizontalAdvance("1023 MB"));
+    EXPECT_GT(test::part<QTreeView>(main, "TransfersListView")->columnWidth(4),
+              metrics.horizontalAdvance("00:00:00"));
 
     // The recent menus say when they are empty.
     main.FillRecentMenus();
-    EXPECT_EQ(captionsOf(main.RecentMenu), QStringList{"<No recent connections>"});
-    EXPECT_FALSE(main.RecentMenu->actions().first()->isEnabled());
+    EXPECT_EQ(captionsOf(test::part<QMenu>(main, "RecentMenu")),
+              QStringList{"<No recent connections>"});
+    EXPECT_FALSE(test::part<QMenu>(main, "RecentMenu")->actions().first()->isEnabled());
 }
 
 TEST(MainForm, ViewAndMessageCommandsApplyAndWriteOptions) {
@@ -236,53 +261,56 @@ TEST(MainForm, ViewAndMessageCommandsApplyAndWriteOptions) {
     TMainForm& main = shell.main();
     auto value = [&](const char* key) { return shell.optionsFile().value("Common", key); };
 
-    main.Connections1->trigger();
-    EXPECT_TRUE(main.ConnectionsToolBar->isHidden());
+    main.runCommand("Connections1");
+    EXPECT_TRUE(test::part<QToolBar>(main, "ConnectionsToolBar")->isHidden());
     EXPECT_EQ(value("c_Connections1"), "0");
-    main.Connections1->trigger();
-    EXPECT_FALSE(main.ConnectionsToolBar->isHidden());
+    main.runCommand("Connections1");
+    EXPECT_FALSE(test::part<QToolBar>(main, "ConnectionsToolBar")->isHidden());
     EXPECT_EQ(value("c_Connections1"), "1");
 
-    main.Editor1->trigger();
-    EXPECT_TRUE(main.CoolBar2->isHidden());
+    main.runCommand("Editor1");
+    EXPECT_TRUE(test::part<QWidget>(main, "CoolBar2")->isHidden());
     EXPECT_EQ(value("c_Editor1"), "0");
 
-    main.transferlist1->trigger();
-    EXPECT_TRUE(main.Panel3->isHidden());
+    main.runCommand("transferlist1");
+    EXPECT_TRUE(test::part<QWidget>(main, "Panel3")->isHidden());
     EXPECT_EQ(value("TransfersList"), "0");
-    main.transferlist1->trigger();
-    EXPECT_FALSE(main.Panel3->isHidden());
+    main.runCommand("transferlist1");
+    EXPECT_FALSE(test::part<QWidget>(main, "Panel3")->isHidden());
 
-    main.Classicmode1->trigger();
-    EXPECT_TRUE(main.Classicmode1->isChecked());
-    EXPECT_FALSE(main.Chatmode1->isChecked());
-    EXPECT_TRUE(main.PanelMsgEdit->isHidden());
-    EXPECT_FALSE(main.MessagesEdit->isReadOnly());
+    main.runCommand("Classicmode1");
+    EXPECT_TRUE(main.commandChecked("Classicmode1"));
+    EXPECT_FALSE(main.commandChecked("Chatmode1"));
+    EXPECT_TRUE(test::part<QWidget>(main, "PanelMsgEdit")->isHidden());
+    EXPECT_FALSE(test::part<QTextEdit>(main, "MessagesEdit")->isReadOnly());
     EXPECT_EQ(value("Mode"), "0");
-    main.Classicmode1->trigger();  // unchecking classic is chat
-    EXPECT_TRUE(main.Chatmode1->isChecked());
+    main.runCommand("Classicmode1");  // unchecking classic is chat
+    EXPECT_TRUE(main.commandChecked("Chatmode1"));
     EXPECT_EQ(value("Mode"), "1");
-    main.Chatmode1->trigger();  // unchecking chat is classic
-    EXPECT_TRUE(main.Classicmode1->isChecked());
+    main.runCommand("Chatmode1");  // unchecking chat is classic
+    EXPECT_TRUE(main.commandChecked("Classicmode1"));
     EXPECT_EQ(value("Mode"), "0");
-    main.Chatmode1->trigger();
+    main.runCommand("Chatmode1");
 
     // The view style is applied but not written until another change writes.
-    main.raditionalview1->trigger();
-    EXPECT_TRUE(main.raditionalview1->isChecked());
-    EXPECT_FALSE(main.Modernview1->isChecked());
-    EXPECT_FALSE(flat(main.ConnectionsToolBar, main.Options1));
-    EXPECT_FALSE(flat(main.ToolBar4, main.Pausetransfer1));
-    EXPECT_FALSE(main.ClearSpeedButton->autoRaise());
+    main.runCommand("raditionalview1");
+    EXPECT_TRUE(main.commandChecked("raditionalview1"));
+    EXPECT_FALSE(main.commandChecked("Modernview1"));
+    EXPECT_FALSE(flat(test::part<QToolBar>(main, "ConnectionsToolBar"),
+                      test::part<QAction>(main, "Options1")));
+    EXPECT_FALSE(
+        flat(test::part<QToolBar>(main, "ToolBar4"), test::part<QAction>(main, "Pausetransfer1")));
+    EXPECT_FALSE(test::part<QToolButton>(main, "ClearSpeedButton")->autoRaise());
     EXPECT_EQ(value("View"), "1");
-    main.raditionalview1->trigger();  // unchecking traditional is modern
-    EXPECT_TRUE(main.Modernview1->isChecked());
-    EXPECT_TRUE(flat(main.ConnectionsToolBar, main.Options1));
-    main.Modernview1->trigger();  // unchecking modern is traditional
-    EXPECT_TRUE(main.raditionalview1->isChecked());
+    main.runCommand("raditionalview1");  // unchecking traditional is modern
+    EXPECT_TRUE(main.commandChecked("Modernview1"));
+    EXPECT_TRUE(flat(test::part<QToolBar>(main, "ConnectionsToolBar"),
+                     test::part<QAction>(main, "Options1")));
+    main.runCommand("Modernview1");  // unchecking modern is traditional
+    EXPECT_TRUE(main.commandChecked("raditionalview1"));
     EXPECT_EQ(main.options().View, 0);
     EXPECT_EQ(value("View"), "1");
-    main.Editor1->trigger();
+    main.runCommand("Editor1");
     EXPECT_EQ(value("View"), "0");
     EXPECT_EQ(value("c_Editor1"), "1");
 }
@@ -294,20 +322,21 @@ TEST(MainForm, OddOptionValuesAndUrlOverrides) {
     ASSERT_TRUE(shell.create());
     TMainForm& main = shell.main();
     // View 2: both items as they were, raised toolbars.
-    EXPECT_TRUE(main.Modernview1->isChecked());
-    EXPECT_FALSE(main.raditionalview1->isChecked());
-    EXPECT_FALSE(flat(main.ConnectionsToolBar, main.Options1));
+    EXPECT_TRUE(main.commandChecked("Modernview1"));
+    EXPECT_FALSE(main.commandChecked("raditionalview1"));
+    EXPECT_FALSE(flat(test::part<QToolBar>(main, "ConnectionsToolBar"),
+                      test::part<QAction>(main, "Options1")));
     // Mode 5 is chat.
-    EXPECT_TRUE(main.Chatmode1->isChecked());
-    EXPECT_FALSE(main.PanelMsgEdit->isHidden());
+    EXPECT_TRUE(main.commandChecked("Chatmode1"));
+    EXPECT_FALSE(test::part<QWidget>(main, "PanelMsgEdit")->isHidden());
     EXPECT_EQ(main.options().Path, "/no/end" + QString(QDir::separator()));
     EXPECT_EQ(main.options().Speed, 4);
 
-    main.Website1->trigger();
+    main.runCommand("Website1");
     ASSERT_EQ(shell.openedUrls.size(), 1u);
     EXPECT_EQ(shell.openedUrls[0], QUrl("http://here.example/"));
     // The [URL] section survives the writes and is not extended.
-    main.Connections1->trigger();
+    main.runCommand("Connections1");
     const QString text = shell.optionsText();
     EXPECT_TRUE(
         text.contains("[URL]\nSupportEmail=desk@here.example\nSiteURL=http://here.example/"));
@@ -319,12 +348,12 @@ TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
         Shell shell{QByteArray(quietOptions())};
         ASSERT_TRUE(shell.create());
         EXPECT_TRUE(shell.dialogs.messages().isEmpty());
-        shell.main().HelpContentsItem->trigger();
+        shell.main().runCommand("HelpContentsItem");
         auto* help = shell.main().findChild<THelpWindow*>();
         ASSERT_NE(help, nullptr);
         EXPECT_TRUE(help->browser()->toPlainText().contains("Introduction"));
         // A topic whose page is missing says so in the window.
-        shell.main().Howto1->trigger();
+        shell.main().runCommand("Howto1");
         EXPECT_TRUE(help->browser()->toPlainText().contains("Page not found"));
         EXPECT_EQ(shell.main().findChildren<THelpWindow*>().size(), 1);
         bool canClose = false;
@@ -335,8 +364,8 @@ TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
         Shell shell({quietOptions("[URL]\nSupportEmail=desk@here.example\n"), {}, false, false});
         ASSERT_TRUE(shell.create());
         EXPECT_EQ(shell.dialogs.messages(), QStringList{"HTML Help is not installed on this PC."});
-        shell.main().HelpContentsItem->trigger();
-        shell.main().Howto1->trigger();
+        shell.main().runCommand("HelpContentsItem");
+        shell.main().runCommand("Howto1");
         EXPECT_EQ(shell.dialogs.messages().mid(1),
                   QStringList(2,
                               "Sorry, but your system doesn't support HTMLHelp.\rPlease, "
@@ -348,14 +377,18 @@ TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
 
 TEST(MainForm, CloseQueryAnswers) {
     const QString recents = "/x/one.vmc\r\n/x/two.vmc\r\n";
+    // Two recent entries read at start; the file is gone afterwards, so that only the close
+    // writes it again. A field changed in the New connection dialog leaves the connection
+    // changed.
     auto prepare = [&](Shell& shell) {
         QFile file(shell.dataFolder + "/recents.list");
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
-        file.write("/x/one.vmc\r\n");
+        file.write(recents.toLatin1());
         file.close();
         EXPECT_TRUE(shell.create());
-        shell.main().RecentConnections << "/x/two.vmc";
-        shell.main().ConnectionModified = true;
+        EXPECT_TRUE(file.remove());
+        shell.main().connectionFormContext().markConnectionModified();
+        EXPECT_TRUE(shell.main().connectionModified());
     };
     auto recentsText = [](Shell& shell) {
         QFile file(shell.dataFolder + "/recents.list");
@@ -372,8 +405,8 @@ TEST(MainForm, CloseQueryAnswers) {
         EXPECT_EQ(shell.dialogs.questions(),
                   QStringList{"Current connection is not saved! Do you want to save it now?"});
         EXPECT_EQ(shell.dialogs.records().back().questionKind, QuestionKind::Warning);
-        EXPECT_EQ(recentsText(shell), "/x/one.vmc\r\n");
-        EXPECT_EQ(shell.main().RecentConnections.size(), 2);
+        EXPECT_EQ(recentsText(shell), "") << "nothing written";
+        EXPECT_EQ(shell.main().recentConnections().size(), 2);
     }
     {  // No: closes, writes the recent list, ends the session.
         Shell shell{QByteArray(quietOptions())};
@@ -429,7 +462,7 @@ TEST(MainForm, CloseQueryAnswers) {
     {  // Unchanged connection: no question; the options are not written on close.
         Shell shell{QByteArray(quietOptions())};
         ASSERT_TRUE(shell.create());
-        shell.main().raditionalview1->trigger();
+        shell.main().runCommand("raditionalview1");
         shell.main().FileExit();
         EXPECT_TRUE(shell.dialogs.questions().isEmpty());
         EXPECT_EQ(shell.optionsFile().value("Common", "View"), "1");
@@ -450,7 +483,7 @@ TEST(MainForm, ModalDialogsSuspendAndResumeTheSenderThread) {
         suspendedWhileShown = peer.senderSuspended();
         static_cast<QDialog*>(modal)->reject();
     });
-    shell.main().HelpAboutItem->trigger();
+    shell.main().runCommand("HelpAboutItem");
     EXPECT_TRUE(watcher.seen());
     EXPECT_TRUE(suspendedWhileShown);
     EXPECT_FALSE(peer.senderSuspended());
@@ -534,7 +567,7 @@ TEST(MainForm, LaterActivationsNeitherReloadNorShowAgain) {
     file.write("[Common]\nShowloader=1\nMode=0\n");
     file.close();
     shell.main().FormActivate();
-    EXPECT_TRUE(shell.main().Chatmode1->isChecked());
+    EXPECT_TRUE(shell.main().commandChecked("Chatmode1"));
     EXPECT_EQ(shell.main().options().Showloader, 0);
 }
 
@@ -543,10 +576,10 @@ TEST(MainForm, TwoWindowsInOneProcessKeepTheirOwnFolders) {
     Shell second{QByteArray(quietOptions())};
     ASSERT_TRUE(first.create());
     ASSERT_TRUE(second.create());
-    first.main().Classicmode1->trigger();
+    first.main().runCommand("Classicmode1");
     EXPECT_EQ(first.optionsFile().value("Common", "Mode"), "0");
     EXPECT_EQ(second.optionsFile().value("Common", "Mode"), "1");
-    EXPECT_TRUE(second.main().Chatmode1->isChecked());
+    EXPECT_TRUE(second.main().commandChecked("Chatmode1"));
     EXPECT_NE(first.main().options().Path, second.main().options().Path);
 }
 
@@ -557,11 +590,52 @@ TEST(MainForm, UnwritableOptionsAreReportedOnceAndTheProgramStarts) {
     shell.dialogs.answerQuestion(DialogButton::No);
     shell.dialogs.answerQuestion(DialogButton::Yes);
     ASSERT_TRUE(shell.create());
-    shell.main().Connections1->trigger();
-    shell.main().Classicmode1->trigger();
+    shell.main().runCommand("Connections1");
+    shell.main().runCommand("Classicmode1");
     ASSERT_EQ(shell.dialogs.messages().size(), 1);
     EXPECT_TRUE(shell.dialogs.messages()[0].startsWith("The settings cannot be saved"));
-    EXPECT_TRUE(shell.main().Classicmode1->isChecked());
+    EXPECT_TRUE(shell.main().commandChecked("Classicmode1"));
+}
+
+TEST(MainForm, TransferButtonsKeepTheirCaptionsAndPlacesAndRunTheirOwnCommand) {
+    Shell shell{QByteArray(quietOptions())};
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    main.show();
+    const QStringList names{"Stoptransfers1", "Pausetransfer1", "ResumeTransfer"};
+    auto buttons = [&] {
+        QList<QToolButton*> found;
+        for (const QString& name : names) {
+            found << test::part<QToolButton>(main, name + "Button");
+        }
+        return found;
+    };
+    QList<QRect> places;
+    for (QToolButton* button : buttons()) {
+        EXPECT_FALSE(button->isEnabled()) << "no line is selected";
+        places << button->geometry();
+    }
+    // A selected line enables the commands (and changes the menu items): the buttons stay.
+    for (const QString& name : names) {
+        test::part<QAction>(main, name)->setEnabled(true);
+    }
+    QApplication::processEvents();
+    QStringList captions;
+    for (int index = 0; index < names.size(); ++index) {
+        QToolButton* button = buttons()[index];
+        EXPECT_TRUE(button->isEnabled());
+        EXPECT_EQ(button->geometry(), places[index]);
+        captions << button->text();
+    }
+    EXPECT_EQ(captions, (QStringList{"Abort", "Pause", "Resume"}));
+
+    const auto paused =
+        test::record(test::part<QAction>(main, "Pausetransfer1"), &QAction::triggered);
+    const auto aborted =
+        test::record(test::part<QAction>(main, "Stoptransfers1"), &QAction::triggered);
+    QTest::mouseClick(buttons()[1], Qt::LeftButton);
+    EXPECT_EQ(paused->size(), 1);
+    EXPECT_EQ(aborted->size(), 0);
 }
 
 }  // namespace

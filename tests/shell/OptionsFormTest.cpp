@@ -13,6 +13,8 @@
 #include <QPushButton>
 #include <QTextBrowser>
 
+#include "support/WindowParts.h"
+
 #include <gtest/gtest.h>
 
 namespace velmora {
@@ -96,9 +98,9 @@ TEST(OptionsForm, OkStoresAndWritesAndAnInvalidFolderKeepsTheDialogOpen) {
     EXPECT_EQ(o.Speed, 3);
     EXPECT_EQ(o.TransfersList, 0);
     EXPECT_EQ(o.Showloader, 1);
-    EXPECT_TRUE(main.raditionalview1->isChecked());
-    EXPECT_TRUE(main.Classicmode1->isChecked());
-    EXPECT_TRUE(main.Panel3->isHidden());
+    EXPECT_TRUE(main.commandChecked("raditionalview1"));
+    EXPECT_TRUE(main.commandChecked("Classicmode1"));
+    EXPECT_TRUE(test::part<QWidget>(main, "Panel3")->isHidden());
     const IniFile ini = shell.optionsFile();
     EXPECT_EQ(ini.value("Common", "Path"), incoming);
     EXPECT_EQ(ini.value("Common", "UserName"), "Bob");
@@ -134,7 +136,7 @@ TEST(OptionsForm, CancelHelpAndF1) {
         form.Edit2->setText("Changed");
         form.BitBtn2->click();
     });
-    main.Options1->trigger();
+    main.runCommand("Options1");
     EXPECT_TRUE(cancel.seen());
     EXPECT_EQ(main.options().UserName, "");
     EXPECT_EQ(shell.optionsText(), before);
@@ -146,7 +148,7 @@ TEST(OptionsForm, CancelHelpAndF1) {
         EXPECT_TRUE(form.isVisible());
         form.BitBtn3->click();
     });
-    main.Options1->trigger();
+    main.runCommand("Options1");
     EXPECT_TRUE(keys.seen());
     EXPECT_FALSE(form.isVisible());
     auto* help = form.findChild<THelpWindow*>();

@@ -1,7 +1,7 @@
 #include "base/DataFolder.h"
-#include "shell/FileAssociation.h"
 #include "base/IniFile.h"
 #include "base/Options.h"
+#include "shell/FileAssociation.h"
 
 #include "support/TestEnvironment.h"
 

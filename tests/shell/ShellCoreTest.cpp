@@ -1,5 +1,5 @@
-#include "base/RecentList.h"
 #include "base/HelpTopic.h"
+#include "base/RecentList.h"
 #include "base/ScriptedDialogService.h"
 #include "shell/StartArgument.h"
 

@@ -1,13 +1,15 @@
 #include "ShellFixture.h"
 
+#include "base/LinkLabel.h"
 #include "connections/ConnectionForm.h"
 #include "connections/WizardForm.h"
-#include "base/LinkLabel.h"
 #include "shell/Welcome.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QPushButton>
+
+#include "support/WindowParts.h"
 
 #include <gtest/gtest.h>
 
@@ -46,7 +48,7 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
     TWelcome& welcome = *shell.windows->welcome();
     const auto newConnection = test::record(&main, &TMainForm::newConnectionRequested);
     const auto wizard = test::record(&main, &TMainForm::wizardRequested);
-    const auto open = test::record(main.FileOpenItem, &QAction::triggered);
+    const auto open = test::record(test::part<QAction>(main, "FileOpenItem"), &QAction::triggered);
 
     // The command runs while the modal state is ending: the window is already hidden. It shows
     // the New connection dialog modally.
@@ -63,7 +65,7 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
     EXPECT_EQ(newConnection->size(), 1);
     EXPECT_TRUE(hiddenDuringCommand);
     EXPECT_TRUE(connectionDialog.seen());
-    EXPECT_TRUE(main.ConnectionModified);
+    EXPECT_TRUE(main.connectionModified());
     EXPECT_EQ(shell.optionsFile().value("Common", "Showloader"), "1");
 
     // A changed connection is offered for saving at exit.
@@ -72,13 +74,7 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
     main.FormCloseQuery(canClose);
     EXPECT_EQ(shell.dialogs.questions().size(), 1);
 
-    main.ConnectionModified = false;
-    test::ModalWatcher wizardDialog(
-        [](QWidget* modal) { return qobject_cast<TWizardForm*>(modal) != nullptr; }, closeModal);
-    welcome.Label2Click();
-    EXPECT_EQ(wizard->size(), 1);
-    EXPECT_TRUE(wizardDialog.seen());
-    EXPECT_TRUE(main.ConnectionModified);
+    EXPECT_EQ(wizard->size(), 0);
     shell.dialogs.answerFile(QString());  // the Open dialog, cancelled
     welcome.Label4Click();
     EXPECT_EQ(open->size(), 1);
@@ -89,6 +85,22 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
     const QPoint at = welcome.recentMenuPoint();
     EXPECT_EQ(at.x(), 100 + welcome.Label5->x() + 40);
     EXPECT_EQ(at.y(), 50 + welcome.Label5->y() + welcome.Label5->height() + 30);
+}
+
+TEST(Welcome, TheWizardLinkShowsTheWizardAndMarksTheConnectionChanged) {
+    Shell shell{QByteArray("[Common]\nCheckExtension=0\n")};
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    TWelcome& welcome = *shell.windows->welcome();
+    const auto wizard = test::record(&main, &TMainForm::wizardRequested);
+    EXPECT_FALSE(main.connectionModified());
+    test::ModalWatcher wizardDialog(
+        [](QWidget* modal) { return qobject_cast<TWizardForm*>(modal) != nullptr; },
+        [](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+    welcome.Label2Click();
+    EXPECT_EQ(wizard->size(), 1);
+    EXPECT_TRUE(wizardDialog.seen());
+    EXPECT_TRUE(main.connectionModified());
 }
 
 }  // namespace
