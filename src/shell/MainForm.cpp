@@ -1,6 +1,7 @@
 #include "shell/MainForm.h"
 
 #include "shell/MainFormUi.h"
+#include "shell/TransferCommands.h"
 
 #include "base/DialogService.h"
 #include "base/HelpTopic.h"
@@ -64,18 +65,10 @@ const QString CheckEveryTimeQuestion =
     QStringLiteral("Do you want Velmora to perform this check on startup every time?");
 const QString UnsavedConnectionQuestion =
     QStringLiteral("Current connection is not saved! Do you want to save it now?");
-const QString ApplicationGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
-const QString ConnectionFilter = QStringLiteral("Velmora Connection (*.vmc)");
 
 // Folders in the options end with the separator, as they do when read.
 QString asFolderPath(const QString& folder) {
     return folder.endsWith(QDir::separator()) ? folder : folder + QDir::separator();
-}
-
-void setFlat(QToolBar* toolBar, bool flat) {
-    for (QToolButton* button : toolBar->findChildren<QToolButton*>()) {
-        button->setAutoRaise(flat);
-    }
 }
 
 }  // namespace
@@ -104,6 +97,15 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     m_connectionStatus = std::make_unique<ConnectionStatus>(*m_peer, statusView);
     connectPeer();
     connectCommands();
+    TransferCommands::Context transferContext;
+    transferContext.peer = m_peer.get();
+    transferContext.dialogs = m_context.dialogs;
+    transferContext.ui = m_ui.get();
+    transferContext.incomingFolder = [this] { return m_options.Path; };
+    transferContext.setIncomingFolder = [this](const QString& folder) {
+        setIncomingFolder(folder);
+    };
+    m_transferCommands = new TransferCommands(std::move(transferContext), this);
     resize(550, 420);
     if (const QScreen* screen = QApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -205,30 +207,6 @@ void TMainForm::connectCommands() {
     connect(m_ui->EditCutItem, &QAction::triggered, this, [talk] { talk->EditCut(); });
     connect(m_ui->EditCopyItem, &QAction::triggered, this, [talk] { talk->EditCopy(); });
     connect(m_ui->EditPasteItem, &QAction::triggered, this, [talk] { talk->EditPaste(); });
-
-    for (QAction* sendFile : {m_ui->Sendfile1, m_ui->Sendfile2, m_ui->Sendfile3}) {
-        connect(sendFile, &QAction::triggered, this, &TMainForm::Sendfile1Click);
-    }
-    for (QAction* receiveTo : {m_ui->Recievefilesto1, m_ui->Recievefilesto2}) {
-        connect(receiveTo, &QAction::triggered, this, &TMainForm::Recievefilesto1Click);
-    }
-    connect(m_ui->Blocktransfers1, &QAction::triggered, this, &TMainForm::Blocktransfers1Click);
-    connect(m_ui->Blocktransfers2, &QAction::triggered, this, &TMainForm::Blocktransfers2Click);
-    connect(m_ui->UsersPopupMenu, &QMenu::aboutToShow, this, &TMainForm::UsersPopupMenuPopup);
-    for (QAction* abort : {m_ui->Stoptransfers1, m_ui->Aborttransfer1}) {
-        connect(abort, &QAction::triggered, this, &TMainForm::Stoptransfers1Click);
-    }
-    for (QAction* pause : {m_ui->Pausetransfer1, m_ui->Pausetransfer2}) {
-        connect(pause, &QAction::triggered, this, &TMainForm::Pausetransfer1Click);
-    }
-    for (QAction* resume : {m_ui->ResumeTransfer, m_ui->Resumetranfer1}) {
-        connect(resume, &QAction::triggered, this, &TMainForm::ResumeTransferClick);
-    }
-    const TransfersModel* model = &m_peer->transfers().model();
-    connect(m_ui->TransfersListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
-            &TMainForm::TransfersListViewChange);
-    connect(model, &QAbstractItemModel::rowsRemoved, this, &TMainForm::TransfersListViewChange);
-    connect(model, &QAbstractItemModel::rowsInserted, this, &TMainForm::TransfersListViewChange);
 }
 
 QAction& TMainForm::command(const QString& name) const {
@@ -296,7 +274,7 @@ bool TMainForm::FormCreate() {
     if (!m_helpAvailable) {
         dialogs().showMessage(QStringLiteral("HTML Help is not installed on this PC."));
     }
-    BlockIncoming = false;
+    m_transferCommands->BlockIncoming = false;
     RecentConnections = RecentList::load(QDir(m_context.dataFolder).filePath("recents.list"));
     ConnectionModified = false;
     LoadOptions();
@@ -358,7 +336,7 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
         }
         if (answer == DialogButton::Yes) {
             FileDialogRequest request;
-            request.filter = ConnectionFilter;
+            request.filter = ConnectionCommands::FileFilter;
             request.folder = QDir::current().filePath(QStringLiteral("Connections"));
             request.defaultSuffix = QStringLiteral("vmc");
             const QString fileName = dialogs().saveFileName(request);
@@ -429,11 +407,7 @@ void TMainForm::UpdateView() {
         m_ui->raditionalview1->setChecked(m_options.View == 0);
         m_ui->Modernview1->setChecked(m_options.View == 1);
     }
-    const bool flat = m_options.View == 1;
-    setFlat(m_ui->ConnectionsToolBar, flat);
-    setFlat(m_ui->ToolBar4, flat);
-    m_ui->SendSpeedButton->setAutoRaise(flat);
-    m_ui->ClearSpeedButton->setAutoRaise(flat);
+    m_ui->setFlat(m_options.View == 1);
 }
 
 void TMainForm::Connections1Click() {
@@ -484,11 +458,7 @@ void TMainForm::Chatmode1Click() {
 }
 
 void TMainForm::ChangeConnectionStatus(bool connected) {
-    for (QAction* action : {m_ui->Closeconnection1, m_ui->FileSaveItem, m_ui->FileSaveAsItem,
-                            m_ui->Send1, m_ui->Sendfile1, m_ui->Sendfile2, m_ui->Sendfile3}) {
-        action->setEnabled(connected);
-    }
-    m_ui->SendSpeedButton->setEnabled(connected);
+    m_ui->setConnectionCommandsEnabled(connected);
 }
 
 TDXPlayPlayer* TMainForm::GetOpponent() const {
@@ -511,11 +481,13 @@ void TMainForm::FillRecentMenus() {
             continue;
         }
         for (const QString& fileName : RecentConnections) {
-            QAction* entry = menu->addAction(fileName);
+            // "&" in a name is shown as itself, not as an access key; the entry opens the
+            // exact name, whatever the menu made of its text.
+            QAction* entry = menu->addAction(QString(fileName).replace('&', QStringLiteral("&&")));
             entry->setStatusTip(QStringLiteral("Open some recent connection"));
-            connect(entry, &QAction::triggered, this, [this, entry] {
+            connect(entry, &QAction::triggered, this, [this, fileName] {
                 if (m_connectionCommands) {
-                    m_connectionCommands->RecentClick(entry->text());
+                    m_connectionCommands->RecentClick(fileName);
                 }
             });
         }
@@ -587,78 +559,8 @@ void TMainForm::runNewConnectionFromWelcome() {
     ConnectionModified = true;
 }
 
-void TMainForm::Sendfile1Click() {
-    if (!m_peer->isOpen()) {
-        dialogs().showMessage(FileSender::NotConnectedMessage);
-        return;
-    }
-    FileDialogRequest request;
-    request.title = QStringLiteral("Please, select the file or files you want to send");
-    request.filter = QStringLiteral("All files (*)");
-    const QStringList paths = dialogs().openFileNames(request);
-    if (paths.isEmpty()) {
-        return;
-    }
-    m_peer->sendFiles(paths);
-}
-
 TransferEngine& TMainForm::transfers() const {
     return m_peer->transfers();
-}
-
-void TMainForm::Recievefilesto1Click() {
-    TrySuspendThreat();
-    const QString folder =
-        dialogs().browseFolder(QStringLiteral("Place incoming files to..."), m_options.Path);
-    if (!folder.isEmpty()) {
-        m_options.Path = asFolderPath(QDir::toNativeSeparators(folder));
-        UpdateOptions();
-    }
-    TryResumeThreat();
-}
-
-void TMainForm::Blocktransfers1Click() {
-    BlockIncoming = m_ui->Blocktransfers1->isChecked();
-}
-
-void TMainForm::Blocktransfers2Click() {
-    BlockIncoming = m_ui->Blocktransfers2->isChecked();
-    m_ui->Blocktransfers1->setChecked(BlockIncoming);
-}
-
-void TMainForm::UsersPopupMenuPopup() {
-    m_ui->Blocktransfers2->setChecked(BlockIncoming);
-}
-
-QList<int> TMainForm::selectedTransferRows() const {
-    QList<int> rows;
-    for (const QModelIndex& index : m_ui->TransfersListView->selectionModel()->selectedRows()) {
-        rows << index.row();
-    }
-    return rows;
-}
-
-void TMainForm::Stoptransfers1Click() {
-    const QList<int> rows = selectedTransferRows();
-    // Every selected line is either gone or aborted and unselected.
-    m_ui->TransfersListView->clearSelection();
-    m_peer->transfers().abort(rows);
-}
-
-void TMainForm::Pausetransfer1Click() {
-    m_peer->transfers().pause(selectedTransferRows());
-}
-
-void TMainForm::ResumeTransferClick() {
-    m_peer->transfers().resume(selectedTransferRows());
-}
-
-void TMainForm::TransfersListViewChange() {
-    const bool selected = m_ui->TransfersListView->selectionModel()->hasSelection();
-    for (QAction* action : {m_ui->Stoptransfers1, m_ui->Pausetransfer1, m_ui->ResumeTransfer,
-                            m_ui->Aborttransfer1, m_ui->Pausetransfer2, m_ui->Resumetranfer1}) {
-        action->setEnabled(selected);
-    }
 }
 
 void TMainForm::setConnectionCommandsEnabled(bool enabled) {
@@ -707,8 +609,12 @@ QString TMainForm::defaultIncomingFolder() const {
     return QDir(m_context.dataFolder).filePath(QStringLiteral("Incoming"));
 }
 
+bool TMainForm::incomingBlocked() const {
+    return m_transferCommands->BlockIncoming;
+}
+
 bool TMainForm::blockIncoming() const {
-    return BlockIncoming;
+    return m_transferCommands->BlockIncoming;
 }
 
 bool TMainForm::internalLoop() const {

@@ -31,6 +31,7 @@ class ConnectionStatus;
 class Conversation;
 class Peer;
 struct MainFormUi;
+class TransferCommands;
 struct TDXPlayPlayer;
 class TAboutBox;
 class TConnectionForm;
@@ -97,16 +98,6 @@ public:
     void runNewConnectionFromWelcome();
 
     // Transfers.
-    void Sendfile1Click();
-    void Recievefilesto1Click();
-    void Blocktransfers1Click();
-    void Blocktransfers2Click();
-    void UsersPopupMenuPopup();
-    void Stoptransfers1Click();
-    void Pausetransfer1Click();
-    void ResumeTransferClick();
-    // Enables the transfer commands while at least one line is selected.
-    void TransfersListViewChange();
     Conversation& conversation() const { return *m_conversation; }
     Peer& peer() const { return *m_peer; }
     TransferEngine& transfers() const;
@@ -126,7 +117,7 @@ public:
 
     // The window's state, read-only.
     bool connectionModified() const { return ConnectionModified; }
-    bool incomingBlocked() const { return BlockIncoming; }
+    bool incomingBlocked() const;
     const QStringList& recentConnections() const { return RecentConnections; }
     bool firstActivationDone() const { return FirstActivationDone; }
 
@@ -162,7 +153,6 @@ private:
     void connectPeer();
     QAction& command(const QString& name) const;
     void connectCommands();
-    QList<int> selectedTransferRows() const;
 
     // The hint handler: the long part of a two-part hint into status panel 1.
     void ShowHint(const QString& hint);
@@ -181,7 +171,6 @@ private:
     // contexts they are built with.
     bool ConnectionModified = false;
     bool WasConnected = false;
-    bool BlockIncoming = false;
     int BlockSizeCode = 5;  // the file sender's block size, set at each connect
     QStringList RecentConnections;
     QString HelpFilePath;
@@ -202,6 +191,7 @@ private:
     TWelcome* m_welcome = nullptr;
     TAboutBox* m_aboutBox = nullptr;
     std::unique_ptr<MainFormUi> m_ui;
+    TransferCommands* m_transferCommands = nullptr;  // a child
     std::vector<QPointer<THelpWindow>> m_helpWindows;
 };
 

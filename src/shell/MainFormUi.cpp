@@ -31,6 +31,24 @@ void MainFormUi::build(QMainWindow& window, TransfersModel& model) {
     createStatusBar();
 }
 
+void MainFormUi::setFlat(bool flat) {
+    for (const QToolBar* toolBar : {ConnectionsToolBar, ToolBar4}) {
+        for (QToolButton* button : toolBar->findChildren<QToolButton*>()) {
+            button->setAutoRaise(flat);
+        }
+    }
+    SendSpeedButton->setAutoRaise(flat);
+    ClearSpeedButton->setAutoRaise(flat);
+}
+
+void MainFormUi::setConnectionCommandsEnabled(bool enabled) {
+    for (QAction* action :
+         {Closeconnection1, FileSaveItem, FileSaveAsItem, Send1, Sendfile1, Sendfile2, Sendfile3}) {
+        action->setEnabled(enabled);
+    }
+    SendSpeedButton->setEnabled(enabled);
+}
+
 QAction* MainFormUi::makeAction(const char* name, const QString& caption, const QString& hint) {
     auto* action = new QAction(caption, m_window);
     action->setObjectName(QString::fromLatin1(name));

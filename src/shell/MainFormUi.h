@@ -24,6 +24,10 @@ class TransfersModel;
 struct MainFormUi {
     // Builds everything into the window, the transfers list over the model.
     void build(QMainWindow& window, TransfersModel& model);
+    // The modern view's flat buttons, or the traditional raised ones.
+    void setFlat(bool flat);
+    // The commands that need an open session.
+    void setConnectionCommandsEnabled(bool enabled);
 
     // Widgets.
     QToolBar* ConnectionsToolBar = nullptr;  // the band CoolBar1

@@ -326,7 +326,7 @@ TEST(OneWindow, InternalLoopSendsToTheOwnIncomingFolder) {
 
     // Not connected at all: the message comes before the file dialog.
     alone.disconnect();
-    alone.main().Sendfile1Click();
+    alone.main().runCommand("Sendfile1");
     EXPECT_EQ(alone.dialogs().messages().last(),
               "Sorry, but we haven't connected anywere yet. Please, create connection before "
               "sending files or messages.");

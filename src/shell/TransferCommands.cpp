@@ -1,0 +1,116 @@
+#include "shell/TransferCommands.h"
+
+#include "base/DialogService.h"
+#include "peer/Peer.h"
+#include "shell/MainFormUi.h"
+#include "transfer/FileSender.h"
+
+#include <QAction>
+#include <QDir>
+#include <QItemSelectionModel>
+#include <QMenu>
+#include <QTreeView>
+
+namespace velmora {
+
+TransferCommands::TransferCommands(Context context, QObject* parent)
+    : QObject(parent), m_context(std::move(context)) {
+    MainFormUi& ui = *m_context.ui;
+    for (QAction* sendFile : {ui.Sendfile1, ui.Sendfile2, ui.Sendfile3}) {
+        connect(sendFile, &QAction::triggered, this, &TransferCommands::Sendfile1Click);
+    }
+    for (QAction* receiveTo : {ui.Recievefilesto1, ui.Recievefilesto2}) {
+        connect(receiveTo, &QAction::triggered, this, &TransferCommands::Recievefilesto1Click);
+    }
+    connect(ui.Blocktransfers1, &QAction::triggered, this, &TransferCommands::Blocktransfers1Click);
+    connect(ui.Blocktransfers2, &QAction::triggered, this, &TransferCommands::Blocktransfers2Click);
+    connect(ui.UsersPopupMenu, &QMenu::aboutToShow, this, &TransferCommands::UsersPopupMenuPopup);
+    for (QAction* abort : {ui.Stoptransfers1, ui.Aborttransfer1}) {
+        connect(abort, &QAction::triggered, this, &TransferCommands::Stoptransfers1Click);
+    }
+    for (QAction* pause : {ui.Pausetransfer1, ui.Pausetransfer2}) {
+        connect(pause, &QAction::triggered, this, &TransferCommands::Pausetransfer1Click);
+    }
+    for (QAction* resume : {ui.ResumeTransfer, ui.Resumetranfer1}) {
+        connect(resume, &QAction::triggered, this, &TransferCommands::ResumeTransferClick);
+    }
+    const TransfersModel* model = &m_context.peer->transfers().model();
+    connect(ui.TransfersListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TransferCommands::TransfersListViewChange);
+    connect(model, &QAbstractItemModel::rowsRemoved, this,
+            &TransferCommands::TransfersListViewChange);
+    connect(model, &QAbstractItemModel::rowsInserted, this,
+            &TransferCommands::TransfersListViewChange);
+}
+
+void TransferCommands::Sendfile1Click() {
+    if (!m_context.peer->isOpen()) {
+        m_context.dialogs->showMessage(FileSender::NotConnectedMessage);
+        return;
+    }
+    FileDialogRequest request;
+    request.title = QStringLiteral("Please, select the file or files you want to send");
+    request.filter = QStringLiteral("All files (*)");
+    const QStringList paths = m_context.dialogs->openFileNames(request);
+    if (!paths.isEmpty()) {
+        m_context.peer->sendFiles(paths);
+    }
+}
+
+void TransferCommands::Recievefilesto1Click() {
+    m_context.peer->suspendSender();
+    const QString folder = m_context.dialogs->browseFolder(
+        QStringLiteral("Place incoming files to..."), m_context.incomingFolder());
+    if (!folder.isEmpty()) {
+        m_context.setIncomingFolder(QDir::toNativeSeparators(folder));
+    }
+    m_context.peer->resumeSender();
+}
+
+void TransferCommands::Blocktransfers1Click() {
+    BlockIncoming = m_context.ui->Blocktransfers1->isChecked();
+}
+
+void TransferCommands::Blocktransfers2Click() {
+    BlockIncoming = m_context.ui->Blocktransfers2->isChecked();
+    m_context.ui->Blocktransfers1->setChecked(BlockIncoming);
+}
+
+void TransferCommands::UsersPopupMenuPopup() {
+    m_context.ui->Blocktransfers2->setChecked(BlockIncoming);
+}
+
+QList<int> TransferCommands::selectedTransferRows() const {
+    QList<int> rows;
+    for (const QModelIndex& index :
+         m_context.ui->TransfersListView->selectionModel()->selectedRows()) {
+        rows << index.row();
+    }
+    return rows;
+}
+
+void TransferCommands::Stoptransfers1Click() {
+    const QList<int> rows = selectedTransferRows();
+    // Every selected line is either gone or aborted and unselected.
+    m_context.ui->TransfersListView->clearSelection();
+    m_context.peer->transfers().abort(rows);
+}
+
+void TransferCommands::Pausetransfer1Click() {
+    m_context.peer->transfers().pause(selectedTransferRows());
+}
+
+void TransferCommands::ResumeTransferClick() {
+    m_context.peer->transfers().resume(selectedTransferRows());
+}
+
+void TransferCommands::TransfersListViewChange() {
+    const MainFormUi& ui = *m_context.ui;
+    const bool selected = ui.TransfersListView->selectionModel()->hasSelection();
+    for (QAction* action : {ui.Stoptransfers1, ui.Pausetransfer1, ui.ResumeTransfer,
+                            ui.Aborttransfer1, ui.Pausetransfer2, ui.Resumetranfer1}) {
+        action->setEnabled(selected);
+    }
+}
+
+}  // namespace velmora

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+
+namespace velmora {
+
+class DialogService;
+class Peer;
+struct MainFormUi;
+
+// The main window's file transfer commands: Send file, Receive files to, Block incoming files
+// (menu and pop-up kept in step), and Abort, Pause and Resume on the selected lines of the list.
+class TransferCommands : public QObject {
+public:
+    struct Context {
+        Peer* peer = nullptr;
+        DialogService* dialogs = nullptr;
+        MainFormUi* ui = nullptr;
+        // The incoming folder option, read and changed (the change is written at once).
+        std::function<QString()> incomingFolder;
+        std::function<void(const QString&)> setIncomingFolder;
+    };
+
+    // Connects the commands' menu items, buttons and the list's selection.
+    explicit TransferCommands(Context context, QObject* parent = nullptr);
+
+    void Sendfile1Click();
+    void Recievefilesto1Click();
+    void Blocktransfers1Click();
+    void Blocktransfers2Click();
+    void UsersPopupMenuPopup();
+    void Stoptransfers1Click();
+    void Pausetransfer1Click();
+    void ResumeTransferClick();
+    // Enables the line commands while at least one line is selected.
+    void TransfersListViewChange();
+
+    // Every offer is refused while set.
+    bool BlockIncoming = false;
+
+private:
+    QList<int> selectedTransferRows() const;
+
+    Context m_context;
+};
+
+}  // namespace velmora
