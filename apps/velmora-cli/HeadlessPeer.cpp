@@ -1,5 +1,7 @@
 #include "apps/velmora-cli/HeadlessPeer.h"
 
+#include "base/ProgramTexts.h"
+
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessageDispatcher.h"
 #include "protocol/PeerMessages.h"
@@ -64,7 +66,7 @@ void HeadlessPeer::connectPeer() {
         QTimer::singleShot(0, this, [this] { checkDone(); });
     });
     connect(&m_peer, &Peer::sessionLost, this, [this] {
-        printLine(QStringLiteral("Connection lost!"));
+        printLine(texts::ConnectionLost);
         QTimer::singleShot(0, this, [this] { finish(ExitConnectionLost); });
     });
     connect(&m_peer, &Peer::fileOfferReceived, this, [this] {
@@ -160,9 +162,8 @@ std::optional<int> HeadlessPeer::start() {
         chooseProvider();
         if (m_options.host) {
             m_peer.session().OpenSession(true, m_options.sessionName, m_options.playerName);
-            printLine(m_options.line == LineKind::Serial
-                          ? QStringLiteral("Waiting for remote user...")
-                          : QStringLiteral("Waiting for a call..."));
+            printLine(m_options.line == LineKind::Serial ? texts::WaitingForRemoteUser
+                                                         : QStringLiteral("Waiting for a call..."));
         } else if (const auto failure = join()) {
             return failure;
         }
@@ -192,7 +193,7 @@ std::optional<int> HeadlessPeer::join() {
             break;
         }
         if (waited.elapsed() >= m_options.waitSeconds * 1000) {
-            m_err << "No sessions were found on remote computer!" << Qt::endl;
+            m_err << texts::NoSessionsFound << Qt::endl;
             return ExitNoSession;
         }
         QThread::msleep(100);
@@ -212,12 +213,12 @@ int HeadlessPeer::joinFailure(HRESULT result) const {
         case MODEMERR_NODEVICE:
             return ExitNoDevice;  // the provider has said why
         case DPERR_CONNECTIONLOST:
-            m_err << "Connection lost!" << Qt::endl;
+            m_err << texts::ConnectionLost << Qt::endl;
             return ExitConnectionLost;
         case DPERR_NOCONNECTION:
             if (m_options.line == LineKind::Modem) {
                 // The call came about, but nothing on the other side took part in the link.
-                m_err << "No sessions were found on remote computer!" << Qt::endl
+                m_err << texts::NoSessionsFound << Qt::endl
                       << "The call was answered, but no Velmora answered on the line." << Qt::endl;
                 return ExitNoSession;
             }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ProgramTexts.h"
+
 #include <QString>
 
 #include <functional>
@@ -33,8 +35,7 @@ struct ConnectHooks {
 inline const QString DefaultSessionName = QStringLiteral("VelmoraSession");
 inline const QString OtherModemEntry = QStringLiteral("Other modem...");
 inline const QString LineBusyMessage = QStringLiteral("Line is busy!");
-inline const QString NoSessionsMessage =
-    QStringLiteral("No sessions were found on remote computer!");
+inline const QString NoSessionsMessage = texts::NoSessionsFound;
 
 // The player name: the UserName option, else the login name (at most 256 characters).
 QString playerNameFor(const QString& userNameOption, const QString& loginName);

@@ -11,8 +11,7 @@ ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
     connect(&peer, &Peer::playerAdded, this, [this] { DXPlay1AddPlayer(); });
     connect(&peer, &Peer::playerDeleted, this,
             [this] { endConnection(QStringLiteral("Remote user disconnected.")); });
-    connect(&peer, &Peer::sessionLost, this,
-            [this] { endConnection(QStringLiteral("Connection lost!")); });
+    connect(&peer, &Peer::sessionLost, this, [this] { endConnection(texts::ConnectionLost); });
     connect(&peer, &Peer::sessionClosed, this, [this] {
         m_view.setConnectionCommandsEnabled(false);
         endConnection(QStringLiteral("Disconnected."));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/ProgramTexts.h"
+
 #include <QObject>
 #include <QString>
 
@@ -12,13 +14,11 @@ class Peer;
 // the connection's state in the status bar, the conversation and the message field.
 class ConnectionStatus : public QObject {
 public:
-    static inline const QString NotConnected = QStringLiteral("Not connected");
-    static inline const QString Waiting = QStringLiteral("Waiting for remote user...");
+    static inline const QString NotConnected = texts::NotConnected;
+    static inline const QString Waiting = texts::WaitingForRemoteUser;
     static inline const QString Connected = QStringLiteral("Connected");
-    static inline const QString ConnectPrompt =
-        QStringLiteral("Please, connect before sending messages or files.");
-    static inline const QString TypePrompt =
-        QStringLiteral("Type your message here and press Enter to send it.");
+    static inline const QString ConnectPrompt = texts::ConnectPrompt;
+    static inline const QString TypePrompt = texts::TypePrompt;
 
     // Follows the peer's events from here on. Neither is owned; both outlive this object.
     ConnectionStatus(Peer& peer, ConnectionStatusView& view);

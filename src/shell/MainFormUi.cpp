@@ -1,5 +1,7 @@
 #include "shell/MainFormUi.h"
 
+#include "base/ProgramTexts.h"
+
 #include "shell/Icons.h"
 #include "shell/TransfersListDelegate.h"
 #include "transfer/TransfersModel.h"
@@ -354,8 +356,7 @@ void MainFormUi::createCentralArea(TransfersModel& model) {
     auto* panelLayout = new QHBoxLayout(PanelMsgEdit);
     panelLayout->setContentsMargins(0, 0, 0, 0);
     panelLayout->setSpacing(2);
-    EditMessage =
-        new QLineEdit(QStringLiteral("Please, connect before sending messages or files."));
+    EditMessage = new QLineEdit(texts::ConnectPrompt);
     EditMessage->setObjectName(QStringLiteral("EditMessage"));
     panelLayout->addWidget(EditMessage, 1);
     SendSpeedButton = new QToolButton;
@@ -452,7 +453,7 @@ void MainFormUi::createCentralArea(TransfersModel& model) {
     m_window->setCentralWidget(Splitter1);
 }
 void MainFormUi::createStatusBar() {
-    StatusPanel0 = new QLabel(QStringLiteral("Not connected"));
+    StatusPanel0 = new QLabel(texts::NotConnected);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
     StatusPanel0->setFixedWidth(150);
     StatusPanel1 = new QLabel;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/ProgramTexts.h"
 #include "protocol/PeerMessageHandlers.h"
 #include "transfer/TransferServices.h"
 
@@ -38,9 +39,7 @@ struct PreparedBlock {
 // prepareBlock gives.
 class FileSender {
 public:
-    static inline const QString NotConnectedMessage = QStringLiteral(
-        "Sorry, but we haven't connected anywere yet. Please, create connection before sending "
-        "files or messages.");
+    static inline const QString NotConnectedMessage = texts::NotConnectedMessage;
 
     FileSender(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
                TransferNotices& notices, PeerMessageSink send, RandomSource random,

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+namespace velmora::texts {
+
+// Texts the program shows in more than one place, written once.
+
+// The message field's prompts.
+inline const QString ConnectPrompt =
+    QStringLiteral("Please, connect before sending messages or files.");
+inline const QString TypePrompt =
+    QStringLiteral("Type your message here and press Enter to send it.");
+
+// The connection's state, in the status bar and in the conversation.
+inline const QString NotConnected = QStringLiteral("Not connected");
+inline const QString WaitingForRemoteUser = QStringLiteral("Waiting for remote user...");
+inline const QString ConnectionLost = QStringLiteral("Connection lost!");
+inline const QString NoSessionsFound = QStringLiteral("No sessions were found on remote computer!");
+
+// Sending a message or a file with no session open.
+inline const QString NotConnectedMessage = QStringLiteral(
+    "Sorry, but we haven't connected anywere yet. Please, create connection before sending files "
+    "or messages.");
+
+}  // namespace velmora::texts
