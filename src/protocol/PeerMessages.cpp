@@ -16,8 +16,9 @@ constexpr int kReservedAfterOffer = 1;
 constexpr int kReservedAfterKeyChar = 1;
 constexpr int kReservedAfterKeyCaret = 2;
 constexpr int kReservedAfterControl = 2;
-
-constexpr std::uint8_t kUnusedTransferId = kTransferIdCount;
+constexpr int kReservedAfterDetailsFlags = 2;
+constexpr int kReservedAfterId = 3;
+constexpr int kReservedAfterVerdict = 2;
 
 ByteWriter messageOf(MessageKind kind, qsizetype size) {
     ByteWriter writer(size);
@@ -39,6 +40,17 @@ std::optional<ByteReader> bodyOf(MessageBytes message, MessageKind kind) {
         return std::nullopt;
     }
     return reader;
+}
+
+void putDigest(ByteWriter& writer, const QByteArray& digest) {
+    const qsizetype used = std::min<qsizetype>(digest.size(), kDigestSize);
+    writer.bytes(bytesOf(digest).first(static_cast<std::size_t>(used))).zeros(kDigestSize - used);
+}
+
+// The identifier that opens the check's messages; nullopt for 255 or a short message.
+std::optional<std::uint8_t> checkedIdOf(ByteReader& reader) {
+    const std::uint8_t id = reader.u8();
+    return reader.ok() && id != kUnusedTransferId ? std::optional(id) : std::nullopt;
 }
 
 }  // namespace
@@ -141,7 +153,7 @@ std::optional<FileOffer> parseFileOffer(MessageBytes message) {
     offer.transferId = reader->u8();
     offer.icon = reader->copy(kIconFieldSize);
     reader->skip(kReservedAfterOffer);
-    if (!reader->ok() || offer.transferId == kUnusedTransferId) {
+    if (!reader->ok()) {
         return std::nullopt;
     }
     const auto nameLength = static_cast<std::size_t>(loadU8(nameField, 0));
@@ -216,6 +228,123 @@ std::optional<TransferControl> parseTransferControl(MessageBytes message) {
         return std::nullopt;
     }
     return TransferControl{id, static_cast<TransferAction>(action)};
+}
+
+QByteArray buildFileOfferDetails(const FileOfferDetails& details) {
+    const QByteArray name =
+        details.utf8Name.size() <= kMaxUtf8NameLength ? details.utf8Name : QByteArray();
+    ByteWriter writer =
+        messageOf(MessageKind::FileOfferDetails, kFileOfferDetailsHeaderSize + name.size());
+    writer.u8(details.transferId)
+        .u8(details.flags)
+        .u16(static_cast<std::uint16_t>(name.size()))
+        .bytes(name);
+    return writer.take();
+}
+
+QByteArray buildFileReplyDetails(const FileReplyDetails& details) {
+    ByteWriter writer = messageOf(MessageKind::FileReplyDetails, kFileReplyDetailsSize);
+    writer.u8(details.transferId)
+        .u8(details.flags)
+        .zeros(kReservedAfterDetailsFlags)
+        .u32(static_cast<std::uint32_t>(details.offset));
+    putDigest(writer, details.prefixDigest);
+    return writer.take();
+}
+
+QByteArray buildFileDigest(const FileDigest& digest) {
+    ByteWriter writer = messageOf(MessageKind::FileDigest, kFileDigestSize);
+    writer.u8(digest.transferId).zeros(kReservedAfterId);
+    putDigest(writer, digest.digest);
+    return writer.take();
+}
+
+QByteArray buildFileRestart(const FileRestart& restart) {
+    ByteWriter writer = messageOf(MessageKind::FileRestart, kFileRestartSize);
+    writer.u8(restart.transferId).zeros(kReservedAfterId);
+    return writer.take();
+}
+
+QByteArray buildFileVerdict(const FileVerdict& verdict) {
+    ByteWriter writer = messageOf(MessageKind::FileVerdict, kFileVerdictSize);
+    writer.u8(verdict.transferId).u8(verdict.result).zeros(kReservedAfterVerdict);
+    return writer.take();
+}
+
+std::optional<FileOfferDetails> parseFileOfferDetails(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileOfferDetails);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    FileOfferDetails details;
+    details.transferId = *id;
+    details.flags = reader->u8();
+    const std::uint16_t nameLength = reader->u16();
+    details.utf8Name = reader->copy(nameLength);
+    if (!reader->ok() || nameLength > kMaxUtf8NameLength) {
+        return std::nullopt;
+    }
+    return details;
+}
+
+std::optional<FileReplyDetails> parseFileReplyDetails(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileReplyDetails);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    FileReplyDetails details;
+    details.transferId = *id;
+    details.flags = reader->u8();
+    reader->skip(kReservedAfterDetailsFlags);
+    details.offset = static_cast<std::int32_t>(reader->u32());
+    details.prefixDigest = reader->copy(kDigestSize);
+    return reader->ok() ? std::optional(details) : std::nullopt;
+}
+
+std::optional<FileDigest> parseFileDigest(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileDigest);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    reader->skip(kReservedAfterId);
+    FileDigest digest{*id, reader->copy(kDigestSize)};
+    return reader->ok() ? std::optional(digest) : std::nullopt;
+}
+
+std::optional<FileRestart> parseFileRestart(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileRestart);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    reader->skip(kReservedAfterId);
+    return reader->ok() ? std::optional(FileRestart{*id}) : std::nullopt;
+}
+
+std::optional<FileVerdict> parseFileVerdict(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileVerdict);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    const std::uint8_t result = reader->u8();
+    reader->skip(kReservedAfterVerdict);
+    if (!reader->ok() || result > fvIncomplete) {
+        return std::nullopt;
+    }
+    return FileVerdict{*id, static_cast<FileVerdictResult>(result)};
+}
+
+std::optional<std::uint8_t> damagedFileBlockId(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileBlock);
+    if (!reader) {
+        return std::nullopt;
+    }
+    reader->skip(1);  // Last
+    return checkedIdOf(*reader);
 }
 
 }  // namespace velmora
