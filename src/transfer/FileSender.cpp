@@ -11,12 +11,27 @@
 #include <algorithm>
 #include <bitset>
 
+#include <sys/stat.h>
+
 namespace velmora {
 
 namespace {
 
 QByteArray iconField(const QByteArray& icon) {
     return icon.leftJustified(kIconFieldSize, '\0', true);
+}
+
+// The size and modification time (in nanoseconds) of an open file, as the system has them
+// now; nullopt when it cannot say.
+std::optional<std::pair<qint64, std::int64_t>> stampOf(const QFile& file) {
+    struct stat status {};
+    if (::fstat(file.handle(), &status) != 0) {
+        return std::nullopt;
+    }
+    constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+    return std::pair{static_cast<qint64>(status.st_size),
+                     static_cast<std::int64_t>(status.st_mtim.tv_sec) * kNanosecondsPerSecond +
+                         status.st_mtim.tv_nsec};
 }
 
 }  // namespace
@@ -77,7 +92,9 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
     }
 
     auto transfer = std::make_unique<TTransfer>();
-    transfer->SourceModified = source->fileTime(QFileDevice::FileModificationTime);
+    if (const auto stamp = stampOf(*source)) {
+        transfer->SourceModified = stamp->second;
+    }
     transfer->Source = std::move(source);
     transfer->StartTime = m_clock.timeOfDay();
     transfer->LastTick = m_clock.tickCount();
@@ -120,9 +137,10 @@ std::optional<std::uint8_t> FileSender::drawId(int exceptRow) const {
     }
 }
 
-int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId) const {
+int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId,
+                           bool forVerdict) const {
     const int row = m_model.findById(transferId, true);
-    if (row < 0) {
+    if (row < 0 || m_model.transfer(row).DigestSent != forVerdict) {
         return -1;
     }
     const TTransfer& transfer = m_model.transfer(row);
@@ -135,7 +153,7 @@ int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId) co
 }
 
 void FileSender::replyDetailsReceived(const PeerSender& sender, const FileReplyDetails& details) {
-    const int row = waitingRow(sender, details.transferId);
+    const int row = waitingRow(sender, details.transferId, false);
     if (row < 0 || (details.flags & kCheckSha256) == 0) {
         return;
     }
@@ -148,7 +166,7 @@ void FileSender::replyDetailsReceived(const PeerSender& sender, const FileReplyD
 void FileSender::replyReceived(const PeerSender& sender, const FileReply& reply) {
     // Only an offer still waiting for this participant's answer is answered; a second answer
     // to a running transfer would move it in its file.
-    const int row = waitingRow(sender, reply.transferId);
+    const int row = waitingRow(sender, reply.transferId, false);
     if (row < 0) {
         return;
     }
@@ -205,8 +223,8 @@ void FileSender::replyReceived(const PeerSender& sender, const FileReply& reply)
 }
 
 void FileSender::verdictReceived(const PeerSender& sender, const FileVerdict& verdict) {
-    const int row = waitingRow(sender, verdict.transferId);
-    if (row < 0 || !m_model.transfer(row).DigestSent) {
+    const int row = waitingRow(sender, verdict.transferId, true);
+    if (row < 0) {
         return;
     }
     TTransfer& transfer = m_model.transfer(row);
@@ -395,8 +413,8 @@ std::optional<QByteArray> FileSender::prefixChecked(int row) {
 }
 
 bool FileSender::sourceChanged(const TTransfer& transfer) const {
-    return transfer.Source->size() != transfer.Size ||
-           transfer.Source->fileTime(QFileDevice::FileModificationTime) != transfer.SourceModified;
+    const auto stamp = stampOf(*transfer.Source);
+    return !stamp || stamp->first != transfer.Size || stamp->second != transfer.SourceModified;
 }
 
 void FileSender::stopLine(int row, const QString& why) {

@@ -68,8 +68,9 @@ public:
 private:
     bool offerFile(const QString& path, const Opponent& opponent);
     void sendOffer(const TTransfer& transfer, std::uint32_t to, const QByteArray& icon);
-    // The outgoing line that waits for this participant's answer; -1.
-    int waitingRow(const PeerSender& sender, std::uint8_t transferId) const;
+    // The outgoing line that waits for this participant's answer to its offer, or with
+    // forVerdict to its end; -1.
+    int waitingRow(const PeerSender& sender, std::uint8_t transferId, bool forVerdict) const;
     void settleCarried();
     void showCarried(int row);
     // The next message of a running line's file: a block, the digest or the end.

@@ -2,7 +2,6 @@
 
 #include <QByteArray>
 #include <QCryptographicHash>
-#include <QDateTime>
 #include <QFile>
 #include <QString>
 
@@ -99,8 +98,8 @@ struct TTransfer {
     std::uint32_t FinishedTick = 0;  // tick count when the line became finished
 
     // Outgoing only.
-    QDateTime SourceModified;  // the source's modification time when it was offered
-    bool TheyCheck = false;    // the answer to the offer came with FileReplyDetails
+    std::int64_t SourceModified = 0;  // the source's modification time (ns) when offered
+    bool TheyCheck = false;           // the answer to the offer came with FileReplyDetails
     bool DigestSent = false;
     std::int32_t Carried = 0;  // bytes whose send call has returned
     CarriedWindow Window;

@@ -85,7 +85,11 @@ void TransferEngine::controlReceived(const PeerSender& /*sender*/, const Transfe
             return;
     }
     for (int row = 0; row < m_model.rowCount(); ++row) {
-        if (m_model.transfer(row).Id != control.transferId) {
+        // A line that has ended (stopped, aborted or finished) has closed its file: nothing
+        // brings it back.
+        const TransferState current = m_model.transfer(row).State;
+        if (m_model.transfer(row).Id != control.transferId ||
+            (current != tsRunning && current != tsPaused)) {
             continue;
         }
         m_notices.showTransferStatus(QStringLiteral("Remote computer %1 transfer of %2!")

@@ -110,6 +110,7 @@ TEST_F(WholeFilesTest, ASourceThatChangesWhileItIsSentStopsItsLine) {
         QFile file(touched);
         ASSERT_TRUE(file.open(QIODevice::ReadWrite));
         file.write("XYZ");
+        file.flush();
         file.setFileTime(QDateTime::currentDateTime().addSecs(60),
                          QFileDevice::FileModificationTime);
     }
@@ -237,4 +238,38 @@ TEST_F(WholeFilesTest, SenderFiguresFollowWhatTheLineCarried) {
     link.a.cycle();
     EXPECT_EQ(text(sender, colElapsed), elapsedText(0.0, 0.02, QLocale::c()));
     EXPECT_EQ(text(sender, colSpeed), "?");  // measured afresh after the pause
+}
+
+TEST_F(WholeFilesTest, ALineThatSentItsEndTakesNoSecondAnswerAndNoControl) {
+    sendAndRun(source("e.bin", patternBytes(1500, 8)));
+    ASSERT_EQ(link.a.model().rowCount(), 1);
+    const TTransfer& line = link.a.model().transfer(0);
+    ASSERT_EQ(line.State, tsFinished);
+    const std::uint8_t id = line.Id;
+    // Another acceptance from the other side, and a resume, move nothing.
+    link.a.deliver({link.a.id, buildFileReplyDetails({id, kCheckSha256, 0, {}})}, link.b);
+    link.a.deliver({link.a.id, buildFileReply({0, id, frAccepted, QByteArray(kIconFieldSize, 0)})},
+                   link.b);
+    link.a.deliver({link.a.id, buildTransferControl({id, caResume})}, link.b);
+    EXPECT_EQ(line.State, tsFinished);
+    EXPECT_FALSE(link.a.cycle());
+    EXPECT_TRUE(link.a.takeOutbox().empty());
+    // And a second verdict is not counted again.
+    link.a.deliver({link.a.id, buildFileVerdict({id, fvDamaged})}, link.b);
+    EXPECT_EQ(link.a.model().outcomes().verifiedWhole, 1);
+    EXPECT_EQ(link.a.model().outcomes().damaged, 0);
+}
+
+TEST_F(WholeFilesTest, AStoppedLineStaysStoppedWhateverTheOtherSideSays) {
+    link.a.engine->sendFiles({source("s.bin", patternBytes(3000, 9))}, link.opponentOf(link.a));
+    link.deliverAll();
+    link.a.cycle();
+    link.a.engine->stopAll();
+    const std::uint8_t id = link.a.model().transfer(0).Id;
+    for (const TransferAction action : {caResume, caPause, caResume}) {
+        link.a.deliver({link.a.id, buildTransferControl({id, action})}, link.b);
+    }
+    EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
+    EXPECT_FALSE(link.a.cycle());
+    EXPECT_TRUE(link.a.notices.statuses.empty());
 }
