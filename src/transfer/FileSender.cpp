@@ -140,7 +140,9 @@ std::optional<std::uint8_t> FileSender::drawId(int exceptRow) const {
 int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId,
                            bool forVerdict) const {
     const int row = m_model.findById(transferId, true);
-    if (row < 0 || m_model.transfer(row).DigestSent != forVerdict) {
+    // A line that has ended has closed its file and takes no answer.
+    if (row < 0 || m_model.transfer(row).DigestSent != forVerdict ||
+        (m_model.transfer(row).State != tsRunning && m_model.transfer(row).State != tsPaused)) {
         return -1;
     }
     const TTransfer& transfer = m_model.transfer(row);

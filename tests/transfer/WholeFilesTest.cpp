@@ -272,4 +272,16 @@ TEST_F(WholeFilesTest, AStoppedLineStaysStoppedWhateverTheOtherSideSays) {
     EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
     EXPECT_FALSE(link.a.cycle());
     EXPECT_TRUE(link.a.notices.statuses.empty());
+
+    // A line stopped while its offer waited for the answer takes no acceptance afterwards.
+    link.a.engine->sendFiles({source("w.bin", "waiting")}, link.opponentOf(link.a));
+    link.a.takeOutbox();
+    link.a.engine->stopAll();
+    const std::uint8_t waiting = link.a.model().transfer(1).Id;
+    link.a.deliver(
+        {link.a.id, buildFileReply({0, waiting, frAccepted, QByteArray(kIconFieldSize, 0)})},
+        link.b);
+    EXPECT_EQ(link.a.model().transfer(1).State, tsStopped);
+    EXPECT_TRUE(link.a.model().transfer(1).anyWaiting());
+    EXPECT_FALSE(link.a.cycle());
 }
