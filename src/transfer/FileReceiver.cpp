@@ -309,8 +309,8 @@ bool FileReceiver::hashPrefixes() {
             replyAccepted(row);
             break;
         case PrefixSlice::Failed:
-            stopLine(row, QStringLiteral("Could not read the file %1 back: %2.")
-                              .arg(transfer.PartPath, transfer.Target->errorString()));
+            stopLine(row,
+                     QStringLiteral("Could not read the file %1 back.").arg(transfer.PartPath));
             break;
     }
     return firstHashingRow() >= 0;

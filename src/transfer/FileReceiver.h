@@ -54,7 +54,8 @@ private:
     QString usableIncomingFolder();
     // The incoming line of this participant and identifier; -1.
     int incomingRow(const PeerSender& sender, std::uint8_t transferId) const;
-    // Opens a new ".part" for the row's name that no file has yet; false with a stopped line.
+    // Opens a new ".part" for the row's name under a name nothing has yet; false, and said in
+    // the conversation, when none can be made.
     bool openNewPart(int row);
     bool heldByAnotherLine(const QString& path) const;
     void finish(int row);

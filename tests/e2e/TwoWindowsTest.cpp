@@ -197,6 +197,8 @@ TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
     EXPECT_EQ(ann.transfers().transfer(0).State, tsPaused);
     ann.onLine(0, ann.main().Resumetranfer1);
     ASSERT_TRUE(pumpUntil([&] { return allArrived(big, bob); }));
+    // The sender's line shows a while that the file arrived whole and verified, then goes.
+    ASSERT_TRUE(pumpUntil([&] { return ann.transfers().rowCount() == 0; }));
 
     // Aborted by the receiver: the sender's line stops and waits, the own line goes by timer.
     Files aborted;
@@ -248,7 +250,7 @@ TEST(TwoWindows, PlugPulledMidTransferThenResumedAfterReconnecting) {
     // The stopped lines are removed by the users; the partial file stays.
     ann.onLine(0, ann.main().Stoptransfers1);
     bob.onLine(0, bob.main().Stoptransfers1);
-    const qint64 partial = QFileInfo(bob.incomingFolder() + "big.bin").size();
+    const qint64 partial = QFileInfo(bob.incomingFolder() + "big.bin.part").size();
     EXPECT_GT(partial, 200000);
     EXPECT_LT(partial, big.contents[0].size());
 
