@@ -12,15 +12,15 @@
 #include "transfer/TransferClock.h"
 #include "transfer/TransferEngine.h"
 
-#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
-#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <array>
+#include <bitset>
 #include <random>
-#include <set>
 
 using namespace velmora;
 using velmora::fuzz::check;
@@ -84,12 +84,16 @@ public:
     void controlReceived(const PeerSender&, const TransferControl&) override {}
 };
 
-QByteArray hashOf(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        return {};
-    }
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha1);
+// What shows a change of a file without reading it: its size and its time of change.
+struct FileStamp {
+    qint64 size = -1;
+    QDateTime modified;
+    bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stampOf(const QString& path) {
+    const QFileInfo info(path);
+    return {info.size(), info.lastModified()};
 }
 
 // The files offered by this side, made once: they must never change.
@@ -109,7 +113,7 @@ struct Sources {
                   "the files to send are made");
             file.close();
             paths.push_back(path);
-            hashes.push_back(hashOf(path));
+            stamps.push_back(stampOf(path));
         }
         // Names to offer, among them ones that would reach outside the folder.
         names = {"a.txt",     "source-1.bin", "../escape.txt", "..",
@@ -121,7 +125,7 @@ struct Sources {
     QString folder() const { return QFileInfo(paths.front()).path(); }
 
     std::vector<QString> paths;
-    std::vector<QByteArray> hashes;
+    std::vector<FileStamp> stamps;
     std::vector<QByteArray> names;
 };
 
@@ -136,10 +140,12 @@ public:
         const QString root = velmora::fuzz::scratchFolder();
         m_incoming = root + QStringLiteral("/incoming/");
         m_fallback = root + QStringLiteral("/fallback/");
-        QDir(m_incoming).removeRecursively();
+        // The folders stay from one input to the next; what an input received goes with it.
+        emptyFolder(m_incoming);
         QDir(m_fallback).removeRecursively();
-        QDir().mkpath(m_incoming);
         m_settings.incoming = m_incoming;
+        m_incomingPath = QDir(m_incoming).path();
+        m_fallbackPath = QDir(m_fallback).path();
         m_settings.fallback = m_fallback;
         m_engine = std::make_unique<TransferEngine>(
             m_settings, m_notices, m_clock,
@@ -155,6 +161,7 @@ public:
             step();
             checkState();
         }
+        readEveryCell();
         m_engine->stopAll();
         checkState();
         m_engine.reset();
@@ -164,11 +171,28 @@ public:
 private:
     TransfersModel& model() { return m_engine->model(); }
 
+    static void emptyFolder(const QString& path) {
+        QDir folder(path);
+        if (!folder.exists()) {
+            QDir().mkpath(path);
+            return;
+        }
+        for (const QString& name : folder.entryList(QDir::Files | QDir::Hidden | QDir::System)) {
+            folder.remove(name);
+        }
+    }
+
     void sent(std::uint32_t destination, const QByteArray& message) {
         check(destination == kPeerId || destination == kStrangerId,
               "messages go only to participants that are there");
+        // The one exception: the answer to an offer that named the unused identifier 255,
+        // which no transfer of the other side holds.
+        const bool answersUnusedId =
+            messageKindOf(bytesOf(message)) == static_cast<std::uint32_t>(MessageKind::FileReply) &&
+            static_cast<std::uint8_t>(message.at(8)) == kUnusedTransferId;
         check(dispatchPeerMessage({kOwnId, {}}, message.constData(),
-                                  static_cast<int>(message.size()), m_conversation, m_counting),
+                                  static_cast<int>(message.size()), m_conversation, m_counting) ||
+                  answersUnusedId,
               "every message sent is one the other side can read");
     }
 
@@ -192,11 +216,7 @@ private:
                                                static_cast<int>(sources().names.size())))]
                                          : m_input.chunk(kMaxFileNameLength);
         const std::int32_t size = static_cast<std::int32_t>(m_input.u32());
-        std::uint8_t id = someId();
-        if (id == kTransferIdCount) {
-            id = 0;
-        }
-        return buildFileOffer({name, size, id, m_input.bytes(kIconFieldSize)});
+        return buildFileOffer({name, size, someId(), m_input.bytes(kIconFieldSize)});
     }
 
     QByteArray block() {
@@ -235,8 +255,32 @@ private:
         return rows;
     }
 
+    // The file check's messages, with fuzzed fields.
+    QByteArray checkMessage() {
+        const std::uint8_t id = someId();
+        switch (m_input.pick(5)) {
+            case 0:
+                return buildFileOfferDetails({id, m_input.u8(), m_input.chunk(300)});
+            case 1: {
+                const std::int32_t offset =
+                    m_input.flag() ? m_input.u16() : static_cast<std::int32_t>(m_input.u32());
+                return buildFileReplyDetails(
+                    {id, m_input.u8(), offset, m_input.bytes(kDigestSize)});
+            }
+            case 2:
+                return buildFileDigest({id, m_input.bytes(kDigestSize)});
+            case 3:
+                return buildFileRestart({id});
+            default:
+                return buildFileVerdict({id, static_cast<FileVerdictResult>(m_input.pick(3))});
+        }
+    }
+
     void step() {
-        switch (m_input.pick(12)) {
+        switch (m_input.pick(13)) {
+            case 12:
+                receive(checkMessage());
+                break;
             case 0:
                 receive(m_input.chunk(700));
                 break;
@@ -319,36 +363,44 @@ private:
         }
     }
 
-    void checkState() {
-        std::set<QString> targets;
-        std::set<std::uint8_t> ids;
+    // What a view reads of the lines, once per input: it must hold for every line left.
+    void readEveryCell() {
         for (int row = 0; row < model().rowCount(); ++row) {
-            const TTransfer& transfer = model().transfer(row);
-            check(transfer.Id < kTransferIdCount, "a line's identifier is 0..254");
-            check(transfer.Recipients.size() == 1, "a line has one recipient");
-            if (!m_loopUsed) {
-                check(ids.insert(transfer.Id).second, "no two lines share an identifier");
-            }
             for (int column = 0; column < model().columnCount(); ++column) {
                 for (const int role : {int(Qt::DisplayRole), int(TransfersModel::IconRole),
                                        int(TransfersModel::StateImageRole)}) {
                     model().data(model().index(row, column), role);
                 }
             }
+        }
+    }
+
+    void checkState() {
+        std::vector<QString> targets;
+        std::bitset<kTransferIdCount + 1> ids;
+        for (int row = 0; row < model().rowCount(); ++row) {
+            const TTransfer& transfer = model().transfer(row);
+            check(transfer.Id < kTransferIdCount, "a line's identifier is 0..254");
+            check(transfer.Recipients.size() == 1, "a line has one recipient");
+            if (!m_loopUsed) {
+                check(!ids.test(transfer.Id), "no two lines share an identifier");
+                ids.set(transfer.Id);
+            }
             if (transfer.Outgoing) {
-                check(transfer.Source != nullptr && transfer.Waiting.size() == 1,
-                      "an outgoing line has its file and one waiting flag");
+                check((transfer.Source != nullptr || transfer.State == tsStopped) &&
+                          transfer.Waiting.size() == 1,
+                      "an outgoing line has its file until it stops, and one waiting flag");
                 continue;
             }
             if (!transfer.Target) {
                 continue;
             }
-            const QFileInfo target(transfer.Target->fileName());
-            check(targets.insert(target.absoluteFilePath()).second, "no two lines write one file");
-            check(target.absolutePath() + QLatin1Char('/') ==
-                          QDir(m_incoming).absolutePath() + QLatin1Char('/') ||
-                      target.absolutePath() + QLatin1Char('/') ==
-                          QDir(m_fallback).absolutePath() + QLatin1Char('/'),
+            const QString target = transfer.Target->fileName();
+            check(std::find(targets.begin(), targets.end(), target) == targets.end(),
+                  "no two lines write one file");
+            targets.push_back(target);
+            const QString folder = QFileInfo(target).path();
+            check(folder == m_incomingPath || folder == m_fallbackPath,
                   "a file is received into the incoming folder");
             check(transfer.Target->size() == static_cast<std::uint32_t>(transfer.Done),
                   "a received file holds the bytes counted for it");
@@ -356,33 +408,39 @@ private:
     }
 
     void checkFolders() {
-        const QString root = velmora::fuzz::scratchFolder();
-        QDirIterator entries(root,
-                             QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                             QDirIterator::Subdirectories);
-        const QString sourcesFolder = sources().folder();
-        while (entries.hasNext()) {
-            const QFileInfo entry(entries.nextFileInfo());
-            const QString folder = entry.absolutePath();
-            const bool allowed =
-                (entry.isDir() && folder == root) ||
-                (entry.isFile() && !entry.isSymLink() &&
-                 (folder == QDir(m_incoming).absolutePath() ||
-                  folder == QDir(m_fallback).absolutePath() || folder == sourcesFolder));
-            if (!allowed) {
-                std::fprintf(stderr, "unexpected: %s\n", qPrintable(entry.absoluteFilePath()));
+        // Only plain files in the incoming folders, and nothing else anywhere: each folder that
+        // may exist is listed, and the scratch folder holds nothing but them.
+        const QDir root(velmora::fuzz::scratchFolder());
+        const QStringList expected{QStringLiteral("fallback"), QStringLiteral("incoming"),
+                                   QStringLiteral("sources")};
+        for (const QString& name : root.entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
+                                                  QDir::Hidden | QDir::System)) {
+            if (!expected.contains(name)) {
+                std::fprintf(stderr, "unexpected: %s\n", qPrintable(root.filePath(name)));
             }
-            check(allowed, "nothing is written outside the incoming folders");
+            check(expected.contains(name), "nothing is written outside the incoming folders");
+        }
+        for (const QString& folder : {m_incoming, m_fallback}) {
+            for (const QFileInfo& entry : QDir(folder).entryInfoList(
+                     QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System)) {
+                check(entry.isFile() && !entry.isSymLink(),
+                      "an incoming folder holds only plain files");
+            }
         }
         for (std::size_t i = 0; i < sources().paths.size(); ++i) {
-            check(hashOf(sources().paths[i]) == sources().hashes[i],
+            check(stampOf(sources().paths[i]) == sources().stamps[i],
                   "the files being sent are never changed");
         }
+        check(QDir(sources().folder()).count() == sources().paths.size() + 2,
+              "nothing is added to the folder of the files being sent");
     }
 
     FuzzInput& m_input;
     QString m_incoming;
     QString m_fallback;
+    // The two folders as the receiver's file names show them.
+    QString m_incomingPath;
+    QString m_fallbackPath;
     FixedClock m_clock;
     QuietNotices m_notices;
     Settings m_settings;

@@ -4,6 +4,9 @@
 // emulation of the line is not counted). Prints name=value lines:
 //   transfer_efficiency     a 2 MiB file at 115200 baud, block-size code 5: payload rate over
 //                           the raw line rate
+//   transfer_verified_efficiency  the same transfer timed until the sender learned that the
+//                           file arrived whole and verified (SHA-256 on both sides), over the
+//                           line rate
 //   transfer_cpu_ratio      processor time of both sides over the wall time of that transfer
 //   transfer_rss_growth_mb  growth of resident memory while a 1 GiB file crosses an
 //                           unthrottled cable
@@ -108,6 +111,8 @@ public:
         connect(&m_peer, &Peer::conversationLine, this, [this](const QString& line) {
             if (line.contains(QStringLiteral(" received and saved into "))) {
                 m_receivedAt = Clock::now();
+            } else if (line.endsWith(QStringLiteral(" arrived whole and verified."))) {
+                m_verifiedAt = Clock::now();
             } else {
                 fail(line);
             }
@@ -140,6 +145,9 @@ public:
 
     // When the last file arrived whole.
     std::optional<Clock::time_point> receivedAt() const { return m_receivedAt; }
+    // When the receiver confirmed the last file sent as whole and verified.
+    std::optional<Clock::time_point> verifiedAt() const { return m_verifiedAt; }
+    int filesVerified() const { return m_peer.transfers().model().outcomes().verifiedWhole; }
     bool failed() const { return m_failed; }
 
     // TransferSettings
@@ -160,6 +168,7 @@ private:
     SessionService m_service;
     Peer m_peer;
     std::optional<Clock::time_point> m_receivedAt;
+    std::optional<Clock::time_point> m_verifiedAt;
     bool m_failed = false;
 };
 
@@ -231,6 +240,8 @@ double rawLineRate(const CableProcess& cable, std::size_t bytes) {
 struct TransferRun {
     bool whole = false;
     double seconds = 0.0;
+    // Until the sender was told the file is whole and verified; 0 when it was not.
+    double verifiedSeconds = 0.0;
     double processorSeconds = 0.0;
     std::uint64_t residentBefore = 0;
     std::uint64_t residentPeak = 0;
@@ -276,6 +287,10 @@ TransferRun transferFile(const CableProcess& cable, bool unpaced, const QString&
     if (receiver.receivedAt()) {
         run.seconds = secondsBetween(start, *receiver.receivedAt());
     }
+    if (run.whole && runUntil([&] { return sender.verifiedAt().has_value(); }, 30s) &&
+        receiver.filesVerified() == 1) {
+        run.verifiedSeconds = secondsBetween(start, *sender.verifiedAt());
+    }
     std::filesystem::remove(target);
     return run;
 }
@@ -311,6 +326,18 @@ int runBenchmarks(const std::string& cableProgram) {
                 "block-size code %d; %.3f of the measured raw rate; goal >= 0.95)\n",
                 rate / kLineRate, rate, static_cast<unsigned long long>(kFileBytes), run.seconds,
                 kBlockCode, rate / raw);
+            if (run.verifiedSeconds > 0.0) {
+                const double verifiedRate = static_cast<double>(kFileBytes) / run.verifiedSeconds;
+                std::printf(
+                    "transfer_verified_efficiency=%.3f (payload %.0f B/s until the sender knew "
+                    "the file whole and verified, %.1f s; %.3f of transfer_efficiency; goal >= "
+                    "0.98)\n",
+                    verifiedRate / kLineRate, verifiedRate, run.verifiedSeconds,
+                    run.seconds / run.verifiedSeconds);
+            } else {
+                std::printf("transfer_verified_efficiency=FAILED (no verdict of the file)\n");
+                ++failures;
+            }
             std::printf(
                 "transfer_cpu_ratio=%.4f (%.2f s of processor time, both sides, in "
                 "%.1f s; goal < 0.05)\n",

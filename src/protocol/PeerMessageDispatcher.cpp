@@ -38,8 +38,14 @@ bool dispatchPeerMessage(const PeerSender& sender, const char* data, int size,
             return deliver(parseFileReply(message),
                            [&](const FileReply& reply) { transfers.replyReceived(sender, reply); });
         case MessageKind::FileBlock:
-            return deliver(parseFileBlock(message),
-                           [&](const FileBlock& block) { transfers.blockReceived(sender, block); });
+            if (deliver(parseFileBlock(message),
+                        [&](const FileBlock& block) { transfers.blockReceived(sender, block); })) {
+                return true;
+            }
+            if (const auto id = damagedFileBlockId(message)) {
+                transfers.damagedBlockReceived(sender, *id);
+            }
+            return false;
         case MessageKind::KeyStroke:
             return deliver(parseKeyStroke(message), [&](const KeyStroke& keyStroke) {
                 conversation.keyStrokeReceived(keyStroke);
@@ -47,6 +53,26 @@ bool dispatchPeerMessage(const PeerSender& sender, const char* data, int size,
         case MessageKind::TransferControl:
             return deliver(parseTransferControl(message), [&](const TransferControl& control) {
                 transfers.controlReceived(sender, control);
+            });
+        case MessageKind::FileOfferDetails:
+            return deliver(parseFileOfferDetails(message), [&](const FileOfferDetails& details) {
+                transfers.offerDetailsReceived(sender, details);
+            });
+        case MessageKind::FileReplyDetails:
+            return deliver(parseFileReplyDetails(message), [&](const FileReplyDetails& details) {
+                transfers.replyDetailsReceived(sender, details);
+            });
+        case MessageKind::FileDigest:
+            return deliver(parseFileDigest(message), [&](const FileDigest& digest) {
+                transfers.digestReceived(sender, digest);
+            });
+        case MessageKind::FileRestart:
+            return deliver(parseFileRestart(message), [&](const FileRestart& restart) {
+                transfers.restartReceived(sender, restart);
+            });
+        case MessageKind::FileVerdict:
+            return deliver(parseFileVerdict(message), [&](const FileVerdict& verdict) {
+                transfers.verdictReceived(sender, verdict);
             });
     }
     return false;

@@ -33,6 +33,16 @@ public:
     virtual void replyReceived(const PeerSender& sender, const FileReply& reply) = 0;
     virtual void blockReceived(const PeerSender& sender, const FileBlock& block) = 0;
     virtual void controlReceived(const PeerSender& sender, const TransferControl& control) = 0;
+    // A FileBlock that does not parse but names its transfer.
+    virtual void damagedBlockReceived(const PeerSender& /*sender*/, std::uint8_t /*transferId*/) {}
+    // The file check's kinds; a handler that does not check files ignores them.
+    virtual void offerDetailsReceived(const PeerSender& /*sender*/,
+                                      const FileOfferDetails& /*details*/) {}
+    virtual void replyDetailsReceived(const PeerSender& /*sender*/,
+                                      const FileReplyDetails& /*details*/) {}
+    virtual void digestReceived(const PeerSender& /*sender*/, const FileDigest& /*digest*/) {}
+    virtual void restartReceived(const PeerSender& /*sender*/, const FileRestart& /*restart*/) {}
+    virtual void verdictReceived(const PeerSender& /*sender*/, const FileVerdict& /*verdict*/) {}
 };
 
 }  // namespace velmora

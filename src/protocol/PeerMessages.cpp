@@ -1,5 +1,7 @@
 #include "protocol/PeerMessages.h"
 
+#include "base/ByteLayout.h"
+
 #include <algorithm>
 #include <array>
 
@@ -9,84 +11,46 @@ namespace {
 
 constexpr std::array<int, kMaxBlockCode> kBlockSizes{512, 1024, 2048, 4096, 32768, 65536, 1048576};
 
-// Field offsets, by message.
-constexpr int kTextLengthAt = 4;
-constexpr int kTextAt = 6;
-constexpr int kOfferNameAt = 4;
-constexpr int kOfferSizeAt = 260;
-constexpr int kOfferIdAt = 264;
-constexpr int kOfferIconAt = 265;
-constexpr int kReplyOffsetAt = 4;
-constexpr int kReplyIdAt = 8;
-constexpr int kReplyResultAt = 9;
-constexpr int kReplyIconAt = 10;
-constexpr int kBlockLastAt = 4;
-constexpr int kBlockIdAt = 5;
-constexpr int kBlockCountAt = 6;
-constexpr int kBlockCodeAt = 10;
-constexpr int kKeyCodeAt = 4;
-constexpr int kKeyCharAt = 6;
-constexpr int kKeyCaretAt = 8;
-constexpr int kControlIdAt = 4;
-constexpr int kControlActionAt = 5;
+constexpr int kOfferNameField = 256;  // the length byte and up to 255 name bytes
+constexpr int kReservedAfterOffer = 1;
+constexpr int kReservedAfterKeyChar = 1;
+constexpr int kReservedAfterKeyCaret = 2;
+constexpr int kReservedAfterControl = 2;
+constexpr int kReservedAfterDetailsFlags = 2;
+constexpr int kReservedAfterId = 3;
+constexpr int kReservedAfterVerdict = 2;
 
-constexpr std::uint8_t kUnusedTransferId = kTransferIdCount;
+ByteWriter messageOf(MessageKind kind, qsizetype size) {
+    ByteWriter writer(size);
+    writer.u32(static_cast<std::uint32_t>(kind));
+    return writer;
+}
 
-// Writes little-endian fields into a zero-filled message of fixed length.
-class MessageWriter {
-public:
-    MessageWriter(MessageKind kind, int size) : m_bytes(size, '\0') {
-        putU32(0, static_cast<std::uint32_t>(kind));
+// The icon field: the icon cut or padded with zeros to its width.
+void putIcon(ByteWriter& writer, const QByteArray& icon) {
+    const qsizetype used = std::min<qsizetype>(icon.size(), kIconFieldSize);
+    writer.bytes(bytesOf(icon).first(static_cast<std::size_t>(used))).zeros(kIconFieldSize - used);
+}
+
+// A reader past the kind word of a message of that kind; nullopt for another kind or a message
+// too short to hold the kind.
+std::optional<ByteReader> bodyOf(MessageBytes message, MessageKind kind) {
+    ByteReader reader(message);
+    if (reader.u32() != static_cast<std::uint32_t>(kind) || !reader.ok()) {
+        return std::nullopt;
     }
+    return reader;
+}
 
-    void putU8(int at, std::uint8_t value) { m_bytes[at] = static_cast<char>(value); }
-    void putU16(int at, std::uint16_t value) {
-        putU8(at, static_cast<std::uint8_t>(value));
-        putU8(at + 1, static_cast<std::uint8_t>(value >> 8));
-    }
-    void putU32(int at, std::uint32_t value) {
-        putU16(at, static_cast<std::uint16_t>(value));
-        putU16(at + 2, static_cast<std::uint16_t>(value >> 16));
-    }
-    void putBytes(int at, MessageBytes bytes) {
-        std::copy(bytes.begin(), bytes.end(), m_bytes.begin() + at);
-    }
+void putDigest(ByteWriter& writer, const QByteArray& digest) {
+    const qsizetype used = std::min<qsizetype>(digest.size(), kDigestSize);
+    writer.bytes(bytesOf(digest).first(static_cast<std::size_t>(used))).zeros(kDigestSize - used);
+}
 
-    QByteArray take() { return std::move(m_bytes); }
-
-private:
-    QByteArray m_bytes;
-};
-
-// Reads little-endian fields of a received message. Every read is checked by the caller against
-// size() first: the reader itself is only used on offsets inside the message.
-class MessageReader {
-public:
-    explicit MessageReader(MessageBytes bytes) : m_bytes(bytes) {}
-
-    int size() const { return static_cast<int>(m_bytes.size()); }
-    std::uint8_t u8(int at) const { return static_cast<std::uint8_t>(m_bytes[at]); }
-    std::uint16_t u16(int at) const {
-        return static_cast<std::uint16_t>(u8(at) | (static_cast<std::uint16_t>(u8(at + 1)) << 8));
-    }
-    std::uint32_t u32(int at) const {
-        return u16(at) | (static_cast<std::uint32_t>(u16(at + 2)) << 16);
-    }
-    std::int32_t i32(int at) const { return static_cast<std::int32_t>(u32(at)); }
-    MessageBytes bytes(int at, int count) const { return m_bytes.subspan(at, count); }
-    QByteArray copy(int at, int count) const { return {m_bytes.data() + at, count}; }
-
-    // True when the message is at least size bytes long (size >= 4) and of the given kind.
-    bool holds(MessageKind kind, int size) const {
-        return this->size() >= size && u32(0) == static_cast<std::uint32_t>(kind);
-    }
-
-private:
-    MessageBytes m_bytes;
-};
-
-MessageBytes iconField(const QByteArray& icon) {
-    return bytesOf(icon).first(std::min<std::size_t>(icon.size(), kIconFieldSize));
+// The identifier that opens the check's messages; nullopt for 255 or a short message.
+std::optional<std::uint8_t> checkedIdOf(ByteReader& reader) {
+    const std::uint8_t id = reader.u8();
+    return reader.ok() && id != kUnusedTransferId ? std::optional(id) : std::nullopt;
 }
 
 }  // namespace
@@ -99,38 +63,37 @@ std::optional<int> blockSizeOfCode(int code) {
 }
 
 std::optional<std::uint32_t> messageKindOf(MessageBytes message) {
-    const MessageReader reader(message);
-    if (reader.size() < kMessageKindSize) {
-        return std::nullopt;
-    }
-    return reader.u32(0);
+    ByteReader reader(message);
+    const std::uint32_t kind = reader.u32();
+    return reader.ok() ? std::optional(kind) : std::nullopt;
 }
 
 QByteArray buildTextMessage(const TextMessage& message) {
     const int length = std::min<int>(message.text.size(), kMaxTextLength);
-    MessageWriter writer(MessageKind::Text, length + kTextMessageOverhead);
-    writer.putU16(kTextLengthAt, static_cast<std::uint16_t>(length));
-    writer.putBytes(kTextAt, bytesOf(message.text).first(length));
+    ByteWriter writer = messageOf(MessageKind::Text, length + kTextMessageOverhead);
+    writer.u16(static_cast<std::uint16_t>(length))
+        .bytes(bytesOf(message.text).first(static_cast<std::size_t>(length)))
+        .zeros(2);  // the ending zero and the reserved byte
     return writer.take();
 }
 
 QByteArray buildFileOffer(const FileOffer& offer) {
     const int nameLength = std::min<int>(offer.fileName.size(), kMaxFileNameLength);
-    MessageWriter writer(MessageKind::FileOffer, kFileOfferSize);
-    writer.putU8(kOfferNameAt, static_cast<std::uint8_t>(nameLength));
-    writer.putBytes(kOfferNameAt + 1, bytesOf(offer.fileName).first(nameLength));
-    writer.putU32(kOfferSizeAt, static_cast<std::uint32_t>(offer.fileSize));
-    writer.putU8(kOfferIdAt, offer.transferId);
-    writer.putBytes(kOfferIconAt, iconField(offer.icon));
+    ByteWriter writer = messageOf(MessageKind::FileOffer, kFileOfferSize);
+    writer.u8(static_cast<std::uint8_t>(nameLength))
+        .bytes(bytesOf(offer.fileName).first(static_cast<std::size_t>(nameLength)))
+        .zeros(kOfferNameField - 1 - nameLength)
+        .u32(static_cast<std::uint32_t>(offer.fileSize))
+        .u8(offer.transferId);
+    putIcon(writer, offer.icon);
+    writer.zeros(kReservedAfterOffer);
     return writer.take();
 }
 
 QByteArray buildFileReply(const FileReply& reply) {
-    MessageWriter writer(MessageKind::FileReply, kFileReplySize);
-    writer.putU32(kReplyOffsetAt, static_cast<std::uint32_t>(reply.offset));
-    writer.putU8(kReplyIdAt, reply.transferId);
-    writer.putU8(kReplyResultAt, reply.result);
-    writer.putBytes(kReplyIconAt, iconField(reply.icon));
+    ByteWriter writer = messageOf(MessageKind::FileReply, kFileReplySize);
+    writer.u32(static_cast<std::uint32_t>(reply.offset)).u8(reply.transferId).u8(reply.result);
+    putIcon(writer, reply.icon);
     return writer.take();
 }
 
@@ -139,98 +102,249 @@ QByteArray buildFileBlock(const FileBlock& block) {
     if (!blockSize || block.data.size() > static_cast<std::size_t>(*blockSize)) {
         return {};
     }
-    MessageWriter writer(MessageKind::FileBlock, *blockSize + kFileBlockHeaderSize);
-    writer.putU8(kBlockLastAt, block.last ? 1 : 0);
-    writer.putU8(kBlockIdAt, block.transferId);
-    writer.putU32(kBlockCountAt, static_cast<std::uint32_t>(block.data.size()));
-    writer.putU8(kBlockCodeAt, block.blockCode);
-    writer.putBytes(kFileBlockHeaderSize, block.data);
+    ByteWriter writer = messageOf(MessageKind::FileBlock, *blockSize + kFileBlockHeaderSize);
+    writer.u8(block.last ? 1 : 0)
+        .u8(block.transferId)
+        .u32(static_cast<std::uint32_t>(block.data.size()))
+        .u8(block.blockCode)
+        .bytes(block.data)
+        .zeros(*blockSize - static_cast<qsizetype>(block.data.size()));
     return writer.take();
 }
 
 QByteArray buildKeyStroke(const KeyStroke& keyStroke) {
-    MessageWriter writer(MessageKind::KeyStroke, kKeyStrokeSize);
-    writer.putU16(kKeyCodeAt, keyStroke.keyCode);
-    writer.putU8(kKeyCharAt, keyStroke.charCode);
-    writer.putU16(kKeyCaretAt, keyStroke.caret);
+    ByteWriter writer = messageOf(MessageKind::KeyStroke, kKeyStrokeSize);
+    writer.u16(keyStroke.keyCode)
+        .u8(keyStroke.charCode)
+        .zeros(kReservedAfterKeyChar)
+        .u16(keyStroke.caret)
+        .zeros(kReservedAfterKeyCaret);
     return writer.take();
 }
 
 QByteArray buildTransferControl(const TransferControl& control) {
-    MessageWriter writer(MessageKind::TransferControl, kTransferControlSize);
-    writer.putU8(kControlIdAt, control.transferId);
-    writer.putU8(kControlActionAt, control.action);
+    ByteWriter writer = messageOf(MessageKind::TransferControl, kTransferControlSize);
+    writer.u8(control.transferId).u8(control.action).zeros(kReservedAfterControl);
     return writer.take();
 }
 
 std::optional<TextMessage> parseTextMessage(MessageBytes message) {
-    const MessageReader reader(message);
-    if (!reader.holds(MessageKind::Text, kTextAt)) {
+    auto reader = bodyOf(message, MessageKind::Text);
+    if (!reader) {
         return std::nullopt;
     }
-    const int length = reader.u16(kTextLengthAt);
-    if (reader.size() < kTextAt + length) {
+    const std::uint16_t length = reader->u16();
+    const MessageBytes text = reader->bytes(length);
+    if (!reader->ok()) {
         return std::nullopt;
     }
-    const MessageBytes text = reader.bytes(kTextAt, length);
     const auto end = std::find(text.begin(), text.end(), '\0');
-    return TextMessage{reader.copy(kTextAt, static_cast<int>(end - text.begin()))};
+    return TextMessage{QByteArray(text.data(), static_cast<qsizetype>(end - text.begin()))};
 }
 
 std::optional<FileOffer> parseFileOffer(MessageBytes message) {
-    const MessageReader reader(message);
-    if (!reader.holds(MessageKind::FileOffer, kFileOfferSize) ||
-        reader.u8(kOfferIdAt) == kUnusedTransferId) {
+    auto reader = bodyOf(message, MessageKind::FileOffer);
+    if (!reader) {
         return std::nullopt;
     }
-    return FileOffer{reader.copy(kOfferNameAt + 1, reader.u8(kOfferNameAt)),
-                     reader.i32(kOfferSizeAt), reader.u8(kOfferIdAt),
-                     reader.copy(kOfferIconAt, kIconFieldSize)};
+    const MessageBytes nameField = reader->bytes(kOfferNameField);
+    FileOffer offer;
+    offer.fileSize = static_cast<std::int32_t>(reader->u32());
+    offer.transferId = reader->u8();
+    offer.icon = reader->copy(kIconFieldSize);
+    reader->skip(kReservedAfterOffer);
+    if (!reader->ok()) {
+        return std::nullopt;
+    }
+    const auto nameLength = static_cast<std::size_t>(loadU8(nameField, 0));
+    const MessageBytes name = nameField.subspan(1, nameLength);
+    offer.fileName = QByteArray(name.data(), static_cast<qsizetype>(name.size()));
+    return offer;
 }
 
 std::optional<FileReply> parseFileReply(MessageBytes message) {
-    const MessageReader reader(message);
-    if (!reader.holds(MessageKind::FileReply, kFileReplySize) ||
-        reader.u8(kReplyIdAt) == kUnusedTransferId || reader.u8(kReplyResultAt) > frIdInUse) {
+    auto reader = bodyOf(message, MessageKind::FileReply);
+    if (!reader) {
         return std::nullopt;
     }
-    return FileReply{reader.i32(kReplyOffsetAt), reader.u8(kReplyIdAt),
-                     static_cast<FileReplyResult>(reader.u8(kReplyResultAt)),
-                     reader.copy(kReplyIconAt, kIconFieldSize)};
+    FileReply reply;
+    reply.offset = static_cast<std::int32_t>(reader->u32());
+    reply.transferId = reader->u8();
+    const std::uint8_t result = reader->u8();
+    reply.result = static_cast<FileReplyResult>(result);
+    reply.icon = reader->copy(kIconFieldSize);
+    if (!reader->ok() || reply.transferId == kUnusedTransferId || result > frIdInUse) {
+        return std::nullopt;
+    }
+    return reply;
 }
 
 std::optional<FileBlock> parseFileBlock(MessageBytes message) {
-    const MessageReader reader(message);
-    if (!reader.holds(MessageKind::FileBlock, kFileBlockHeaderSize) ||
-        reader.u8(kBlockIdAt) == kUnusedTransferId) {
+    auto reader = bodyOf(message, MessageKind::FileBlock);
+    if (!reader) {
         return std::nullopt;
     }
-    const auto blockSize = blockSizeOfCode(reader.u8(kBlockCodeAt));
-    const std::int32_t count = reader.i32(kBlockCountAt);
-    if (!blockSize || reader.size() < *blockSize + kFileBlockHeaderSize || count < 0 ||
+    FileBlock block;
+    block.last = reader->u8() == 1;
+    block.transferId = reader->u8();
+    const auto count = static_cast<std::int32_t>(reader->u32());
+    block.blockCode = reader->u8();
+    const auto blockSize = blockSizeOfCode(block.blockCode);
+    if (!reader->ok() || block.transferId == kUnusedTransferId || !blockSize || count < 0 ||
         count > *blockSize) {
         return std::nullopt;
     }
-    return FileBlock{reader.u8(kBlockLastAt) == 1, reader.u8(kBlockIdAt), reader.u8(kBlockCodeAt),
-                     reader.bytes(kFileBlockHeaderSize, count)};
+    const MessageBytes data = reader->bytes(static_cast<std::size_t>(*blockSize));
+    if (!reader->ok()) {
+        return std::nullopt;
+    }
+    block.data = data.first(static_cast<std::size_t>(count));
+    return block;
 }
 
 std::optional<KeyStroke> parseKeyStroke(MessageBytes message) {
-    const MessageReader reader(message);
-    if (!reader.holds(MessageKind::KeyStroke, kKeyStrokeSize)) {
+    auto reader = bodyOf(message, MessageKind::KeyStroke);
+    if (!reader) {
         return std::nullopt;
     }
-    return KeyStroke{reader.u16(kKeyCodeAt), reader.u8(kKeyCharAt), reader.u16(kKeyCaretAt)};
+    KeyStroke keyStroke;
+    keyStroke.keyCode = reader->u16();
+    keyStroke.charCode = reader->u8();
+    reader->skip(kReservedAfterKeyChar);
+    keyStroke.caret = reader->u16();
+    reader->skip(kReservedAfterKeyCaret);
+    return reader->ok() ? std::optional(keyStroke) : std::nullopt;
 }
 
 std::optional<TransferControl> parseTransferControl(MessageBytes message) {
-    const MessageReader reader(message);
-    if (!reader.holds(MessageKind::TransferControl, kTransferControlSize) ||
-        reader.u8(kControlIdAt) == kUnusedTransferId || reader.u8(kControlActionAt) > caAbort) {
+    auto reader = bodyOf(message, MessageKind::TransferControl);
+    if (!reader) {
         return std::nullopt;
     }
-    return TransferControl{reader.u8(kControlIdAt),
-                           static_cast<TransferAction>(reader.u8(kControlActionAt))};
+    const std::uint8_t id = reader->u8();
+    const std::uint8_t action = reader->u8();
+    reader->skip(kReservedAfterControl);
+    if (!reader->ok() || id == kUnusedTransferId || action > caAbort) {
+        return std::nullopt;
+    }
+    return TransferControl{id, static_cast<TransferAction>(action)};
+}
+
+QByteArray buildFileOfferDetails(const FileOfferDetails& details) {
+    const QByteArray name =
+        details.utf8Name.size() <= kMaxUtf8NameLength ? details.utf8Name : QByteArray();
+    ByteWriter writer =
+        messageOf(MessageKind::FileOfferDetails, kFileOfferDetailsHeaderSize + name.size());
+    writer.u8(details.transferId)
+        .u8(details.flags)
+        .u16(static_cast<std::uint16_t>(name.size()))
+        .bytes(name);
+    return writer.take();
+}
+
+QByteArray buildFileReplyDetails(const FileReplyDetails& details) {
+    ByteWriter writer = messageOf(MessageKind::FileReplyDetails, kFileReplyDetailsSize);
+    writer.u8(details.transferId)
+        .u8(details.flags)
+        .zeros(kReservedAfterDetailsFlags)
+        .u32(static_cast<std::uint32_t>(details.offset));
+    putDigest(writer, details.prefixDigest);
+    return writer.take();
+}
+
+QByteArray buildFileDigest(const FileDigest& digest) {
+    ByteWriter writer = messageOf(MessageKind::FileDigest, kFileDigestSize);
+    writer.u8(digest.transferId).zeros(kReservedAfterId);
+    putDigest(writer, digest.digest);
+    return writer.take();
+}
+
+QByteArray buildFileRestart(const FileRestart& restart) {
+    ByteWriter writer = messageOf(MessageKind::FileRestart, kFileRestartSize);
+    writer.u8(restart.transferId).zeros(kReservedAfterId);
+    return writer.take();
+}
+
+QByteArray buildFileVerdict(const FileVerdict& verdict) {
+    ByteWriter writer = messageOf(MessageKind::FileVerdict, kFileVerdictSize);
+    writer.u8(verdict.transferId).u8(verdict.result).zeros(kReservedAfterVerdict);
+    return writer.take();
+}
+
+std::optional<FileOfferDetails> parseFileOfferDetails(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileOfferDetails);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    FileOfferDetails details;
+    details.transferId = *id;
+    details.flags = reader->u8();
+    const std::uint16_t nameLength = reader->u16();
+    details.utf8Name = reader->copy(nameLength);
+    if (!reader->ok() || nameLength > kMaxUtf8NameLength) {
+        return std::nullopt;
+    }
+    return details;
+}
+
+std::optional<FileReplyDetails> parseFileReplyDetails(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileReplyDetails);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    FileReplyDetails details;
+    details.transferId = *id;
+    details.flags = reader->u8();
+    reader->skip(kReservedAfterDetailsFlags);
+    details.offset = static_cast<std::int32_t>(reader->u32());
+    details.prefixDigest = reader->copy(kDigestSize);
+    return reader->ok() ? std::optional(details) : std::nullopt;
+}
+
+std::optional<FileDigest> parseFileDigest(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileDigest);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    reader->skip(kReservedAfterId);
+    FileDigest digest{*id, reader->copy(kDigestSize)};
+    return reader->ok() ? std::optional(digest) : std::nullopt;
+}
+
+std::optional<FileRestart> parseFileRestart(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileRestart);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    reader->skip(kReservedAfterId);
+    return reader->ok() ? std::optional(FileRestart{*id}) : std::nullopt;
+}
+
+std::optional<FileVerdict> parseFileVerdict(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileVerdict);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    const std::uint8_t result = reader->u8();
+    reader->skip(kReservedAfterVerdict);
+    if (!reader->ok() || result > fvIncomplete) {
+        return std::nullopt;
+    }
+    return FileVerdict{*id, static_cast<FileVerdictResult>(result)};
+}
+
+std::optional<std::uint8_t> damagedFileBlockId(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileBlock);
+    if (!reader) {
+        return std::nullopt;
+    }
+    reader->skip(1);  // Last
+    return checkedIdOf(*reader);
 }
 
 }  // namespace velmora

@@ -24,6 +24,12 @@ enum class MessageKind : std::uint32_t {
     FileBlock = 3,
     KeyStroke = 4,
     TransferControl = 5,
+    // The file check: sent only to a peer that has shown it speaks them (see FileOfferDetails).
+    FileOfferDetails = 6,
+    FileReplyDetails = 7,
+    FileDigest = 8,
+    FileRestart = 9,
+    FileVerdict = 10,
 };
 
 inline constexpr int kMessageKindSize = 4;
@@ -40,6 +46,19 @@ inline constexpr int kMaxFileNameLength = 255;
 inline constexpr int kIconFieldSize = 318;
 // Transfer identifiers are 0..254; 255 is never used.
 inline constexpr int kTransferIdCount = 255;
+inline constexpr std::uint8_t kUnusedTransferId = kTransferIdCount;
+
+// The file check's messages: fixed parts, and the SHA-256 digest they carry.
+inline constexpr int kDigestSize = 32;
+inline constexpr int kFileOfferDetailsHeaderSize = 8;  // the UTF-8 name follows
+inline constexpr int kFileReplyDetailsSize = 44;
+inline constexpr int kFileDigestSize = 40;
+inline constexpr int kFileRestartSize = 8;
+inline constexpr int kFileVerdictSize = 8;
+// The longest UTF-8 name an offer's details carry.
+inline constexpr int kMaxUtf8NameLength = 1023;
+// The Flags bit of both details messages: the side checks files with SHA-256.
+inline constexpr std::uint8_t kCheckSha256 = 0x01;
 
 inline constexpr int kMinBlockCode = 1;
 inline constexpr int kMaxBlockCode = 7;
@@ -56,6 +75,12 @@ enum TransferAction : std::uint8_t {
     caResume = 0,
     caPause = 1,
     caAbort = 2,
+};
+
+enum FileVerdictResult : std::uint8_t {
+    fvWhole = 0,       // the file is byte for byte the sender's and was saved under its name
+    fvDamaged = 1,     // the count held but the digest differs (or never came)
+    fvIncomplete = 2,  // fewer or more bytes arrived than were offered
 };
 
 struct TextMessage {
@@ -96,6 +121,39 @@ struct TransferControl {
     TransferAction action = caResume;
 };
 
+// Sent right before a FileOffer by a side that checks files.
+struct FileOfferDetails {
+    std::uint8_t transferId = 0;
+    std::uint8_t flags = kCheckSha256;
+    QByteArray utf8Name;  // the name without folder in UTF-8, at most kMaxUtf8NameLength bytes
+};
+
+// Sent right before an accepting FileReply by a side that checks files and got the offer's
+// details.
+struct FileReplyDetails {
+    std::uint8_t transferId = 0;
+    std::uint8_t flags = kCheckSha256;
+    std::int32_t offset = 0;  // as in the FileReply that follows
+    QByteArray prefixDigest;  // SHA-256 of the first offset bytes the receiver holds
+};
+
+// Sent by the sender right before the end-of-file FileBlock: the SHA-256 of the whole file.
+struct FileDigest {
+    std::uint8_t transferId = 0;
+    QByteArray digest;
+};
+
+// The sender's answer to a prefix digest that is not its file's: the file comes again from 0.
+struct FileRestart {
+    std::uint8_t transferId = 0;
+};
+
+// The receiver's answer to the end-of-file FileBlock.
+struct FileVerdict {
+    std::uint8_t transferId = 0;
+    FileVerdictResult result = fvWhole;
+};
+
 // The kind word of any message of at least four bytes.
 std::optional<std::uint32_t> messageKindOf(MessageBytes message);
 
@@ -109,10 +167,16 @@ QByteArray buildFileReply(const FileReply& reply);
 QByteArray buildFileBlock(const FileBlock& block);
 QByteArray buildKeyStroke(const KeyStroke& keyStroke);
 QByteArray buildTransferControl(const TransferControl& control);
+// A longer name is left out (NameLength 0); a digest is cut or padded with zeros to 32 bytes.
+QByteArray buildFileOfferDetails(const FileOfferDetails& details);
+QByteArray buildFileReplyDetails(const FileReplyDetails& details);
+QByteArray buildFileDigest(const FileDigest& digest);
+QByteArray buildFileRestart(const FileRestart& restart);
+QByteArray buildFileVerdict(const FileVerdict& verdict);
 
 // The text stops at its first zero byte.
 std::optional<TextMessage> parseTextMessage(MessageBytes message);
-// Also nullopt for the identifier 255.
+// The identifier 255 is parsed, so that such an offer can be answered.
 std::optional<FileOffer> parseFileOffer(MessageBytes message);
 // Also nullopt for the identifier 255 and for a result other than 0..2.
 std::optional<FileReply> parseFileReply(MessageBytes message);
@@ -122,6 +186,17 @@ std::optional<FileBlock> parseFileBlock(MessageBytes message);
 std::optional<KeyStroke> parseKeyStroke(MessageBytes message);
 // Also nullopt for the identifier 255 and for an action other than 0..2.
 std::optional<TransferControl> parseTransferControl(MessageBytes message);
+// The check's messages: nullopt when shorter than their layout or for the identifier 255;
+// bytes after the layout are ignored, so that later versions can add fields. The verdict is also
+// nullopt for a result other than 0..2.
+std::optional<FileOfferDetails> parseFileOfferDetails(MessageBytes message);
+std::optional<FileReplyDetails> parseFileReplyDetails(MessageBytes message);
+std::optional<FileDigest> parseFileDigest(MessageBytes message);
+std::optional<FileRestart> parseFileRestart(MessageBytes message);
+std::optional<FileVerdict> parseFileVerdict(MessageBytes message);
+// The identifier of a FileBlock too damaged to parse, when at least that much of it is there:
+// for the receiver to stop the transfer it belongs to.
+std::optional<std::uint8_t> damagedFileBlockId(MessageBytes message);
 
 inline MessageBytes bytesOf(const QByteArray& message) {
     return {message.constData(), static_cast<std::size_t>(message.size())};

@@ -1,17 +1,28 @@
 #include "transfer/FileReceiver.h"
 
 #include "session/Windows1252.h"
+#include "transfer/FileDigests.h"
 #include "transfer/TransferClock.h"
 #include "transfer/TransfersModel.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QStringDecoder>
 
-#include <limits>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace velmora {
 
 namespace {
+
+const QString kPartSuffix = QStringLiteral(".part");
+// How far "NAME (n)" goes before a file is refused for want of a free name.
+constexpr int kMaxNumberedNames = 9999;
 
 // A received name as the user reads it, its zero bytes made visible.
 QString shownName(const QByteArray& name) {
@@ -22,6 +33,61 @@ QString shownName(const QByteArray& name) {
 
 bool sameFile(const QString& a, const QString& b) {
     return QFileInfo(a).absoluteFilePath() == QFileInfo(b).absoluteFilePath();
+}
+
+// The longest file name in bytes that the system takes.
+constexpr qsizetype kMaxNameBytes = 255;
+
+qsizetype encodedLength(const QString& name) {
+    return QFile::encodeName(name).size();
+}
+
+// The ".part" name of a file name, its base cut as far as the system's limit needs.
+QString partNameOf(const QString& name) {
+    QString base = name;
+    while (!base.isEmpty() && encodedLength(base + kPartSuffix) > kMaxNameBytes) {
+        base.chop(1);
+    }
+    return base + kPartSuffix;
+}
+
+// Whether anything at all, a dangling link included, has this path.
+bool pathTaken(const QString& path) {
+    const QFileInfo info(path);
+    return info.exists() || info.isSymLink();
+}
+
+// The name the offer's details give in UTF-8, when it is one.
+std::optional<QString> utf8NameOf(const FileOfferDetails& details) {
+    if (details.utf8Name.isEmpty() || !FileReceiver::isPlainFileName(details.utf8Name)) {
+        return std::nullopt;
+    }
+    QStringDecoder decoder(QStringDecoder::Utf8);
+    QString name = decoder.decode(details.utf8Name);
+    if (decoder.hasError()) {
+        return std::nullopt;
+    }
+    return name;
+}
+
+// Renames the finished file to path unless something has that path; errno EEXIST then.
+bool renameWithoutReplacing(const QString& from, const QString& to) {
+    const QByteArray source = QFile::encodeName(from);
+    const QByteArray target = QFile::encodeName(to);
+    if (::renameat2(AT_FDCWD, source.constData(), AT_FDCWD, target.constData(), RENAME_NOREPLACE) ==
+        0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        return false;
+    }
+    // A file system without the flag: a second name for the file fails just the same when the
+    // target exists.
+    if (::link(source.constData(), target.constData()) != 0) {
+        return false;
+    }
+    ::unlink(source.constData());
+    return true;
 }
 
 }  // namespace
@@ -43,6 +109,16 @@ bool FileReceiver::isPlainFileName(const QByteArray& name) {
     return !name.contains('/') && !name.contains('\\') && !name.contains('\0');
 }
 
+QString FileReceiver::numberedName(const QString& name, int number) {
+    if (number <= 1) {
+        return name;
+    }
+    // The extension starts at the last dot, unless that dot starts the name.
+    const qsizetype dot = name.lastIndexOf(u'.');
+    const qsizetype at = dot > 0 ? dot : name.size();
+    return name.left(at) + QStringLiteral(" (%1)").arg(number) + name.mid(at);
+}
+
 void FileReceiver::reply(const PeerSender& sender, const FileOffer& offer, FileReplyResult result,
                          std::int32_t offset) {
     m_send(sender.id, buildFileReply({offset, offer.transferId, result, offer.icon}));
@@ -57,12 +133,34 @@ QString FileReceiver::usableIncomingFolder() {
     return m_settings.incomingFolder();
 }
 
+void FileReceiver::offerDetailsReceived(const PeerSender& sender, const FileOfferDetails& details) {
+    m_details[{sender.id, details.transferId}] = details;
+}
+
+bool FileReceiver::heldByAnotherLine(const QString& path) const {
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const TTransfer& other = m_model.transfer(row);
+        if (other.Target && sameFile(other.PartPath, path)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offer) {
+    const auto detailsAt = m_details.find({sender.id, offer.transferId});
+    std::optional<FileOfferDetails> details;
+    if (detailsAt != m_details.end()) {
+        details = detailsAt->second;
+        m_details.erase(detailsAt);
+    }
     if (m_settings.blockIncoming()) {
         reply(sender, offer, frBlocked, 0);
         return;
     }
-    if (!m_settings.internalLoop() && m_model.holdsId(offer.transferId)) {
+    // 255 names no transfer: asked for another identifier, the sender draws one that does.
+    if (offer.transferId == kUnusedTransferId ||
+        (!m_settings.internalLoop() && m_model.holdsId(offer.transferId))) {
         reply(sender, offer, frIdInUse, 0);
         return;
     }
@@ -75,79 +173,191 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
                 .arg(shownName(offer.fileName), sender.name));
         return;
     }
-    const QString fileName = fromWindows1252(offer.fileName);
+    const bool checked = details && (details->flags & kCheckSha256) != 0;
+    const QString fileName = details
+                                 ? utf8NameOf(*details).value_or(fromWindows1252(offer.fileName))
+                                 : fromWindows1252(offer.fileName);
     const QString folder = usableIncomingFolder();
-    const QString path = QDir(folder).filePath(fileName);
     const auto refuse = [&](const QString& why) {
         reply(sender, offer, frBlocked, 0);
         m_notices.appendConversationLine(
             QStringLiteral("Could not receive the file %1 from %2 into %3: %4")
                 .arg(fileName, sender.name, folder, why));
     };
-    for (int row = 0; row < m_model.rowCount(); ++row) {
-        const TTransfer& other = m_model.transfer(row);
-        if (other.Target && sameFile(other.Target->fileName(), path)) {
-            refuse(QStringLiteral("another transfer is writing that file."));
-            return;
-        }
-    }
-    const QFileInfo existing(path);
-    if (existing.isSymLink()) {
-        refuse(QStringLiteral("a link of that name is in the way."));
+    if (offer.fileSize < 0) {
+        refuse(QStringLiteral("its size is not a size."));
         return;
     }
-    if (existing.exists() && !existing.isFile()) {
-        refuse(QStringLiteral("something other than a file of that name is in the way."));
-        return;
-    }
-
-    auto target = std::make_unique<QFile>(path);
-    // Unbuffered, so that a failed write shows at the block that failed.
-    std::int32_t offset = 0;
-    if (existing.exists()) {
-        // Taken as the beginning of the offered file: never truncated, continued at its end.
-        if (!target->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
-            refuse(target->errorString());
-            return;
-        }
-        offset = static_cast<std::int32_t>(
-            std::min<qint64>(target->size(), std::numeric_limits<std::int32_t>::max()));
-        target->seek(offset);
-    } else if (!target->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
-        refuse(target->errorString());
+    if (encodedLength(fileName) > kMaxNameBytes) {
+        refuse(QStringLiteral("the name is too long for this system."));
         return;
     }
 
     auto transfer = std::make_unique<TTransfer>();
-    transfer->Target = std::move(target);
     transfer->StartTime = m_clock.timeOfDay();
     transfer->LastTick = m_clock.tickCount();
     transfer->FileName = fileName;
+    transfer->Folder = folder;
     transfer->Size = offer.fileSize;
     transfer->Id = offer.transferId;
     transfer->Outgoing = false;
-    transfer->Done = offset;
     transfer->Recipients = {sender.id};
     transfer->State = tsRunning;
-    m_model.addTransfer(std::move(transfer), offer.icon, m_locale);
-    reply(sender, offer, frAccepted, offset);
+    transfer->Checked = checked;
+    if (checked) {
+        transfer->Digest = newDigest();
+    }
+
+    // Only a ".part" of this name continues, and only one no longer than the offered file.
+    const QString part = QDir(folder).filePath(partNameOf(fileName));
+    const QFileInfo partInfo(part);
+    if (partInfo.isFile() && !partInfo.isSymLink() && partInfo.size() <= offer.fileSize &&
+        !heldByAnotherLine(part)) {
+        // Unbuffered, so that a failed write shows at the block that failed.
+        auto target = std::make_unique<QFile>(part);
+        if (target->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+            transfer->Target = std::move(target);
+            transfer->PartPath = part;
+        }
+    }
+    const bool resuming = transfer->Target != nullptr;
+    if (resuming) {
+        const auto held = static_cast<std::int32_t>(transfer->Target->size());
+        if (checked) {
+            // The sender learns the prefix's digest with the reply, once it is read back.
+            transfer->PrefixDigest = newDigest();
+            transfer->PrefixLength = held;
+        } else {
+            transfer->Target->seek(held);
+        }
+        transfer->Done = held;
+    }
+    const int row = m_model.addTransfer(std::move(transfer), offer.icon, m_locale);
+    if (!resuming && !openNewPart(row)) {
+        // Refused: the sender's line stops. The line here goes, its reason said.
+        reply(sender, offer, frBlocked, 0);
+        m_model.removeTransfer(row);
+        return;
+    }
+    if (!m_model.transfer(row).hashingPrefix()) {
+        replyAccepted(row);
+    }
 }
 
-void FileReceiver::blockReceived(const PeerSender& /*sender*/, const FileBlock& block) {
-    const int row = m_model.findById(block.transferId, false);
+bool FileReceiver::openNewPart(int row) {
+    TTransfer& transfer = m_model.transfer(row);
+    QString why;
+    for (int number = 1; number <= kMaxNumberedNames; ++number) {
+        const QString path =
+            QDir(transfer.Folder).filePath(partNameOf(numberedName(transfer.FileName, number)));
+        if (pathTaken(path)) {
+            continue;
+        }
+        auto target = std::make_unique<QFile>(path);
+        // NewOnly: an existing file, or a link, is never opened.
+        if (target->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+            transfer.Target = std::move(target);
+            transfer.PartPath = path;
+            return true;
+        }
+        why = target->errorString();
+        if (!pathTaken(path)) {
+            break;  // not a name taken meanwhile: another name fails the same way
+        }
+    }
+    m_notices.appendConversationLine(
+        QStringLiteral("Could not receive the file %1 into %2: %3")
+            .arg(transfer.FileName, transfer.Folder,
+                 why.isEmpty() ? QStringLiteral("every name for it is taken.") : why));
+    return false;
+}
+
+void FileReceiver::replyAccepted(int row) {
+    TTransfer& transfer = m_model.transfer(row);
+    const std::uint32_t sender = transfer.Recipients.front();
+    const QByteArray icon =
+        m_model.data(m_model.index(row, 0), TransfersModel::IconRole).toByteArray();
+    if (transfer.Checked) {
+        const QByteArray prefix =
+            transfer.PrefixDigest ? transfer.PrefixDigest->result() : emptyDigest();
+        m_send(sender, buildFileReplyDetails({transfer.Id, kCheckSha256, transfer.Done, prefix}));
+        transfer.PrefixDigest.reset();
+    }
+    m_send(sender, buildFileReply({transfer.Done, transfer.Id, frAccepted, icon}));
+}
+
+int FileReceiver::firstHashingRow() const {
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const TTransfer& transfer = m_model.transfer(row);
+        if (!transfer.Outgoing && transfer.hashingPrefix() && transfer.Target) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+bool FileReceiver::hashPrefixes() {
+    const int row = firstHashingRow();
+    if (row < 0) {
+        return false;
+    }
+    TTransfer& transfer = m_model.transfer(row);
+    switch (hashPrefixSlice(transfer, *transfer.Target)) {
+        case PrefixSlice::More:
+            break;
+        case PrefixSlice::Done:
+            replyAccepted(row);
+            break;
+        case PrefixSlice::Failed:
+            stopLine(row,
+                     QStringLiteral("Could not read the file %1 back.").arg(transfer.PartPath));
+            break;
+    }
+    return firstHashingRow() >= 0;
+}
+
+int FileReceiver::incomingRow(const PeerSender& sender, std::uint8_t transferId) const {
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const TTransfer& transfer = m_model.transfer(row);
+        if (!transfer.Outgoing && transfer.Id == transferId &&
+            transfer.Recipients.front() == sender.id) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void FileReceiver::blockReceived(const PeerSender& sender, const FileBlock& block) {
+    const int row = incomingRow(sender, block.transferId);
     if (row < 0) {
         return;
     }
     TTransfer& transfer = m_model.transfer(row);
-    // The file is closed once a write failed: what follows would land in the wrong place.
+    // The file is closed once the line stopped: what follows would land in the wrong place.
     if (!transfer.Target) {
         return;
     }
+    if (transfer.hashingPrefix()) {
+        stopLine(row,
+                 QStringLiteral("The file %1 came before it was accepted.").arg(transfer.FileName));
+        return;
+    }
     const auto count = static_cast<qint64>(block.data.size());
+    if (transfer.Done + count > transfer.Size) {
+        stopLine(row, QStringLiteral("The other side sent more of the file %1 than the %2 bytes "
+                                     "it offered.")
+                          .arg(transfer.FileName)
+                          .arg(transfer.Size));
+        return;
+    }
     const qint64 written = transfer.Target->write(block.data.data(), count);
     if (written != count) {
-        stopAfterWriteError(row);
+        stopLine(row, QStringLiteral("Could not write the file %1: %2.")
+                          .arg(transfer.PartPath, transfer.Target->errorString()));
         return;
+    }
+    if (transfer.Digest) {
+        transfer.Digest->addData(QByteArrayView(block.data.data(), count));
     }
     transfer.LastBlock = static_cast<std::int32_t>(written);
     transfer.Done = addToDone(transfer.Done, transfer.LastBlock);
@@ -155,25 +365,114 @@ void FileReceiver::blockReceived(const PeerSender& /*sender*/, const FileBlock& 
     m_model.setProgress(row,
                         progressTexts({transfer.Size, transfer.Done, transfer.LastBlock, now,
                                        transfer.LastTick, transfer.StartTime, m_clock.timeOfDay()},
-                                      LeftRule::Receiver, m_locale));
+                                      m_locale));
     transfer.LastTick = now;
     if (block.last) {
-        m_notices.appendConversationLine(QStringLiteral("File ") + transfer.FileName +
-                                         QStringLiteral(" received and saved into ") +
-                                         m_settings.incomingFolder());
-        m_model.removeTransfer(row);
+        finish(row);
     }
 }
 
-void FileReceiver::stopAfterWriteError(int row) {
+void FileReceiver::damagedBlockReceived(const PeerSender& sender, std::uint8_t transferId) {
+    const int row = incomingRow(sender, transferId);
+    if (row >= 0 && m_model.transfer(row).Target) {
+        stopLine(row, QStringLiteral("A damaged block of the file %1 arrived.")
+                          .arg(m_model.transfer(row).FileName));
+    }
+}
+
+void FileReceiver::digestReceived(const PeerSender& sender, const FileDigest& digest) {
+    const int row = incomingRow(sender, digest.transferId);
+    if (row >= 0) {
+        m_model.transfer(row).TheirDigest = digest.digest;
+    }
+}
+
+void FileReceiver::restartReceived(const PeerSender& sender, const FileRestart& restart) {
+    const int row = incomingRow(sender, restart.transferId);
+    if (row < 0 || !m_model.transfer(row).Target || !m_model.transfer(row).Checked) {
+        return;
+    }
+    // The ".part" held something else: it stays as it is, and the file comes again.
     TTransfer& transfer = m_model.transfer(row);
-    m_notices.appendConversationLine(
-        QStringLiteral("Could not write the file %1: %2. Its transfer was stopped.")
-            .arg(transfer.Target->fileName(), transfer.Target->errorString()));
     transfer.Target.reset();
+    transfer.Done = 0;
+    transfer.Digest = newDigest();
+    if (!openNewPart(row)) {
+        stopLine(row, QStringLiteral("The file %1 could not start again.").arg(transfer.FileName));
+    }
+}
+
+void FileReceiver::finish(int row) {
+    TTransfer& transfer = m_model.transfer(row);
+    if (transfer.Done != transfer.Size) {
+        // The sender's line has ended already, or waits for the verdict: no abort goes.
+        sendVerdict(transfer, fvIncomplete);
+        reportStop(row, QStringLiteral("The file %1 ended after %2 of its %3 bytes.")
+                            .arg(transfer.FileName)
+                            .arg(transfer.Done)
+                            .arg(transfer.Size));
+        return;
+    }
+    if (transfer.Checked && transfer.Digest->result() != transfer.TheirDigest) {
+        sendVerdict(transfer, fvDamaged);
+        m_model.setOutcome(row, TransferOutcome::Damaged);
+        m_notices.appendConversationLine(
+            QStringLiteral("File %1 arrived damaged: it is not the sender's file. It stays as %2.")
+                .arg(transfer.FileName, QFileInfo(transfer.PartPath).fileName()));
+        m_model.setState(row, tsStopped);
+        return;
+    }
+    transfer.Target.reset();
+    for (int number = 1; number <= kMaxNumberedNames; ++number) {
+        const QString name = numberedName(transfer.FileName, number);
+        const QString path = QDir(transfer.Folder).filePath(name);
+        if (pathTaken(path)) {
+            continue;
+        }
+        if (renameWithoutReplacing(transfer.PartPath, path)) {
+            if (transfer.Checked) {
+                sendVerdict(transfer, fvWhole);
+            }
+            m_model.setOutcome(row, transfer.Checked ? TransferOutcome::VerifiedWhole
+                                                     : TransferOutcome::WholeUnverified);
+            m_notices.appendConversationLine(QStringLiteral("File ") + name +
+                                             QStringLiteral(" received and saved into ") +
+                                             transfer.Folder);
+            m_model.removeTransfer(row);
+            return;
+        }
+        if (errno != EEXIST) {
+            break;
+        }
+    }
+    const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    m_notices.appendConversationLine(
+        QStringLiteral("File %1 arrived whole, but could not be given its name (%2). It stays as "
+                       "%3.")
+            .arg(transfer.FileName, why, QFileInfo(transfer.PartPath).fileName()));
+    m_model.setState(row, tsStopped);
+}
+
+void FileReceiver::sendVerdict(const TTransfer& transfer, FileVerdictResult result) {
+    if (transfer.Checked) {
+        m_send(transfer.Recipients.front(), buildFileVerdict({transfer.Id, result}));
+    }
+}
+
+void FileReceiver::stopLine(int row, const QString& why) {
+    const TTransfer& transfer = m_model.transfer(row);
     for (const std::uint32_t recipient : transfer.Recipients) {
         m_send(recipient, buildTransferControl({transfer.Id, caAbort}));
     }
+    reportStop(row, why);
+}
+
+void FileReceiver::reportStop(int row, const QString& why) {
+    const QString part = QFileInfo(m_model.transfer(row).PartPath).fileName();
+    m_notices.appendConversationLine(
+        why + QStringLiteral(" Its transfer was stopped") +
+        (part.isEmpty() ? QStringLiteral(".")
+                        : QStringLiteral("; what arrived stays in %1.").arg(part)));
     m_model.setState(row, tsStopped);
 }
 

@@ -5,31 +5,66 @@
 
 #include <QLocale>
 
+#include <map>
+#include <utility>
+
 namespace velmora {
 
 class TransferClock;
 class TransfersModel;
+struct TTransfer;
 
 // The receiving half of file transfer: answers offers, writes blocks into the incoming folder
 // and ends the line at the end-of-file block. A received name must be a plain file name; no file
-// is ever written outside the incoming folder. UI thread only.
+// is ever written outside the incoming folder.
+//
+// An incoming file is written as "NAME.part" and renamed to NAME (or "NAME (2).ext", ...) only
+// once it is whole, so a file the user already had is never opened for writing. A resume
+// continues only a ".part" file. The count must hold: bytes past the offered size, a damaged
+// block or an end with fewer bytes stop the line, and the ".part" stays for a later resume.
+// When the sender checks files (FileOfferDetails), the ".part" prefix is hashed before the reply
+// and the whole file is compared with the sender's digest at the end. UI thread only.
 class FileReceiver {
 public:
     FileReceiver(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
                  TransferNotices& notices, PeerMessageSink send, QLocale locale);
 
+    void offerDetailsReceived(const PeerSender& sender, const FileOfferDetails& details);
     void offerReceived(const PeerSender& sender, const FileOffer& offer);
     void blockReceived(const PeerSender& sender, const FileBlock& block);
+    void damagedBlockReceived(const PeerSender& sender, std::uint8_t transferId);
+    void digestReceived(const PeerSender& sender, const FileDigest& digest);
+    void restartReceived(const PeerSender& sender, const FileRestart& restart);
+
+    // Reads a slice of one resumed prefix that is still being hashed, and answers its offer
+    // once the prefix is done. Returns whether more prefixes are left to hash.
+    bool hashPrefixes();
 
     // Whether a received name may be used as a file name in the incoming folder: not empty, not
     // "." or "..", and without '/', '\' or a zero byte.
     static bool isPlainFileName(const QByteArray& name);
 
+    // The name with " (n)" before its extension ("a.txt", 2: "a (2).txt"); n 1 gives the name.
+    static QString numberedName(const QString& name, int number);
+
 private:
     void reply(const PeerSender& sender, const FileOffer& offer, FileReplyResult result,
                std::int32_t offset);
+    void replyAccepted(int row);
     QString usableIncomingFolder();
-    void stopAfterWriteError(int row);
+    // The incoming line of this participant and identifier; -1.
+    int incomingRow(const PeerSender& sender, std::uint8_t transferId) const;
+    // Opens a new ".part" for the row's name under a name nothing has yet; false, and said in
+    // the conversation, when none can be made.
+    bool openNewPart(int row);
+    bool heldByAnotherLine(const QString& path) const;
+    void finish(int row);
+    int firstHashingRow() const;
+    // Stops the line, tells the sender and says why.
+    void stopLine(int row, const QString& why);
+    // Stops the line and says why, without a word to the sender.
+    void reportStop(int row, const QString& why);
+    void sendVerdict(const TTransfer& transfer, FileVerdictResult result);
 
     TransfersModel& m_model;
     const TransferClock& m_clock;
@@ -37,6 +72,8 @@ private:
     TransferNotices& m_notices;
     PeerMessageSink m_send;
     QLocale m_locale;
+    // Details that came before their offer, by participant and identifier.
+    std::map<std::pair<std::uint32_t, std::uint8_t>, FileOfferDetails> m_details;
 };
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 #include "transfer/FileSender.h"
 
 #include "session/Windows1252.h"
+#include "transfer/FileDigests.h"
 #include "transfer/TransferClock.h"
 #include "transfer/TransfersModel.h"
 
@@ -10,12 +11,27 @@
 #include <algorithm>
 #include <bitset>
 
+#include <sys/stat.h>
+
 namespace velmora {
 
 namespace {
 
 QByteArray iconField(const QByteArray& icon) {
     return icon.leftJustified(kIconFieldSize, '\0', true);
+}
+
+// The size and modification time (in nanoseconds) of an open file, as the system has them
+// now; nullopt when it cannot say.
+std::optional<std::pair<qint64, std::int64_t>> stampOf(const QFile& file) {
+    struct stat status {};
+    if (::fstat(file.handle(), &status) != 0) {
+        return std::nullopt;
+    }
+    constexpr std::int64_t kNanosecondsPerSecond = 1'000'000'000;
+    return std::pair{static_cast<qint64>(status.st_size),
+                     static_cast<std::int64_t>(status.st_mtim.tv_sec) * kNanosecondsPerSecond +
+                         status.st_mtim.tv_nsec};
 }
 
 }  // namespace
@@ -76,6 +92,9 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
     }
 
     auto transfer = std::make_unique<TTransfer>();
+    if (const auto stamp = stampOf(*source)) {
+        transfer->SourceModified = stamp->second;
+    }
     transfer->Source = std::move(source);
     transfer->StartTime = m_clock.timeOfDay();
     transfer->LastTick = m_clock.tickCount();
@@ -87,10 +106,17 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
     transfer->Recipients = {opponent.id};
     transfer->State = tsRunning;
     const QByteArray icon = iconField(m_icons ? m_icons(path) : QByteArray());
-    const FileOffer offer{toWindows1252(transfer->FileName), transfer->Size, *id, icon};
-    m_model.addTransfer(std::move(transfer), icon, m_locale);
-    m_send(opponent.id, buildFileOffer(offer));
+    const int row = m_model.addTransfer(std::move(transfer), icon, m_locale);
+    sendOffer(m_model.transfer(row), opponent.id, icon);
     return true;
+}
+
+void FileSender::sendOffer(const TTransfer& transfer, std::uint32_t to, const QByteArray& icon) {
+    // The details go first: a side that checks files knows them when the offer comes, and an
+    // older one passes over them.
+    m_send(to, buildFileOfferDetails({transfer.Id, kCheckSha256, transfer.FileName.toUtf8()}));
+    m_send(to, buildFileOffer({toWindows1252(transfer.FileName), transfer.Size, transfer.Id,
+                               iconField(icon)}));
 }
 
 std::optional<std::uint8_t> FileSender::drawId(int exceptRow) const {
@@ -111,26 +137,65 @@ std::optional<std::uint8_t> FileSender::drawId(int exceptRow) const {
     }
 }
 
+int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId,
+                           bool forVerdict) const {
+    const int row = m_model.findById(transferId, true);
+    // A line that has ended has closed its file and takes no answer.
+    if (row < 0 || m_model.transfer(row).DigestSent != forVerdict ||
+        (m_model.transfer(row).State != tsRunning && m_model.transfer(row).State != tsPaused)) {
+        return -1;
+    }
+    const TTransfer& transfer = m_model.transfer(row);
+    for (std::size_t i = 0; i < transfer.Recipients.size(); ++i) {
+        if (transfer.Recipients[i] == sender.id && transfer.Waiting[i] == 1) {
+            return row;
+        }
+    }
+    return -1;
+}
+
+void FileSender::replyDetailsReceived(const PeerSender& sender, const FileReplyDetails& details) {
+    const int row = waitingRow(sender, details.transferId, false);
+    if (row < 0 || (details.flags & kCheckSha256) == 0) {
+        return;
+    }
+    TTransfer& transfer = m_model.transfer(row);
+    transfer.TheyCheck = true;
+    transfer.TheirDigest = details.prefixDigest;
+    transfer.PrefixLength = details.offset;
+}
+
 void FileSender::replyReceived(const PeerSender& sender, const FileReply& reply) {
-    const int row = m_model.findById(reply.transferId, true);
+    // Only an offer still waiting for this participant's answer is answered; a second answer
+    // to a running transfer would move it in its file.
+    const int row = waitingRow(sender, reply.transferId, false);
     if (row < 0) {
         return;
     }
     TTransfer& transfer = m_model.transfer(row);
-    // Only an offer still waiting for this participant's answer is answered; a second answer
-    // to a running transfer would move it in its file.
-    bool waitingForSender = false;
-    for (std::size_t i = 0; i < transfer.Recipients.size(); ++i) {
-        waitingForSender |= transfer.Recipients[i] == sender.id && transfer.Waiting[i] == 1;
-    }
-    if (!waitingForSender) {
-        return;
-    }
     switch (reply.result) {
         case frAccepted: {
             const std::int32_t offset = std::max(reply.offset, 0);
-            transfer.Source->seek(offset);
-            transfer.Done = offset;
+            if (transfer.TheyCheck) {
+                // Nothing is sent before the prefix the receiver holds proves to be this file's:
+                // read back from the start, then on from there or from 0.
+                transfer.Checked = true;
+                transfer.Digest = newDigest();
+                transfer.PrefixDigest = newDigest();
+                transfer.PrefixHashed = 0;
+                const bool possible = transfer.PrefixLength == offset && offset <= transfer.Size;
+                transfer.PrefixLength = possible ? offset : 0;
+                transfer.Source->seek(0);
+                transfer.Done = 0;
+                if (!possible) {
+                    // What the receiver holds cannot be the start of this file.
+                    m_send(sender.id, buildFileRestart({transfer.Id}));
+                }
+            } else {
+                transfer.Source->seek(offset);
+                transfer.Done = offset;
+            }
+            transfer.Carried = transfer.Done;
             for (std::size_t i = 0; i < transfer.Recipients.size(); ++i) {
                 if (transfer.Recipients[i] == sender.id) {
                     transfer.Waiting[i] = 0;
@@ -152,14 +217,83 @@ void FileSender::replyReceived(const PeerSender& sender, const FileReply& reply)
                 return;
             }
             transfer.Id = *id;
-            m_send(sender.id, buildFileOffer({toWindows1252(transfer.FileName), transfer.Size, *id,
-                                              iconField(reply.icon)}));
+            transfer.TheyCheck = false;
+            sendOffer(transfer, sender.id, reply.icon);
             break;
         }
     }
 }
 
+void FileSender::verdictReceived(const PeerSender& sender, const FileVerdict& verdict) {
+    const int row = waitingRow(sender, verdict.transferId, true);
+    if (row < 0) {
+        return;
+    }
+    TTransfer& transfer = m_model.transfer(row);
+    switch (verdict.result) {
+        case fvWhole:
+            m_model.setOutcome(row, TransferOutcome::VerifiedWhole);
+            m_model.setProgressText(row, colLeft, QString());
+            m_model.setProgressText(row, colSpeed, QStringLiteral("verified"));
+            m_notices.appendConversationLine(
+                QStringLiteral("File %1 arrived whole and verified.").arg(transfer.FileName));
+            transfer.FinishedTick = m_clock.tickCount();
+            m_model.setState(row, tsFinished);
+            break;
+        case fvDamaged:
+            m_model.setOutcome(row, TransferOutcome::Damaged);
+            m_notices.appendConversationLine(
+                QStringLiteral("File %1 arrived damaged on the other side; it was not saved there "
+                               "under its name.")
+                    .arg(transfer.FileName));
+            m_model.setState(row, tsStopped);
+            break;
+        case fvIncomplete:
+            m_notices.appendConversationLine(
+                QStringLiteral("File %1 did not arrive whole on the other side.")
+                    .arg(transfer.FileName));
+            m_model.setState(row, tsStopped);
+            break;
+    }
+}
+
+bool FileSender::hashingPrefix() const {
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const TTransfer& transfer = m_model.transfer(row);
+        if (transfer.Outgoing && transfer.State == tsRunning && !transfer.anyWaiting() &&
+            transfer.hashingPrefix()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+void FileSender::settleCarried() {
+    const std::optional<InFlight> block = std::exchange(m_inFlight, std::nullopt);
+    const int row = block ? m_model.findById(block->id, true) : -1;
+    if (row < 0) {
+        return;
+    }
+    TTransfer& transfer = m_model.transfer(row);
+    transfer.Carried = addToDone(transfer.Carried, block->bytes);
+    transfer.Window.add(m_clock.tickCount(), transfer.Carried);
+    showCarried(row);
+}
+
+void FileSender::showCarried(int row) {
+    const TTransfer& transfer = m_model.transfer(row);
+    ProgressTexts texts =
+        senderProgressTexts({transfer.Size, transfer.Carried, transfer.Window.rate(),
+                             transfer.StartTime, m_clock.timeOfDay()},
+                            m_locale);
+    if (transfer.State == tsPaused) {
+        texts[colSpeed - 1].clear();  // a block that left after the pause moves nothing
+    }
+    m_model.setProgress(row, texts);
+}
+
 std::optional<PreparedBlock> FileSender::prepareBlock(BlockCursor& cursor) {
+    settleCarried();
     const int rows = m_model.rowCount();
     if (rows == 0) {
         return std::nullopt;
@@ -180,30 +314,13 @@ std::optional<PreparedBlock> FileSender::prepareBlock(BlockCursor& cursor) {
             advanceLine();
             return std::nullopt;
         }
-        const int code = std::clamp(m_settings.blockSizeCode(), kMinBlockCode, kMaxBlockCode);
-        QByteArray data(*blockSizeOfCode(code), Qt::Uninitialized);
-        const qint64 n = transfer.Source ? transfer.Source->read(data.data(), data.size()) : -1;
-        if (n < 0) {
-            stopAfterReadError(row);
+        std::optional<QByteArray> message = nextMessage(row);
+        if (!message) {
             advanceLine();
             return std::nullopt;
         }
-        const auto count = static_cast<std::int32_t>(n);
-        transfer.Done = addToDone(transfer.Done, count);
-        const std::uint32_t now = m_clock.tickCount();
-        m_model.setProgress(
-            row, progressTexts({transfer.Size, transfer.Done, count, now, transfer.LastTick,
-                                transfer.StartTime, m_clock.timeOfDay()},
-                               LeftRule::Sender, m_locale));
-        transfer.LastTick = now;
-        const bool last = count == 0;
-        if (last) {
-            transfer.Waiting[static_cast<std::size_t>(cursor.recipient)] = 1;
-        }
-        prepared = PreparedBlock{
-            0, buildFileBlock({last, transfer.Id, static_cast<std::uint8_t>(code),
-                               MessageBytes(data.constData(), static_cast<std::size_t>(n))})};
-        finished = last;
+        finished = m_model.transfer(row).anyWaiting();
+        prepared = PreparedBlock{0, std::move(*message)};
     }
     const auto recipients = static_cast<int>(transfer.Recipients.size());
     if (prepared && cursor.recipient < recipients) {
@@ -211,8 +328,10 @@ std::optional<PreparedBlock> FileSender::prepareBlock(BlockCursor& cursor) {
     }
     ++cursor.recipient;
     if (cursor.recipient >= recipients) {
-        // The end-of-file message is still sent; the line goes at once.
-        if (finished && transfer.anyWaiting()) {
+        // The end-of-file message is still sent. A receiver that checks files answers it; with
+        // one that does not, the line goes at once.
+        if (finished && !transfer.Checked) {
+            m_model.setOutcome(row, TransferOutcome::WholeUnverified);
             m_model.removeTransfer(row);
         }
         advanceLine();
@@ -220,11 +339,89 @@ std::optional<PreparedBlock> FileSender::prepareBlock(BlockCursor& cursor) {
     return prepared;
 }
 
-void FileSender::stopAfterReadError(int row) {
+std::optional<QByteArray> FileSender::nextMessage(int row) {
     TTransfer& transfer = m_model.transfer(row);
-    m_notices.appendConversationLine(
-        QStringLiteral("Could not read the file %1: %2. Its transfer was stopped.")
-            .arg(transfer.FileName, transfer.Source ? transfer.Source->errorString() : QString()));
+    if (transfer.hashingPrefix()) {
+        switch (hashPrefixSlice(transfer, *transfer.Source)) {
+            case PrefixSlice::More:
+                return std::nullopt;
+            case PrefixSlice::Done:
+                return prefixChecked(row);
+            case PrefixSlice::Failed:
+                stopLine(row, QStringLiteral("Could not read the file %1: %2.")
+                                  .arg(transfer.FileName, transfer.Source->errorString()));
+                return std::nullopt;
+        }
+    }
+    if (sourceChanged(transfer)) {
+        stopLine(
+            row,
+            QStringLiteral("The file %1 changed while it was being sent.").arg(transfer.FileName));
+        return std::nullopt;
+    }
+    const int code = std::clamp(m_settings.blockSizeCode(), kMinBlockCode, kMaxBlockCode);
+    QByteArray data(*blockSizeOfCode(code), Qt::Uninitialized);
+    const qint64 n = transfer.Source->read(data.data(), data.size());
+    if (n < 0) {
+        stopLine(row, QStringLiteral("Could not read the file %1: %2.")
+                          .arg(transfer.FileName, transfer.Source->errorString()));
+        return std::nullopt;
+    }
+    // The count must come out at the offered size: more or fewer bytes mean the file changed.
+    if (qint64{transfer.Done} + n > transfer.Size || (n == 0 && transfer.Done != transfer.Size)) {
+        stopLine(
+            row,
+            QStringLiteral("The file %1 changed while it was being sent.").arg(transfer.FileName));
+        return std::nullopt;
+    }
+    if (n == 0 && transfer.Checked && !transfer.DigestSent) {
+        transfer.DigestSent = true;
+        return buildFileDigest({transfer.Id, transfer.Digest->result()});
+    }
+    const auto count = static_cast<std::int32_t>(n);
+    if (transfer.Digest) {
+        transfer.Digest->addData(QByteArrayView(data.constData(), n));
+    }
+    transfer.Done = addToDone(transfer.Done, count);
+    const bool last = count == 0;
+    if (last) {
+        transfer.Waiting.assign(transfer.Waiting.size(), 1);
+    } else {
+        m_inFlight = InFlight{transfer.Id, count};
+    }
+    return buildFileBlock({last, transfer.Id, static_cast<std::uint8_t>(code),
+                           MessageBytes(data.constData(), static_cast<std::size_t>(n))});
+}
+
+std::optional<QByteArray> FileSender::prefixChecked(int row) {
+    TTransfer& transfer = m_model.transfer(row);
+    const bool same = transfer.PrefixDigest->result() == transfer.TheirDigest;
+    transfer.PrefixDigest.reset();
+    if (same) {
+        transfer.Done = transfer.PrefixLength;
+        transfer.Carried = transfer.Done;
+        showCarried(row);
+        return std::nullopt;
+    }
+    // The receiver keeps what it holds and takes the file from 0 into a new ".part".
+    transfer.PrefixLength = 0;
+    transfer.PrefixHashed = 0;
+    transfer.Digest = newDigest();
+    transfer.Source->seek(0);
+    transfer.Done = 0;
+    transfer.Carried = 0;
+    showCarried(row);
+    return buildFileRestart({transfer.Id});
+}
+
+bool FileSender::sourceChanged(const TTransfer& transfer) const {
+    const auto stamp = stampOf(*transfer.Source);
+    return !stamp || stamp->first != transfer.Size || stamp->second != transfer.SourceModified;
+}
+
+void FileSender::stopLine(int row, const QString& why) {
+    const TTransfer& transfer = m_model.transfer(row);
+    m_notices.appendConversationLine(why + QStringLiteral(" Its transfer was stopped."));
     for (const std::uint32_t recipient : transfer.Recipients) {
         m_send(recipient, buildTransferControl({transfer.Id, caAbort}));
     }

@@ -14,6 +14,7 @@ namespace velmora {
 
 class TransferClock;
 class TransfersModel;
+struct TTransfer;
 
 // The participant that file offers go to, and whether it is this side's own.
 struct Opponent {
@@ -49,19 +50,37 @@ public:
     // open. Files that cannot be sent are reported and get no line.
     void sendFiles(const QStringList& paths, const std::optional<Opponent>& opponent);
 
+    void replyDetailsReceived(const PeerSender& sender, const FileReplyDetails& details);
     void replyReceived(const PeerSender& sender, const FileReply& reply);
+    void verdictReceived(const PeerSender& sender, const FileVerdict& verdict);
 
-    // One cycle of the sender thread: at most one block of one transfer.
+    // One cycle of the sender thread: at most one message of one transfer. The block of the
+    // cycle before has left by now (the thread sends before it prepares again), so it counts
+    // as carried.
     std::optional<PreparedBlock> prepareBlock(BlockCursor& cursor);
+    // Whether a line reads back a resumed prefix: its next cycles have work without a block.
+    bool hashingPrefix() const;
 
     // Files of this size or more cannot be described in an offer.
     static constexpr qint64 kMaxFileSize = qint64{1} << 31;
 
 private:
     bool offerFile(const QString& path, const Opponent& opponent);
+    void sendOffer(const TTransfer& transfer, std::uint32_t to, const QByteArray& icon);
+    // The outgoing line that waits for this participant's answer to its offer, or with
+    // forVerdict to its end; -1.
+    int waitingRow(const PeerSender& sender, std::uint8_t transferId, bool forVerdict) const;
+    void settleCarried();
+    void showCarried(int row);
+    // The next message of a running line's file: a block, the digest or the end.
+    std::optional<QByteArray> nextMessage(int row);
+    // After the prefix the receiver holds was read back: on from there, or from 0 when it is
+    // not this file's.
+    std::optional<QByteArray> prefixChecked(int row);
+    bool sourceChanged(const TTransfer& transfer) const;
+    void stopLine(int row, const QString& why);
     // A random identifier that no line other than exceptRow holds; empty when all are taken.
     std::optional<std::uint8_t> drawId(int exceptRow) const;
-    void stopAfterReadError(int row);
 
     TransfersModel& m_model;
     const TransferClock& m_clock;
@@ -71,6 +90,12 @@ private:
     RandomSource m_random;
     FileIconSource m_icons;
     QLocale m_locale;
+    // The file block the thread took last cycle, counted once it has left.
+    struct InFlight {
+        std::uint8_t id = 0;
+        std::int32_t bytes = 0;
+    };
+    std::optional<InFlight> m_inFlight;
 };
 
 }  // namespace velmora

@@ -1,8 +1,7 @@
 #include "transfer/IcoCodec.h"
 
+#include "base/ByteLayout.h"
 #include "protocol/PeerMessages.h"
-
-#include <QtEndian>
 
 #include <array>
 #include <cstdint>
@@ -27,20 +26,24 @@ constexpr std::array<QRgb, 16> kPalette{
     0xFF000000, 0xFF800000, 0xFF008000, 0xFF808000, 0xFF000080, 0xFF800080, 0xFF008080, 0xFFC0C0C0,
     0xFF808080, 0xFFFF0000, 0xFF00FF00, 0xFFFFFF00, 0xFF0000FF, 0xFFFF00FF, 0xFF00FFFF, 0xFFFFFFFF};
 
+std::span<char> spanOf(QByteArray& bytes) {
+    return {bytes.data(), static_cast<std::size_t>(bytes.size())};
+}
+
 void put16(QByteArray& bytes, int at, std::uint16_t value) {
-    qToLittleEndian(value, bytes.data() + at);
+    storeU16(spanOf(bytes), static_cast<std::size_t>(at), value);
 }
 
 void put32(QByteArray& bytes, int at, std::uint32_t value) {
-    qToLittleEndian(value, bytes.data() + at);
+    storeU32(spanOf(bytes), static_cast<std::size_t>(at), value);
 }
 
 std::uint16_t get16(const QByteArray& bytes, int at) {
-    return qFromLittleEndian<std::uint16_t>(bytes.constData() + at);
+    return loadU16(bytesOf(bytes), static_cast<std::size_t>(at));
 }
 
 std::uint32_t get32(const QByteArray& bytes, int at) {
-    return qFromLittleEndian<std::uint32_t>(bytes.constData() + at);
+    return loadU32(bytesOf(bytes), static_cast<std::size_t>(at));
 }
 
 int nearestColour(QRgb pixel) {

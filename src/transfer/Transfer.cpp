@@ -8,6 +8,30 @@ bool TTransfer::anyWaiting() const {
     return std::any_of(Waiting.begin(), Waiting.end(), [](std::uint8_t flag) { return flag == 1; });
 }
 
+void CarriedWindow::add(std::uint32_t tick, std::int64_t total) {
+    m_samples.push_back({tick, total});
+    // The oldest sample kept is the newest one that still spans the window.
+    while (m_samples.size() > 2 && tick - m_samples[1].tick >= kSpanMs) {
+        m_samples.pop_front();
+    }
+}
+
+std::optional<double> CarriedWindow::rate() const {
+    if (m_samples.size() < 2) {
+        return std::nullopt;
+    }
+    const std::uint32_t span = m_samples.back().tick - m_samples.front().tick;
+    if (span < kMinSpanMs) {
+        return std::nullopt;
+    }
+    return static_cast<double>(m_samples.back().total - m_samples.front().total) /
+           static_cast<double>(span);
+}
+
+std::unique_ptr<QCryptographicHash> newDigest() {
+    return std::make_unique<QCryptographicHash>(QCryptographicHash::Sha256);
+}
+
 std::int32_t addToDone(std::int32_t done, std::int32_t bytes) {
     return static_cast<std::int32_t>(static_cast<std::uint32_t>(done) +
                                      static_cast<std::uint32_t>(bytes));
@@ -22,6 +46,7 @@ int changeState(const TTransfer& transfer, int currentImage) {
         case tsStopped:
             return siStopped;
         case tsAborted:
+        case tsFinished:
             break;
     }
     return currentImage;

@@ -1,21 +1,57 @@
 #pragma once
 
+#include <QByteArray>
+#include <QCryptographicHash>
 #include <QFile>
 #include <QString>
 
 #include <cstdint>
+#include <deque>
 #include <memory>
+#include <optional>
 #include <vector>
 
 namespace velmora {
 
 // The state of one listed transfer. The values are those the record's State byte holds.
 enum TransferState : std::uint8_t {
-    tsRunning = 0,  // blocks flow (an outgoing transfer once its offer is accepted)
-    tsPaused = 1,   // paused by either side
-    tsStopped = 2,  // aborted or refused by the other side, or the connection ended; waits for
-                    // the user to remove it
-    tsAborted = 3,  // aborted on this side; the removal timer takes it away
+    tsRunning = 0,   // blocks flow (an outgoing transfer once its offer is accepted)
+    tsPaused = 1,    // paused by either side
+    tsStopped = 2,   // aborted or refused by the other side, or the connection ended; waits for
+                     // the user to remove it
+    tsAborted = 3,   // aborted on this side; the removal timer takes it away
+    tsFinished = 4,  // outgoing: the receiver confirmed the file whole; shown a while, then taken
+                     // away by the removal timer
+};
+
+// How a transfer ended, for the side's tally (TransfersModel::outcomes).
+enum class TransferOutcome {
+    VerifiedWhole,    // both sides checked the file with SHA-256 and it is the sender's
+    WholeUnverified,  // the count held, but the other side does not check files
+    Damaged,          // the count held and the digest differed (or never came)
+    Failed,           // refused, aborted, lost, a count that did not hold, a read or write error
+};
+
+// What the line carried lately: (tick, total bytes) samples over a moving window, for the
+// sender's speed and time left. A sample is taken once a block has left (the send call
+// returned), not when it was read, so the figures follow the line and not the file.
+class CarriedWindow {
+public:
+    static constexpr std::uint32_t kSpanMs = 5000;
+    // Below this span there is no figure: the first samples of a line say little.
+    static constexpr std::uint32_t kMinSpanMs = 1000;
+
+    void clear() { m_samples.clear(); }
+    void add(std::uint32_t tick, std::int64_t total);
+    // Bytes per millisecond over the window; empty while it spans less than kMinSpanMs.
+    std::optional<double> rate() const;
+
+private:
+    struct Sample {
+        std::uint32_t tick = 0;
+        std::int64_t total = 0;
+    };
+    std::deque<Sample> m_samples;
 };
 
 // The state images of a transfers line, in the order of the state image list.
@@ -45,8 +81,40 @@ struct TTransfer {
     std::vector<std::uint32_t> Recipients;  // the other side: exactly one participant
     TransferState State = tsRunning;
 
+    // Both sides: the file check with SHA-256 was agreed for this transfer.
+    bool Checked = false;
+    // SHA-256 of the file's bytes so far (read or written), a resumed prefix included.
+    std::unique_ptr<QCryptographicHash> Digest;
+    // While a resumed prefix is read back before the line goes on: its digest, its length and
+    // how much of it was read so far.
+    std::unique_ptr<QCryptographicHash> PrefixDigest;
+    std::int32_t PrefixLength = 0;
+    std::int32_t PrefixHashed = 0;
+    // Outgoing: the receiver's digest of the prefix it holds. Incoming: the sender's digest of
+    // the whole file.
+    QByteArray TheirDigest;
+    std::optional<TransferOutcome> Outcome;
+    double PausedAt = 0.0;           // time of day the line was paused
+    std::uint32_t FinishedTick = 0;  // tick count when the line became finished
+
+    // Outgoing only.
+    std::int64_t SourceModified = 0;  // the source's modification time (ns) when offered
+    bool TheyCheck = false;           // the answer to the offer came with FileReplyDetails
+    bool DigestSent = false;
+    std::int32_t Carried = 0;  // bytes whose send call has returned
+    CarriedWindow Window;
+
+    // Incoming only: the name that the finished file gets (before any " (2)") and the ".part"
+    // file it is written to until then.
+    QString Folder;
+    QString PartPath;
+
     bool anyWaiting() const;
+    bool hashingPrefix() const { return PrefixHashed < PrefixLength; }
 };
+
+// A fresh SHA-256.
+std::unique_ptr<QCryptographicHash> newDigest();
 
 // Done after a block of this many bytes. Wraps around instead of overflowing when a peer sends
 // more than a 32-bit count can describe.

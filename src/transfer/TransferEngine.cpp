@@ -1,6 +1,7 @@
 #include "transfer/TransferEngine.h"
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 namespace velmora {
@@ -11,6 +12,7 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
                                QObject* parent)
     : QObject(parent),
       m_notices(notices),
+      m_clock(clock),
       m_send(send),
       m_receiver(m_model, clock, settings, notices, send, locale),
       m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons),
@@ -37,6 +39,32 @@ void TransferEngine::blockReceived(const PeerSender& sender, const FileBlock& bl
     m_receiver.blockReceived(sender, block);
 }
 
+void TransferEngine::damagedBlockReceived(const PeerSender& sender, std::uint8_t transferId) {
+    m_receiver.damagedBlockReceived(sender, transferId);
+}
+
+void TransferEngine::offerDetailsReceived(const PeerSender& sender,
+                                          const FileOfferDetails& details) {
+    m_receiver.offerDetailsReceived(sender, details);
+}
+
+void TransferEngine::replyDetailsReceived(const PeerSender& sender,
+                                          const FileReplyDetails& details) {
+    m_sender.replyDetailsReceived(sender, details);
+}
+
+void TransferEngine::digestReceived(const PeerSender& sender, const FileDigest& digest) {
+    m_receiver.digestReceived(sender, digest);
+}
+
+void TransferEngine::restartReceived(const PeerSender& sender, const FileRestart& restart) {
+    m_receiver.restartReceived(sender, restart);
+}
+
+void TransferEngine::verdictReceived(const PeerSender& sender, const FileVerdict& verdict) {
+    m_sender.verdictReceived(sender, verdict);
+}
+
 void TransferEngine::controlReceived(const PeerSender& /*sender*/, const TransferControl& control) {
     QString what;
     TransferState state = tsRunning;
@@ -57,12 +85,20 @@ void TransferEngine::controlReceived(const PeerSender& /*sender*/, const Transfe
             return;
     }
     for (int row = 0; row < m_model.rowCount(); ++row) {
-        if (m_model.transfer(row).Id != control.transferId) {
+        // A line that has ended (stopped, aborted or finished) has closed its file: nothing
+        // brings it back.
+        const TransferState current = m_model.transfer(row).State;
+        if (m_model.transfer(row).Id != control.transferId ||
+            (current != tsRunning && current != tsPaused)) {
             continue;
         }
         m_notices.showTransferStatus(QStringLiteral("Remote computer %1 transfer of %2!")
                                          .arg(what, m_model.transfer(row).FileName));
-        m_model.setState(row, state);
+        if (state == tsStopped) {
+            m_model.setState(row, state);
+        } else {
+            setPauseState(row, state);
+        }
     }
     if (state == tsRunning) {
         emit blocksReady();
@@ -74,7 +110,12 @@ void TransferEngine::sendFiles(const QStringList& paths, const std::optional<Opp
 }
 
 std::optional<PreparedBlock> TransferEngine::prepareBlock(BlockCursor& cursor) {
-    return m_sender.prepareBlock(cursor);
+    const bool receiverHashing = m_receiver.hashPrefixes();
+    std::optional<PreparedBlock> block = m_sender.prepareBlock(cursor);
+    if (receiverHashing || m_sender.hashingPrefix()) {
+        emit blocksReady();
+    }
+    return block;
 }
 
 void TransferEngine::sendControl(const TTransfer& transfer, TransferAction action) {
@@ -91,7 +132,8 @@ void TransferEngine::abort(const QList<int>& rows) {
             continue;
         }
         const TTransfer& transfer = m_model.transfer(row);
-        if (transfer.State == tsStopped || transfer.State == tsAborted) {
+        if (transfer.State == tsStopped || transfer.State == tsAborted ||
+            transfer.State == tsFinished) {
             toRemove.push_back(&transfer);
         } else {
             sendControl(transfer, caAbort);
@@ -108,7 +150,7 @@ void TransferEngine::changeSelected(const QList<int>& rows, TransferState from, 
     for (int row = 0; row < m_model.rowCount(); ++row) {
         if (rows.contains(row) && m_model.transfer(row).State == from) {
             sendControl(m_model.transfer(row), action);
-            m_model.setState(row, to);
+            setPauseState(row, to);
         }
     }
 }
@@ -122,7 +164,36 @@ void TransferEngine::resume(const QList<int>& rows) {
     emit blocksReady();
 }
 
+void TransferEngine::setPauseState(int row, TransferState state) {
+    TTransfer& transfer = m_model.transfer(row);
+    const TransferState was = transfer.State;
+    m_model.setState(row, state);
+    if (was == state) {
+        return;
+    }
+    transfer.Window.clear();
+    if (state == tsPaused) {
+        transfer.PausedAt = m_clock.timeOfDay();
+        m_model.setProgressText(row, colSpeed, QString());
+    } else if (was == tsPaused) {
+        // The pause does not count as time the transfer took.
+        double paused = m_clock.timeOfDay() - transfer.PausedAt;
+        if (paused < 0.0) {
+            paused += 1.0;  // across midnight
+        }
+        transfer.StartTime = std::fmod(transfer.StartTime + paused, 1.0);
+        m_model.setProgressText(row, colSpeed, QStringLiteral("?"));
+    }
+}
+
 void TransferEngine::removeFirstAborted() {
+    const std::uint32_t now = m_clock.tickCount();
+    for (int row = m_model.rowCount() - 1; row >= 0; --row) {
+        const TTransfer& transfer = m_model.transfer(row);
+        if (transfer.State == tsFinished && now - transfer.FinishedTick >= kFinishedShownMs) {
+            m_model.removeTransfer(row);
+        }
+    }
     for (int row = 0; row < m_model.rowCount(); ++row) {
         if (m_model.transfer(row).State == tsAborted) {
             m_model.removeTransfer(row);
@@ -133,7 +204,9 @@ void TransferEngine::removeFirstAborted() {
 
 void TransferEngine::stopAll() {
     for (int row = 0; row < m_model.rowCount(); ++row) {
-        m_model.setState(row, tsStopped);
+        if (m_model.transfer(row).State != tsFinished) {
+            m_model.setState(row, tsStopped);
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include "protocol/PeerMessageHandlers.h"
 #include "transfer/FileReceiver.h"
 #include "transfer/FileSender.h"
+#include "transfer/TransferClock.h"
 #include "transfer/TransfersModel.h"
 
 #include <QList>
@@ -20,6 +21,8 @@ class TransferEngine : public QObject, public TransferHandler {
 public:
     // How often aborted lines are taken away, one per tick.
     static constexpr int kRemovalIntervalMs = 500;
+    // How long a finished line shows that its file arrived whole before it goes.
+    static constexpr std::uint32_t kFinishedShownMs = 1000;
 
     // The settings, notices and clock must outlive the engine.
     TransferEngine(TransferSettings& settings, TransferNotices& notices, const TransferClock& clock,
@@ -34,10 +37,18 @@ public:
     void replyReceived(const PeerSender& sender, const FileReply& reply) override;
     void blockReceived(const PeerSender& sender, const FileBlock& block) override;
     void controlReceived(const PeerSender& sender, const TransferControl& control) override;
+    void damagedBlockReceived(const PeerSender& sender, std::uint8_t transferId) override;
+    void offerDetailsReceived(const PeerSender& sender, const FileOfferDetails& details) override;
+    void replyDetailsReceived(const PeerSender& sender, const FileReplyDetails& details) override;
+    void digestReceived(const PeerSender& sender, const FileDigest& digest) override;
+    void restartReceived(const PeerSender& sender, const FileRestart& restart) override;
+    void verdictReceived(const PeerSender& sender, const FileVerdict& verdict) override;
 
     // Send file, with the files the user chose; opponent empty while no session is open.
     void sendFiles(const QStringList& paths, const std::optional<Opponent>& opponent);
-    // One cycle of the sender thread; run on the UI thread.
+    // One cycle of the sender thread; run on the UI thread. It also reads back a slice of a
+    // resumed prefix that is being checked, on either side; while such work is left,
+    // blocksReady keeps the thread from idling.
     std::optional<PreparedBlock> prepareBlock(BlockCursor& cursor);
 
     // The commands on the selected rows. Abort removes stopped and aborted lines at once and
@@ -47,9 +58,11 @@ public:
     void pause(const QList<int>& rows);
     void resume(const QList<int>& rows);
 
-    // The removal timer's tick: the first aborted line goes.
+    // The removal timer's tick: the first aborted line goes, and the finished lines that have
+    // shown their end long enough.
     void removeFirstAborted();
-    // The connection ended: every line stops and waits for the user to remove it.
+    // The connection ended: every line stops, closes its file and waits for the user to remove
+    // it. A ".part" stays for a later resume.
     void stopAll();
 
 signals:
@@ -60,8 +73,11 @@ private:
     void sendControl(const TTransfer& transfer, TransferAction action);
     void changeSelected(const QList<int>& rows, TransferState from, TransferState to,
                         TransferAction action);
+    // Pause and resume: a paused line shows no speed and its Elapsed stands still.
+    void setPauseState(int row, TransferState state);
 
     TransferNotices& m_notices;
+    const TransferClock& m_clock;
     PeerMessageSink m_send;
     TransfersModel m_model;
     FileReceiver m_receiver;

@@ -2,6 +2,7 @@
 
 #include <QTime>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -15,6 +16,9 @@ QLocale withoutGroups(const QLocale& locale) {
     plain.setNumberOptions(locale.numberOptions() | QLocale::OmitGroupSeparator);
     return plain;
 }
+
+// Longer estimates show the same time of day anyway; this keeps them within an integer.
+constexpr double kLongestEstimateMs = 1e15;
 
 std::int64_t sizeLeft(std::int32_t size, std::int32_t done) {
     return static_cast<std::int64_t>(static_cast<std::uint32_t>(size)) - done;
@@ -68,8 +72,11 @@ QString percentText(std::int32_t done, std::int32_t size) {
 QString speedText(std::int32_t n, std::uint32_t now, std::uint32_t lastTick,
                   const QLocale& locale) {
     const std::uint32_t elapsed = now - lastTick;
-    const double speed = static_cast<double>(n) / (static_cast<double>(elapsed) + 1.0);
-    return withoutGroups(locale).toString(speed, 'f', 1) + QStringLiteral(" KB/s");
+    return rateText(static_cast<double>(n) / (static_cast<double>(elapsed) + 1.0), locale);
+}
+
+QString rateText(double bytesPerMs, const QLocale& locale) {
+    return withoutGroups(locale).toString(bytesPerMs, 'f', 1) + QStringLiteral(" KB/s");
 }
 
 QString longTimeFormatWithoutZone(const QLocale& locale) {
@@ -90,22 +97,6 @@ QString elapsedText(double startTime, double timeOfDay, const QLocale& locale) {
     return timeOfDayText(std::llround(elapsed * static_cast<double>(kMillisecondsPerDay)), locale);
 }
 
-std::int32_t senderLeftMilliseconds(std::int32_t size, std::int32_t done, std::int32_t n,
-                                    std::uint32_t now, std::uint32_t lastTick) {
-    const double left = static_cast<double>(sizeLeft(size, done)) / (static_cast<double>(n) + 1.0) *
-                        static_cast<double>(now - lastTick);
-    constexpr double lowest = std::numeric_limits<std::int32_t>::min();
-    constexpr double highest = std::numeric_limits<std::int32_t>::max();
-    const double rounded = std::nearbyint(left);  // ties to even, as Percent
-    if (!(rounded >= lowest)) {
-        return std::numeric_limits<std::int32_t>::min();
-    }
-    if (rounded > highest) {
-        return std::numeric_limits<std::int32_t>::max();
-    }
-    return static_cast<std::int32_t>(rounded);
-}
-
 std::int64_t receiverLeftMilliseconds(std::int32_t size, std::int32_t done, std::int32_t lastBlock,
                                       std::uint32_t now, std::uint32_t lastTick) {
     const std::int64_t perTick = sizeLeft(size, done) / (static_cast<std::int64_t>(lastBlock) + 1);
@@ -122,15 +113,29 @@ ProgressTexts initialProgressTexts(std::int32_t size, const QLocale& locale) {
             QStringLiteral("0"),      QStringLiteral("?"),   QStringLiteral("?")};
 }
 
-ProgressTexts progressTexts(const ProgressInput& input, LeftRule rule, const QLocale& locale) {
+ProgressTexts progressTexts(const ProgressInput& input, const QLocale& locale) {
     const std::int64_t left =
-        rule == LeftRule::Sender
-            ? senderLeftMilliseconds(input.size, input.done, input.n, input.now, input.lastTick)
-            : receiverLeftMilliseconds(input.size, input.done, input.n, input.now, input.lastTick);
+        receiverLeftMilliseconds(input.size, input.done, input.n, input.now, input.lastTick);
     return {
         formatSize(input.size, locale),      formatSize(input.done, locale),
         percentText(input.done, input.size), elapsedText(input.startTime, input.timeOfDay, locale),
         timeOfDayText(left, locale),         speedText(input.n, input.now, input.lastTick, locale)};
+}
+
+ProgressTexts senderProgressTexts(const CarriedInput& input, const QLocale& locale) {
+    QString left = QStringLiteral("?");
+    QString speed = QStringLiteral("?");
+    if (input.rate && *input.rate > 0.0) {
+        const double ms = static_cast<double>(sizeLeft(input.size, input.carried)) / *input.rate;
+        left = timeOfDayText(std::llround(std::clamp(ms, 0.0, kLongestEstimateMs)), locale);
+        speed = rateText(*input.rate, locale);
+    }
+    return {formatSize(input.size, locale),
+            formatSize(input.carried, locale),
+            percentText(input.carried, input.size),
+            elapsedText(input.startTime, input.timeOfDay, locale),
+            left,
+            speed};
 }
 
 }  // namespace velmora

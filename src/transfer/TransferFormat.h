@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 
 namespace velmora {
 
@@ -37,10 +38,8 @@ QString longTimeFormatWithoutZone(const QLocale& locale);
 // Time since startTime, both times of day; a start before midnight counts across it.
 QString elapsedText(double startTime, double timeOfDay, const QLocale& locale = QLocale());
 
-// The sender's estimate: (Size - Done) / (n + 1) x (now - lastTick) in floating point, rounded
-// (ties to even), and kept within a signed 32-bit value. Size is read as unsigned 32-bit.
-std::int32_t senderLeftMilliseconds(std::int32_t size, std::int32_t done, std::int32_t n,
-                                    std::uint32_t now, std::uint32_t lastTick);
+// A rate in bytes per millisecond with one decimal, and " KB/s".
+QString rateText(double bytesPerMs, const QLocale& locale = QLocale());
 
 // The receiver's estimate: ((Size - Done) div (lastBlock + 1)) x (now - lastTick) in signed
 // 64-bit integers, saturated instead of overflowing.
@@ -64,9 +63,6 @@ using ProgressTexts = std::array<QString, kTransferColumnCount - 1>;
 // The sub-items of a line that was just created.
 ProgressTexts initialProgressTexts(std::int32_t size, const QLocale& locale = QLocale());
 
-// Which estimate the Left column uses.
-enum class LeftRule { Sender, Receiver };
-
 struct ProgressInput {
     std::int32_t size = 0;
     std::int32_t done = 0;  // already counting this block
@@ -77,8 +73,18 @@ struct ProgressInput {
     double timeOfDay = 0.0;
 };
 
-// The sub-items after a block.
-ProgressTexts progressTexts(const ProgressInput& input, LeftRule rule,
-                            const QLocale& locale = QLocale());
+// The receiver's sub-items after a block.
+ProgressTexts progressTexts(const ProgressInput& input, const QLocale& locale = QLocale());
+
+// The sender's sub-items: Completed and Percent from the bytes the line carried, Speed and Left
+// from the rate over the moving window (bytes per millisecond), "?" while there is none.
+struct CarriedInput {
+    std::int32_t size = 0;
+    std::int32_t carried = 0;
+    std::optional<double> rate;
+    double startTime = 0.0;
+    double timeOfDay = 0.0;
+};
+ProgressTexts senderProgressTexts(const CarriedInput& input, const QLocale& locale = QLocale());
 
 }  // namespace velmora

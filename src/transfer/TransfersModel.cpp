@@ -136,8 +136,49 @@ void TransfersModel::setProgress(int row, const ProgressTexts& texts) {
     emit progressChanged(row);
 }
 
+const ProgressTexts& TransfersModel::progress(int row) const {
+    return m_rows.at(static_cast<std::size_t>(row)).texts;
+}
+
+void TransfersModel::setProgressText(int row, TransferColumn column, const QString& text) {
+    ProgressTexts texts = progress(row);
+    texts.at(static_cast<std::size_t>(column - 1)) = text;
+    setProgress(row, texts);
+}
+
+void TransfersModel::setOutcome(int row, TransferOutcome outcome) {
+    TTransfer& record = transfer(row);
+    if (record.Outcome) {
+        return;
+    }
+    record.Outcome = outcome;
+    switch (outcome) {
+        case TransferOutcome::VerifiedWhole:
+            ++m_outcomes.verifiedWhole;
+            break;
+        case TransferOutcome::WholeUnverified:
+            ++m_outcomes.wholeUnverified;
+            break;
+        case TransferOutcome::Damaged:
+            ++m_outcomes.damaged;
+            break;
+        case TransferOutcome::Failed:
+            ++m_outcomes.failed;
+            break;
+    }
+    emit outcomeRecorded(row, outcome);
+}
+
 void TransfersModel::setState(int row, TransferState state) {
-    transfer(row).State = state;
+    TTransfer& record = transfer(row);
+    record.State = state;
+    if (state == tsStopped || state == tsAborted) {
+        setOutcome(row, TransferOutcome::Failed);
+    }
+    if (state == tsStopped) {
+        record.Source.reset();
+        record.Target.reset();
+    }
     changeState(row);
 }
 

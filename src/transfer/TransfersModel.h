@@ -57,9 +57,26 @@ public:
     bool holdsId(std::uint8_t id, int exceptRow = -1) const;
 
     void setProgress(int row, const ProgressTexts& texts);
-    // Sets the record's State and runs ChangeState for the row.
+    // Sets the record's State and runs ChangeState for the row. A stopped line closes its file,
+    // so that a later transfer can take it up.
     void setState(int row, TransferState state);
     int stateImage(int row) const;
+
+    const ProgressTexts& progress(int row) const;
+    // Sets one sub-item, Size to Speed.
+    void setProgressText(int row, TransferColumn column, const QString& text);
+
+    // Records how the row's transfer ended, once: later calls for the row change nothing. A
+    // row that becomes stopped or aborted without an outcome is recorded as failed.
+    void setOutcome(int row, TransferOutcome outcome);
+    // How many transfers of this side ended each way since the model was made.
+    struct Outcomes {
+        int verifiedWhole = 0;
+        int wholeUnverified = 0;
+        int damaged = 0;
+        int failed = 0;
+    };
+    const Outcomes& outcomes() const { return m_outcomes; }
 
     // Every file icon given to a row so far, in order; a row's IconIndexRole points into it.
     const std::vector<QByteArray>& icons() const { return m_icons; }
@@ -69,6 +86,8 @@ signals:
     void stateChanged(int row);
     // A row's progress texts changed.
     void progressChanged(int row);
+    // A row's transfer ended, its outcome recorded (before the row goes, when it goes).
+    void outcomeRecorded(int row, TransferOutcome outcome);
 
 private:
     struct Row {
@@ -82,6 +101,7 @@ private:
 
     std::vector<Row> m_rows;
     std::vector<QByteArray> m_icons;
+    Outcomes m_outcomes;
 };
 
 }  // namespace velmora

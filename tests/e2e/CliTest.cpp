@@ -31,8 +31,8 @@ TEST(CliTest, FilesGoBothWaysWholeAndChatLinesArrive) {
     ASSERT_TRUE(writeFile(sendFolder + "/big.bin", big));
     ASSERT_TRUE(writeFile(sendFolder + "/small.bin", small));
     ASSERT_TRUE(writeFile(sendFolder + "/back.bin", back));
-    // Half of back.bin is already there: the transfer resumes from it.
-    ASSERT_TRUE(writeFile(hostIn + "/back.bin", back.left(35000)));
+    // Half of back.bin is already there, as a partial file: the transfer resumes from it.
+    ASSERT_TRUE(writeFile(hostIn + "/back.bin.part", back.left(35000)));
 
     CliProcess host(test::makeTempFolder("host-data"),
                     {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",

@@ -186,7 +186,8 @@ TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
     ASSERT_TRUE(
         pumpUntil([&] { return bob.notice() == "Remote computer paused transfer of big.bin!"; }));
     EXPECT_EQ(bob.transfers().transfer(0).State, tsPaused);
-    pumpFor(200);  // what was on the way has arrived
+    // What was on the way has arrived: the receiver has all the sender sent.
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) == ann.transfers().transfer(0).Done; }));
     const qint64 pausedAt = incomingDone(bob);
     pumpFor(300);
     EXPECT_EQ(incomingDone(bob), pausedAt);
@@ -200,6 +201,8 @@ TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
     EXPECT_EQ(ann.transfers().transfer(0).State, tsPaused);
     ann.onLine(0, test::part<QAction>(ann.main(), "Resumetranfer1"));
     ASSERT_TRUE(pumpUntil([&] { return allArrived(big, bob); }));
+    // The sender's line shows a while that the file arrived whole and verified, then goes.
+    ASSERT_TRUE(pumpUntil([&] { return ann.transfers().rowCount() == 0; }));
 
     // Aborted by the receiver: the sender's line stops and waits, the own line goes by timer.
     Files aborted;
@@ -251,7 +254,7 @@ TEST(TwoWindows, PlugPulledMidTransferThenResumedAfterReconnecting) {
     // The stopped lines are removed by the users; the partial file stays.
     ann.onLine(0, test::part<QAction>(ann.main(), "Stoptransfers1"));
     bob.onLine(0, test::part<QAction>(bob.main(), "Stoptransfers1"));
-    const qint64 partial = QFileInfo(bob.incomingFolder() + "big.bin").size();
+    const qint64 partial = QFileInfo(bob.incomingFolder() + "big.bin.part").size();
     EXPECT_GT(partial, 200000);
     EXPECT_LT(partial, big.contents[0].size());
 

@@ -23,6 +23,14 @@ public:
     MOCK_METHOD(void, replyReceived, (const PeerSender&, const FileReply&), (override));
     MOCK_METHOD(void, blockReceived, (const PeerSender&, const FileBlock&), (override));
     MOCK_METHOD(void, controlReceived, (const PeerSender&, const TransferControl&), (override));
+    MOCK_METHOD(void, damagedBlockReceived, (const PeerSender&, std::uint8_t), (override));
+    MOCK_METHOD(void, offerDetailsReceived, (const PeerSender&, const FileOfferDetails&),
+                (override));
+    MOCK_METHOD(void, replyDetailsReceived, (const PeerSender&, const FileReplyDetails&),
+                (override));
+    MOCK_METHOD(void, digestReceived, (const PeerSender&, const FileDigest&), (override));
+    MOCK_METHOD(void, restartReceived, (const PeerSender&, const FileRestart&), (override));
+    MOCK_METHOD(void, verdictReceived, (const PeerSender&, const FileVerdict&), (override));
 };
 
 class Dispatch : public ::testing::Test {
@@ -75,11 +83,47 @@ TEST_F(Dispatch, EachKindReachesItsHandlerWithItsValues) {
                 controlReceived(fromBob, AllOf(Field(&TransferControl::transferId, 7),
                                                Field(&TransferControl::action, caAbort))));
     EXPECT_TRUE(dispatch(buildTransferControl({7, caAbort})));
+
+    const QByteArray digest(kDigestSize, 'd');
+    EXPECT_CALL(m_transfers,
+                offerDetailsReceived(fromBob, AllOf(Field(&FileOfferDetails::transferId, 7),
+                                                    Field(&FileOfferDetails::utf8Name,
+                                                          QByteArray("\xd0\xaf.txt")))));
+    EXPECT_TRUE(dispatch(buildFileOfferDetails({7, kCheckSha256, "\xd0\xaf.txt"})));
+    EXPECT_CALL(m_transfers, replyDetailsReceived(
+                                 fromBob, AllOf(Field(&FileReplyDetails::offset, 500),
+                                                Field(&FileReplyDetails::prefixDigest, digest))));
+    EXPECT_TRUE(dispatch(buildFileReplyDetails({7, kCheckSha256, 500, digest})));
+    EXPECT_CALL(m_transfers, digestReceived(fromBob, Field(&FileDigest::digest, digest)));
+    EXPECT_TRUE(dispatch(buildFileDigest({7, digest})));
+    EXPECT_CALL(m_transfers, restartReceived(fromBob, Field(&FileRestart::transferId, 7)));
+    EXPECT_TRUE(dispatch(buildFileRestart({7})));
+    EXPECT_CALL(m_transfers, verdictReceived(fromBob, Field(&FileVerdict::result, fvDamaged)));
+    EXPECT_TRUE(dispatch(buildFileVerdict({7, fvDamaged})));
+}
+
+TEST_F(Dispatch, ADamagedBlockThatNamesItsTransferIsReported) {
+    const QByteArray data("xyz");
+    QByteArray badCount = buildFileBlock({false, 9, 1, bytesOf(data)});
+    badCount[7] = 0x02;  // Count 0x203: more than 512
+    QByteArray badCode = buildFileBlock({false, 9, 1, bytesOf(data)});
+    badCode[10] = 8;
+    for (const QByteArray& damaged :
+         {badCount, badCode, buildFileBlock({false, 9, 2, bytesOf(data)}).left(600),
+          buildFileBlock({false, 9, 1, bytesOf(data)}).left(6)}) {
+        EXPECT_CALL(m_transfers, damagedBlockReceived(fromBob, 9));
+        EXPECT_FALSE(dispatch(damaged));
+    }
+    // Too short to name a transfer, or naming none: nothing to stop.
+    EXPECT_FALSE(dispatch(buildFileBlock({false, 9, 1, bytesOf(data)}).left(5)));
+    QByteArray unnamed = badCode;
+    unnamed[5] = '\xff';
+    EXPECT_FALSE(dispatch(unnamed));
 }
 
 TEST_F(Dispatch, UnknownKindsAndMalformedMessagesReachNoHandler) {
     // The strict mocks fail the test on any call.
-    for (const std::uint32_t kind : {6u, 7u, 255u, 0x80000000u, 0xFFFFFFFFu}) {
+    for (const std::uint32_t kind : {11u, 12u, 255u, 0x80000000u, 0xFFFFFFFFu}) {
         QByteArray message(600, '\0');
         for (int i = 0; i < 4; ++i) {
             message[i] = static_cast<char>(kind >> (8 * i));

@@ -288,10 +288,12 @@ TEST(PeerMessages, KeyStrokeAndTransferControlLayouts) {
                                              "0000"))));
 }
 
-TEST(PeerMessages, IdentifierOutsideTheRangeIsRejectedInOffersAndReplies) {
+TEST(PeerMessages, IdentifierOutsideTheRangeIsRejectedInRepliesButAnOfferIsRead) {
+    // An offer with 255 is read, so that its sender gets an answer.
     QByteArray offer = buildFileOffer({"a", 1, 0, sampleIcon()});
     offer[264] = static_cast<char>(255);
-    EXPECT_FALSE(parseFileOffer(bytesOf(offer)));
+    ASSERT_TRUE(parseFileOffer(bytesOf(offer)));
+    EXPECT_EQ(parseFileOffer(bytesOf(offer))->transferId, 255);
     QByteArray reply = buildFileReply({0, 0, frAccepted, sampleIcon()});
     reply[8] = static_cast<char>(255);
     EXPECT_FALSE(parseFileReply(bytesOf(reply)));
@@ -319,6 +321,16 @@ TEST(PeerMessages, EveryTruncationOfEveryKindIsRejectedWithoutReadingPastTheEnd)
          [](MessageBytes m) { return parseKeyStroke(m).has_value(); }, 12},
         {"control", buildTransferControl({1, caPause}),
          [](MessageBytes m) { return parseTransferControl(m).has_value(); }, 8},
+        {"offer details", buildFileOfferDetails({1, kCheckSha256, "n\xc3\xa9"}),
+         [](MessageBytes m) { return parseFileOfferDetails(m).has_value(); }, 11},
+        {"reply details", buildFileReplyDetails({1, kCheckSha256, 5, QByteArray(32, 'p')}),
+         [](MessageBytes m) { return parseFileReplyDetails(m).has_value(); }, 44},
+        {"digest", buildFileDigest({1, QByteArray(32, 'q')}),
+         [](MessageBytes m) { return parseFileDigest(m).has_value(); }, 40},
+        {"restart", buildFileRestart({1}),
+         [](MessageBytes m) { return parseFileRestart(m).has_value(); }, 8},
+        {"verdict", buildFileVerdict({1, fvIncomplete}),
+         [](MessageBytes m) { return parseFileVerdict(m).has_value(); }, 8},
     };
     for (const Case& c : cases) {
         for (int length = 0; length <= c.message.size(); ++length) {
@@ -331,6 +343,77 @@ TEST(PeerMessages, EveryTruncationOfEveryKindIsRejectedWithoutReadingPastTheEnd)
     }
     EXPECT_FALSE(messageKindOf(bytesOf(QByteArray(3, '\0'))));
     EXPECT_EQ(messageKindOf(bytesOf(fromHex("07000001"))), 0x01000007u);
+}
+
+TEST(PeerMessages, FileCheckLayoutsAndParsing) {
+    const QByteArray digest = fromHex(
+        "000102030405060708090a0b0c0d0e0f"
+        "101112131415161718191a1b1c1d1e1f");
+    EXPECT_EQ(buildFileOfferDetails({0x2A, kCheckSha256, "\xd0\xaf.txt"}), fromHex("06000000"
+                                                                                   "2a"
+                                                                                   "01"
+                                                                                   "0600"
+                                                                                   "d0af2e747874"));
+    const auto offerDetails =
+        parseFileOfferDetails(bytesOf(fromHex("06000000"
+                                              "2a"
+                                              "01"
+                                              "0200"
+                                              "6162"
+                                              "ffff")));  // later fields
+    ASSERT_TRUE(offerDetails);
+    EXPECT_EQ(offerDetails->transferId, 0x2A);
+    EXPECT_EQ(offerDetails->flags, kCheckSha256);
+    EXPECT_EQ(offerDetails->utf8Name, "ab");
+    // A name longer than the limit is left out of a built message and refused in a parsed one.
+    EXPECT_EQ(buildFileOfferDetails({1, kCheckSha256, QByteArray(1024, 'n')}).size(), 8);
+    QByteArray tooLong = buildFileOfferDetails({1, kCheckSha256, QByteArray(1023, 'n')});
+    EXPECT_TRUE(parseFileOfferDetails(bytesOf(tooLong)));
+    tooLong.append('n');
+    tooLong[6] = 0x00;
+    tooLong[7] = 0x04;
+    EXPECT_FALSE(parseFileOfferDetails(bytesOf(tooLong)));
+
+    EXPECT_EQ(buildFileReplyDetails({0x2A, kCheckSha256, 0x01020304, digest}), fromHex("07000000"
+                                                                                       "2a"
+                                                                                       "01"
+                                                                                       "0000"
+                                                                                       "04030201") +
+                                                                                   digest);
+    const auto replyDetails = parseFileReplyDetails(
+        bytesOf(buildFileReplyDetails({3, kCheckSha256, 1000, digest.left(5)})));
+    ASSERT_TRUE(replyDetails);
+    EXPECT_EQ(replyDetails->offset, 1000);
+    EXPECT_EQ(replyDetails->prefixDigest, digest.left(5) + QByteArray(27, '\0'));
+
+    EXPECT_EQ(buildFileDigest({0x2A, digest}), fromHex("08000000"
+                                                       "2a"
+                                                       "000000") +
+                                                   digest);
+    EXPECT_EQ(parseFileDigest(bytesOf(buildFileDigest({9, digest})))->digest, digest);
+    EXPECT_EQ(buildFileRestart({0x2A}), fromHex("09000000"
+                                                "2a"
+                                                "000000"));
+    EXPECT_EQ(buildFileVerdict({0x2A, fvDamaged}), fromHex("0a000000"
+                                                           "2a"
+                                                           "01"
+                                                           "0000"));
+    EXPECT_EQ(parseFileVerdict(bytesOf(buildFileVerdict({4, fvIncomplete})))->result, fvIncomplete);
+
+    // The identifier 255 and verdicts past 2 are refused.
+    for (QByteArray message :
+         {buildFileOfferDetails({1, 1, "a"}), buildFileReplyDetails({1, 1, 0, digest}),
+          buildFileDigest({1, digest}), buildFileRestart({1}), buildFileVerdict({1, fvWhole})}) {
+        message[4] = '\xff';
+        EXPECT_FALSE(parseFileOfferDetails(bytesOf(message)) ||
+                     parseFileReplyDetails(bytesOf(message)) || parseFileDigest(bytesOf(message)) ||
+                     parseFileRestart(bytesOf(message)) || parseFileVerdict(bytesOf(message)));
+    }
+    EXPECT_FALSE(
+        parseFileVerdict(bytesOf(fromHex("0a000000"
+                                         "01"
+                                         "03"
+                                         "0000"))));
 }
 
 TEST(ChatLine, FormatsTheReceivedLineAndConvertsTheTypedLine) {

@@ -51,7 +51,7 @@ protected:
 
 }  // namespace
 
-TEST_F(FileReceiverTest, NewFileIsWrittenBlockByBlockAndReported) {
+TEST_F(FileReceiverTest, NewFileIsWrittenAsPartAndNamedWhenWhole) {
     receiver.clock.tick = 1000;
     const auto reply = offer("a.txt", 1'000'000, 17);
     ASSERT_TRUE(reply);
@@ -65,7 +65,9 @@ TEST_F(FileReceiverTest, NewFileIsWrittenBlockByBlockAndReported) {
     EXPECT_EQ(line.Recipients, std::vector<std::uint32_t>{1});
     EXPECT_TRUE(line.Waiting.empty());
     EXPECT_EQ(model.stateImage(0), siReceiving);
-    EXPECT_TRUE(QFileInfo::exists(incoming("a.txt")));
+    // Until it is whole the file looks partial.
+    EXPECT_TRUE(QFileInfo::exists(incoming("a.txt.part")));
+    EXPECT_FALSE(QFileInfo::exists(incoming("a.txt")));
 
     // A block while the line is paused is still written.
     model.setState(0, tsPaused);
@@ -77,24 +79,45 @@ TEST_F(FileReceiverTest, NewFileIsWrittenBlockByBlockAndReported) {
     EXPECT_EQ(line.LastTick, 2000U);
     EXPECT_EQ(model.data(model.index(0, colLeft)).toString(), timeOfDayText(243'000, QLocale::c()));
     EXPECT_EQ(model.data(model.index(0, colCompleted)).toString(), "4096 B");
-    // Blocks for no incoming line change nothing.
+    // Blocks for no incoming line, or from another participant, change nothing.
     block(18, first);
+    receiver.deliver({receiver.id, buildFileBlock({false, 17, 1, bytesOf(first.left(9))})},
+                     receiver);
+    EXPECT_EQ(line.Done, 4096);
     const QByteArray second = patternBytes(300, 2);
     block(17, second);
     EXPECT_EQ(line.Done, 4396);
 
+    // 4396 of 1000000 bytes and the end: never "received".
     block(17, {}, true);
-    EXPECT_EQ(model.rowCount(), 0);
-    EXPECT_EQ(readFile(incoming("a.txt")), first + second);
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(line.State, tsStopped);
+    EXPECT_FALSE(line.Target);
+    EXPECT_EQ(readFile(incoming("a.txt.part")), first + second);
+    EXPECT_FALSE(QFileInfo::exists(incoming("a.txt")));
     ASSERT_EQ(receiver.notices.lines.size(), 1U);
     EXPECT_EQ(receiver.notices.lines[0],
-              "File a.txt received and saved into " + receiver.settings.incoming);
+              "The file a.txt ended after 4396 of its 1000000 bytes. Its transfer was stopped; "
+              "what arrived stays in a.txt.part.");
+    EXPECT_EQ(model.outcomes().failed, 1);
     EXPECT_TRUE(receiver.takeOutbox().empty());  // the end is not answered
+
+    // Whole: renamed, and the line names the file.
+    ASSERT_EQ(offer("b.txt", 5, 19)->result, frAccepted);
+    block(19, "12345");
+    block(19, {}, true);
+    EXPECT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(readFile(incoming("b.txt")), "12345");
+    EXPECT_FALSE(QFileInfo::exists(incoming("b.txt.part")));
+    EXPECT_EQ(receiver.notices.lines.back(),
+              "File b.txt received and saved into " + receiver.settings.incoming);
+    EXPECT_EQ(model.outcomes().wholeUnverified, 1);
+    EXPECT_EQ(model.outcomes().verifiedWhole, 0);
 }
 
-TEST_F(FileReceiverTest, ExistingFileIsContinuedNeverTruncated) {
+TEST_F(FileReceiverTest, OnlyAPartFileIsContinuedAndTheUsersFileStaysAsItWas) {
     const QByteArray present = patternBytes(1000, 3);
-    writeFile(incoming("a.txt"), present);
+    writeFile(incoming("a.txt.part"), present);
     auto reply = offer("a.txt", 1500, 1);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->offset, 1000);
@@ -104,14 +127,125 @@ TEST_F(FileReceiverTest, ExistingFileIsContinuedNeverTruncated) {
     block(1, {}, true);
     EXPECT_EQ(readFile(incoming("a.txt")), present + rest);
 
-    // A file longer than the offered one stays as it was.
-    const QByteArray longer = patternBytes(5000, 5);
-    writeFile(incoming("b.bin"), longer);
+    // A file of the user's with the offered name is never continued nor written: the new one
+    // gets a name of its own.
+    const QByteArray users = patternBytes(5000, 5);
+    writeFile(incoming("b.bin"), users);
+    writeFile(incoming("b (2).bin"), users);
     reply = offer("b.bin", 100, 2);
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->offset, 5000);
+    EXPECT_EQ(reply->offset, 0);
+    const QByteArray offered = patternBytes(100, 6);
+    block(2, offered);
     block(2, {}, true);
-    EXPECT_EQ(readFile(incoming("b.bin")), longer);
+    EXPECT_EQ(readFile(incoming("b.bin")), users);
+    EXPECT_EQ(readFile(incoming("b (3).bin")), offered);
+    EXPECT_EQ(receiver.notices.lines.back(),
+              "File b (3).bin received and saved into " + receiver.settings.incoming);
+
+    // A ".part" longer than the offered file is not its beginning: left alone, a new one is
+    // written.
+    writeFile(incoming("c.part"), users);
+    writeFile(incoming("c"), users);
+    ASSERT_EQ(offer("c", 3, 3)->offset, 0);
+    block(3, "xyz");
+    block(3, {}, true);
+    EXPECT_EQ(readFile(incoming("c.part")), users);
+    EXPECT_EQ(readFile(incoming("c (2)")), "xyz");
+}
+
+TEST_F(FileReceiverTest, ALyingSenderNeverGetsAFileReceived) {
+    // More bytes than offered: the line stops at the block that passes the size.
+    ASSERT_EQ(offer("long.bin", 5, 1)->result, frAccepted);
+    block(1, "abc");
+    block(1, patternBytes(100, 1));
+    const TTransfer& line = receiver.model().transfer(0);
+    EXPECT_EQ(line.State, tsStopped);
+    EXPECT_EQ(receiver.notices.lines.back(),
+              "The other side sent more of the file long.bin than the 5 bytes it offered. Its "
+              "transfer was stopped; what arrived stays in long.bin.part.");
+    auto sent = receiver.takeOutbox();
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(parseTransferControl(bytesOf(sent.front().bytes))->action, caAbort);
+    block(1, {}, true);
+    EXPECT_EQ(readFile(incoming("long.bin.part")), "abc");
+
+    // A damaged block of a live transfer: the line stops, both sides are told.
+    ASSERT_EQ(offer("bad.bin", 600, 2)->result, frAccepted);
+    block(2, patternBytes(100, 2));
+    QByteArray damaged = buildFileBlock({false, 2, 1, bytesOf(patternBytes(100, 3))});
+    damaged[10] = 9;  // no such block-size code
+    receiver.deliver({receiver.id, damaged}, sender);
+    EXPECT_EQ(receiver.model().transfer(1).State, tsStopped);
+    EXPECT_TRUE(receiver.notices.lines.back().startsWith(
+        "A damaged block of the file bad.bin arrived. Its transfer was stopped"));
+    sent = receiver.takeOutbox();
+    ASSERT_EQ(sent.size(), 1U);
+    EXPECT_EQ(parseTransferControl(bytesOf(sent.front().bytes))->transferId, 2);
+
+    // Blocks before the answer to a checked offer (the prefix is still being read back).
+    writeFile(incoming("early.bin.part"), "12");
+    receiver.deliver({receiver.id, buildFileOfferDetails({3, kCheckSha256, "early.bin"})}, sender);
+    receiver.deliver(
+        {receiver.id, buildFileOffer({"early.bin", 4, 3, QByteArray(kIconFieldSize, 0)})}, sender);
+    EXPECT_TRUE(receiver.takeOutbox().empty());
+    block(3, "34");
+    EXPECT_EQ(receiver.model().transfer(2).State, tsStopped);
+    EXPECT_EQ(readFile(incoming("early.bin.part")), "12");
+    receiver.takeOutbox();
+
+    // A checked transfer whose digest is not that of the bytes, or never comes.
+    for (const std::uint8_t id : {4, 5}) {
+        const QByteArray name = "c" + QByteArray::number(id) + ".bin";
+        receiver.deliver({receiver.id, buildFileOfferDetails({id, kCheckSha256, name})}, sender);
+        receiver.deliver(
+            {receiver.id, buildFileOffer({name, 3, id, QByteArray(kIconFieldSize, 0)})}, sender);
+        sent = receiver.takeOutbox();
+        ASSERT_EQ(sent.size(), 2U);  // the details of the reply and the reply
+        ASSERT_TRUE(parseFileReplyDetails(bytesOf(sent.front().bytes)));
+        block(id, "xyz");
+        if (id == 4) {
+            receiver.deliver({receiver.id, buildFileDigest({id, QByteArray(kDigestSize, 'w')})},
+                             sender);
+        }
+        block(id, {}, true);
+        sent = receiver.takeOutbox();
+        ASSERT_EQ(sent.size(), 1U);
+        EXPECT_EQ(parseFileVerdict(bytesOf(sent.front().bytes))->result, fvDamaged);
+        EXPECT_TRUE(receiver.notices.lines.back().startsWith("File " + name + " arrived damaged"));
+        EXPECT_FALSE(QFileInfo::exists(incoming(QString::fromLatin1(name))));
+    }
+    EXPECT_EQ(receiver.model().outcomes().damaged, 2);
+    EXPECT_EQ(receiver.model().outcomes().failed, 3);
+    EXPECT_EQ(receiver.model().outcomes().wholeUnverified, 0);
+    EXPECT_EQ(receiver.model().outcomes().verifiedWhole, 0);
+}
+
+TEST_F(FileReceiverTest, AnOfferWithIdentifier255IsAnsweredWithAnotherIdentifierWanted) {
+    // Even with the internal loop, which otherwise takes any identifier.
+    for (const bool loop : {false, true}) {
+        receiver.settings.loop = loop;
+        receiver.deliver(
+            {receiver.id, buildFileOffer({"x.txt", 10, 255, QByteArray(kIconFieldSize, 0)})},
+            sender);
+        const auto sent = receiver.takeOutbox();
+        ASSERT_EQ(sent.size(), 1U);
+        EXPECT_EQ(sent.front().destination, sender.id);
+        const QByteArray& reply = sent.front().bytes;
+        ASSERT_EQ(reply.size(), kFileReplySize);
+        EXPECT_EQ(messageKindOf(bytesOf(reply)), 2U);
+        EXPECT_EQ(static_cast<std::uint8_t>(reply[8]), 255);  // the offer's identifier
+        EXPECT_EQ(reply[9], frIdInUse);
+        EXPECT_EQ(receiver.model().rowCount(), 0);
+    }
+}
+
+TEST_F(FileReceiverTest, NumberedNamesKeepTheExtension) {
+    EXPECT_EQ(FileReceiver::numberedName("a.txt", 1), "a.txt");
+    EXPECT_EQ(FileReceiver::numberedName("a.txt", 2), "a (2).txt");
+    EXPECT_EQ(FileReceiver::numberedName("x.tar.gz", 12), "x.tar (12).gz");
+    EXPECT_EQ(FileReceiver::numberedName(".profile", 3), ".profile (3)");
+    EXPECT_EQ(FileReceiver::numberedName("plain", 2), "plain (2)");
 }
 
 TEST_F(FileReceiverTest, NamesThatAreNotPlainFileNamesAreRefused) {
@@ -142,8 +276,13 @@ TEST_F(FileReceiverTest, NamesThatAreNotPlainFileNamesAreRefused) {
         const auto reply = offer(name, 0, ++id);
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->result, frAccepted) << name.toStdString();
+        block(id, {}, true);
         EXPECT_TRUE(QFileInfo::exists(incoming(QString::fromLatin1(name))));
     }
+    // The longest name's ".part" was cut to fit.
+    EXPECT_EQ(receiver.notices.lines.back(), "File " + QString::fromLatin1(longest) +
+                                                 " received and saved into " +
+                                                 receiver.settings.incoming);
     // 255 Windows-1252 bytes that need 510 bytes here cannot be created: refused and said.
     receiver.notices.lines.clear();
     const auto reply = offer(QByteArray(255, '\xE9'), 0, ++id);
@@ -151,7 +290,7 @@ TEST_F(FileReceiverTest, NamesThatAreNotPlainFileNamesAreRefused) {
     EXPECT_EQ(reply->result, frBlocked);
     ASSERT_EQ(receiver.notices.lines.size(), 1U);
     EXPECT_TRUE(receiver.notices.lines[0].startsWith("Could not receive the file"));
-    EXPECT_EQ(receiver.model().rowCount(), 4);
+    EXPECT_EQ(receiver.model().rowCount(), 0);
 }
 
 TEST_F(FileReceiverTest, BlockingAndIdentifierClashes) {
@@ -203,34 +342,42 @@ TEST_F(FileReceiverTest, MissingFolderFallsBackToTheDefaultOne) {
     EXPECT_EQ(receiver.notices.lines.back(), "File b.txt received and saved into " + bare);
 }
 
-TEST_F(FileReceiverTest, TargetsThatCannotBeOpenedAreRefusedWithoutALine) {
-    // A folder of that name is in the way.
+TEST_F(FileReceiverTest, WhatIsInTheWayIsPassedByAndNeverWritten) {
+    // A folder, a pipe and links (one dangling, one to a file outside) with the offered names,
+    // and ".part" names taken the same way: each file arrives under a name of its own.
     QDir().mkpath(incoming("taken"));
-    auto reply = offer("taken", 10, 1);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->result, frBlocked);
-    EXPECT_EQ(receiver.model().rowCount(), 0);
-    ASSERT_EQ(receiver.notices.lines.size(), 1U);
-    EXPECT_TRUE(receiver.notices.lines[0].contains("taken"));
-
-    // A device, pipe or the like is not a file to write into.
+    QDir().mkpath(incoming("taken.part"));
     ASSERT_EQ(mkfifo(QFile::encodeName(incoming("pipe")).constData(), 0600), 0);
-    ASSERT_EQ(offer("pipe", 10, 9)->result, frBlocked);
-
-    // A link could lead outside the folder.
     const QString outside = writeFile(folder + "/outside.txt", "keep");
     ASSERT_TRUE(QFile::link(outside, incoming("link.txt")));
-    reply = offer("link.txt", 10, 2);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->result, frBlocked);
+    ASSERT_TRUE(QFile::link(outside, incoming("link.txt.part")));
+    ASSERT_TRUE(QFile::link(folder + "/nowhere", incoming("dangling")));
+    std::uint8_t id = 0;
+    for (const QString name : {"taken", "pipe", "link.txt", "dangling"}) {
+        const auto reply = offer(name.toLatin1(), 3, ++id);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->result, frAccepted) << name.toStdString();
+        EXPECT_EQ(reply->offset, 0);
+        block(id, "new");
+        block(id, {}, true);
+        const QString second = FileReceiver::numberedName(name, 2);
+        EXPECT_EQ(readFile(incoming(second)), "new") << name.toStdString();
+        EXPECT_EQ(receiver.notices.lines.back(),
+                  "File " + second + " received and saved into " + receiver.settings.incoming);
+    }
     EXPECT_EQ(readFile(outside), "keep");
+    EXPECT_FALSE(QFileInfo::exists(folder + "/nowhere"));
 
-    // Another line still writes a file of that name.
-    ASSERT_EQ(offer("same.txt", 10, 3)->result, frAccepted);
-    reply = offer("same.txt", 10, 4);
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->result, frBlocked);
-    EXPECT_EQ(receiver.model().rowCount(), 1);
+    // Two lines with one name: the second writes a ".part" of its own; the first to end takes
+    // the name.
+    ASSERT_EQ(offer("same.txt", 1, 10)->result, frAccepted);
+    ASSERT_EQ(offer("same.txt", 1, 11)->result, frAccepted);
+    block(11, "b");
+    block(10, "a");
+    block(11, {}, true);
+    block(10, {}, true);
+    EXPECT_EQ(readFile(incoming("same.txt")), "b");
+    EXPECT_EQ(readFile(incoming("same (2).txt")), "a");
 
     // A folder this user may not write to (the permission does not hold for root).
     if (geteuid() != 0) {
@@ -238,10 +385,13 @@ TEST_F(FileReceiverTest, TargetsThatCannotBeOpenedAreRefusedWithoutALine) {
         QDir().mkpath(locked);
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
         receiver.settings.incoming = locked;
-        reply = offer("x.txt", 10, 5);
+        receiver.notices.lines.clear();
+        const auto reply = offer("x.txt", 10, 12);
         ASSERT_TRUE(reply);
         EXPECT_EQ(reply->result, frBlocked);
-        EXPECT_EQ(receiver.model().rowCount(), 1);
+        EXPECT_EQ(receiver.model().rowCount(), 0);
+        ASSERT_EQ(receiver.notices.lines.size(), 1U);
+        EXPECT_TRUE(receiver.notices.lines[0].startsWith("Could not receive the file x.txt"));
         QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     }
 }
@@ -268,6 +418,7 @@ TEST_F(FileReceiverTest, AFailedWriteStopsTheLineAndTellsTheSender) {
     EXPECT_FALSE(line.Target);
     ASSERT_EQ(receiver.notices.lines.size(), 1U);
     EXPECT_TRUE(receiver.notices.lines[0].startsWith("Could not write the file"));
+    EXPECT_TRUE(receiver.notices.lines[0].endsWith("what arrived stays in big.bin.part."));
     const auto sent = receiver.takeOutbox();
     ASSERT_EQ(sent.size(), 1U);
     const auto control = parseTransferControl(bytesOf(sent.front().bytes));
@@ -277,5 +428,5 @@ TEST_F(FileReceiverTest, AFailedWriteStopsTheLineAndTellsTheSender) {
     // What follows is not written anywhere.
     block(6, patternBytes(512, 10), true);
     EXPECT_EQ(receiver.model().rowCount(), 1);
-    EXPECT_EQ(readFile(incoming("big.bin")).left(512), patternBytes(512, 7));
+    EXPECT_EQ(readFile(incoming("big.bin.part")).left(512), patternBytes(512, 7));
 }

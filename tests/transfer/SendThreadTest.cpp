@@ -111,8 +111,9 @@ TEST_F(SendThreadTest, SendsSeveralFilesWholeAtLowPriority) {
                              });
     EXPECT_EQ(thread->priority(), QThread::LowPriority);
     link.a.engine->sendFiles({source("one", one), source("two", two)}, link.opponentOf(link.a));
-    ASSERT_TRUE(pumpUntil(
-        [&] { return link.a.model().rowCount() == 0 && link.b.model().rowCount() == 0; }));
+    ASSERT_TRUE(pumpUntil([&] {
+        return link.a.model().outcomes().verifiedWhole == 2 && link.b.model().rowCount() == 0;
+    }));
     EXPECT_EQ(readFile(link.b.settings.incoming + "one"), one);
     EXPECT_EQ(readFile(link.b.settings.incoming + "two"), two);
     stopSendThread(thread, handOver);

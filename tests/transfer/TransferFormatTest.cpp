@@ -86,24 +86,48 @@ TEST(TransferFormat, TimesOfDayUseTheLongFormatWithoutZone) {
               "0:01:05");
 }
 
-TEST(TransferFormat, SenderLeftIsRoundedAndKeptIn32Bits) {
-    // (1000000 - 4096) / 4097 x 1000 = 243081.3 ms; 1 ms later 243324.4 ms.
-    EXPECT_EQ(senderLeftMilliseconds(1'000'000, 4096, 4096, 1000, 0), 243081);
-    EXPECT_EQ(senderLeftMilliseconds(1'000'000, 4096, 4096, 1001, 0), 243324);
-    // 1 / 2 x 1 = 0.5 and 3 / 2 x 1 = 1.5 round to even.
-    EXPECT_EQ(senderLeftMilliseconds(1, 0, 1, 1, 0), 0);
-    EXPECT_EQ(senderLeftMilliseconds(3, 0, 1, 1, 0), 2);
-    EXPECT_EQ(senderLeftMilliseconds(1000, 1000, 0, 5000, 0), 0);
-    // Done past Size: a negative estimate, shown as midnight.
-    EXPECT_LT(senderLeftMilliseconds(1000, 2000, 0, 10, 0), 0);
-    // Size reads as unsigned 32-bit; the estimate saturates instead of wrapping.
-    EXPECT_EQ(senderLeftMilliseconds(-1, 0, 0, 0xFFFFFFFFu, 0),
-              std::numeric_limits<std::int32_t>::max());
-    EXPECT_EQ(
-        senderLeftMilliseconds(0, std::numeric_limits<std::int32_t>::max(), 0, 0xFFFFFFFFu, 0),
-        std::numeric_limits<std::int32_t>::min());
-    // Tick wrap-around: 0xFFFFFF00 to 0x100 is 512 ms; 1000 bytes left at 999 + 1 per block.
-    EXPECT_EQ(senderLeftMilliseconds(2000, 1000, 999, 0x100, 0xFFFFFF00u), 512);
+TEST(TransferFormat, CarriedWindowGivesTheRateOfTheLastSecondsOnly) {
+    CarriedWindow window;
+    EXPECT_FALSE(window.rate());
+    // A burst at the start (what the link buffers at once) ...
+    window.add(0, 64'000);
+    window.add(999, 75'000);
+    EXPECT_FALSE(window.rate());  // less than a second: no figure yet
+    window.add(1000, 75'500);
+    EXPECT_DOUBLE_EQ(*window.rate(), 11.5);
+    // ... then the line's own pace of 11.5 bytes a millisecond, ticks wrapping around.
+    std::uint32_t tick = 1000;
+    std::int64_t total = 75'500;
+    for (int i = 0; i < 20; ++i) {
+        tick += 1000;
+        total += 11'500;
+        window.add(tick, total);
+    }
+    EXPECT_DOUBLE_EQ(*window.rate(), 11.5);
+    window.clear();
+    window.add(0xFFFFFC18u, 0);
+    window.add(0x3E8, 23'000);  // 2000 ms later
+    EXPECT_DOUBLE_EQ(*window.rate(), 11.5);
+}
+
+TEST(TransferFormat, SenderTextsComeFromWhatTheLineCarried) {
+    CarriedInput input;
+    input.size = 1'000'000;
+    input.carried = 250'000;
+    input.startTime = dayFraction(0);
+    input.timeOfDay = dayFraction(65'000);
+    ProgressTexts texts = senderProgressTexts(input, kCzech);
+    EXPECT_EQ(texts, (ProgressTexts{"977 KB", "244 KB", "25 %", "0:01:05", "?", "?"}));
+    // 750000 bytes at 12.5 bytes a millisecond: 60 s.
+    input.rate = 12.5;
+    texts = senderProgressTexts(input, kCzech);
+    EXPECT_EQ(texts[colLeft - 1], "0:01:00");
+    EXPECT_EQ(texts[colSpeed - 1], "12,5 KB/s");
+    // A stalled line has no estimate; an absurdly slow one still gives a time of day.
+    input.rate = 0.0;
+    EXPECT_EQ(senderProgressTexts(input, kCzech)[colLeft - 1], "?");
+    input.rate = 1e-300;
+    EXPECT_FALSE(senderProgressTexts(input, kCzech)[colLeft - 1].isEmpty());
 }
 
 TEST(TransferFormat, ReceiverLeftDropsTheRemainderIn64Bits) {
@@ -132,18 +156,13 @@ TEST(TransferFormat, ProgressTextsOfALine) {
     input.startTime = dayFraction(0);
     input.timeOfDay = dayFraction(65'000);
     const QLocale& czechDot = kCzech;
-    const ProgressTexts received = progressTexts(input, LeftRule::Receiver, czechDot);
+    const ProgressTexts received = progressTexts(input, czechDot);
     EXPECT_EQ(received[colSize - 1], "977 KB");
     EXPECT_EQ(received[colCompleted - 1], "4096 B");
     EXPECT_EQ(received[colPercent - 1], "0 %");
     EXPECT_EQ(received[colElapsed - 1], "0:01:05");
     EXPECT_EQ(received[colLeft - 1], "0:04:03");
     EXPECT_EQ(received[colSpeed - 1], "4,1 KB/s");
-    const ProgressTexts sent = progressTexts(input, LeftRule::Sender, czechDot);
-    EXPECT_EQ(sent[colLeft - 1], "0:04:03");  // 243081 ms
-    input.timeOfDay = dayFraction(0);
-    input.now = 0;
-    EXPECT_EQ(progressTexts(input, LeftRule::Sender, czechDot)[colLeft - 1], "0:00:00");
 }
 
 TEST(TransferFormat, ChangeStateGivesTheStateImage) {

@@ -1,5 +1,6 @@
 #include "TransferTestPeers.h"
 #include "support/TestEnvironment.h"
+#include "transfer/FileDigests.h"
 
 #include <gtest/gtest.h>
 
@@ -44,9 +45,47 @@ protected:
         return ids;
     }
 
+    // Runs both sides until nothing moves; returns the file bytes that FileBlocks from the side
+    // carried.
+    qint64 runCountingFileBytes(TestPeer& from) {
+        qint64 bytes = 0;
+        for (int i = 0; i < 100000; ++i) {
+            const bool moved = link.a.cycle() | link.b.cycle();
+            int delivered = 0;
+            for (TestPeer* side : {&link.a, &link.b}) {
+                for (const SentMessage& message : side->takeOutbox()) {
+                    const auto block = parseFileBlock(bytesOf(message.bytes));
+                    if (block && side == &from) {
+                        bytes += static_cast<qint64>(block->data.size());
+                    }
+                    link.peerOf(message.destination).deliver(message, *side);
+                    ++delivered;
+                }
+            }
+            if (!moved && delivered == 0 && !link.busy()) {
+                break;
+            }
+        }
+        return bytes;
+    }
+
     QString folder;
     TestLink link;
 };
+
+// The one message of a kind among those sent.
+std::optional<SentMessage> onlyOfKind(const std::deque<SentMessage>& sent, MessageKind kind) {
+    std::optional<SentMessage> found;
+    for (const SentMessage& message : sent) {
+        if (messageKindOf(bytesOf(message.bytes)) == static_cast<std::uint32_t>(kind)) {
+            if (found) {
+                return std::nullopt;
+            }
+            found = message;
+        }
+    }
+    return found;
+}
 
 }  // namespace
 
@@ -73,13 +112,20 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
         EXPECT_EQ(link.b.model().transfer(row).FileName, link.a.model().transfer(row).FileName);
     }
 
-    // Block code 1 (512 bytes): the lines take one block each per turn; the empty file sends
-    // only its end, and its line leaves at once.
-    const std::vector<int> ids = sendCyclesAndListBlocks(link.a, 6);
-    EXPECT_EQ(ids, (std::vector<int>{idOne, idTwo, idEmpty, idOne, idTwo, idOne}));
-    EXPECT_EQ(link.a.model().rowCount(), 2);
+    // Block code 1 (512 bytes): the lines take one message each per turn; the empty file sends
+    // its digest and its end, and its line shows that it arrived whole.
+    const std::vector<int> ids = sendCyclesAndListBlocks(link.a, 7);
+    EXPECT_EQ(ids, (std::vector<int>{idOne, idTwo, idOne, idTwo, idEmpty, idOne}));
+    EXPECT_EQ(link.a.model().transfer(2).State, tsFinished);
+    EXPECT_EQ(link.a.model().data(link.a.model().index(2, colSpeed)).toString(), "verified");
     EXPECT_EQ(link.b.model().rowCount(), 2);
     EXPECT_EQ(readFile(received(link.b, "empty.txt")), QByteArray());
+    // The finished line goes with the removal timer once it has been shown a while.
+    link.a.engine->removeFirstAborted();
+    EXPECT_EQ(link.a.model().rowCount(), 3);
+    link.a.clock.tick += TransferEngine::kFinishedShownMs;
+    link.a.engine->removeFirstAborted();
+    EXPECT_EQ(link.a.model().rowCount(), 2);
 
     // The block-size code is read every cycle.
     link.b.clock.tick = 500;
@@ -99,31 +145,55 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
     link.deliverAll();
 
     link.runToEnd();
-    EXPECT_EQ(link.a.model().rowCount(), 0);
     EXPECT_EQ(link.b.model().rowCount(), 0);
     EXPECT_EQ(readFile(received(link.b, "one.bin")), one);
     EXPECT_EQ(readFile(received(link.b, "two.bin")), two);
     EXPECT_EQ(link.b.notices.lines.size(), 3U);
-    EXPECT_TRUE(link.a.notices.lines.empty());
+    EXPECT_EQ(link.a.notices.lines.size(), 3U);
+    EXPECT_TRUE(link.a.notices.lines.back().endsWith(" arrived whole and verified."));
     EXPECT_TRUE(link.a.notices.messages.empty());
+    EXPECT_EQ(link.a.model().outcomes().verifiedWhole, 3);
+    EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 3);
+    EXPECT_EQ(link.a.model().outcomes().failed + link.b.model().outcomes().failed, 0);
 }
 
-TEST_F(TransferLinkTest, ResumesFromWhatTheReceiverHolds) {
+TEST_F(TransferLinkTest, ResumesAPartFileOnlyWhenItsPrefixIsTheSendersFile) {
     const QByteArray whole = patternBytes(20000, 3);
-    writeFile(received(link.b, "part.bin"), whole.left(7777));
-    writeFile(received(link.b, "full.bin"), whole);
+    writeFile(received(link.b, "part.bin.part"), whole.left(7777));
+    writeFile(received(link.b, "full.bin.part"), whole);
     link.a.settings.code = 3;
     link.a.engine->sendFiles({source("part.bin", whole), source("full.bin", whole)},
                              link.opponentOf(link.a));
-    link.deliverAll();
-    EXPECT_EQ(link.a.model().transfer(0).Done, 7777);
-    EXPECT_EQ(link.a.model().transfer(1).Done, 20000);
-    // The whole file: only the end-of-file message goes.
-    EXPECT_EQ(sendCyclesAndListBlocks(link.a, 2).size(), 2U);
-    EXPECT_EQ(link.a.model().rowCount(), 1);
-    EXPECT_EQ(readFile(received(link.b, "full.bin")), whole);
-    link.runToEnd();
+    // Only the missing bytes cross the line, once both prefixes were read back and compared.
+    EXPECT_EQ(runCountingFileBytes(link.a), 20000 - 7777);
     EXPECT_EQ(readFile(received(link.b, "part.bin")), whole);
+    EXPECT_EQ(readFile(received(link.b, "full.bin")), whole);
+    EXPECT_FALSE(QFileInfo::exists(received(link.b, "part.bin.part")));
+    EXPECT_EQ(link.a.model().outcomes().verifiedWhole, 2);
+    EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 2);
+}
+
+TEST_F(TransferLinkTest, APartFileOfAnotherFileIsLeftAloneAndTheFileComesFromTheStart) {
+    const QByteArray whole = patternBytes(9000, 30);
+    const QByteArray stranger = patternBytes(4000, 31);
+    writeFile(received(link.b, "doc.bin.part"), stranger);
+    // Longer than the slice that is hashed per cycle, so that it takes several.
+    const QByteArray big = patternBytes(int(kHashSliceBytes) * 2 + 5, 32);
+    QByteArray bigPart = big.left(int(kHashSliceBytes) + 100);
+    bigPart[int(kHashSliceBytes) + 50] = static_cast<char>(bigPart[int(kHashSliceBytes) + 50] ^ 1);
+    writeFile(received(link.b, "big.bin.part"), bigPart);
+    link.a.settings.code = 6;
+    link.a.engine->sendFiles({source("doc.bin", whole), source("big.bin", big)},
+                             link.opponentOf(link.a));
+    link.deliverAll();
+    // No reply before the prefix is read back, and no byte before it is compared.
+    EXPECT_TRUE(link.a.model().transfer(1).anyWaiting());
+    EXPECT_EQ(runCountingFileBytes(link.a), whole.size() + big.size());
+    EXPECT_EQ(readFile(received(link.b, "doc.bin")), whole);
+    EXPECT_EQ(readFile(received(link.b, "doc.bin.part")), stranger);
+    EXPECT_EQ(readFile(received(link.b, "big.bin")), big);
+    EXPECT_EQ(readFile(received(link.b, "big.bin.part")), bigPart);
+    EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 2);
 }
 
 TEST_F(TransferLinkTest, PauseAndResumeFromEitherSide) {
@@ -202,8 +272,9 @@ TEST_F(TransferLinkTest, AbortFromEitherSide) {
     link.a.engine->abort({0});
     EXPECT_EQ(link.a.model().rowCount(), 0);
     EXPECT_TRUE(link.a.takeOutbox().empty());
-    // The partial file stays.
-    EXPECT_EQ(readFile(received(link.b, "x.bin")), bytes.left(512));
+    // The partial file stays, and looks partial.
+    EXPECT_EQ(readFile(received(link.b, "x.bin.part")), bytes.left(512));
+    EXPECT_FALSE(QFileInfo::exists(received(link.b, "x.bin")));
 }
 
 TEST_F(TransferLinkTest, ThreeLinesAbortedAtOnceGoOnePerTick) {
@@ -265,31 +336,38 @@ TEST_F(TransferLinkTest, IdentifierClashIsReofferedWithANewOne) {
     const QByteArray bytes = patternBytes(700, 7);
     link.a.engine->sendFiles({source("c.bin", bytes)}, link.opponentOf(link.a));
     auto offers = link.a.takeOutbox();
-    ASSERT_EQ(offers.size(), 1U);
-    const auto first = parseFileOffer(bytesOf(offers.front().bytes));
+    ASSERT_EQ(offers.size(), 2U);  // the details and the offer
+    const auto first = parseFileOffer(bytesOf(offers.back().bytes));
     ASSERT_TRUE(first);
     // The receiver already lists that identifier for a file of its own.
     link.b.engine->sendFiles({source("other", "zz")}, link.opponentOf(link.b));
     link.b.takeOutbox();
     link.b.model().transfer(0).Id = first->transferId;
-    link.b.deliver(offers.front(), link.a);
+    for (const SentMessage& message : offers) {
+        link.b.deliver(message, link.a);
+    }
     const auto replies = link.b.takeOutbox();
     ASSERT_EQ(replies.size(), 1U);
     EXPECT_EQ(parseFileReply(bytesOf(replies.front().bytes))->result, frIdInUse);
     link.a.deliver(replies.front(), link.b);
     offers = link.a.takeOutbox();
-    ASSERT_EQ(offers.size(), 1U);
-    const auto second = parseFileOffer(bytesOf(offers.front().bytes));
-    ASSERT_TRUE(second);
+    ASSERT_EQ(offers.size(), 2U);
+    const auto details = parseFileOfferDetails(bytesOf(offers.front().bytes));
+    const auto second = parseFileOffer(bytesOf(offers.back().bytes));
+    ASSERT_TRUE(second && details);
     EXPECT_NE(second->transferId, first->transferId);
+    EXPECT_EQ(details->transferId, second->transferId);
     EXPECT_EQ(second->fileName, first->fileName);
     EXPECT_EQ(second->fileSize, 700);
     EXPECT_EQ(second->icon, first->icon);
     EXPECT_EQ(link.a.model().transfer(0).Id, second->transferId);
     link.b.deliver(offers.front(), link.a);
+    link.b.deliver(offers.back(), link.a);
     link.b.model().removeTransfer(0);
     link.runToEnd();
     EXPECT_EQ(readFile(received(link.b, "c.bin")), bytes);
+    link.a.clock.tick += TransferEngine::kFinishedShownMs;
+    link.a.engine->removeFirstAborted();
 
     // An answer for a transfer that no longer waits is ignored.
     link.a.engine->sendFiles({source("d.bin", bytes)}, link.opponentOf(link.a));
@@ -367,9 +445,9 @@ TEST_F(TransferLinkTest, AFailedReadStopsTheLineAndTellsTheReceiver) {
     link.deliverAll();
     sendCyclesAndListBlocks(link.a, 1);
     TTransfer& line = link.a.model().transfer(0);
-    // A file that cannot be read from any more.
-    line.Source = std::make_unique<QFile>(folder + "/write-only");
-    ASSERT_TRUE(line.Source->open(QIODevice::WriteOnly));
+    // The same file, but a handle that cannot read.
+    line.Source = std::make_unique<QFile>(folder + "/out/r");
+    ASSERT_TRUE(line.Source->open(QIODevice::WriteOnly | QIODevice::Append));
     EXPECT_FALSE(link.a.cycle());
     EXPECT_EQ(line.State, tsStopped);
     ASSERT_EQ(link.a.notices.lines.size(), 1U);
@@ -388,11 +466,13 @@ TEST_F(TransferLinkTest, InternalLoopSendsAFileToThisSideItself) {
     EXPECT_EQ(link.a.model().transfer(0).Id, link.a.model().transfer(1).Id);
     EXPECT_FALSE(link.a.model().transfer(1).Outgoing);
     link.runToEnd();
-    EXPECT_EQ(link.a.model().rowCount(), 0);
+    ASSERT_EQ(link.a.model().rowCount(), 1);
+    EXPECT_EQ(link.a.model().transfer(0).State, tsFinished);
+    EXPECT_EQ(link.a.model().outcomes().verifiedWhole, 2);  // both lines of this side
     EXPECT_EQ(readFile(received(link.a, "self.bin")), bytes);
 }
 
-TEST_F(TransferLinkTest, LostConnectionStopsLinesAndSendingAgainResumes) {
+TEST_F(TransferLinkTest, LinesOfALostConnectionReleaseTheirFilesAndSendingAgainResumes) {
     const QByteArray bytes = patternBytes(6000, 9);
     const QString path = source("r.bin", bytes);
     link.a.engine->sendFiles({path}, link.opponentOf(link.a));
@@ -403,16 +483,17 @@ TEST_F(TransferLinkTest, LostConnectionStopsLinesAndSendingAgainResumes) {
     link.b.engine->stopAll();
     EXPECT_EQ(link.a.model().stateImage(0), siStopped);
     EXPECT_EQ(link.b.model().stateImage(0), siStopped);
+    EXPECT_FALSE(link.a.model().transfer(0).Source);
+    EXPECT_FALSE(link.b.model().transfer(0).Target);
     EXPECT_TRUE(sendCyclesAndListBlocks(link.a, 2).empty());
-    // The users remove the stopped lines; the bytes so far stay.
-    link.a.engine->abort({0});
-    link.b.engine->abort({0});
-    EXPECT_EQ(readFile(received(link.b, "r.bin")), bytes.left(1536));
+    EXPECT_EQ(readFile(received(link.b, "r.bin.part")), bytes.left(1536));
 
-    // A new connection: the same file goes on from where it stopped.
+    // A new connection, the stopped lines still listed: the same file goes on from where it
+    // stopped.
     link.a.engine->sendFiles({path}, link.opponentOf(link.a));
-    link.deliverAll();
-    EXPECT_EQ(link.a.model().transfer(0).Done, 1536);
-    link.runToEnd();
+    EXPECT_EQ(runCountingFileBytes(link.a), 6000 - 1536);
     EXPECT_EQ(readFile(received(link.b, "r.bin")), bytes);
+    EXPECT_TRUE(link.b.notices.lines.back().startsWith("File r.bin received and saved into"));
+    EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 1);
+    EXPECT_EQ(link.b.model().outcomes().failed, 1);
 }
