@@ -1,5 +1,6 @@
 #include "conversation/Conversation.h"
 
+#include "connections/ConnectionStatus.h"
 #include "conversation/RtfWriter.h"
 #include "conversation/VirtualKeys.h"
 #include "protocol/ChatLine.h"
@@ -24,9 +25,6 @@
 namespace velmora {
 
 namespace {
-
-const QString ConnectPrompt = QStringLiteral("Please, connect before sending messages or files.");
-const QString TypePrompt = QStringLiteral("Type your message here and press Enter to send it.");
 
 constexpr std::uint8_t SpaceCharCode = 32;
 
@@ -87,7 +85,8 @@ Conversation::Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, TCus
       m_printer(std::make_unique<QPrinter>()) {
     m_view.setAcceptRichText(false);
     m_field.setMaxLength(MaxMessageLength);
-    m_field.setText(ConnectPrompt);
+    m_field.clear();
+    setPrompt(ConnectionStatus::ConnectPrompt);
     m_view.installEventFilter(this);
     m_field.installEventFilter(this);
     connect(&m_field, &QLineEdit::returnPressed, this, [this] { SendSpeedButtonClick(); });
@@ -129,10 +128,8 @@ void Conversation::ClearSpeedButtonClick() {
     m_field.clear();
 }
 
-void Conversation::EditMessageClick() {
-    if (m_field.text() == ConnectPrompt || m_field.text() == TypePrompt) {
-        m_field.clear();
-    }
+void Conversation::setPrompt(const QString& prompt) {
+    m_field.setPlaceholderText(prompt);
 }
 
 void Conversation::setClassicMode(bool classic) {

@@ -45,7 +45,8 @@ public:
 
     void SendSpeedButtonClick();
     void ClearSpeedButtonClick();
-    void EditMessageClick();
+    // The message field's prompt, shown while the field is empty and never part of its text.
+    void setPrompt(const QString& prompt);
     // Chat mode: a read-only view; classic mode: the user types into the view.
     void setClassicMode(bool classic);
 

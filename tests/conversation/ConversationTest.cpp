@@ -123,10 +123,6 @@ TEST(ConversationTest, ChatLinesShowOnBothSidesUnderTheirSendersNames) {
     Pair pair;
     auto& ann = pair.ann;
     auto& bob = pair.bob;
-    EXPECT_EQ(ann.field->text(), "Please, connect before sending messages or files.");
-    ann.conversation->EditMessageClick();
-    EXPECT_EQ(ann.field->text(), "");
-
     ann.field->setText(QString::fromUtf8("Hello caf\xC3\xA9 \xE2\x82\xAC \xD0\x96"));
     QTest::keyClick(ann.field, Qt::Key_Return);
     EXPECT_EQ(ann.field->text(), "");
@@ -135,15 +131,11 @@ TEST(ConversationTest, ChatLinesShowOnBothSidesUnderTheirSendersNames) {
     EXPECT_EQ(ann.lines(), QStringList({shown})) << "own line through the own handler";
     EXPECT_EQ(bob.lines(), QStringList({shown}));
 
-    // An empty text, and the prompt sent as it stands.
+    // An empty text is sent as it stands.
     bob.field->clear();
     bob.conversation->SendSpeedButtonClick();
-    bob.field->setText("Type your message here and press Enter to send it.");
-    bob.conversation->SendSpeedButtonClick();
     pair.carry();
-    EXPECT_EQ(
-        ann.lines().mid(1),
-        QStringList({"Bob>    ", "Bob>    Type your message here and press Enter to send it."}));
+    EXPECT_EQ(ann.lines().mid(1), QStringList({"Bob>    "}));
     EXPECT_EQ(bob.lines(), ann.lines());
 
     // A zero byte ends the text.
@@ -171,6 +163,32 @@ TEST(ConversationTest, ChatLinesShowOnBothSidesUnderTheirSendersNames) {
               QStringList({"Sorry, but we haven't connected anywere yet. Please, create "
                            "connection before sending files or messages."}));
     EXPECT_EQ(ann.field->text(), "kept");
+}
+
+TEST(ConversationTest, PromptsArePlaceholdersNeverTextOfTheField) {
+    Pair pair;
+    auto& ann = pair.ann;
+    const QString connectPrompt = "Please, connect before sending messages or files.";
+    const QString typePrompt = "Type your message here and press Enter to send it.";
+    EXPECT_EQ(ann.field->text(), "");
+    EXPECT_EQ(ann.field->placeholderText(), connectPrompt);
+
+    // A draft typed before the prompt changes stays as it is.
+    QTest::mouseClick(ann.field, Qt::LeftButton, {}, ann.field->rect().center());
+    QTest::keyClicks(ann.field, "draft");
+    ann.conversation->setPrompt(typePrompt);
+    EXPECT_EQ(ann.field->text(), "draft");
+    EXPECT_EQ(ann.field->placeholderText(), typePrompt);
+
+    // A click in the middle of the shown prompt, typing, Enter: only the typed text is sent.
+    ann.field->clear();
+    QTest::mouseClick(ann.field, Qt::LeftButton, {}, ann.field->rect().center());
+    QTest::keyClicks(ann.field, "Hello Bob");
+    QTest::keyClick(ann.field, Qt::Key_Return);
+    pair.carry();
+    EXPECT_EQ(pair.bob.lines(), QStringList({"Ann>    Hello Bob"}));
+    EXPECT_EQ(ann.field->text(), "");
+    EXPECT_EQ(ann.field->placeholderText(), typePrompt);
 }
 
 TEST(ConversationTest, ClassicModeKeystrokesReplayOnceAndNeverEchoBack) {

@@ -76,7 +76,8 @@ TEST(MainForm, FirstStartWithoutOptionsFile) {
     EXPECT_TRUE(flat(main.ConnectionsToolBar, main.Options1));
     EXPECT_TRUE(main.SendSpeedButton->autoRaise());
     EXPECT_EQ(main.statusText(0), "Not connected");
-    EXPECT_EQ(main.EditMessage->text(), "Please, connect before sending messages or files.");
+    EXPECT_EQ(main.EditMessage->placeholderText(),
+              "Please, connect before sending messages or files.");
     EXPECT_FALSE(main.ConnectionModified);
     EXPECT_FALSE(main.BlockIncoming);
 
