@@ -4,10 +4,16 @@
 #include "connections/WizardForm.h"
 #include "shell/LinkLabel.h"
 #include "shell/Welcome.h"
+#include "support/TestEnvironment.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFile>
+#include <QMenu>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -15,6 +21,28 @@ namespace velmora {
 namespace {
 
 using test::Shell;
+
+// Calls back when the widget it watches is shown.
+class ShowSpy : public QObject {
+public:
+    ShowSpy(QWidget* watched, std::function<void()> shown) : m_shown(std::move(shown)) {
+        watched->installEventFilter(this);
+    }
+    bool seen() const { return m_seen; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            m_seen = true;
+            m_shown();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_shown;
+    bool m_seen = false;
+};
 
 TEST(Welcome, ShowloaderZeroAndOne) {
     {  // Showloader 0: the main window alone.
@@ -89,6 +117,45 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
     const QPoint at = welcome.recentMenuPoint();
     EXPECT_EQ(at.x(), 100 + welcome.Label5->x() + 40);
     EXPECT_EQ(at.y(), 50 + welcome.Label5->y() + welcome.Label5->height() + 30);
+}
+
+TEST(Welcome, ARecentConnectionClosesTheWindowBeforeItOpens) {
+    Shell shell{QByteArray("[Common]\nCheckExtension=0\n")};
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    TWelcome& welcome = *shell.windows->welcome();
+    const QString fileName = test::makeTempFolder("recent") + "/Lab & Co.vmc";
+    QFile file(fileName);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    main.RecentConnections = {fileName};
+    bool hiddenWhenOpened = false;
+    ShowSpy connectionDialog(shell.windows->connectionForm(),
+                             [&] { hiddenWhenOpened = welcome.isHidden(); });
+
+    // The menu, shown over the start-up window, answered with the keyboard.
+    QTimer chooser;
+    bool menuShown = false;
+    QObject::connect(&chooser, &QTimer::timeout, &welcome, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            chooser.stop();
+            menuShown = true;
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+            welcome.reject();  // ends the test when the window stayed open
+        }
+    });
+    chooser.start(5);
+    test::ModalWatcher watcher(
+        [](QWidget* modal) { return qobject_cast<TWelcome*>(modal) != nullptr; },
+        [&](QWidget*) { welcome.Label5->clicked(); });
+    main.FormActivate();
+    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(menuShown);
+    EXPECT_TRUE(connectionDialog.seen());
+    EXPECT_TRUE(hiddenWhenOpened);
+    EXPECT_TRUE(welcome.isHidden());
+    EXPECT_EQ(main.RecentConnections, QStringList{fileName});
 }
 
 }  // namespace
