@@ -82,19 +82,19 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     type(ann, Qt::Key_I, "i");
     type(ann, Qt::Key_X, "x");
     type(ann, Qt::Key_Backspace);
-    ASSERT_TRUE(pumpUntil([&] { return viewText(bob).endsWith("Ann>    hi"); }));
+    ASSERT_TRUE(pumpUntil([&] { return viewText(bob).endsWith("Ann>    \nhi"); }));
     type(bob, Qt::Key_Exclam, "!");
-    ASSERT_TRUE(pumpUntil([&] { return viewText(ann).endsWith("Ann>    hi!"); }, 5000))
+    ASSERT_TRUE(pumpUntil([&] { return viewText(ann).endsWith("Ann>    \nhi!"); }, 5000))
         << viewText(ann).toStdString() << "\n--\n"
         << viewText(bob).toStdString();
     pumpFor(300);
-    EXPECT_TRUE(viewText(ann).endsWith("Ann>    hi!"));
-    EXPECT_TRUE(viewText(bob).endsWith("Ann>    hi!"));
+    EXPECT_TRUE(viewText(ann).endsWith("Ann>    \nhi!"));
+    EXPECT_TRUE(viewText(bob).endsWith("Ann>    \nhi!"));
 
     // Back to chat mode: the content stays.
     ann.main().Chatmode1->trigger();
     EXPECT_TRUE(ann.main().MessagesEdit->isReadOnly());
-    EXPECT_TRUE(viewText(ann).endsWith("Ann>    hi!"));
+    EXPECT_TRUE(viewText(ann).endsWith("Ann>    \nhi!"));
 
     bob.disconnect();
     EXPECT_EQ(bob.lines().last(), "Disconnected.");
