@@ -211,8 +211,8 @@ void Conversation::deleteSelectionAsKeys() {
     QTextCursor cursor = m_view.textCursor();
     const int start = cursor.selectionStart();
     const int end = cursor.selectionEnd();
-    // The other view has no selection: the same characters go with Backspace from the
-    // selection's end, or with Delete from its start, wherever this view's caret stands.
+    // The other view has no selection, only a caret where this view's caret is: Backspace
+    // deletes the characters when the caret ends the selection, Delete when it starts it.
     if (cursor.position() == end) {
         for (int caret = end; caret > start; --caret) {
             sendKeyStroke(VirtualKeyBackspace, SpaceCharCode, caret);
