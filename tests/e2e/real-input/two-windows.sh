@@ -28,6 +28,8 @@ if [ -z "${VELMORA_REAL_INPUT_DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$@"
 fi
 
+# The windows are real X windows, whatever platform the test suite sets for its other tests.
+export QT_QPA_PLATFORM=xcb
 work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-real-input.XXXXXX")
 screens=${screens:-$work/screens}
 rm -f "$screens"/*.png
@@ -39,12 +41,18 @@ mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUN
 chmod 700 "$XDG_RUNTIME_DIR"
 
 pids=()
-cleanup() {
+# The run's folder goes when every check passed; else its data folders and logs stay to be read.
+cleanup() {  # cleanup EXIT_STATUS
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
     wait 2>/dev/null
     rm -rf "$work/home" "$work/xdg-"*
+    if [ "$1" -eq 0 ] && [ "${screens#"$work"}" = "$screens" ]; then
+        rm -rf "$work"
+    else
+        echo "data folders and logs in $work"
+    fi
 }
-trap cleanup EXIT
+trap 'cleanup $?' EXIT
 
 failures=0
 check() {  # check DESCRIPTION COMMAND...: PASS or FAIL, counted
