@@ -29,7 +29,7 @@ file of the same name there is resumed. Ctrl-C (or SIGTERM) ends with a goodbye 
 side, and a modem hangs up; a second Ctrl-C ends at once.
 
 Exit codes:
-  0  done: every file arrived whole
+  0  done: every file arrived whole, verified by its SHA-256 on both sides
   1  wrong command line
   2  no such device, no such modem in the modem list, or the modem cannot be opened
   3  permission denied on the device (add yourself to the dialout group)
@@ -38,7 +38,9 @@ Exit codes:
      the modem did not answer, the cable's port is taken by another program)
   6  connection lost
   7  a file was refused, stopped, or did not arrive whole
-  8  any other failure)";
+  8  any other failure
+  9  every file arrived with its full length, but the other side is an older Velmora
+     that cannot prove it whole)";
 
 // A device path relative to the current folder made absolute; port names ("ttyUSB0") and modem
 // names stay as they are.

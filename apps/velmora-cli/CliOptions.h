@@ -11,7 +11,7 @@ namespace velmora {
 
 // How velmora-cli ends; documented in its --help.
 enum ExitCode : int {
-    ExitDone = 0,        // everything asked for was done; every file arrived whole
+    ExitDone = 0,        // everything asked for was done; every file arrived whole and verified
     ExitUsage = 1,       // the command line is wrong
     ExitNoDevice = 2,    // no such device, or no such modem in the modem list
     ExitPermission = 3,  // the device may not be opened by this user
@@ -20,6 +20,7 @@ enum ExitCode : int {
     ExitConnectionLost = 6,
     ExitFileRefused = 7,  // a file was refused, stopped or did not arrive whole
     ExitFailure = 8,      // any other failure
+    ExitUnverified = 9,   // every file arrived with its count, but the other side cannot verify
 };
 
 // What carries the session: a null-modem cable on a serial port, or a call over a modem.

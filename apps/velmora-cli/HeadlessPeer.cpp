@@ -1,6 +1,7 @@
 #include "apps/velmora-cli/HeadlessPeer.h"
 
 #include "base/ProgramTexts.h"
+#include "base/TerminalText.h"
 
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessageDispatcher.h"
@@ -290,8 +291,10 @@ void HeadlessPeer::sendChatLine(const QString& line) {
 }
 
 void HeadlessPeer::showMessage(const QString& text) {
+    // Every message of the transfers says that a file was not sent or not received.
+    ++m_failures;
     m_progressLinesDrawn = 0;
-    m_err << text << Qt::endl;
+    m_err << TerminalText::visible(text) << Qt::endl;
 }
 
 void HeadlessPeer::transferStateChanged(int row) {
@@ -331,7 +334,7 @@ void HeadlessPeer::showProgress(int row) {
     }
     const int rows = m_peer.transfers().model().rowCount();
     for (int r = 0; r < rows; ++r) {
-        m_out << "\x1b[2K" << progressLine(r) << "\n";
+        m_out << "\x1b[2K" << TerminalText::visible(progressLine(r)) << "\n";
     }
     m_out.flush();
     m_progressLinesDrawn = rows;
@@ -340,24 +343,43 @@ void HeadlessPeer::showProgress(int row) {
 
 void HeadlessPeer::printLine(const QString& line) {
     m_progressLinesDrawn = 0;
-    m_out << line << Qt::endl;
+    // Names and lines from the other side may hold control characters: shown, never obeyed.
+    m_out << TerminalText::visible(line) << Qt::endl;
+}
+
+int HeadlessPeer::unfinishedTransfers() const {
+    const TransfersModel& model = m_peer.transfers().model();
+    int unfinished = 0;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        // A sent file the other side confirmed is done while its line is still shown.
+        unfinished += model.transfer(row).State == tsFinished ? 0 : 1;
+    }
+    return unfinished;
+}
+
+int HeadlessPeer::outcomeExitCode() const {
+    const TransfersModel::Outcomes& outcomes = m_peer.transfers().model().outcomes();
+    if (m_failures > 0 || outcomes.damaged > 0 || outcomes.failed > 0 ||
+        unfinishedTransfers() > 0) {
+        return ExitFileRefused;
+    }
+    return outcomes.wholeUnverified > 0 ? ExitUnverified : ExitDone;
 }
 
 void HeadlessPeer::checkDone() {
-    if (!m_options.exitWhenDone || m_finished || m_peer.transfers().model().rowCount() > 0) {
+    if (!m_options.exitWhenDone || m_finished || unfinishedTransfers() > 0) {
         return;
     }
-    // Nothing listed: every file offered by either side has ended, received or not. The other
+    // Nothing pending: every file offered by either side has ended, received or not. The other
     // side may still offer files until its offers have come, or until it has gone.
     const bool ownOffersMade = m_options.files.isEmpty() || m_offered;
     if (ownOffersMade && (m_offersArrived || m_peerLeft)) {
-        finish(m_failures > 0 ? ExitFileRefused : ExitDone);
+        finish(outcomeExitCode());
     }
 }
 
 void HeadlessPeer::end() {
-    const bool unfinished = m_failures > 0 || m_peer.transfers().model().rowCount() > 0;
-    finish(unfinished ? ExitFileRefused : ExitDone);
+    finish(outcomeExitCode());
 }
 
 void HeadlessPeer::finish(int code) {

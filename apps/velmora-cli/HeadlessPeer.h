@@ -54,6 +54,10 @@ private:
     void showProgress(int row);
     QString progressLine(int row) const;
     void printLine(const QString& line);
+    // Listed transfers that have not ended (a confirmed sent file has).
+    int unfinishedTransfers() const;
+    // The exit code the transfers' outcomes give.
+    int outcomeExitCode() const;
     void checkDone();
     void finish(int code);
 

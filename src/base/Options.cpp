@@ -4,12 +4,26 @@
 
 #include <QDir>
 
+#include <algorithm>
+#include <cctype>
+
 namespace velmora {
 
 namespace {
 
 const QString Common = QStringLiteral("Common");
 const QString Url = QStringLiteral("URL");
+const QString Window = QStringLiteral("Window");
+
+// Hexadecimal digits; anything else gives nothing, so that a damaged value is not restored.
+QByteArray bytesFromHex(const QString& text) {
+    const QByteArray digits = text.toLatin1();
+    const bool hex =
+        digits.size() % 2 == 0 && std::all_of(digits.begin(), digits.end(), [](char c) {
+            return std::isxdigit(static_cast<unsigned char>(c)) != 0;
+        });
+    return hex ? QByteArray::fromHex(digits) : QByteArray();
+}
 
 }  // namespace
 
@@ -66,6 +80,16 @@ void Options::write(IniFile& ini) const {
     ini.setValue(Common, "Showloader", Showloader);
 }
 
+WindowPlacement WindowPlacement::read(const IniFile& ini) {
+    return {bytesFromHex(ini.stringValue(Window, "Geometry", QString())),
+            bytesFromHex(ini.stringValue(Window, "Splitter", QString()))};
+}
+
+void WindowPlacement::write(IniFile& ini) const {
+    ini.setValue(Window, "Geometry", QString::fromLatin1(geometry.toHex()));
+    ini.setValue(Window, "Splitter", QString::fromLatin1(splitter.toHex()));
+}
+
 OptionsFile::OptionsFile(QString dataFolder) : m_dataFolder(std::move(dataFolder)) {}
 
 QString OptionsFile::path() const {
@@ -79,6 +103,16 @@ Options OptionsFile::load() const {
 bool OptionsFile::save(const Options& options) const {
     IniFile ini = IniFile::load(path());
     options.write(ini);
+    return ini.save(path());
+}
+
+WindowPlacement OptionsFile::loadPlacement() const {
+    return WindowPlacement::read(IniFile::load(path()));
+}
+
+bool OptionsFile::savePlacement(const WindowPlacement& placement) const {
+    IniFile ini = IniFile::load(path());
+    placement.write(ini);
     return ini.save(path());
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 namespace velmora {
@@ -37,6 +38,17 @@ struct Options {
     void write(IniFile& ini) const;
 };
 
+// Where the main window was when the program last ended, in the [Window] section of options.ini,
+// which the option keys leave alone: the window's geometry (QWidget::saveGeometry) and its
+// splitter's state (QSplitter::saveState), each as hexadecimal digits. Empty when not known.
+struct WindowPlacement {
+    QByteArray geometry;
+    QByteArray splitter;
+
+    static WindowPlacement read(const IniFile& ini);
+    void write(IniFile& ini) const;
+};
+
 // options.ini in the data folder.
 class OptionsFile {
 public:
@@ -46,6 +58,9 @@ public:
     Options load() const;
     // Rewrites the keys of the options into the file, keeping the rest. False when not written.
     bool save(const Options& options) const;
+    WindowPlacement loadPlacement() const;
+    // Rewrites the [Window] section, keeping the rest. False when not written.
+    bool savePlacement(const WindowPlacement& placement) const;
 
 private:
     QString m_dataFolder;

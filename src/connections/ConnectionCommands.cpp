@@ -8,8 +8,11 @@
 #include "session/DXPlay.h"
 #include "base/DialogService.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QMenu>
 
 namespace velmora {
 
@@ -69,7 +72,9 @@ bool ConnectionCommands::openChosenFile() {
     if (fileName.isEmpty()) {
         return false;
     }
-    LoadConnection(fileName);
+    if (!LoadConnection(fileName)) {
+        return false;
+    }
     *m_context.connectionModified =
         connectionModifiedAfter(ConnectionEvent::OpenedFromMenuOrToolbar, true);
     return true;
@@ -88,13 +93,25 @@ void ConnectionCommands::ToolButton3Click() {
     openChosenFile();
 }
 
-void ConnectionCommands::RecentClick(const QString& entryText) {
-    if (entryText == NoRecentConnections) {
-        return;
-    }
-    QString fileName = entryText;
-    fileName.remove(u'&');
+void ConnectionCommands::RecentClick(const QString& fileName) {
     LoadConnection(fileName);
+}
+
+void ConnectionCommands::fillRecentMenu(QMenu& menu, const QStringList& fileNames,
+                                        const std::function<void(const QString&)>& open) {
+    menu.clear();
+    for (const QString& fileName : fileNames) {
+        if (fileName.trimmed().isEmpty()) {
+            continue;
+        }
+        // The text escapes "&", which would underline a letter; the entry opens the exact name.
+        QAction* entry = menu.addAction(QString(fileName).replace(u'&', QStringLiteral("&&")));
+        entry->setStatusTip(QStringLiteral("Open some recent connection"));
+        QObject::connect(entry, &QAction::triggered, &menu, [open, fileName] { open(fileName); });
+    }
+    if (menu.isEmpty()) {
+        menu.addAction(NoRecentConnections)->setEnabled(false);
+    }
 }
 
 void ConnectionCommands::FileSave() {
@@ -132,8 +149,15 @@ void ConnectionCommands::Closeconnection1Click() {
         connectionModifiedAfter(ConnectionEvent::Disconnected, *m_context.connectionModified);
 }
 
-void ConnectionCommands::LoadConnection(const QString& fileName) {
+bool ConnectionCommands::LoadConnection(const QString& fileName) {
     const QString path = ConnectionFile::withExtension(fileName);
+    if (!QFileInfo(path).isFile()) {
+        m_context.recentConnections->removeAll(fileName);
+        m_context.recentConnections->removeAll(path);
+        m_context.rebuildRecentMenus();
+        m_context.dialogs->showMessage(MissingFileMessage.arg(QDir::toNativeSeparators(path)));
+        return false;
+    }
     RecentLists::addOpenedConnection(*m_context.recentConnections, path);
     m_context.rebuildRecentMenus();
     TConnectionForm* form = m_context.connectionForm;
@@ -145,6 +169,7 @@ void ConnectionCommands::LoadConnection(const QString& fileName) {
     }
     QApplication::processEvents();
     form->fill(ConnectionFile::read(path));
+    return true;
 }
 
 bool ConnectionCommands::SaveConnection(const QString& fileName) {

@@ -5,6 +5,8 @@
 
 #include <functional>
 
+class QMenu;
+
 namespace velmora {
 
 class DialogService;
@@ -43,6 +45,8 @@ public:
     static inline const QString NoConnectionMessage = QStringLiteral(
         "Sorry, but there was no connection since program execution. So there is "
         "no connection to save.");
+    static inline const QString MissingFileMessage = QStringLiteral(
+        "The connection file %1 does not exist. It is removed from the recent connections.");
     static inline const QString FileFilter = QStringLiteral("Velmora Connection (*.vmc)");
 
     explicit ConnectionCommands(ConnectionCommandsContext context);
@@ -53,15 +57,21 @@ public:
     void showWizard();
     void FileOpen();
     void ToolButton3Click();
-    // A recent entry chosen by its text.
-    void RecentClick(const QString& entryText);
+    // A recent entry chosen: the file's exact name.
+    void RecentClick(const QString& fileName);
+    // Fills a recent-connections menu: an entry per file name, whose text shows the name as it
+    // is and which calls open with it; blank names left out; the placeholder, disabled, when
+    // there is none.
+    static void fillRecentMenu(QMenu& menu, const QStringList& fileNames,
+                               const std::function<void(const QString&)>& open);
     void FileSave();
     void FileSaveAs();
     void Closeconnection1Click();
 
     // Opens a connection file into the New connection dialog, shown without being modal, and
-    // makes it the newest recent connection. Nothing is connected.
-    void LoadConnection(const QString& fileName);
+    // makes it the newest recent connection. Nothing is connected. A file that does not exist
+    // is reported and dropped from the recent list; false then.
+    bool LoadConnection(const QString& fileName);
     // Writes what the session component holds for the current connection. True when written.
     bool SaveConnection(const QString& fileName);
 

@@ -1,12 +1,13 @@
 #include "conversation/Conversation.h"
 
+#include "base/DialogService.h"
+#include "base/ProgramTexts.h"
 #include "conversation/RtfWriter.h"
 #include "conversation/VirtualKeys.h"
 #include "peer/Peer.h"
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessages.h"
 #include "session/Windows1252.h"
-#include "base/DialogService.h"
 #include "transfer/FileSender.h"
 
 #include <QApplication>
@@ -18,6 +19,7 @@
 #include <QScopeGuard>
 #include <QScrollBar>
 #include <QTextCursor>
+#include <QTextDocumentFragment>
 #include <QTextEdit>
 
 #include <stdexcept>
@@ -26,10 +28,10 @@ namespace velmora {
 
 namespace {
 
-const QString ConnectPrompt = QStringLiteral("Please, connect before sending messages or files.");
-const QString TypePrompt = QStringLiteral("Type your message here and press Enter to send it.");
-
 constexpr std::uint8_t SpaceCharCode = 32;
+const std::uint16_t VirtualKeyBackspace = *virtualKeyFromQtKey(Qt::Key_Backspace);
+const std::uint16_t VirtualKeyDelete = *virtualKeyFromQtKey(Qt::Key_Delete);
+const std::uint16_t VirtualKeyReturn = *virtualKeyFromQtKey(Qt::Key_Return);
 
 // The character a key typed, as the wire's single byte; nothing for keys that type none.
 std::optional<std::uint8_t> typedCharacter(const QKeyEvent& event) {
@@ -87,8 +89,11 @@ Conversation::Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, Peer
       m_hooks(std::move(hooks)),
       m_printer(std::make_unique<QPrinter>()) {
     m_view.setAcceptRichText(false);
+    // An undo would change this view alone; the other side's view could not follow it.
+    m_view.setUndoRedoEnabled(false);
     m_field.setMaxLength(MaxMessageLength);
-    m_field.setText(ConnectPrompt);
+    m_field.clear();
+    setPrompt(texts::ConnectPrompt);
     m_view.installEventFilter(this);
     m_field.installEventFilter(this);
     connect(&m_field, &QLineEdit::returnPressed, this, [this] { SendSpeedButtonClick(); });
@@ -98,6 +103,7 @@ Conversation::Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, Peer
 Conversation::~Conversation() = default;
 
 void Conversation::appendLine(const QString& line) {
+    m_lineAppended = true;
     QTextCursor cursor(m_view.document());
     cursor.movePosition(QTextCursor::End);
     if (!m_view.document()->isEmpty()) {
@@ -120,10 +126,8 @@ void Conversation::ClearSpeedButtonClick() {
     m_field.clear();
 }
 
-void Conversation::EditMessageClick() {
-    if (m_field.text() == ConnectPrompt || m_field.text() == TypePrompt) {
-        m_field.clear();
-    }
+void Conversation::setPrompt(const QString& prompt) {
+    m_field.setPlaceholderText(prompt);
 }
 
 void Conversation::setClassicMode(bool classic) {
@@ -139,7 +143,11 @@ void Conversation::EditUndo() {
 }
 
 void Conversation::EditCut() {
-    m_field.cut();
+    if (m_hooks.classicMode()) {
+        cutFromView();
+    } else {
+        m_field.cut();
+    }
 }
 
 void Conversation::EditCopy() {
@@ -151,15 +159,89 @@ void Conversation::EditCopy() {
 }
 
 void Conversation::EditPaste() {
+    if (m_hooks.classicMode()) {
+        pasteIntoView();
+        return;
+    }
+    m_field.insert(clipboardText(m_field.text().size() - m_field.selectedText().size()));
+}
+
+QString Conversation::clipboardText(qsizetype lengthBefore) const {
     const QString pasted = QApplication::clipboard()->text();
-    const qsizetype room =
-        MaxMessageLength - (m_field.text().size() - m_field.selectedText().size());
+    const qsizetype room = MaxMessageLength - lengthBefore;
     if (pasted.size() > room) {
         m_hooks.showNotice(
             QStringLiteral("The message is limited to %1 characters: the pasted text was cut.")
                 .arg(MaxMessageLength));
     }
-    m_field.insert(pasted.left(room));
+    return pasted.left(room);
+}
+
+void Conversation::pasteIntoView() {
+    deleteSelectionAsKeys();
+    // Line ends become Enter; other control characters type nothing.
+    QString text = clipboardText(0);
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\r")).replace(u'\n', u'\r');
+    for (const char byte : toWindows1252(text)) {
+        const auto charCode = static_cast<std::uint8_t>(byte);
+        if (charCode >= SpaceCharCode || charCode == '\r' || charCode == '\t') {
+            typeCharacter(charCode);
+        }
+    }
+}
+
+void Conversation::cutFromView() {
+    const QTextCursor cursor = m_view.textCursor();
+    if (cursor.hasSelection()) {
+        QApplication::clipboard()->setText(cursor.selection().toPlainText());
+        deleteSelectionAsKeys();
+    }
+}
+
+void Conversation::deleteSelectionAsKeys() {
+    QTextCursor cursor = m_view.textCursor();
+    const int start = cursor.selectionStart();
+    const int end = cursor.selectionEnd();
+    // The other view has no selection, only a caret where this view's caret is: Backspace
+    // deletes the characters when the caret ends the selection, Delete when it starts it.
+    if (cursor.position() == end) {
+        for (int caret = end; caret > start; --caret) {
+            sendKeyStroke(VirtualKeyBackspace, SpaceCharCode, caret);
+            sendKeyStroke(0, '\b', caret);
+        }
+    } else {
+        for (int i = start; i < end; ++i) {
+            sendKeyStroke(VirtualKeyDelete, SpaceCharCode, start);
+        }
+    }
+    cursor.removeSelectedText();
+    m_view.setTextCursor(cursor);
+}
+
+void Conversation::typeCharacter(std::uint8_t charCode) {
+    if (startsNewLine(charCode)) {
+        typeCharacter('\r');
+    }
+    sendKeyStroke(0, charCode, m_view.textCursor().selectionStart());
+    feedCharacter(charCode);
+}
+
+bool Conversation::startsNewLine(std::uint8_t charCode) {
+    const bool newLine = m_lineAppended && charCode != '\r' && m_view.textCursor().atEnd();
+    m_lineAppended = false;
+    return newLine;
+}
+
+void Conversation::feedCharacter(std::uint8_t charCode) {
+    const auto [key, text] = keyOfCharacter(charCode);
+    QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
+    feedToView(event);
+}
+
+void Conversation::feedToView(QKeyEvent& event) {
+    m_replayPending = true;
+    QCoreApplication::sendEvent(&m_view, &event);
+    m_replayPending = false;
 }
 
 void Conversation::Exportmessageslog1Click() {
@@ -213,17 +295,21 @@ void Conversation::keyStrokeReceived(const KeyStroke& keyStroke) {
     // Every keystroke is replayed at this view's own caret. (Dropping the ones whose caret
     // equals the local selection start would drop every key while both views agree.)
     m_view.setFocus();
-    m_replayPending = true;
+    // What the other side types shows here also in chat mode, whose view the user cannot edit.
+    const bool readOnly = m_view.isReadOnly();
+    m_view.setReadOnly(false);
+    const auto restoreMode = qScopeGuard([this, readOnly] { setClassicMode(!readOnly); });
     if (keyStroke.keyCode != 0) {
         const auto key = qtKeyFromVirtualKey(keyStroke.keyCode);
         QKeyEvent event(QEvent::KeyPress, key.value_or(Qt::Key_unknown), Qt::NoModifier);
         m_swallowReplayedKey = virtualKeyTypesCharacter(keyStroke.keyCode) || !key;
-        QCoreApplication::sendEvent(&m_view, &event);
+        feedToView(event);
         m_swallowReplayedKey = false;
     } else {
-        const auto [key, text] = keyOfCharacter(keyStroke.charCode);
-        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
-        QCoreApplication::sendEvent(&m_view, &event);
+        if (startsNewLine(keyStroke.charCode)) {
+            feedCharacter('\r');
+        }
+        feedCharacter(keyStroke.charCode);
     }
 }
 
@@ -244,25 +330,44 @@ bool Conversation::eventFilter(QObject* watched, QEvent* event) {
 
 bool Conversation::messagesEditKey(const QKeyEvent& event) {
     const bool swallow = std::exchange(m_swallowReplayedKey, false);
-    if (!m_hooks.classicMode() || !m_peer.isOpen()) {
-        return swallow;
+    if (m_replayPending || !m_hooks.classicMode()) {
+        return swallow;  // a replayed key is never sent back
     }
-    if (m_replayPending) {
-        m_replayPending = false;
-        return swallow;
+    // Every change of the text goes to the other side as the keys that make it there.
+    if (event.matches(QKeySequence::Paste)) {
+        pasteIntoView();
+        return true;
+    }
+    if (event.matches(QKeySequence::Cut)) {
+        cutFromView();
+        return true;
+    }
+    const auto character = typedCharacter(event);
+    if (m_view.textCursor().hasSelection() && (character || event.key() == Qt::Key_Delete)) {
+        deleteSelectionAsKeys();
+        if (character == '\b' || event.key() == Qt::Key_Delete) {
+            return true;
+        }
+    }
+    if (character && startsNewLine(*character)) {
+        sendKeyStroke(VirtualKeyReturn, SpaceCharCode, m_view.textCursor().selectionStart());
+        typeCharacter('\r');
     }
     // One Qt key event stands for both the key going down and the character it types.
     const int caret = m_view.textCursor().selectionStart();
     if (const auto virtualKey = virtualKeyFromQtKey(event.key())) {
         sendKeyStroke(*virtualKey, SpaceCharCode, caret);
     }
-    if (const auto character = typedCharacter(event)) {
+    if (character) {
         sendKeyStroke(0, *character, caret);
     }
     return swallow;
 }
 
 void Conversation::sendKeyStroke(std::uint16_t keyCode, std::uint8_t charCode, int caret) {
+    if (!m_peer.isOpen()) {
+        return;
+    }
     m_peer.sendKeyStroke({keyCode, charCode, static_cast<std::uint16_t>(caret & 0xFFFF)});
 }
 

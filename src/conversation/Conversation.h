@@ -45,7 +45,8 @@ public:
 
     void SendSpeedButtonClick();
     void ClearSpeedButtonClick();
-    void EditMessageClick();
+    // The message field's prompt, shown while the field is empty and never part of its text.
+    void setPrompt(const QString& prompt);
     // Chat mode: a read-only view; classic mode: the user types into the view.
     void setClassicMode(bool classic);
 
@@ -70,7 +71,22 @@ protected:
 private:
     // The view's key handler, before the view acts on the key; true swallows the key.
     bool messagesEditKey(const QKeyEvent& event);
+    // Sent only while the session is open.
     void sendKeyStroke(std::uint16_t keyCode, std::uint8_t charCode, int caret);
+    // The clipboard's text cut to what fits a message after lengthBefore characters.
+    QString clipboardText(qsizetype lengthBefore) const;
+    // Classic mode: paste, cut and a typed-over selection, done here and sent as keys.
+    void pasteIntoView();
+    void cutFromView();
+    void deleteSelectionAsKeys();
+    // A character typed here without a key event: sent, then fed to the view.
+    void typeCharacter(std::uint8_t charCode);
+    // Whether a character goes on a new line: the first one typed at the end after a line was
+    // appended, so that typed text never joins a chat line. Clears the pending new line.
+    bool startsNewLine(std::uint8_t charCode);
+    // Feeds a key to the view as a replay, which the view's key handler does not send.
+    void feedCharacter(std::uint8_t charCode);
+    void feedToView(QKeyEvent& event);
     void writeLog(const QString& fileName) const;
 
     QTextEdit& m_view;
@@ -79,6 +95,7 @@ private:
     DialogService& m_dialogs;
     ConversationHooks m_hooks;
     bool m_replayPending = false;
+    bool m_lineAppended = false;
     // A replayed key-down of a key that types a character: the view's handler sees it, the view
     // does not act on it (the character message that follows does).
     bool m_swallowReplayedKey = false;

@@ -8,6 +8,7 @@
 #include "base/RecentList.h"
 #include "connections/ConnectionCommands.h"
 #include "connections/ConnectionStatus.h"
+#include "connections/RecentLists.h"
 #include "conversation/Conversation.h"
 #include "peer/Opponent.h"
 #include "peer/Peer.h"
@@ -110,6 +111,10 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     if (const QScreen* screen = QApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+    // After the first run: where the user left the window (nothing restored when none is kept).
+    const WindowPlacement placement = OptionsFile(m_context.dataFolder).loadPlacement();
+    restoreGeometry(placement.geometry);
+    m_ui->Splitter1->restoreState(placement.splitter);
 }
 
 // The session closes with no handler left that could reach a part already gone; the peer ends
@@ -260,6 +265,7 @@ void TMainForm::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    OptionsFile(m_context.dataFolder).savePlacement({saveGeometry(), m_ui->Splitter1->saveState()});
     FormClose();
     event->accept();
 }
@@ -275,7 +281,8 @@ bool TMainForm::FormCreate() {
         dialogs().showMessage(QStringLiteral("HTML Help is not installed on this PC."));
     }
     m_transferCommands->BlockIncoming = false;
-    RecentConnections = RecentList::load(QDir(m_context.dataFolder).filePath("recents.list"));
+    RecentConnections =
+        RecentLists::readConnections(QDir(m_context.dataFolder).filePath("recents.list"));
     ConnectionModified = false;
     LoadOptions();
     UpdateView();
@@ -475,27 +482,16 @@ void TMainForm::TryResumeThreat() {
 
 void TMainForm::FillRecentMenus() {
     for (QMenu* menu : {m_ui->Recentconnections1, m_ui->RecentMenu}) {
-        menu->clear();
-        if (RecentConnections.isEmpty()) {
-            menu->addAction(ConnectionCommands::NoRecentConnections)->setEnabled(false);
-            continue;
-        }
-        for (const QString& fileName : RecentConnections) {
-            // "&" in a name is shown as itself, not as an access key; the entry opens the
-            // exact name, whatever the menu made of its text.
-            QAction* entry = menu->addAction(QString(fileName).replace('&', QStringLiteral("&&")));
-            entry->setStatusTip(QStringLiteral("Open some recent connection"));
-            connect(entry, &QAction::triggered, this, [this, fileName] {
-                if (m_connectionCommands) {
-                    m_connectionCommands->RecentClick(fileName);
-                }
-            });
-        }
+        ConnectionCommands::fillRecentMenu(*menu, RecentConnections, [this](const QString& file) {
+            if (m_connectionCommands) {
+                m_connectionCommands->RecentClick(file);
+            }
+        });
     }
 }
 
-void TMainForm::popupRecentMenu(const QPoint& at) {
-    m_ui->RecentMenu->popup(at);
+QList<QAction*> TMainForm::recentMenuEntries() const {
+    return m_ui->RecentMenu->actions();
 }
 
 void TMainForm::ShowHelpTopic(QWidget* owner, const QString& topic) {
@@ -576,7 +572,7 @@ void TMainForm::appendConversationLine(const QString& line) {
 }
 
 void TMainForm::setMessageFieldText(const QString& text) {
-    m_ui->EditMessage->setText(text);
+    m_conversation->setPrompt(text);
 }
 
 void TMainForm::setWasConnected() {

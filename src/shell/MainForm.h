@@ -81,8 +81,8 @@ public:
     void TryResumeThreat();
     // Fills the File > Recent connections submenu and RecentMenu from RecentConnections.
     void FillRecentMenus();
-    // The recent connections as a pop-up menu at a point of the screen.
-    void popupRecentMenu(const QPoint& at);
+    // The entries of the recent connections' pop-up menu.
+    QList<QAction*> recentMenuEntries() const;
 
     // Help: opens a topic in the help window over owner, or shows the fallback message.
     void ShowHelpTopic(QWidget* owner, const QString& topic);

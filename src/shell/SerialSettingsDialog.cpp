@@ -2,11 +2,15 @@
 
 #include "base/DialogService.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QVBoxLayout>
+#include <QWindow>
+
+#include <algorithm>
 
 namespace velmora {
 
@@ -65,18 +69,22 @@ SerialSettingsDialog::SerialSettingsDialog(DialogService& dialogs, QWidget* pare
 void SerialSettingsDialog::present(const QList<SerialPortChoice>& ports,
                                    const SerialSettings& last) {
     PortCombo->clear();
+    // The remembered port heads the list when the system does not list it (a device path typed
+    // by hand, a port unplugged for now): the field and Enter keep it.
+    const bool remembered =
+        !last.portName.isEmpty() &&
+        std::none_of(ports.begin(), ports.end(),
+                     [&](const SerialPortChoice& port) { return port.name == last.portName; });
+    if (remembered) {
+        PortCombo->addItem(last.portName, last.portName);
+    }
     for (const SerialPortChoice& port : ports) {
         const QString caption = port.description.isEmpty()
                                     ? port.name
                                     : QStringLiteral("%1 (%2)").arg(port.name, port.description);
         PortCombo->addItem(caption, port.name);
     }
-    const int listed = PortCombo->findData(last.portName);
-    if (listed >= 0) {
-        PortCombo->setCurrentIndex(listed);
-    } else {
-        PortCombo->setEditText(last.portName);
-    }
+    PortCombo->setCurrentIndex(std::max(0, PortCombo->findData(last.portName)));
     const int baud = BaudCombo->findData(last.baud);
     if (baud >= 0) {
         BaudCombo->setCurrentIndex(baud);
@@ -114,10 +122,25 @@ void SerialSettingsDialog::acceptIfValid() {
 std::optional<SerialSettings> SerialSettingsDialog::askSerialSettings(
     const QList<SerialPortChoice>& ports, const SerialSettings& last) {
     present(ports, last);
+    placeOverActiveWindow();
     if (exec() != QDialog::Accepted) {
         return std::nullopt;
     }
     return chosen();
+}
+
+void SerialSettingsDialog::placeOverActiveWindow() {
+    QWidget* const owner = QApplication::activeWindow();
+    if (owner == nullptr || owner == this) {
+        return;
+    }
+    adjustSize();
+    move(owner->frameGeometry().center() - rect().center());
+    // The window manager keeps the prompt above its window.
+    if (QWindow* const ownerWindow = owner->windowHandle()) {
+        winId();
+        windowHandle()->setTransientParent(ownerWindow);
+    }
 }
 
 void SerialSettingsDialog::showSerialError(const QString& message) {

@@ -110,8 +110,7 @@ TWelcome::TWelcome(TMainForm& mainForm) : m_mainForm(mainForm) {
     connect(Label3, &LinkLabel::clicked, this, &TWelcome::Label3Click);
     connect(Label4, &LinkLabel::clicked, this, &TWelcome::Label4Click);
     connect(Label5, &LinkLabel::clicked, this, &TWelcome::Label5Click);
-    connect(Label5, &LinkLabel::rightClicked, this,
-            [this](const QPoint& at) { m_mainForm.popupRecentMenu(at); });
+    connect(Label5, &LinkLabel::rightClicked, this, &TWelcome::chooseRecentConnection);
     connect(Label6, &LinkLabel::clicked, this, &TWelcome::Label6Click);
     connect(Button1, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -157,7 +156,27 @@ QPoint TWelcome::recentMenuPoint() const {
 }
 
 void TWelcome::Label5Click() {
-    m_mainForm.popupRecentMenu(recentMenuPoint());
+    chooseRecentConnection(recentMenuPoint());
+}
+
+void TWelcome::chooseRecentConnection(const QPoint& at) {
+    // The recent menu's entries shown in a menu of this window's own, so that this window is
+    // closed before the chosen entry opens its dialog, which it would otherwise cover.
+    QMenu menu;
+    for (QAction* entry : m_mainForm.recentMenuEntries()) {
+        QAction* shown = menu.addAction(entry->icon(), entry->text());
+        shown->setEnabled(entry->isEnabled());
+        shown->setSeparator(entry->isSeparator());
+        shown->setData(QVariant::fromValue<QObject*>(entry));
+    }
+    const QAction* chosen = menu.exec(at);
+    if (chosen == nullptr) {
+        return;
+    }
+    hide();
+    if (auto* entry = qobject_cast<QAction*>(chosen->data().value<QObject*>())) {
+        entry->trigger();
+    }
 }
 
 void TWelcome::Label6Click() {

@@ -40,6 +40,9 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // Offers the recent connections at a point of the screen; a chosen one closes this window
+    // and opens.
+    void chooseRecentConnection(const QPoint& at);
     // Stores the check box into Showloader and writes the options.
     void FormHide();
 

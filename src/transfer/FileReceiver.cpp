@@ -1,5 +1,6 @@
 #include "transfer/FileReceiver.h"
 
+#include "base/TerminalText.h"
 #include "session/Windows1252.h"
 #include "transfer/FileDigests.h"
 #include "transfer/TransferClock.h"
@@ -177,6 +178,15 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     const QString fileName = details
                                  ? utf8NameOf(*details).value_or(fromWindows1252(offer.fileName))
                                  : fromWindows1252(offer.fileName);
+    if (TerminalText::hasControlCharacters(fileName)) {
+        // Such a name could move a terminal's cursor or forge a line when it is shown.
+        reply(sender, offer, frBlocked, 0);
+        m_notices.appendConversationLine(
+            QStringLiteral("Refused the file \"%1\" offered by %2: its name holds control "
+                           "characters.")
+                .arg(TerminalText::visible(fileName), sender.name));
+        return;
+    }
     const QString folder = usableIncomingFolder();
     const auto refuse = [&](const QString& why) {
         reply(sender, offer, frBlocked, 0);

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QTimer>
 
@@ -70,6 +71,12 @@ struct Commands : FormFixture {
         play.ModemSetting().PhoneNumber = "777";
         play.setProviderName("Serial Connection");
         play.OpenSession(false, "Theirs", "Ann");
+    }
+    // An empty connection file in the folder (it reads as the defaults); its path.
+    QString existingFile(const QString& name) const {
+        QFile file(folder + "/" + name);
+        EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+        return file.fileName();
     }
     // Runs the action once the modal loop that the command starts is running.
     void whenModal(std::function<void()> action) { QTimer::singleShot(0, std::move(action)); }
@@ -169,14 +176,15 @@ TEST(ConnectionCommandsTest, SaveGuardsAndFailures) {
 TEST(ConnectionCommandsTest, LoadingFilesKeepsTheRecentListAndShowsTheDialog) {
     Commands f;
     f.hostOverModem();
-    f.commands->LoadConnection(f.folder + "/x");
+    f.existingFile("x.vmc");
+    EXPECT_TRUE(f.commands->LoadConnection(f.folder + "/x"));
     EXPECT_FALSE(f.play.Opened()) << "the dialog's showing closed the session";
     EXPECT_TRUE(f.form->isVisible());
     EXPECT_FALSE(f.form->isModal());
     EXPECT_EQ(f.recent, QStringList{f.folder + "/x.vmc"});
     EXPECT_EQ(f.rebuilds, 1);
     EXPECT_TRUE(f.connectionModified);
-    // A missing file shows the defaults.
+    // An empty file shows the defaults.
     EXPECT_EQ(f.form->ConnectionMethod->itemIndex(), 0);
     EXPECT_EQ(f.form->ConnectionMode->itemIndex(), 0);
     EXPECT_EQ(f.form->ModemComboBox->currentIndex(), 0);
@@ -197,6 +205,7 @@ TEST(ConnectionCommandsTest, LoadingFilesKeepsTheRecentListAndShowsTheDialog) {
     EXPECT_EQ(f.recent, (QStringList{f.folder + "/y.VMC.vmc", f.folder + "/x.vmc"}));
 
     // The same name moves up; another letter case is another entry.
+    f.existingFile("X.vmc");
     f.commands->LoadConnection(f.folder + "/x.vmc");
     f.commands->LoadConnection(f.folder + "/X.vmc");
     EXPECT_EQ(f.recent,
@@ -222,7 +231,7 @@ TEST(ConnectionCommandsTest, OpenCommandsAndRecentEntries) {
     EXPECT_EQ(f.suspends, 0);
 
     f.dialogs.answerQuestion(DialogButton::Ok);
-    f.dialogs.answerFile(f.folder + "/menu.vmc");
+    f.dialogs.answerFile(f.existingFile("menu.vmc"));
     f.commands->FileOpen();
     EXPECT_FALSE(f.connectionModified) << "a file opened from the menu is unmodified";
     EXPECT_EQ(f.suspends, 1);
@@ -233,7 +242,7 @@ TEST(ConnectionCommandsTest, OpenCommandsAndRecentEntries) {
     // The toolbar button neither asks nor suspends.
     f.hostOverModem();
     f.dialogs.clear();
-    f.dialogs.answerFile(f.folder + "/bar.vmc");
+    f.dialogs.answerFile(f.existingFile("bar.vmc"));
     f.commands->ToolButton3Click();
     EXPECT_TRUE(f.dialogs.questions().isEmpty());
     EXPECT_EQ(f.suspends, 1);
@@ -243,16 +252,48 @@ TEST(ConnectionCommandsTest, OpenCommandsAndRecentEntries) {
     f.commands->ToolButton3Click();
     EXPECT_FALSE(f.form->isVisible());
 
-    // Recent entries: the placeholder does nothing; "&" goes from the name; no question.
-    const QStringList before = f.recent;
-    f.commands->RecentClick("<No recent connections>");
-    EXPECT_EQ(f.recent, before);
-    EXPECT_FALSE(f.form->isVisible());
+    // A recent entry opens the exact name, "&" included; no question.
     f.hostOverModem();
-    f.commands->RecentClick(f.folder + "/&Sales && Co.vmc");
-    EXPECT_EQ(f.recent.first(), f.folder + "/Sales  Co.vmc");
+    f.commands->RecentClick(f.existingFile("&Sales && Co.vmc"));
+    EXPECT_EQ(f.recent.first(), f.folder + "/&Sales && Co.vmc");
     EXPECT_TRUE(f.connectionModified);
     EXPECT_TRUE(f.dialogs.questions().isEmpty());
+}
+
+TEST(ConnectionCommandsTest, RecentMenusShowNamesAsTheyAreAndMissingFilesAreDropped) {
+    Commands f;
+    const QString sales = f.existingFile("R&D & Sales.vmc");
+    const QString gone = f.folder + "/gone.vmc";
+    QMenu menu;
+    QStringList opened;
+    const auto open = [&](const QString& fileName) { opened << fileName; };
+    ConnectionCommands::fillRecentMenu(menu, {sales, "", "  ", gone}, open);
+    QStringList texts;
+    for (QAction* entry : menu.actions()) {
+        texts << entry->text();
+    }
+    EXPECT_EQ(texts, QStringList({f.folder + "/R&&D && Sales.vmc", f.folder + "/gone.vmc"}));
+    menu.actions().constFirst()->trigger();
+    EXPECT_EQ(opened, QStringList{sales});
+
+    ConnectionCommands::fillRecentMenu(menu, {"", ""}, open);
+    ASSERT_EQ(menu.actions().size(), 1);
+    EXPECT_EQ(menu.actions().constFirst()->text(), "<No recent connections>");
+    EXPECT_FALSE(menu.actions().constFirst()->isEnabled());
+
+    // A missing file is named, dropped from the list, and the dialog stays closed.
+    f.recent = {sales, gone};
+    EXPECT_FALSE(f.commands->LoadConnection(gone));
+    EXPECT_EQ(f.dialogs.messages(),
+              QStringList{"The connection file " + QDir::toNativeSeparators(gone) +
+                          " does not exist. It is removed from the recent connections."});
+    EXPECT_EQ(f.recent, QStringList{sales});
+    EXPECT_EQ(f.rebuilds, 1);
+    EXPECT_FALSE(f.form->isVisible());
+    EXPECT_FALSE(f.connectionModified);
+    f.commands->RecentClick(sales);
+    EXPECT_TRUE(f.form->isVisible());
+    EXPECT_EQ(f.recent, QStringList{sales});
 }
 
 TEST(ConnectionCommandsTest, DisconnectNewConnectionAndWizardCommands) {

@@ -114,10 +114,6 @@ TEST(ConversationTest, ChatLinesShowOnBothSidesUnderTheirSendersNames) {
     Pair pair;
     auto& ann = pair.ann;
     auto& bob = pair.bob;
-    EXPECT_EQ(ann.field->text(), "Please, connect before sending messages or files.");
-    ann.conversation->EditMessageClick();
-    EXPECT_EQ(ann.field->text(), "");
-
     ann.field->setText(QString::fromUtf8("Hello caf\xC3\xA9 \xE2\x82\xAC \xD0\x96"));
     QTest::keyClick(ann.field, Qt::Key_Return);
     EXPECT_EQ(ann.field->text(), "");
@@ -126,15 +122,11 @@ TEST(ConversationTest, ChatLinesShowOnBothSidesUnderTheirSendersNames) {
     EXPECT_EQ(ann.lines(), QStringList({shown})) << "own line through the own handler";
     EXPECT_EQ(bob.lines(), QStringList({shown}));
 
-    // An empty text, and the prompt sent as it stands.
+    // An empty text is sent as it stands.
     bob.field->clear();
     bob.conversation->SendSpeedButtonClick();
-    bob.field->setText("Type your message here and press Enter to send it.");
-    bob.conversation->SendSpeedButtonClick();
     pair.carry();
-    EXPECT_EQ(
-        ann.lines().mid(1),
-        QStringList({"Bob>    ", "Bob>    Type your message here and press Enter to send it."}));
+    EXPECT_EQ(ann.lines().mid(1), QStringList({"Bob>    "}));
     EXPECT_EQ(bob.lines(), ann.lines());
 
     // A zero byte ends the text.
@@ -162,6 +154,32 @@ TEST(ConversationTest, ChatLinesShowOnBothSidesUnderTheirSendersNames) {
               QStringList({"Sorry, but we haven't connected anywere yet. Please, create "
                            "connection before sending files or messages."}));
     EXPECT_EQ(ann.field->text(), "kept");
+}
+
+TEST(ConversationTest, PromptsArePlaceholdersNeverTextOfTheField) {
+    Pair pair;
+    auto& ann = pair.ann;
+    const QString connectPrompt = "Please, connect before sending messages or files.";
+    const QString typePrompt = "Type your message here and press Enter to send it.";
+    EXPECT_EQ(ann.field->text(), "");
+    EXPECT_EQ(ann.field->placeholderText(), connectPrompt);
+
+    // A draft typed before the prompt changes stays as it is.
+    QTest::mouseClick(ann.field, Qt::LeftButton, {}, ann.field->rect().center());
+    QTest::keyClicks(ann.field, "draft");
+    ann.conversation->setPrompt(typePrompt);
+    EXPECT_EQ(ann.field->text(), "draft");
+    EXPECT_EQ(ann.field->placeholderText(), typePrompt);
+
+    // A click in the middle of the shown prompt, typing, Enter: only the typed text is sent.
+    ann.field->clear();
+    QTest::mouseClick(ann.field, Qt::LeftButton, {}, ann.field->rect().center());
+    QTest::keyClicks(ann.field, "Hello Bob");
+    QTest::keyClick(ann.field, Qt::Key_Return);
+    pair.carry();
+    EXPECT_EQ(pair.bob.lines(), QStringList({"Ann>    Hello Bob"}));
+    EXPECT_EQ(ann.field->text(), "");
+    EXPECT_EQ(ann.field->placeholderText(), typePrompt);
 }
 
 TEST(ConversationTest, ClassicModeKeystrokesReplayOnceAndNeverEchoBack) {
@@ -209,15 +227,78 @@ TEST(ConversationTest, ClassicModeKeystrokesReplayOnceAndNeverEchoBack) {
     EXPECT_EQ(ann.view->toPlainText(), "h\nyXo!");
     EXPECT_TRUE(ann.view->isReadOnly());
 
-    // In chat mode a keystroke moves the focus to the view but not its text.
+    // In chat mode a keystroke moves the focus to the view and shows there; the view stays
+    // read-only for the user.
     QApplication::setActiveWindow(&ann.window);
     ann.field->setFocus();
     ASSERT_TRUE(ann.field->hasFocus());
     QTest::keyClicks(bob.view, "z");
     pair.carry();
     EXPECT_TRUE(ann.view->hasFocus());
-    EXPECT_EQ(ann.view->toPlainText(), "h\nyXo!");
+    EXPECT_EQ(ann.view->toPlainText(), "h\nyXo!z");
+    EXPECT_TRUE(ann.view->isReadOnly());
     EXPECT_EQ(ann.system.script->sentMessages().size(), pair.annSent) << "chat mode sends no key";
+
+    // Back in classic mode the first key typed is sent.
+    ann.setClassic(true);
+    QTest::keyClicks(ann.view, "w");
+    pair.carry();
+    EXPECT_EQ(bob.view->toPlainText(), "h\nyXo!zw");
+}
+
+TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
+    Pair pair;
+    auto& ann = pair.ann;
+    auto& bob = pair.bob;
+    ann.setClassic(true);
+    bob.setClassic(true);
+    QApplication::setActiveWindow(&ann.window);
+    ann.view->setFocus();
+    const auto same = [&](const QString& text) {
+        pair.carry();
+        EXPECT_EQ(ann.view->toPlainText(), text);
+        EXPECT_EQ(bob.view->toPlainText(), text);
+    };
+
+    QTest::keyClicks(ann.view, "abc");
+    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(ann.view, Qt::Key_X, Qt::ControlModifier);
+    same("a");
+    EXPECT_EQ(QApplication::clipboard()->text(), "bc");
+    QTest::keyClick(ann.view, Qt::Key_V, Qt::ControlModifier);
+    same("abc");
+
+    // Edit > Cut and Edit > Paste act on the view too, a line break as Enter.
+    QApplication::clipboard()->setText("x\r\ny\u0007");
+    ann.conversation->EditPaste();
+    same("abcx\ny");
+    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
+    ann.conversation->EditCut();
+    same("abcx\n");
+    EXPECT_TRUE(ann.field->text().isEmpty()) << "the hidden field is not touched";
+
+    // Typing over a selection, and Backspace on one.
+    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClicks(ann.view, "Z");
+    same("abcZ");
+    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
+    QTest::keyClick(ann.view, Qt::Key_Backspace);
+    same("abc");
+
+    // A chat line from the other side, then typing: the typed text starts a line of its own.
+    bob.setClassic(false);
+    bob.field->setText("hi");
+    bob.conversation->SendSpeedButtonClick();
+    pair.carry();
+    QTest::keyClicks(ann.view, "w");
+    same("abc\nBob>    hi\nw");
+
+    // A replayed key right after a line this side alone appended starts a new line too.
+    bob.conversation->appendLine("notice");
+    bob.conversation->keyStrokeReceived({0, 'k', 0});
+    EXPECT_EQ(bob.lines().mid(2), QStringList({"w", "notice", "k"}));
 }
 
 TEST(ConversationTest, ClipboardCommandsActOnTheFieldAndPasteIsBounded) {

@@ -98,6 +98,27 @@ TEST(CliTest, FailuresEndWithTheirOwnExitCodes) {
     EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
 }
 
+TEST(CliTest, ASendFileThatCannotBeOpenedIsNotDone) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("cable").toStdString();
+    NullModemCable cable(options);
+    const QString sendFolder = test::makeTempFolder("send");
+    const QString joinIn = test::makeTempFolder("join-in");
+    const QByteArray whole = randomBytes(2000, 4);
+    ASSERT_TRUE(writeFile(sendFolder + "/here.bin", whole));
+    CliProcess host(
+        test::makeTempFolder("host-data"),
+        {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--name", "Ann",
+         "--exit-when-done", "send", sendFolder + "/missing.bin", sendFolder + "/here.bin"});
+    CliProcess join(test::makeTempFolder("join-data"),
+                    {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--name",
+                     "Bob", "--incoming", joinIn, "--exit-when-done"});
+    EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
+    EXPECT_EQ(host.exitCode(), 7) << host.errors().toStdString();
+    EXPECT_TRUE(host.errors().contains("missing.bin")) << host.errors().toStdString();
+    EXPECT_EQ(readFile(joinIn + "/here.bin"), whole) << "the other files are still sent";
+}
+
 TEST(CliTest, EndedByTheUserItSaysGoodbye) {
     CableOptions options;
     options.directory = test::makeTempFolder("goodbye-cable").toStdString();

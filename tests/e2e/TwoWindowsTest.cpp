@@ -61,7 +61,7 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     EXPECT_EQ(bob.lines(), (QStringList{"Connected.", "Connected."}));
     EXPECT_TRUE(ann.main().commandEnabled("Sendfile1"));
     EXPECT_TRUE(bob.main().commandEnabled("Closeconnection1"));
-    EXPECT_EQ(test::part<QLineEdit>(bob.main(), "EditMessage")->text(),
+    EXPECT_EQ(test::part<QLineEdit>(bob.main(), "EditMessage")->placeholderText(),
               "Type your message here and press Enter to send it.");
 
     // Chat mode: each line on both sides under its sender's name.
@@ -85,25 +85,26 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     type(ann, Qt::Key_I, "i");
     type(ann, Qt::Key_X, "x");
     type(ann, Qt::Key_Backspace);
-    ASSERT_TRUE(pumpUntil([&] { return viewText(bob).endsWith("Ann>    hi"); }));
+    ASSERT_TRUE(pumpUntil([&] { return viewText(bob).endsWith("Ann>    \nhi"); }));
     type(bob, Qt::Key_Exclam, "!");
-    ASSERT_TRUE(pumpUntil([&] { return viewText(ann).endsWith("Ann>    hi!"); }, 5000))
+    ASSERT_TRUE(pumpUntil([&] { return viewText(ann).endsWith("Ann>    \nhi!"); }, 5000))
         << viewText(ann).toStdString() << "\n--\n"
         << viewText(bob).toStdString();
     pumpFor(300);
-    EXPECT_TRUE(viewText(ann).endsWith("Ann>    hi!"));
-    EXPECT_TRUE(viewText(bob).endsWith("Ann>    hi!"));
+    EXPECT_TRUE(viewText(ann).endsWith("Ann>    \nhi!"));
+    EXPECT_TRUE(viewText(bob).endsWith("Ann>    \nhi!"));
 
     // Back to chat mode: the content stays.
     ann.main().runCommand("Chatmode1");
     EXPECT_TRUE(test::part<QTextEdit>(ann.main(), "MessagesEdit")->isReadOnly());
-    EXPECT_TRUE(viewText(ann).endsWith("Ann>    hi!"));
+    EXPECT_TRUE(viewText(ann).endsWith("Ann>    \nhi!"));
 
     bob.disconnect();
     EXPECT_EQ(bob.lines().last(), "Disconnected.");
     EXPECT_EQ(bob.status(), "Not connected");
     EXPECT_FALSE(bob.main().commandEnabled("Sendfile1"));
-    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Not connected"; }));
+    ASSERT_TRUE(pumpUntil([&] {
+        return ann.status() == "Not connected"; }));
     EXPECT_EQ(ann.lines().last(), "Remote user disconnected.");
     // The host's session stays open for the next caller.
     EXPECT_TRUE(ann.main().commandEnabled("Closeconnection1"));

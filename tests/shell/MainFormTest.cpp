@@ -83,7 +83,7 @@ TEST(MainForm, FirstStartWithoutOptionsFile) {
                      test::part<QAction>(main, "Options1")));
     EXPECT_TRUE(test::part<QToolButton>(main, "SendSpeedButton")->autoRaise());
     EXPECT_EQ(main.statusText(0), "Not connected");
-    EXPECT_EQ(test::part<QLineEdit>(main, "EditMessage")->text(),
+    EXPECT_EQ(test::part<QLineEdit>(main, "EditMessage")->placeholderText(),
               "Please, connect before sending messages or files.");
     EXPECT_FALSE(main.connectionModified());
     EXPECT_FALSE(main.incomingBlocked());

@@ -117,5 +117,29 @@ TEST(DataFolder, LoginNameIsTheEffectiveUser) {
     EXPECT_FALSE(loginName().isEmpty());
 }
 
+TEST(Options, WindowPlacementHasASectionOfItsOwnThatTheOptionsKeep) {
+    const QString folder = test::makeTempFolder("options");
+    const OptionsFile file(folder);
+    EXPECT_TRUE(file.loadPlacement().geometry.isEmpty()) << "first run: nothing remembered";
+
+    writeAll(file.path(), "[Common]\r\nMode=0\r\n");
+    const WindowPlacement placement{QByteArray("\x01\xD9\xD0\xCB\0\x03", 6), "splitter"};
+    ASSERT_TRUE(file.savePlacement(placement));
+    EXPECT_EQ(file.load().Mode, 0) << "the options are kept";
+    Options options = file.load();
+    options.Speed = 2;
+    ASSERT_TRUE(file.save(options));
+    EXPECT_EQ(file.loadPlacement().geometry, placement.geometry) << "kept by the options";
+    EXPECT_EQ(file.loadPlacement().splitter, placement.splitter);
+    EXPECT_EQ(file.load().Speed, 2);
+    const QByteArray text = readAll(file.path());
+    EXPECT_TRUE(text.contains("[Window]") && text.contains("Geometry=01d9d0cb0003")) << text.data();
+
+    // A damaged value restores nothing.
+    writeAll(file.path(), "[Window]\r\nGeometry=01d9z0\r\nSplitter=abc\r\n");
+    EXPECT_TRUE(file.loadPlacement().geometry.isEmpty());
+    EXPECT_TRUE(file.loadPlacement().splitter.isEmpty());
+}
+
 }  // namespace
 }  // namespace velmora

@@ -3,10 +3,12 @@
 #include "shell/ModemDialog.h"
 #include "shell/SerialSettingsDialog.h"
 
+#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -27,9 +29,9 @@ TEST(ProviderDialogs, SerialSettingsPresetChosenAndValidated) {
     EXPECT_EQ(dialog.PortCombo->currentText(), "ttyUSB0 (USB-Serial Controller)");
     EXPECT_EQ(dialog.chosen(), (SerialSettings{"ttyUSB0", 57600, FlowControl::RtsCts}));
 
-    // A typed device path and an unlisted speed are taken as typed.
+    // A remembered device path the system does not list, and an unlisted speed, are kept.
     dialog.present(ports, {"/dev/pts/7", 250000, FlowControl::XonXoff});
-    EXPECT_EQ(dialog.PortCombo->count(), 2);
+    EXPECT_EQ(dialog.PortCombo->count(), 3);
     EXPECT_EQ(dialog.chosen(), (SerialSettings{"/dev/pts/7", 250000, FlowControl::XonXoff}));
 
     // An empty port, a speed out of range or not a number: nothing, and OK says why.
@@ -67,6 +69,37 @@ TEST(ProviderDialogs, SerialAskReturnsOnOkAndNothingOnCancel) {
         EXPECT_TRUE(watcher.seen());
     }
     EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
+TEST(ProviderDialogs, SerialPromptKeepsTheRememberedPortOnEnterAndOpensOverItsWindow) {
+    ScriptedDialogService dialogs;
+    SerialSettingsDialog dialog(dialogs);
+    QWidget window;
+    window.setGeometry(500, 400, 700, 500);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    const SerialSettings remembered{"/tmp/cable/B", 115200, FlowControl::None};
+    const QList<SerialPortChoice> ports{{"ttyS0", ""}, {"ttyUSB0", "FT232R USB UART"}};
+    QRect shownAt;
+    QStringList listed;
+    test::ModalWatcher watcher([&](QWidget* shown) {
+        shownAt = shown->frameGeometry();
+        for (int i = 0; i < dialog.PortCombo->count(); ++i) {
+            listed << dialog.PortCombo->itemText(i);
+        }
+        // Enter as the keyboard gives it: to the widget with the focus, the port's field.
+        for (int press = 0; press < 2 && dialog.isVisible(); ++press) {
+            QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+        }
+        if (dialog.isVisible()) {
+            dialog.reject();
+        }
+    });
+    EXPECT_EQ(dialog.askSerialSettings(ports, remembered), remembered);
+    ASSERT_TRUE(watcher.seen());
+    EXPECT_TRUE(window.frameGeometry().contains(shownAt.center()))
+        << shownAt.x() << "," << shownAt.y();
+    EXPECT_EQ(listed, QStringList({"/tmp/cable/B", "ttyS0", "ttyUSB0 (FT232R USB UART)"}));
 }
 
 TEST(ProviderDialogs, ModemChoiceNeedsANumberOnlyWhenAsked) {

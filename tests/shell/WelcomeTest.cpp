@@ -4,10 +4,16 @@
 #include "connections/ConnectionForm.h"
 #include "connections/WizardForm.h"
 #include "shell/Welcome.h"
+#include "support/TestEnvironment.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
+#include <QFile>
+#include <QMenu>
 #include <QPushButton>
+#include <QTest>
+#include <QTimer>
 
 #include "support/WindowParts.h"
 
@@ -17,6 +23,28 @@ namespace velmora {
 namespace {
 
 using test::Shell;
+
+// Calls back when the widget it watches is shown.
+class ShowSpy : public QObject {
+public:
+    ShowSpy(QWidget* watched, std::function<void()> shown) : m_shown(std::move(shown)) {
+        watched->installEventFilter(this);
+    }
+    bool seen() const { return m_seen; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show) {
+            m_seen = true;
+            m_shown();
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    std::function<void()> m_shown;
+    bool m_seen = false;
+};
 
 TEST(Welcome, ShowloaderZeroAndOne) {
     {  // Showloader 0: the main window alone.
@@ -101,6 +129,48 @@ TEST(Welcome, TheWizardLinkShowsTheWizardAndMarksTheConnectionChanged) {
     EXPECT_EQ(wizard->size(), 1);
     EXPECT_TRUE(wizardDialog.seen());
     EXPECT_TRUE(main.connectionModified());
+}
+
+TEST(Welcome, ARecentConnectionClosesTheWindowBeforeItOpens) {
+    Shell shell{QByteArray("[Common]\nCheckExtension=0\n")};
+    const QString fileName = test::makeTempFolder("recent") + "/Lab & Co.vmc";
+    QFile file(fileName);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    QFile recents(shell.dataFolder + "/recents.list");
+    ASSERT_TRUE(recents.open(QIODevice::WriteOnly));
+    recents.write(fileName.toUtf8() + "\r\n");
+    recents.close();
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    TWelcome& welcome = *shell.windows->welcome();
+    bool hiddenWhenOpened = false;
+    ShowSpy connectionDialog(shell.windows->connectionForm(),
+                             [&] { hiddenWhenOpened = welcome.isHidden(); });
+
+    // The menu, shown over the start-up window, answered with the keyboard.
+    QTimer chooser;
+    bool menuShown = false;
+    QObject::connect(&chooser, &QTimer::timeout, &welcome, [&] {
+        if (auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget())) {
+            chooser.stop();
+            menuShown = true;
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+            welcome.reject();  // ends the test when the window stayed open
+        }
+    });
+    chooser.start(5);
+    test::ModalWatcher watcher(
+        [](QWidget* modal) { return qobject_cast<TWelcome*>(modal) != nullptr; },
+        [&](QWidget*) { welcome.Label5->clicked(); });
+    main.FormActivate();
+    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(menuShown);
+    EXPECT_TRUE(connectionDialog.seen());
+    EXPECT_TRUE(hiddenWhenOpened);
+    EXPECT_TRUE(welcome.isHidden());
+    EXPECT_EQ(main.recentConnections(), QStringList{fileName});
 }
 
 }  // namespace

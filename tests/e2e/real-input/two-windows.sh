@@ -1,0 +1,319 @@
+#!/usr/bin/env bash
+# Two Velmora windows over the virtual null-modem cable on a virtual X server, driven only by
+# key and mouse events (xdotool), as a user drives them: Ann hosts and Bob joins, a chat line
+# goes each way, Ann sends a file, Ann's window is closed (the host leaves), and the two connect
+# again. Each step is checked from what the program wrote to disk (received files, exported
+# conversations, the data folders), from its error output and from the windows on the screen;
+# screenshots of every step are kept. Every check prints PASS or FAIL; any FAIL fails the run.
+#
+#   two-windows.sh VELMORA VELMORA_CABLE [SCREENSHOT_FOLDER]
+#
+# Exits with 77 (skipped) when xvfb-run, xdotool or ImageMagick's import is missing.
+set -uo pipefail
+
+velmora=$1
+cable_program=$2
+screens=${3:-}
+
+for tool in xvfb-run xdotool import; do
+    if ! command -v "$tool" >/dev/null; then
+        echo "SKIP: $tool is not installed (scripts/setup installs it)"
+        exit 77
+    fi
+done
+
+# The rest runs on a virtual X server of its own.
+if [ -z "${VELMORA_REAL_INPUT_DISPLAY:-}" ]; then
+    export VELMORA_REAL_INPUT_DISPLAY=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$@"
+fi
+
+# The windows are real X windows, whatever platform the test suite sets for its other tests.
+export QT_QPA_PLATFORM=xcb
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-real-input.XXXXXX")
+screens=${screens:-$work/screens}
+rm -f "$screens"/*.png
+mkdir -p "$screens"
+# Nothing of the user's: settings, caches and runtime files go to the run's own folder.
+export HOME=$work/home XDG_DATA_HOME=$work/xdg-data XDG_CONFIG_HOME=$work/xdg-config \
+    XDG_CACHE_HOME=$work/xdg-cache XDG_RUNTIME_DIR=$work/xdg-runtime
+mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+chmod 700 "$XDG_RUNTIME_DIR"
+
+pids=()
+# The run's folder goes when every check passed; else its data folders and logs stay to be read.
+cleanup() {  # cleanup EXIT_STATUS
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work/home" "$work/xdg-"*
+    if [ "$1" -eq 0 ] && [ "${screens#"$work"}" = "$screens" ]; then
+        rm -rf "$work"
+    else
+        echo "data folders and logs in $work"
+    fi
+}
+trap 'cleanup $?' EXIT
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...: PASS or FAIL, counted
+    local description=$1
+    shift
+    if "$@"; then
+        echo "PASS: $description"
+    else
+        echo "FAIL: $description"
+        failures=$((failures + 1))
+    fi
+}
+shot=0
+screenshot() {
+    shot=$((shot + 1))
+    local file
+    file=$(printf '%s/%02d-%s.png' "$screens" "$shot" "$1")
+    import -window root "$file"
+    echo "screenshot: $file"
+}
+wait_for() {  # wait_for SECONDS COMMAND...: true once the command succeeds
+    local until=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -ge $until ] && return 1
+        sleep 0.2
+    done
+}
+
+# --- The cable and the two windows -----------------------------------------------------------
+"$cable_program" --dir "$work/cable" >"$work/cable.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -e "$work/cable/B" || { echo "FAIL: the cable did not start"; exit 1; }
+
+declare -A pid_of
+start_window() {  # start_window NAME CABLE_END X
+    local name=$1 home=$work/$1
+    mkdir -p "$home"
+    if [ ! -e "$home/serial.ini" ]; then
+        printf '[Serial]\r\nPort=%s\r\nBaud=115200\r\nFlow=None\r\nAsk=0\r\n' \
+            "$work/cable/$2" >"$home/serial.ini"
+        printf '[Common]\r\nCheckExtension=0\r\nShowloader=0\r\nAskExit=0\r\nUserName=%s\r\n' \
+            "$name" >"$home/options.ini"
+    fi
+    VELMORA_HOME=$home "$velmora" >>"$work/$name.out" 2>>"$work/$name.err" &
+    pid_of[$name]=$!
+    pids+=($!)
+    wait_for 20 main_window "$name" >/dev/null || { echo "FAIL: $name's window did not open"; exit 1; }
+    # No window manager: the windows are placed side by side by hand.
+    xdotool windowmove "$(main_window "$name")" "$3" 0
+    sleep 0.5
+}
+main_window() {
+    xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name '^Oskvale Velmora$' 2>/dev/null |
+        head -1
+}
+window_named() {  # window_named NAME TITLE: a visible window of NAME's program with that title
+    xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name "$2" 2>/dev/null | head -1
+}
+# The titles of NAME's visible windows other than the main window (dialogs, message boxes).
+other_windows() {
+    local main window
+    main=$(main_window "$1")
+    for window in $(xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name '.' \
+        2>/dev/null); do
+        [ "$window" = "$main" ] || echo "$(xdotool getwindowname "$window")"
+    done
+}
+# Closes NAME's message boxes and dialogs with Esc, the message boxes (titled "Velmora") first,
+# since they are modal over the dialogs.
+dismiss_others() {
+    local round window
+    for round in 1 2 3 4; do
+        window=$(window_named "$1" '^Velmora$')
+        [ -n "$window" ] || window=$(xdotool search --all --pid "${pid_of[$1]}" --onlyvisible \
+            --name '.' 2>/dev/null | grep -vx "$(main_window "$1")" | head -1)
+        [ -n "$window" ] || return 0
+        press "$window" Escape
+        sleep 0.5
+    done
+}
+has_other_windows() { [ -n "$(other_windows "$1")" ]; }
+running() { kill -0 "${pid_of[$1]}" 2>/dev/null; }
+# Keys go, as from a keyboard, to the window that has the input focus: WINDOW is given it first.
+press() {  # press WINDOW KEY...
+    xdotool windowfocus --sync "$1" 2>/dev/null
+    sleep 0.3
+    shift
+    xdotool key --delay 80 "$@"
+}
+
+# File > New connection; a click on "Null-modem (COM-to-COM)", then on Master (0) or Slave (1),
+# where the dialog lays them out for a cable; Alt+C for Connect.
+connect_as() {  # connect_as NAME ROLE
+    local main dialog
+    main=$(main_window "$1")
+    press "$main" ctrl+n
+    sleep 1
+    # A session still open asks first whether to close it: OK.
+    if [ -n "$(window_named "$1" '^Velmora$')" ]; then
+        press "$(window_named "$1" '^Velmora$')" Return
+    fi
+    if ! wait_for 10 window_named "$1" '^New connection$' >/dev/null; then
+        echo "FAIL: $1: the New connection dialog did not open"
+        failures=$((failures + 1))
+        return 1
+    fi
+    dialog=$(window_named "$1" '^New connection$')
+    sleep 0.5
+    xdotool windowfocus --sync "$dialog"
+    xdotool mousemove --window "$dialog" 30 184 click 1
+    sleep 0.5
+    xdotool mousemove --window "$dialog" 249 $((158 + 26 * $2)) click 1
+    sleep 0.3
+    screenshot "$1-connect-dialog"
+    xdotool key alt+c
+}
+
+# A chat line: a click into the message field, the text typed, Enter.
+say() {  # say NAME TEXT
+    local main
+    main=$(main_window "$1")
+    xdotool windowfocus --sync "$main"
+    xdotool mousemove --window "$main" 250 280 click 1
+    sleep 0.3
+    xdotool type --delay 20 "$2"
+    xdotool key Return
+    sleep 0.5
+}
+
+# Message > Export messages to file...: the conversation as the window shows it, into FILE.
+export_log() {  # export_log NAME FILE
+    local main
+    main=$(main_window "$1")
+    press "$main" alt+m
+    sleep 0.3
+    xdotool key e
+    wait_for 10 window_named "$1" 'Export messages log' >/dev/null || return 1
+    sleep 0.3
+    xdotool type --delay 10 "$2"
+    xdotool key Return
+    wait_for 10 test -s "$2"
+}
+log_has_said() {  # log_has_said FILE NAME TEXT: a chat line of NAME's that holds TEXT
+    [ -f "$1" ] && grep -qF -- "$3" <(tr -d '\r' <"$1" | grep -F -- "$2>    ")
+}
+log_has_line() {  # log_has_line FILE LINE: the exported conversation holds that whole line
+    [ -f "$1" ] && grep -qxF -- "$2\\par" <(tr -d '\r' <"$1" | sed -E 's/^(\\[a-z]+[0-9]* ?)+//')
+}
+
+start_window Ann A 0
+start_window Bob B 640
+screenshot started
+
+# --- Connect: Ann hosts, Bob joins -----------------------------------------------------------
+connect_as Ann 0
+sleep 1
+connect_as Bob 1
+sleep 4
+screenshot connected
+
+# --- A chat line each way --------------------------------------------------------------------
+say Ann "Hello Bob"
+say Bob "Hello Ann"
+sleep 1
+screenshot chatted
+export_log Ann "$work/ann-1.txt"
+export_log Bob "$work/bob-1.txt"
+check "Ann hosted and Bob joined" log_has_line "$work/ann-1.txt" "Waiting for remote user..."
+check "Bob's view says Connected." log_has_line "$work/bob-1.txt" "Connected."
+for side in ann bob; do
+    check "$side's view shows Ann's line as typed" \
+        log_has_line "$work/$side-1.txt" "Ann>    Hello Bob"
+    check "$side's view shows Bob's line as typed" \
+        log_has_line "$work/$side-1.txt" "Bob>    Hello Ann"
+done
+
+# --- A file from Ann to Bob: Transfer > Send file... (Insert) --------------------------------
+head -c 60000 /dev/urandom >"$work/payload.bin"
+press "$(main_window Ann)" Insert
+if wait_for 10 has_other_windows Ann && sleep 1; then
+    xdotool type --delay 10 "$work/payload.bin"
+    xdotool key Return
+fi
+wait_for 60 cmp -s "$work/payload.bin" "$work/Bob/Incoming/payload.bin"
+sleep 1
+screenshot file-sent
+check "the file arrived whole in Bob's incoming folder" \
+    cmp -s "$work/payload.bin" "$work/Bob/Incoming/payload.bin"
+
+# --- The host leaves: File > Exit in Ann's window ---------------------------------------------
+serial_before=$(cat "$work/Bob/serial.ini")
+press "$(main_window Ann)" alt+f
+sleep 0.3
+xdotool key x
+wait_for 10 bash -c "! kill -0 ${pid_of[Ann]} 2>/dev/null"
+check "Ann's window closed" bash -c "! kill -0 ${pid_of[Ann]} 2>/dev/null"
+sleep 8
+screenshot host-left
+check "Bob's program still runs after the host left" running Bob
+if ! running Bob; then
+    wait "${pid_of[Bob]}"
+    echo "seen: Bob's program ended with status $? when the host left"
+    start_window Bob B 640
+fi
+others=$(other_windows Bob)
+[ -n "$others" ] && echo "seen: Bob's program shows windows: $(echo "$others" | paste -sd ',')"
+check "Bob shows no dialog or message box of its own after the host left" test -z "$others"
+check "Bob's program created no timer off the UI thread" \
+    bash -c "! grep -q 'Timers cannot be started from another thread' '$work/Bob.err'"
+check "Bob's remembered serial port is unchanged" \
+    test "$serial_before" = "$(cat "$work/Bob/serial.ini")"
+export_log Bob "$work/bob-2.txt"
+dismiss_others Bob
+say Bob "Anybody there?"
+export_log Bob "$work/bob-3.txt"
+check "a line typed after the host left is not shown as sent" \
+    bash -c "[ -f '$work/bob-3.txt' ] && ! grep -qF 'Bob>    Anybody there?' '$work/bob-3.txt'"
+
+# --- Connect again: Ann's window again; Bob, who stayed, hosts on the line it holds ----------
+start_window Ann A 0
+connect_as Ann 1
+sleep 6
+screenshot ann-joins-again
+took_over=1
+if [ -n "$(other_windows Ann)" ]; then
+    echo "seen: Ann's program shows: $(other_windows Ann | paste -sd ',')"
+    took_over=0
+fi
+check "Bob took over as host: Ann joins without Bob connecting again" test "$took_over" = 1
+if [ "$took_over" = 0 ]; then
+    dismiss_others Ann
+    dismiss_others Bob
+    connect_as Bob 0
+    sleep 1
+    connect_as Ann 1
+    sleep 4
+fi
+say Ann "Back again"
+say Bob "Welcome back"
+sleep 1
+screenshot reconnected
+export_log Ann "$work/ann-4.txt"
+export_log Bob "$work/bob-4.txt"
+# Whether the lines are shown exactly as typed was checked above: here only that they crossed.
+for side in ann bob; do
+    check "after reconnecting $side's view shows Ann's line" \
+        log_has_said "$work/$side-4.txt" Ann "Back again"
+    check "after reconnecting $side's view shows Bob's line" \
+        log_has_said "$work/$side-4.txt" Bob "Welcome back"
+done
+left_open=$(other_windows Ann; other_windows Bob)
+[ -n "$left_open" ] && echo "seen: windows left open: $(echo "$left_open" | paste -sd ',')"
+check "no dialog left open in either program" test -z "$left_open"
+
+for name in Ann Bob; do
+    if [ -s "$work/$name.err" ]; then
+        echo "--- $name's error output:"
+        grep -v 'XDG_RUNTIME_DIR\|propagateSizeHints' "$work/$name.err" | head -20
+    fi
+done
+echo "screenshots in $screens"
+[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+echo "all checks passed"
