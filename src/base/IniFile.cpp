@@ -7,6 +7,17 @@ namespace velmora {
 
 namespace {
 
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
+
+// The value's bytes on one line: CR LF, CR and LF each become one space.
+QByteArray onOneLine(const QString& value) {
+    QByteArray bytes = value.toUtf8();
+    bytes.replace("\r\n", " ");
+    bytes.replace('\r', ' ');
+    bytes.replace('\n', ' ');
+    return bytes;
+}
+
 QByteArray withoutCarriageReturn(const QByteArray& line) {
     return line.endsWith('\r') ? line.chopped(1) : line;
 }
@@ -59,11 +70,13 @@ IniFile IniFile::load(const QString& path) {
 
 IniFile IniFile::fromBytes(const QByteArray& bytes) {
     IniFile ini;
-    if (bytes.isEmpty()) {
+    ini.m_byteOrderMark = bytes.startsWith(ByteOrderMark);
+    const QByteArray text = ini.m_byteOrderMark ? bytes.sliced(3) : bytes;
+    if (text.isEmpty()) {
         return ini;
     }
-    ini.m_endsWithNewline = bytes.endsWith('\n');
-    const QList<QByteArray> lines = bytes.split('\n');
+    ini.m_endsWithNewline = text.endsWith('\n');
+    const QList<QByteArray> lines = text.split('\n');
     ini.m_lines.assign(lines.begin(), lines.end());
     if (ini.m_endsWithNewline) {
         ini.m_lines.pop_back();
@@ -135,7 +148,7 @@ int IniFile::intValue(const QString& section, const QString& key, int fallback) 
 }
 
 void IniFile::setValue(const QString& section, const QString& key, const QString& value) {
-    const QByteArray line = key.toUtf8() + '=' + value.toUtf8();
+    const QByteArray line = key.toUtf8() + '=' + onOneLine(value);
     int sectionLine = findSection(section);
     if (sectionLine < 0) {
         if (!m_lines.empty() && !withoutCarriageReturn(m_lines.back()).trimmed().isEmpty()) {
@@ -163,7 +176,7 @@ void IniFile::setValue(const QString& section, const QString& key, int value) {
 }
 
 QByteArray IniFile::toBytes() const {
-    QByteArray bytes;
+    QByteArray bytes = m_byteOrderMark ? QByteArray(ByteOrderMark) : QByteArray();
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
         bytes += m_lines[i];
         if (i + 1 < m_lines.size() || m_endsWithNewline) {
