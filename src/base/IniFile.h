@@ -40,14 +40,19 @@ public:
     bool save(const QString& path) const;
 
 private:
+    // Finds the "[section]" lines again after lines were added.
+    void indexSections();
     // Index of the line "[section]" or -1.
     int findSection(const QString& section) const;
+    // The line of the section after the one that starts at sectionLine, or the line count.
+    int nextSection(int sectionLine) const;
     // Index of the key's line inside the section that starts at sectionLine, or -1.
     int findKey(int sectionLine, const QString& key) const;
     // One past the last key line of the section that starts at sectionLine.
     int sectionEnd(int sectionLine) const;
 
     std::vector<QByteArray> m_lines;
+    std::vector<int> m_sectionLines;  // the indexes of the "[section]" lines, in order
     bool m_byteOrderMark = false;
     bool m_endsWithNewline = true;
 };
