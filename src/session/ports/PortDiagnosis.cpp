@@ -42,9 +42,9 @@ std::optional<PortDiagnosis> knownTaker(const QString& device, const PortHolder&
     if (holder.program == QStringLiteral("brltty")) {
         return problem(PortDiagnosis::Kind::Held, device,
                        QStringLiteral("brltty %1 (the braille display driver claims some USB "
-                                      "serial adapters); where no braille display is used")
+                                      "serial adapters)")
                            .arg(seen),
-                       QStringLiteral("sudo apt remove brltty"));
+                       QStringLiteral("sudo apt remove brltty (where no braille display is used)"));
     }
     return std::nullopt;
 }

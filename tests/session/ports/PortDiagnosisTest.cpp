@@ -100,7 +100,8 @@ TEST(PortDiagnosis, TheProgramThatHoldsThePortIsNamedWithItsFix) {
         "The serial port /dev/ttyUSB0 is in use by another program: ModemManager has it open"))
         << modemManager.message().toStdString();
     EXPECT_EQ(modemManager.fix, "sudo systemctl disable --now ModemManager");
-    EXPECT_EQ(held({{5, "minicom"}, {9, "brltty"}}, {}).fix, "sudo apt remove brltty")
+    EXPECT_EQ(held({{5, "minicom"}, {9, "brltty"}}, {}).fix,
+              "sudo apt remove brltty (where no braille display is used)")
         << "a known taker is named before other holders";
     const PortDiagnosis other = held({{4711, "minicom"}}, {{812, "ModemManager"}});
     EXPECT_EQ(other.cause, "minicom (process 4711) has it open");
