@@ -3,6 +3,7 @@
 #include "session/modem/ModemProvider.h"
 
 #include <QCommandLineParser>
+#include <QCoreApplication>
 #include <QDir>
 
 namespace velmora {
@@ -16,11 +17,14 @@ const char* const Description =
   velmora-cli join --serial DEVICE [options] [send FILE...]
   velmora-cli host --modem MODEM [options] [send FILE...]
   velmora-cli join --modem MODEM --phone NUMBER [options] [send FILE...]
+  velmora-cli ports [DEVICE...]
 
 One side hosts (waits for the other), the other joins. Over a cable both name their serial
 port. Over a telephone line the host's modem waits for a call and answers it; the other side's
 modem dials the host's number. MODEM is a name from the modem list (modems.ini in the data
 folder) or the device path of a modem, which is then driven at 115200 baud without flow control.
+"ports" lists the serial ports with their descriptions, their /dev/serial/by-id/ names and
+whether you may open them, and if not why and the command that fixes it.
 
 Lines typed on standard input are sent as chat lines once the other side is there; received
 lines are printed as "name>    text". Files named after "send" are offered as soon as the other
@@ -50,11 +54,12 @@ QString devicePath(const QString& given) {
 
 }  // namespace
 
-std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) {
+std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(const QStringList& arguments) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(Description));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({"h", "help"}, "Show this help.");
+    const QCommandLineOption version("version", "Print the package version.");
     const QCommandLineOption serial(
         "serial", "Over a null-modem cable: the serial port, a device such as /dev/ttyUSB0.",
         "DEVICE");
@@ -81,9 +86,10 @@ std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) 
         "its files or has left.");
     const QCommandLineOption wait("wait", "Joining: seconds to look for the host (default 30).",
                                   "SECONDS", "30");
-    parser.addOptions({help, serial, modem, phone, baud, flow, name, session, incoming, blockCode,
-                       blockIncoming, exitWhenDone, wait});
-    parser.addPositionalArgument("host|join", "Wait for the other side, or join it.");
+    parser.addOptions({help, version, serial, modem, phone, baud, flow, name, session, incoming,
+                       blockCode, blockIncoming, exitWhenDone, wait});
+    parser.addPositionalArgument("host|join|ports",
+                                 "Wait for the other side, join it, or list the serial ports.");
     parser.addPositionalArgument("send FILE...", "Files to offer.", "[send FILE...]");
 
     if (!parser.parse(arguments)) {
@@ -92,12 +98,18 @@ std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments) 
     if (parser.isSet(help)) {
         return CliExit{parser.helpText(), ExitDone};
     }
+    if (parser.isSet(version)) {
+        return CliExit{"velmora-cli " + QCoreApplication::applicationVersion(), ExitDone};
+    }
     const auto usage = [&parser](const QString& why) {
         return CliExit{why + "\n\n" + parser.helpText(), ExitUsage};
     };
     QStringList positional = parser.positionalArguments();
+    if (!positional.isEmpty() && positional[0] == "ports") {
+        return PortsCommand{positional.mid(1)};
+    }
     if (positional.isEmpty() || (positional[0] != "host" && positional[0] != "join")) {
-        return usage("Say host or join.");
+        return usage("Say host, join or ports.");
     }
     CliOptions options;
     options.host = positional.takeFirst() == "host";

@@ -49,6 +49,11 @@ struct CliExit {
     int code = ExitUsage;
 };
 
-std::variant<CliOptions, CliExit> parseCliOptions(const QStringList& arguments);
+// "velmora-cli ports [DEVICE...]": list the serial ports, or describe the devices named.
+struct PortsCommand {
+    QStringList devices;
+};
+
+std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(const QStringList& arguments);
 
 }  // namespace velmora

@@ -10,6 +10,7 @@
 #include "session/link/SerialProvider.h"
 #include "session/modem/ModemList.h"
 #include "session/modem/ModemResults.h"
+#include "session/ports/PortDiagnosis.h"
 #include "session/providers/InstalledProviders.h"
 #include "transfer/FileIcon.h"
 #include "transfer/SendThreadLifetime.h"
@@ -130,14 +131,14 @@ std::optional<int> HeadlessPeer::checkDevice(const QString& portName) const {
         m_err << "No such device: " << portName << Qt::endl;
         return ExitNoDevice;
     }
-    if (access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
-        m_err << "Permission denied on " << portName
-              << ". Add yourself to the group that owns it (usually dialout): sudo usermod -aG "
-                 "dialout $USER, then log in again."
-              << Qt::endl;
-        return ExitPermission;
+    // A port this user may not open, or one another program holds: the cause and the command
+    // that fixes it.
+    const PortDiagnosis diagnosis = diagnosePortAccess(serialDevicePath(portName));
+    if (diagnosis.usable() || diagnosis.kind == PortDiagnosis::Kind::Missing) {
+        return std::nullopt;
     }
-    return std::nullopt;
+    m_err << diagnosis.message() << Qt::endl;
+    return diagnosis.kind == PortDiagnosis::Kind::Held ? ExitLineBusy : ExitPermission;
 }
 
 void HeadlessPeer::chooseProvider() {

@@ -1,5 +1,5 @@
-#include "shell/ApplicationWindows.h"
 #include "base/DataFolder.h"
+#include "shell/ApplicationWindows.h"
 #include "shell/MainForm.h"
 #include "shell/ModemDialog.h"
 #include "shell/QtDialogService.h"
@@ -13,9 +13,18 @@
 #include <QDesktopServices>
 #include <QTimer>
 
+#include <cstdio>
+#include <string_view>
+
 int main(int argc, char* argv[]) {
+    // Answered before the application object, which needs a display.
+    if (argc == 2 && std::string_view(argv[1]) == "--version") {
+        std::printf("velmora %s\n", VELMORA_PACKAGE_VERSION);
+        return 0;
+    }
     QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Velmora"));
+    QApplication::setApplicationVersion(QStringLiteral(VELMORA_PACKAGE_VERSION));
 
     QStringList arguments = QApplication::arguments().mid(1);
     // Developer option, not shown to users: "--capture FOLDER" saves a picture of each window.

@@ -3,17 +3,31 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace velmora {
 
 namespace {
 
-QByteArray withoutCarriageReturn(const QByteArray& line) {
-    return line.endsWith('\r') ? line.chopped(1) : line;
+constexpr char ByteOrderMark[] = "\xEF\xBB\xBF";
+
+// The value's bytes on one line: CR LF, CR and LF each become one space.
+QByteArray onOneLine(const QString& value) {
+    QByteArray bytes = value.toUtf8();
+    bytes.replace("\r\n", " ");
+    bytes.replace('\r', ' ');
+    bytes.replace('\n', ' ');
+    return bytes;
 }
 
-// The section name of a "[name]" line, or nothing.
-std::optional<QString> sectionName(const QByteArray& rawLine) {
-    const QByteArray line = withoutCarriageReturn(rawLine).trimmed();
+// The line without the CR of a CR LF line end.
+QByteArrayView content(const QByteArray& line) {
+    return line.endsWith('\r') ? QByteArrayView(line).chopped(1) : QByteArrayView(line);
+}
+
+// The name inside the brackets of a "[name]" line, or nothing.
+std::optional<QByteArrayView> sectionName(const QByteArray& rawLine) {
+    const QByteArrayView line = content(rawLine).trimmed();
     if (!line.startsWith('[')) {
         return std::nullopt;
     }
@@ -21,30 +35,27 @@ std::optional<QString> sectionName(const QByteArray& rawLine) {
     if (close < 0) {
         return std::nullopt;
     }
-    return QString::fromUtf8(line.mid(1, close - 1)).trimmed();
-}
-
-bool isComment(const QByteArray& trimmed) {
-    return trimmed.startsWith(';') || trimmed.startsWith('#');
+    return line.sliced(1, close - 1).trimmed();
 }
 
 // The key and value of a "key=value" line, or nothing.
-std::optional<std::pair<QString, QString>> keyValue(const QByteArray& rawLine) {
-    const QByteArray line = withoutCarriageReturn(rawLine);
-    const QByteArray trimmed = line.trimmed();
-    if (trimmed.isEmpty() || isComment(trimmed) || trimmed.startsWith('[')) {
+std::optional<std::pair<QByteArrayView, QByteArrayView>> keyValue(const QByteArray& rawLine) {
+    const QByteArrayView line = content(rawLine);
+    const QByteArrayView trimmed = line.trimmed();
+    if (trimmed.isEmpty() || trimmed.startsWith(';') || trimmed.startsWith('#') ||
+        trimmed.startsWith('[')) {
         return std::nullopt;
     }
     const qsizetype equals = line.indexOf('=');
     if (equals < 0) {
         return std::nullopt;
     }
-    QByteArray value = line.mid(equals + 1).trimmed();
-    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
-        value.back() == value.front()) {
-        value = value.mid(1, value.size() - 2);
-    }
-    return std::pair{QString::fromUtf8(line.left(equals)).trimmed(), QString::fromUtf8(value)};
+    return std::pair{line.first(equals).trimmed(), line.sliced(equals + 1).trimmed()};
+}
+
+// Names compare as text, without regard to letter case; read without copying the line.
+bool sameName(QByteArrayView name, const QString& wanted) {
+    return QAnyStringView::compare(QUtf8StringView(name), wanted, Qt::CaseInsensitive) == 0;
 }
 
 }  // namespace
@@ -59,36 +70,50 @@ IniFile IniFile::load(const QString& path) {
 
 IniFile IniFile::fromBytes(const QByteArray& bytes) {
     IniFile ini;
-    if (bytes.isEmpty()) {
+    ini.m_byteOrderMark = bytes.startsWith(ByteOrderMark);
+    const QByteArray text = ini.m_byteOrderMark ? bytes.sliced(3) : bytes;
+    if (text.isEmpty()) {
         return ini;
     }
-    ini.m_endsWithNewline = bytes.endsWith('\n');
-    const QList<QByteArray> lines = bytes.split('\n');
+    ini.m_endsWithNewline = text.endsWith('\n');
+    const QList<QByteArray> lines = text.split('\n');
     ini.m_lines.assign(lines.begin(), lines.end());
     if (ini.m_endsWithNewline) {
         ini.m_lines.pop_back();
     }
+    ini.indexSections();
     return ini;
 }
 
-int IniFile::findSection(const QString& section) const {
+void IniFile::indexSections() {
+    m_sectionLines.clear();
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
-        const auto name = sectionName(m_lines[i]);
-        if (name && name->compare(section, Qt::CaseInsensitive) == 0) {
-            return static_cast<int>(i);
+        if (sectionName(m_lines[i])) {
+            m_sectionLines.push_back(static_cast<int>(i));
+        }
+    }
+}
+
+int IniFile::findSection(const QString& section) const {
+    for (const int line : m_sectionLines) {
+        if (sameName(*sectionName(m_lines[line]), section)) {
+            return line;
         }
     }
     return -1;
 }
 
+int IniFile::nextSection(int sectionLine) const {
+    const auto next = std::upper_bound(m_sectionLines.begin(), m_sectionLines.end(), sectionLine);
+    return next == m_sectionLines.end() ? static_cast<int>(m_lines.size()) : *next;
+}
+
 int IniFile::findKey(int sectionLine, const QString& key) const {
-    for (std::size_t i = sectionLine + 1; i < m_lines.size(); ++i) {
-        if (sectionName(m_lines[i])) {
-            break;
-        }
+    const int next = nextSection(sectionLine);
+    for (int i = sectionLine + 1; i < next; ++i) {
         const auto pair = keyValue(m_lines[i]);
-        if (pair && pair->first.compare(key, Qt::CaseInsensitive) == 0) {
-            return static_cast<int>(i);
+        if (pair && sameName(pair->first, key)) {
+            return i;
         }
     }
     return -1;
@@ -96,12 +121,10 @@ int IniFile::findKey(int sectionLine, const QString& key) const {
 
 int IniFile::sectionEnd(int sectionLine) const {
     int end = sectionLine + 1;
-    for (std::size_t i = sectionLine + 1; i < m_lines.size(); ++i) {
-        if (sectionName(m_lines[i])) {
-            break;
-        }
+    const int next = nextSection(sectionLine);
+    for (int i = sectionLine + 1; i < next; ++i) {
         if (keyValue(m_lines[i])) {
-            end = static_cast<int>(i) + 1;
+            end = i + 1;
         }
     }
     return end;
@@ -116,7 +139,12 @@ std::optional<QString> IniFile::value(const QString& section, const QString& key
     if (keyLine < 0) {
         return std::nullopt;
     }
-    return keyValue(m_lines[keyLine])->second;
+    QByteArrayView value = keyValue(m_lines[keyLine])->second;
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        value = value.sliced(1, value.size() - 2);
+    }
+    return QString::fromUtf8(value);
 }
 
 QString IniFile::stringValue(const QString& section, const QString& key,
@@ -135,20 +163,22 @@ int IniFile::intValue(const QString& section, const QString& key, int fallback) 
 }
 
 void IniFile::setValue(const QString& section, const QString& key, const QString& value) {
-    const QByteArray line = key.toUtf8() + '=' + value.toUtf8();
+    const QByteArray line = key.toUtf8() + '=' + onOneLine(value);
     int sectionLine = findSection(section);
     if (sectionLine < 0) {
-        if (!m_lines.empty() && !withoutCarriageReturn(m_lines.back()).trimmed().isEmpty()) {
+        if (!m_lines.empty() && !content(m_lines.back()).trimmed().isEmpty()) {
             m_lines.emplace_back();
         }
         m_lines.push_back('[' + section.toUtf8() + ']');
         m_lines.push_back(line);
         m_endsWithNewline = true;
+        indexSections();
         return;
     }
     const int keyLine = findKey(sectionLine, key);
     if (keyLine >= 0) {
         m_lines[keyLine] = m_lines[keyLine].endsWith('\r') ? line + '\r' : line;
+        indexSections();
         return;
     }
     const int end = sectionEnd(sectionLine);
@@ -156,6 +186,7 @@ void IniFile::setValue(const QString& section, const QString& key, const QString
         m_endsWithNewline = true;
     }
     m_lines.insert(m_lines.begin() + end, line);
+    indexSections();
 }
 
 void IniFile::setValue(const QString& section, const QString& key, int value) {
@@ -163,7 +194,7 @@ void IniFile::setValue(const QString& section, const QString& key, int value) {
 }
 
 QByteArray IniFile::toBytes() const {
-    QByteArray bytes;
+    QByteArray bytes = m_byteOrderMark ? QByteArray(ByteOrderMark) : QByteArray();
     for (std::size_t i = 0; i < m_lines.size(); ++i) {
         bytes += m_lines[i];
         if (i + 1 < m_lines.size() || m_endsWithNewline) {

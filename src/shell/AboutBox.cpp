@@ -4,6 +4,7 @@
 #include "shell/Icons.h"
 #include "shell/MainForm.h"
 
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -25,7 +26,11 @@ TAboutBox::TAboutBox(TMainForm& mainForm) : m_mainForm(mainForm) {
     bold.setBold(true);
     bold.setPointSizeF(bold.pointSizeF() * 1.4);
     ProductName->setFont(bold);
-    auto* Version = new QLabel(QStringLiteral("Version 4.2"));
+    // The program's own version, and the installed package's where the program knows it.
+    const QString package = QCoreApplication::applicationVersion();
+    auto* Version =
+        new QLabel(package.isEmpty() ? QStringLiteral("Version 4.2")
+                                     : QStringLiteral("Version 4.2 (package %1)").arg(package));
     auto* Label3 = new QLabel(QStringLiteral("Copyright \u00a9 Oskvale Software"));
     auto* Label4 = new QLabel(
         QStringLiteral("Talk and send files between two computers\nover a modem line or a "

@@ -3,15 +3,27 @@
 #include "base/IniFile.h"
 
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+
+#include <map>
 
 namespace velmora {
 
 namespace {
 
 const QString DefaultApplications = QStringLiteral("Default Applications");
+const QString AddedAssociations = QStringLiteral("Added Associations");
+const QString RemovedAssociations = QStringLiteral("Removed Associations");
+const QString DesktopEntryGroup = QStringLiteral("Desktop Entry");
+
+// Time a database tool may take before the association gives up on it.
+constexpr int ToolTimeoutMs = 30000;
 
 bool writeFile(const QString& path, const QByteArray& bytes) {
     if (!QDir().mkpath(QFileInfo(path).absolutePath())) {
@@ -25,32 +37,185 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
     return file.commit();
 }
 
+// Runs a freedesktop database tool on a folder. A tool that is not installed is no failure:
+// such a system has no desktop that reads its database.
+bool runTool(const QString& name, const QString& folder) {
+    const QString program = QStandardPaths::findExecutable(name);
+    if (program.isEmpty()) {
+        return true;
+    }
+    QProcess process;
+    process.start(program, {folder});
+    return process.waitForFinished(ToolTimeoutMs) && process.exitStatus() == QProcess::NormalExit &&
+           process.exitCode() == 0;
+}
+
+QStringList environmentList(const char* variable, const QStringList& fallback) {
+    const QStringList list = qEnvironmentVariable(variable).split(':', Qt::SkipEmptyParts);
+    return list.isEmpty() ? fallback : list;
+}
+
+QString environmentFolder(const char* variable, const QString& fallback) {
+    const QString folder = qEnvironmentVariable(variable);
+    return QDir::isAbsolutePath(folder) ? folder : fallback;
+}
+
+QStringList listValue(const IniFile& ini, const QString& group, const QString& key) {
+    return ini.stringValue(group, key, {}).split(';', Qt::SkipEmptyParts);
+}
+
+// The installed desktop entries by desktop file ID (a subfolder's name joins the ID with '-'),
+// the first folder winning. Hidden entries count as deleted.
+std::map<QString, QString> installedEntries(const QStringList& applicationFolders) {
+    std::map<QString, QString> entries;
+    for (const QString& folder : applicationFolders) {
+        QDirIterator it(folder, {QStringLiteral("*.desktop")}, QDir::Files,
+                        QDirIterator::Subdirectories);
+        while (it.hasNext()) {
+            const QString path = it.next();
+            QString id = QDir(folder).relativeFilePath(path);
+            id.replace('/', '-');
+            entries.try_emplace(id, path);
+        }
+    }
+    std::erase_if(entries, [](const auto& entry) {
+        return IniFile::load(entry.second).stringValue(DesktopEntryGroup, "Hidden", {}) == "true";
+    });
+    return entries;
+}
+
 }  // namespace
 
-FileAssociation::FileAssociation()
-    : FileAssociation(QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation),
-                      QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation)) {}
+XdgFolders XdgFolders::fromEnvironment() {
+    const QString home = QDir::homePath();
+    XdgFolders folders;
+    folders.dataHome = environmentFolder("XDG_DATA_HOME", home + "/.local/share");
+    folders.configHome = environmentFolder("XDG_CONFIG_HOME", home + "/.config");
+    folders.dataDirs = environmentList("XDG_DATA_DIRS", {"/usr/local/share", "/usr/share"});
+    folders.configDirs = environmentList("XDG_CONFIG_DIRS", {"/etc/xdg"});
+    folders.desktops =
+        qEnvironmentVariable("XDG_CURRENT_DESKTOP").toLower().split(':', Qt::SkipEmptyParts);
+    return folders;
+}
+
+FileAssociation::FileAssociation() : FileAssociation(XdgFolders::fromEnvironment()) {}
 
 FileAssociation::FileAssociation(QString dataHome, QString configHome)
-    : m_dataHome(std::move(dataHome)), m_configHome(std::move(configHome)) {}
+    : FileAssociation(XdgFolders{std::move(dataHome), {}, std::move(configHome), {}, {}}) {}
+
+FileAssociation::FileAssociation(XdgFolders folders) : m_folders(std::move(folders)) {}
 
 QString FileAssociation::mimeAppsPath() const {
-    return QDir(m_configHome).filePath(QStringLiteral("mimeapps.list"));
+    return QDir(m_folders.configHome).filePath(QStringLiteral("mimeapps.list"));
 }
 
 QString FileAssociation::desktopEntryPath() const {
-    return QDir(m_dataHome).filePath(QStringLiteral("applications/") + DesktopEntry);
+    return QDir(m_folders.dataHome).filePath(QStringLiteral("applications/") + DesktopEntry);
 }
 
 QString FileAssociation::mimePackagePath() const {
-    return QDir(m_dataHome).filePath(QStringLiteral("mime/packages/velmora.xml"));
+    return QDir(m_folders.dataHome).filePath(QStringLiteral("mime/packages/velmora.xml"));
+}
+
+QString FileAssociation::execProgram(const QString& programPath) {
+    // The desktop entry specification: an argument with a reserved character is quoted, and
+    // inside the quotes '"', '`', '$' and '\' take a backslash; '%' is doubled anywhere. The
+    // result is then escaped as any string value of the file.
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    QString argument = QString(programPath).replace('%', QStringLiteral("%%"));
+    if (std::any_of(argument.begin(), argument.end(),
+                    [](QChar c) { return reserved.contains(c); })) {
+        static const QRegularExpression escapedInQuotes(QStringLiteral("([\"`$\\\\])"));
+        argument = '"' + argument.replace(escapedInQuotes, QStringLiteral("\\\\1")) + '"';
+    }
+    return argument.replace('\\', QStringLiteral("\\\\"))
+        .replace('\n', QStringLiteral("\\n"))
+        .replace('\t', QStringLiteral("\\t"))
+        .replace('\r', QStringLiteral("\\r"));
+}
+
+QString FileAssociation::mimeTypeOfFileName(const QString& fileName) const {
+    // The globs2 files that update-mime-database writes: "weight:type:glob[:flags]" lines. The
+    // heaviest match wins; among equals, the first folder.
+    QString best;
+    int bestWeight = -1;
+    for (const QString& folder : QStringList{m_folders.dataHome} + m_folders.dataDirs) {
+        QFile globs(QDir(folder).filePath(QStringLiteral("mime/globs2")));
+        if (!globs.open(QIODevice::ReadOnly | QIODevice::Text)) {
+            continue;
+        }
+        while (!globs.atEnd()) {
+            const QStringList fields = QString::fromUtf8(globs.readLine()).trimmed().split(':');
+            if (fields.size() < 3 || fields[0].startsWith('#')) {
+                continue;
+            }
+            const int weight = fields[0].toInt();
+            const auto sensitivity = fields.value(3).split(',').contains(QStringLiteral("cs"))
+                                         ? QRegularExpression::NoPatternOption
+                                         : QRegularExpression::CaseInsensitiveOption;
+            const QRegularExpression glob(
+                QRegularExpression::wildcardToRegularExpression(fields[2]), sensitivity);
+            if (weight > bestWeight && glob.match(fileName).hasMatch()) {
+                best = fields[1];
+                bestWeight = weight;
+            }
+        }
+    }
+    return best;
+}
+
+QString FileAssociation::defaultApplication(const QString& mimeType) const {
+    // The mimeapps.list files from the most to the least important: at each level, the ones of
+    // the current desktops before the common one.
+    QStringList levels{m_folders.configHome};
+    levels += m_folders.configDirs;
+    levels += m_folders.dataHome + QStringLiteral("/applications");
+    QStringList applicationFolders{m_folders.dataHome + QStringLiteral("/applications")};
+    for (const QString& folder : m_folders.dataDirs) {
+        levels += folder + QStringLiteral("/applications");
+        applicationFolders += folder + QStringLiteral("/applications");
+    }
+    std::vector<IniFile> lists;
+    for (const QString& level : levels) {
+        for (const QString& desktop : m_folders.desktops) {
+            lists.push_back(
+                IniFile::load(level + '/' + desktop + QStringLiteral("-mimeapps.list")));
+        }
+        lists.push_back(IniFile::load(level + QStringLiteral("/mimeapps.list")));
+    }
+
+    const std::map<QString, QString> installed = installedEntries(applicationFolders);
+    for (const IniFile& list : lists) {
+        for (const QString& id : listValue(list, DefaultApplications, mimeType)) {
+            if (installed.contains(id)) {
+                return id;
+            }
+        }
+    }
+    // No default: the added associations, then the entries that name the type themselves,
+    // without the removed ones.
+    QStringList removed;
+    QStringList candidates;
+    for (const IniFile& list : lists) {
+        removed += listValue(list, RemovedAssociations, mimeType);
+        candidates += listValue(list, AddedAssociations, mimeType);
+    }
+    for (const auto& [id, path] : installed) {
+        if (listValue(IniFile::load(path), DesktopEntryGroup, "MimeType").contains(mimeType)) {
+            candidates += id;
+        }
+    }
+    for (const QString& id : candidates) {
+        if (installed.contains(id) && !removed.contains(id)) {
+            return id;
+        }
+    }
+    return {};
 }
 
 bool FileAssociation::isAssociated() const {
-    const QString value =
-        IniFile::load(mimeAppsPath()).stringValue(DefaultApplications, MimeType, QString());
-    // The value may list several entries separated by ';'; the first one is the default.
-    return value.section(QLatin1Char(';'), 0, 0).trimmed() == DesktopEntry;
+    return mimeTypeOfFileName(QStringLiteral("connection.vmc")) == MimeType &&
+           defaultApplication(MimeType) == DesktopEntry;
 }
 
 bool FileAssociation::associate(const QString& programPath) const {
@@ -68,7 +233,7 @@ bool FileAssociation::associate(const QString& programPath) const {
         "Name=Velmora\n"
         "Comment=Talk and send files over a cable or a modem line\n"
         "Exec=" +
-        programPath.toUtf8() +
+        execProgram(programPath).toUtf8() +
         " %f\n"
         "Icon=velmora\n"
         "Terminal=false\n"
@@ -76,10 +241,12 @@ bool FileAssociation::associate(const QString& programPath) const {
         "MimeType=application/x-velmora-connection;\n";
     IniFile mimeApps = IniFile::load(mimeAppsPath());
     mimeApps.setValue(DefaultApplications, MimeType, DesktopEntry);
-    const bool mimeWritten = writeFile(mimePackagePath(), mime);
-    const bool desktopWritten = writeFile(desktopEntryPath(), desktop);
-    return mimeWritten && desktopWritten && QDir().mkpath(m_configHome) &&
-           mimeApps.save(mimeAppsPath());
+    const bool written = writeFile(mimePackagePath(), mime) &&
+                         writeFile(desktopEntryPath(), desktop) &&
+                         QDir().mkpath(m_folders.configHome) && mimeApps.save(mimeAppsPath());
+    return written &&
+           runTool(QStringLiteral("update-mime-database"), m_folders.dataHome + "/mime") &&
+           runTool(QStringLiteral("update-desktop-database"), m_folders.dataHome + "/applications");
 }
 
 }  // namespace velmora

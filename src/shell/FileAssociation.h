@@ -1,8 +1,21 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 namespace velmora {
+
+// The folders of the XDG base directory specification that an association reads and writes.
+struct XdgFolders {
+    QString dataHome;
+    QStringList dataDirs;  // the system's data folders, most important first
+    QString configHome;
+    QStringList configDirs;
+    QStringList desktops;  // the names in $XDG_CURRENT_DESKTOP, in lower case
+
+    // The user's folders from the environment, with the specification's defaults.
+    static XdgFolders fromEnvironment();
+};
 
 // The association of *.vmc files with the program, the freedesktop way: the MIME type
 // application/x-velmora-connection, the desktop entry velmora.desktop under $XDG_DATA_HOME, and
@@ -12,23 +25,37 @@ public:
     static inline const QString MimeType = QStringLiteral("application/x-velmora-connection");
     static inline const QString DesktopEntry = QStringLiteral("velmora.desktop");
 
-    // Folders as given; the default constructor takes the user's XDG folders.
+    // The user's XDG folders from the environment.
     FileAssociation();
+    // Only these two home folders, no system folders.
     FileAssociation(QString dataHome, QString configHome);
+    explicit FileAssociation(XdgFolders folders);
 
-    // True when the default application of the type is velmora.desktop.
+    // True when the desktop would open a *.vmc file with velmora.desktop: the MIME database
+    // gives the file that type, and the type's default application is that entry.
     bool isAssociated() const;
-    // Writes the MIME type, the desktop entry (Exec: program followed by " %f") and the default.
-    // False when one of the files could not be written.
+    // Writes the MIME type, the desktop entry (Exec: the program, quoted where it must be,
+    // followed by " %f") and the default, then updates the MIME and desktop databases with the
+    // freedesktop tools where they are installed. False when a file could not be written or a
+    // tool failed.
     bool associate(const QString& programPath) const;
+
+    // The MIME type that the MIME database gives a file of this name, or an empty string.
+    QString mimeTypeOfFileName(const QString& fileName) const;
+    // The desktop file ID that the desktop opens the type with, or an empty string: the first
+    // installed default of the mimeapps.list files, else the first installed entry that takes
+    // the type, by the MIME applications associations specification.
+    QString defaultApplication(const QString& mimeType) const;
 
     QString mimeAppsPath() const;
     QString desktopEntryPath() const;
     QString mimePackagePath() const;
 
+    // The program path as the first word of a desktop entry's Exec value.
+    static QString execProgram(const QString& programPath);
+
 private:
-    QString m_dataHome;
-    QString m_configHome;
+    XdgFolders m_folders;
 };
 
 }  // namespace velmora

@@ -50,6 +50,36 @@ TEST(IniFile, WritingAKeyKeepsEverythingElse) {
     EXPECT_EQ(again.stringValue("URL", "SiteURL", {}), "x");
 }
 
+TEST(IniFile, ReadsPastAByteOrderMarkAndKeepsIt) {
+    const QByteArray marked = "\xEF\xBB\xBF[Common]\r\nAskExit=0\r\n";
+    IniFile ini = IniFile::fromBytes(marked);
+    EXPECT_EQ(ini.intValue("Common", "AskExit", 1), 0) << "the first section is found";
+    EXPECT_EQ(ini.toBytes(), marked);
+    ini.setValue("Common", "AskExit", 1);
+    EXPECT_EQ(ini.toBytes(), "\xEF\xBB\xBF[Common]\r\nAskExit=1\r\n");
+
+    IniFile markOnly = IniFile::fromBytes("\xEF\xBB\xBF");
+    markOnly.setValue("Common", "Key", "v");
+    EXPECT_EQ(markOnly.toBytes(), "\xEF\xBB\xBF[Common]\nKey=v\n");
+    // A mark anywhere else is no mark: the line stays unreadable as a section.
+    EXPECT_FALSE(
+        IniFile::fromBytes("\n\xEF\xBB\xBF[Common]\nAskExit=0\n").value("Common", "AskExit"));
+}
+
+TEST(IniFile, WritesNoLineBreaksIntoValues) {
+    // A name from the other computer must not add keys or sections to a saved file.
+    IniFile ini = IniFile::fromBytes("[Session]\nName=old\n[Serial]\nPort=/dev/ttyS0\n");
+    ini.setValue("Session", "Name", "Bob\r\n[Serial]\r\nPort=/dev/evil\nSpeed=1\rEnd");
+    ini.setValue("New", "Name", "a\n[Other]\nKey=x");
+    const IniFile reread = IniFile::fromBytes(ini.toBytes());
+    EXPECT_EQ(reread.stringValue("Session", "Name", {}), "Bob [Serial] Port=/dev/evil Speed=1 End");
+    EXPECT_EQ(reread.stringValue("Serial", "Port", {}), "/dev/ttyS0");
+    EXPECT_FALSE(reread.value("Session", "Speed"));
+    EXPECT_EQ(reread.stringValue("New", "Name", {}), "a [Other] Key=x");
+    EXPECT_FALSE(reread.value("Other", "Key"));
+    EXPECT_EQ(ini.toBytes().count('\n'), 7) << ini.toBytes().toStdString();
+}
+
 TEST(IniFile, SurvivesBinaryTruncatedAndHugeFiles) {
     QByteArray binary;
     for (int i = 0; i < 4096; ++i) {

@@ -91,28 +91,6 @@ TEST(DataFolder, ChoosesTheVariableThenTheProgramFolderThenXdg) {
     EXPECT_TRUE(QFileInfo(expected).isDir());
 }
 
-TEST(FileAssociation, AssociatesThroughMimeAppsAndKeepsOtherDefaults) {
-    const QString root = test::makeTempFolder("assoc");
-    const FileAssociation association(root + "/data", root + "/config");
-    EXPECT_FALSE(association.isAssociated());
-    QDir().mkpath(root + "/config");
-    writeAll(association.mimeAppsPath(),
-             "[Default Applications]\ntext/plain=editor.desktop\n"
-             "application/x-velmora-connection=other.desktop\n");
-    EXPECT_FALSE(association.isAssociated());
-    ASSERT_TRUE(association.associate("/opt/velmora/bin/velmora"));
-    EXPECT_TRUE(association.isAssociated());
-    const QByteArray mimeApps = readAll(association.mimeAppsPath());
-    EXPECT_TRUE(mimeApps.contains("text/plain=editor.desktop\n"));
-    EXPECT_TRUE(
-        readAll(association.desktopEntryPath()).contains("Exec=/opt/velmora/bin/velmora %f\n"));
-    EXPECT_TRUE(readAll(association.mimePackagePath()).contains("<glob pattern=\"*.vmc\"/>"));
-    writeAll(
-        association.mimeAppsPath(),
-        "[Default Applications]\napplication/x-velmora-connection=velmora.desktop;x.desktop\n");
-    EXPECT_TRUE(association.isAssociated());
-}
-
 TEST(DataFolder, LoginNameIsTheEffectiveUser) {
     EXPECT_FALSE(loginName().isEmpty());
 }

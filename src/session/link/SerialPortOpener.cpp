@@ -1,5 +1,7 @@
 #include "session/link/SerialPortOpener.h"
 
+#include "session/ports/PortDiagnosis.h"
+
 #include <QFileInfo>
 #include <QSerialPort>
 
@@ -38,11 +40,12 @@ std::unique_ptr<QSerialPort> openSerialPort(const SerialSettings& settings, QStr
     }
     const QByteArray nativePath = QFile::encodeName(device);
     if (::access(nativePath.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
-        error = QStringLiteral(
-                    "You are not allowed to use the serial port %1 (permission "
-                    "denied). Add your user to the dialout group (sudo adduser $USER "
-                    "dialout), then log out and in again.")
-                    .arg(device);
+        // The cause (the group, a login without it, the mode) and the command that fixes it.
+        const PortDiagnosis diagnosis = diagnosePortAccess(device);
+        error = diagnosis.usable()
+                    ? QStringLiteral("The serial port %1 cannot be opened: permission denied.")
+                          .arg(device)
+                    : diagnosis.message();
         return nullptr;
     }
 
@@ -74,9 +77,9 @@ std::unique_ptr<QSerialPort> openSerialPort(const SerialSettings& settings, QStr
                         .arg(device);
             break;
         case QSerialPort::PermissionError:
-            // Access was checked above: what is left is another program holding the port.
-            error = QStringLiteral("The serial port %1 is in use by another program (%2).")
-                        .arg(device, port->errorString());
+            // Access was checked above: what is left is another program holding the port, which
+            // the text names where it can be seen.
+            error = diagnoseBusyPort(device).message();
             break;
         case QSerialPort::UnsupportedOperationError:
             error = QStringLiteral("The serial port %1 does not take these settings (%2 baud): %3.")
