@@ -23,18 +23,6 @@
 
 namespace velmora::test {
 
-bool pumpUntil(const std::function<bool()>& done, int limitMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
-
 void pumpFor(int milliseconds) {
     QElapsedTimer timer;
     timer.start();

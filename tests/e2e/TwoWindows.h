@@ -3,6 +3,7 @@
 #include "../shell/ShellFixture.h"
 
 #include "cable/NullModemCable.h"
+#include "support/TestEnvironment.h"
 #include "transfer/TransfersModel.h"
 
 #include <QByteArray>
@@ -15,8 +16,6 @@
 
 namespace velmora::test {
 
-// Runs the event loop until done holds; false after the time limit.
-bool pumpUntil(const std::function<bool()>& done, int limitMs = 30000);
 // Runs the event loop for a while.
 void pumpFor(int milliseconds);
 

@@ -72,18 +72,6 @@ private:
     QString m_name;
 };
 
-bool pumpUntil(const std::function<bool()>& done, int limitMs = 180'000) {
-    QElapsedTimer waited;
-    waited.start();
-    while (!done()) {
-        if (waited.elapsed() > limitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
 struct Sent {
     QString name;
     QByteArray bytes;
@@ -108,10 +96,13 @@ void exchangeFiles(SessionSide& ann, SessionSide& bob, const QString& provider,
     send(ann, annFiles, folder + "/out-ann");
     send(bob, bobFiles, folder + "/out-bob");
     const auto all = static_cast<int>(annFiles.size() + bobFiles.size());
-    ASSERT_TRUE(pumpUntil([&] {
-        return ann.outcomes().verifiedWhole + bob.outcomes().verifiedWhole == 2 * all ||
-               ann.outcomes().failed + bob.outcomes().failed > 0;
-    })) << qPrintable(ann.lines.join('\n') + '\n' + bob.lines.join('\n'));
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return ann.outcomes().verifiedWhole + bob.outcomes().verifiedWhole == 2 * all ||
+                   ann.outcomes().failed + bob.outcomes().failed > 0;
+        },
+        180'000))
+        << qPrintable(ann.lines.join('\n') + '\n' + bob.lines.join('\n'));
     EXPECT_EQ(ann.outcomes().failed + bob.outcomes().failed, 0)
         << qPrintable(ann.lines.join('\n') + '\n' + bob.lines.join('\n'));
     for (const Sent& file : annFiles) {

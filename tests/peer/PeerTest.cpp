@@ -16,19 +16,7 @@
 namespace velmora {
 namespace {
 
-// Runs the event loop until done() holds; false when it never does (a hang is a failure, not a
-// wait: the limit is far above what the exchange needs).
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 30000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test::pumpUntil;
 
 // One side: a peer over its own session service on one end of an in-memory cable, with what it
 // shows recorded as it arrives.

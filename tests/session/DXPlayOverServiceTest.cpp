@@ -4,6 +4,7 @@
 #include "session/DXPlay.h"
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
+#include "support/TestEnvironment.h"
 #include "support/RecordingPeer.h"
 
 #include <QCoreApplication>
@@ -18,17 +19,7 @@
 namespace velmora {
 namespace {
 
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 60000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test::pumpUntil;
 
 struct Peer : test::RecordingPeer {
     using RecordingPeer::RecordingPeer;

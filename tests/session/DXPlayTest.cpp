@@ -2,6 +2,7 @@
 
 #include "session/DXPlay.h"
 #include "session/SystemMessages.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -24,18 +25,7 @@ constexpr DPID LocalId = 1000;
 constexpr DPID RemoteId = 2000;
 
 // Runs the UI thread's event loop until the condition holds; false after a generous limit.
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 20000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
-}
+using test::pumpUntil;
 
 QByteArray message(std::uint32_t kind, const QByteArray& rest = {}) {
     QByteArray bytes(4, '\0');

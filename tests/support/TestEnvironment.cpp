@@ -1,5 +1,8 @@
 #include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+
 #include <QDir>
 #include <QTemporaryDir>
 
@@ -10,22 +13,19 @@ namespace velmora::test {
 
 namespace {
 
-QTemporaryDir& rootFolder()
-{
+QTemporaryDir& rootFolder() {
     static QTemporaryDir folder(QDir::tempPath() + QStringLiteral("/velmora-test-XXXXXX"));
     return folder;
 }
 
-void pointInto(const char* variable, const QString& path)
-{
+void pointInto(const char* variable, const QString& path) {
     QDir().mkpath(path);
     qputenv(variable, QFile::encodeName(path));
 }
 
 }  // namespace
 
-QString prepareTestEnvironment()
-{
+QString prepareTestEnvironment() {
     const QString root = rootFolder().path();
     pointInto("VELMORA_HOME", root + QStringLiteral("/velmora-home"));
     pointInto("HOME", root + QStringLiteral("/home"));
@@ -41,14 +41,24 @@ QString prepareTestEnvironment()
     return root;
 }
 
-QString makeTempFolder(const QString& prefix)
-{
+QString makeTempFolder(const QString& prefix) {
     static int counter = 0;
-    const QString path =
-        rootFolder().path() + QStringLiteral("/%1-%2").arg(prefix).arg(++counter);
+    const QString path = rootFolder().path() + QStringLiteral("/%1-%2").arg(prefix).arg(++counter);
     QDir(path).removeRecursively();
     QDir().mkpath(path);
     return path;
+}
+
+bool pumpUntil(const std::function<bool()>& done, int limitMs) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > limitMs) {
+            return false;
+        }
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    }
+    return true;
 }
 
 }  // namespace velmora::test

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <functional>
+
 namespace velmora::test {
 
 // Points VELMORA_HOME, HOME and every XDG folder into one temporary folder that lives as long as
@@ -10,5 +12,9 @@ QString prepareTestEnvironment();
 
 // A new empty folder under the test process's temporary folder.
 QString makeTempFolder(const QString& prefix);
+
+// Runs the event loop until done() holds; false when it still does not after limitMs (a hang
+// is a failure, not a wait: the limit is far above what the awaited exchange needs).
+bool pumpUntil(const std::function<bool()>& done, int limitMs = 60000);
 
 }  // namespace velmora::test
