@@ -255,6 +255,23 @@ void SerialPortLine::close() {
     }
 }
 
+bool SerialPortLine::keepForNextPeer() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closing || m_portFailed) {
+            return false;
+        }
+        m_role = Role::Hosting;
+        if (m_down) {
+            m_engine = makeEngine(nowMs());
+            m_down = false;
+        }
+    }
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { pump(); }, Qt::QueuedConnection);
+    return true;
+}
+
 bool SerialPortLine::waitUntilUp(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return m_wasUp || m_down || m_portFailed; }) &&

@@ -44,6 +44,8 @@ public:
     void start(LineListener* listener) override;
     bool send(const QByteArray& message) override;
     void close() override;
+    // Becomes a host's line: a new hello exchange waits for the next peer on the open port.
+    bool keepForNextPeer() override;
 
     // Waits until the other side has answered the hello, the line is down, or the time is up.
     bool waitUntilUp(std::chrono::milliseconds timeout);
@@ -60,7 +62,7 @@ private:
     std::int64_t nowMs() const { return m_clock.elapsed(); }
 
     const SerialSettings m_settings;
-    const Role m_role;
+    Role m_role;  // under m_mutex once the thread runs
     const LinkEngine::Config m_tuning;
     const QString m_device;
     QElapsedTimer m_clock;
