@@ -1,13 +1,13 @@
 // The modem provider over the emulated telephone exchange: two session components call, talk
 // and hang up through modems on pseudo-terminals; failed calls; lost calls; the modem list.
 
+#include "base/IniFile.h"
 #include "modem-exchange/ModemExchange.h"
 #include "session/DXPlay.h"
 #include "session/DXPlayError.h"
 #include "session/modem/ModemProvider.h"
 #include "session/modem/ModemResults.h"
 #include "session/service/SessionService.h"
-#include "base/IniFile.h"
 #include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
 
@@ -232,6 +232,33 @@ TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
 
     // Both modems are on-hook again: a new call works.
     exchange.setPlugged("200", true);
+    Peer annAgain(folder);
+    annAgain.host("Ann's modem", "Ann");
+    Peer bobAgain(folder);
+    ASSERT_TRUE(bobAgain.join("Bob's modem", "100", "Bob"));
+    bobAgain.play.Close();
+    annAgain.play.Close();
+}
+
+TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
+    ModemExchange exchange(exchangeSettings());
+    const QString folder = folderWithModems(
+        {{"Ann's modem", exchange.addModem("100")}, {"Bob's modem", exchange.addModem("200")}});
+    Peer ann(folder);
+    ann.host("Ann's modem", "Ann");
+    ScriptedPrompts prompts;
+    Peer bob(folder, &prompts);
+    ASSERT_TRUE(bob.join("Bob's modem", "100", "Bob"));
+    ASSERT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
+
+    // A call that is hung up cannot wait for the next one: no new host, no prompt.
+    ann.play.Close();
+    ASSERT_TRUE(pumpUntil([&] { return !bob.play.Opened(); }));
+    EXPECT_EQ(bob.events.mid(bob.events.size() - 3), QStringList({"delete Ann", "lost", "close"}));
+    EXPECT_EQ(prompts.asked, 0);
+    EXPECT_TRUE(prompts.errors.isEmpty());
+
+    // Bob's modem is free for the next call.
     Peer annAgain(folder);
     annAgain.host("Ann's modem", "Ann");
     Peer bobAgain(folder);
