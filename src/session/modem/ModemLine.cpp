@@ -73,6 +73,7 @@ void ModemLine::run() {
         if (!m_attempt) {
             m_attempt = DPERR_NOCONNECTION;
         }
+        m_attemptWait.wake();
     }
     m_changed.notify_all();
 }
@@ -228,6 +229,7 @@ void ModemLine::finishAttempt(HRESULT result, const QString& error) {
         if (!error.isEmpty()) {
             m_lastError = error;
         }
+        m_attemptWait.wake();
     }
     m_changed.notify_all();
 }
@@ -306,8 +308,16 @@ void ModemLine::close() {
 
 HRESULT ModemLine::waitUntilConnected() {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_attempt.has_value(); });
-    return *m_attempt;
+    while (!m_attempt && !m_waitCancelled) {
+        m_attemptWait.sleep(lock, std::chrono::seconds(1));
+    }
+    return m_attempt.value_or(DPERR_USERCANCEL);
+}
+
+void ModemLine::cancelWait() {
+    const std::lock_guard lock(m_mutex);
+    m_waitCancelled = true;
+    m_attemptWait.wake();
 }
 
 QString ModemLine::lastError() const {

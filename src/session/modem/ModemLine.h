@@ -5,6 +5,7 @@
 #include "session/link/LinkEngine.h"
 #include "session/link/SerialSettings.h"
 #include "session/modem/HayesDialer.h"
+#include "session/service/TurningWait.h"
 
 #include <QByteArray>
 #include <QString>
@@ -63,7 +64,10 @@ public:
     // Calling: waits until the call is up and the other side's link has answered (DP_OK), or the
     // attempt has failed: a MODEMERR_* code from the modem, MODEMERR_NODEVICE when the port
     // cannot be opened, DPERR_NOCONNECTION when the call came up but no link answered.
+    // On the main thread the event loop turns meanwhile; cancelWait() ends the wait with
+    // DPERR_USERCANCEL.
     HRESULT waitUntilConnected();
+    void cancelWait();
     // Why the line is down or the call did not come about; for the user.
     QString lastError() const;
     // The rate the modem connected at; 0 before a call or when it did not say.
@@ -98,6 +102,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<HRESULT> m_attempt;  // Calling: the outcome, once known
+    TurningWait m_attemptWait;
+    bool m_waitCancelled = false;
     QString m_lastError;
     std::uint32_t m_rate = 0;
     bool m_started = false;

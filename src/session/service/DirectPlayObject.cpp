@@ -5,9 +5,6 @@
 #include "session/Windows1252.h"
 #include "session/service/CompoundAddress.h"
 
-#include <QCoreApplication>
-#include <QThread>
-#include <QTimer>
 #include <QUuid>
 
 #include <algorithm>
@@ -30,11 +27,6 @@ Guid randomGuid() {
     Guid guid;
     std::copy(bytes.begin(), bytes.end(), guid.bytes.begin());
     return guid;
-}
-
-bool onMainThread() {
-    const QCoreApplication* application = QCoreApplication::instance();
-    return application != nullptr && QThread::currentThread() == application->thread();
 }
 
 }  // namespace
@@ -313,7 +305,6 @@ bool DirectPlayObject::waitAnswer(std::unique_lock<std::mutex>& lock, std::uint3
 bool DirectPlayObject::waitUntil(std::unique_lock<std::mutex>& lock,
                                  const std::function<bool()>& condition) {
     const std::uint64_t cancels = m_cancels;
-    const bool turnEventLoop = onMainThread();
     for (;;) {
         m_engine.onTimer(nowMs());
         if (m_cancels != cancels) {
@@ -325,17 +316,7 @@ bool DirectPlayObject::waitUntil(std::unique_lock<std::mutex>& lock,
         const std::optional<std::int64_t> deadline = m_engine.nextDeadlineMs();
         const std::int64_t waitMs =
             deadline ? std::max<std::int64_t>(*deadline - nowMs(), 0) : kReplyWaitMs;
-        if (!turnEventLoop) {
-            m_changed.wait_for(lock, std::chrono::milliseconds(waitMs));
-            continue;
-        }
-        QEventLoop loop;
-        QTimer::singleShot(std::chrono::milliseconds(waitMs), &loop, &QEventLoop::quit);
-        m_loops.emplace_back(&loop);
-        lock.unlock();
-        loop.exec();
-        lock.lock();
-        std::erase(m_loops, QPointer<QEventLoop>(&loop));
+        m_wait.sleep(lock, std::chrono::milliseconds(waitMs));
     }
 }
 
@@ -488,9 +469,15 @@ HRESULT DirectPlayObject::Close() {
 }
 
 void DirectPlayObject::CancelWait() {
-    const std::lock_guard lock(m_mutex);
-    ++m_cancels;
-    wakeWaitsLocked();
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_cancels;
+        wakeWaitsLocked();
+    }
+    // The provider may be bringing a line up (dialling) with the event loop turning.
+    if (m_provider) {
+        m_provider->cancelConnect();
+    }
 }
 
 HRESULT DirectPlayObject::GetCaps(DPCAPS* caps, std::uint32_t /*flags*/) {
@@ -597,12 +584,7 @@ void DirectPlayObject::flush(std::unique_lock<std::mutex>& lock) {
 }
 
 void DirectPlayObject::wakeWaitsLocked() {
-    m_changed.notify_all();
-    for (const QPointer<QEventLoop>& loop : m_loops) {
-        if (loop) {
-            QMetaObject::invokeMethod(loop.data(), &QEventLoop::quit, Qt::QueuedConnection);
-        }
-    }
+    m_wait.wake();
 }
 
 std::int64_t DirectPlayObject::nowMs() const {

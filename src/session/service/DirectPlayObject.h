@@ -3,13 +3,11 @@
 #include "session/ServiceProvider.h"
 #include "session/Transport.h"
 #include "session/service/SessionEngine.h"
+#include "session/service/TurningWait.h"
 
-#include <QEventLoop>
 #include <QList>
-#include <QPointer>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -102,14 +100,12 @@ private:
     const std::chrono::steady_clock::time_point m_epoch = std::chrono::steady_clock::now();
 
     mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
+    TurningWait m_wait;
     SessionEngine m_engine;
     std::shared_ptr<Link> m_link;
     std::vector<std::shared_ptr<Link>> m_retired;  // lines replaced from their own thread
     std::uint64_t m_generation = 0;
     std::uint64_t m_cancels = 0;  // counts CancelWait and Close calls, which end every wait
-    // The event loops of waits on the main thread, to be woken from the line's thread.
-    std::vector<QPointer<QEventLoop>> m_loops;
     std::uint32_t m_nextMessageId = 1;
 };
 

@@ -15,6 +15,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -211,6 +212,26 @@ TEST(ModemProviderTest, CallsThatDoNotComeAboutGiveTheModemsCode) {
     // After all that the modem still works.
     EXPECT_EQ(bob.call("Bob's modem", "400"), MODEMERR_NOANSWER);
     EXPECT_EQ(exchange.dialCount("200"), 5);
+}
+
+TEST(ModemProviderTest, WhileDiallingTheEventLoopTurnsAndACancelHangsUp) {
+    ModemExchange exchange(exchangeSettings(5000));  // nobody answers at 400
+    const std::string silentDevice = exchange.addModem("400");
+    const QString folder =
+        folderWithModems({{"Bob's modem", exchange.addModem("200")}, {"Silent", silentDevice}});
+    Peer bob(folder);
+    bob.useModem("Bob's modem", "400");
+    bool turned = false;
+    QTimer::singleShot(300, [&] {
+        turned = true;
+        bob.play.CancelWait();  // what Esc in the connect dialog does
+    });
+    EXPECT_THROW(bob.play.EnumerateSessions(0), EAbort);
+    EXPECT_TRUE(turned);
+    EXPECT_FALSE(bob.play.Opened());
+    // The modem was hung up and dials again.
+    EXPECT_EQ(bob.call("Bob's modem", "400"), MODEMERR_NOANSWER);
+    EXPECT_EQ(exchange.dialCount("200"), 2);
 }
 
 TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
