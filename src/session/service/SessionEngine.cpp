@@ -11,11 +11,7 @@ namespace velmora {
 // --- the line ---------------------------------------------------------------------------------
 
 void SessionEngine::lineStarted() {
-    m_linkState = LinkState::Waiting;
-    m_refusing = false;
-    m_lineKeptWanted = false;
-    m_outgoing.clear();
-    m_noticesAfterSent.clear();
+    resetLine(LinkState::Waiting);
 }
 
 void SessionEngine::lineUp() {
@@ -65,11 +61,7 @@ void SessionEngine::lineDown(LineDown reason) {
 }
 
 void SessionEngine::lineGone() {
-    m_linkState = LinkState::None;
-    m_refusing = false;
-    m_lineKeptWanted = false;
-    m_outgoing.clear();
-    m_noticesAfterSent.clear();
+    resetLine(LinkState::None);
     answerAll(DPERR_CONNECTIONLOST);
 }
 
@@ -495,6 +487,14 @@ void SessionEngine::handle(const wire::Data& m) {
 }
 
 // --- helpers ----------------------------------------------------------------------------------
+
+void SessionEngine::resetLine(LinkState state) {
+    m_linkState = state;
+    m_refusing = false;
+    m_lineKeptWanted = false;
+    m_outgoing.clear();
+    m_noticesAfterSent.clear();
+}
 
 SessionEngine::Request* SessionEngine::awaited(std::uint32_t serial, Kind kind) {
     const auto request = m_requests.find(serial);

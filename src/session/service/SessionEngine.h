@@ -149,6 +149,8 @@ private:
     void handle(const wire::PlayerDestroyed& m);
     void handle(const wire::Data& m);
 
+    // What belonged to the line before: nothing is owed on the next one.
+    void resetLine(LinkState state);
     std::uint32_t startRequest(Request request, const wire::Message& message);
     Request* awaited(std::uint32_t serial, Kind kind);
     void answerAll(HRESULT result);

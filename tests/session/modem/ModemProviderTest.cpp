@@ -234,15 +234,37 @@ TEST(ModemProviderTest, WhileDiallingTheEventLoopTurnsAndACancelHangsUp) {
     EXPECT_EQ(exchange.dialCount("200"), 2);
 }
 
+// Ann's modem (100) answers; Bob's (200) has called it and Bob has joined Ann's session.
+struct CallUp {
+    explicit CallUp(ModemExchange& exchange, ModemPrompts* bobsPrompts = nullptr)
+        : folder(folderWithModems({{"Ann's modem", exchange.addModem("100")},
+                                   {"Bob's modem", exchange.addModem("200")}})),
+          ann(folder),
+          bob(folder, bobsPrompts) {
+        ann.host("Ann's modem", "Ann");
+        EXPECT_TRUE(bob.join("Bob's modem", "100", "Bob"));
+        EXPECT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
+    }
+
+    // Both modems are on-hook: a new call between them comes about.
+    static void callAgain(const QString& folder) {
+        Peer annAgain(folder);
+        annAgain.host("Ann's modem", "Ann");
+        Peer bobAgain(folder);
+        EXPECT_TRUE(bobAgain.join("Bob's modem", "100", "Bob"));
+        bobAgain.play.Close();
+        annAgain.play.Close();
+    }
+
+    const QString folder;
+    Peer ann;
+    Peer bob;
+};
+
 TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
     ModemExchange exchange(exchangeSettings());
-    const QString folder = folderWithModems(
-        {{"Ann's modem", exchange.addModem("100")}, {"Bob's modem", exchange.addModem("200")}});
-    Peer ann(folder);
-    ann.host("Ann's modem", "Ann");
-    Peer bob(folder);
-    ASSERT_TRUE(bob.join("Bob's modem", "100", "Bob"));
-    ASSERT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
+    CallUp call(exchange);
+    auto& [folder, ann, bob] = call;
 
     // Bob's telephone line is pulled: both modems put "NO CARRIER" into the data, which is no
     // sign; the links hear nothing more and the session is lost.
@@ -253,24 +275,14 @@ TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
 
     // Both modems are on-hook again: a new call works.
     exchange.setPlugged("200", true);
-    Peer annAgain(folder);
-    annAgain.host("Ann's modem", "Ann");
-    Peer bobAgain(folder);
-    ASSERT_TRUE(bobAgain.join("Bob's modem", "100", "Bob"));
-    bobAgain.play.Close();
-    annAgain.play.Close();
+    CallUp::callAgain(folder);
 }
 
 TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
     ModemExchange exchange(exchangeSettings());
-    const QString folder = folderWithModems(
-        {{"Ann's modem", exchange.addModem("100")}, {"Bob's modem", exchange.addModem("200")}});
-    Peer ann(folder);
-    ann.host("Ann's modem", "Ann");
     ScriptedPrompts prompts;
-    Peer bob(folder, &prompts);
-    ASSERT_TRUE(bob.join("Bob's modem", "100", "Bob"));
-    ASSERT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
+    CallUp call(exchange, &prompts);
+    auto& [folder, ann, bob] = call;
 
     // A call that is hung up cannot wait for the next one: no new host, no prompt.
     ann.play.Close();
@@ -280,12 +292,7 @@ TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
     EXPECT_TRUE(prompts.errors.isEmpty());
 
     // Bob's modem is free for the next call.
-    Peer annAgain(folder);
-    annAgain.host("Ann's modem", "Ann");
-    Peer bobAgain(folder);
-    ASSERT_TRUE(bobAgain.join("Bob's modem", "100", "Bob"));
-    bobAgain.play.Close();
-    annAgain.play.Close();
+    CallUp::callAgain(folder);
 }
 
 TEST(ModemProviderTest, AsksForWhatTheAddressLeavesOutPresetWithTheLastChoice) {
