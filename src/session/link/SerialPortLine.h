@@ -51,6 +51,8 @@ public:
     bool waitUntilUp(std::chrono::milliseconds timeout);
     // Why the line is down, or, before it came up, what was heard from the other side.
     QString lastError() const;
+    // Whether the line is down because one side's link runs another version.
+    bool wasRefused() const;
 
 private:
     void pump();
@@ -78,7 +80,8 @@ private:
     std::unique_ptr<LinkEngine> m_engine;
     std::deque<LinkEvent> m_events;  // not yet told to the listener
     bool m_wasUp = false;
-    bool m_down = false;  // the current peer is gone (or the port failed)
+    bool m_down = false;     // the current peer is gone (or the port failed)
+    bool m_refused = false;  // and went as a link of another version
     bool m_portFailed = false;
     bool m_closing = false;
     QString m_lastError;

@@ -3,6 +3,7 @@
 #include "session/link/SerialPortLine.h"
 #include "session/link/SerialPortOpener.h"
 #include "session/modem/ModemResults.h"
+#include "session/service/SessionWire.h"
 
 #include <QSerialPort>
 #include <QThread>
@@ -126,7 +127,7 @@ bool ModemLine::oneCall() {
     }
     const std::optional<LineDown> down = carry(std::move(port), dialer.connectRate());
     hangUp(dialer);
-    return m_role == Role::Answering && down == LineDown::PeerClosed;
+    return m_role == Role::Answering && (down == LineDown::PeerClosed || down == LineDown::Refused);
 }
 
 bool ModemLine::drive(QSerialPort& port, HayesDialer& dialer, bool toTheEnd) {
@@ -188,7 +189,8 @@ std::optional<LineDown> ModemLine::carry(std::unique_ptr<QSerialPort> port, std:
     bool up = true;
     if (m_role == Role::Calling) {
         up = inner->waitUntilUp(std::chrono::milliseconds(m_settings.linkUpTimeoutMs));
-        finishAttempt(up ? DP_OK : DPERR_NOCONNECTION, up ? QString() : inner->lastError());
+        const HRESULT notUp = inner->wasRefused() ? DPERR_INCOMPATIBLEPEER : DPERR_NOCONNECTION;
+        finishAttempt(up ? DP_OK : notUp, up ? QString() : inner->lastError());
     }
     std::optional<LineDown> down;
     std::unique_ptr<SerialPortLine> taken;

@@ -8,6 +8,7 @@
 #include "session/modem/ModemProvider.h"
 #include "session/modem/ModemResults.h"
 #include "session/service/SessionService.h"
+#include "session/service/SessionWire.h"
 #include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
 
@@ -293,6 +294,27 @@ TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
 
     // Bob's modem is free for the next call.
     CallUp::callAgain(folder);
+}
+
+TEST(ModemProviderTest, ACallerOfAnotherLinkVersionIsToldAndTheHostAnswersTheNextCall) {
+    ModemExchange exchange(exchangeSettings());
+    const QString folder = folderWithModems(
+        {{"Ann's modem", exchange.addModem("100")}, {"Bob's modem", exchange.addModem("200")}});
+    Peer ann(folder);
+    ann.host("Ann's modem", "Ann");
+    ModemProviderOptions newer = quickOptions();
+    newer.link.version = LinkEngine::kVersion + 1;
+    Peer bob(folder, nullptr, newer);
+    EXPECT_EQ(bob.call("Bob's modem", "100"), DPERR_INCOMPATIBLEPEER);
+    EXPECT_FALSE(bob.play.Opened());
+
+    // Ann's session and modem wait on; a caller of her version gets in.
+    Peer bobAgain(folder);
+    ASSERT_TRUE(bobAgain.join("Bob's modem", "100", "Bob"));
+    ASSERT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
+    EXPECT_FALSE(ann.events.contains("lost"));
+    bobAgain.play.Close();
+    ann.play.Close();
 }
 
 TEST(ModemProviderTest, AsksForWhatTheAddressLeavesOutPresetWithTheLastChoice) {
