@@ -15,6 +15,8 @@ void SessionEngine::lineStarted() {
 }
 
 void SessionEngine::lineUp() {
+    // A new peer: whoever was on the line before is gone, if that was not told yet.
+    dropRemotePlayers();
     m_linkState = LinkState::Greeting;
     m_peerJoined = false;
     m_peerHasPlayer = false;

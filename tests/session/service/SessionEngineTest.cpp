@@ -257,6 +257,13 @@ TEST(SessionEngine, ACallerCannotInventPlayers) {
     EXPECT_NE(std::get<wire::CreatePlayerReply>(*decoded).result, DP_OK);
     EXPECT_EQ(pair.host.players(false).size(), players);
 
+    // A player of a peer that vanished does not stay beside the next peer's.
+    pair.host.lineDown(LineDown::Lost);
+    pair.host.lineGone();
+    pair.host.lineStarted();
+    pair.host.lineUp();
+    EXPECT_TRUE(pair.host.players(true).empty());
+
     // The caller takes no second player of the host either.
     pair.caller.lineMessage(wire::encode(wire::PlayerCreated{{55, {true, QStringLiteral("Hal")}}}));
     EXPECT_EQ(pair.caller.players(true).size(), 1U);
