@@ -9,14 +9,11 @@
 #include "FuzzSupport.h"
 
 #include "session/SystemMessages.h"
-#include "session/service/DirectPlayObject.h"
+#include "session/service/SessionEngine.h"
 #include "session/service/SessionWire.h"
 
-#include <condition_variable>
-#include <functional>
-#include <mutex>
 #include <set>
-#include <thread>
+#include <vector>
 
 using namespace velmora;
 using velmora::fuzz::check;
@@ -43,185 +40,79 @@ void fuzzDecoder(FuzzInput& input) {
     }
 }
 
-// The line the script plays: it remembers the listener and what the object sends.
-struct LineState {
-    std::mutex mutex;
-    std::condition_variable changed;
-    LineListener* listener = nullptr;
-    int generation = 0;      // lines started so far
-    bool listening = false;  // the present line waits for callers, as a host's does
-    std::vector<QByteArray> sent;
-};
-
-class ScriptLine final : public Line {
-public:
-    ScriptLine(std::shared_ptr<LineState> state, bool listening)
-        : m_state(std::move(state)), m_listening(listening) {}
-
-    void start(LineListener* listener) override {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->listener = listener;
-        m_state->listening = m_listening;
-        ++m_state->generation;
-        m_state->changed.notify_all();
-    }
-    bool send(const QByteArray& message) override {
-        const std::lock_guard lock(m_state->mutex);
-        m_state->sent.push_back(message);
-        m_state->changed.notify_all();
-        return true;
-    }
-    void close() override {}
-
-private:
-    std::shared_ptr<LineState> m_state;
-    bool m_listening;
-};
-
-class ScriptProvider final : public ServiceProvider {
-public:
-    explicit ScriptProvider(std::shared_ptr<LineState> state) : m_state(std::move(state)) {}
-
-    HRESULT initialize(const Address&) override { return DP_OK; }
-    std::uint32_t defaultTimeoutMs() const override { return 1000; }
-    HRESULT connect(std::unique_ptr<Line>& line) override {
-        line = std::make_unique<ScriptLine>(m_state, false);
-        return DP_OK;
-    }
-    HRESULT listen(std::unique_ptr<Line>& line) override {
-        line = std::make_unique<ScriptLine>(m_state, true);
-        return DP_OK;
-    }
-    HRESULT modemNames(QStringList&) override { return DP_OK; }
-
-private:
-    std::shared_ptr<LineState> m_state;
-};
-
 DPNAME nameFrom(FuzzInput& input) {
     return {input.flag(), QString::fromLatin1(input.chunk(12))};
 }
 
+// A session engine, as host or as caller, over a line played by the script: the script greets
+// it, answers its requests, hands it any message (raw, or well-formed with fuzzed fields), lets
+// the line go down and come up again, moves the clock, and works its players in between.
 class SessionScript {
 public:
-    explicit SessionScript(FuzzInput& input)
-        : m_input(input),
-          m_line(std::make_shared<LineState>()),
-          m_object(std::make_unique<ScriptProvider>(m_line)) {}
+    explicit SessionScript(FuzzInput& input) : m_input(input) {}
 
     void run() {
-        DPSESSIONDESC2 desc;
-        desc.guidApplication = kApplication;
-        desc.dwFlags = m_input.flag() ? DPSESSION_MIGRATEHOST : 0;
-        desc.dwMaxPlayers = m_input.pick(4);
-        desc.sessionName = QStringLiteral("fuzz");
         if (m_input.flag()) {
-            check(m_object.Open(desc, DPOPEN_CREATE) == DP_OK, "hosting starts");
+            m_engine.host(sessionFrom());
+            m_engine.lineStarted();
             greet();
         } else {
-            join(desc);
+            m_engine.lineStarted();
+            greet();
+            join();
         }
-        for (int ops = 0; ops < 48 && !m_input.atEnd(); ++ops) {
+        for (int ops = 0; ops < 64 && !m_input.atEnd(); ++ops) {
             step();
+            carry();
             checkPlayers();
         }
         receiveAll();
-        m_object.Close();
+        m_engine.close();
+        check(m_engine.players(false).empty(), "a closed engine has no players");
     }
 
 private:
-    // The present line's listener and generation.
-    std::pair<LineListener*, int> line() {
-        const std::lock_guard lock(m_line->mutex);
-        return {m_line->listener, m_line->generation};
-    }
-
-    bool lineIsUp() {
-        const auto [listener, generation] = line();
-        return listener != nullptr && m_upGeneration == generation;
-    }
-
-    // The line comes up (again) and the other side greets, as a line does only when it is not
-    // up and has not ended.
-    void greet() {
-        const auto [listener, generation] = line();
-        if (listener == nullptr || m_upGeneration == generation ||
-            m_endedGeneration == generation) {
-            return;
+    // What the engine sent, decoded, as the driver would hand it to the line; then what waited
+    // for it.
+    std::vector<wire::Message> carry() {
+        std::vector<wire::Message> sent;
+        for (const QByteArray& bytes : m_engine.takeOutgoing()) {
+            const auto message = wire::decode(bytes);
+            check(message.has_value(), "everything the engine sends reads");
+            sent.push_back(*message);
         }
-        m_upGeneration = generation;
-        listener->lineUp();
-        listener->lineMessage(wire::encode(wire::Hello{}));
-    }
-
-    void lineDown(LineDown reason) {
-        const auto [listener, generation] = line();
-        if (listener == nullptr || m_endedGeneration == generation) {
-            return;
-        }
-        bool listening = false;
-        {
-            const std::lock_guard lock(m_line->mutex);
-            listening = m_line->listening;
-        }
-        m_upGeneration = 0;
-        // Only a host's line waits for the next caller after a goodbye.
-        if (reason != LineDown::PeerClosed || !listening) {
-            m_endedGeneration = generation;
-        }
-        listener->lineDown(reason);
+        m_engine.outgoingSent();
+        m_engine.takeWakeups();
+        return sent;
     }
 
     void deliver(const QByteArray& bytes) {
-        if (lineIsUp()) {
-            line().first->lineMessage(bytes);
+        if (m_up) {
+            m_engine.lineMessage(bytes);
         }
     }
 
-    // Runs an operation that waits for the other side on a thread of its own, the script
-    // answering on this one (the line's) as the other side would. When greetFirst, the line
-    // comes up as soon as the operation has started it.
-    void whileAnswering(const std::function<void()>& operation,
-                        const std::function<void(const wire::Message&)>& answer,
-                        bool greetFirst = false) {
-        bool done = false;
-        std::size_t seen = 0;
-        {
-            const std::lock_guard lock(m_line->mutex);
-            seen = m_line->sent.size();
+    void greet() {
+        if (m_up) {
+            return;
         }
-        std::thread worker([&] {
-            operation();
-            const std::lock_guard lock(m_line->mutex);
-            done = true;
-            m_line->changed.notify_all();
-        });
-        if (greetFirst) {
-            {
-                std::unique_lock lock(m_line->mutex);
-                m_line->changed.wait(lock, [&] { return done || m_line->listener != nullptr; });
-            }
-            greet();
+        m_up = true;
+        m_engine.lineUp();
+        const std::uint32_t version = m_input.pick(8) == 0 ? m_input.u8() : wire::kVersion;
+        m_engine.lineMessage(wire::encode(wire::Hello{wire::kMagic, version}));
+    }
+
+    void lineDown(LineDown reason) {
+        m_up = false;
+        m_engine.lineDown(reason);
+        if (m_engine.wantsLineKept()) {
+            m_engine.lineKept(m_input.flag());
         }
-        for (;;) {
-            std::vector<QByteArray> fresh;
-            {
-                std::unique_lock lock(m_line->mutex);
-                m_line->changed.wait(lock, [&] { return done || m_line->sent.size() > seen; });
-                fresh.assign(m_line->sent.begin() + static_cast<std::ptrdiff_t>(seen),
-                             m_line->sent.end());
-                seen = m_line->sent.size();
-                if (fresh.empty() && done) {
-                    break;
-                }
-            }
-            for (const QByteArray& bytes : fresh) {
-                if (const auto message = wire::decode(bytes)) {
-                    answer(*message);
-                }
-            }
+        if (m_engine.lineIsDead()) {
+            // The driver drops a dead line; a caller brings up a new one.
+            m_engine.lineGone();
+            m_engine.lineStarted();
         }
-        worker.join();
     }
 
     wire::Session sessionFrom() {
@@ -233,46 +124,40 @@ private:
                 QString::fromLatin1(m_input.chunk(16))};
     }
 
-    // The ID of a known player most of the time, else any.
-    DPID someId() {
-        std::vector<DPID> ids;
-        m_object.EnumPlayers(
-            [&ids](DPID id, const DPNAME&) {
-                ids.push_back(id);
-                return true;
-            },
-            0);
-        if (!ids.empty() && m_input.pick(4) != 0) {
-            return ids[static_cast<std::size_t>(m_input.pick(static_cast<int>(ids.size())))];
-        }
-        return m_input.pick(4) == 0 ? m_input.u32() : m_input.u8();
-    }
-
-    void join(const DPSESSIONDESC2& desc) {
-        whileAnswering([&] { m_object.Open(desc, DPOPEN_JOIN); },
-                       [&](const wire::Message& message) {
-                           if (std::holds_alternative<wire::Hello>(message)) {
-                               return;
-                           }
-                           if (const auto* request = std::get_if<wire::JoinRequest>(&message)) {
-                               wire::JoinReply reply{
-                                   request->serial,
-                                   m_input.pick(8) == 0 ? DPERR_NOSESSIONS : DP_OK,
-                                   sessionFrom(),
-                                   {}};
-                               for (int i = 0, n = m_input.pick(4); i < n; ++i) {
-                                   reply.players.append({someIdRaw(), nameFrom(m_input)});
-                               }
-                               deliver(wire::encode(reply));
-                           }
-                       },
-                       true);
-    }
-
     DPID someIdRaw() { return m_input.pick(4) == 0 ? m_input.u32() : m_input.u8(); }
 
+    // The ID of a known player most of the time, else any.
+    DPID someId() {
+        const std::vector<wire::Player> players = m_engine.players(false);
+        if (!players.empty() && m_input.pick(4) != 0) {
+            return players[static_cast<std::size_t>(m_input.pick(static_cast<int>(players.size())))]
+                .id;
+        }
+        return someIdRaw();
+    }
+
+    void join() {
+        m_engine.awaitReady(m_now + 1000);
+        const std::uint32_t serial = m_engine.requestJoin(Guid{}, m_now + 30000);
+        for (const wire::Message& message : carry()) {
+            if (const auto* request = std::get_if<wire::JoinRequest>(&message)) {
+                wire::JoinReply reply{request->serial,
+                                      m_input.pick(8) == 0 ? DPERR_NOSESSIONS : DP_OK,
+                                      sessionFrom(),
+                                      {}};
+                for (int i = 0, n = m_input.pick(4); i < n; ++i) {
+                    reply.players.append({someIdRaw(), nameFrom(m_input)});
+                }
+                deliver(wire::encode(reply));
+            }
+        }
+        if (m_engine.answered(serial)) {
+            m_engine.takeJoinResult(serial);
+        }
+    }
+
     void step() {
-        switch (m_input.pick(12)) {
+        switch (m_input.pick(14)) {
             case 0:
                 deliver(m_input.chunk(200));
                 break;
@@ -301,13 +186,11 @@ private:
                 const DPID from = someId();
                 const DPID to = m_input.flag() ? DPID_ALLPLAYERS : someId();
                 const QByteArray data = m_input.chunk(32);
+                bool toLine = false;
+                m_engine.send(from, to, data.constData(), static_cast<std::uint32_t>(data.size()),
+                              toLine);
                 if (m_input.flag()) {
-                    m_object.Send(from, to, DPSEND_GUARANTEED, data.constData(),
-                                  static_cast<std::uint32_t>(data.size()));
-                } else {
-                    m_object.SendEx(from, to, DPSEND_ASYNC, data.constData(),
-                                    static_cast<std::uint32_t>(data.size()), 0, 0, nullptr,
-                                    nullptr);
+                    m_engine.sendCompleted(from, encodeSendComplete({from, to, 0, 1, DP_OK, 0}));
                 }
                 break;
             }
@@ -315,10 +198,17 @@ private:
                 receiveAll();
                 break;
             case 9:
-                m_object.DestroyPlayer(someId());
+                m_engine.destroyLocalPlayer(someId());
                 break;
             case 10:
                 lineDown(static_cast<LineDown>(m_input.pick(3)));
+                break;
+            case 11:
+                deliver(wire::encode(wire::Refuse{}));
+                break;
+            case 12:
+                m_now += m_input.u16();
+                m_engine.onTimer(m_now);
                 break;
             default:
                 greet();
@@ -328,20 +218,12 @@ private:
 
     // The other side asks for the sessions and joins the one it was told of (or another).
     void joinAsCaller() {
-        std::size_t before = 0;
-        {
-            const std::lock_guard lock(m_line->mutex);
-            before = m_line->sent.size();
-        }
         deliver(wire::encode(wire::EnumRequest{m_input.u8(), kApplication}));
         Guid instance;
-        {
-            const std::lock_guard lock(m_line->mutex);
-            for (std::size_t i = before; i < m_line->sent.size(); ++i) {
-                const auto reply = wire::decode(m_line->sent[i]);
-                if (reply && std::holds_alternative<wire::EnumReply>(*reply) &&
-                    !std::get<wire::EnumReply>(*reply).sessions.isEmpty()) {
-                    instance = std::get<wire::EnumReply>(*reply).sessions.front().instance;
+        for (const wire::Message& message : carry()) {
+            if (const auto* reply = std::get_if<wire::EnumReply>(&message)) {
+                if (!reply->sessions.isEmpty()) {
+                    instance = reply->sessions.front().instance;
                 }
             }
         }
@@ -352,17 +234,25 @@ private:
     }
 
     void createPlayer() {
-        DPID id = 0;
         const DPNAME name = nameFrom(m_input);
-        whileAnswering(
-            [&] { m_object.CreatePlayer(&id, name, nullptr, 0); },
-            [&](const wire::Message& message) {
-                if (const auto* request = std::get_if<wire::CreatePlayerRequest>(&message)) {
+        if (m_engine.role() == SessionEngine::Role::Host) {
+            DPID id = 0;
+            m_engine.createHostPlayer(name, nullptr, id);
+            return;
+        }
+        const std::uint32_t serial = m_engine.requestPlayer(name, nullptr, m_now + 30000);
+        for (const wire::Message& message : carry()) {
+            if (const auto* request = std::get_if<wire::CreatePlayerRequest>(&message)) {
+                if (m_input.pick(8) != 0) {
                     deliver(wire::encode(wire::CreatePlayerReply{
                         request->serial, m_input.pick(8) == 0 ? DPERR_NOTHOST : DP_OK,
                         someIdRaw()}));
                 }
-            });
+            }
+        }
+        if (m_engine.answered(serial)) {
+            m_engine.takePlayerResult(serial);
+        }
     }
 
     void receiveAll() {
@@ -371,10 +261,10 @@ private:
             DPID to = 0;
             char data[64];
             std::uint32_t size = sizeof(data);
-            const HRESULT result = m_object.Receive(&from, &to, DPRECEIVE_ALL, data, &size);
+            const HRESULT result = m_engine.receive(from, to, data, size);
             if (result == DPERR_BUFFERTOOSMALL) {
                 std::vector<char> larger(size);
-                check(m_object.Receive(&from, &to, DPRECEIVE_ALL, larger.data(), &size) == DP_OK,
+                check(m_engine.receive(from, to, larger.data(), size) == DP_OK,
                       "a message is received with the size asked for");
                 checkReceived(from, {larger.data(), size});
                 continue;
@@ -406,25 +296,27 @@ private:
             case DPSYS_HOST:
                 break;
             default:
-                check(false, "only the object's own notices come from the system");
+                check(false, "only the engine's own notices come from the system");
         }
     }
 
+    // Every player once, none with the system's ID, and one on each side of the line at most.
     void checkPlayers() {
         std::set<DPID> ids;
-        m_object.EnumPlayers(
-            [&ids](DPID id, const DPNAME&) {
-                check(ids.insert(id).second, "every player is listed once");
-                return true;
-            },
-            0);
+        const std::vector<wire::Player> everyone = m_engine.players(false);
+        for (const wire::Player& player : everyone) {
+            check(ids.insert(player.id).second, "every player is listed once");
+            check(player.id != DPID_SYSMSG, "no player has the system's ID");
+        }
+        const std::size_t remote = m_engine.players(true).size();
+        check(remote <= 1, "one player on the other side at most");
+        check(everyone.size() - remote <= 1, "one player on this side at most");
     }
 
     FuzzInput& m_input;
-    std::shared_ptr<LineState> m_line;
-    int m_upGeneration = 0;     // the line that is up; 0: none
-    int m_endedGeneration = 0;  // a line that has ended for good
-    DirectPlayObject m_object;
+    SessionEngine m_engine;
+    std::int64_t m_now = 0;
+    bool m_up = false;  // the line is up and greeted
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "connections/ConnectProcedure.h"
 
 #include "session/DXPlay.h"
+#include "session/service/SessionWire.h"
 
 #include <algorithm>
 
@@ -39,7 +40,29 @@ private:
     bool m_shown = false;
 };
 
-void joinFirstSession(TCustomDXPlay& play, const ConnectRequest& request) {
+// Ends the attempt silently once the user cancelled it.
+void stopIfCancelled(const ConnectHooks& hooks) {
+    if (hooks.cancelled && hooks.cancelled()) {
+        throw EAbort();
+    }
+}
+
+// Looks for the other computer's session; true when the search could be made. A side of
+// another version is told here.
+bool searchSessions(TCustomDXPlay& play, const ConnectHooks& hooks) {
+    const HRESULT result = play.EnumerateSessions(0);
+    stopIfCancelled(hooks);
+    if (result == DPERR_INCOMPATIBLEPEER) {
+        hooks.showMessage(OtherVersionMessage);
+        play.Close();
+        throw EAbort();
+    }
+    return result == DP_OK;
+}
+
+void joinFirstSession(TCustomDXPlay& play, const ConnectRequest& request,
+                      const ConnectHooks& hooks) {
+    stopIfCancelled(hooks);
     play.OpenSession(false, play.Sessions().first().Name, request.playerName);
 }
 
@@ -73,20 +96,21 @@ bool callOverModem(TCustomDXPlay& play, const ConnectRequest& request, const Con
         modem.Enabled = true;
     }
     play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderModem));
-    if (play.EnumerateSessions(0) != DP_OK) {
+    if (!searchSessions(play, hooks)) {
         hooks.showMessage(LineBusyMessage);
         return false;
     }
     BusyCursor cursor(hooks);
     for (int retry = 0; retry < request.retries && play.Sessions().isEmpty(); ++retry) {
         cursor.show();
-        play.EnumerateSessions(0);
+        searchSessions(play, hooks);
         hooks.wait(RetryWaitMs);
+        stopIfCancelled(hooks);
     }
     if (play.Sessions().isEmpty()) {
         return noSessionFound(play, hooks);
     }
-    joinFirstSession(play, request);
+    joinFirstSession(play, request, hooks);
     return true;
 }
 
@@ -98,11 +122,11 @@ bool hostOverCable(TCustomDXPlay& play, const ConnectRequest& request) {
 
 bool callOverCable(TCustomDXPlay& play, const ConnectRequest& request, const ConnectHooks& hooks) {
     play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderSerial));
-    play.EnumerateSessions(0);
+    searchSessions(play, hooks);
     if (play.Sessions().isEmpty()) {
         return noSessionFound(play, hooks);
     }
-    joinFirstSession(play, request);
+    joinFirstSession(play, request, hooks);
     return true;
 }
 

@@ -28,14 +28,20 @@ struct ConnectHooks {
     // The standard display of the session component's errors.
     std::function<void(const QString& text)> showError;
     std::function<void(bool busy)> setBusyCursor;
-    // Blocks the calling thread for the given milliseconds.
+    // Waits the given milliseconds between two searches.
     std::function<void(int milliseconds)> wait;
+    // Whether the user ended the attempt (Esc, Cancel): the steps stop silently, as after a
+    // cancelled prompt of the service provider. Never when not given.
+    std::function<bool()> cancelled;
 };
 
 inline const QString DefaultSessionName = QStringLiteral("VelmoraSession");
 inline const QString OtherModemEntry = QStringLiteral("Other modem...");
 inline const QString LineBusyMessage = QStringLiteral("Line is busy!");
 inline const QString NoSessionsMessage = texts::NoSessionsFound;
+inline const QString OtherVersionMessage = QStringLiteral(
+    "The other computer runs another version of Velmora: both sides need the same version of "
+    "Velmora.");
 
 // The player name: the UserName option, else the login name (at most 256 characters).
 QString playerNameFor(const QString& userNameOption, const QString& loginName);
@@ -47,7 +53,8 @@ int blockSizeCodeFor(bool nullModem, int speedOption);
 // Configures the session component for the request and hosts a session, or searches for the
 // session of the other computer and joins the first one found. Expected failures are shown as
 // messages, the component's errors through the error display, a cancel in a prompt of the
-// service provider ends silently. True when a session was opened.
+// service provider, or the user's cancel of the attempt, ends silently. A side of another
+// version is reported as such. True when a session was opened.
 bool runConnect(TCustomDXPlay& play, const ConnectRequest& request, const ConnectHooks& hooks);
 
 }  // namespace velmora

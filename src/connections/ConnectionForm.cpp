@@ -164,12 +164,16 @@ void TConnectionForm::ConnectButtonClick() {
             request.modemName = ModemComboBox->currentText();
         }
     }
-    if (m_support.connect(request)) {
+    if (m_support.connect(request, *Button2)) {
         accept();
     }
 }
 
 void TConnectionForm::Button2Click() {
+    if (m_support.attempting()) {
+        m_support.cancelAttempt();
+        return;
+    }
     reject();
 }
 

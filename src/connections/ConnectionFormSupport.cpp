@@ -1,17 +1,92 @@
 #include "connections/ConnectionFormSupport.h"
 
+#include "base/DataFolder.h"
 #include "connections/RecentLists.h"
 #include "session/DXPlay.h"
-#include "base/DataFolder.h"
 #include "base/DialogService.h"
 #include "base/Options.h"
 
+#include <QAbstractButton>
+#include <QApplication>
 #include <QComboBox>
 #include <QDir>
-#include <QGuiApplication>
-#include <QThread>
+#include <QEventLoop>
+#include <QKeyEvent>
+#include <QPointer>
+#include <QTimer>
+
+#include <set>
 
 namespace velmora {
+
+namespace {
+
+// Keeps the windows that were open when a connect attempt began from taking input while it
+// runs, except Esc and the cancel button, which end the attempt. Windows opened during the
+// attempt (the provider's prompts, messages) are left alone. Painting goes on everywhere.
+class AttemptGuard : public QObject {
+public:
+    AttemptGuard(QAbstractButton& cancel, std::function<void()> onCancel)
+        : m_cancel(&cancel), m_onCancel(std::move(onCancel)) {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            m_windows.insert(window);
+        }
+        qApp->installEventFilter(this);
+    }
+    ~AttemptGuard() override { qApp->removeEventFilter(this); }
+    AttemptGuard(const AttemptGuard&) = delete;
+    AttemptGuard& operator=(const AttemptGuard&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget == nullptr || m_windows.count(widget->window()) == 0) {
+            return false;
+        }
+        switch (event->type()) {
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                    m_onCancel();
+                }
+                return !forCancel(widget);
+            case QEvent::Close:
+                if (widget->isWindow()) {
+                    event->ignore();
+                    return true;
+                }
+                return false;
+            case QEvent::KeyRelease:
+            case QEvent::Shortcut:
+            case QEvent::ShortcutOverride:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+                return !forCancel(widget);
+            default:
+                return false;
+        }
+    }
+
+private:
+    bool forCancel(const QWidget* widget) const {
+        return m_cancel && (widget == m_cancel || m_cancel->isAncestorOf(widget));
+    }
+
+    QPointer<QAbstractButton> m_cancel;
+    std::function<void()> m_onCancel;
+    std::set<const QWidget*> m_windows;
+};
+
+// Waits with the event loop turning.
+void waitTurning(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+}  // namespace
 
 ConnectionFormSupport::ConnectionFormSupport(ConnectionFormContext context)
     : m_context(std::move(context)) {
@@ -20,7 +95,7 @@ ConnectionFormSupport::ConnectionFormSupport(ConnectionFormContext context)
         m_context.showError = [dialogs](const QString& text) { dialogs->showMessage(text); };
     }
     if (!m_context.wait) {
-        m_context.wait = [](int milliseconds) { QThread::msleep(milliseconds); };
+        m_context.wait = waitTurning;
     }
     if (!m_context.loginName) {
         m_context.loginName = [] { return velmora::loginName(); };
@@ -102,7 +177,10 @@ void ConnectionFormSupport::showHelpTopic(QWidget* owner, const QString& topic) 
     }
 }
 
-bool ConnectionFormSupport::connect(const ConnectRequest& request) const {
+bool ConnectionFormSupport::connect(const ConnectRequest& request, QAbstractButton& cancel) {
+    const AttemptGuard guard(cancel, [this] { cancelAttempt(); });
+    m_attempting = true;
+    m_cancelled = false;
     ConnectHooks hooks;
     DialogService* dialogs = m_context.dialogs;
     hooks.showMessage = [dialogs](const QString& text) { dialogs->showMessage(text); };
@@ -115,7 +193,17 @@ bool ConnectionFormSupport::connect(const ConnectRequest& request) const {
         }
     };
     hooks.wait = m_context.wait;
-    return runConnect(play(), request, hooks);
+    hooks.cancelled = [this] { return m_cancelled; };
+    const bool connected = runConnect(play(), request, hooks);
+    m_attempting = false;
+    return connected;
+}
+
+void ConnectionFormSupport::cancelAttempt() {
+    if (m_attempting) {
+        m_cancelled = true;
+        play().CancelWait();
+    }
 }
 
 }  // namespace velmora

@@ -3,6 +3,7 @@
 #include "connections/ConnectProcedure.h"
 #include "connections/ConnectionFormContext.h"
 
+class QAbstractButton;
 class QComboBox;
 
 namespace velmora {
@@ -34,11 +35,18 @@ public:
     void markConnectionModified() const;
     void showHelpTopic(QWidget* owner, const QString& topic) const;
 
-    // Runs the connect steps with the busy cursor and waits of the UI thread.
-    bool connect(const ConnectRequest& request) const;
+    // Runs the connect steps with the event loop turning, so every window repaints. Meanwhile
+    // the windows that were open take no input but Esc and a click on `cancel`, which end the
+    // attempt as cancelAttempt() does; prompts and messages opened during it work as usual.
+    bool connect(const ConnectRequest& request, QAbstractButton& cancel);
+    bool attempting() const { return m_attempting; }
+    // Ends the attempt under way silently, as a cancelled prompt of the provider does.
+    void cancelAttempt();
 
 private:
     ConnectionFormContext m_context;
+    bool m_attempting = false;
+    bool m_cancelled = false;
 };
 
 }  // namespace velmora

@@ -239,7 +239,7 @@ void TWizardForm::NextButtonClick() {
 }
 
 void TWizardForm::connectAndClose(const ConnectRequest& request) {
-    if (m_support.connect(request)) {
+    if (m_support.connect(request, *CancelButton)) {
         accept();
     }
 }
@@ -252,6 +252,10 @@ void TWizardForm::BackButtonClick() {
 }
 
 void TWizardForm::CancelButtonClick() {
+    if (m_support.attempting()) {
+        m_support.cancelAttempt();
+        return;
+    }
     reject();
 }
 

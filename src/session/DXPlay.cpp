@@ -328,7 +328,11 @@ void TCustomDXPlay::StartStep(const QString& PlayerName) {
     name.hasShortName = true;
     name.shortName = PlayerName.left(MaxShortNameLength);
     DPID id = 0;
-    if (m_transport->CreatePlayer(&id, name, m_recvEvent, 0) != DP_OK) {
+    const HRESULT created = m_transport->CreatePlayer(&id, name, m_recvEvent, 0);
+    if (created == DPERR_USERCANCEL) {
+        throw EAbort();
+    }
+    if (created != DP_OK) {
         raise(QStringLiteral("%1 cannot be opened").arg(m_sessionName));
     }
     local->ID = id;
@@ -392,6 +396,17 @@ bool TCustomDXPlay::TrySendMessage(DPID ToID, const void* Data, std::int32_t Dat
                                  0, nullptr, nullptr) == DP_OK;
     }
     return transport->Send(local->ID, ToID, DPSEND_GUARANTEED, Data, size) == DP_OK;
+}
+
+void TCustomDXPlay::CancelWait() {
+    std::shared_ptr<IDirectPlay4> transport;
+    {
+        const std::lock_guard lock(m_sendMutex);
+        transport = m_transport;
+    }
+    if (transport) {
+        transport->CancelWait();
+    }
 }
 
 void TCustomDXPlay::Close() {

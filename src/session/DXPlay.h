@@ -85,6 +85,9 @@ public:
         return TrySendMessage(ToID, Data.constData(), static_cast<std::int32_t>(Data.size()));
     }
     void Close();
+    // Ends a wait of EnumerateSessions or OpenSession for the other side (called from the event
+    // loop that turns during it); the operation ends as a cancelled prompt does, with EAbort.
+    void CancelWait();
 
     bool Opened() const { return m_opened.load(); }
     bool IsHost() const { return m_isHost; }

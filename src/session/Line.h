@@ -36,6 +36,10 @@ public:
     // Graceful end: what was sent is delivered if the line still works, then a goodbye; waits a
     // bounded time. The listener sees lineDown(PeerClosed) on the other side.
     virtual void close() = 0;
+    // After the other side's goodbye, or a refused peer, goes on waiting on this same line for
+    // the next peer, as a host's line does. False where the line cannot (it ended with a call
+    // that is hung up). Callable from the listener's lineDown.
+    virtual bool keepForNextPeer() { return false; }
 };
 
 }  // namespace velmora

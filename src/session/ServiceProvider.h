@@ -35,6 +35,9 @@ public:
     // user through the prompts it was made with: DPERR_USERCANCEL when they cancel. May block up
     // to the provider's own time limit. A failure code is returned unchanged by EnumSessions.
     virtual HRESULT connect(std::unique_ptr<Line>& line) = 0;
+    // Ends a connect() in progress, called from the event loop that turns while connect() waits
+    // on the main thread; connect() then returns DPERR_USERCANCEL.
+    virtual void cancelConnect() {}
     // Hosting: starts waiting for a caller and returns at once; the line reports lineUp when a
     // caller is there, and after a caller's goodbye waits for the next one.
     virtual HRESULT listen(std::unique_ptr<Line>& line) = 0;

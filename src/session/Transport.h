@@ -119,6 +119,10 @@ public:
     // Player 0 gives the provider's own address: for the modem provider, one DPAID_Modem
     // element per modem it knows.
     virtual HRESULT GetPlayerAddress(DPID id, void* data, std::uint32_t* size) = 0;
+    // Ends a wait for the other side in EnumSessions, Open or CreatePlayer (called from the
+    // event loop that turns during the wait, or from another thread); that call answers
+    // DPERR_USERCANCEL, as a cancelled prompt of the provider does.
+    virtual void CancelWait() {}
 };
 
 struct DPCOMPOUNDADDRESSELEMENT {

@@ -17,6 +17,8 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -159,6 +161,53 @@ TEST(ConnectOverLinesTest, SlaveWithoutMasterAndACancelledPortPrompt) {
     EXPECT_TRUE(asking.dialogs.messages().isEmpty());
     EXPECT_TRUE(asking.form->isVisible());
     EXPECT_FALSE(asking.play.Opened());
+}
+
+// Counts the paint events of a widget.
+struct PaintCounter : QObject {
+    int paints = 0;
+    bool eventFilter(QObject*, QEvent* event) override {
+        paints += event->type() == QEvent::Paint ? 1 : 0;
+        return false;
+    }
+};
+
+TEST(ConnectOverLinesTest, TheWindowRepaintsAndEscEndsAnAttemptOnALineThatNeverAnswers) {
+    MemoryCable cable;  // nobody on the other side
+    Computer slave(memoryAsSerial(cable, MemoryCable::Side::B), "Bob");
+    QPushButton otherWindow(QStringLiteral("Send file"));
+    int otherClicks = 0;
+    QObject::connect(&otherWindow, &QPushButton::clicked, [&otherClicks] { ++otherClicks; });
+    otherWindow.show();
+    PaintCounter counter;
+    slave.form->installEventFilter(&counter);
+
+    bool checked = false;
+    QTimer::singleShot(300, [&] {
+        // The attempt is under way: the window still paints, the rest takes no input.
+        EXPECT_FALSE(slave.play.Opened());
+        counter.paints = 0;
+        slave.form->repaint();
+        EXPECT_GT(counter.paints, 0);
+        QTest::mouseClick(&otherWindow, Qt::LeftButton);
+        QTest::mouseClick(slave.form->ConnectButton, Qt::LeftButton);
+        QTest::keyClick(slave.form.get(), Qt::Key_Escape);
+        checked = true;
+    });
+    slave.connectAs(1);
+    EXPECT_TRUE(checked) << "the event loop did not turn during the attempt";
+    EXPECT_EQ(otherClicks, 0);
+    EXPECT_TRUE(slave.dialogs.messages().isEmpty()) << "a cancel is silent";
+    EXPECT_TRUE(slave.form->isVisible());
+    EXPECT_FALSE(slave.play.Opened());
+
+    // The Cancel button ends an attempt the same way, and the dialog stays for the next one.
+    QTimer::singleShot(300, [&] { QTest::mouseClick(slave.form->Button2, Qt::LeftButton); });
+    slave.form->ConnectButton->click();
+    EXPECT_TRUE(slave.dialogs.messages().isEmpty());
+    EXPECT_TRUE(slave.form->isVisible());
+    QTest::mouseClick(&otherWindow, Qt::LeftButton);
+    EXPECT_EQ(otherClicks, 1) << "input comes back after the attempt";
 }
 
 }  // namespace

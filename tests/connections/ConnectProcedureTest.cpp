@@ -1,6 +1,7 @@
 #include "ConnectFixture.h"
 
 #include "connections/ConnectProcedure.h"
+#include "session/service/SessionWire.h"
 
 #include <gtest/gtest.h>
 
@@ -16,6 +17,7 @@ struct Window {
     QStringList cursor;  // "busy" / "normal" in order
     int waited = 0;
     std::function<void()> onWait;
+    bool cancelled = false;  // the user's Esc or Cancel
 
     ConnectHooks hooks() {
         return {[this](const QString& text) { messages << text; },
@@ -27,7 +29,8 @@ struct Window {
                     if (onWait) {
                         onWait();
                     }
-                }};
+                },
+                [this] { return cancelled; }};
     }
 };
 
@@ -161,6 +164,30 @@ TEST(ConnectProcedureTest, ModemCallFailures) {
         EXPECT_TRUE(w.errors.isEmpty());
         EXPECT_FALSE(f.play.Opened());
         EXPECT_EQ(w.cursor.last(), "normal");
+    }
+}
+
+TEST(ConnectProcedureTest, TheUsersCancelAndAnotherVersionEndTheSearch) {
+    // Esc during the retries of a modem call: no more searches, nothing shown.
+    {
+        ConnectFixture f;
+        Window w;
+        w.onWait = [&] { w.cancelled = w.waited == 3; };
+        EXPECT_FALSE(runConnect(f.play, request(false, true), w.hooks()));
+        EXPECT_EQ(w.waited, 3);
+        EXPECT_TRUE(w.messages.isEmpty());
+        EXPECT_TRUE(w.errors.isEmpty());
+        EXPECT_FALSE(f.play.Opened());
+        EXPECT_EQ(w.cursor.last(), "normal");
+    }
+    // A side of another version is told as such, over either line.
+    for (const bool nullModem : {false, true}) {
+        ConnectFixture f;
+        Window w;
+        f.script().enumResult = DPERR_INCOMPATIBLEPEER;
+        EXPECT_FALSE(runConnect(f.play, request(nullModem, true), w.hooks()));
+        EXPECT_EQ(w.messages, QStringList{OtherVersionMessage});
+        EXPECT_FALSE(f.play.Opened());
     }
 }
 

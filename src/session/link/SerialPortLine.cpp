@@ -144,6 +144,7 @@ void SerialPortLine::pump() {
                 m_down = false;
             } else if (event.kind == LinkEvent::Kind::Down) {
                 m_down = true;
+                m_refused = event.reason == LineDown::Refused;
                 m_lastError = event.text;
                 peerLeft = event.reason == LineDown::PeerClosed;
             }
@@ -255,10 +256,32 @@ void SerialPortLine::close() {
     }
 }
 
+bool SerialPortLine::keepForNextPeer() {
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_closing || m_portFailed) {
+            return false;
+        }
+        m_role = Role::Hosting;
+        if (m_down) {
+            m_engine = makeEngine(nowMs());
+            m_down = false;
+        }
+    }
+    QMetaObject::invokeMethod(
+        m_context.get(), [this] { pump(); }, Qt::QueuedConnection);
+    return true;
+}
+
 bool SerialPortLine::waitUntilUp(std::chrono::milliseconds timeout) {
     std::unique_lock lock(m_mutex);
     return m_changed.wait_for(lock, timeout, [&] { return m_wasUp || m_down || m_portFailed; }) &&
            m_wasUp && !m_down;
+}
+
+bool SerialPortLine::wasRefused() const {
+    std::lock_guard lock(m_mutex);
+    return m_down && m_refused;
 }
 
 QString SerialPortLine::lastError() const {

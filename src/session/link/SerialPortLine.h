@@ -44,11 +44,15 @@ public:
     void start(LineListener* listener) override;
     bool send(const QByteArray& message) override;
     void close() override;
+    // Becomes a host's line: a new hello exchange waits for the next peer on the open port.
+    bool keepForNextPeer() override;
 
     // Waits until the other side has answered the hello, the line is down, or the time is up.
     bool waitUntilUp(std::chrono::milliseconds timeout);
     // Why the line is down, or, before it came up, what was heard from the other side.
     QString lastError() const;
+    // Whether the line is down because one side's link runs another version.
+    bool wasRefused() const;
 
 private:
     void pump();
@@ -60,7 +64,7 @@ private:
     std::int64_t nowMs() const { return m_clock.elapsed(); }
 
     const SerialSettings m_settings;
-    const Role m_role;
+    Role m_role;  // under m_mutex once the thread runs
     const LinkEngine::Config m_tuning;
     const QString m_device;
     QElapsedTimer m_clock;
@@ -76,7 +80,8 @@ private:
     std::unique_ptr<LinkEngine> m_engine;
     std::deque<LinkEvent> m_events;  // not yet told to the listener
     bool m_wasUp = false;
-    bool m_down = false;  // the current peer is gone (or the port failed)
+    bool m_down = false;     // the current peer is gone (or the port failed)
+    bool m_refused = false;  // and went as a link of another version
     bool m_portFailed = false;
     bool m_closing = false;
     QString m_lastError;

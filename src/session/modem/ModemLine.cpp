@@ -3,6 +3,7 @@
 #include "session/link/SerialPortLine.h"
 #include "session/link/SerialPortOpener.h"
 #include "session/modem/ModemResults.h"
+#include "session/service/SessionWire.h"
 
 #include <QSerialPort>
 #include <QThread>
@@ -73,6 +74,7 @@ void ModemLine::run() {
         if (!m_attempt) {
             m_attempt = DPERR_NOCONNECTION;
         }
+        m_attemptWait.wake();
     }
     m_changed.notify_all();
 }
@@ -125,7 +127,7 @@ bool ModemLine::oneCall() {
     }
     const std::optional<LineDown> down = carry(std::move(port), dialer.connectRate());
     hangUp(dialer);
-    return m_role == Role::Answering && down == LineDown::PeerClosed;
+    return m_role == Role::Answering && (down == LineDown::PeerClosed || down == LineDown::Refused);
 }
 
 bool ModemLine::drive(QSerialPort& port, HayesDialer& dialer, bool toTheEnd) {
@@ -187,7 +189,8 @@ std::optional<LineDown> ModemLine::carry(std::unique_ptr<QSerialPort> port, std:
     bool up = true;
     if (m_role == Role::Calling) {
         up = inner->waitUntilUp(std::chrono::milliseconds(m_settings.linkUpTimeoutMs));
-        finishAttempt(up ? DP_OK : DPERR_NOCONNECTION, up ? QString() : inner->lastError());
+        const HRESULT notUp = inner->wasRefused() ? DPERR_INCOMPATIBLEPEER : DPERR_NOCONNECTION;
+        finishAttempt(up ? DP_OK : notUp, up ? QString() : inner->lastError());
     }
     std::optional<LineDown> down;
     std::unique_ptr<SerialPortLine> taken;
@@ -228,6 +231,7 @@ void ModemLine::finishAttempt(HRESULT result, const QString& error) {
         if (!error.isEmpty()) {
             m_lastError = error;
         }
+        m_attemptWait.wake();
     }
     m_changed.notify_all();
 }
@@ -306,8 +310,16 @@ void ModemLine::close() {
 
 HRESULT ModemLine::waitUntilConnected() {
     std::unique_lock lock(m_mutex);
-    m_changed.wait(lock, [&] { return m_attempt.has_value(); });
-    return *m_attempt;
+    while (!m_attempt && !m_waitCancelled) {
+        m_attemptWait.sleep(lock, std::chrono::seconds(1));
+    }
+    return m_attempt.value_or(DPERR_USERCANCEL);
+}
+
+void ModemLine::cancelWait() {
+    const std::lock_guard lock(m_mutex);
+    m_waitCancelled = true;
+    m_attemptWait.wake();
 }
 
 QString ModemLine::lastError() const {

@@ -5,6 +5,7 @@
 #include "session/link/LinkEngine.h"
 #include "session/link/SerialSettings.h"
 #include "session/modem/HayesDialer.h"
+#include "session/service/TurningWait.h"
 
 #include <QByteArray>
 #include <QString>
@@ -38,8 +39,8 @@ struct ModemPortSettings {
 // ready for the next call.
 //
 // Calling: dials once; waitUntilConnected() tells how it went. The line ends with the call.
-// Answering: waits for a ring and answers; after a caller's goodbye it hangs up and waits for
-// the next call. A call that is lost ends the line.
+// Answering: waits for a ring and answers; after a caller's goodbye, or a caller of another
+// version, it hangs up and waits for the next call. A call that is lost ends the line.
 //
 // The loss of a call shows through the link: it hears nothing more from the other side. The
 // words the modem puts into the data when the carrier drops ("NO CARRIER") are not looked at,
@@ -59,11 +60,18 @@ public:
     // Says goodbye over the link, hangs up, and waits (a bounded time) until the modem is back
     // in command mode.
     void close() override;
+    // Answering: after a caller's goodbye or a caller of another version the modem hangs up and
+    // answers the next call: true. Calling: the line ends with its call: false.
+    bool keepForNextPeer() override { return m_role == Role::Answering; }
 
     // Calling: waits until the call is up and the other side's link has answered (DP_OK), or the
     // attempt has failed: a MODEMERR_* code from the modem, MODEMERR_NODEVICE when the port
-    // cannot be opened, DPERR_NOCONNECTION when the call came up but no link answered.
+    // cannot be opened, DPERR_NOCONNECTION when the call came up but no link answered,
+    // DPERR_INCOMPATIBLEPEER when the other side's link runs another version.
+    // On the main thread the event loop turns meanwhile; cancelWait() ends the wait with
+    // DPERR_USERCANCEL.
     HRESULT waitUntilConnected();
+    void cancelWait();
     // Why the line is down or the call did not come about; for the user.
     QString lastError() const;
     // The rate the modem connected at; 0 before a call or when it did not say.
@@ -98,6 +106,8 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<HRESULT> m_attempt;  // Calling: the outcome, once known
+    TurningWait m_attemptWait;
+    bool m_waitCancelled = false;
     QString m_lastError;
     std::uint32_t m_rate = 0;
     bool m_started = false;

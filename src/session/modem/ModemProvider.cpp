@@ -153,13 +153,24 @@ HRESULT ModemProvider::connect(std::unique_ptr<Line>& line) {
     }
     const QByteArray number = dialString(m_choice.phone);
     auto call = std::make_unique<ModemLine>(portSettings(modem), ModemLine::Role::Calling, number);
+    m_dialling = call.get();
     const HRESULT result = call->waitUntilConnected();
+    m_dialling = nullptr;
+    if (result == DPERR_USERCANCEL) {
+        return result;  // the call is hung up as it goes
+    }
     if (result != DP_OK) {
         // A modem that cannot be opened is worth telling; a busy line the caller reports.
         return fail(result, call->lastError(), result == MODEMERR_NODEVICE);
     }
     line = std::move(call);
     return DP_OK;
+}
+
+void ModemProvider::cancelConnect() {
+    if (m_dialling) {
+        m_dialling->cancelWait();
+    }
 }
 
 HRESULT ModemProvider::listen(std::unique_ptr<Line>& line) {

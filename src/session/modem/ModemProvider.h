@@ -38,6 +38,8 @@ public:
     // Dials and returns once the call is up and the other side's link answered; a MODEMERR_*
     // code when the call did not come about, DPERR_USERCANCEL when the user cancels.
     HRESULT connect(std::unique_ptr<Line>& line) override;
+    // Hangs up the call being dialled; connect() answers DPERR_USERCANCEL.
+    void cancelConnect() override;
     // Opens the modem and returns at once; the line answers calls one after the other.
     HRESULT listen(std::unique_ptr<Line>& line) override;
     // The names of the modem list; MODEMERR_LISTUNREADABLE when the list cannot be read.
@@ -55,7 +57,8 @@ private:
     const QString m_dataFolder;
     ModemPrompts* const m_prompts;
     const ModemProviderOptions m_options;
-    ModemChoice m_choice;  // from the address, completed by the user's answers
+    ModemChoice m_choice;             // from the address, completed by the user's answers
+    ModemLine* m_dialling = nullptr;  // the call connect() waits for
     QString m_lastError;
 };
 

@@ -1,8 +1,9 @@
 #include "session/service/CompoundAddress.h"
 
-#include <QtEndian>
+#include "base/ByteLayout.h"
 
 #include <cstring>
+#include <span>
 
 namespace velmora {
 
@@ -11,12 +12,10 @@ namespace {
 constexpr std::uint32_t kHeaderSize = 20;  // type GUID and data size
 constexpr std::uint32_t kTotalSizeElementSize = kHeaderSize + 4;
 
-void appendElement(QByteArray& out, const Guid& type, const QByteArray& data) {
-    out.append(reinterpret_cast<const char*>(type.bytes.data()), 16);
-    char size[4];
-    qToLittleEndian<std::uint32_t>(static_cast<std::uint32_t>(data.size()), size);
-    out.append(size, 4);
-    out.append(data);
+void appendElement(ByteWriter& out, const Guid& type, const QByteArray& data) {
+    out.bytes(std::span(reinterpret_cast<const char*>(type.bytes.data()), 16))
+        .u32(static_cast<std::uint32_t>(data.size()))
+        .bytes(data);
 }
 
 }  // namespace
@@ -26,15 +25,12 @@ QByteArray buildCompoundAddress(const Address& elements) {
     for (const AddressElement& element : elements) {
         total += kHeaderSize + static_cast<std::uint32_t>(element.data.size());
     }
-    QByteArray totalData(4, '\0');
-    qToLittleEndian<std::uint32_t>(total, totalData.data());
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(total));
-    appendElement(out, guids::AddressTotalSize, totalData);
+    ByteWriter out(static_cast<qsizetype>(total));
+    appendElement(out, guids::AddressTotalSize, ByteWriter(4).u32(total).take());
     for (const AddressElement& element : elements) {
         appendElement(out, element.dataType, element.data);
     }
-    return out;
+    return out.take();
 }
 
 std::optional<Address> parseCompoundAddress(const void* address, std::uint32_t size) {
@@ -54,33 +50,29 @@ std::optional<Address> parseCompoundAddress(const void* address, std::uint32_t s
         }
     }
     Address elements;
-    std::uint32_t at = 0;
-    while (at < end) {
-        if (end - at < kHeaderSize) {
-            return std::nullopt;
-        }
+    ByteReader in(std::span(bytes, end));
+    while (in.remaining() > 0) {
         AddressElement element;
-        std::memcpy(element.dataType.bytes.data(), bytes + at, 16);
-        const auto length = qFromLittleEndian<std::uint32_t>(bytes + at + 16);
-        at += kHeaderSize;
-        if (length > end - at) {
+        const std::span<const char> type = in.bytes(16);
+        const std::uint32_t length = in.u32();
+        element.data = in.copy(length);
+        if (!in.ok()) {
             return std::nullopt;
         }
-        element.data = QByteArray(bytes + at, static_cast<qsizetype>(length));
-        at += length;
+        std::memcpy(element.dataType.bytes.data(), type.data(), 16);
         elements.append(std::move(element));
     }
     return elements;
 }
 
 std::optional<std::uint32_t> compoundAddressTotalSize(const void* address) {
-    const auto* bytes = static_cast<const char*>(address);
+    const std::span<const char> bytes(static_cast<const char*>(address), kTotalSizeElementSize);
     Guid type;
-    std::memcpy(type.bytes.data(), bytes, 16);
-    if (type != guids::AddressTotalSize || qFromLittleEndian<std::uint32_t>(bytes + 16) != 4) {
+    std::memcpy(type.bytes.data(), bytes.data(), 16);
+    if (type != guids::AddressTotalSize || loadU32(bytes, 16) != 4) {
         return std::nullopt;
     }
-    return qFromLittleEndian<std::uint32_t>(bytes + kHeaderSize);
+    return loadU32(bytes, kHeaderSize);
 }
 
 }  // namespace velmora

@@ -18,7 +18,7 @@ namespace {
 
 // The longest wait for an answer of the other side to a join or a player request; a line that
 // goes down ends the wait at once.
-constexpr auto kReplyWait = std::chrono::seconds(30);
+constexpr std::int64_t kReplyWaitMs = 30000;
 // The size field of a session description, as DirectPlay's structure has it.
 constexpr std::uint32_t kSessionDescSize = 80;
 
@@ -53,7 +53,7 @@ public:
         const std::shared_lock guard(m_guard);
         return !m_stopped && m_line->send(message);
     }
-    void sendAll(const Outgoing& messages) {
+    void sendAll(const std::vector<QByteArray>& messages) {
         for (const QByteArray& message : messages) {
             if (!send(message)) {
                 return;
@@ -61,6 +61,7 @@ public:
         }
     }
     void close() { m_line->close(); }
+    bool keepForNextPeer() { return m_line->keepForNextPeer(); }
 
     void lineUp() override { m_owner.onLineUp(*this); }
     void lineMessage(const QByteArray& message) override { m_owner.onLineMessage(*this, message); }
@@ -132,7 +133,7 @@ HRESULT DirectPlayObject::EnumSessions(const DPSESSIONDESC2& desc, std::uint32_t
     }
     {
         const std::lock_guard lock(m_mutex);
-        if (m_role != Role::None) {
+        if (m_engine.role() != SessionEngine::Role::None) {
             return DPERR_ALREADYINITIALIZED;
         }
     }
@@ -140,21 +141,18 @@ HRESULT DirectPlayObject::EnumSessions(const DPSESSIONDESC2& desc, std::uint32_t
     if (connected != DP_OK) {
         return connected;
     }
-    const auto deadline =
-        Clock::now() +
-        std::chrono::milliseconds(timeoutMs != 0 ? timeoutMs : m_provider->defaultTimeoutMs());
+    const std::int64_t deadline =
+        nowMs() + (timeoutMs != 0 ? timeoutMs : m_provider->defaultTimeoutMs());
     const HRESULT ready = waitReady(deadline);
     QList<wire::Session> sessions;
     if (ready == DP_OK) {
         std::unique_lock lock(m_mutex);
-        const std::uint32_t serial = m_nextSerial++;
-        m_enumSerial = serial;
-        m_enumReply.reset();
-        request(lock, wire::EnumRequest{serial, desc.guidApplication}, deadline,
-                [this] { return m_enumReply.has_value(); });
-        sessions = m_enumReply.value_or(QList<wire::Session>());
-        m_enumSerial.reset();
-        m_enumReply.reset();
+        const std::uint32_t serial = m_engine.requestSessions(desc.guidApplication, deadline);
+        flush(lock);
+        if (!waitAnswer(lock, serial)) {
+            return DPERR_USERCANCEL;
+        }
+        sessions = m_engine.takeSessions(serial);
     } else if (ready != DPERR_NOCONNECTION) {
         return ready;
     }
@@ -181,7 +179,7 @@ HRESULT DirectPlayObject::Open(const DPSESSIONDESC2& desc, std::uint32_t flags) 
     }
     {
         const std::lock_guard lock(m_mutex);
-        if (m_role != Role::None) {
+        if (m_engine.role() != SessionEngine::Role::None) {
             return DPERR_ALREADYINITIALIZED;
         }
     }
@@ -200,7 +198,7 @@ HRESULT DirectPlayObject::createSession(const DPSESSIONDESC2& desc) {
     {
         const std::lock_guard lock(m_mutex);
         previous = std::move(m_link);
-        m_linkState = LinkState::None;
+        m_engine.lineGone();
         ++m_generation;
     }
     if (previous) {
@@ -215,16 +213,16 @@ HRESULT DirectPlayObject::createSession(const DPSESSIONDESC2& desc) {
     if (!line) {
         return DPERR_GENERIC;
     }
+    wire::Session session;
+    session.instance = randomGuid();
+    session.application = desc.guidApplication;
+    session.flags = desc.dwFlags;
+    session.maxPlayers = desc.dwMaxPlayers;
+    session.name = desc.sessionName;
     std::shared_ptr<Link> link;
     {
         const std::lock_guard lock(m_mutex);
-        resetSessionLocked();
-        m_role = Role::Host;
-        m_session.instance = randomGuid();
-        m_session.application = desc.guidApplication;
-        m_session.flags = desc.dwFlags;
-        m_session.maxPlayers = desc.dwMaxPlayers;
-        m_session.name = desc.sessionName;
+        m_engine.host(session);
         link = installLocked(std::move(line));
     }
     link->start();
@@ -236,21 +234,22 @@ HRESULT DirectPlayObject::joinSession(const DPSESSIONDESC2& desc) {
     if (connected != DP_OK) {
         return connected;
     }
-    const auto deadline = replyDeadline();
+    std::int64_t deadline = 0;
+    {
+        const std::lock_guard lock(m_mutex);
+        deadline = replyDeadlineLocked();
+    }
     const HRESULT ready = waitReady(deadline);
     if (ready != DP_OK) {
         return ready;
     }
     std::unique_lock lock(m_mutex);
-    const std::uint32_t serial = m_nextSerial++;
-    m_joinSerial = serial;
-    m_joinResult.reset();
-    const bool answered = request(lock, wire::JoinRequest{serial, desc.guidInstance}, deadline,
-                                  [this] { return m_joinResult.has_value(); });
-    const HRESULT result = answered ? *m_joinResult : DPERR_CONNECTIONLOST;
-    m_joinSerial.reset();
-    m_joinResult.reset();
-    return result;
+    const std::uint32_t serial = m_engine.requestJoin(desc.guidInstance, deadline);
+    flush(lock);
+    if (!waitAnswer(lock, serial)) {
+        return DPERR_USERCANCEL;
+    }
+    return m_engine.takeJoinResult(serial);
 }
 
 HRESULT DirectPlayObject::connectIfNeeded() {
@@ -278,46 +277,47 @@ HRESULT DirectPlayObject::connectIfNeeded() {
     return DP_OK;
 }
 
-HRESULT DirectPlayObject::waitReady(Clock::time_point deadline) {
-    LinkState state = LinkState::None;
+HRESULT DirectPlayObject::waitReady(std::int64_t deadlineMs) {
+    HRESULT outcome = DP_OK;
     {
         std::unique_lock lock(m_mutex);
-        m_changed.wait_until(lock, deadline, [this] {
-            return m_linkState == LinkState::Ready || m_linkState == LinkState::Refused ||
-                   m_linkState == LinkState::Down;
-        });
-        state = m_linkState;
+        m_engine.awaitReady(deadlineMs);
+        if (!waitUntil(lock, [this] { return m_engine.readyOutcome().has_value(); })) {
+            return DPERR_USERCANCEL;
+        }
+        outcome = *m_engine.readyOutcome();
     }
-    switch (state) {
-        case LinkState::Ready:
-            return DP_OK;
-        case LinkState::Refused:
-            // The caller is the one to hang up on a peer of another version.
-            dropDeadLine();
-            return DPERR_INCOMPATIBLEPEER;
-        case LinkState::Down:
-            dropDeadLine();
-            return DPERR_CONNECTIONLOST;
-        default:
-            return DPERR_NOCONNECTION;
+    if (outcome == DPERR_INCOMPATIBLEPEER || outcome == DPERR_CONNECTIONLOST) {
+        // The caller is the one to hang up on a peer of another version.
+        dropDeadLine();
     }
+    return outcome;
 }
 
-bool DirectPlayObject::request(std::unique_lock<std::mutex>& lock, const wire::Message& message,
-                               Clock::time_point deadline, const std::function<bool()>& answered) {
-    const std::shared_ptr<Link> link = m_link;
-    if (!link || m_linkState != LinkState::Ready) {
-        return false;
+bool DirectPlayObject::waitAnswer(std::unique_lock<std::mutex>& lock, std::uint32_t serial) {
+    if (waitUntil(lock, [this, serial] { return m_engine.answered(serial); })) {
+        return true;
     }
-    lock.unlock();
-    const bool sent = link->send(wire::encode(message));
-    lock.lock();
-    if (!sent) {
-        return false;
+    m_engine.forget(serial);
+    return false;
+}
+
+bool DirectPlayObject::waitUntil(std::unique_lock<std::mutex>& lock,
+                                 const std::function<bool()>& condition) {
+    const std::uint64_t cancels = m_cancels;
+    for (;;) {
+        m_engine.onTimer(nowMs());
+        if (m_cancels != cancels) {
+            return false;
+        }
+        if (condition()) {
+            return true;
+        }
+        const std::optional<std::int64_t> deadline = m_engine.nextDeadlineMs();
+        const std::int64_t waitMs =
+            deadline ? std::max<std::int64_t>(*deadline - nowMs(), 0) : kReplyWaitMs;
+        m_wait.sleep(lock, std::chrono::milliseconds(waitMs));
     }
-    return m_changed.wait_until(lock, deadline, [&] {
-        return answered() || m_linkState != LinkState::Ready;
-    }) && answered();
 }
 
 void DirectPlayObject::dropDeadLine() {
@@ -326,9 +326,9 @@ void DirectPlayObject::dropDeadLine() {
     {
         const std::lock_guard lock(m_mutex);
         retired = std::move(m_retired);
-        if (m_linkState == LinkState::Refused || m_linkState == LinkState::Down) {
+        if (m_link && m_engine.lineIsDead()) {
             dead = std::move(m_link);
-            m_linkState = LinkState::None;
+            m_engine.lineGone();
             ++m_generation;
         }
     }
@@ -344,59 +344,38 @@ HRESULT DirectPlayObject::CreatePlayer(DPID* id, const DPNAME& name,
         return DPERR_INVALIDPARAMS;
     }
     std::unique_lock lock(m_mutex);
-    if (m_role == Role::None) {
-        return DPERR_NOCONNECTION;
+    if (m_engine.role() == SessionEngine::Role::Host) {
+        const HRESULT created = m_engine.createHostPlayer(name, std::move(event), *id);
+        flush(lock);
+        return created;
     }
-    if (m_role == Role::Host) {
-        const DPID newId = newIdLocked();
-        addPlayerLocked(Player{newId, name, true, event});
-        signalLocked(event, m_queue.size());
+    // A caller's player gets its ID from the host.
+    const std::uint32_t serial =
+        m_engine.requestPlayer(name, std::move(event), replyDeadlineLocked());
+    flush(lock);
+    if (!waitAnswer(lock, serial)) {
+        return DPERR_USERCANCEL;
+    }
+    const auto [result, newId] = m_engine.takePlayerResult(serial);
+    if (result == DP_OK) {
         *id = newId;
-        const std::shared_ptr<Link> link = peerPresentLocked() ? m_link : nullptr;
-        lock.unlock();
-        if (link) {
-            link->send(wire::encode(wire::PlayerCreated{{newId, name}}));
-        }
-        return DP_OK;
     }
-    // A caller's player gets its ID from the host; the answer adds it (see CreatePlayerReply).
-    const std::uint32_t serial = m_nextSerial++;
-    m_pendingPlayers[serial] = PendingPlayer{name, std::move(event), std::nullopt, 0};
-    const auto answer = [this, serial]() -> const PendingPlayer* {
-        const auto pending = m_pendingPlayers.find(serial);
-        return pending != m_pendingPlayers.end() && pending->second.result ? &pending->second
-                                                                           : nullptr;
-    };
-    const bool answered = request(lock, wire::CreatePlayerRequest{serial, name}, replyDeadline(),
-                                  [&answer] { return answer() != nullptr; });
-    const PendingPlayer pending = answered ? *answer() : PendingPlayer{};
-    m_pendingPlayers.erase(serial);
-    if (!answered) {
-        return DPERR_CONNECTIONLOST;
-    }
-    if (*pending.result == DP_OK) {
-        *id = pending.id;
-    }
-    return *pending.result;
+    return result;
 }
 
 HRESULT DirectPlayObject::EnumPlayers(const EnumPlayersCallback& callback, std::uint32_t flags) {
     if (!callback) {
         return DPERR_INVALIDPARAMS;
     }
-    std::vector<Player> players;
+    std::vector<wire::Player> players;
     {
         const std::lock_guard lock(m_mutex);
-        if (m_role == Role::None) {
+        if (m_engine.role() == SessionEngine::Role::None) {
             return DPERR_NOCONNECTION;
         }
-        for (const Player& player : m_players) {
-            if (!player.local || (flags & DPENUMPLAYERS_REMOTE) == 0) {
-                players.push_back(player);
-            }
-        }
+        players = m_engine.players((flags & DPENUMPLAYERS_REMOTE) != 0);
     }
-    for (const Player& player : players) {
+    for (const wire::Player& player : players) {
         if (!callback(player.id, player.name)) {
             break;
         }
@@ -410,26 +389,7 @@ HRESULT DirectPlayObject::Receive(DPID* from, DPID* to, std::uint32_t /*flags*/,
         return DPERR_INVALIDPARAMS;
     }
     const std::lock_guard lock(m_mutex);
-    if (m_queue.empty()) {
-        return DPERR_NOMESSAGES;
-    }
-    const Queued& next = m_queue.front();
-    const auto needed = static_cast<std::uint32_t>(next.data.size());
-    if (data == nullptr || *size < needed) {
-        *size = needed;
-        return DPERR_BUFFERTOOSMALL;
-    }
-    std::memcpy(data, next.data.constData(), needed);
-    *size = needed;
-    *from = next.from;
-    *to = next.to;
-    if (*to == 0) {
-        const auto local = std::find_if(m_players.begin(), m_players.end(),
-                                        [](const Player& p) { return p.local; });
-        *to = local != m_players.end() ? local->id : 0;
-    }
-    m_queue.pop_front();
-    return DP_OK;
+    return m_engine.receive(*from, *to, data, *size);
 }
 
 HRESULT DirectPlayObject::Send(DPID from, DPID to, std::uint32_t /*flags*/, const void* data,
@@ -444,7 +404,7 @@ HRESULT DirectPlayObject::SendEx(DPID from, DPID to, std::uint32_t flags, const 
     if ((flags & DPSEND_ASYNC) == 0) {
         return sendData(from, to, data, size);
     }
-    const auto started = Clock::now();
+    const std::int64_t started = nowMs();
     std::uint32_t id = 0;
     {
         const std::lock_guard lock(m_mutex);
@@ -454,14 +414,11 @@ HRESULT DirectPlayObject::SendEx(DPID from, DPID to, std::uint32_t flags, const 
         *messageId = id;
     }
     const HRESULT result = sendData(from, to, data, size);
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started).count();
-    const std::lock_guard lock(m_mutex);
-    if (m_role != Role::None) {
-        queueLocked(DPID_SYSMSG, from,
-                    encodeSendComplete(SendCompleteNotice{from, to, flags, id, result,
-                                                          static_cast<std::uint32_t>(elapsed)}));
-    }
+    const auto elapsed = static_cast<std::uint32_t>(nowMs() - started);
+    std::unique_lock lock(m_mutex);
+    m_engine.sendCompleted(
+        from, encodeSendComplete(SendCompleteNotice{from, to, flags, id, result, elapsed}));
+    flush(lock);
     return DP_OK;
 }
 
@@ -471,34 +428,15 @@ HRESULT DirectPlayObject::sendData(DPID from, DPID to, const void* data, std::ui
     }
     std::shared_ptr<Link> link;
     {
-        const std::lock_guard lock(m_mutex);
-        if (m_role == Role::None) {
-            return DPERR_NOCONNECTION;
-        }
-        const Player* sender = findLocked(from);
-        if (sender == nullptr || !sender->local) {
-            return DPERR_INVALIDPARAMS;
-        }
-        const QByteArray copy(static_cast<const char*>(data), static_cast<qsizetype>(size));
-        bool remote = false;
-        for (const Player& player : m_players) {
-            if (player.id == from || (to != DPID_ALLPLAYERS && player.id != to)) {
-                continue;
-            }
-            if (player.local) {
-                queueLocked(from, player.id, copy);
-            } else {
-                remote = true;
-            }
-        }
-        if (to != DPID_ALLPLAYERS && findLocked(to) == nullptr) {
-            return DPERR_INVALIDPARAMS;
-        }
-        if (!remote) {
-            return DP_OK;
+        std::unique_lock lock(m_mutex);
+        bool toLine = false;
+        const HRESULT checked = m_engine.send(from, to, data, size, toLine);
+        flush(lock);
+        if (checked != DP_OK || !toLine) {
+            return checked;
         }
         link = m_link;
-        if (!link || m_linkState != LinkState::Ready) {
+        if (!link) {
             return DPERR_CONNECTIONLOST;
         }
     }
@@ -506,23 +444,10 @@ HRESULT DirectPlayObject::sendData(DPID from, DPID to, const void* data, std::ui
 }
 
 HRESULT DirectPlayObject::DestroyPlayer(DPID id) {
-    std::shared_ptr<Link> link;
-    {
-        const std::lock_guard lock(m_mutex);
-        const auto player = std::find_if(m_players.begin(), m_players.end(),
-                                         [id](const Player& p) { return p.local && p.id == id; });
-        if (player == m_players.end()) {
-            return DPERR_INVALIDPARAMS;
-        }
-        m_players.erase(player);
-        if (peerPresentLocked()) {
-            link = m_link;
-        }
-    }
-    if (link) {
-        link->send(wire::encode(wire::PlayerDestroyed{id}));
-    }
-    return DP_OK;
+    std::unique_lock lock(m_mutex);
+    const HRESULT destroyed = m_engine.destroyLocalPlayer(id);
+    flush(lock);
+    return destroyed;
 }
 
 HRESULT DirectPlayObject::Close() {
@@ -533,15 +458,26 @@ HRESULT DirectPlayObject::Close() {
         link = std::move(m_link);
         retired = std::move(m_retired);
         ++m_generation;
-        m_linkState = LinkState::None;
-        resetSessionLocked();
-        m_role = Role::None;
+        ++m_cancels;
+        m_engine.close();
+        wakeWaitsLocked();
     }
-    m_changed.notify_all();
     if (link) {
         link->close();
     }
     return DP_OK;
+}
+
+void DirectPlayObject::CancelWait() {
+    {
+        const std::lock_guard lock(m_mutex);
+        ++m_cancels;
+        wakeWaitsLocked();
+    }
+    // The provider may be bringing a line up (dialling) with the event loop turning.
+    if (m_provider) {
+        m_provider->cancelConnect();
+    }
 }
 
 HRESULT DirectPlayObject::GetCaps(DPCAPS* caps, std::uint32_t /*flags*/) {
@@ -581,230 +517,40 @@ HRESULT DirectPlayObject::GetPlayerAddress(DPID id, void* data, std::uint32_t* s
 }
 
 void DirectPlayObject::onLineUp(Link& link) {
-    {
-        const std::lock_guard lock(m_mutex);
-        if (link.generation != m_generation) {
-            return;
-        }
-        m_linkState = LinkState::Greeting;
-        m_peerJoined = false;
+    std::unique_lock lock(m_mutex);
+    if (link.generation != m_generation) {
+        return;
     }
-    m_changed.notify_all();
-    link.send(wire::encode(wire::Hello{}));
+    m_engine.lineUp();
+    flush(lock);
 }
 
 void DirectPlayObject::onLineMessage(Link& link, const QByteArray& bytes) {
-    const auto message = wire::decode(bytes);
-    if (!message) {
-        return;  // another version's or a broken message: ignored
+    std::unique_lock lock(m_mutex);
+    if (link.generation != m_generation) {
+        return;
     }
-    Outgoing out;
-    {
-        const std::lock_guard lock(m_mutex);
-        if (link.generation != m_generation) {
-            return;
-        }
-        const bool greeting = std::holds_alternative<wire::Hello>(*message) ||
-                              std::holds_alternative<wire::Refuse>(*message);
-        if (!greeting && m_linkState != LinkState::Ready) {
-            return;
-        }
-        std::visit([this, &out](const auto& m) { handle(m, out); }, *message);
-    }
-    m_changed.notify_all();
-    link.sendAll(out);
-    const std::lock_guard lock(m_mutex);
-    for (QByteArray& notice : std::exchange(m_noticesAfterReplies, {})) {
-        if (link.generation == m_generation) {
-            queueLocked(DPID_SYSMSG, 0, std::move(notice));
-        }
-    }
-    if (m_refusing && link.generation == m_generation) {
-        m_refusing = false;
-        m_linkState = LinkState::Refused;
-        m_changed.notify_all();
-    }
+    m_engine.lineMessage(bytes);
+    flush(lock);
 }
 
 void DirectPlayObject::onLineDown(Link& link, LineDown reason) {
-    bool relisten = false;
-    {
-        const std::lock_guard lock(m_mutex);
+    std::unique_lock lock(m_mutex);
+    if (link.generation != m_generation) {
+        return;
+    }
+    m_engine.lineDown(reason);
+    if (m_engine.wantsLineKept()) {
+        // The same line waits for the next peer: no port is opened again and nobody is asked.
+        lock.unlock();
+        const bool kept = link.keepForNextPeer();
+        lock.lock();
         if (link.generation != m_generation) {
             return;
         }
-        if (reason == LineDown::PeerClosed) {
-            dropRemotePlayersLocked();
-            m_peerJoined = false;
-            if (m_role == Role::Host) {
-                m_linkState = LinkState::Waiting;  // a host's line waits for the next caller
-            } else if (m_role == Role::Caller && (m_session.flags & DPSESSION_MIGRATEHOST) != 0) {
-                m_role = Role::Host;
-                queueLocked(DPID_SYSMSG, 0, encodeHost());
-                m_linkState = LinkState::Down;
-                relisten = true;
-            } else {
-                if (m_role == Role::Caller) {
-                    queueLocked(DPID_SYSMSG, 0, encodeSessionLost());
-                    m_lostNoticed = true;
-                }
-                m_linkState = LinkState::Down;
-            }
-        } else {
-            m_linkState = reason == LineDown::Refused ? LinkState::Refused : LinkState::Down;
-            if (m_role != Role::None && !m_lostNoticed) {
-                queueLocked(DPID_SYSMSG, 0, encodeSessionLost());
-                m_lostNoticed = true;
-            }
-        }
+        m_engine.lineKept(kept);
     }
-    m_changed.notify_all();
-    if (!relisten) {
-        return;
-    }
-    // The new host waits for a caller in its turn, when its provider can wait for one.
-    std::unique_ptr<Line> line;
-    if (m_provider->listen(line) != DP_OK || !line) {
-        return;
-    }
-    std::shared_ptr<Link> fresh;
-    {
-        const std::lock_guard lock(m_mutex);
-        if (link.generation == m_generation && m_role == Role::Host) {
-            fresh = installLocked(std::move(line));
-        }
-    }
-    if (fresh) {
-        fresh->start();
-    }
-}
-
-void DirectPlayObject::handle(const wire::Hello& m, Outgoing& out) {
-    if (m.magic != wire::kMagic || m.version != wire::kVersion) {
-        // Refused only once the refusal is on its way, so that a caller waiting for the
-        // greeting does not hang up before the other side can hear why.
-        out.push_back(wire::encode(wire::Refuse{}));
-        m_refusing = true;
-    } else if (m_linkState == LinkState::Greeting) {
-        m_linkState = LinkState::Ready;
-    }
-}
-
-void DirectPlayObject::handle(const wire::Refuse& /*m*/, Outgoing& /*out*/) {
-    m_linkState = LinkState::Refused;
-}
-
-void DirectPlayObject::handle(const wire::EnumRequest& m, Outgoing& out) {
-    wire::EnumReply reply{m.serial, {}};
-    if (m_role == Role::Host && m.application == m_session.application) {
-        wire::Session session = m_session;
-        session.currentPlayers = static_cast<std::uint32_t>(m_players.size());
-        reply.sessions.append(session);
-    }
-    out.push_back(wire::encode(reply));
-}
-
-void DirectPlayObject::handle(const wire::EnumReply& m, Outgoing& /*out*/) {
-    if (m_enumSerial == m.serial) {
-        m_enumReply = m.sessions;
-    }
-}
-
-void DirectPlayObject::handle(const wire::JoinRequest& m, Outgoing& out) {
-    wire::JoinReply reply;
-    reply.serial = m.serial;
-    const bool full = m_session.maxPlayers != 0 && m_players.size() >= m_session.maxPlayers;
-    if (m_role != Role::Host || m.instance != m_session.instance || m_peerJoined || full) {
-        reply.result = DPERR_NOSESSIONS;
-    } else {
-        m_peerJoined = true;
-        reply.session = m_session;
-        reply.session.currentPlayers = static_cast<std::uint32_t>(m_players.size());
-        for (const Player& player : m_players) {
-            reply.players.append({player.id, player.name});
-        }
-    }
-    out.push_back(wire::encode(reply));
-}
-
-void DirectPlayObject::handle(const wire::JoinReply& m, Outgoing& /*out*/) {
-    if (m_joinSerial != m.serial) {
-        return;
-    }
-    m_joinSerial.reset();
-    m_joinResult = m.result;
-    if (m.result != DP_OK) {
-        return;
-    }
-    // Joined from this message on, so that what the host sends next finds the session.
-    resetSessionLocked();
-    m_role = Role::Caller;
-    m_session = m.session;
-    for (const wire::Player& player : m.players) {
-        if (idIsFreeLocked(player.id)) {
-            addPlayerLocked(Player{player.id, player.name, false, nullptr});
-        }
-    }
-}
-
-void DirectPlayObject::handle(const wire::CreatePlayerRequest& m, Outgoing& out) {
-    wire::CreatePlayerReply reply{m.serial, DPERR_NOTHOST, 0};
-    if (m_role == Role::Host && m_peerJoined) {
-        reply.result = DP_OK;
-        reply.id = newIdLocked();
-        addPlayerLocked(Player{reply.id, m.name, false, nullptr});
-        m_noticesAfterReplies.push_back(encodeCreatePlayer(CreatePlayerNotice{
-            DPPLAYERTYPE_PLAYER, reply.id, static_cast<std::uint32_t>(m_players.size()), m.name}));
-    }
-    out.push_back(wire::encode(reply));
-}
-
-void DirectPlayObject::handle(const wire::CreatePlayerReply& m, Outgoing& /*out*/) {
-    const auto pending = m_pendingPlayers.find(m.serial);
-    if (pending == m_pendingPlayers.end() || pending->second.result) {
-        return;
-    }
-    // An ID that another player has, or the system's, cannot be this player's.
-    pending->second.result = m.result == DP_OK && !idIsFreeLocked(m.id) ? DPERR_GENERIC : m.result;
-    pending->second.id = m.id;
-    if (*pending->second.result == DP_OK) {
-        addPlayerLocked(Player{m.id, pending->second.name, true, pending->second.event});
-        signalLocked(pending->second.event, m_queue.size());
-    }
-}
-
-void DirectPlayObject::handle(const wire::PlayerCreated& m, Outgoing& /*out*/) {
-    if (m_role == Role::None || !idIsFreeLocked(m.player.id)) {
-        return;
-    }
-    addPlayerLocked(Player{m.player.id, m.player.name, false, nullptr});
-    queueLocked(DPID_SYSMSG, 0,
-                encodeCreatePlayer(CreatePlayerNotice{DPPLAYERTYPE_PLAYER, m.player.id,
-                                                      static_cast<std::uint32_t>(m_players.size()),
-                                                      m.player.name}));
-}
-
-void DirectPlayObject::handle(const wire::PlayerDestroyed& m, Outgoing& /*out*/) {
-    const auto player = std::find_if(m_players.begin(), m_players.end(),
-                                     [&m](const Player& p) { return !p.local && p.id == m.id; });
-    if (player == m_players.end()) {
-        return;
-    }
-    m_players.erase(player);
-    queueLocked(DPID_SYSMSG, 0,
-                encodeDestroyPlayer(DestroyPlayerNotice{DPPLAYERTYPE_PLAYER, m.id}));
-}
-
-void DirectPlayObject::handle(const wire::Data& m, Outgoing& /*out*/) {
-    const Player* sender = findLocked(m.from);
-    if (m_role == Role::None || sender == nullptr || sender->local) {
-        return;
-    }
-    for (const Player& player : m_players) {
-        if (player.local && (m.to == DPID_ALLPLAYERS || player.id == m.to)) {
-            queueLocked(m.from, player.id, m.payload);
-        }
-    }
+    flush(lock);
 }
 
 std::shared_ptr<DirectPlayObject::Link> DirectPlayObject::installLocked(
@@ -813,88 +559,42 @@ std::shared_ptr<DirectPlayObject::Link> DirectPlayObject::installLocked(
         m_retired.push_back(std::move(m_link));  // never destroyed with the mutex held
     }
     m_link = std::make_shared<Link>(*this, ++m_generation, std::move(line));
-    m_linkState = LinkState::Waiting;
-    m_refusing = false;
+    m_engine.lineStarted();
     return m_link;
 }
 
-bool DirectPlayObject::peerPresentLocked() const {
-    if (m_linkState != LinkState::Ready) {
-        return false;
-    }
-    return m_role == Role::Caller || (m_role == Role::Host && m_peerJoined);
-}
-
-DirectPlayObject::Player* DirectPlayObject::findLocked(DPID id) {
-    const auto player = std::find_if(m_players.begin(), m_players.end(),
-                                     [id](const Player& p) { return p.id == id; });
-    return player != m_players.end() ? &*player : nullptr;
-}
-
-void DirectPlayObject::addPlayerLocked(Player player) {
-    m_highestId = std::max(m_highestId, player.id);
-    m_players.push_back(std::move(player));
-}
-
-bool DirectPlayObject::idIsFreeLocked(DPID id) {
-    return id != DPID_SYSMSG && findLocked(id) == nullptr;
-}
-
-DPID DirectPlayObject::newIdLocked() {
-    // The other side may have named any ID: the count wraps around past those in use.
-    do {
-        ++m_highestId;
-    } while (!idIsFreeLocked(m_highestId));
-    return m_highestId;
-}
-
-void DirectPlayObject::queueLocked(DPID from, DPID to, QByteArray data) {
-    m_queue.push_back(Queued{from, to, std::move(data)});
-    for (const Player& player : m_players) {
-        if (player.local && (to == 0 || player.id == to)) {
-            signalLocked(player.event, 1);
-        }
-    }
-}
-
-void DirectPlayObject::signalLocked(const std::shared_ptr<AutoResetEvent>& event,
-                                    std::size_t times) const {
-    if (!event) {
-        return;
-    }
-    for (std::size_t i = 0; i < times; ++i) {
+void DirectPlayObject::flush(std::unique_lock<std::mutex>& lock) {
+    for (const std::shared_ptr<AutoResetEvent>& event : m_engine.takeWakeups()) {
         event->signal();
     }
-}
-
-void DirectPlayObject::dropRemotePlayersLocked() {
-    std::vector<DPID> gone;
-    std::erase_if(m_players, [&gone](const Player& p) {
-        if (!p.local) {
-            gone.push_back(p.id);
+    const std::vector<QByteArray> outgoing = m_engine.takeOutgoing();
+    if (!outgoing.empty() && m_link) {
+        const std::shared_ptr<Link> link = m_link;
+        lock.unlock();
+        link->sendAll(outgoing);
+        lock.lock();
+        if (link->generation == m_generation) {
+            m_engine.outgoingSent();
+            for (const std::shared_ptr<AutoResetEvent>& event : m_engine.takeWakeups()) {
+                event->signal();
+            }
         }
-        return !p.local;
-    });
-    for (const DPID id : gone) {
-        queueLocked(DPID_SYSMSG, 0,
-                    encodeDestroyPlayer(DestroyPlayerNotice{DPPLAYERTYPE_PLAYER, id}));
     }
+    wakeWaitsLocked();
 }
 
-void DirectPlayObject::resetSessionLocked() {
-    m_session = wire::Session();
-    m_peerJoined = false;
-    m_lostNoticed = false;
-    m_players.clear();
-    m_highestId = 0;
-    m_queue.clear();
-    m_pendingPlayers.clear();
+void DirectPlayObject::wakeWaitsLocked() {
+    m_wait.wake();
 }
 
-DirectPlayObject::Clock::time_point DirectPlayObject::replyDeadline() const {
-    return Clock::now() +
-           std::max<Clock::duration>(kReplyWait,
-                                     std::chrono::milliseconds(m_provider->defaultTimeoutMs()));
+std::int64_t DirectPlayObject::nowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 m_epoch)
+        .count();
+}
+
+std::int64_t DirectPlayObject::replyDeadlineLocked() const {
+    return nowMs() + std::max<std::int64_t>(kReplyWaitMs, m_provider->defaultTimeoutMs());
 }
 
 }  // namespace velmora

@@ -118,6 +118,20 @@ public:
         m_state->changed.notify_all();
     }
 
+    // A calling end becomes a listening one in its side, when the side is still free.
+    bool keepForNextPeer() override {
+        {
+            const std::lock_guard lock(m_state->mutex);
+            if (m_state->sides[m_side] != this && !plugInLocked()) {
+                return false;
+            }
+            m_mode = MemoryCable::Mode::Listening;
+            tryLink();
+        }
+        m_state->changed.notify_all();
+        return true;
+    }
+
     // Called by the cable with the mutex held.
     void cutLocked() {
         m_inbox.clear();
@@ -220,7 +234,7 @@ private:
 
     const std::shared_ptr<MemoryCableState> m_state;
     const int m_side;
-    const MemoryCable::Mode m_mode;
+    MemoryCable::Mode m_mode;  // under the state's mutex
     LineListener* m_listener = nullptr;
     std::thread m_thread;
     // Under the state's mutex:

@@ -1,8 +1,10 @@
 #include "session/service/SessionWire.h"
 
+#include "base/ByteLayout.h"
 #include "session/Windows1252.h"
 
-#include <type_traits>
+#include <algorithm>
+#include <span>
 
 namespace velmora::wire {
 
@@ -11,25 +13,21 @@ namespace {
 constexpr qsizetype kWord = 4;
 constexpr qsizetype kGuidSize = 16;
 
+// The fields of session messages over the byte layouts: a GUID's 16 bytes, texts with their
+// length in front, names, players and sessions.
 class Writer {
 public:
-    explicit Writer(Type type, qsizetype reserve = 64) {
-        m_bytes.reserve(reserve);
-        u32(static_cast<std::uint32_t>(type));
+    explicit Writer(Type type, qsizetype reserve = 64) : m_out(reserve) {
+        m_out.u32(static_cast<std::uint32_t>(type));
     }
 
-    void u32(std::uint32_t value) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            m_bytes.append(static_cast<char>((value >> shift) & 0xFF));
-        }
-    }
+    void u32(std::uint32_t value) { m_out.u32(value); }
     void guid(const Guid& value) {
-        m_bytes.append(reinterpret_cast<const char*>(value.bytes.data()), kGuidSize);
+        m_out.bytes(std::span(reinterpret_cast<const char*>(value.bytes.data()), kGuidSize));
     }
     void text(const QString& value) {
         const QByteArray bytes = toWindows1252(value);
-        u32(static_cast<std::uint32_t>(bytes.size()));
-        m_bytes.append(bytes);
+        m_out.u32(static_cast<std::uint32_t>(bytes.size())).bytes(bytes);
     }
     void name(const DPNAME& value) {
         u32(value.hasShortName ? 1 : 0);
@@ -48,52 +46,33 @@ public:
         text(value.name);
     }
     void raw(const void* data, std::uint32_t size) {
-        m_bytes.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+        m_out.bytes(std::span(static_cast<const char*>(data), size));
     }
 
-    QByteArray take() { return std::move(m_bytes); }
+    QByteArray take() { return m_out.take(); }
 
 private:
-    QByteArray m_bytes;
+    ByteWriter m_out;
 };
 
 // Reads fields in order; once a read would go past the end, every later read fails too.
 class Reader {
 public:
-    explicit Reader(const QByteArray& bytes) : m_bytes(bytes) {}
+    explicit Reader(const QByteArray& bytes) : m_in(bytes) {}
 
-    bool ok() const { return m_ok; }
-    bool atEnd() const { return m_ok && m_at == m_bytes.size(); }
+    bool ok() const { return m_in.ok(); }
+    bool atEnd() const { return m_in.atEnd(); }
 
-    std::uint32_t u32() {
-        if (!take(kWord)) {
-            return 0;
-        }
-        std::uint32_t value = 0;
-        for (int i = 0; i < kWord; ++i) {
-            value |=
-                static_cast<std::uint32_t>(static_cast<std::uint8_t>(m_bytes[m_at - kWord + i]))
-                << (8 * i);
-        }
-        return value;
-    }
+    std::uint32_t u32() { return m_in.u32(); }
     Guid guid() {
         Guid value;
-        if (take(kGuidSize)) {
-            for (int i = 0; i < kGuidSize; ++i) {
-                value.bytes[i] = static_cast<std::uint8_t>(m_bytes[m_at - kGuidSize + i]);
-            }
-        }
+        const std::span<const char> bytes = m_in.bytes(kGuidSize);
+        std::copy(bytes.begin(), bytes.end(), reinterpret_cast<char*>(value.bytes.data()));
         return value;
     }
     QString text() {
         const std::uint32_t length = u32();
-        if (!m_ok || length > static_cast<std::uint64_t>(m_bytes.size() - m_at)) {
-            m_ok = false;
-            return {};
-        }
-        take(length);
-        return fromWindows1252(m_bytes.mid(m_at - length, length));
+        return fromWindows1252(m_in.copy(length));
     }
     DPNAME name() {
         DPNAME value;
@@ -121,31 +100,16 @@ public:
     // so that a forged count cannot make the reader reserve huge lists.
     std::uint32_t count(qsizetype minItemSize) {
         const std::uint32_t value = u32();
-        if (m_ok && value > static_cast<std::uint64_t>(m_bytes.size() - m_at) / minItemSize) {
-            m_ok = false;
+        if (value > m_in.remaining() / static_cast<std::size_t>(minItemSize)) {
+            m_in.fail();
             return 0;
         }
         return value;
     }
-    QByteArray rest() {
-        const QByteArray value = m_bytes.mid(m_at);
-        m_at = m_bytes.size();
-        return value;
-    }
+    QByteArray rest() { return m_in.copy(m_in.remaining()); }
 
 private:
-    bool take(qsizetype size) {
-        if (!m_ok || size > m_bytes.size() - m_at) {
-            m_ok = false;
-            return false;
-        }
-        m_at += size;
-        return true;
-    }
-
-    const QByteArray& m_bytes;
-    qsizetype m_at = 0;
-    bool m_ok = true;
+    ByteReader m_in;
 };
 
 constexpr qsizetype kMinPlayerSize = 3 * kWord;

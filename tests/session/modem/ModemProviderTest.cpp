@@ -1,13 +1,14 @@
 // The modem provider over the emulated telephone exchange: two session components call, talk
 // and hang up through modems on pseudo-terminals; failed calls; lost calls; the modem list.
 
+#include "base/IniFile.h"
 #include "modem-exchange/ModemExchange.h"
 #include "session/DXPlay.h"
 #include "session/DXPlayError.h"
 #include "session/modem/ModemProvider.h"
 #include "session/modem/ModemResults.h"
 #include "session/service/SessionService.h"
-#include "base/IniFile.h"
+#include "session/service/SessionWire.h"
 #include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
 
@@ -15,6 +16,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -213,15 +215,57 @@ TEST(ModemProviderTest, CallsThatDoNotComeAboutGiveTheModemsCode) {
     EXPECT_EQ(exchange.dialCount("200"), 5);
 }
 
+TEST(ModemProviderTest, WhileDiallingTheEventLoopTurnsAndACancelHangsUp) {
+    ModemExchange exchange(exchangeSettings(5000));  // nobody answers at 400
+    const std::string silentDevice = exchange.addModem("400");
+    const QString folder =
+        folderWithModems({{"Bob's modem", exchange.addModem("200")}, {"Silent", silentDevice}});
+    Peer bob(folder);
+    bob.useModem("Bob's modem", "400");
+    bool turned = false;
+    QTimer::singleShot(300, [&] {
+        turned = true;
+        bob.play.CancelWait();  // what Esc in the connect dialog does
+    });
+    EXPECT_THROW(bob.play.EnumerateSessions(0), EAbort);
+    EXPECT_TRUE(turned);
+    EXPECT_FALSE(bob.play.Opened());
+    // The modem was hung up and dials again.
+    EXPECT_EQ(bob.call("Bob's modem", "400"), MODEMERR_NOANSWER);
+    EXPECT_EQ(exchange.dialCount("200"), 2);
+}
+
+// Ann's modem (100) answers; Bob's (200) has called it and Bob has joined Ann's session.
+struct CallUp {
+    explicit CallUp(ModemExchange& exchange, ModemPrompts* bobsPrompts = nullptr)
+        : folder(folderWithModems({{"Ann's modem", exchange.addModem("100")},
+                                   {"Bob's modem", exchange.addModem("200")}})),
+          ann(folder),
+          bob(folder, bobsPrompts) {
+        ann.host("Ann's modem", "Ann");
+        EXPECT_TRUE(bob.join("Bob's modem", "100", "Bob"));
+        EXPECT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
+    }
+
+    // Both modems are on-hook: a new call between them comes about.
+    static void callAgain(const QString& folder) {
+        Peer annAgain(folder);
+        annAgain.host("Ann's modem", "Ann");
+        Peer bobAgain(folder);
+        EXPECT_TRUE(bobAgain.join("Bob's modem", "100", "Bob"));
+        bobAgain.play.Close();
+        annAgain.play.Close();
+    }
+
+    const QString folder;
+    Peer ann;
+    Peer bob;
+};
+
 TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
     ModemExchange exchange(exchangeSettings());
-    const QString folder = folderWithModems(
-        {{"Ann's modem", exchange.addModem("100")}, {"Bob's modem", exchange.addModem("200")}});
-    Peer ann(folder);
-    ann.host("Ann's modem", "Ann");
-    Peer bob(folder);
-    ASSERT_TRUE(bob.join("Bob's modem", "100", "Bob"));
-    ASSERT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
+    CallUp call(exchange);
+    auto& [folder, ann, bob] = call;
 
     // Bob's telephone line is pulled: both modems put "NO CARRIER" into the data, which is no
     // sign; the links hear nothing more and the session is lost.
@@ -232,12 +276,45 @@ TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
 
     // Both modems are on-hook again: a new call works.
     exchange.setPlugged("200", true);
-    Peer annAgain(folder);
-    annAgain.host("Ann's modem", "Ann");
+    CallUp::callAgain(folder);
+}
+
+TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
+    ModemExchange exchange(exchangeSettings());
+    ScriptedPrompts prompts;
+    CallUp call(exchange, &prompts);
+    auto& [folder, ann, bob] = call;
+
+    // A call that is hung up cannot wait for the next one: no new host, no prompt.
+    ann.play.Close();
+    ASSERT_TRUE(pumpUntil([&] { return !bob.play.Opened(); }));
+    EXPECT_EQ(bob.events.mid(bob.events.size() - 3), QStringList({"delete Ann", "lost", "close"}));
+    EXPECT_EQ(prompts.asked, 0);
+    EXPECT_TRUE(prompts.errors.isEmpty());
+
+    // Bob's modem is free for the next call.
+    CallUp::callAgain(folder);
+}
+
+TEST(ModemProviderTest, ACallerOfAnotherLinkVersionIsToldAndTheHostAnswersTheNextCall) {
+    ModemExchange exchange(exchangeSettings());
+    const QString folder = folderWithModems(
+        {{"Ann's modem", exchange.addModem("100")}, {"Bob's modem", exchange.addModem("200")}});
+    Peer ann(folder);
+    ann.host("Ann's modem", "Ann");
+    ModemProviderOptions newer = quickOptions();
+    newer.link.version = LinkEngine::kVersion + 1;
+    Peer bob(folder, nullptr, newer);
+    EXPECT_EQ(bob.call("Bob's modem", "100"), DPERR_INCOMPATIBLEPEER);
+    EXPECT_FALSE(bob.play.Opened());
+
+    // Ann's session and modem wait on; a caller of her version gets in.
     Peer bobAgain(folder);
     ASSERT_TRUE(bobAgain.join("Bob's modem", "100", "Bob"));
+    ASSERT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
+    EXPECT_FALSE(ann.events.contains("lost"));
     bobAgain.play.Close();
-    annAgain.play.Close();
+    ann.play.Close();
 }
 
 TEST(ModemProviderTest, AsksForWhatTheAddressLeavesOutPresetWithTheLastChoice) {

@@ -41,14 +41,6 @@ struct Computer {
     int closed = 0;
 };
 
-// Runs the UI thread's events until the condition holds.
-bool uiEventually(const std::function<bool()>& condition) {
-    return eventually([&] {
-        QCoreApplication::processEvents();
-        return condition();
-    });
-}
-
 TEST(ComponentOverService, TwoComponentsConnectTalkAndPart) {
     MemoryCable cable;
     Computer host(cable, Side::A);
@@ -67,20 +59,20 @@ TEST(ComponentOverService, TwoComponentsConnectTalkAndPart) {
     EXPECT_FALSE(caller.play.IsHost());
     EXPECT_EQ(caller.play.Players().Count(), 2);
     EXPECT_EQ(caller.added, QStringList{"Bob"});
-    ASSERT_TRUE(uiEventually([&] { return host.added.size() == 2; }));
+    ASSERT_TRUE(eventsUntil([&] { return host.added.size() == 2; }));
     EXPECT_EQ(host.added[1], QStringLiteral("Bob"));
 
     const QByteArray text("\0\0\0\0hello", 9);
     caller.play.SendMessage(0, text.constData(), static_cast<std::int32_t>(text.size()));
     host.play.SendMessage(caller.play.LocalPlayer()->ID, text.constData(), 9);
     ASSERT_TRUE(
-        uiEventually([&] { return host.messages.size() == 1 && caller.messages.size() == 1; }));
+        eventsUntil([&] { return host.messages.size() == 1 && caller.messages.size() == 1; }));
     EXPECT_EQ(host.messages[0], std::make_pair(QStringLiteral("Bob"), text));
     EXPECT_EQ(caller.messages[0], std::make_pair(QStringLiteral("Anna"), text));
 
     caller.play.Close();
     EXPECT_EQ(caller.closed, 1);
-    ASSERT_TRUE(uiEventually([&] { return host.deleted.size() == 1; }));
+    ASSERT_TRUE(eventsUntil([&] { return host.deleted.size() == 1; }));
     EXPECT_EQ(host.deleted, QStringList{"Bob"});
     EXPECT_TRUE(host.play.Opened());
     EXPECT_EQ(host.lost, 0);
@@ -90,9 +82,9 @@ TEST(ComponentOverService, TwoComponentsConnectTalkAndPart) {
     second.play.setProviderName(QString::fromLatin1(MemoryProvider::kName));
     ASSERT_EQ(second.play.EnumerateSessions(0), DP_OK);
     second.play.OpenSession(false, QStringLiteral("VelmoraSession"), QStringLiteral("Cleo"));
-    ASSERT_TRUE(uiEventually([&] { return host.added.size() == 3; }));
+    ASSERT_TRUE(eventsUntil([&] { return host.added.size() == 3; }));
     cable.cut();
-    ASSERT_TRUE(uiEventually([&] { return host.lost == 1 && second.lost == 1; }));
+    ASSERT_TRUE(eventsUntil([&] { return host.lost == 1 && second.lost == 1; }));
     EXPECT_EQ(host.closed, 1);
     EXPECT_EQ(second.closed, 1);
     EXPECT_FALSE(host.play.Opened());

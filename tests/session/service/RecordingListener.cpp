@@ -1,7 +1,5 @@
 #include "RecordingListener.h"
 
-#include "ServicePeer.h"
-
 namespace velmora::test {
 
 int RecordingListener::ups() const {
@@ -21,13 +19,29 @@ std::optional<LineDown> RecordingListener::down() const {
 
 bool RecordingListener::waitFor(
     const std::function<bool(const RecordingListener&)>& condition) const {
-    return eventually([&] { return condition(*this); });
+    std::unique_lock lock(m_mutex);
+    // The condition reads the listener through its locking getters: each check runs unlocked,
+    // after noting how many reports there were, so that none is missed.
+    for (;;) {
+        const std::uint64_t seen = m_changes;
+        lock.unlock();
+        if (condition(*this)) {
+            return true;
+        }
+        lock.lock();
+        if (!m_changed.wait_for(lock, std::chrono::seconds(60),
+                                [&] { return m_changes != seen; })) {
+            return false;
+        }
+    }
 }
 
 void RecordingListener::lineUp() {
     const std::lock_guard lock(m_mutex);
     ++m_ups;
     m_down.reset();
+    ++m_changes;
+    m_changed.notify_all();
 }
 
 void RecordingListener::lineMessage(const QByteArray& message) {
@@ -36,11 +50,15 @@ void RecordingListener::lineMessage(const QByteArray& message) {
     }
     const std::lock_guard lock(m_mutex);
     m_messages.append(message);
+    ++m_changes;
+    m_changed.notify_all();
 }
 
 void RecordingListener::lineDown(LineDown reason) {
     const std::lock_guard lock(m_mutex);
     m_down = reason;
+    ++m_changes;
+    m_changed.notify_all();
 }
 
 }  // namespace velmora::test

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QList>
 
+#include <condition_variable>
+#include <cstdint>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -19,7 +21,7 @@ public:
     QList<QByteArray> messages() const;
     std::optional<LineDown> down() const;
 
-    // Polls (generously) until the condition on this listener holds; true when it did.
+    // Waits (generously) until the condition on this listener holds; true when it did.
     bool waitFor(const std::function<bool(const RecordingListener&)>& condition) const;
 
     std::function<void(const QByteArray&)> onMessage;
@@ -30,6 +32,8 @@ public:
 
 private:
     mutable std::mutex m_mutex;
+    mutable std::condition_variable m_changed;
+    std::uint64_t m_changes = 0;  // counts what was reported, for waitFor
     int m_ups = 0;
     QList<QByteArray> m_messages;
     std::optional<LineDown> m_down;

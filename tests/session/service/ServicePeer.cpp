@@ -2,19 +2,23 @@
 
 #include "session/SystemMessages.h"
 
-#include <gtest/gtest.h>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QTimer>
 
-#include <thread>
+#include <gtest/gtest.h>
 
 namespace velmora::test {
 
-bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
+bool eventsUntil(const std::function<bool()>& condition) {
+    const QDeadlineTimer deadline(std::chrono::seconds(60));
+    QTimer limit;
+    limit.start(std::chrono::seconds(60));  // an event at the deadline, to end the last wait
     while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline) {
+        if (deadline.hasExpired()) {
             return false;
         }
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     return true;
 }
@@ -112,10 +116,12 @@ std::optional<Received> ServicePeer::tryReceive() {
 }
 
 Received ServicePeer::receive() {
-    std::optional<Received> received;
-    EXPECT_TRUE(eventually([&] { return (received = tryReceive()).has_value(); }))
-        << "no message arrived";
-    return received.value_or(Received{});
+    for (;;) {
+        if (std::optional<Received> received = tryReceive()) {
+            return *received;
+        }
+        m_event->wait();
+    }
 }
 
 QList<std::pair<DPID, QString>> ServicePeer::remotePlayers() {

@@ -18,9 +18,9 @@ namespace velmora::test {
 inline const Guid kApplication = *Guid::fromString("{A2196E45-287F-4F8F-987A-382C87886EED}");
 inline const Guid kOtherApplication = *Guid::fromString("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}");
 
-// Polls the condition until it holds or a generous time has passed; true when it held.
-bool eventually(const std::function<bool()>& condition,
-                std::chrono::milliseconds limit = std::chrono::seconds(60));
+// Turns the main thread's event loop until the condition holds or a generous time has passed;
+// true when it held. For conditions that events delivered to the main thread make true.
+bool eventsUntil(const std::function<bool()>& condition);
 
 struct Received {
     DPID from = 0;
@@ -51,7 +51,7 @@ public:
 
     // The next queued message, with the buffer-too-small protocol; nullopt when none is queued.
     std::optional<Received> tryReceive();
-    // Waits for the next message; fails the test when none comes.
+    // Waits for the next message on the player's event.
     Received receive();
     // The remote players, as EnumPlayers reports them.
     QList<std::pair<DPID, QString>> remotePlayers();

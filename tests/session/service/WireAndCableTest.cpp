@@ -6,8 +6,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <condition_variable>
 #include <future>
+#include <mutex>
 #include <thread>
 
 namespace velmora::test {
@@ -111,17 +112,25 @@ TEST(MemoryCable, SendBlocksWhileTheOtherSideHasTooMuchQueued) {
     ASSERT_TRUE(a.waitFor([](const RecordingListener& l) { return l.ups() == 1; }));
     ASSERT_TRUE(b.waitFor([](const RecordingListener& l) { return l.ups() == 1; }));
 
-    std::atomic<int> sent = 0;
+    std::mutex mutex;
+    std::condition_variable counted;
+    int sent = 0;
     std::thread sender([&] {
         for (char c : {'1', '2', '3'}) {
             EXPECT_TRUE(endA->send(QByteArray(600, c)));
+            const std::lock_guard lock(mutex);
             ++sent;
+            counted.notify_all();
         }
     });
-    // The first is in b's hands, the second waits in its queue, the third does not fit.
-    ASSERT_TRUE(eventually([&] { return sent == 2; }));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(sent, 2);
+    // The first is in b's hands, the second waits in its queue, the third does not fit: a
+    // third send in a generous moment means it did not wait.
+    {
+        std::unique_lock lock(mutex);
+        ASSERT_TRUE(counted.wait_for(lock, std::chrono::seconds(60), [&] { return sent >= 2; }));
+        EXPECT_FALSE(
+            counted.wait_for(lock, std::chrono::milliseconds(50), [&] { return sent == 3; }));
+    }
     release.set_value();
     sender.join();
     ASSERT_TRUE(b.waitFor([](const RecordingListener& l) { return l.messages().size() == 3; }));
