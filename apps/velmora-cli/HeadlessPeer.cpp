@@ -65,6 +65,10 @@ void HeadlessPeer::connectPeer() {
         printLine(QStringLiteral("%1 has left.").arg(player.Name));
         m_input->setEnabled(false);
         m_peerLeft = true;
+        if (m_peer.isOpen() && !m_options.exitWhenDone) {
+            // The session goes on on this line, this side hosting it now.
+            printLine(texts::WaitingForRemoteUser);
+        }
         QTimer::singleShot(0, this, [this] { checkDone(); });
     });
     connect(&m_peer, &Peer::sessionLost, this, [this] {
