@@ -1,5 +1,7 @@
 #include "session/DXPlay.h"
 
+#include "base/ByteLayout.h"
+
 #include "session/AutoResetEvent.h"
 #include "session/DXPlayRecvThread.h"
 #include "session/SystemMessages.h"
@@ -7,7 +9,6 @@
 
 #include <QDebug>
 #include <QThread>
-#include <QtEndian>
 
 #include <cstring>
 
@@ -54,7 +55,7 @@ QString exceptionText(const std::exception& error) {
 }  // namespace
 
 std::uint32_t MessageKindOf(const void* message) {
-    return qFromLittleEndian<std::uint32_t>(message);
+    return loadU32({static_cast<const char*>(message), 4}, 0);
 }
 
 TCustomDXPlay::TCustomDXPlay(IDirectPlaySystem& system, QObject* owner)
@@ -192,9 +193,7 @@ QByteArray TCustomDXPlay::BuildAddress(const TDXPlayNamedGuid& provider,
             add(guids::AddressINet, zeroTerminated(m_tcpipSetting.HostName));
         }
         if (m_tcpipSetting.Port != 0) {
-            QByteArray port(2, '\0');
-            qToLittleEndian<std::uint16_t>(m_tcpipSetting.Port, port.data());
-            add(guids::AddressINetPort, port);
+            add(guids::AddressINetPort, ByteWriter(2).u16(m_tcpipSetting.Port).take());
         }
     }
     // data is a list of implicitly shared arrays: appending never moved earlier elements' bytes.

@@ -1,5 +1,6 @@
 #include "session/SystemMessages.h"
 
+#include "base/ByteLayout.h"
 #include "session/Windows1252.h"
 
 #include <initializer_list>
@@ -13,28 +14,16 @@ constexpr std::size_t kCreateHeaderWords = 6;
 constexpr std::size_t kDestroyWords = 3;
 constexpr std::size_t kSendCompleteWords = 7;
 
-void appendU32(QByteArray& out, std::uint32_t value) {
-    for (int shift = 0; shift < 32; shift += 8) {
-        out.append(static_cast<char>((value >> shift) & 0xFF));
-    }
-}
-
 QByteArray words(std::initializer_list<std::uint32_t> values) {
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(values.size() * kWord));
+    ByteWriter out(static_cast<qsizetype>(values.size() * kWord));
     for (const std::uint32_t value : values) {
-        appendU32(out, value);
+        out.u32(value);
     }
-    return out;
+    return out.take();
 }
 
 std::uint32_t wordAt(SystemMessageBytes message, std::size_t index) {
-    std::uint32_t value = 0;
-    for (std::size_t i = 0; i < kWord; ++i) {
-        value |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(message[index * kWord + i]))
-                 << (8 * i);
-    }
-    return value;
+    return loadU32(message, index * kWord);
 }
 
 // True when the message holds at least `count` words and its first is `type`.
