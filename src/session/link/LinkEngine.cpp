@@ -1,6 +1,6 @@
 #include "session/link/LinkEngine.h"
 
-#include <QtEndian>
+#include "base/ByteLayout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,14 +10,14 @@ namespace velmora {
 namespace {
 
 // Frame types: the first byte of a frame body. The hello begins with its magic instead.
-constexpr char kData = 0x20;
-constexpr char kDataLast = 0x21;  // the last frame of a message
+constexpr std::uint8_t kData = 0x20;
+constexpr std::uint8_t kDataLast = 0x21;  // the last frame of a message
 // The last frame of a message that ends in zero bytes: their count instead of the bytes. A file
 // block always has its full length, so the end of a file is mostly padding.
-constexpr char kZeroFill = 0x22;
-constexpr char kAck = 0x30;
-constexpr char kBye = 0x40;
-constexpr char kByeAck = 0x41;
+constexpr std::uint8_t kZeroFill = 0x22;
+constexpr std::uint8_t kAck = 0x30;
+constexpr std::uint8_t kBye = 0x40;
+constexpr std::uint8_t kByeAck = 0x41;
 constexpr char kMagic[] = {'V', 'L', 'M', 'R'};
 constexpr qsizetype kMagicBytes = sizeof(kMagic);
 constexpr qsizetype kHelloBytes = kMagicBytes + 1 + 4 + 4 + 1;
@@ -41,24 +41,8 @@ constexpr double kGrowLossRatio = 0.015;
 constexpr int kMaxBackoff = 64;
 constexpr std::int64_t kMaxRtoMs = 20000;
 
-std::uint16_t read16(const QByteArray& body, qsizetype at) {
-    return qFromLittleEndian<std::uint16_t>(body.constData() + at);
-}
-
-std::uint32_t read32(const QByteArray& body, qsizetype at) {
-    return qFromLittleEndian<std::uint32_t>(body.constData() + at);
-}
-
-void append16(QByteArray& body, std::uint16_t value) {
-    char bytes[2];
-    qToLittleEndian(value, bytes);
-    body.append(bytes, 2);
-}
-
-void append32(QByteArray& body, std::uint32_t value) {
-    char bytes[4];
-    qToLittleEndian(value, bytes);
-    body.append(bytes, 4);
+std::span<const char> spanOf(const QByteArray& bytes) {
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
 // Where the run of zero bytes that ends the message begins (its size when there is none).
@@ -117,8 +101,8 @@ void LinkEngine::feed(QByteArrayView bytes, std::int64_t nowMs) {
 }
 
 void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
-    const char type = body.front();
-    if (type == kMagic[0]) {
+    const std::uint8_t type = loadU8(spanOf(body), 0);
+    if (type == static_cast<std::uint8_t>(kMagic[0])) {
         handleHello(body);
         return;
     }
@@ -154,22 +138,20 @@ void LinkEngine::handleHello(const QByteArray& body) {
     if (m_state == State::Down || m_state == State::Closed) {
         return;
     }
-    const auto version = static_cast<std::uint8_t>(body.at(kMagicBytes));
+    ByteReader reader(body);
+    reader.skip(kMagicBytes);
+    const std::uint8_t version = reader.u8();
     if (version != m_config.version) {
-        goDown(LineDown::Refused,
-               QStringLiteral("The other computer runs version %1 of the Velmora serial link, "
-                              "this one version %2: both sides need the same version of Velmora.")
-                   .arg(version)
-                   .arg(m_config.version));
+        goDown(LineDown::Refused, {LinkFault::OtherVersion, version, m_config.version, 0});
         m_helloReplyDue = true;  // so that the other side learns it as well
         return;
     }
-    if (body.size() < kHelloBytes) {
+    const std::uint32_t nonce = reader.u32();
+    const std::uint32_t seen = reader.u32();
+    const std::uint8_t flags = reader.u8();
+    if (!reader.ok()) {
         return;
     }
-    const std::uint32_t nonce = read32(body, kMagicBytes + 1);
-    const std::uint32_t seen = read32(body, kMagicBytes + 5);
-    const auto flags = static_cast<std::uint8_t>(body.at(kMagicBytes + 9));
     if (nonce == m_config.nonce) {
         m_heardEcho = true;
         return;
@@ -192,9 +174,7 @@ void LinkEngine::handleHello(const QByteArray& body) {
         return;
     }
     if (nonce != m_peerNonce) {
-        goDown(LineDown::Lost,
-               QStringLiteral("The other computer started the link again: the connection was "
-                              "interrupted."));
+        goDown(LineDown::Lost, {LinkFault::PeerRestarted});
         return;
     }
     if (!peerUp) {
@@ -203,19 +183,20 @@ void LinkEngine::handleHello(const QByteArray& body) {
 }
 
 void LinkEngine::handleData(const QByteArray& body) {
-    const bool zeroFill = body.front() == kZeroFill;
+    const std::uint8_t type = loadU8(spanOf(body), 0);
+    const bool zeroFill = type == kZeroFill;
     if (body.size() < (zeroFill ? kZeroFillBytes : kDataHeaderBytes)) {
         return;
     }
     m_ackDue = true;
-    const std::uint16_t seq = read16(body, 1);
+    const std::uint16_t seq = loadU16(spanOf(body), 1);
     const auto distance = static_cast<std::uint16_t>(seq - m_recvNext);
     if (distance >= kWindowFrames) {
         return;  // a repeat of a frame already delivered
     }
-    m_outOfOrder.try_emplace(
-        seq, zeroFill ? Incoming{{}, true, read32(body, kDataHeaderBytes)}
-                      : Incoming{body.mid(kDataHeaderBytes), body.front() == kDataLast, 0});
+    m_outOfOrder.try_emplace(seq, zeroFill
+                                      ? Incoming{{}, true, loadU32(spanOf(body), kDataHeaderBytes)}
+                                      : Incoming{body.mid(kDataHeaderBytes), type == kDataLast, 0});
     deliverInOrder();
 }
 
@@ -224,9 +205,7 @@ void LinkEngine::deliverInOrder() {
          it = m_outOfOrder.find(m_recvNext)) {
         const Incoming& piece = it->second;
         if (m_assembling.size() + piece.payload.size() + piece.zeros > kMaxMessageBytes) {
-            goDown(
-                LineDown::Lost,
-                QStringLiteral("The other computer sent a message larger than the link allows."));
+            goDown(LineDown::Lost, {LinkFault::MessageTooLarge});
             return;
         }
         m_assembling.append(piece.payload);
@@ -245,7 +224,7 @@ void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
     if (body.size() < 3 || m_window.empty()) {
         return;
     }
-    const std::uint16_t cumulative = read16(body, 1);
+    const std::uint16_t cumulative = loadU16(spanOf(body), 1);
     const std::uint16_t base = m_window.front().seq;
     const auto advance = static_cast<std::uint16_t>(cumulative - base);
     if (advance > m_window.size()) {
@@ -325,7 +304,7 @@ void LinkEngine::countTransmission(bool lost) {
 }
 
 void LinkEngine::handleBye(const QByteArray& body) {
-    if (body.size() < 5 || m_peerNonce == 0 || read32(body, 1) != m_peerNonce) {
+    if (body.size() < 5 || m_peerNonce == 0 || loadU32(spanOf(body), 1) != m_peerNonce) {
         return;
     }
     if (m_state == State::Hello) {
@@ -333,14 +312,14 @@ void LinkEngine::handleBye(const QByteArray& body) {
     }
     m_byeAckDue = true;
     if (m_state == State::Up) {
-        goDown(LineDown::PeerClosed, QStringLiteral("The other computer closed the connection."));
+        goDown(LineDown::PeerClosed, {LinkFault::PeerClosed});
     } else if (m_state == State::Closing) {
         m_state = State::Closed;
     }
 }
 
 void LinkEngine::handleByeAck(const QByteArray& body) {
-    if (m_state == State::Closing && body.size() >= 5 && read32(body, 1) == m_peerNonce) {
+    if (m_state == State::Closing && body.size() >= 5 && loadU32(spanOf(body), 1) == m_peerNonce) {
         m_state = State::Closed;
     }
 }
@@ -350,13 +329,13 @@ void LinkEngine::goUp() {
     m_events.push_back({LinkEvent::Kind::Up, {}, {}, {}});
 }
 
-void LinkEngine::goDown(LineDown reason, const QString& text) {
+void LinkEngine::goDown(LineDown reason, const LinkDownCause& cause) {
     m_state = State::Down;
     m_pending.clear();
     m_window.clear();
     m_queuedBytes = 0;
     m_ackDue = false;
-    m_events.push_back({LinkEvent::Kind::Down, {}, reason, text});
+    m_events.push_back({LinkEvent::Kind::Down, {}, reason, cause});
 }
 
 bool LinkEngine::canAccept(qsizetype size) const {
@@ -500,10 +479,11 @@ void LinkEngine::appendFrame(QByteArrayView body, bool escapeAlways, QByteArray&
 }
 
 void LinkEngine::appendHello(QByteArray& out) {
-    QByteArray body(kMagic, kMagicBytes);
-    body.append(static_cast<char>(m_config.version));
-    append32(body, m_config.nonce);
-    append32(body, m_peerNonce);
+    ByteWriter body(kHelloBytes);
+    body.bytes(std::span<const char>(kMagic, kMagicBytes))
+        .u8(m_config.version)
+        .u32(m_config.nonce)
+        .u32(m_peerNonce);
     std::uint8_t flags = kHelloZeroFill;
     if (m_config.escapeXonXoff) {
         flags |= kHelloEscapeXonXoff;
@@ -511,14 +491,14 @@ void LinkEngine::appendHello(QByteArray& out) {
     if (isUp()) {
         flags |= kHelloUp;
     }
-    body.append(static_cast<char>(flags));
+    body.u8(flags);
     // Before the hello exchange nobody knows whether the other side uses XON/XOFF.
-    appendFrame(body, true, out);
+    appendFrame(body.take(), true, out);
 }
 
 void LinkEngine::appendAck(QByteArray& out) {
-    QByteArray body(1, kAck);
-    append16(body, m_recvNext);
+    ByteWriter body;
+    body.u8(kAck).u16(m_recvNext);
     QByteArray bitmap;
     for (const auto& [seq, incoming] : m_outOfOrder) {
         const int bit = static_cast<std::uint16_t>(seq - m_recvNext) - 1;
@@ -527,23 +507,18 @@ void LinkEngine::appendAck(QByteArray& out) {
         }
         bitmap[bit / 8] = static_cast<char>(bitmap.at(bit / 8) | (1 << (bit % 8)));
     }
-    body.append(bitmap);
-    appendFrame(body, false, out);
+    body.bytes(bitmap);
+    appendFrame(body.take(), false, out);
 }
 
 void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out) {
-    QByteArray body;
-    body.reserve(kZeroFillBytes + frame.payload.size());
+    ByteWriter body(kZeroFillBytes + frame.payload.size());
     if (frame.zeros > 0) {
-        body.append(kZeroFill);
-        append16(body, frame.seq);
-        append32(body, static_cast<std::uint32_t>(frame.zeros));
+        body.u8(kZeroFill).u16(frame.seq).u32(static_cast<std::uint32_t>(frame.zeros));
     } else {
-        body.append(frame.last ? kDataLast : kData);
-        append16(body, frame.seq);
-        body.append(frame.payload);
+        body.u8(frame.last ? kDataLast : kData).u16(frame.seq).bytes(frame.payload);
     }
-    appendFrame(body, false, out);
+    appendFrame(body.take(), false, out);
     if (frame.sends > 0) {
         ++m_retransmissions;
     }
@@ -555,9 +530,9 @@ void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out
 }
 
 void LinkEngine::appendControl(std::uint8_t type, std::uint32_t nonce, QByteArray& out) {
-    QByteArray body(1, static_cast<char>(type));
-    append32(body, nonce);
-    appendFrame(body, false, out);
+    ByteWriter body;
+    body.u8(type).u32(nonce);
+    appendFrame(body.take(), false, out);
 }
 
 std::int64_t LinkEngine::rtoMs() const {
@@ -597,15 +572,9 @@ void LinkEngine::checkSilence(std::int64_t nowMs) {
         return;
     }
     if (nowMs - m_lastByteMs >= m_config.silenceLimitMs) {
-        goDown(LineDown::Lost,
-               QStringLiteral("Nothing has come from the other computer for %1 seconds: the "
-                              "cable was pulled or the other side stopped.")
-                   .arg(m_config.silenceLimitMs / 1000.0));
+        goDown(LineDown::Lost, {LinkFault::Silence, 0, 0, m_config.silenceLimitMs});
     } else if (nowMs - m_lastFrameMs >= garbageLimitMs()) {
-        goDown(LineDown::Lost,
-               QStringLiteral("Only unreadable bytes have come from the other computer for %1 "
-                              "seconds.")
-                   .arg(garbageLimitMs() / 1000));
+        goDown(LineDown::Lost, {LinkFault::Garbage, 0, 0, garbageLimitMs()});
     }
 }
 
@@ -687,23 +656,14 @@ std::optional<std::int64_t> LinkEngine::nextDeadlineMs() const {
     return next;
 }
 
-QString LinkEngine::handshakeDiagnosis() const {
+LinkHeard LinkEngine::heard() const {
     if (m_heardFrames) {
-        return QStringLiteral("The other computer answered, but the link could not be set up.");
+        return LinkHeard::Frames;
     }
     if (m_heardEcho) {
-        return QStringLiteral(
-            "Only this computer's own bytes came back: the port is looped "
-            "back, or a modem echoes them in command mode.");
+        return LinkHeard::OwnEcho;
     }
-    if (m_heardBytes) {
-        return QStringLiteral(
-            "Bytes came from the other end, but no Velmora link: a terminal "
-            "or a modem may be on the port.");
-    }
-    return QStringLiteral(
-        "Nothing came from the other end: Velmora must be waiting as Master "
-        "there, and the cable must be plugged in.");
+    return m_heardBytes ? LinkHeard::Bytes : LinkHeard::Nothing;
 }
 
 }  // namespace velmora

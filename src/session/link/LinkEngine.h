@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QString>
 
 #include <cstdint>
 #include <deque>
@@ -16,13 +15,38 @@
 
 namespace velmora {
 
+// Why the link went down, as a code; the words for the user are composed by linkDownText().
+enum class LinkFault {
+    PeerClosed,       // the other side said goodbye
+    OtherVersion,     // the other side runs another version of the link
+    PeerRestarted,    // the other side started the link again under a new nonce
+    Silence,          // no byte at all for limitMs
+    Garbage,          // bytes, but no good frame, for limitMs
+    MessageTooLarge,  // the other side sent a message over the limit
+};
+
+struct LinkDownCause {
+    LinkFault fault = LinkFault::Silence;
+    std::uint8_t peerVersion = 0;  // OtherVersion
+    std::uint8_t ownVersion = 0;   // OtherVersion
+    std::int64_t limitMs = 0;      // Silence, Garbage
+};
+
+// Before the link is up: what has been heard from the other side so far.
+enum class LinkHeard {
+    Nothing,
+    OwnEcho,  // only this side's own hellos came back
+    Bytes,    // bytes, but no frame
+    Frames,   // frames of a link that did not come up
+};
+
 // Something the link has to tell its owner.
 struct LinkEvent {
     enum class Kind { Up, Message, Down };
     Kind kind = Kind::Up;
     QByteArray message;                // Kind::Message
     LineDown reason = LineDown::Lost;  // Kind::Down
-    QString text;                      // Kind::Down: why, for the user
+    LinkDownCause cause;               // Kind::Down
 };
 
 // The reliable message link over a raw serial byte stream. It does no I/O and reads no clock:
@@ -97,8 +121,8 @@ public:
     // The payload size frames grow to on a clean line.
     int basePayloadBytes() const { return m_basePayloadBytes; }
     std::uint64_t retransmissions() const { return m_retransmissions; }
-    // Before the link is up: what has been heard from the other side so far, for the user.
-    QString handshakeDiagnosis() const;
+    // Before the link is up: what has been heard from the other side so far.
+    LinkHeard heard() const;
 
 private:
     enum class State { Hello, Up, Closing, Closed, Down };
@@ -127,7 +151,7 @@ private:
     void handleBye(const QByteArray& body);
     void handleByeAck(const QByteArray& body);
     void goUp();
-    void goDown(LineDown reason, const QString& text);
+    void goDown(LineDown reason, const LinkDownCause& cause);
     void checkSilence(std::int64_t nowMs);
     void deliverInOrder();
     void markLostBefore(std::uint64_t order);

@@ -1,5 +1,6 @@
 #include "session/link/SerialPortLine.h"
 
+#include "session/link/LinkTexts.h"
 #include "session/link/SerialPortOpener.h"
 
 #include <QMetaObject>
@@ -98,13 +99,10 @@ void SerialPortLine::portFailed(const QString& text) {
         m_portFailed = true;
         if (!m_down && !m_closing) {
             m_down = true;
-            m_lastError = QStringLiteral(
-                              "The serial port %1 failed: %2. Was the adapter "
-                              "unplugged?")
-                              .arg(m_device, text);
+            m_lastError = portFailedText(m_device, text);
             // A caller that never came up hears of it from waitUntilUp().
             if (m_wasUp || m_role == Role::Hosting) {
-                m_events.push_back({LinkEvent::Kind::Down, {}, LineDown::Lost, m_lastError});
+                m_events.push_back({LinkEvent::Kind::Down, {}, LineDown::Lost, {}});
             }
         }
     }
@@ -144,7 +142,7 @@ void SerialPortLine::pump() {
                 m_down = false;
             } else if (event.kind == LinkEvent::Kind::Down) {
                 m_down = true;
-                m_lastError = event.text;
+                m_lastError = linkDownText(event.cause);
                 peerLeft = event.reason == LineDown::PeerClosed;
             }
             if (!m_closing) {
@@ -267,8 +265,7 @@ QString SerialPortLine::lastError() const {
         return m_lastError;
     }
     if (!m_wasUp) {
-        return QStringLiteral("No answer on the serial port %1. %2")
-            .arg(m_device, m_engine->handshakeDiagnosis());
+        return noAnswerText(m_device, m_engine->heard());
     }
     return {};
 }
