@@ -63,8 +63,9 @@ struct LinkEvent {
 class LinkEngine {
 public:
     static constexpr std::uint8_t kVersion = 1;
-    // The largest message: a file block of the largest block size.
-    static constexpr qsizetype kMaxMessageBytes = 1048587;
+    // The largest message the layers above send: a file block of the largest block size (1 MiB
+    // of data and its 11-byte header) inside the session's 12-byte data header.
+    static constexpr qsizetype kMaxMessageBytes = 12 + 11 + 1048576;
     static constexpr int kMinPayloadBytes = 64;
     static constexpr int kMaxPayloadBytes = 4096;
     // Frames in flight at most; a power of two far below half the sequence space.

@@ -472,13 +472,15 @@ TEST(LinkEngineTest, BackPressureHoldsAboutOneBlockAndKeepsTheOrder) {
     ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
     LinkEngine& engine = *link.a.engine;
     EXPECT_FALSE(engine.send(QByteArray(LinkEngine::kMaxMessageBytes + 1, 'x')));
-    // The largest message goes on an empty queue, and nothing more until it has gone.
-    ASSERT_TRUE(engine.canAccept(LinkEngine::kMaxMessageBytes));
-    ASSERT_TRUE(engine.send(makeMessage(0, LinkEngine::kMaxMessageBytes, 9)));
+    // The largest message above the link (a 1 MiB file block with its own header inside the
+    // session's) goes on an empty queue, and nothing more until it has gone.
+    constexpr qsizetype kLargestSessionMessage = 12 + 11 + 1048576;
+    ASSERT_TRUE(engine.canAccept(kLargestSessionMessage));
+    ASSERT_TRUE(engine.send(makeMessage(0, kLargestSessionMessage, 9)));
     EXPECT_FALSE(engine.canAccept(20));
     ASSERT_TRUE(link.runUntil([&] { return engine.canAccept(20); }, 200000));
     ASSERT_TRUE(link.runUntil([&] { return link.b.messages.size() == 1; }, 10000));
-    EXPECT_EQ(link.b.messages[0], makeMessage(0, LinkEngine::kMaxMessageBytes, 9));
+    EXPECT_EQ(link.b.messages[0], makeMessage(0, kLargestSessionMessage, 9));
 
     // Blocks of 32 KiB stream; a short line sent among them arrives after the blocks sent
     // before it and never waits behind more than the bound.
