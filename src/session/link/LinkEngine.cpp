@@ -15,6 +15,8 @@ constexpr std::uint8_t kDataLast = 0x21;  // the last frame of a message
 // The last frame of a message that ends in zero bytes: their count instead of the bytes. A file
 // block always has its full length, so the end of a file is mostly padding.
 constexpr std::uint8_t kZeroFill = 0x22;
+// Set in the type of a data frame of the interactive lane (when both sides took lanes).
+constexpr std::uint8_t kInteractiveBit = 0x08;
 constexpr std::uint8_t kAck = 0x30;
 constexpr std::uint8_t kBye = 0x40;
 constexpr std::uint8_t kByeAck = 0x41;
@@ -28,6 +30,7 @@ constexpr qsizetype kMinZeroFillBytes = 32;
 constexpr std::uint8_t kHelloEscapeXonXoff = 0x01;  // "do not send me raw 0x11 and 0x13"
 constexpr std::uint8_t kHelloUp = 0x02;             // "I have heard you and am up"
 constexpr std::uint8_t kHelloZeroFill = 0x04;       // "I take zero-fill frames"
+constexpr std::uint8_t kHelloLanes = 0x08;          // "I take the interactive lane"
 
 constexpr int kByeAttempts = 4;
 // Frame statistics are looked at after this many data frames.
@@ -38,6 +41,10 @@ constexpr double kShrinkLossRatio = 0.06;
 // get through.
 constexpr int kStartPayloadBytes = 512;
 constexpr double kGrowLossRatio = 0.015;
+// Ordered frames stay sized for latency this long after the last interactive message.
+constexpr std::int64_t kInteractiveRecentMs = 10000;
+// Frame bytes besides the payload: type, sequence number, CRC, flag.
+constexpr int kFrameOverheadBytes = 3 + 4 + 1;
 constexpr int kMaxBackoff = 64;
 constexpr std::int64_t kMaxRtoMs = 20000;
 
@@ -61,6 +68,17 @@ int payloadForRate(int baud) {
     return std::clamp(bytes, 128, LinkEngine::kMaxPayloadBytes);
 }
 
+// About 100 ms of line time per frame, so that an interactive message never waits longer for
+// the frame in progress; at the lowest rates the smallest sensible frame.
+int latencyPayloadForRate(int baud) {
+    const int bytes = (baud / 100 - kFrameOverheadBytes) & ~7;
+    return std::clamp(bytes, 16, LinkEngine::kMaxPayloadBytes);
+}
+
+Lane laneOfType(std::uint8_t type) {
+    return (type & kInteractiveBit) != 0 ? Lane::Interactive : Lane::Ordered;
+}
+
 }  // namespace
 
 LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
@@ -70,6 +88,7 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
                                                                  kMinPayloadBytes, kMaxPayloadBytes)
                                                     : payloadForRate(config.baud)),
       m_payloadBytes(std::min(m_basePayloadBytes, kStartPayloadBytes)),
+      m_latencyPayloadBytes(latencyPayloadForRate(std::max(config.baud, 1))),
       m_nextHelloMs(nowMs),
       m_creditMilliBytes(static_cast<std::int64_t>(config.baud) * 10),
       m_creditAtMs(nowMs),
@@ -114,7 +133,8 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
         handleByeAck(body);
         return;
     }
-    if (type != kData && type != kDataLast && type != kZeroFill && type != kAck) {
+    const std::uint8_t dataType = m_lanesAgreed ? type & ~kInteractiveBit : type;
+    if (dataType != kData && dataType != kDataLast && dataType != kZeroFill && type != kAck) {
         return;
     }
     if (m_state == State::Hello && m_peerNonce != 0) {
@@ -126,9 +146,12 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
     }
     if (type == kAck) {
         handleAck(body, nowMs);
-    } else {
-        handleData(body);
+        return;
     }
+    if (laneOfType(type) == Lane::Interactive) {
+        m_lastInteractiveMs = nowMs;  // the user here is likely to answer
+    }
+    handleData(body);
 }
 
 void LinkEngine::handleHello(const QByteArray& body) {
@@ -165,6 +188,7 @@ void LinkEngine::handleHello(const QByteArray& body) {
         m_peerNonce = nonce;
         m_peerWantsEscape = (flags & kHelloEscapeXonXoff) != 0;
         m_peerTakesZeroFill = (flags & kHelloZeroFill) != 0;
+        m_lanesAgreed = m_config.offerLanes && (flags & kHelloLanes) != 0;
         if (seen == m_config.nonce) {
             goUp();
         }
@@ -184,7 +208,9 @@ void LinkEngine::handleHello(const QByteArray& body) {
 
 void LinkEngine::handleData(const QByteArray& body) {
     const std::uint8_t type = loadU8(spanOf(body), 0);
-    const bool zeroFill = type == kZeroFill;
+    const Lane lane = laneOfType(type);
+    const std::uint8_t dataType = type & ~kInteractiveBit;
+    const bool zeroFill = dataType == kZeroFill;
     if (body.size() < (zeroFill ? kZeroFillBytes : kDataHeaderBytes)) {
         return;
     }
@@ -194,9 +220,9 @@ void LinkEngine::handleData(const QByteArray& body) {
     if (distance >= kWindowFrames) {
         return;  // a repeat of a frame already delivered
     }
-    m_outOfOrder.try_emplace(seq, zeroFill
-                                      ? Incoming{{}, true, loadU32(spanOf(body), kDataHeaderBytes)}
-                                      : Incoming{body.mid(kDataHeaderBytes), type == kDataLast, 0});
+    m_outOfOrder.try_emplace(
+        seq, zeroFill ? Incoming{lane, {}, true, loadU32(spanOf(body), kDataHeaderBytes)}
+                      : Incoming{lane, body.mid(kDataHeaderBytes), dataType == kDataLast, 0});
     deliverInOrder();
 }
 
@@ -204,18 +230,19 @@ void LinkEngine::deliverInOrder() {
     for (auto it = m_outOfOrder.find(m_recvNext); it != m_outOfOrder.end();
          it = m_outOfOrder.find(m_recvNext)) {
         const Incoming& piece = it->second;
-        if (m_assembling.size() + piece.payload.size() + piece.zeros > kMaxMessageBytes) {
+        QByteArray& assembling = m_assembling[static_cast<std::size_t>(piece.lane)];
+        if (assembling.size() + piece.payload.size() + piece.zeros > kMaxMessageBytes) {
             goDown(LineDown::Lost, {LinkFault::MessageTooLarge});
             return;
         }
-        m_assembling.append(piece.payload);
-        m_assembling.append(piece.zeros, '\0');
+        assembling.append(piece.payload);
+        assembling.append(piece.zeros, '\0');
         const bool last = piece.last;
         m_outOfOrder.erase(it);
         ++m_recvNext;
         if (last) {
-            m_events.push_back({LinkEvent::Kind::Message, std::move(m_assembling), {}, {}});
-            m_assembling = QByteArray();
+            m_events.push_back({LinkEvent::Kind::Message, std::move(assembling), {}, {}});
+            assembling = QByteArray();
         }
     }
 }
@@ -238,7 +265,7 @@ void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
         }
         frame.acked = true;
         progress = true;
-        m_queuedBytes -= frame.payload.size() + frame.zeros;
+        queueOf(frame.lane).queuedBytes -= frame.payload.size() + frame.zeros;
         highestOrder = std::max(highestOrder, frame.order);
         if (frame.sends == 1 && !frame.due) {
             const auto sample = static_cast<double>(nowMs - frame.sentAtMs);
@@ -331,24 +358,33 @@ void LinkEngine::goUp() {
 
 void LinkEngine::goDown(LineDown reason, const LinkDownCause& cause) {
     m_state = State::Down;
-    m_pending.clear();
+    m_queues = {};
     m_window.clear();
-    m_queuedBytes = 0;
     m_ackDue = false;
     m_events.push_back({LinkEvent::Kind::Down, {}, reason, cause});
 }
 
-bool LinkEngine::canAccept(qsizetype size) const {
-    return m_queuedBytes == 0 || m_queuedBytes + size <= m_backPressureBytes;
+bool LinkEngine::canAccept(qsizetype size, Lane lane) const {
+    const qsizetype queued = queueOf(agreedLane(lane)).queuedBytes;
+    return queued == 0 || queued + size <= m_backPressureBytes;
 }
 
-bool LinkEngine::send(const QByteArray& message) {
+bool LinkEngine::send(const QByteArray& message, Lane lane) {
     if (m_state != State::Up || message.size() > kMaxMessageBytes) {
         return false;
     }
-    m_pending.push_back(message);
-    m_queuedBytes += message.size();
+    SendQueue& queue = queueOf(agreedLane(lane));
+    queue.messages.push_back(message);
+    queue.queuedBytes += message.size();
     return true;
+}
+
+qsizetype LinkEngine::queuedBytes() const {
+    return m_queues[0].queuedBytes + m_queues[1].queuedBytes;
+}
+
+bool LinkEngine::anythingPending() const {
+    return !m_queues[0].messages.empty() || !m_queues[1].messages.empty();
 }
 
 std::vector<LinkEvent> LinkEngine::takeEvents() {
@@ -416,11 +452,11 @@ bool LinkEngine::appendOneFrame(std::int64_t nowMs, QByteArray& out) {
         appendAck(out);
         return true;
     }
-    if (Outgoing* frame = nextDataFrame()) {
+    if (Outgoing* frame = nextDataFrame(nowMs)) {
         appendData(*frame, nowMs, out);
         return true;
     }
-    if (m_state == State::Closing && m_window.empty() && m_pending.empty() &&
+    if (m_state == State::Closing && m_window.empty() && !anythingPending() &&
         m_byeSends < kByeAttempts && nowMs >= m_nextByeMs) {
         ++m_byeSends;
         m_nextByeMs = nowMs + rtoMs();
@@ -434,39 +470,59 @@ bool LinkEngine::appendOneFrame(std::int64_t nowMs, QByteArray& out) {
     return false;
 }
 
-LinkEngine::Outgoing* LinkEngine::nextDataFrame() {
+LinkEngine::Outgoing* LinkEngine::nextDataFrame(std::int64_t nowMs) {
     for (Outgoing& frame : m_window) {
         if (frame.due && !frame.acked) {
             return &frame;
         }
     }
-    if (m_pending.empty() || m_window.size() >= static_cast<std::size_t>(kWindowFrames)) {
+    if (m_window.size() >= static_cast<std::size_t>(kWindowFrames)) {
         return nullptr;
     }
-    const QByteArray& message = m_pending.front();
-    if (m_pendingOffset == 0) {
-        m_pendingZerosFrom = trailingZerosFrom(message);
+    if (SendQueue& interactive = queueOf(Lane::Interactive); !interactive.messages.empty()) {
+        m_lastInteractiveMs = nowMs;
+        m_window.push_back(cutFrame(interactive, Lane::Interactive, m_payloadBytes));
+        return &m_window.back();
+    }
+    if (SendQueue& ordered = queueOf(Lane::Ordered); !ordered.messages.empty()) {
+        m_window.push_back(cutFrame(ordered, Lane::Ordered, orderedPayloadBytes(nowMs)));
+        return &m_window.back();
+    }
+    return nullptr;
+}
+
+int LinkEngine::orderedPayloadBytes(std::int64_t nowMs) const {
+    if (m_lastInteractiveMs && nowMs - *m_lastInteractiveMs < kInteractiveRecentMs) {
+        return std::min(m_payloadBytes, m_latencyPayloadBytes);
+    }
+    return m_payloadBytes;
+}
+
+LinkEngine::Outgoing LinkEngine::cutFrame(SendQueue& queue, Lane lane, int payloadBytes) {
+    const QByteArray& message = queue.messages.front();
+    if (queue.offset == 0) {
+        queue.zerosFrom = trailingZerosFrom(message);
     }
     const bool fillZeros =
-        m_peerTakesZeroFill && message.size() - m_pendingZerosFrom >= kMinZeroFillBytes;
+        m_peerTakesZeroFill && message.size() - queue.zerosFrom >= kMinZeroFillBytes;
     Outgoing frame;
     frame.seq = m_nextSeq++;
-    if (fillZeros && m_pendingOffset >= m_pendingZerosFrom) {
-        frame.zeros = message.size() - m_pendingOffset;
+    frame.lane = lane;
+    if (fillZeros && queue.offset >= queue.zerosFrom) {
+        frame.zeros = message.size() - queue.offset;
     } else {
         // Data frames stop where the zero fill begins.
-        const qsizetype end = fillZeros ? m_pendingZerosFrom : message.size();
-        frame.payload = message.mid(m_pendingOffset,
-                                    std::min<qsizetype>(m_payloadBytes, end - m_pendingOffset));
+        const qsizetype end = fillZeros ? queue.zerosFrom : message.size();
+        frame.payload =
+            message.mid(queue.offset, std::min<qsizetype>(payloadBytes, end - queue.offset));
     }
-    m_pendingOffset += frame.payload.size() + frame.zeros;
-    frame.last = m_pendingOffset == message.size();
+    queue.offset += frame.payload.size() + frame.zeros;
+    frame.last = queue.offset == message.size();
     if (frame.last) {
-        m_pending.pop_front();
-        m_pendingOffset = 0;
+        queue.messages.pop_front();
+        queue.offset = 0;
     }
-    m_window.push_back(std::move(frame));
-    return &m_window.back();
+    return frame;
 }
 
 void LinkEngine::appendFrame(QByteArrayView body, bool escapeAlways, QByteArray& out) {
@@ -487,6 +543,9 @@ void LinkEngine::appendHello(QByteArray& out) {
     std::uint8_t flags = kHelloZeroFill;
     if (m_config.escapeXonXoff) {
         flags |= kHelloEscapeXonXoff;
+    }
+    if (m_config.offerLanes) {
+        flags |= kHelloLanes;
     }
     if (isUp()) {
         flags |= kHelloUp;
@@ -513,10 +572,11 @@ void LinkEngine::appendAck(QByteArray& out) {
 
 void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out) {
     ByteWriter body(kZeroFillBytes + frame.payload.size());
+    const std::uint8_t laneBit = frame.lane == Lane::Interactive ? kInteractiveBit : 0;
     if (frame.zeros > 0) {
-        body.u8(kZeroFill).u16(frame.seq).u32(static_cast<std::uint32_t>(frame.zeros));
+        body.u8(kZeroFill | laneBit).u16(frame.seq).u32(static_cast<std::uint32_t>(frame.zeros));
     } else {
-        body.u8(frame.last ? kDataLast : kData).u16(frame.seq).bytes(frame.payload);
+        body.u8((frame.last ? kDataLast : kData) | laneBit).u16(frame.seq).bytes(frame.payload);
     }
     appendFrame(body.take(), false, out);
     if (frame.sends > 0) {
@@ -622,7 +682,7 @@ bool LinkEngine::outputWaiting(std::int64_t nowMs) const {
                     [](const Outgoing& frame) { return frame.due && !frame.acked; })) {
         return true;
     }
-    if (!m_pending.empty()) {
+    if (anythingPending()) {
         return m_window.size() < static_cast<std::size_t>(kWindowFrames);
     }
     return m_state == State::Closing && m_window.empty() && m_byeSends < kByeAttempts &&
@@ -649,7 +709,7 @@ std::optional<std::int64_t> LinkEngine::nextDeadlineMs() const {
         if (const auto deadline = retransmitDeadline()) {
             consider(*deadline);
         }
-        if (m_state == State::Closing && m_window.empty() && m_pending.empty()) {
+        if (m_state == State::Closing && m_window.empty() && !anythingPending()) {
             consider(std::max(m_nextByeMs, creditMs));
         }
     }

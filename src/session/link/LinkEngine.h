@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <limits>
@@ -39,6 +40,12 @@ enum class LinkHeard {
     Bytes,    // bytes, but no frame
     Frames,   // frames of a link that did not come up
 };
+
+// The two queues of the link. Interactive messages (chat lines, keystrokes) go ahead of the
+// ordered ones between any two frames, so a file block is interleaved with them, not waited for;
+// each lane keeps its own order. Both sides must offer lanes in the hello, else everything goes
+// in the ordered lane.
+enum class Lane : std::uint8_t { Ordered, Interactive };
 
 // Something the link has to tell its owner.
 struct LinkEvent {
@@ -89,18 +96,21 @@ public:
         // Hellos are repeated this often until the other side answers.
         std::int64_t helloIntervalMs = 1000;
         std::uint8_t version = kVersion;
+        // Offer the interactive lane in the hello (false: behave as a peer that has none).
+        bool offerLanes = true;
     };
 
     LinkEngine(const Config& config, std::int64_t nowMs);
 
     // Bytes read from the line.
     void feed(QByteArrayView bytes, std::int64_t nowMs);
-    // Whether a message of this size may be queued now without passing the back-pressure bound.
-    // A single message of any allowed size is always accepted on an empty queue.
-    bool canAccept(qsizetype size) const;
+    // Whether a message of this size may be queued in this lane now without passing the lane's
+    // back-pressure bound. A single message of any allowed size is always accepted on an empty
+    // lane.
+    bool canAccept(qsizetype size, Lane lane = Lane::Ordered) const;
     // Queues a whole message whatever the bound; false when the link is not up (or closing) or
     // the message is larger than kMaxMessageBytes.
-    bool send(const QByteArray& message);
+    bool send(const QByteArray& message, Lane lane = Lane::Ordered);
     // Bytes to write now: whole frames, as many as the line rate allows since the last call.
     QByteArray takeOutput(std::int64_t nowMs);
     std::vector<LinkEvent> takeEvents();
@@ -114,8 +124,10 @@ public:
     bool isUp() const { return m_state == State::Up || m_state == State::Closing; }
     // Closed by this side (goodbye answered or given up) or down for any reason.
     bool isFinished() const { return m_state == State::Closed || m_state == State::Down; }
-    // Payload bytes accepted by send() and not yet acknowledged.
-    qsizetype queuedBytes() const { return m_queuedBytes; }
+    // Payload bytes accepted by send() and not yet acknowledged, in both lanes.
+    qsizetype queuedBytes() const;
+    // Whether both sides took the interactive lane in the hello.
+    bool lanesAgreed() const { return m_lanesAgreed; }
     qsizetype backPressureBytes() const { return m_backPressureBytes; }
     // The payload size of new frames at present.
     int payloadBytes() const { return m_payloadBytes; }
@@ -129,6 +141,7 @@ private:
     enum class State { Hello, Up, Closing, Closed, Down };
     struct Outgoing {
         std::uint16_t seq = 0;
+        Lane lane = Lane::Ordered;
         QByteArray payload;
         // A zero-fill frame: the message ends in this many zero bytes, sent as their count.
         qsizetype zeros = 0;
@@ -140,6 +153,7 @@ private:
         std::uint64_t order = 0;  // transmission counter at the latest send
     };
     struct Incoming {
+        Lane lane = Lane::Ordered;
         QByteArray payload;
         bool last = false;
         qsizetype zeros = 0;  // zero bytes that follow the payload
@@ -157,7 +171,20 @@ private:
     void deliverInOrder();
     void markLostBefore(std::uint64_t order);
     void countTransmission(bool lost);
-    Outgoing* nextDataFrame();
+    // Messages not yet cut into frames, and the bytes of a lane not yet acknowledged.
+    struct SendQueue {
+        std::deque<QByteArray> messages;
+        qsizetype offset = 0;     // into the front message
+        qsizetype zerosFrom = 0;  // where the zero bytes that end the front message begin
+        qsizetype queuedBytes = 0;
+    };
+    Outgoing* nextDataFrame(std::int64_t nowMs);
+    Outgoing cutFrame(SendQueue& queue, Lane lane, int payloadBytes);
+    Lane agreedLane(Lane lane) const { return m_lanesAgreed ? lane : Lane::Ordered; }
+    SendQueue& queueOf(Lane lane) { return m_queues[static_cast<std::size_t>(lane)]; }
+    const SendQueue& queueOf(Lane lane) const { return m_queues[static_cast<std::size_t>(lane)]; }
+    bool anythingPending() const;
+    int orderedPayloadBytes(std::int64_t nowMs) const;
     bool outputWaiting(std::int64_t nowMs) const;
     bool appendOneFrame(std::int64_t nowMs, QByteArray& out);
     void appendFrame(QByteArrayView body, bool escapeAlways, QByteArray& out);
@@ -178,12 +205,15 @@ private:
     std::vector<LinkEvent> m_events;
     int m_basePayloadBytes;
     int m_payloadBytes;
+    // The payload size of ordered frames while interactive traffic is recent.
+    int m_latencyPayloadBytes;
     qsizetype m_backPressureBytes;
 
     // The hello exchange.
     std::uint32_t m_peerNonce = 0;
     bool m_peerWantsEscape = false;
     bool m_peerTakesZeroFill = false;
+    bool m_lanesAgreed = false;
     bool m_helloReplyDue = false;
     std::int64_t m_nextHelloMs;
     bool m_heardEcho = false;
@@ -196,13 +226,11 @@ private:
     std::int64_t m_lastSentMs;
 
     // Sending.
-    std::deque<QByteArray> m_pending;  // messages not yet cut into frames
-    qsizetype m_pendingOffset = 0;
-    qsizetype m_pendingZerosFrom = 0;  // where the zero bytes that end the front message begin
-    std::deque<Outgoing> m_window;     // from the oldest frame not yet acknowledged
+    std::array<SendQueue, 2> m_queues;  // by lane
+    std::deque<Outgoing> m_window;      // from the oldest frame not yet acknowledged
     std::uint16_t m_nextSeq = 0;
     std::uint64_t m_order = 0;
-    qsizetype m_queuedBytes = 0;
+    std::optional<std::int64_t> m_lastInteractiveMs;
     std::uint64_t m_retransmissions = 0;
     int m_statFrames = 0;
     int m_statLost = 0;
@@ -221,7 +249,7 @@ private:
     // Receiving.
     std::uint16_t m_recvNext = 0;
     std::map<std::uint16_t, Incoming> m_outOfOrder;  // by sequence number
-    QByteArray m_assembling;
+    std::array<QByteArray, 2> m_assembling;          // by lane
     bool m_ackDue = false;
     std::int64_t m_lastByteMs;
     std::int64_t m_lastFrameMs;

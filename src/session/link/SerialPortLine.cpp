@@ -208,16 +208,24 @@ void SerialPortLine::start(LineListener* listener) {
 }
 
 bool SerialPortLine::send(const QByteArray& message) {
+    return sendInLane(message, Lane::Ordered);
+}
+
+bool SerialPortLine::sendInteractive(const QByteArray& message) {
+    return sendInLane(message, Lane::Interactive);
+}
+
+bool SerialPortLine::sendInLane(const QByteArray& message, Lane lane) {
     {
         std::unique_lock lock(m_mutex);
         // On the line's own thread (from a listener call) waiting would stop the line itself.
         if (!onOwnThread()) {
             m_changed.wait(lock, [&] {
                 return m_closing || m_portFailed || !m_engine->isUp() ||
-                       m_engine->canAccept(message.size());
+                       m_engine->canAccept(message.size(), lane);
             });
         }
-        if (m_closing || m_portFailed || !m_engine->send(message)) {
+        if (m_closing || m_portFailed || !m_engine->send(message, lane)) {
             return false;
         }
     }

@@ -43,6 +43,7 @@ public:
 
     void start(LineListener* listener) override;
     bool send(const QByteArray& message) override;
+    bool sendInteractive(const QByteArray& message) override;
     void close() override;
 
     // Waits until the other side has answered the hello, the line is down, or the time is up.
@@ -51,6 +52,7 @@ public:
     QString lastError() const;
 
 private:
+    bool sendInLane(const QByteArray& message, Lane lane);
     void pump();
     void deliver();
     void portFailed(const QString& text);

@@ -123,7 +123,8 @@ private:
                  Clock::time_point deadline, const std::function<bool()>& answered);
     // Closes and drops the current line when it refused us or is gone.
     void dropDeadLine();
-    HRESULT sendData(DPID from, DPID to, const void* data, std::uint32_t size);
+    HRESULT sendData(DPID from, DPID to, std::uint32_t flags, const void* data,
+                     std::uint32_t size);
 
     // The helpers below run with the mutex held.
     std::shared_ptr<Link> installLocked(std::unique_ptr<Line> line);
