@@ -15,6 +15,8 @@ constexpr std::uint8_t kDataLast = 0x21;  // the last frame of a message
 // The last frame of a message that ends in zero bytes: their count instead of the bytes. A file
 // block always has its full length, so the end of a file is mostly padding.
 constexpr std::uint8_t kZeroFill = 0x22;
+// The last frame of a compressed message (when both sides took compression).
+constexpr std::uint8_t kDataLastCompressed = 0x23;
 // Set in the type of a data frame of the interactive lane (when both sides took lanes).
 constexpr std::uint8_t kInteractiveBit = 0x08;
 constexpr std::uint8_t kAck = 0x30;
@@ -31,6 +33,7 @@ constexpr std::uint8_t kHelloEscapeXonXoff = 0x01;  // "do not send me raw 0x11 
 constexpr std::uint8_t kHelloUp = 0x02;             // "I have heard you and am up"
 constexpr std::uint8_t kHelloZeroFill = 0x04;       // "I take zero-fill frames"
 constexpr std::uint8_t kHelloLanes = 0x08;          // "I take the interactive lane"
+constexpr std::uint8_t kHelloCompression = 0x10;    // "I take compressed messages"
 
 constexpr int kByeAttempts = 4;
 // Frame statistics are looked at after this many data frames.
@@ -134,7 +137,9 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
         return;
     }
     const std::uint8_t dataType = m_lanesAgreed ? type & ~kInteractiveBit : type;
-    if (dataType != kData && dataType != kDataLast && dataType != kZeroFill && type != kAck) {
+    const bool compressedLast = dataType == kDataLastCompressed && compressionAgreed();
+    if (dataType != kData && dataType != kDataLast && dataType != kZeroFill && !compressedLast &&
+        type != kAck) {
         return;
     }
     if (m_state == State::Hello && m_peerNonce != 0) {
@@ -189,6 +194,9 @@ void LinkEngine::handleHello(const QByteArray& body) {
         m_peerWantsEscape = (flags & kHelloEscapeXonXoff) != 0;
         m_peerTakesZeroFill = (flags & kHelloZeroFill) != 0;
         m_lanesAgreed = m_config.offerLanes && (flags & kHelloLanes) != 0;
+        if (m_config.offerCompression && (flags & kHelloCompression) != 0 && !m_compressors) {
+            m_compressors = std::make_unique<Compressors>();
+        }
         if (seen == m_config.nonce) {
             goUp();
         }
@@ -221,8 +229,10 @@ void LinkEngine::handleData(const QByteArray& body) {
         return;  // a repeat of a frame already delivered
     }
     m_outOfOrder.try_emplace(
-        seq, zeroFill ? Incoming{lane, {}, true, loadU32(spanOf(body), kDataHeaderBytes)}
-                      : Incoming{lane, body.mid(kDataHeaderBytes), dataType == kDataLast, 0});
+        seq, zeroFill ? Incoming{lane, {}, true, false, loadU32(spanOf(body), kDataHeaderBytes)}
+                      : Incoming{lane, body.mid(kDataHeaderBytes),
+                                 dataType == kDataLast || dataType == kDataLastCompressed,
+                                 dataType == kDataLastCompressed, 0});
     deliverInOrder();
 }
 
@@ -238,13 +248,35 @@ void LinkEngine::deliverInOrder() {
         assembling.append(piece.payload);
         assembling.append(piece.zeros, '\0');
         const bool last = piece.last;
+        const bool compressed = piece.compressed;
+        const Lane lane = piece.lane;
         m_outOfOrder.erase(it);
         ++m_recvNext;
         if (last) {
-            m_events.push_back({LinkEvent::Kind::Message, std::move(assembling), {}, {}});
-            assembling = QByteArray();
+            completeMessage(lane, compressed);
+            if (m_state == State::Down) {
+                return;
+            }
         }
     }
+}
+
+void LinkEngine::completeMessage(Lane lane, bool compressed) {
+    QByteArray& assembling = m_assembling[static_cast<std::size_t>(lane)];
+    QByteArray message = std::move(assembling);
+    assembling = QByteArray();
+    if (m_compressors) {
+        MessageDecompressor& decompressor = m_compressors->in[static_cast<std::size_t>(lane)];
+        if (!compressed) {
+            decompressor.restart();  // the other side started its history over
+        } else if (auto plain = decompressor.decompress(message, kMaxMessageBytes)) {
+            message = std::move(*plain);
+        } else {
+            goDown(LineDown::Lost, {LinkFault::BadCompression});
+            return;
+        }
+    }
+    m_events.push_back({LinkEvent::Kind::Message, std::move(message), {}, {}});
 }
 
 void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
@@ -373,9 +405,22 @@ bool LinkEngine::send(const QByteArray& message, Lane lane) {
     if (m_state != State::Up || message.size() > kMaxMessageBytes) {
         return false;
     }
-    SendQueue& queue = queueOf(agreedLane(lane));
-    queue.messages.push_back(message);
-    queue.queuedBytes += message.size();
+    const Lane agreed = agreedLane(lane);
+    SendQueue& queue = queueOf(agreed);
+    Queued queued{message, false};
+    if (m_compressors) {
+        MessageCompressor& compressor = m_compressors->out[static_cast<std::size_t>(agreed)];
+        m_compressionCounts.bytesIn += static_cast<std::uint64_t>(message.size());
+        if (auto compressed = compressor.compress(message)) {
+            queued = {std::move(*compressed), true};
+            ++m_compressionCounts.compressed;
+        } else {
+            ++m_compressionCounts.plain;
+        }
+        m_compressionCounts.bytesOut += static_cast<std::uint64_t>(queued.bytes.size());
+    }
+    queue.queuedBytes += queued.bytes.size();
+    queue.messages.push_back(std::move(queued));
     return true;
 }
 
@@ -499,12 +544,13 @@ int LinkEngine::orderedPayloadBytes(std::int64_t nowMs) const {
 }
 
 LinkEngine::Outgoing LinkEngine::cutFrame(SendQueue& queue, Lane lane, int payloadBytes) {
-    const QByteArray& message = queue.messages.front();
+    const Queued& queued = queue.messages.front();
+    const QByteArray& message = queued.bytes;
     if (queue.offset == 0) {
         queue.zerosFrom = trailingZerosFrom(message);
     }
-    const bool fillZeros =
-        m_peerTakesZeroFill && message.size() - queue.zerosFrom >= kMinZeroFillBytes;
+    const bool fillZeros = m_peerTakesZeroFill && !queued.compressed &&
+                           message.size() - queue.zerosFrom >= kMinZeroFillBytes;
     Outgoing frame;
     frame.seq = m_nextSeq++;
     frame.lane = lane;
@@ -518,6 +564,7 @@ LinkEngine::Outgoing LinkEngine::cutFrame(SendQueue& queue, Lane lane, int paylo
     }
     queue.offset += frame.payload.size() + frame.zeros;
     frame.last = queue.offset == message.size();
+    frame.compressed = frame.last && queued.compressed;
     if (frame.last) {
         queue.messages.pop_front();
         queue.offset = 0;
@@ -546,6 +593,9 @@ void LinkEngine::appendHello(QByteArray& out) {
     }
     if (m_config.offerLanes) {
         flags |= kHelloLanes;
+    }
+    if (m_config.offerCompression) {
+        flags |= kHelloCompression;
     }
     if (isUp()) {
         flags |= kHelloUp;
@@ -576,7 +626,9 @@ void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out
     if (frame.zeros > 0) {
         body.u8(kZeroFill | laneBit).u16(frame.seq).u32(static_cast<std::uint32_t>(frame.zeros));
     } else {
-        body.u8((frame.last ? kDataLast : kData) | laneBit).u16(frame.seq).bytes(frame.payload);
+        const std::uint8_t type =
+            frame.compressed ? kDataLastCompressed : (frame.last ? kDataLast : kData);
+        body.u8(type | laneBit).u16(frame.seq).bytes(frame.payload);
     }
     appendFrame(body.take(), false, out);
     if (frame.sends > 0) {

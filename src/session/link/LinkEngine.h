@@ -2,6 +2,7 @@
 
 #include "session/Line.h"
 #include "session/link/FrameCodec.h"
+#include "session/link/MessageCompression.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
@@ -11,6 +12,7 @@
 #include <deque>
 #include <limits>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -24,6 +26,7 @@ enum class LinkFault {
     Silence,          // no byte at all for limitMs
     Garbage,          // bytes, but no good frame, for limitMs
     MessageTooLarge,  // the other side sent a message over the limit
+    BadCompression,   // a compressed message did not decode, or decoded past the limit
 };
 
 struct LinkDownCause {
@@ -98,6 +101,8 @@ public:
         std::uint8_t version = kVersion;
         // Offer the interactive lane in the hello (false: behave as a peer that has none).
         bool offerLanes = true;
+        // Offer compressed messages in the hello (false: behave as a peer that has none).
+        bool offerCompression = true;
     };
 
     LinkEngine(const Config& config, std::int64_t nowMs);
@@ -128,6 +133,16 @@ public:
     qsizetype queuedBytes() const;
     // Whether both sides took the interactive lane in the hello.
     bool lanesAgreed() const { return m_lanesAgreed; }
+    // Whether both sides took compressed messages in the hello.
+    bool compressionAgreed() const { return m_compressors != nullptr; }
+    // Messages sent compressed and plain, and their bytes before and after, since the start.
+    struct CompressionCounts {
+        std::uint64_t compressed = 0;
+        std::uint64_t plain = 0;
+        std::uint64_t bytesIn = 0;
+        std::uint64_t bytesOut = 0;
+    };
+    CompressionCounts compressionCounts() const { return m_compressionCounts; }
     qsizetype backPressureBytes() const { return m_backPressureBytes; }
     // The payload size of new frames at present.
     int payloadBytes() const { return m_payloadBytes; }
@@ -146,6 +161,7 @@ private:
         // A zero-fill frame: the message ends in this many zero bytes, sent as their count.
         qsizetype zeros = 0;
         bool last = false;
+        bool compressed = false;  // the last frame of a compressed message
         bool acked = false;
         bool due = true;  // new, or found lost: to be sent
         int sends = 0;
@@ -156,6 +172,7 @@ private:
         Lane lane = Lane::Ordered;
         QByteArray payload;
         bool last = false;
+        bool compressed = false;
         qsizetype zeros = 0;  // zero bytes that follow the payload
     };
 
@@ -169,11 +186,16 @@ private:
     void goDown(LineDown reason, const LinkDownCause& cause);
     void checkSilence(std::int64_t nowMs);
     void deliverInOrder();
+    void completeMessage(Lane lane, bool compressed);
     void markLostBefore(std::uint64_t order);
     void countTransmission(bool lost);
     // Messages not yet cut into frames, and the bytes of a lane not yet acknowledged.
+    struct Queued {
+        QByteArray bytes;
+        bool compressed = false;
+    };
     struct SendQueue {
-        std::deque<QByteArray> messages;
+        std::deque<Queued> messages;
         qsizetype offset = 0;     // into the front message
         qsizetype zerosFrom = 0;  // where the zero bytes that end the front message begin
         qsizetype queuedBytes = 0;
@@ -214,6 +236,15 @@ private:
     bool m_peerWantsEscape = false;
     bool m_peerTakesZeroFill = false;
     bool m_lanesAgreed = false;
+    bool m_peerTakesCompression = false;
+
+    // Compression, by lane, once both sides took it.
+    struct Compressors {
+        std::array<MessageCompressor, 2> out;
+        std::array<MessageDecompressor, 2> in;
+    };
+    std::unique_ptr<Compressors> m_compressors;
+    CompressionCounts m_compressionCounts;
     bool m_helloReplyDue = false;
     std::int64_t m_nextHelloMs;
     bool m_heardEcho = false;

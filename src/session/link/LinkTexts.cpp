@@ -50,6 +50,9 @@ QString linkDownText(const LinkDownCause& cause) {
                        "Only unreadable bytes have come from the other computer for %1 "
                        "seconds.")
                 .arg(cause.limitMs / 1000);
+        case LinkFault::BadCompression:
+            return QStringLiteral(
+                "The other computer sent a compressed message that could not be unpacked.");
         case LinkFault::MessageTooLarge:
             break;
     }

@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <termios.h>
+
 #include <algorithm>
 
 namespace velmora {
@@ -18,6 +20,21 @@ namespace {
 // Output is handed to the port only while less than this waits in its own buffer, so that the
 // link's pacing, not a buffer, decides what goes next.
 constexpr qint64 kPortBacklogBytes = 256;
+// Reads that come this close together mean a stream: the port then wakes the thread for a batch
+// of the bytes of this much line time, or when the time has passed.
+constexpr std::int64_t kStreamGapMs = 5;
+constexpr std::int64_t kBatchMs = 10;
+
+// The port's descriptor reports input only from this many bytes on (1: every byte).
+void setWakeBytes(QSerialPort& port, int bytes) {
+    termios settings{};
+    if (tcgetattr(port.handle(), &settings) != 0) {
+        return;
+    }
+    settings.c_cc[VMIN] = static_cast<cc_t>(bytes);
+    settings.c_cc[VTIME] = 0;
+    tcsetattr(port.handle(), TCSANOW, &settings);
+}
 
 }  // namespace
 
@@ -160,16 +177,43 @@ void SerialPortLine::pump() {
     if (!output.isEmpty()) {
         m_port->write(output);
     }
-    if (deadline) {
-        // Output held back for a full port buffer goes when bytesWritten says so; the timer
-        // then only keeps the link's clocks going.
-        const std::int64_t wait =
-            std::clamp<std::int64_t>(*deadline - now, withheld ? 50 : 0, 60000);
-        m_timer->start(static_cast<int>(wait));
-    } else {
-        m_timer->stop();
+    batchReads(!input.isEmpty(), now);
+    if (m_batching) {
+        deadline = std::min(deadline.value_or(now + kBatchMs), now + kBatchMs);
     }
+    armTimer(deadline, now, withheld);
     deliver();
+}
+
+void SerialPortLine::batchReads(bool input, std::int64_t now) {
+    const bool streaming = input && m_lastInputMs >= 0 && now - m_lastInputMs <= kStreamGapMs;
+    if (input) {
+        m_lastInputMs = now;
+    }
+    const int batchBytes =
+        std::clamp<int>(static_cast<int>(std::int64_t{m_settings.baud} * kBatchMs / 10000), 1, 255);
+    if (streaming && !m_batching && batchBytes > 1) {
+        m_batching = true;
+        setWakeBytes(*m_port, batchBytes);
+    } else if (!input && m_batching) {
+        m_batching = false;  // the stream has ended: every byte counts again
+        setWakeBytes(*m_port, 1);
+    }
+}
+
+void SerialPortLine::armTimer(std::optional<std::int64_t> dueMs, std::int64_t now, bool withheld) {
+    if (!dueMs) {
+        m_timer->stop();
+        return;
+    }
+    // Output held back for a full port buffer goes when bytesWritten says so; the timer then
+    // only keeps the link's clocks going.
+    const std::int64_t due = now + std::clamp<std::int64_t>(*dueMs - now, withheld ? 50 : 0, 60000);
+    if (m_timer->isActive() && m_timerDueMs == due) {
+        return;  // restarting a timer costs more than the rest of a wake-up
+    }
+    m_timerDueMs = due;
+    m_timer->start(static_cast<int>(due - now));
 }
 
 void SerialPortLine::deliver() {
