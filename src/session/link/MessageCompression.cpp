@@ -48,6 +48,11 @@ std::optional<QByteArray> MessageCompressor::compress(QByteArrayView message) {
             break;
         }
     }
+    if (out.pos == 0) {
+        // Nothing to flush (an empty message on a fresh stream): there is nothing to decode.
+        restart();
+        return std::nullopt;
+    }
     compressed.truncate(static_cast<qsizetype>(out.pos));
     return compressed;
 }

@@ -179,7 +179,9 @@ void SerialPortLine::pump() {
     }
     batchReads(!input.isEmpty(), now);
     if (m_batching) {
-        deadline = std::min(deadline.value_or(now + kBatchMs), now + kBatchMs);
+        // What has come short of a batch is read when the batch's time is up.
+        const std::int64_t batchDue = m_lastInputMs + kBatchMs;
+        deadline = std::min(deadline.value_or(batchDue), batchDue);
     }
     armTimer(deadline, now, withheld);
     deliver();
@@ -195,7 +197,7 @@ void SerialPortLine::batchReads(bool input, std::int64_t now) {
     if (streaming && !m_batching && batchBytes > 1) {
         m_batching = true;
         setWakeBytes(*m_port, batchBytes);
-    } else if (!input && m_batching) {
+    } else if (!input && m_batching && now - m_lastInputMs >= kBatchMs) {
         m_batching = false;  // the stream has ended: every byte counts again
         setWakeBytes(*m_port, 1);
     }
