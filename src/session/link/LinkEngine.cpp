@@ -107,6 +107,21 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
             : 32768 + 11 + m_basePayloadBytes + static_cast<qsizetype>(m_config.baud) * 3 / 1000;
 }
 
+void LinkEngine::restart(const Config& config, std::int64_t nowMs) {
+    std::unique_ptr<Compressors> spare =
+        std::move(m_compressors ? m_compressors : m_spareCompressors);
+    *this = LinkEngine(config, nowMs);
+    if (spare) {
+        for (MessageCompressor& compressor : spare->out) {
+            compressor.restart();
+        }
+        for (MessageDecompressor& decompressor : spare->in) {
+            decompressor.restart();
+        }
+        m_spareCompressors = std::move(spare);
+    }
+}
+
 void LinkEngine::feed(QByteArrayView bytes, std::int64_t nowMs) {
     if (bytes.isEmpty() || m_state == State::Closed) {
         return;
@@ -195,7 +210,8 @@ void LinkEngine::handleHello(const QByteArray& body) {
         m_peerTakesZeroFill = (flags & kHelloZeroFill) != 0;
         m_lanesAgreed = m_config.offerLanes && (flags & kHelloLanes) != 0;
         if (m_config.offerCompression && (flags & kHelloCompression) != 0 && !m_compressors) {
-            m_compressors = std::make_unique<Compressors>();
+            m_compressors = m_spareCompressors ? std::move(m_spareCompressors)
+                                               : std::make_unique<Compressors>();
         }
         if (seen == m_config.nonce) {
             goUp();
@@ -295,11 +311,13 @@ void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
         if (frame.acked || frame.sends == 0) {
             return;
         }
+        const bool sentOnce = frame.sends == 1 && !frame.due;
+        setDue(frame, false);
         frame.acked = true;
         progress = true;
         queueOf(frame.lane).queuedBytes -= frame.payload.size() + frame.zeros;
         highestOrder = std::max(highestOrder, frame.order);
-        if (frame.sends == 1 && !frame.due) {
+        if (sentOnce) {
             const auto sample = static_cast<double>(nowMs - frame.sentAtMs);
             if (!m_srttMs) {
                 m_srttMs = sample;
@@ -338,7 +356,7 @@ void LinkEngine::markLostBefore(std::uint64_t order) {
     // acknowledged with it, is lost.
     for (Outgoing& frame : m_window) {
         if (!frame.acked && !frame.due && frame.sends > 0 && frame.order < order) {
-            frame.due = true;
+            setDue(frame, true);
             countTransmission(true);
         }
     }
@@ -392,6 +410,7 @@ void LinkEngine::goDown(LineDown reason, const LinkDownCause& cause) {
     m_state = State::Down;
     m_queues = {};
     m_window.clear();
+    m_dueFrames = 0;
     m_ackDue = false;
     m_events.push_back({LinkEvent::Kind::Down, {}, reason, cause});
 }
@@ -527,13 +546,13 @@ LinkEngine::Outgoing* LinkEngine::nextDataFrame(std::int64_t nowMs) {
     if (SendQueue& interactive = queueOf(Lane::Interactive); !interactive.messages.empty()) {
         m_lastInteractiveMs = nowMs;
         m_window.push_back(cutFrame(interactive, Lane::Interactive, m_payloadBytes));
-        return &m_window.back();
-    }
-    if (SendQueue& ordered = queueOf(Lane::Ordered); !ordered.messages.empty()) {
+    } else if (SendQueue& ordered = queueOf(Lane::Ordered); !ordered.messages.empty()) {
         m_window.push_back(cutFrame(ordered, Lane::Ordered, orderedPayloadBytes(nowMs)));
-        return &m_window.back();
+    } else {
+        return nullptr;
     }
-    return nullptr;
+    ++m_dueFrames;  // a new frame is due
+    return &m_window.back();
 }
 
 int LinkEngine::orderedPayloadBytes(std::int64_t nowMs) const {
@@ -635,10 +654,17 @@ void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out
         ++m_retransmissions;
     }
     ++frame.sends;
-    frame.due = false;
+    setDue(frame, false);
     frame.sentAtMs = nowMs;
     frame.order = ++m_order;
     countTransmission(false);
+}
+
+void LinkEngine::setDue(Outgoing& frame, bool due) {
+    if (frame.due != due) {
+        frame.due = due;
+        m_dueFrames += due ? 1 : -1;
+    }
 }
 
 void LinkEngine::appendControl(std::uint8_t type, std::uint32_t nonce, QByteArray& out) {
@@ -707,7 +733,7 @@ void LinkEngine::onTimer(std::int64_t nowMs) {
                                            }
                                            return a.sentAtMs < b.sentAtMs;
                                        });
-        oldest->due = true;
+        setDue(*oldest, true);
         countTransmission(true);
         m_backoff = std::min(m_backoff * 2, kMaxBackoff);
         m_lastTimeoutMs = nowMs;
@@ -730,8 +756,7 @@ bool LinkEngine::outputWaiting(std::int64_t nowMs) const {
     if (m_ackDue || nowMs - m_lastSentMs >= m_config.keepAliveMs) {
         return true;
     }
-    if (std::any_of(m_window.begin(), m_window.end(),
-                    [](const Outgoing& frame) { return frame.due && !frame.acked; })) {
+    if (m_dueFrames > 0) {
         return true;
     }
     if (anythingPending()) {

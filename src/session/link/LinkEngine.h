@@ -106,6 +106,8 @@ public:
     };
 
     LinkEngine(const Config& config, std::int64_t nowMs);
+    // As a new engine, but keeping the memory of its compression streams for the next peer.
+    void restart(const Config& config, std::int64_t nowMs);
 
     // Bytes read from the line.
     void feed(QByteArrayView bytes, std::int64_t nowMs);
@@ -213,6 +215,7 @@ private:
     void appendHello(QByteArray& out);
     void appendAck(QByteArray& out);
     void appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out);
+    void setDue(Outgoing& frame, bool due);
     void appendControl(std::uint8_t type, std::uint32_t nonce, QByteArray& out);
     void refillCredit(std::int64_t nowMs);
     std::int64_t wireTimeMs(qsizetype bytes) const;
@@ -244,6 +247,7 @@ private:
         std::array<MessageDecompressor, 2> in;
     };
     std::unique_ptr<Compressors> m_compressors;
+    std::unique_ptr<Compressors> m_spareCompressors;  // kept by restart()
     CompressionCounts m_compressionCounts;
     bool m_helloReplyDue = false;
     std::int64_t m_nextHelloMs;
@@ -259,6 +263,7 @@ private:
     // Sending.
     std::array<SendQueue, 2> m_queues;  // by lane
     std::deque<Outgoing> m_window;      // from the oldest frame not yet acknowledged
+    int m_dueFrames = 0;                // frames of the window to be sent (new or lost)
     std::uint16_t m_nextSeq = 0;
     std::uint64_t m_order = 0;
     std::optional<std::int64_t> m_lastInteractiveMs;

@@ -48,7 +48,7 @@ SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSe
       m_context(std::make_unique<QObject>()),
       m_port(std::move(port)) {
     m_clock.start();
-    m_engine = makeEngine(nowMs());
+    m_engine = std::make_unique<LinkEngine>(engineConfig(), nowMs());
     m_timer = new QTimer(m_context.get());
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
@@ -78,14 +78,14 @@ SerialPortLine::~SerialPortLine() {
     m_thread->wait();
 }
 
-std::unique_ptr<LinkEngine> SerialPortLine::makeEngine(std::int64_t now) const {
+LinkEngine::Config SerialPortLine::engineConfig() const {
     LinkEngine::Config config = m_tuning;
     config.baud = m_settings.baud;
     config.escapeXonXoff = m_settings.flow == FlowControl::XonXoff;
     do {
         config.nonce = QRandomGenerator::system()->generate();
     } while (config.nonce == 0);
-    return std::make_unique<LinkEngine>(config, now);
+    return config;
 }
 
 bool SerialPortLine::onOwnThread() const {
@@ -168,7 +168,7 @@ void SerialPortLine::pump() {
         }
         if (peerLeft && m_role == Role::Hosting && !m_closing) {
             // The answer to the goodbye is in this output; then wait for the next caller.
-            m_engine = makeEngine(now);
+            m_engine->restart(engineConfig(), now);
         }
         withheld = output.isEmpty() && m_port->bytesToWrite() >= kPortBacklogBytes;
         deadline = m_engine->nextDeadlineMs();

@@ -59,7 +59,8 @@ private:
     void deliver();
     void portFailed(const QString& text);
     void stopPort();
-    std::unique_ptr<LinkEngine> makeEngine(std::int64_t nowMs) const;
+    // The engine's settings with a new random nonce.
+    LinkEngine::Config engineConfig() const;
     bool onOwnThread() const;
     std::int64_t nowMs() const { return m_clock.elapsed(); }
 
