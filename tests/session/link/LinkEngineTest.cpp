@@ -604,5 +604,36 @@ TEST(LinkEngineTest, ZerosThatEndAMessageGoAsTheirCount) {
     }
 }
 
+QByteArray hex(const char* text) {
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+// The example of docs/serial-link.md, so that a peer written from it talks to this one.
+TEST(LinkEngineTest, FirstExchangeIsTheDocumentedBytes) {
+    const QByteArray helloA = hex("7E 56 4C 4D 52 01 01 9E 5C 3A 00 00 00 00 1C BE 21 7D 5D 30 7E");
+    const QByteArray helloB =
+        hex("7E 56 4C 4D 52 01 B2 C4 7D 33 7D 5D 01 9E 5C 3A 1C 26 BB 9C 05 7E");
+    const QByteArray upA = hex("7E 56 4C 4D 52 01 01 9E 5C 3A B2 C4 7D 33 7D 5D 1E 25 78 AA C9 7E");
+    LinkEngine a(config(115200, 0x3A5C9E01), 0);
+    LinkEngine b(config(115200, 0x7D13C4B2), 0);
+    ASSERT_EQ(a.takeOutput(0), helloA);
+    b.takeOutput(0);  // B's own first hello crosses A's
+    b.feed(helloA, 10);
+    ASSERT_EQ(b.takeOutput(10), helloB);
+    a.feed(helloB, 20);
+    EXPECT_TRUE(a.isUp());
+    ASSERT_EQ(a.takeOutput(20), upA);
+    b.feed(upA, 30);
+    EXPECT_TRUE(b.isUp());
+    EXPECT_TRUE(b.takeOutput(30).isEmpty());
+    EXPECT_TRUE(a.lanesAgreed() && a.compressionAgreed());
+
+    ASSERT_TRUE(a.send(QByteArray("hi"), Lane::Interactive));
+    const QByteArray chat = a.takeOutput(40);
+    EXPECT_EQ(chat, hex("7E 29 00 00 68 69 3B 82 B9 93 7E"));
+    b.feed(chat, 50);
+    EXPECT_EQ(b.takeOutput(50), hex("7E 30 01 00 C3 0D 31 C2 7E"));
+}
+
 }  // namespace
 }  // namespace velmora
