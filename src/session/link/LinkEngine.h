@@ -64,8 +64,10 @@ struct LinkEvent {
 // takeOutput() returns, and calls onTimer() when nextDeadlineMs() has come. Times are steady
 // milliseconds.
 //
-// First a hello exchange with a magic and a version; then whole messages, in order, exactly
-// once, cut into frames of a sliding window with selective acknowledgement; the output is paced
+// First a hello exchange with a magic, a version and the features each side takes; then whole
+// messages, exactly once and in order within their lane (interactive ones overtake the others),
+// compressed when both sides take it, cut into frames of a sliding window with selective
+// acknowledgement; the output is paced
 // at the line rate, so the frames sit here and not in buffers further down, and the link
 // decides at the last moment what goes next (acknowledgements and repeats first). A keep-alive
 // goes out when the link has been quiet for a while; the line is lost when nothing arrives. A

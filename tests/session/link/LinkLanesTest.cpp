@@ -165,11 +165,15 @@ TEST(LinkLanesTest, OlderPeerWithoutLanesWorksBothWaysInOneOrder) {
         ASSERT_GE(chat.chatAtMs, 0);
         EXPECT_GT(chat.chatAtMs, chat.blockAtMs);
     }
-    // Messages of both kinds go both ways with the older peer.
-    SimulatedLink older(config(115200, 1, true), config(115200, 2, false), 61);
+    // Messages of both kinds go both ways with a peer of the first version, which has neither
+    // the lane nor compression.
+    auto first = config(115200, 2, false);
+    first.offerCompression = false;
+    SimulatedLink older(config(115200, 1, true), first, 61);
     ASSERT_TRUE(older.runUntil([&] { return bothUp(older); }, 5000));
     EXPECT_FALSE(older.a.engine->lanesAgreed());
     EXPECT_FALSE(older.b.engine->lanesAgreed());
+    EXPECT_FALSE(older.a.engine->compressionAgreed());
     const std::vector<std::pair<QByteArray, Lane>> sent{
         {tagged(Lane::Ordered, 0, kBlockBytes), Lane::Ordered},
         {tagged(Lane::Interactive, 0, kChatBytes), Lane::Interactive},
