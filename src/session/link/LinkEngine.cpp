@@ -48,6 +48,9 @@ constexpr double kGrowLossRatio = 0.015;
 constexpr std::int64_t kInteractiveRecentMs = 10000;
 // Frame bytes besides the payload: type, sequence number, CRC, flag.
 constexpr int kFrameOverheadBytes = 3 + 4 + 1;
+// The pacing lets this much line time be written ahead at once (and one frame more): little, so
+// that what waits in buffers further down, in front of an interactive message, stays short.
+constexpr std::int64_t kBurstMs = 30;
 constexpr int kMaxBackoff = 64;
 constexpr std::int64_t kMaxRtoMs = 20000;
 
@@ -93,7 +96,7 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
       m_payloadBytes(std::min(m_basePayloadBytes, kStartPayloadBytes)),
       m_latencyPayloadBytes(latencyPayloadForRate(std::max(config.baud, 1))),
       m_nextHelloMs(nowMs),
-      m_creditMilliBytes(static_cast<std::int64_t>(config.baud) * 10),
+      m_creditMilliBytes(static_cast<std::int64_t>(config.baud) * kBurstMs / 10),
       m_creditAtMs(nowMs),
       m_lastSentMs(nowMs),
       m_lastByteMs(nowMs),
@@ -470,7 +473,7 @@ void LinkEngine::refillCredit(std::int64_t nowMs) {
     if (nowMs <= m_creditAtMs) {
         return;
     }
-    const std::int64_t cap = static_cast<std::int64_t>(m_config.baud) * 10;  // 100 ms of line
+    const std::int64_t cap = static_cast<std::int64_t>(m_config.baud) * kBurstMs / 10;
     m_creditMilliBytes =
         std::min(cap, m_creditMilliBytes + (nowMs - m_creditAtMs) * (m_config.baud / 10));
     m_creditAtMs = nowMs;

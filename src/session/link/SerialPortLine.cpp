@@ -23,7 +23,7 @@ constexpr qint64 kPortBacklogBytes = 256;
 // Reads that come this close together mean a stream: the port then wakes the thread for a batch
 // of the bytes of this much line time, or when the time has passed.
 constexpr std::int64_t kStreamGapMs = 5;
-constexpr std::int64_t kBatchMs = 10;
+constexpr std::int64_t kBatchMs = 20;
 
 // The port's descriptor reports input only from this many bytes on (1: every byte).
 void setWakeBytes(QSerialPort& port, int bytes) {

@@ -599,7 +599,8 @@ TEST(LinkEngineTest, ZerosThatEndAMessageGoAsTheirCount) {
         QByteArray message = makeMessage(5, 600, 5);
         message.replace(100, 500, QByteArray(500, '\0'));
         ASSERT_TRUE(engine.send(message));
-        const QByteArray out = engine.takeOutput(20);
+        QByteArray out = engine.takeOutput(20);
+        out += engine.takeOutput(500);
         EXPECT_EQ(out.size() > 600, !takesZeroFill) << out.size();
     }
 }
