@@ -9,8 +9,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <termios.h>
-
 #include <algorithm>
 
 namespace velmora {
@@ -20,21 +18,6 @@ namespace {
 // Output is handed to the port only while less than this waits in its own buffer, so that the
 // link's pacing, not a buffer, decides what goes next.
 constexpr qint64 kPortBacklogBytes = 256;
-// Reads that come this close together mean a stream: the port then wakes the thread for a batch
-// of the bytes of this much line time, or when the time has passed.
-constexpr std::int64_t kStreamGapMs = 5;
-constexpr std::int64_t kBatchMs = 20;
-
-// The port's descriptor reports input only from this many bytes on (1: every byte).
-void setWakeBytes(QSerialPort& port, int bytes) {
-    termios settings{};
-    if (tcgetattr(port.handle(), &settings) != 0) {
-        return;
-    }
-    settings.c_cc[VMIN] = static_cast<cc_t>(bytes);
-    settings.c_cc[VTIME] = 0;
-    tcsetattr(port.handle(), TCSANOW, &settings);
-}
 
 }  // namespace
 
@@ -177,30 +160,8 @@ void SerialPortLine::pump() {
     if (!output.isEmpty()) {
         m_port->write(output);
     }
-    batchReads(!input.isEmpty(), now);
-    if (m_batching) {
-        // What has come short of a batch is read when the batch's time is up.
-        const std::int64_t batchDue = m_lastInputMs + kBatchMs;
-        deadline = std::min(deadline.value_or(batchDue), batchDue);
-    }
     armTimer(deadline, now, withheld);
     deliver();
-}
-
-void SerialPortLine::batchReads(bool input, std::int64_t now) {
-    const bool streaming = input && m_lastInputMs >= 0 && now - m_lastInputMs <= kStreamGapMs;
-    if (input) {
-        m_lastInputMs = now;
-    }
-    const int batchBytes =
-        std::clamp<int>(static_cast<int>(std::int64_t{m_settings.baud} * kBatchMs / 10000), 1, 255);
-    if (streaming && !m_batching && batchBytes > 1) {
-        m_batching = true;
-        setWakeBytes(*m_port, batchBytes);
-    } else if (!input && m_batching && now - m_lastInputMs >= kBatchMs) {
-        m_batching = false;  // the stream has ended: every byte counts again
-        setWakeBytes(*m_port, 1);
-    }
 }
 
 void SerialPortLine::armTimer(std::optional<std::int64_t> dueMs, std::int64_t now, bool withheld) {

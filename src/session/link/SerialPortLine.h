@@ -54,7 +54,6 @@ public:
 private:
     bool sendInLane(const QByteArray& message, Lane lane);
     void pump();
-    void batchReads(bool input, std::int64_t now);
     void armTimer(std::optional<std::int64_t> dueMs, std::int64_t now, bool withheld);
     void deliver();
     void portFailed(const QString& text);
@@ -76,10 +75,6 @@ private:
     std::unique_ptr<QSerialPort> m_port;
     QTimer* m_timer = nullptr;  // owned by m_context
     std::int64_t m_timerDueMs = 0;
-    // While bytes stream in, the port wakes this thread only for a batch of them (or the
-    // batch timer), not for every few bytes the line delivers.
-    bool m_batching = false;
-    std::int64_t m_lastInputMs = -1;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
