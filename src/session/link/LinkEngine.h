@@ -241,7 +241,6 @@ private:
     bool m_peerWantsEscape = false;
     bool m_peerTakesZeroFill = false;
     bool m_lanesAgreed = false;
-    bool m_peerTakesCompression = false;
 
     // Compression, by lane, once both sides took it.
     struct Compressors {
