@@ -1,18 +1,20 @@
-// The serial link's receiving side. Half of the inputs go to the frame decoder alone: however
-// the bytes are cut into reads, it finds the same frames, and every frame it finds encodes and
-// decodes to itself. The other half run a script against a link engine joined to a second,
-// real one: the script interleaves sends, closes and the passing of time with bytes injected
-// into the engine, frames forged for it, and noise on the line. The link must never deliver
-// anything but what the other side sent, in order; the timer must never come due again at the
-// moment it was served; and when the script left the line merely noisy, a quiet line afterwards
-// must deliver everything and stay up.
+// The serial link's receiving side. A third of the inputs go to the frame decoder alone:
+// however the bytes are cut into reads, it finds the same frames, and every frame it finds
+// encodes and decodes to itself. A third go to the message decompressor: what the compressor
+// made comes back as it was, and hostile bytes never give more than the limit. The rest run a
+// script against a link engine joined to a second, real one (both take compressed messages):
+// the script interleaves sends, closes and the passing of time with bytes injected into the
+// engine, frames forged for it, and noise on the line. The link must never deliver anything but
+// what the other side sent, in order; the timer must never come due again at the moment it was
+// served; and when the script left the line merely noisy, a quiet line afterwards must deliver
+// everything and stay up. Engines and compression streams are made once and restarted for each
+// input.
 
 #include "FuzzSupport.h"
 
 #include "session/link/FrameCodec.h"
 #include "session/link/LinkEngine.h"
-
-#include <QtEndian>
+#include "session/link/MessageCompression.h"
 
 #include <array>
 #include <deque>
@@ -22,6 +24,8 @@
 using velmora::FrameCodec;
 using velmora::LinkEngine;
 using velmora::LinkEvent;
+using velmora::MessageCompressor;
+using velmora::MessageDecompressor;
 using velmora::fuzz::check;
 using velmora::fuzz::FuzzInput;
 
@@ -67,55 +71,118 @@ void fuzzDecoder(FuzzInput& input) {
     }
 }
 
+// A message that tells its side and number apart: a slice of one pattern made once, so that a
+// message costs a copy and not a loop per byte.
 QByteArray patternMessage(int side, int index, qsizetype size) {
-    QByteArray message(size, '\0');
-    for (qsizetype i = 0; i < size; ++i) {
-        message[i] = static_cast<char>((i * 31 + index * 7 + side * 101) & 0xFF);
-    }
-    return message;
+    static const QByteArray pattern = [] {
+        QByteArray bytes(LinkEngine::kMaxMessageBytes + 1 + 256, '\0');
+        for (qsizetype i = 0; i < bytes.size(); ++i) {
+            bytes[i] = static_cast<char>((i * 31) & 0xFF);
+        }
+        return bytes;
+    }();
+    return QByteArray::fromRawData(pattern.constData() + ((index * 7 + side * 101) & 0xFF), size);
 }
 
-// One direction of the line: bytes arrive one after the other at the line rate.
+// One direction of the line: bytes arrive one after the other at the line rate. A write is kept
+// whole; byte k of it arrives (k + 1) byte times after the write began on the line.
 class Wire {
 public:
     explicit Wire(int baud) : m_byteUs(std::max<std::int64_t>(1, 10'000'000 / baud)) {}
 
     void write(const QByteArray& bytes, std::int64_t nowMs) {
-        for (const char byte : bytes) {
-            m_freeAtUs = std::max(m_freeAtUs, nowMs * 1000) + m_byteUs;
-            m_bytes.push_back({m_freeAtUs, byte});
+        if (bytes.isEmpty()) {
+            return;
         }
+        const std::int64_t startUs = std::max(m_freeAtUs, nowMs * 1000);
+        m_writes.push_back({startUs, bytes, 0});
+        m_freeAtUs = startUs + bytes.size() * m_byteUs;
     }
     QByteArray read(std::int64_t nowMs) {
         QByteArray arrived;
-        while (!m_bytes.empty() && m_bytes.front().arrivalUs <= nowMs * 1000) {
-            arrived.append(m_bytes.front().byte);
-            m_bytes.pop_front();
+        while (!m_writes.empty()) {
+            Write& front = m_writes.front();
+            const qsizetype due = std::clamp<qsizetype>((nowMs * 1000 - front.startUs) / m_byteUs,
+                                                        0, front.bytes.size());
+            if (due > front.taken) {
+                arrived.append(QByteArrayView(front.bytes).sliced(front.taken, due - front.taken));
+                front.taken = due;
+            }
+            if (front.taken < front.bytes.size()) {
+                break;
+            }
+            m_writes.pop_front();
         }
         return arrived;
     }
     // When the port reports the next bytes: a few dozen at a time, as a serial port does.
     std::optional<std::int64_t> nextReadMs() const {
-        if (m_bytes.empty()) {
+        qsizetype wanted = 64;
+        std::optional<std::int64_t> lastUs;
+        for (const Write& write : m_writes) {
+            const qsizetype left = write.bytes.size() - write.taken;
+            const qsizetype k = write.taken + std::min(left, wanted) - 1;
+            lastUs = write.startUs + (k + 1) * m_byteUs;
+            wanted -= std::min(left, wanted);
+            if (wanted == 0) {
+                break;
+            }
+        }
+        if (!lastUs) {
             return std::nullopt;
         }
-        const std::size_t last = std::min<std::size_t>(m_bytes.size(), 64) - 1;
-        return (m_bytes[last].arrivalUs + 999) / 1000;
+        return (*lastUs + 999) / 1000;
     }
 
 private:
-    struct InFlight {
-        std::int64_t arrivalUs;
-        char byte;
+    struct Write {
+        std::int64_t startUs;
+        QByteArray bytes;
+        qsizetype taken;  // bytes already read
     };
     std::int64_t m_byteUs;
     std::int64_t m_freeAtUs = 0;
-    std::deque<InFlight> m_bytes;
+    std::deque<Write> m_writes;
 };
+
+// Compressed messages come back as they were; any bytes decode to at most the limit or fail.
+void fuzzDecompressor(FuzzInput& input) {
+    static MessageCompressor compressor;
+    static MessageDecompressor decompressor;
+    static MessageDecompressor hostile;
+    compressor.restart();
+    decompressor.restart();
+    while (!input.atEnd()) {
+        if (input.flag()) {
+            const QByteArray message = input.chunk(4000);
+            const auto compressed = compressor.compress(message);
+            if (!compressed) {
+                decompressor.restart();  // a plain message starts both histories over
+                continue;
+            }
+            check(compressed->size() < message.size(), "a compressed message is smaller");
+            const auto back = decompressor.decompress(*compressed, LinkEngine::kMaxMessageBytes);
+            check(back.has_value() && *back == message, "a compressed message comes back whole");
+        } else {
+            const qsizetype limit = input.flag() ? LinkEngine::kMaxMessageBytes : input.u16();
+            const auto decoded = hostile.decompress(input.chunk(2000), limit);
+            check(!decoded || decoded->size() <= limit, "no message grows past the limit");
+            if (!decoded) {
+                hostile.restart();
+            }
+        }
+    }
+}
+
+// The two engines of the script, made once.
+std::array<LinkEngine, 2>& engines() {
+    static std::array<LinkEngine, 2> pair{LinkEngine({}, 0), LinkEngine({}, 0)};
+    return pair;
+}
 
 // One engine and what it has sent and received.
 struct Side {
-    std::unique_ptr<LinkEngine> engine;
+    LinkEngine* engine = nullptr;
     std::vector<QByteArray> sent;
     std::vector<QByteArray> received;
     bool wentDown = false;
@@ -172,7 +239,8 @@ public:
             config.baud = m_baud;
             config.escapeXonXoff = input.flag();
             config.nonce = 0x1000 + static_cast<std::uint32_t>(i);
-            m_sides[i].engine = std::make_unique<LinkEngine>(config, m_now);
+            engines()[i].restart(config, m_now);
+            m_sides[i].engine = &engines()[i];
             m_sides[i].index = i;
             if (i == 0) {
                 m_xonXoffA = config.escapeXonXoff;
@@ -277,19 +345,21 @@ private:
         }
         m_toB.write(fromA, m_now);
         m_toA.write(carryToA(fromB), m_now);
-        for (Side& side : m_sides) {
-            const auto due = side.engine->nextDeadlineMs();
-            check(!due || *due > m_now, "the timer is not due again at the time it was served");
+        for (std::size_t i = 0; i < m_sides.size(); ++i) {
+            m_due[i] = m_sides[i].engine->nextDeadlineMs();
+            check(!m_due[i] || *m_due[i] > m_now,
+                  "the timer is not due again at the time it was served");
         }
     }
 
     // Lets time pass, serving each side when its timer comes due.
     void advance(std::int64_t ms) {
         const std::int64_t end = m_now + ms;
+        // Sends and closes since the last service changed them; serveBoth() keeps them after.
+        m_due = {a().engine->nextDeadlineMs(), b().engine->nextDeadlineMs()};
         while (m_now < end) {
             std::int64_t next = end;
-            for (const auto due : {a().engine->nextDeadlineMs(), b().engine->nextDeadlineMs(),
-                                   m_toA.nextReadMs(), m_toB.nextReadMs()}) {
+            for (const auto due : {m_due[0], m_due[1], m_toA.nextReadMs(), m_toB.nextReadMs()}) {
                 if (due) {
                     next = std::min(next, *due);
                 }
@@ -317,6 +387,12 @@ private:
         m_noise = Noise::None;
         const bool upBefore = a().engine->isUp() && b().engine->isUp() && !a().wentDown &&
                               !b().wentDown && !a().closed && !b().closed;
+        if (m_injected || !upBefore) {
+            // Nothing is promised but order: a few seconds show what is still in flight.
+            advance(5000);
+            checkDelivery();
+            return;
+        }
         const qsizetype outstanding = a().engine->queuedBytes() + b().engine->queuedBytes();
         const std::int64_t limitMs =
             60000 + 4 * static_cast<std::int64_t>(outstanding) * 10000 / m_baud;
@@ -325,9 +401,6 @@ private:
         }
         advance(5000);
         checkDelivery();
-        if (m_injected || !upBefore) {
-            return;
-        }
         check(!a().wentDown && !b().wentDown, "a link that met only noise stays up");
         check(a().received == b().sent && b().received == a().sent,
               "a link that met only noise delivers everything");
@@ -338,6 +411,7 @@ private:
     Wire m_toA;
     Wire m_toB;
     std::array<Side, 2> m_sides;
+    std::array<std::optional<std::int64_t>, 2> m_due;  // the engines' deadlines
     std::int64_t m_now = 1000;
     bool m_injected = false;
     bool m_xonXoffA = false;
@@ -351,10 +425,16 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     FuzzInput input(data, size);
-    if (input.flag()) {
-        fuzzDecoder(input);
-    } else {
-        LinkScript(input).run();
+    switch (input.pick(3)) {
+        case 0:
+            fuzzDecoder(input);
+            break;
+        case 1:
+            fuzzDecompressor(input);
+            break;
+        default:
+            LinkScript(input).run();
+            break;
     }
     return 0;
 }

@@ -33,6 +33,9 @@ public:
     // Guaranteed delivery, in order. Callable from any thread. Blocks while too much is queued
     // and not yet acknowledged (the line paces its senders). False when the line is down.
     virtual bool send(const QByteArray& message) = 0;
+    // The same for a chat line or a keystroke: a line that can lets it overtake the other
+    // messages, keeping the order among such messages; any other line sends it in order.
+    virtual bool sendInteractive(const QByteArray& message) { return send(message); }
     // Graceful end: what was sent is delivered if the line still works, then a goodbye; waits a
     // bounded time. The listener sees lineDown(PeerClosed) on the other side.
     virtual void close() = 0;

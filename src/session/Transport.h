@@ -48,6 +48,8 @@ inline constexpr std::uint32_t DPENUMPLAYERS_REMOTE = 0x00000010;
 inline constexpr std::uint32_t DPRECEIVE_ALL = 0x00000001;
 inline constexpr std::uint32_t DPSEND_GUARANTEED = 0x00000001;
 inline constexpr std::uint32_t DPSEND_ASYNC = 0x00000200;
+// A chat line or a keystroke: the line may let it overtake file traffic (Line::sendInteractive).
+inline constexpr std::uint32_t DPSEND_INTERACTIVE = 0x00000800;
 inline constexpr std::uint32_t DPCAPS_ASYNCSUPPORTED = 0x00010000;
 inline constexpr std::uint32_t DPPLAYERTYPE_PLAYER = 0x00000001;
 

@@ -2,7 +2,7 @@
 
 #include "session/link/Crc32.h"
 
-#include <QtEndian>
+#include "base/ByteLayout.h"
 
 namespace velmora {
 
@@ -16,7 +16,7 @@ bool needsEscape(char byte, bool escapeXonXoff) {
 template <typename Put>
 void forEachWireByte(QByteArrayView body, Put&& put) {
     char crc[FrameCodec::kCrcBytes];
-    qToLittleEndian(crc32(body), crc);
+    storeU32(crc, 0, crc32(body));
     for (const char byte : body) {
         put(byte);
     }
@@ -49,7 +49,9 @@ std::vector<QByteArray> FrameCodec::decode(QByteArrayView data) {
         if (byte == kFlag) {
             if (!m_overlong && !m_escaped && m_current.size() > kCrcBytes) {
                 const qsizetype bodySize = m_current.size() - kCrcBytes;
-                const auto crc = qFromLittleEndian<std::uint32_t>(m_current.constData() + bodySize);
+                const std::uint32_t crc =
+                    loadU32({m_current.constData(), static_cast<std::size_t>(m_current.size())},
+                            static_cast<std::size_t>(bodySize));
                 if (crc == crc32(QByteArrayView(m_current.constData(), bodySize))) {
                     m_current.truncate(bodySize);
                     frames.push_back(m_current);

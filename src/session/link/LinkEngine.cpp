@@ -1,6 +1,6 @@
 #include "session/link/LinkEngine.h"
 
-#include <QtEndian>
+#include "base/ByteLayout.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,14 +10,18 @@ namespace velmora {
 namespace {
 
 // Frame types: the first byte of a frame body. The hello begins with its magic instead.
-constexpr char kData = 0x20;
-constexpr char kDataLast = 0x21;  // the last frame of a message
+constexpr std::uint8_t kData = 0x20;
+constexpr std::uint8_t kDataLast = 0x21;  // the last frame of a message
 // The last frame of a message that ends in zero bytes: their count instead of the bytes. A file
 // block always has its full length, so the end of a file is mostly padding.
-constexpr char kZeroFill = 0x22;
-constexpr char kAck = 0x30;
-constexpr char kBye = 0x40;
-constexpr char kByeAck = 0x41;
+constexpr std::uint8_t kZeroFill = 0x22;
+// The last frame of a compressed message (when both sides took compression).
+constexpr std::uint8_t kDataLastCompressed = 0x23;
+// Set in the type of a data frame of the interactive lane (when both sides took lanes).
+constexpr std::uint8_t kInteractiveBit = 0x08;
+constexpr std::uint8_t kAck = 0x30;
+constexpr std::uint8_t kBye = 0x40;
+constexpr std::uint8_t kByeAck = 0x41;
 constexpr char kMagic[] = {'V', 'L', 'M', 'R'};
 constexpr qsizetype kMagicBytes = sizeof(kMagic);
 constexpr qsizetype kHelloBytes = kMagicBytes + 1 + 4 + 4 + 1;
@@ -28,6 +32,8 @@ constexpr qsizetype kMinZeroFillBytes = 32;
 constexpr std::uint8_t kHelloEscapeXonXoff = 0x01;  // "do not send me raw 0x11 and 0x13"
 constexpr std::uint8_t kHelloUp = 0x02;             // "I have heard you and am up"
 constexpr std::uint8_t kHelloZeroFill = 0x04;       // "I take zero-fill frames"
+constexpr std::uint8_t kHelloLanes = 0x08;          // "I take the interactive lane"
+constexpr std::uint8_t kHelloCompression = 0x10;    // "I take compressed messages"
 
 constexpr int kByeAttempts = 4;
 // Frame statistics are looked at after this many data frames.
@@ -38,27 +44,18 @@ constexpr double kShrinkLossRatio = 0.06;
 // get through.
 constexpr int kStartPayloadBytes = 512;
 constexpr double kGrowLossRatio = 0.015;
+// Ordered frames stay sized for latency this long after the last interactive message.
+constexpr std::int64_t kInteractiveRecentMs = 10000;
+// Frame bytes besides the payload: type, sequence number, CRC, flag.
+constexpr int kFrameOverheadBytes = 3 + 4 + 1;
+// The pacing lets this much line time be written ahead at once (and one frame more): little, so
+// that what waits in buffers further down, in front of an interactive message, stays short.
+constexpr std::int64_t kBurstMs = 30;
 constexpr int kMaxBackoff = 64;
 constexpr std::int64_t kMaxRtoMs = 20000;
 
-std::uint16_t read16(const QByteArray& body, qsizetype at) {
-    return qFromLittleEndian<std::uint16_t>(body.constData() + at);
-}
-
-std::uint32_t read32(const QByteArray& body, qsizetype at) {
-    return qFromLittleEndian<std::uint32_t>(body.constData() + at);
-}
-
-void append16(QByteArray& body, std::uint16_t value) {
-    char bytes[2];
-    qToLittleEndian(value, bytes);
-    body.append(bytes, 2);
-}
-
-void append32(QByteArray& body, std::uint32_t value) {
-    char bytes[4];
-    qToLittleEndian(value, bytes);
-    body.append(bytes, 4);
+std::span<const char> spanOf(const QByteArray& bytes) {
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
 }
 
 // Where the run of zero bytes that ends the message begins (its size when there is none).
@@ -77,6 +74,17 @@ int payloadForRate(int baud) {
     return std::clamp(bytes, 128, LinkEngine::kMaxPayloadBytes);
 }
 
+// About 100 ms of line time per frame, so that an interactive message never waits longer for
+// the frame in progress; at the lowest rates the smallest sensible frame.
+int latencyPayloadForRate(int baud) {
+    const int bytes = (baud / 100 - kFrameOverheadBytes) & ~7;
+    return std::clamp(bytes, 16, LinkEngine::kMaxPayloadBytes);
+}
+
+Lane laneOfType(std::uint8_t type) {
+    return (type & kInteractiveBit) != 0 ? Lane::Interactive : Lane::Ordered;
+}
+
 }  // namespace
 
 LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
@@ -86,8 +94,9 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
                                                                  kMinPayloadBytes, kMaxPayloadBytes)
                                                     : payloadForRate(config.baud)),
       m_payloadBytes(std::min(m_basePayloadBytes, kStartPayloadBytes)),
+      m_latencyPayloadBytes(latencyPayloadForRate(std::max(config.baud, 1))),
       m_nextHelloMs(nowMs),
-      m_creditMilliBytes(static_cast<std::int64_t>(config.baud) * 10),
+      m_creditMilliBytes(static_cast<std::int64_t>(config.baud) * kBurstMs / 10),
       m_creditAtMs(nowMs),
       m_lastSentMs(nowMs),
       m_lastByteMs(nowMs),
@@ -99,6 +108,21 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
         config.backPressureBytes > 0
             ? config.backPressureBytes
             : 32768 + 11 + m_basePayloadBytes + static_cast<qsizetype>(m_config.baud) * 3 / 1000;
+}
+
+void LinkEngine::restart(const Config& config, std::int64_t nowMs) {
+    std::unique_ptr<Compressors> spare =
+        std::move(m_compressors ? m_compressors : m_spareCompressors);
+    *this = LinkEngine(config, nowMs);
+    if (spare) {
+        for (MessageCompressor& compressor : spare->out) {
+            compressor.restart();
+        }
+        for (MessageDecompressor& decompressor : spare->in) {
+            decompressor.restart();
+        }
+        m_spareCompressors = std::move(spare);
+    }
 }
 
 void LinkEngine::feed(QByteArrayView bytes, std::int64_t nowMs) {
@@ -117,8 +141,8 @@ void LinkEngine::feed(QByteArrayView bytes, std::int64_t nowMs) {
 }
 
 void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
-    const char type = body.front();
-    if (type == kMagic[0]) {
+    const std::uint8_t type = loadU8(spanOf(body), 0);
+    if (type == static_cast<std::uint8_t>(kMagic[0])) {
         handleHello(body);
         return;
     }
@@ -130,7 +154,10 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
         handleByeAck(body);
         return;
     }
-    if (type != kData && type != kDataLast && type != kZeroFill && type != kAck) {
+    const std::uint8_t dataType = m_lanesAgreed ? type & ~kInteractiveBit : type;
+    const bool compressedLast = dataType == kDataLastCompressed && compressionAgreed();
+    if (dataType != kData && dataType != kDataLast && dataType != kZeroFill && !compressedLast &&
+        type != kAck) {
         return;
     }
     if (m_state == State::Hello && m_peerNonce != 0) {
@@ -142,9 +169,12 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
     }
     if (type == kAck) {
         handleAck(body, nowMs);
-    } else {
-        handleData(body);
+        return;
     }
+    if (laneOfType(type) == Lane::Interactive) {
+        m_lastInteractiveMs = nowMs;  // the user here is likely to answer
+    }
+    handleData(body);
 }
 
 void LinkEngine::handleHello(const QByteArray& body) {
@@ -154,22 +184,20 @@ void LinkEngine::handleHello(const QByteArray& body) {
     if (m_state == State::Down || m_state == State::Closed) {
         return;
     }
-    const auto version = static_cast<std::uint8_t>(body.at(kMagicBytes));
+    ByteReader reader(body);
+    reader.skip(kMagicBytes);
+    const std::uint8_t version = reader.u8();
     if (version != m_config.version) {
-        goDown(LineDown::Refused,
-               QStringLiteral("The other computer runs version %1 of the Velmora serial link, "
-                              "this one version %2: both sides need the same version of Velmora.")
-                   .arg(version)
-                   .arg(m_config.version));
+        goDown(LineDown::Refused, {LinkFault::OtherVersion, version, m_config.version, 0});
         m_helloReplyDue = true;  // so that the other side learns it as well
         return;
     }
-    if (body.size() < kHelloBytes) {
+    const std::uint32_t nonce = reader.u32();
+    const std::uint32_t seen = reader.u32();
+    const std::uint8_t flags = reader.u8();
+    if (!reader.ok()) {
         return;
     }
-    const std::uint32_t nonce = read32(body, kMagicBytes + 1);
-    const std::uint32_t seen = read32(body, kMagicBytes + 5);
-    const auto flags = static_cast<std::uint8_t>(body.at(kMagicBytes + 9));
     if (nonce == m_config.nonce) {
         m_heardEcho = true;
         return;
@@ -183,6 +211,11 @@ void LinkEngine::handleHello(const QByteArray& body) {
         m_peerNonce = nonce;
         m_peerWantsEscape = (flags & kHelloEscapeXonXoff) != 0;
         m_peerTakesZeroFill = (flags & kHelloZeroFill) != 0;
+        m_lanesAgreed = m_config.offerLanes && (flags & kHelloLanes) != 0;
+        if (m_config.offerCompression && (flags & kHelloCompression) != 0 && !m_compressors) {
+            m_compressors = m_spareCompressors ? std::move(m_spareCompressors)
+                                               : std::make_unique<Compressors>();
+        }
         if (seen == m_config.nonce) {
             goUp();
         }
@@ -192,9 +225,7 @@ void LinkEngine::handleHello(const QByteArray& body) {
         return;
     }
     if (nonce != m_peerNonce) {
-        goDown(LineDown::Lost,
-               QStringLiteral("The other computer started the link again: the connection was "
-                              "interrupted."));
+        goDown(LineDown::Lost, {LinkFault::PeerRestarted});
         return;
     }
     if (!peerUp) {
@@ -203,19 +234,24 @@ void LinkEngine::handleHello(const QByteArray& body) {
 }
 
 void LinkEngine::handleData(const QByteArray& body) {
-    const bool zeroFill = body.front() == kZeroFill;
+    const std::uint8_t type = loadU8(spanOf(body), 0);
+    const Lane lane = laneOfType(type);
+    const std::uint8_t dataType = type & ~kInteractiveBit;
+    const bool zeroFill = dataType == kZeroFill;
     if (body.size() < (zeroFill ? kZeroFillBytes : kDataHeaderBytes)) {
         return;
     }
     m_ackDue = true;
-    const std::uint16_t seq = read16(body, 1);
+    const std::uint16_t seq = loadU16(spanOf(body), 1);
     const auto distance = static_cast<std::uint16_t>(seq - m_recvNext);
     if (distance >= kWindowFrames) {
         return;  // a repeat of a frame already delivered
     }
     m_outOfOrder.try_emplace(
-        seq, zeroFill ? Incoming{{}, true, read32(body, kDataHeaderBytes)}
-                      : Incoming{body.mid(kDataHeaderBytes), body.front() == kDataLast, 0});
+        seq, zeroFill ? Incoming{lane, {}, true, false, loadU32(spanOf(body), kDataHeaderBytes)}
+                      : Incoming{lane, body.mid(kDataHeaderBytes),
+                                 dataType == kDataLast || dataType == kDataLastCompressed,
+                                 dataType == kDataLastCompressed, 0});
     deliverInOrder();
 }
 
@@ -223,29 +259,50 @@ void LinkEngine::deliverInOrder() {
     for (auto it = m_outOfOrder.find(m_recvNext); it != m_outOfOrder.end();
          it = m_outOfOrder.find(m_recvNext)) {
         const Incoming& piece = it->second;
-        if (m_assembling.size() + piece.payload.size() + piece.zeros > kMaxMessageBytes) {
-            goDown(
-                LineDown::Lost,
-                QStringLiteral("The other computer sent a message larger than the link allows."));
+        QByteArray& assembling = m_assembling[static_cast<std::size_t>(piece.lane)];
+        if (assembling.size() + piece.payload.size() + piece.zeros > kMaxMessageBytes) {
+            goDown(LineDown::Lost, {LinkFault::MessageTooLarge});
             return;
         }
-        m_assembling.append(piece.payload);
-        m_assembling.append(piece.zeros, '\0');
+        assembling.append(piece.payload);
+        assembling.append(piece.zeros, '\0');
         const bool last = piece.last;
+        const bool compressed = piece.compressed;
+        const Lane lane = piece.lane;
         m_outOfOrder.erase(it);
         ++m_recvNext;
         if (last) {
-            m_events.push_back({LinkEvent::Kind::Message, std::move(m_assembling), {}, {}});
-            m_assembling = QByteArray();
+            completeMessage(lane, compressed);
+            if (m_state == State::Down) {
+                return;
+            }
         }
     }
+}
+
+void LinkEngine::completeMessage(Lane lane, bool compressed) {
+    QByteArray& assembling = m_assembling[static_cast<std::size_t>(lane)];
+    QByteArray message = std::move(assembling);
+    assembling = QByteArray();
+    if (m_compressors) {
+        MessageDecompressor& decompressor = m_compressors->in[static_cast<std::size_t>(lane)];
+        if (!compressed) {
+            decompressor.restart();  // the other side started its history over
+        } else if (auto plain = decompressor.decompress(message, kMaxMessageBytes)) {
+            message = std::move(*plain);
+        } else {
+            goDown(LineDown::Lost, {LinkFault::BadCompression});
+            return;
+        }
+    }
+    m_events.push_back({LinkEvent::Kind::Message, std::move(message), {}, {}});
 }
 
 void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
     if (body.size() < 3 || m_window.empty()) {
         return;
     }
-    const std::uint16_t cumulative = read16(body, 1);
+    const std::uint16_t cumulative = loadU16(spanOf(body), 1);
     const std::uint16_t base = m_window.front().seq;
     const auto advance = static_cast<std::uint16_t>(cumulative - base);
     if (advance > m_window.size()) {
@@ -257,11 +314,13 @@ void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
         if (frame.acked || frame.sends == 0) {
             return;
         }
+        const bool sentOnce = frame.sends == 1 && !frame.due;
+        setDue(frame, false);
         frame.acked = true;
         progress = true;
-        m_queuedBytes -= frame.payload.size() + frame.zeros;
+        queueOf(frame.lane).queuedBytes -= frame.payload.size() + frame.zeros;
         highestOrder = std::max(highestOrder, frame.order);
-        if (frame.sends == 1 && !frame.due) {
+        if (sentOnce) {
             const auto sample = static_cast<double>(nowMs - frame.sentAtMs);
             if (!m_srttMs) {
                 m_srttMs = sample;
@@ -300,7 +359,7 @@ void LinkEngine::markLostBefore(std::uint64_t order) {
     // acknowledged with it, is lost.
     for (Outgoing& frame : m_window) {
         if (!frame.acked && !frame.due && frame.sends > 0 && frame.order < order) {
-            frame.due = true;
+            setDue(frame, true);
             countTransmission(true);
         }
     }
@@ -325,7 +384,7 @@ void LinkEngine::countTransmission(bool lost) {
 }
 
 void LinkEngine::handleBye(const QByteArray& body) {
-    if (body.size() < 5 || m_peerNonce == 0 || read32(body, 1) != m_peerNonce) {
+    if (body.size() < 5 || m_peerNonce == 0 || loadU32(spanOf(body), 1) != m_peerNonce) {
         return;
     }
     if (m_state == State::Hello) {
@@ -333,14 +392,14 @@ void LinkEngine::handleBye(const QByteArray& body) {
     }
     m_byeAckDue = true;
     if (m_state == State::Up) {
-        goDown(LineDown::PeerClosed, QStringLiteral("The other computer closed the connection."));
+        goDown(LineDown::PeerClosed, {LinkFault::PeerClosed});
     } else if (m_state == State::Closing) {
         m_state = State::Closed;
     }
 }
 
 void LinkEngine::handleByeAck(const QByteArray& body) {
-    if (m_state == State::Closing && body.size() >= 5 && read32(body, 1) == m_peerNonce) {
+    if (m_state == State::Closing && body.size() >= 5 && loadU32(spanOf(body), 1) == m_peerNonce) {
         m_state = State::Closed;
     }
 }
@@ -350,26 +409,49 @@ void LinkEngine::goUp() {
     m_events.push_back({LinkEvent::Kind::Up, {}, {}, {}});
 }
 
-void LinkEngine::goDown(LineDown reason, const QString& text) {
+void LinkEngine::goDown(LineDown reason, const LinkDownCause& cause) {
     m_state = State::Down;
-    m_pending.clear();
+    m_queues = {};
     m_window.clear();
-    m_queuedBytes = 0;
+    m_dueFrames = 0;
     m_ackDue = false;
-    m_events.push_back({LinkEvent::Kind::Down, {}, reason, text});
+    m_events.push_back({LinkEvent::Kind::Down, {}, reason, cause});
 }
 
-bool LinkEngine::canAccept(qsizetype size) const {
-    return m_queuedBytes == 0 || m_queuedBytes + size <= m_backPressureBytes;
+bool LinkEngine::canAccept(qsizetype size, Lane lane) const {
+    const qsizetype queued = queueOf(agreedLane(lane)).queuedBytes;
+    return queued == 0 || queued + size <= m_backPressureBytes;
 }
 
-bool LinkEngine::send(const QByteArray& message) {
+bool LinkEngine::send(const QByteArray& message, Lane lane) {
     if (m_state != State::Up || message.size() > kMaxMessageBytes) {
         return false;
     }
-    m_pending.push_back(message);
-    m_queuedBytes += message.size();
+    const Lane agreed = agreedLane(lane);
+    SendQueue& queue = queueOf(agreed);
+    Queued queued{message, false};
+    if (m_compressors) {
+        MessageCompressor& compressor = m_compressors->out[static_cast<std::size_t>(agreed)];
+        m_compressionCounts.bytesIn += static_cast<std::uint64_t>(message.size());
+        if (auto compressed = compressor.compress(message)) {
+            queued = {std::move(*compressed), true};
+            ++m_compressionCounts.compressed;
+        } else {
+            ++m_compressionCounts.plain;
+        }
+        m_compressionCounts.bytesOut += static_cast<std::uint64_t>(queued.bytes.size());
+    }
+    queue.queuedBytes += queued.bytes.size();
+    queue.messages.push_back(std::move(queued));
     return true;
+}
+
+qsizetype LinkEngine::queuedBytes() const {
+    return m_queues[0].queuedBytes + m_queues[1].queuedBytes;
+}
+
+bool LinkEngine::anythingPending() const {
+    return !m_queues[0].messages.empty() || !m_queues[1].messages.empty();
 }
 
 std::vector<LinkEvent> LinkEngine::takeEvents() {
@@ -391,7 +473,7 @@ void LinkEngine::refillCredit(std::int64_t nowMs) {
     if (nowMs <= m_creditAtMs) {
         return;
     }
-    const std::int64_t cap = static_cast<std::int64_t>(m_config.baud) * 10;  // 100 ms of line
+    const std::int64_t cap = static_cast<std::int64_t>(m_config.baud) * kBurstMs / 10;
     m_creditMilliBytes =
         std::min(cap, m_creditMilliBytes + (nowMs - m_creditAtMs) * (m_config.baud / 10));
     m_creditAtMs = nowMs;
@@ -437,11 +519,11 @@ bool LinkEngine::appendOneFrame(std::int64_t nowMs, QByteArray& out) {
         appendAck(out);
         return true;
     }
-    if (Outgoing* frame = nextDataFrame()) {
+    if (Outgoing* frame = nextDataFrame(nowMs)) {
         appendData(*frame, nowMs, out);
         return true;
     }
-    if (m_state == State::Closing && m_window.empty() && m_pending.empty() &&
+    if (m_state == State::Closing && m_window.empty() && !anythingPending() &&
         m_byeSends < kByeAttempts && nowMs >= m_nextByeMs) {
         ++m_byeSends;
         m_nextByeMs = nowMs + rtoMs();
@@ -455,39 +537,61 @@ bool LinkEngine::appendOneFrame(std::int64_t nowMs, QByteArray& out) {
     return false;
 }
 
-LinkEngine::Outgoing* LinkEngine::nextDataFrame() {
+LinkEngine::Outgoing* LinkEngine::nextDataFrame(std::int64_t nowMs) {
     for (Outgoing& frame : m_window) {
         if (frame.due && !frame.acked) {
             return &frame;
         }
     }
-    if (m_pending.empty() || m_window.size() >= static_cast<std::size_t>(kWindowFrames)) {
+    if (m_window.size() >= static_cast<std::size_t>(kWindowFrames)) {
         return nullptr;
     }
-    const QByteArray& message = m_pending.front();
-    if (m_pendingOffset == 0) {
-        m_pendingZerosFrom = trailingZerosFrom(message);
+    if (SendQueue& interactive = queueOf(Lane::Interactive); !interactive.messages.empty()) {
+        m_lastInteractiveMs = nowMs;
+        m_window.push_back(cutFrame(interactive, Lane::Interactive, m_payloadBytes));
+    } else if (SendQueue& ordered = queueOf(Lane::Ordered); !ordered.messages.empty()) {
+        m_window.push_back(cutFrame(ordered, Lane::Ordered, orderedPayloadBytes(nowMs)));
+    } else {
+        return nullptr;
     }
-    const bool fillZeros =
-        m_peerTakesZeroFill && message.size() - m_pendingZerosFrom >= kMinZeroFillBytes;
+    ++m_dueFrames;  // a new frame is due
+    return &m_window.back();
+}
+
+int LinkEngine::orderedPayloadBytes(std::int64_t nowMs) const {
+    if (m_lastInteractiveMs && nowMs - *m_lastInteractiveMs < kInteractiveRecentMs) {
+        return std::min(m_payloadBytes, m_latencyPayloadBytes);
+    }
+    return m_payloadBytes;
+}
+
+LinkEngine::Outgoing LinkEngine::cutFrame(SendQueue& queue, Lane lane, int payloadBytes) {
+    const Queued& queued = queue.messages.front();
+    const QByteArray& message = queued.bytes;
+    if (queue.offset == 0) {
+        queue.zerosFrom = trailingZerosFrom(message);
+    }
+    const bool fillZeros = m_peerTakesZeroFill && !queued.compressed &&
+                           message.size() - queue.zerosFrom >= kMinZeroFillBytes;
     Outgoing frame;
     frame.seq = m_nextSeq++;
-    if (fillZeros && m_pendingOffset >= m_pendingZerosFrom) {
-        frame.zeros = message.size() - m_pendingOffset;
+    frame.lane = lane;
+    if (fillZeros && queue.offset >= queue.zerosFrom) {
+        frame.zeros = message.size() - queue.offset;
     } else {
         // Data frames stop where the zero fill begins.
-        const qsizetype end = fillZeros ? m_pendingZerosFrom : message.size();
-        frame.payload = message.mid(m_pendingOffset,
-                                    std::min<qsizetype>(m_payloadBytes, end - m_pendingOffset));
+        const qsizetype end = fillZeros ? queue.zerosFrom : message.size();
+        frame.payload =
+            message.mid(queue.offset, std::min<qsizetype>(payloadBytes, end - queue.offset));
     }
-    m_pendingOffset += frame.payload.size() + frame.zeros;
-    frame.last = m_pendingOffset == message.size();
+    queue.offset += frame.payload.size() + frame.zeros;
+    frame.last = queue.offset == message.size();
+    frame.compressed = frame.last && queued.compressed;
     if (frame.last) {
-        m_pending.pop_front();
-        m_pendingOffset = 0;
+        queue.messages.pop_front();
+        queue.offset = 0;
     }
-    m_window.push_back(std::move(frame));
-    return &m_window.back();
+    return frame;
 }
 
 void LinkEngine::appendFrame(QByteArrayView body, bool escapeAlways, QByteArray& out) {
@@ -500,25 +604,32 @@ void LinkEngine::appendFrame(QByteArrayView body, bool escapeAlways, QByteArray&
 }
 
 void LinkEngine::appendHello(QByteArray& out) {
-    QByteArray body(kMagic, kMagicBytes);
-    body.append(static_cast<char>(m_config.version));
-    append32(body, m_config.nonce);
-    append32(body, m_peerNonce);
+    ByteWriter body(kHelloBytes);
+    body.bytes(std::span<const char>(kMagic, kMagicBytes))
+        .u8(m_config.version)
+        .u32(m_config.nonce)
+        .u32(m_peerNonce);
     std::uint8_t flags = kHelloZeroFill;
     if (m_config.escapeXonXoff) {
         flags |= kHelloEscapeXonXoff;
     }
+    if (m_config.offerLanes) {
+        flags |= kHelloLanes;
+    }
+    if (m_config.offerCompression) {
+        flags |= kHelloCompression;
+    }
     if (isUp()) {
         flags |= kHelloUp;
     }
-    body.append(static_cast<char>(flags));
+    body.u8(flags);
     // Before the hello exchange nobody knows whether the other side uses XON/XOFF.
-    appendFrame(body, true, out);
+    appendFrame(body.take(), true, out);
 }
 
 void LinkEngine::appendAck(QByteArray& out) {
-    QByteArray body(1, kAck);
-    append16(body, m_recvNext);
+    ByteWriter body;
+    body.u8(kAck).u16(m_recvNext);
     QByteArray bitmap;
     for (const auto& [seq, incoming] : m_outOfOrder) {
         const int bit = static_cast<std::uint16_t>(seq - m_recvNext) - 1;
@@ -527,37 +638,42 @@ void LinkEngine::appendAck(QByteArray& out) {
         }
         bitmap[bit / 8] = static_cast<char>(bitmap.at(bit / 8) | (1 << (bit % 8)));
     }
-    body.append(bitmap);
-    appendFrame(body, false, out);
+    body.bytes(bitmap);
+    appendFrame(body.take(), false, out);
 }
 
 void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out) {
-    QByteArray body;
-    body.reserve(kZeroFillBytes + frame.payload.size());
+    ByteWriter body(kZeroFillBytes + frame.payload.size());
+    const std::uint8_t laneBit = frame.lane == Lane::Interactive ? kInteractiveBit : 0;
     if (frame.zeros > 0) {
-        body.append(kZeroFill);
-        append16(body, frame.seq);
-        append32(body, static_cast<std::uint32_t>(frame.zeros));
+        body.u8(kZeroFill | laneBit).u16(frame.seq).u32(static_cast<std::uint32_t>(frame.zeros));
     } else {
-        body.append(frame.last ? kDataLast : kData);
-        append16(body, frame.seq);
-        body.append(frame.payload);
+        const std::uint8_t type =
+            frame.compressed ? kDataLastCompressed : (frame.last ? kDataLast : kData);
+        body.u8(type | laneBit).u16(frame.seq).bytes(frame.payload);
     }
-    appendFrame(body, false, out);
+    appendFrame(body.take(), false, out);
     if (frame.sends > 0) {
         ++m_retransmissions;
     }
     ++frame.sends;
-    frame.due = false;
+    setDue(frame, false);
     frame.sentAtMs = nowMs;
     frame.order = ++m_order;
     countTransmission(false);
 }
 
+void LinkEngine::setDue(Outgoing& frame, bool due) {
+    if (frame.due != due) {
+        frame.due = due;
+        m_dueFrames += due ? 1 : -1;
+    }
+}
+
 void LinkEngine::appendControl(std::uint8_t type, std::uint32_t nonce, QByteArray& out) {
-    QByteArray body(1, static_cast<char>(type));
-    append32(body, nonce);
-    appendFrame(body, false, out);
+    ByteWriter body;
+    body.u8(type).u32(nonce);
+    appendFrame(body.take(), false, out);
 }
 
 std::int64_t LinkEngine::rtoMs() const {
@@ -597,15 +713,9 @@ void LinkEngine::checkSilence(std::int64_t nowMs) {
         return;
     }
     if (nowMs - m_lastByteMs >= m_config.silenceLimitMs) {
-        goDown(LineDown::Lost,
-               QStringLiteral("Nothing has come from the other computer for %1 seconds: the "
-                              "cable was pulled or the other side stopped.")
-                   .arg(m_config.silenceLimitMs / 1000.0));
+        goDown(LineDown::Lost, {LinkFault::Silence, 0, 0, m_config.silenceLimitMs});
     } else if (nowMs - m_lastFrameMs >= garbageLimitMs()) {
-        goDown(LineDown::Lost,
-               QStringLiteral("Only unreadable bytes have come from the other computer for %1 "
-                              "seconds.")
-                   .arg(garbageLimitMs() / 1000));
+        goDown(LineDown::Lost, {LinkFault::Garbage, 0, 0, garbageLimitMs()});
     }
 }
 
@@ -626,7 +736,7 @@ void LinkEngine::onTimer(std::int64_t nowMs) {
                                            }
                                            return a.sentAtMs < b.sentAtMs;
                                        });
-        oldest->due = true;
+        setDue(*oldest, true);
         countTransmission(true);
         m_backoff = std::min(m_backoff * 2, kMaxBackoff);
         m_lastTimeoutMs = nowMs;
@@ -649,11 +759,10 @@ bool LinkEngine::outputWaiting(std::int64_t nowMs) const {
     if (m_ackDue || nowMs - m_lastSentMs >= m_config.keepAliveMs) {
         return true;
     }
-    if (std::any_of(m_window.begin(), m_window.end(),
-                    [](const Outgoing& frame) { return frame.due && !frame.acked; })) {
+    if (m_dueFrames > 0) {
         return true;
     }
-    if (!m_pending.empty()) {
+    if (anythingPending()) {
         return m_window.size() < static_cast<std::size_t>(kWindowFrames);
     }
     return m_state == State::Closing && m_window.empty() && m_byeSends < kByeAttempts &&
@@ -680,30 +789,21 @@ std::optional<std::int64_t> LinkEngine::nextDeadlineMs() const {
         if (const auto deadline = retransmitDeadline()) {
             consider(*deadline);
         }
-        if (m_state == State::Closing && m_window.empty() && m_pending.empty()) {
+        if (m_state == State::Closing && m_window.empty() && !anythingPending()) {
             consider(std::max(m_nextByeMs, creditMs));
         }
     }
     return next;
 }
 
-QString LinkEngine::handshakeDiagnosis() const {
+LinkHeard LinkEngine::heard() const {
     if (m_heardFrames) {
-        return QStringLiteral("The other computer answered, but the link could not be set up.");
+        return LinkHeard::Frames;
     }
     if (m_heardEcho) {
-        return QStringLiteral(
-            "Only this computer's own bytes came back: the port is looped "
-            "back, or a modem echoes them in command mode.");
+        return LinkHeard::OwnEcho;
     }
-    if (m_heardBytes) {
-        return QStringLiteral(
-            "Bytes came from the other end, but no Velmora link: a terminal "
-            "or a modem may be on the port.");
-    }
-    return QStringLiteral(
-        "Nothing came from the other end: Velmora must be waiting as Master "
-        "there, and the cable must be plugged in.");
+    return m_heardBytes ? LinkHeard::Bytes : LinkHeard::Nothing;
 }
 
 }  // namespace velmora

@@ -2,19 +2,53 @@
 
 #include "session/Line.h"
 #include "session/link/FrameCodec.h"
+#include "session/link/MessageCompression.h"
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QString>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <limits>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
 namespace velmora {
+
+// Why the link went down, as a code; the words for the user are composed by linkDownText().
+enum class LinkFault {
+    PeerClosed,       // the other side said goodbye
+    OtherVersion,     // the other side runs another version of the link
+    PeerRestarted,    // the other side started the link again under a new nonce
+    Silence,          // no byte at all for limitMs
+    Garbage,          // bytes, but no good frame, for limitMs
+    MessageTooLarge,  // the other side sent a message over the limit
+    BadCompression,   // a compressed message did not decode, or decoded past the limit
+};
+
+struct LinkDownCause {
+    LinkFault fault = LinkFault::Silence;
+    std::uint8_t peerVersion = 0;  // OtherVersion
+    std::uint8_t ownVersion = 0;   // OtherVersion
+    std::int64_t limitMs = 0;      // Silence, Garbage
+};
+
+// Before the link is up: what has been heard from the other side so far.
+enum class LinkHeard {
+    Nothing,
+    OwnEcho,  // only this side's own hellos came back
+    Bytes,    // bytes, but no frame
+    Frames,   // frames of a link that did not come up
+};
+
+// The two queues of the link. Interactive messages (chat lines, keystrokes) go ahead of the
+// ordered ones between any two frames, so a file block is interleaved with them, not waited for;
+// each lane keeps its own order. Both sides must offer lanes in the hello, else everything goes
+// in the ordered lane.
+enum class Lane : std::uint8_t { Ordered, Interactive };
 
 // Something the link has to tell its owner.
 struct LinkEvent {
@@ -22,7 +56,7 @@ struct LinkEvent {
     Kind kind = Kind::Up;
     QByteArray message;                // Kind::Message
     LineDown reason = LineDown::Lost;  // Kind::Down
-    QString text;                      // Kind::Down: why, for the user
+    LinkDownCause cause;               // Kind::Down
 };
 
 // The reliable message link over a raw serial byte stream. It does no I/O and reads no clock:
@@ -30,8 +64,10 @@ struct LinkEvent {
 // takeOutput() returns, and calls onTimer() when nextDeadlineMs() has come. Times are steady
 // milliseconds.
 //
-// First a hello exchange with a magic and a version; then whole messages, in order, exactly
-// once, cut into frames of a sliding window with selective acknowledgement; the output is paced
+// First a hello exchange with a magic, a version and the features each side takes; then whole
+// messages, exactly once and in order within their lane (interactive ones overtake the others),
+// compressed when both sides take it, cut into frames of a sliding window with selective
+// acknowledgement; the output is paced
 // at the line rate, so the frames sit here and not in buffers further down, and the link
 // decides at the last moment what goes next (acknowledgements and repeats first). A keep-alive
 // goes out when the link has been quiet for a while; the line is lost when nothing arrives. A
@@ -39,8 +75,9 @@ struct LinkEvent {
 class LinkEngine {
 public:
     static constexpr std::uint8_t kVersion = 1;
-    // The largest message: a file block of the largest block size.
-    static constexpr qsizetype kMaxMessageBytes = 1048587;
+    // The largest message the layers above send: a file block of the largest block size (1 MiB
+    // of data and its 11-byte header) inside the session's 12-byte data header.
+    static constexpr qsizetype kMaxMessageBytes = 12 + 11 + 1048576;
     static constexpr int kMinPayloadBytes = 64;
     static constexpr int kMaxPayloadBytes = 4096;
     // Frames in flight at most; a power of two far below half the sequence space.
@@ -64,18 +101,25 @@ public:
         // Hellos are repeated this often until the other side answers.
         std::int64_t helloIntervalMs = 1000;
         std::uint8_t version = kVersion;
+        // Offer the interactive lane in the hello (false: behave as a peer that has none).
+        bool offerLanes = true;
+        // Offer compressed messages in the hello (false: behave as a peer that has none).
+        bool offerCompression = true;
     };
 
     LinkEngine(const Config& config, std::int64_t nowMs);
+    // As a new engine, but keeping the memory of its compression streams for the next peer.
+    void restart(const Config& config, std::int64_t nowMs);
 
     // Bytes read from the line.
     void feed(QByteArrayView bytes, std::int64_t nowMs);
-    // Whether a message of this size may be queued now without passing the back-pressure bound.
-    // A single message of any allowed size is always accepted on an empty queue.
-    bool canAccept(qsizetype size) const;
+    // Whether a message of this size may be queued in this lane now without passing the lane's
+    // back-pressure bound. A single message of any allowed size is always accepted on an empty
+    // lane.
+    bool canAccept(qsizetype size, Lane lane = Lane::Ordered) const;
     // Queues a whole message whatever the bound; false when the link is not up (or closing) or
     // the message is larger than kMaxMessageBytes.
-    bool send(const QByteArray& message);
+    bool send(const QByteArray& message, Lane lane = Lane::Ordered);
     // Bytes to write now: whole frames, as many as the line rate allows since the last call.
     QByteArray takeOutput(std::int64_t nowMs);
     std::vector<LinkEvent> takeEvents();
@@ -89,25 +133,39 @@ public:
     bool isUp() const { return m_state == State::Up || m_state == State::Closing; }
     // Closed by this side (goodbye answered or given up) or down for any reason.
     bool isFinished() const { return m_state == State::Closed || m_state == State::Down; }
-    // Payload bytes accepted by send() and not yet acknowledged.
-    qsizetype queuedBytes() const { return m_queuedBytes; }
+    // Payload bytes accepted by send() and not yet acknowledged, in both lanes.
+    qsizetype queuedBytes() const;
+    // Whether both sides took the interactive lane in the hello.
+    bool lanesAgreed() const { return m_lanesAgreed; }
+    // Whether both sides took compressed messages in the hello.
+    bool compressionAgreed() const { return m_compressors != nullptr; }
+    // Messages sent compressed and plain, and their bytes before and after, since the start.
+    struct CompressionCounts {
+        std::uint64_t compressed = 0;
+        std::uint64_t plain = 0;
+        std::uint64_t bytesIn = 0;
+        std::uint64_t bytesOut = 0;
+    };
+    CompressionCounts compressionCounts() const { return m_compressionCounts; }
     qsizetype backPressureBytes() const { return m_backPressureBytes; }
     // The payload size of new frames at present.
     int payloadBytes() const { return m_payloadBytes; }
     // The payload size frames grow to on a clean line.
     int basePayloadBytes() const { return m_basePayloadBytes; }
     std::uint64_t retransmissions() const { return m_retransmissions; }
-    // Before the link is up: what has been heard from the other side so far, for the user.
-    QString handshakeDiagnosis() const;
+    // Before the link is up: what has been heard from the other side so far.
+    LinkHeard heard() const;
 
 private:
     enum class State { Hello, Up, Closing, Closed, Down };
     struct Outgoing {
         std::uint16_t seq = 0;
+        Lane lane = Lane::Ordered;
         QByteArray payload;
         // A zero-fill frame: the message ends in this many zero bytes, sent as their count.
         qsizetype zeros = 0;
         bool last = false;
+        bool compressed = false;  // the last frame of a compressed message
         bool acked = false;
         bool due = true;  // new, or found lost: to be sent
         int sends = 0;
@@ -115,8 +173,10 @@ private:
         std::uint64_t order = 0;  // transmission counter at the latest send
     };
     struct Incoming {
+        Lane lane = Lane::Ordered;
         QByteArray payload;
         bool last = false;
+        bool compressed = false;
         qsizetype zeros = 0;  // zero bytes that follow the payload
     };
 
@@ -127,18 +187,37 @@ private:
     void handleBye(const QByteArray& body);
     void handleByeAck(const QByteArray& body);
     void goUp();
-    void goDown(LineDown reason, const QString& text);
+    void goDown(LineDown reason, const LinkDownCause& cause);
     void checkSilence(std::int64_t nowMs);
     void deliverInOrder();
+    void completeMessage(Lane lane, bool compressed);
     void markLostBefore(std::uint64_t order);
     void countTransmission(bool lost);
-    Outgoing* nextDataFrame();
+    // Messages not yet cut into frames, and the bytes of a lane not yet acknowledged.
+    struct Queued {
+        QByteArray bytes;
+        bool compressed = false;
+    };
+    struct SendQueue {
+        std::deque<Queued> messages;
+        qsizetype offset = 0;     // into the front message
+        qsizetype zerosFrom = 0;  // where the zero bytes that end the front message begin
+        qsizetype queuedBytes = 0;
+    };
+    Outgoing* nextDataFrame(std::int64_t nowMs);
+    Outgoing cutFrame(SendQueue& queue, Lane lane, int payloadBytes);
+    Lane agreedLane(Lane lane) const { return m_lanesAgreed ? lane : Lane::Ordered; }
+    SendQueue& queueOf(Lane lane) { return m_queues[static_cast<std::size_t>(lane)]; }
+    const SendQueue& queueOf(Lane lane) const { return m_queues[static_cast<std::size_t>(lane)]; }
+    bool anythingPending() const;
+    int orderedPayloadBytes(std::int64_t nowMs) const;
     bool outputWaiting(std::int64_t nowMs) const;
     bool appendOneFrame(std::int64_t nowMs, QByteArray& out);
     void appendFrame(QByteArrayView body, bool escapeAlways, QByteArray& out);
     void appendHello(QByteArray& out);
     void appendAck(QByteArray& out);
     void appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out);
+    void setDue(Outgoing& frame, bool due);
     void appendControl(std::uint8_t type, std::uint32_t nonce, QByteArray& out);
     void refillCredit(std::int64_t nowMs);
     std::int64_t wireTimeMs(qsizetype bytes) const;
@@ -153,12 +232,24 @@ private:
     std::vector<LinkEvent> m_events;
     int m_basePayloadBytes;
     int m_payloadBytes;
+    // The payload size of ordered frames while interactive traffic is recent.
+    int m_latencyPayloadBytes;
     qsizetype m_backPressureBytes;
 
     // The hello exchange.
     std::uint32_t m_peerNonce = 0;
     bool m_peerWantsEscape = false;
     bool m_peerTakesZeroFill = false;
+    bool m_lanesAgreed = false;
+
+    // Compression, by lane, once both sides took it.
+    struct Compressors {
+        std::array<MessageCompressor, 2> out;
+        std::array<MessageDecompressor, 2> in;
+    };
+    std::unique_ptr<Compressors> m_compressors;
+    std::unique_ptr<Compressors> m_spareCompressors;  // kept by restart()
+    CompressionCounts m_compressionCounts;
     bool m_helloReplyDue = false;
     std::int64_t m_nextHelloMs;
     bool m_heardEcho = false;
@@ -171,13 +262,12 @@ private:
     std::int64_t m_lastSentMs;
 
     // Sending.
-    std::deque<QByteArray> m_pending;  // messages not yet cut into frames
-    qsizetype m_pendingOffset = 0;
-    qsizetype m_pendingZerosFrom = 0;  // where the zero bytes that end the front message begin
-    std::deque<Outgoing> m_window;     // from the oldest frame not yet acknowledged
+    std::array<SendQueue, 2> m_queues;  // by lane
+    std::deque<Outgoing> m_window;      // from the oldest frame not yet acknowledged
+    int m_dueFrames = 0;                // frames of the window to be sent (new or lost)
     std::uint16_t m_nextSeq = 0;
     std::uint64_t m_order = 0;
-    qsizetype m_queuedBytes = 0;
+    std::optional<std::int64_t> m_lastInteractiveMs;
     std::uint64_t m_retransmissions = 0;
     int m_statFrames = 0;
     int m_statLost = 0;
@@ -196,7 +286,7 @@ private:
     // Receiving.
     std::uint16_t m_recvNext = 0;
     std::map<std::uint16_t, Incoming> m_outOfOrder;  // by sequence number
-    QByteArray m_assembling;
+    std::array<QByteArray, 2> m_assembling;          // by lane
     bool m_ackDue = false;
     std::int64_t m_lastByteMs;
     std::int64_t m_lastFrameMs;

@@ -1,5 +1,6 @@
 #include "session/link/SerialPortLine.h"
 
+#include "session/link/LinkTexts.h"
 #include "session/link/SerialPortOpener.h"
 
 #include <QMetaObject>
@@ -30,7 +31,7 @@ SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSe
       m_context(std::make_unique<QObject>()),
       m_port(std::move(port)) {
     m_clock.start();
-    m_engine = makeEngine(nowMs());
+    m_engine = std::make_unique<LinkEngine>(engineConfig(), nowMs());
     m_timer = new QTimer(m_context.get());
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
@@ -60,14 +61,14 @@ SerialPortLine::~SerialPortLine() {
     m_thread->wait();
 }
 
-std::unique_ptr<LinkEngine> SerialPortLine::makeEngine(std::int64_t now) const {
+LinkEngine::Config SerialPortLine::engineConfig() const {
     LinkEngine::Config config = m_tuning;
     config.baud = m_settings.baud;
     config.escapeXonXoff = m_settings.flow == FlowControl::XonXoff;
     do {
         config.nonce = QRandomGenerator::system()->generate();
     } while (config.nonce == 0);
-    return std::make_unique<LinkEngine>(config, now);
+    return config;
 }
 
 bool SerialPortLine::onOwnThread() const {
@@ -98,13 +99,10 @@ void SerialPortLine::portFailed(const QString& text) {
         m_portFailed = true;
         if (!m_down && !m_closing) {
             m_down = true;
-            m_lastError = QStringLiteral(
-                              "The serial port %1 failed: %2. Was the adapter "
-                              "unplugged?")
-                              .arg(m_device, text);
+            m_lastError = portFailedText(m_device, text);
             // A caller that never came up hears of it from waitUntilUp().
             if (m_wasUp || m_role == Role::Hosting) {
-                m_events.push_back({LinkEvent::Kind::Down, {}, LineDown::Lost, m_lastError});
+                m_events.push_back({LinkEvent::Kind::Down, {}, LineDown::Lost, {}});
             }
         }
     }
@@ -145,7 +143,7 @@ void SerialPortLine::pump() {
             } else if (event.kind == LinkEvent::Kind::Down) {
                 m_down = true;
                 m_refused = event.reason == LineDown::Refused;
-                m_lastError = event.text;
+                m_lastError = linkDownText(event.cause);
                 peerLeft = event.reason == LineDown::PeerClosed;
             }
             if (!m_closing) {
@@ -154,7 +152,7 @@ void SerialPortLine::pump() {
         }
         if (peerLeft && m_role == Role::Hosting && !m_closing) {
             // The answer to the goodbye is in this output; then wait for the next caller.
-            m_engine = makeEngine(now);
+            m_engine->restart(engineConfig(), now);
         }
         withheld = output.isEmpty() && m_port->bytesToWrite() >= kPortBacklogBytes;
         deadline = m_engine->nextDeadlineMs();
@@ -163,16 +161,23 @@ void SerialPortLine::pump() {
     if (!output.isEmpty()) {
         m_port->write(output);
     }
-    if (deadline) {
-        // Output held back for a full port buffer goes when bytesWritten says so; the timer
-        // then only keeps the link's clocks going.
-        const std::int64_t wait =
-            std::clamp<std::int64_t>(*deadline - now, withheld ? 50 : 0, 60000);
-        m_timer->start(static_cast<int>(wait));
-    } else {
-        m_timer->stop();
-    }
+    armTimer(deadline, now, withheld);
     deliver();
+}
+
+void SerialPortLine::armTimer(std::optional<std::int64_t> dueMs, std::int64_t now, bool withheld) {
+    if (!dueMs) {
+        m_timer->stop();
+        return;
+    }
+    // Output held back for a full port buffer goes when bytesWritten says so; the timer then
+    // only keeps the link's clocks going.
+    const std::int64_t due = now + std::clamp<std::int64_t>(*dueMs - now, withheld ? 50 : 0, 60000);
+    if (m_timer->isActive() && m_timerDueMs == due) {
+        return;  // restarting a timer costs more than the rest of a wake-up
+    }
+    m_timerDueMs = due;
+    m_timer->start(static_cast<int>(due - now));
 }
 
 void SerialPortLine::deliver() {
@@ -211,16 +216,24 @@ void SerialPortLine::start(LineListener* listener) {
 }
 
 bool SerialPortLine::send(const QByteArray& message) {
+    return sendInLane(message, Lane::Ordered);
+}
+
+bool SerialPortLine::sendInteractive(const QByteArray& message) {
+    return sendInLane(message, Lane::Interactive);
+}
+
+bool SerialPortLine::sendInLane(const QByteArray& message, Lane lane) {
     {
         std::unique_lock lock(m_mutex);
         // On the line's own thread (from a listener call) waiting would stop the line itself.
         if (!onOwnThread()) {
             m_changed.wait(lock, [&] {
                 return m_closing || m_portFailed || !m_engine->isUp() ||
-                       m_engine->canAccept(message.size());
+                       m_engine->canAccept(message.size(), lane);
             });
         }
-        if (m_closing || m_portFailed || !m_engine->send(message)) {
+        if (m_closing || m_portFailed || !m_engine->send(message, lane)) {
             return false;
         }
     }
@@ -264,7 +277,7 @@ bool SerialPortLine::keepForNextPeer() {
         }
         m_role = Role::Hosting;
         if (m_down) {
-            m_engine = makeEngine(nowMs());
+            m_engine->restart(engineConfig(), nowMs());
             m_down = false;
         }
     }
@@ -290,8 +303,7 @@ QString SerialPortLine::lastError() const {
         return m_lastError;
     }
     if (!m_wasUp) {
-        return QStringLiteral("No answer on the serial port %1. %2")
-            .arg(m_device, m_engine->handshakeDiagnosis());
+        return noAnswerText(m_device, m_engine->heard());
     }
     return {};
 }

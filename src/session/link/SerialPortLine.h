@@ -43,6 +43,7 @@ public:
 
     void start(LineListener* listener) override;
     bool send(const QByteArray& message) override;
+    bool sendInteractive(const QByteArray& message) override;
     void close() override;
     // Becomes a host's line: a new hello exchange waits for the next peer on the open port.
     bool keepForNextPeer() override;
@@ -55,11 +56,14 @@ public:
     bool wasRefused() const;
 
 private:
+    bool sendInLane(const QByteArray& message, Lane lane);
     void pump();
+    void armTimer(std::optional<std::int64_t> dueMs, std::int64_t now, bool withheld);
     void deliver();
     void portFailed(const QString& text);
     void stopPort();
-    std::unique_ptr<LinkEngine> makeEngine(std::int64_t nowMs) const;
+    // The engine's settings with a new random nonce.
+    LinkEngine::Config engineConfig() const;
     bool onOwnThread() const;
     std::int64_t nowMs() const { return m_clock.elapsed(); }
 
@@ -74,6 +78,7 @@ private:
     std::unique_ptr<QObject> m_context;
     std::unique_ptr<QSerialPort> m_port;
     QTimer* m_timer = nullptr;  // owned by m_context
+    std::int64_t m_timerDueMs = 0;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

@@ -1,7 +1,7 @@
 #include "session/link/SerialProvider.h"
 
-#include "session/link/SerialPortOpener.h"
 #include "base/IniFile.h"
+#include "session/link/SerialPortOpener.h"
 
 #include <QDir>
 #include <QSerialPort>

@@ -49,9 +49,10 @@ public:
     }
 
     void start() { m_line->start(this); }
-    bool send(const QByteArray& message) {
+    bool send(const QByteArray& message, bool interactive = false) {
         const std::shared_lock guard(m_guard);
-        return !m_stopped && m_line->send(message);
+        return !m_stopped &&
+               (interactive ? m_line->sendInteractive(message) : m_line->send(message));
     }
     void sendAll(const std::vector<QByteArray>& messages) {
         for (const QByteArray& message : messages) {
@@ -392,9 +393,9 @@ HRESULT DirectPlayObject::Receive(DPID* from, DPID* to, std::uint32_t /*flags*/,
     return m_engine.receive(*from, *to, data, *size);
 }
 
-HRESULT DirectPlayObject::Send(DPID from, DPID to, std::uint32_t /*flags*/, const void* data,
+HRESULT DirectPlayObject::Send(DPID from, DPID to, std::uint32_t flags, const void* data,
                                std::uint32_t size) {
-    return sendData(from, to, data, size);
+    return sendData(from, to, flags, data, size);
 }
 
 HRESULT DirectPlayObject::SendEx(DPID from, DPID to, std::uint32_t flags, const void* data,
@@ -402,7 +403,7 @@ HRESULT DirectPlayObject::SendEx(DPID from, DPID to, std::uint32_t flags, const 
                                  std::uint32_t /*timeoutMs*/, void* /*context*/,
                                  std::uint32_t* messageId) {
     if ((flags & DPSEND_ASYNC) == 0) {
-        return sendData(from, to, data, size);
+        return sendData(from, to, flags, data, size);
     }
     const std::int64_t started = nowMs();
     std::uint32_t id = 0;
@@ -413,7 +414,7 @@ HRESULT DirectPlayObject::SendEx(DPID from, DPID to, std::uint32_t flags, const 
     if (messageId != nullptr) {
         *messageId = id;
     }
-    const HRESULT result = sendData(from, to, data, size);
+    const HRESULT result = sendData(from, to, flags, data, size);
     const auto elapsed = static_cast<std::uint32_t>(nowMs() - started);
     std::unique_lock lock(m_mutex);
     m_engine.sendCompleted(
@@ -422,7 +423,8 @@ HRESULT DirectPlayObject::SendEx(DPID from, DPID to, std::uint32_t flags, const 
     return DP_OK;
 }
 
-HRESULT DirectPlayObject::sendData(DPID from, DPID to, const void* data, std::uint32_t size) {
+HRESULT DirectPlayObject::sendData(DPID from, DPID to, std::uint32_t flags, const void* data,
+                                   std::uint32_t size) {
     if ((data == nullptr && size > 0) || size > kMaxMessageSize) {
         return DPERR_INVALIDPARAMS;
     }
@@ -440,7 +442,9 @@ HRESULT DirectPlayObject::sendData(DPID from, DPID to, const void* data, std::ui
             return DPERR_CONNECTIONLOST;
         }
     }
-    return link->send(wire::encodeData(from, to, data, size)) ? DP_OK : DPERR_CONNECTIONLOST;
+    return link->send(wire::encodeData(from, to, data, size), (flags & DPSEND_INTERACTIVE) != 0)
+               ? DP_OK
+               : DPERR_CONNECTIONLOST;
 }
 
 HRESULT DirectPlayObject::DestroyPlayer(DPID id) {

@@ -15,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <thread>
 
 namespace velmora {
@@ -115,6 +116,63 @@ TEST(DXPlayOverCableTest, HostJoinTalkCloseAndPulledPlug) {
     ASSERT_TRUE(pumpUntil([&] { return !master.play.Opened() && !again.play.Opened(); }));
     EXPECT_EQ(master.events.mid(master.events.size() - 2), QStringList({"lost", "close"}));
     EXPECT_EQ(again.events.mid(again.events.size() - 2), QStringList({"lost", "close"}));
+}
+
+TEST(DXPlayOverCableTest, FileBlocksOfEveryBlockSizeCross) {
+    CableOptions options;
+    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
+    options.line.baud = 460800;
+    NullModemCable cable(options);
+    Peer master(cable.linkA());
+    Peer slave(cable.linkB());
+    master.host("Ann");
+    ASSERT_TRUE(slave.join("Bob"));
+
+    // A file block of each block-size code 1..7: its 11-byte header and the data. The end of a
+    // file is padding, so most of each block is zeros: the largest crosses in seconds.
+    std::vector<QByteArray> blocks;
+    for (const int size : {512, 1024, 2048, 4096, 32768, 65536, 1048576}) {
+        QByteArray block = numbered(3, static_cast<int>(blocks.size()) + 1, 11 + 4096);
+        block.resize(11 + size);
+        blocks.push_back(block);
+        master.send(block);
+    }
+    ASSERT_TRUE(pumpUntil(
+        [&] { return static_cast<std::size_t>(slave.messages.size()) == blocks.size(); }));
+    for (std::size_t i = 0; i < blocks.size(); ++i) {
+        EXPECT_EQ(slave.messages[i], blocks[i]) << "block code " << i + 1;
+    }
+    EXPECT_TRUE(slave.play.Opened());
+}
+
+TEST(DXPlayOverCableTest, ChatLineOvertakesTheFileBlocksBeingSent) {
+    CableOptions options;
+    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
+    options.line.baud = 460800;
+    NullModemCable cable(options);
+    Peer master(cable.linkA());
+    Peer slave(cable.linkB());
+    master.host("Ann");
+    ASSERT_TRUE(slave.join("Bob"));
+
+    // Four blocks of 32 KiB (about 0.7 s of line each, random bytes) stream from a sender
+    // thread; a chat line typed during the first one arrives before that block is complete.
+    QByteArray block = numbered(3, 1, 11 + 32768);
+    std::mt19937 random(5);
+    for (qsizetype i = 8; i < block.size(); ++i) {
+        block[i] = static_cast<char>(random());
+    }
+    std::thread sender([&] {
+        for (int i = 0; i < 4; ++i) {
+            slave.send(block);
+        }
+    });
+    pumpUntil([] { return false; }, 300);
+    const QByteArray chat = numbered(0, 7, 28);
+    slave.send(chat);
+    ASSERT_TRUE(pumpUntil([&] { return master.messages.size() == 5; }));
+    sender.join();
+    EXPECT_EQ(master.messages.indexOf(chat), 0);
 }
 
 TEST(DXPlayOverCableTest, NoMasterOnTheCableFindsNoSession) {

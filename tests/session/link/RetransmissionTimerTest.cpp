@@ -14,7 +14,8 @@ int dataFramesIn(const QByteArray& bytes) {
     FrameCodec codec(false, 8192);
     int frames = 0;
     for (const QByteArray& body : codec.decode(bytes)) {
-        frames += body.front() == 0x20 || body.front() == 0x21 ? 1 : 0;
+        // Data, last data, zero fill, last data of a compressed message.
+        frames += body.front() >= 0x20 && body.front() <= 0x23 ? 1 : 0;
     }
     return frames;
 }

@@ -1,6 +1,6 @@
+#include "base/IniFile.h"
 #include "cable/NullModemCable.h"
 #include "session/link/SerialProvider.h"
-#include "base/IniFile.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>

@@ -81,6 +81,7 @@ void SimulatedLink::drive(Side& side, SimulatedWire& out, SimulatedWire& in) {
                 break;
             case LinkEvent::Kind::Message:
                 side.messages.push_back(event.message);
+                side.messageAtMs.push_back(m_nowMs);
                 break;
             case LinkEvent::Kind::Down:
                 side.down = event;

@@ -68,6 +68,7 @@ public:
         std::unique_ptr<LinkEngine> engine;
         std::vector<LinkEvent> events;
         std::vector<QByteArray> messages;
+        std::vector<std::int64_t> messageAtMs;  // when each message arrived
         std::optional<LinkEvent> down;
         bool up = false;
         std::optional<std::int64_t> downAtMs;

@@ -1,0 +1,226 @@
+// Compressed messages on the link: negotiated, never worse than plain, safe against a hostile
+// peer.
+
+#include "SimulatedLink.h"
+
+#include "base/ByteLayout.h"
+#include "session/link/FrameCodec.h"
+#include "session/link/LinkEngine.h"
+#include "session/link/MessageCompression.h"
+
+#include <gtest/gtest.h>
+#include <zstd.h>
+
+#include <random>
+
+namespace velmora {
+namespace {
+
+using test::SimulatedLink;
+
+LinkEngine::Config config(std::uint32_t nonce, bool compression = true) {
+    LinkEngine::Config c;
+    c.baud = 115200;
+    c.nonce = nonce;
+    c.offerCompression = compression;
+    return c;
+}
+
+// Lines of words, as in a log or a source file.
+QByteArray text(qsizetype size, std::uint32_t seed) {
+    static const char* const words[] = {"static", "const", "int", "return", "value", "the",
+                                        "link",   "frame", "(",   ")",      ";",     "{",
+                                        "}",      "error", "12",  "0x7E",   "line",  "\n"};
+    std::mt19937 random(seed);
+    QByteArray out;
+    while (out.size() < size) {
+        out.append(words[random() % std::size(words)]);
+        out.append(' ');
+    }
+    out.truncate(size);
+    return out;
+}
+
+QByteArray noise(qsizetype size, std::uint32_t seed) {
+    std::mt19937 random(seed);
+    QByteArray out(size, Qt::Uninitialized);
+    for (char& byte : out) {
+        byte = static_cast<char>(random());
+    }
+    return out;
+}
+
+bool bothUp(const SimulatedLink& link) {
+    return link.a.up && link.b.up;
+}
+
+TEST(LinkCompressionTest, TextRandomEmptyAndLargestMessagesRoundTripUnderNoise) {
+    SimulatedLink link(config(1), config(2), 80);
+    for (auto* wire : {&link.aToB, &link.bToA}) {
+        wire->impairments.bitErrorRate = 1e-5;
+        wire->impairments.dropRate = 1e-5;
+    }
+    ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 5000));
+    ASSERT_TRUE(link.a.engine->compressionAgreed());
+    ASSERT_TRUE(link.b.engine->compressionAgreed());
+    // An empty message first, on fresh streams.
+    std::vector<std::pair<QByteArray, Lane>> messages{{QByteArray(), Lane::Ordered}};
+    for (std::uint32_t i = 0; i < 12; ++i) {
+        messages.emplace_back(text(32779, i), Lane::Ordered);
+        messages.emplace_back(text(40 + i, 100 + i), Lane::Interactive);
+        messages.emplace_back(i % 3 == 0 ? noise(4000, i) : QByteArray(), Lane::Ordered);
+    }
+    messages.emplace_back(text(LinkEngine::kMaxMessageBytes, 7), Lane::Ordered);
+    messages.emplace_back(noise(LinkEngine::kMaxMessageBytes, 8), Lane::Ordered);
+    std::size_t sent = 0;
+    ASSERT_TRUE(link.runUntil(
+        [&] {
+            while (sent < messages.size() &&
+                   link.a.engine->canAccept(messages[sent].first.size(), messages[sent].second)) {
+                EXPECT_TRUE(link.a.engine->send(messages[sent].first, messages[sent].second));
+                EXPECT_TRUE(link.b.engine->send(messages[sent].first, messages[sent].second));
+                ++sent;
+            }
+            return link.a.down || link.b.down ||
+                   (link.a.messages.size() == messages.size() &&
+                    link.b.messages.size() == messages.size());
+        },
+        2'000'000));
+    ASSERT_FALSE(link.a.down.has_value());
+    // Each lane in its order; the interactive lane may overtake.
+    for (const auto* side : {&link.a, &link.b}) {
+        for (const Lane lane : {Lane::Ordered, Lane::Interactive}) {
+            std::vector<QByteArray> expected;
+            for (const auto& [message, in] : messages) {
+                if (in == lane) {
+                    expected.push_back(message);
+                }
+            }
+            std::vector<QByteArray> received;
+            for (const QByteArray& message : side->messages) {
+                if (std::find(expected.begin(), expected.end(), message) != expected.end()) {
+                    received.push_back(message);
+                }
+            }
+            EXPECT_EQ(received, expected);
+        }
+    }
+    // The text shrank to less than half; the noise went as it was.
+    const std::uint64_t noiseBytes = 4 * 4000 + LinkEngine::kMaxMessageBytes;
+    const auto counts = link.a.engine->compressionCounts();
+    EXPECT_GE(counts.compressed, 13U);
+    EXPECT_LT(counts.bytesOut, noiseBytes + (counts.bytesIn - noiseBytes) / 2);
+}
+
+TEST(LinkCompressionTest, IncompressibleMessagesGoPlain) {
+    SimulatedLink link(config(1), config(2), 81);
+    ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 5000));
+    std::int64_t wireBytes = 0;
+    link.aToB.onWritten = [&](char) { ++wireBytes; };
+    constexpr int kBlocks = 8;
+    for (int i = 0; i < kBlocks; ++i) {
+        ASSERT_TRUE(link.a.engine->send(noise(32779, i)));
+    }
+    ASSERT_TRUE(link.runUntil([&] { return link.b.messages.size() == kBlocks; }, 100000));
+    for (int i = 0; i < kBlocks; ++i) {
+        EXPECT_EQ(link.b.messages[i], noise(32779, i));
+    }
+    const auto counts = link.a.engine->compressionCounts();
+    EXPECT_EQ(counts.compressed, 0U);
+    EXPECT_EQ(counts.plain, static_cast<std::uint64_t>(kBlocks));
+    EXPECT_EQ(counts.bytesOut, counts.bytesIn);
+    // Framing and escapes only: no bigger on the wire than without compression.
+    EXPECT_LT(wireBytes, kBlocks * 32779 * 102 / 100);
+}
+
+QByteArray frame(const QByteArray& body) {
+    QByteArray wire;
+    FrameCodec::encode(body, false, wire);
+    return wire;
+}
+
+// A peer that is up and takes compressed messages and lanes.
+QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen) {
+    return frame(ByteWriter()
+                     .bytes(QByteArray("VLMR"))
+                     .u8(LinkEngine::kVersion)
+                     .u32(nonce)
+                     .u32(seen)
+                     .u8(0x02 | 0x08 | 0x10)
+                     .take());
+}
+
+QByteArray compressedMessage(std::uint16_t seq, const QByteArray& bytes) {
+    return frame(ByteWriter().u8(0x23).u16(seq).bytes(bytes).take());
+}
+
+// What an engine reports when the other side sends these compressed messages.
+std::optional<LinkEvent> downAfter(const std::vector<QByteArray>& payloads) {
+    LinkEngine engine(config(1), 0);
+    engine.feed(helloFrom(2, 1), 10);
+    EXPECT_TRUE(engine.compressionAgreed());
+    std::uint16_t seq = 0;
+    for (const QByteArray& payload : payloads) {
+        engine.feed(compressedMessage(seq++, payload), 20);
+    }
+    for (LinkEvent& event : engine.takeEvents()) {
+        if (event.kind == LinkEvent::Kind::Down) {
+            return event;
+        }
+    }
+    return std::nullopt;
+}
+
+TEST(LinkCompressionTest, BombsAndCorruptStreamsEndTheLineCleanly) {
+    // A good message first: the line stays up.
+    MessageCompressor compressor;
+    const auto good = compressor.compress(text(5000, 1));
+    ASSERT_TRUE(good);
+    EXPECT_FALSE(downAfter({*good}).has_value());
+
+    // Two megabytes of zeros in a small message, with the link's own window: decoding stops at
+    // the limit.
+    MessageCompressor bombMaker;
+    const auto bomb = bombMaker.compress(QByteArray(2 * LinkEngine::kMaxMessageBytes, '\0'));
+    ASSERT_TRUE(bomb);
+    EXPECT_LT(bomb->size(), 1000);
+    // A one-shot frame that asks for a window larger than the link allows.
+    const QByteArray zeros(8 << 20, '\0');
+    QByteArray wide(static_cast<qsizetype>(ZSTD_compressBound(zeros.size())), '\0');
+    wide.truncate(static_cast<qsizetype>(
+        ZSTD_compress(wide.data(), wide.size(), zeros.constData(), zeros.size(), 19)));
+    // Bytes that are no zstd stream, and a good message cut short.
+    const QByteArray cut = good->left(good->size() / 2);
+    for (const QByteArray& hostile : {*bomb, wide, noise(3000, 9), cut}) {
+        const auto down = downAfter({hostile});
+        ASSERT_TRUE(down.has_value());
+        EXPECT_EQ(down->reason, LineDown::Lost);
+        EXPECT_EQ(down->cause.fault, LinkFault::BadCompression);
+    }
+    // A corrupt message after a good one.
+    const auto down = downAfter({*good, noise(100, 3)});
+    ASSERT_TRUE(down.has_value());
+    EXPECT_EQ(down->cause.fault, LinkFault::BadCompression);
+}
+
+TEST(LinkCompressionTest, OlderPeerWithoutTheFlagWorksBothWays) {
+    for (const auto& [newer, older] : {std::pair{true, false}, std::pair{false, true}}) {
+        SimulatedLink link(config(1, newer), config(2, older), 82);
+        ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 5000));
+        EXPECT_FALSE(link.a.engine->compressionAgreed());
+        EXPECT_FALSE(link.b.engine->compressionAgreed());
+        std::int64_t wireBytes = 0;
+        link.aToB.onWritten = [&](char) { ++wireBytes; };
+        const QByteArray message = text(32779, 5);
+        ASSERT_TRUE(link.a.engine->send(message));
+        ASSERT_TRUE(link.b.engine->send(message));
+        ASSERT_TRUE(link.runUntil(
+            [&] { return link.a.messages.size() == 1 && link.b.messages.size() == 1; }, 20000));
+        EXPECT_EQ(link.a.messages[0], message);
+        EXPECT_EQ(link.b.messages[0], message);
+        EXPECT_GT(wireBytes, message.size()) << "sent plain";
+    }
+}
+
+}  // namespace
+}  // namespace velmora
