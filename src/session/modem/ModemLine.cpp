@@ -276,6 +276,15 @@ void ModemLine::start(LineListener* listener) {
 }
 
 bool ModemLine::send(const QByteArray& message) {
+    return sendThroughInner([&message](SerialPortLine& inner) { return inner.send(message); });
+}
+
+bool ModemLine::sendInteractive(const QByteArray& message) {
+    return sendThroughInner(
+        [&message](SerialPortLine& inner) { return inner.sendInteractive(message); });
+}
+
+bool ModemLine::sendThroughInner(const std::function<bool(SerialPortLine&)>& send) {
     SerialPortLine* inner = nullptr;
     {
         const std::lock_guard lock(m_mutex);
@@ -285,7 +294,7 @@ bool ModemLine::send(const QByteArray& message) {
         inner = m_inner.get();
         ++m_innerUsers;
     }
-    const bool sent = inner->send(message);
+    const bool sent = send(*inner);
     {
         const std::lock_guard lock(m_mutex);
         --m_innerUsers;

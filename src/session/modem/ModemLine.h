@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -57,6 +58,7 @@ public:
 
     void start(LineListener* listener) override;
     bool send(const QByteArray& message) override;
+    bool sendInteractive(const QByteArray& message) override;
     // Says goodbye over the link, hangs up, and waits (a bounded time) until the modem is back
     // in command mode.
     void close() override;
@@ -78,6 +80,8 @@ public:
     std::uint32_t connectRate() const;
 
 private:
+    // Sends through the data phase's line, which stays alive during the call; false without one.
+    bool sendThroughInner(const std::function<bool(SerialPortLine&)>& send);
     void run();
     // One call: dial or answer, the data phase, the hang-up. False when the line is to end.
     bool oneCall();
