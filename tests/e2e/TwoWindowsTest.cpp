@@ -103,8 +103,7 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     EXPECT_EQ(bob.lines().last(), "Disconnected.");
     EXPECT_EQ(bob.status(), "Not connected");
     EXPECT_FALSE(bob.main().commandEnabled("Sendfile1"));
-    ASSERT_TRUE(pumpUntil([&] {
-        return ann.status() == "Not connected"; }));
+    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Not connected"; }));
     EXPECT_EQ(ann.lines().last(), "Remote user disconnected.");
     // The host's session stays open for the next caller.
     EXPECT_TRUE(ann.main().commandEnabled("Closeconnection1"));
@@ -342,6 +341,36 @@ namespace velmora {
 namespace {
 
 // A large file over a noisy line as fast as the terminals take it.
+// At a real line rate a 32 KiB block takes seconds (2.8 s at 115200 baud): a chat line typed
+// meanwhile overtakes it.
+TEST(TwoWindows, AChatLineOvertakesTheFileBlockOnTheLine) {
+    CableOptions options = test::fastCable();
+    options.line.baud = 115200;
+    NullModemCable cable(options);
+    Computer ann(cable.linkA(), "Ann");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+    Files file;
+    file.add("blocks.bin", test::patternBytes(3 * 32768, 12));
+    ann.sendFiles(file.paths);
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > 0; }));
+    const qint64 doneWhenTyped = incomingDone(bob);
+    test::part<QLineEdit>(ann.main(), "EditMessage")->setText("while the file flows");
+    ann.main().runCommand("Send1");
+    qint64 doneWhenShown = -1;
+    ASSERT_TRUE(pumpUntil([&] {
+        if (bob.lines().contains("Ann>    while the file flows")) {
+            doneWhenShown = incomingDone(bob);
+            return true;
+        }
+        return false;
+    }));
+    // Typed just as the first block arrived, the line is shown while the second block, seconds
+    // long on this line, is still on its way: it did not wait behind it.
+    EXPECT_EQ(doneWhenShown, doneWhenTyped);
+    ASSERT_TRUE(pumpUntil([&] { return allArrived(file, bob); }, 120000));
+}
+
 TEST(TwoWindows, FiveMegabytesArriveWholeOverANoisyLine) {
     CableOptions options = test::fastCable(1e-5, 5);
     options.line.baud = 0;
