@@ -23,17 +23,7 @@ namespace {
 
 const QString SerialName = QStringLiteral("Serial Connection");
 
-bool pumpUntil(const std::function<bool()>& done, qint64 limitMs = 60000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > limitMs) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test::pumpUntil;
 
 ProviderEntry serialEntry(const std::filesystem::path& end) {
     SerialSettings settings;
