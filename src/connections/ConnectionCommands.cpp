@@ -1,12 +1,12 @@
 #include "connections/ConnectionCommands.h"
 
+#include "base/DialogService.h"
 #include "connections/ConnectionFile.h"
 #include "connections/ConnectionForm.h"
 #include "connections/ConnectionModified.h"
 #include "connections/RecentLists.h"
 #include "connections/WizardForm.h"
 #include "session/DXPlay.h"
-#include "base/DialogService.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,10 +1,10 @@
 #include "connections/ConnectionForm.h"
 
+#include "base/HelpTopic.h"
+#include "base/LinkLabel.h"
 #include "connections/ConnectionFile.h"
 #include "connections/RadioGroup.h"
 #include "session/DXPlay.h"
-#include "base/HelpTopic.h"
-#include "base/LinkLabel.h"
 
 #include <QComboBox>
 #include <QFormLayout>

@@ -1,10 +1,10 @@
 #include "connections/ConnectionFormSupport.h"
 
 #include "base/DataFolder.h"
-#include "connections/RecentLists.h"
-#include "session/DXPlay.h"
 #include "base/DialogService.h"
 #include "base/Options.h"
+#include "connections/RecentLists.h"
+#include "session/DXPlay.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,8 +1,8 @@
 #include "connections/WizardForm.h"
 
-#include "session/DXPlay.h"
 #include "base/HelpTopic.h"
 #include "base/LinkLabel.h"
+#include "session/DXPlay.h"
 
 #include <QComboBox>
 #include <QFrame>

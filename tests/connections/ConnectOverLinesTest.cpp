@@ -1,3 +1,5 @@
+#include "base/Options.h"
+#include "base/ScriptedDialogService.h"
 #include "cable/NullModemCable.h"
 #include "connections/ConnectionForm.h"
 #include "connections/ConnectionStatus.h"
@@ -8,8 +10,6 @@
 #include "session/link/SerialProvider.h"
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
-#include "base/Options.h"
-#include "base/ScriptedDialogService.h"
 #include "support/FixedTransferSettings.h"
 #include "support/TestEnvironment.h"
 

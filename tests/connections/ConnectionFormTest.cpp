@@ -1,9 +1,9 @@
 #include "FormFixture.h"
 
+#include "base/LinkLabel.h"
 #include "connections/ConnectionFile.h"
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
-#include "base/LinkLabel.h"
 
 #include <QApplication>
 #include <QComboBox>

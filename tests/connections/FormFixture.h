@@ -6,9 +6,9 @@
 
 #include "ConnectFixture.h"
 
-#include "connections/ConnectionFormContext.h"
 #include "base/Options.h"
 #include "base/ScriptedDialogService.h"
+#include "connections/ConnectionFormContext.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "FormFixture.h"
 
-#include "connections/WizardForm.h"
 #include "base/LinkLabel.h"
+#include "connections/WizardForm.h"
 
 #include <QApplication>
 #include <QComboBox>

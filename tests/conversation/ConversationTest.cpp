@@ -1,9 +1,9 @@
 #include "RtfReader.h"
 #include "session/FakeDirectPlay.h"
 
+#include "base/ScriptedDialogService.h"
 #include "conversation/Conversation.h"
 #include "peer/Peer.h"
-#include "base/ScriptedDialogService.h"
 #include "support/FixedTransferSettings.h"
 #include "support/TestEnvironment.h"
 

@@ -4,8 +4,8 @@
 #include "session/DXPlay.h"
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
-#include "support/TestEnvironment.h"
 #include "support/RecordingPeer.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

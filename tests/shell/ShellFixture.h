@@ -1,9 +1,9 @@
 #pragma once
 
-#include "shell/ApplicationWindows.h"
 #include "base/IniFile.h"
-#include "shell/MainForm.h"
 #include "base/ScriptedDialogService.h"
+#include "shell/ApplicationWindows.h"
+#include "shell/MainForm.h"
 
 #include "session/service/SessionService.h"
 

@@ -1,7 +1,7 @@
 #include "session/modem/ModemList.h"
 
-#include "session/modem/ModemResults.h"
 #include "base/IniFile.h"
+#include "session/modem/ModemResults.h"
 
 #include <QDir>
 #include <QFile>

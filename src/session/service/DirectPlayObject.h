@@ -84,8 +84,7 @@ private:
     bool waitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& condition);
     // Closes and drops the current line when it refused us or is gone.
     void dropDeadLine();
-    HRESULT sendData(DPID from, DPID to, std::uint32_t flags, const void* data,
-                     std::uint32_t size);
+    HRESULT sendData(DPID from, DPID to, std::uint32_t flags, const void* data, std::uint32_t size);
 
     // The helpers below run with the mutex held.
     std::shared_ptr<Link> installLocked(std::unique_ptr<Line> line);
