@@ -1,6 +1,7 @@
 #include "shell/MainForm.h"
 
 #include "shell/MainFormUi.h"
+#include "shell/StartupQuestions.h"
 #include "shell/TransferCommands.h"
 
 #include "base/DialogService.h"
@@ -51,19 +52,6 @@ namespace velmora {
 
 namespace {
 
-const QString UninstallQuestion = QStringLiteral(
-    "May I ask you a favour?\n\rPlease tell me why you have decided not to use Velmora "
-    "anymore:\n\rwas it a problem you encountered, or was it a feature that was not offered, was "
-    "the price too high (or too low)?\n\rPlease let us know and we will take it into account when "
-    "developing future versions.\n\rMay we open your web browser and direct it to a short "
-    "feedback form at our web site?\n\r(Please connect to the Internet, if necessary, and click "
-    "Yes to send us your feedback.)");
-const QString FeedbackPage = QStringLiteral("https://www.oskvale.example/velmora/feedback.html");
-const QString AssociationQuestion = QStringLiteral(
-    "Files with \"vmc\" extension are not currently associated with Velmora. Do you want to "
-    "associate them now?");
-const QString CheckEveryTimeQuestion =
-    QStringLiteral("Do you want Velmora to perform this check on startup every time?");
 const QString UnsavedConnectionQuestion =
     QStringLiteral("Current connection is not saved! Do you want to save it now?");
 
@@ -294,25 +282,11 @@ bool TMainForm::FormCreate() {
 }
 
 void TMainForm::UninstallFeedback() {
-    dialogs().ask(QuestionKind::Confirmation, UninstallQuestion, {DialogButton::Yes});
-    if (m_context.openUrl) {
-        m_context.openUrl(QUrl(FeedbackPage));
-    }
+    askForUninstallFeedback(dialogs(), m_context.openUrl);
 }
 
 void TMainForm::CheckFileAssociation() {
-    if (m_context.association.isAssociated()) {
-        return;
-    }
-    const DialogButton associate = dialogs().ask(QuestionKind::Warning, AssociationQuestion,
-                                                 {DialogButton::Yes, DialogButton::No});
-    if (associate == DialogButton::Yes) {
-        // A folder that cannot be written skips the rest of the association silently.
-        m_context.association.associate(m_context.programPath);
-    }
-    const DialogButton everyTime = dialogs().ask(QuestionKind::Confirmation, CheckEveryTimeQuestion,
-                                                 {DialogButton::Yes, DialogButton::No});
-    if (everyTime == DialogButton::No) {
+    if (!askAboutFileAssociation(dialogs(), m_context.association, m_context.programPath)) {
         m_options.CheckExtension = 0;
         UpdateOptions();
     }
