@@ -53,7 +53,9 @@ bool searchSessions(TCustomDXPlay& play, const ConnectHooks& hooks) {
     const HRESULT result = play.EnumerateSessions(0);
     stopIfCancelled(hooks);
     if (result == DPERR_INCOMPATIBLEPEER) {
-        hooks.showMessage(OtherVersionMessage);
+        // The link's own words name both versions; a session of another version has none.
+        const QString refusal = play.RefusalText();
+        hooks.showMessage(refusal.isEmpty() ? OtherVersionMessage : refusal);
         play.Close();
         throw EAbort();
     }

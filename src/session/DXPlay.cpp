@@ -412,6 +412,10 @@ void TCustomDXPlay::CancelWait() {
     }
 }
 
+QString TCustomDXPlay::RefusalText() const {
+    return m_transport ? m_transport->RefusalText() : QString();
+}
+
 void TCustomDXPlay::Close() {
     m_opened.store(false);
     m_sessionsRead = false;

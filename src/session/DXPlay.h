@@ -88,6 +88,9 @@ public:
     // Ends a wait of EnumerateSessions or OpenSession for the other side (called from the event
     // loop that turns during it); the operation ends as a cancelled prompt does, with EAbort.
     void CancelWait();
+    // After an enumeration answered DPERR_INCOMPATIBLEPEER: the line's words for the refusal,
+    // empty when it gave none.
+    QString RefusalText() const;
 
     bool Opened() const { return m_opened.load(); }
     bool IsHost() const { return m_isHost; }

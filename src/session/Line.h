@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QString>
 
 namespace velmora {
 
@@ -43,6 +44,9 @@ public:
     // the next peer, as a host's line does. False where the line cannot (it ended with a call
     // that is hung up). Callable from the listener's lineDown.
     virtual bool keepForNextPeer() { return false; }
+    // Once the line went down as Refused: why, in the words the user reads (the other side's
+    // version, say); empty where the line has none to give.
+    virtual QString refusalText() const { return {}; }
 };
 
 }  // namespace velmora

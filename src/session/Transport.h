@@ -125,6 +125,8 @@ public:
     // event loop that turns during the wait, or from another thread); that call answers
     // DPERR_USERCANCEL, as a cancelled prompt of the provider does.
     virtual void CancelWait() {}
+    // After DPERR_INCOMPATIBLEPEER: the line's own words for the refusal; empty when it has none.
+    virtual QString RefusalText() const { return {}; }
 };
 
 struct DPCOMPOUNDADDRESSELEMENT {

@@ -189,6 +189,18 @@ TEST(ConnectProcedureTest, TheUsersCancelAndAnotherVersionEndTheSearch) {
         EXPECT_EQ(w.messages, QStringList{OtherVersionMessage});
         EXPECT_FALSE(f.play.Opened());
     }
+    // A link of another version says so in its own words, with both versions.
+    {
+        ConnectFixture f;
+        Window w;
+        const QString linkWords =
+            "The other computer runs version 2 of the Velmora serial link, this one version 1: "
+            "both sides need the same version of Velmora.";
+        f.script().enumResult = DPERR_INCOMPATIBLEPEER;
+        f.script().refusalText = linkWords;
+        EXPECT_FALSE(runConnect(f.play, request(true, true), w.hooks()));
+        EXPECT_EQ(w.messages, QStringList{linkWords});
+    }
 }
 
 TEST(ConnectProcedureTest, CableCallSearchesOnceAndReportsNothingFound) {

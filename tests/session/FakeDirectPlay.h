@@ -33,6 +33,7 @@ struct RecordedElement {
 struct FakeScript {
     HRESULT initializeResult = DP_OK;
     HRESULT enumResult = DP_OK;
+    QString refusalText;  // what RefusalText answers
     QList<DPSESSIONDESC2> sessions;
     HRESULT openResult = DP_OK;
     HRESULT createPlayerResult = DP_OK;
@@ -172,6 +173,7 @@ public:
         caps->dwFlags = m_script->capsFlags;
         return DP_OK;
     }
+    QString RefusalText() const override { return m_script->refusalText; }
     HRESULT GetPlayerAddress(DPID, void* data, std::uint32_t* size) override {
         ++m_script->getPlayerAddressCalls;
         if (m_script->playerAddressResult != DP_OK) {

@@ -297,6 +297,11 @@ bool SerialPortLine::wasRefused() const {
     return m_down && m_refused;
 }
 
+QString SerialPortLine::refusalText() const {
+    std::lock_guard lock(m_mutex);
+    return m_down && m_refused ? m_lastError : QString();
+}
+
 QString SerialPortLine::lastError() const {
     std::lock_guard lock(m_mutex);
     if (!m_lastError.isEmpty()) {

@@ -54,6 +54,7 @@ public:
     QString lastError() const;
     // Whether the line is down because one side's link runs another version.
     bool wasRefused() const;
+    QString refusalText() const override;
 
 private:
     bool sendInLane(const QByteArray& message, Lane lane);

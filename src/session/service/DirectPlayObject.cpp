@@ -63,6 +63,7 @@ public:
     }
     void close() { m_line->close(); }
     bool keepForNextPeer() { return m_line->keepForNextPeer(); }
+    QString refusalText() const { return m_line->refusalText(); }
 
     void lineUp() override { m_owner.onLineUp(*this); }
     void lineMessage(const QByteArray& message) override { m_owner.onLineMessage(*this, message); }
@@ -525,6 +526,7 @@ void DirectPlayObject::onLineUp(Link& link) {
     if (link.generation != m_generation) {
         return;
     }
+    m_refusalText.clear();
     m_engine.lineUp();
     flush(lock);
 }
@@ -539,9 +541,13 @@ void DirectPlayObject::onLineMessage(Link& link, const QByteArray& bytes) {
 }
 
 void DirectPlayObject::onLineDown(Link& link, LineDown reason) {
+    const QString refusal = reason == LineDown::Refused ? link.refusalText() : QString();
     std::unique_lock lock(m_mutex);
     if (link.generation != m_generation) {
         return;
+    }
+    if (!refusal.isEmpty()) {
+        m_refusalText = refusal;
     }
     m_engine.lineDown(reason);
     if (m_engine.wantsLineKept()) {
@@ -555,6 +561,11 @@ void DirectPlayObject::onLineDown(Link& link, LineDown reason) {
         m_engine.lineKept(kept);
     }
     flush(lock);
+}
+
+QString DirectPlayObject::RefusalText() const {
+    const std::lock_guard lock(m_mutex);
+    return m_refusalText;
 }
 
 std::shared_ptr<DirectPlayObject::Link> DirectPlayObject::installLocked(

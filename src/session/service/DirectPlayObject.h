@@ -56,6 +56,7 @@ public:
     HRESULT GetCaps(DPCAPS* caps, std::uint32_t flags) override;
     HRESULT GetPlayerAddress(DPID id, void* data, std::uint32_t* size) override;
     void CancelWait() override;
+    QString RefusalText() const override;
 
     // The largest message Send takes.
     static constexpr std::uint32_t kMaxMessageSize = 16 * 1024 * 1024;
@@ -107,6 +108,7 @@ private:
     std::uint64_t m_generation = 0;
     std::uint64_t m_cancels = 0;  // counts CancelWait and Close calls, which end every wait
     std::uint32_t m_nextMessageId = 1;
+    QString m_refusalText;  // the last refused line's words, read by RefusalText
 };
 
 }  // namespace velmora

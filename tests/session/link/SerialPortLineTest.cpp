@@ -162,6 +162,24 @@ TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
     EXPECT_EQ(secondEvents.messages[0], QByteArray("welcome back"));
 }
 
+TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
+    NullModemCable cable(cableOptions(kBaud));
+    auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
+    QString error;
+    auto port = openSerialPort(settingsFor(cable.linkB()), error);
+    ASSERT_TRUE(host && port) << error.toStdString();
+    LinkEngine::Config newer;
+    newer.version = LinkEngine::kVersion + 1;
+    SerialPortLine caller(std::move(port), settingsFor(cable.linkB()),
+                          SerialPortLine::Role::Calling, newer);
+    EXPECT_FALSE(caller.waitUntilUp(kPatience));
+    EXPECT_TRUE(caller.wasRefused());
+    const QString words = caller.refusalText();
+    EXPECT_TRUE(words.contains(QString::number(LinkEngine::kVersion + 1))) << words.toStdString();
+    EXPECT_TRUE(words.contains("version")) << words.toStdString();
+    EXPECT_TRUE(host->refusalText().isEmpty()) << "the host is not down: it waits on";
+}
+
 TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
     auto cable = std::make_unique<NullModemCable>(cableOptions(kBaud));
     auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
