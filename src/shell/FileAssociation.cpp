@@ -118,7 +118,7 @@ QString FileAssociation::mimePackagePath() const {
 }
 
 QString FileAssociation::execProgram(const QString& programPath) {
-    // The desktop entry specification: an argument with a reserved character is quoted, and
+    // As desktops read an Exec line: an argument with a reserved character is quoted, and
     // inside the quotes '"', '`', '$' and '\' take a backslash; '%' is doubled anywhere. The
     // result is then escaped as any string value of the file.
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");

@@ -5,7 +5,8 @@
 
 namespace velmora {
 
-// The folders of the XDG base directory specification that an association reads and writes.
+// The user's and the system's data and configuration folders that an association reads and
+// writes (the XDG variables).
 struct XdgFolders {
     QString dataHome;
     QStringList dataDirs;  // the system's data folders, most important first
@@ -13,7 +14,8 @@ struct XdgFolders {
     QStringList configDirs;
     QStringList desktops;  // the names in $XDG_CURRENT_DESKTOP, in lower case
 
-    // The user's folders from the environment, with the specification's defaults.
+    // The folders from the environment; an unset variable takes the usual default
+    // (~/.local/share, /usr/local/share:/usr/share, ~/.config, /etc/xdg).
     static XdgFolders fromEnvironment();
 };
 
@@ -43,8 +45,8 @@ public:
     // The MIME type that the MIME database gives a file of this name, or an empty string.
     QString mimeTypeOfFileName(const QString& fileName) const;
     // The desktop file ID that the desktop opens the type with, or an empty string: the first
-    // installed default of the mimeapps.list files, else the first installed entry that takes
-    // the type, by the MIME applications associations specification.
+    // installed default of the mimeapps.list files (desktop-specific ones first), else the
+    // first installed entry that takes the type: the order in which desktops look it up.
     QString defaultApplication(const QString& mimeType) const;
 
     QString mimeAppsPath() const;

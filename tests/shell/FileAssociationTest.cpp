@@ -34,7 +34,7 @@ QByteArray entry(const QByteArray& mimeTypes, const QByteArray& extra = {}) {
            extra;
 }
 
-TEST(FileAssociation, ExecQuotesTheProgramAsTheDesktopEntrySpecificationSays) {
+TEST(FileAssociation, ExecQuotesAProgramPathWithReservedCharacters) {
     EXPECT_EQ(FileAssociation::execProgram("/usr/bin/velmora"), "/usr/bin/velmora");
     EXPECT_EQ(FileAssociation::execProgram("/opt/My Programs/velmora"),
               "\"/opt/My Programs/velmora\"");
