@@ -22,6 +22,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -263,6 +264,12 @@ int HeadlessPeer::joinFailure(HRESULT result) const {
 void HeadlessPeer::otherSideArrived(const TDXPlayPlayer& player) {
     printLine(QStringLiteral("Connected with %1.").arg(player.Name));
     m_input->setEnabled(!m_inputEnded);
+    // Lines typed while waiting go first, before the files: with --exit-when-done the other
+    // side may otherwise be gone once the files have crossed.
+    pollfd waiting{STDIN_FILENO, POLLIN, 0};
+    if (!m_inputEnded && poll(&waiting, 1, 0) == 1) {
+        readStandardInput();
+    }
     if (!m_offered && !m_options.files.isEmpty()) {
         m_offered = true;
         m_peer.sendFiles(m_options.files);

@@ -27,17 +27,7 @@ namespace {
 
 const QString AppGuid = QStringLiteral("{5B1C7A10-3E0D-4A55-9A77-0B2C6E1D9F31}");
 
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 60000) {
-            return false;
-        }
-        QApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test::pumpUntil;
 
 // The user cancels the port settings.
 struct CancellingPrompts : SerialPrompts {

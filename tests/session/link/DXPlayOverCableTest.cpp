@@ -61,11 +61,28 @@ QByteArray numbered(std::uint32_t kind, int number, int size) {
     return message;
 }
 
-TEST(DXPlayOverCableTest, HostJoinTalkCloseAndPulledPlug) {
+// A cable at a rate that keeps the tests short.
+CableOptions cableOptions() {
     CableOptions options;
     options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
     options.line.baud = 460800;
-    NullModemCable cable(options);
+    return options;
+}
+
+// Ann hosts on one end of a cable, Bob joins on the other.
+struct Connected {
+    NullModemCable cable{cableOptions()};
+    Peer master{cable.linkA()};
+    Peer slave{cable.linkB()};
+
+    bool connect() {
+        master.host("Ann");
+        return slave.join("Bob");
+    }
+};
+
+TEST(DXPlayOverCableTest, HostJoinTalkCloseAndPulledPlug) {
+    NullModemCable cable(cableOptions());
 
     Peer master(cable.linkA());
     Peer slave(cable.linkB());
@@ -109,14 +126,10 @@ TEST(DXPlayOverCableTest, HostJoinTalkCloseAndPulledPlug) {
 }
 
 TEST(DXPlayOverCableTest, FileBlocksOfEveryBlockSizeCross) {
-    CableOptions options;
-    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
-    options.line.baud = 460800;
-    NullModemCable cable(options);
-    Peer master(cable.linkA());
-    Peer slave(cable.linkB());
-    master.host("Ann");
-    ASSERT_TRUE(slave.join("Bob"));
+    Connected pair;
+    ASSERT_TRUE(pair.connect());
+    Peer& master = pair.master;
+    Peer& slave = pair.slave;
 
     // A file block of each block-size code 1..7: its 11-byte header and the data. The end of a
     // file is padding, so most of each block is zeros: the largest crosses in seconds.
@@ -136,14 +149,10 @@ TEST(DXPlayOverCableTest, FileBlocksOfEveryBlockSizeCross) {
 }
 
 TEST(DXPlayOverCableTest, ChatLineOvertakesTheFileBlocksBeingSent) {
-    CableOptions options;
-    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
-    options.line.baud = 460800;
-    NullModemCable cable(options);
-    Peer master(cable.linkA());
-    Peer slave(cable.linkB());
-    master.host("Ann");
-    ASSERT_TRUE(slave.join("Bob"));
+    Connected pair;
+    ASSERT_TRUE(pair.connect());
+    Peer& master = pair.master;
+    Peer& slave = pair.slave;
 
     // Four blocks of 32 KiB (about 0.7 s of line each, random bytes) stream from a sender
     // thread; a chat line typed during the first one arrives before that block is complete.

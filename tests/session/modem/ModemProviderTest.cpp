@@ -27,17 +27,7 @@ namespace {
 
 const QString ProviderName = QStringLiteral("Modem Connection");
 
-bool pumpUntil(const std::function<bool()>& done) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > 60000) {
-            return false;
-        }
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    }
-    return true;
-}
+using test::pumpUntil;
 
 // The caller gives up after noAnswerMs; long enough by default for the host's modem to finish
 // hanging up after one call and to answer the next.
