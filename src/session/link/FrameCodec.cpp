@@ -4,24 +4,48 @@
 
 #include "base/ByteLayout.h"
 
+#include <algorithm>
+#include <array>
+
 namespace velmora {
 
 namespace {
 
-bool needsEscape(char byte, bool escapeXonXoff) {
-    return byte == FrameCodec::kFlag || byte == FrameCodec::kEscape ||
-           (escapeXonXoff && (byte == FrameCodec::kXon || byte == FrameCodec::kXoff));
+// Which bytes never go raw inside a frame: the flag and the escape always, XON and XOFF when
+// the line uses them for flow control.
+constexpr std::uint8_t kFraming = 1;
+constexpr std::uint8_t kFlowControl = 2;
+constexpr std::array<std::uint8_t, 256> kSpecialBytes = [] {
+    std::array<std::uint8_t, 256> table{};
+    table[static_cast<std::uint8_t>(FrameCodec::kFlag)] = kFraming;
+    table[static_cast<std::uint8_t>(FrameCodec::kEscape)] = kFraming;
+    table[static_cast<std::uint8_t>(FrameCodec::kXon)] = kFlowControl;
+    table[static_cast<std::uint8_t>(FrameCodec::kXoff)] = kFlowControl;
+    return table;
+}();
+
+std::uint8_t specialMask(bool withFlowControl) {
+    return withFlowControl ? kFraming | kFlowControl : kFraming;
 }
 
-template <typename Put>
-void forEachWireByte(QByteArrayView body, Put&& put) {
-    char crc[FrameCodec::kCrcBytes];
-    storeU32(crc, 0, crc32(body));
-    for (const char byte : body) {
-        put(byte);
-    }
-    for (const char byte : crc) {
-        put(byte);
+// The first special byte from at on, or end: what lies before it is taken as a whole.
+const char* endOfRun(const char* at, const char* end, std::uint8_t mask) {
+    return std::find_if(at, end, [mask](char byte) {
+        return (kSpecialBytes[static_cast<std::uint8_t>(byte)] & mask) != 0;
+    });
+}
+
+void appendEscaped(QByteArrayView bytes, std::uint8_t mask, QByteArray& out) {
+    const char* at = bytes.begin();
+    while (at != bytes.end()) {
+        const char* special = endOfRun(at, bytes.end(), mask);
+        out.append(at, special - at);
+        if (special == bytes.end()) {
+            return;
+        }
+        out.append(FrameCodec::kEscape);
+        out.append(static_cast<char>(*special ^ 0x20));
+        at = special + 1;
     }
 }
 
@@ -32,44 +56,46 @@ FrameCodec::FrameCodec(bool dropRawXonXoff, int maxBodyBytes)
 
 void FrameCodec::encode(QByteArrayView body, bool escapeXonXoff, QByteArray& out) {
     out.reserve(out.size() + body.size() + body.size() / 32 + 2 * kCrcBytes + 1);
-    forEachWireByte(body, [&](char byte) {
-        if (needsEscape(byte, escapeXonXoff)) {
-            out.append(kEscape);
-            out.append(static_cast<char>(byte ^ 0x20));
-        } else {
-            out.append(byte);
-        }
-    });
+    char crc[kCrcBytes];
+    storeU32(crc, 0, crc32(body));
+    const std::uint8_t mask = specialMask(escapeXonXoff);
+    appendEscaped(body, mask, out);
+    appendEscaped(QByteArrayView(crc, kCrcBytes), mask, out);
     out.append(kFlag);
 }
 
 std::vector<QByteArray> FrameCodec::decode(QByteArrayView data) {
     std::vector<QByteArray> frames;
-    for (const char byte : data) {
-        if (byte == kFlag) {
-            if (!m_overlong && !m_escaped && m_current.size() > kCrcBytes) {
-                const qsizetype bodySize = m_current.size() - kCrcBytes;
-                const std::uint32_t crc =
-                    loadU32({m_current.constData(), static_cast<std::size_t>(m_current.size())},
-                            static_cast<std::size_t>(bodySize));
-                if (crc == crc32(QByteArrayView(m_current.constData(), bodySize))) {
-                    m_current.truncate(bodySize);
-                    frames.push_back(m_current);
-                } else {
-                    ++m_badFrames;
-                }
-            } else if (m_overlong || m_escaped || !m_current.isEmpty()) {
-                ++m_badFrames;
+    const std::uint8_t mask = specialMask(m_dropRawXonXoff);
+    const qsizetype limit = m_maxBodyBytes + kCrcBytes;
+    const char* at = data.begin();
+    while (at != data.end()) {
+        if (m_overlong) {
+            // Nothing more of this frame is kept: on to the flag that ends it.
+            at = std::find(at, data.end(), kFlag);
+            if (at == data.end()) {
+                break;
             }
-            m_current.clear();
-            m_escaped = false;
-            m_overlong = false;
+        } else if (!m_escaped) {
+            // Ordinary bytes go into the frame a run at a time.
+            const char* run = endOfRun(at, data.end(), mask);
+            if (run != at) {
+                if (m_current.size() + (run - at) > limit) {
+                    m_overlong = true;
+                    m_current.resize(0);
+                } else {
+                    m_current.append(at, run - at);
+                }
+                at = run;
+                continue;
+            }
+        }
+        const char byte = *at++;
+        if (byte == kFlag) {
+            endFrame(frames);
             continue;
         }
         if (m_dropRawXonXoff && (byte == kXon || byte == kXoff)) {
-            continue;
-        }
-        if (m_overlong) {
             continue;
         }
         if (byte == kEscape && !m_escaped) {
@@ -78,12 +104,36 @@ std::vector<QByteArray> FrameCodec::decode(QByteArrayView data) {
         }
         m_current.append(m_escaped ? static_cast<char>(byte ^ 0x20) : byte);
         m_escaped = false;
-        if (m_current.size() > m_maxBodyBytes + kCrcBytes) {
+        if (m_current.size() > limit) {
             m_overlong = true;
-            m_current.clear();
+            m_current.resize(0);
         }
     }
     return frames;
+}
+
+void FrameCodec::endFrame(std::vector<QByteArray>& frames) {
+    const bool whole = !m_overlong && !m_escaped && m_current.size() > kCrcBytes;
+    if (whole) {
+        const qsizetype bodySize = m_current.size() - kCrcBytes;
+        const std::uint32_t crc =
+            loadU32({m_current.constData(), static_cast<std::size_t>(m_current.size())},
+                    static_cast<std::size_t>(bodySize));
+        if (crc == crc32(QByteArrayView(m_current.constData(), bodySize))) {
+            m_current.truncate(bodySize);
+            frames.push_back(std::move(m_current));
+            // The next frame is likely as long: room for it at once.
+            m_current = QByteArray();
+            m_current.reserve(bodySize + kCrcBytes);
+        } else {
+            ++m_badFrames;
+        }
+    } else if (m_overlong || m_escaped || !m_current.isEmpty()) {
+        ++m_badFrames;
+    }
+    m_current.resize(0);
+    m_escaped = false;
+    m_overlong = false;
 }
 
 }  // namespace velmora

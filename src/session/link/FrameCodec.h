@@ -32,10 +32,16 @@ public:
     // Feeds received bytes; returns the bodies of the good frames completed by them.
     std::vector<QByteArray> decode(QByteArrayView data);
 
+    // Bytes of the frame in progress received so far (after unescaping, CRC included).
+    qsizetype partialFrameBytes() const { return m_current.size(); }
+
     // Frames thrown away for a bad CRC or overlength since construction.
     std::uint64_t badFrames() const { return m_badFrames; }
 
 private:
+    // At a flag: the frame collected so far is complete if its CRC is right.
+    void endFrame(std::vector<QByteArray>& frames);
+
     bool m_dropRawXonXoff;
     int m_maxBodyBytes;
     QByteArray m_current;

@@ -113,6 +113,9 @@ public:
 
     // Bytes read from the line.
     void feed(QByteArrayView bytes, std::int64_t nowMs);
+    // Bytes of a frame begun on the line and not yet ended: a driver may read the rest of a
+    // long frame in larger pieces.
+    qsizetype partialFrameBytes() const { return m_codec.partialFrameBytes(); }
     // Whether a message of this size may be queued in this lane now without passing the lane's
     // back-pressure bound. A single message of any allowed size is always accepted on an empty
     // lane.

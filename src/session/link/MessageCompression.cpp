@@ -68,20 +68,22 @@ MessageDecompressor::MessageDecompressor() : m_context(ZSTD_createDCtx()) {
 MessageDecompressor::~MessageDecompressor() = default;
 
 std::optional<QByteArray> MessageDecompressor::decompress(QByteArrayView bytes, qsizetype limit) {
+    // Decoded a step at a time into the scratch buffer; the message takes only what it needs.
+    if (m_scratch.isEmpty()) {
+        m_scratch.resize(kOutputStep);
+    }
     QByteArray message;
     ZSTD_inBuffer in{bytes.data(), static_cast<std::size_t>(bytes.size()), 0};
-    std::size_t produced = 0;
     for (;;) {
         // One byte past the limit shows a message that is too long.
-        const qsizetype capacity = std::min(message.size() + kOutputStep, limit + 1);
-        message.resize(capacity);
-        ZSTD_outBuffer out{message.data(), static_cast<std::size_t>(capacity), produced};
+        const qsizetype room = std::min(kOutputStep, limit + 1 - message.size());
+        ZSTD_outBuffer out{m_scratch.data(), static_cast<std::size_t>(room), 0};
         const std::size_t next = ZSTD_decompressStream(m_context.get(), &out, &in);
-        produced = out.pos;
-        if (ZSTD_isError(next) || static_cast<qsizetype>(produced) > limit) {
+        if (ZSTD_isError(next) || message.size() + static_cast<qsizetype>(out.pos) > limit) {
             restart();
             return std::nullopt;
         }
+        message.append(m_scratch.constData(), static_cast<qsizetype>(out.pos));
         if (in.pos == in.size && out.pos < out.size) {
             // All input taken and all output given. A flushed message ends with a whole block:
             // the stream then wants a block header next; anything else is a cut message.
@@ -89,11 +91,9 @@ std::optional<QByteArray> MessageDecompressor::decompress(QByteArrayView bytes, 
                 restart();
                 return std::nullopt;
             }
-            break;
+            return message;
         }
     }
-    message.truncate(static_cast<qsizetype>(produced));
-    return message;
 }
 
 void MessageDecompressor::restart() {

@@ -55,6 +55,7 @@ private:
         void operator()(ZSTD_DCtx_s* context) const;
     };
     std::unique_ptr<ZSTD_DCtx_s, Free> m_context;
+    QByteArray m_scratch;
 };
 
 }  // namespace velmora

@@ -19,6 +19,13 @@ namespace {
 // link's pacing, not a buffer, decides what goes next.
 constexpr qint64 kPortBacklogBytes = 256;
 
+// A frame this long so far carries file data (acknowledgements, keystrokes and short chat lines
+// are shorter): its rest is read by the clock.
+constexpr qsizetype kLongFrameBytes = 64;
+// The read clock's period: one wake-up for this much line time instead of one for every few
+// bytes, at a cost to latency that only the end of a long frame pays.
+constexpr int kReadClockMs = 20;
+
 }  // namespace
 
 SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSettings& settings,
@@ -36,6 +43,16 @@ SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSe
     m_timer->setSingleShot(true);
     m_timer->setTimerType(Qt::PreciseTimer);
     QObject::connect(m_timer, &QTimer::timeout, m_context.get(), [this] { pump(); });
+    m_readClock = new QTimer(m_context.get());
+    m_readClock->setSingleShot(true);
+    QObject::connect(m_readClock, &QTimer::timeout, m_context.get(), [this] { readClockTicked(); });
+    // The port's own read notifier, which the read clock turns off; a port without one is read
+    // whenever it signals.
+    for (QSocketNotifier* notifier : m_port->findChildren<QSocketNotifier*>()) {
+        if (notifier->type() == QSocketNotifier::Read) {
+            m_readNotifier = notifier;
+        }
+    }
     QObject::connect(m_port.get(), &QSerialPort::readyRead, m_context.get(), [this] { pump(); });
     QObject::connect(m_port.get(), &QSerialPort::bytesWritten, m_context.get(), [this] { pump(); });
     QObject::connect(m_port.get(), &QSerialPort::errorOccurred, m_context.get(),
@@ -78,6 +95,7 @@ bool SerialPortLine::onOwnThread() const {
 void SerialPortLine::stopPort() {
     const auto stop = [this] {
         m_timer->stop();
+        m_readClock->stop();
         if (m_port) {
             m_port->close();
             m_port.reset();
@@ -108,6 +126,7 @@ void SerialPortLine::portFailed(const QString& text) {
     }
     m_changed.notify_all();
     m_timer->stop();
+    m_readClock->stop();
     if (m_port) {
         m_port->close();
     }
@@ -120,14 +139,21 @@ void SerialPortLine::pump() {
         return;
     }
     const QByteArray input = m_port->readAll();
+    if (m_readNotifier) {
+        m_readNotifier->setEnabled(!m_readingByClock);  // reading turned it on again
+    }
     QByteArray output;
     std::optional<std::int64_t> deadline;
     bool withheld = false;
+    bool midLongFrame = false;
+    bool waitersMayGoOn = false;
     const std::int64_t now = nowMs();
     {
         std::lock_guard lock(m_mutex);
+        const qsizetype queuedBefore = m_engine->queuedBytes();
         if (!input.isEmpty()) {
             m_engine->feed(input, now);
+            midLongFrame = m_engine->partialFrameBytes() >= kLongFrameBytes;
         }
         if (const auto due = m_engine->nextDeadlineMs(); due && *due <= now) {
             m_engine->onTimer(now);
@@ -136,7 +162,12 @@ void SerialPortLine::pump() {
             output = m_engine->takeOutput(now);
         }
         bool peerLeft = false;
-        for (LinkEvent& event : m_engine->takeEvents()) {
+        std::vector<LinkEvent> events = m_engine->takeEvents();
+        // Senders wait for room in the queues, callers for the line to come up or go down,
+        // close() for the goodbye: only those changes wake them.
+        waitersMayGoOn =
+            !events.empty() || m_engine->queuedBytes() < queuedBefore || m_engine->isFinished();
+        for (LinkEvent& event : events) {
             if (event.kind == LinkEvent::Kind::Up) {
                 m_wasUp = true;
                 m_down = false;
@@ -157,7 +188,12 @@ void SerialPortLine::pump() {
         withheld = output.isEmpty() && m_port->bytesToWrite() >= kPortBacklogBytes;
         deadline = m_engine->nextDeadlineMs();
     }
-    m_changed.notify_all();
+    if (waitersMayGoOn) {
+        m_changed.notify_all();
+    }
+    if (!input.isEmpty()) {
+        readByClock(midLongFrame);
+    }
     if (!output.isEmpty()) {
         m_port->write(output);
     }
@@ -178,6 +214,30 @@ void SerialPortLine::armTimer(std::optional<std::int64_t> dueMs, std::int64_t no
     }
     m_timerDueMs = due;
     m_timer->start(static_cast<int>(due - now));
+}
+
+void SerialPortLine::readByClock(bool on) {
+    if (!m_readNotifier) {
+        return;
+    }
+    m_readingByClock = on;
+    m_readNotifier->setEnabled(!on);
+    if (on) {
+        m_readClock->start(kReadClockMs);
+    } else {
+        m_readClock->stop();
+    }
+}
+
+void SerialPortLine::readClockTicked() {
+    if (!m_port || !m_port->isOpen()) {
+        return;
+    }
+    // What came is read at once and pumped (the port signals it); when nothing came, the frame
+    // has stalled or ended and the port's signal takes over again.
+    if (!m_port->waitForReadyRead(0)) {
+        readByClock(false);
+    }
 }
 
 void SerialPortLine::deliver() {

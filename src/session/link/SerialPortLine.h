@@ -5,6 +5,8 @@
 #include "session/link/SerialSettings.h"
 
 #include <QElapsedTimer>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QString>
 
 #include <chrono>
@@ -60,6 +62,8 @@ private:
     bool sendInLane(const QByteArray& message, Lane lane);
     void pump();
     void armTimer(std::optional<std::int64_t> dueMs, std::int64_t now, bool withheld);
+    void readByClock(bool on);
+    void readClockTicked();
     void deliver();
     void portFailed(const QString& text);
     void stopPort();
@@ -80,6 +84,11 @@ private:
     std::unique_ptr<QSerialPort> m_port;
     QTimer* m_timer = nullptr;  // owned by m_context
     std::int64_t m_timerDueMs = 0;
+    // Inside a long frame the port is read by the clock instead of whenever bytes come (for a
+    // serial port, every few bytes): the port's own read notifier is off meanwhile.
+    QPointer<QSocketNotifier> m_readNotifier;  // the port's
+    QTimer* m_readClock = nullptr;             // owned by m_context
+    bool m_readingByClock = false;
 
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;

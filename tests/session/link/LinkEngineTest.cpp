@@ -190,6 +190,18 @@ TEST(FrameCodecTest, EncodesChecksAndFindsFramesAgainAfterNoise) {
     const auto smallFrames = small.decode(two);
     ASSERT_EQ(smallFrames.size(), 1U);
     EXPECT_EQ(smallFrames[0], QByteArray("ok"));
+
+    // The limit holds to the byte when a long run of ordinary bytes comes in one read.
+    FrameCodec exact(false, 16);
+    QByteArray edge;
+    FrameCodec::encode(QByteArray(16, 'y'), false, edge);
+    FrameCodec::encode(QByteArray(17, 'z'), false, edge);
+    FrameCodec::encode(QByteArray(16, 'w'), false, edge);
+    const auto edgeFrames = exact.decode(edge);
+    ASSERT_EQ(edgeFrames.size(), 2U);
+    EXPECT_EQ(edgeFrames[0], QByteArray(16, 'y'));
+    EXPECT_EQ(edgeFrames[1], QByteArray(16, 'w'));
+    EXPECT_EQ(exact.badFrames(), 1U);
 }
 
 TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
