@@ -1,6 +1,7 @@
 #include "FuzzSupport.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <algorithm>
@@ -60,7 +61,13 @@ void check(bool condition, const char* what) {
 
 extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
     using velmora::fuzz::scratch;
-    scratch() = std::make_unique<QTemporaryDir>();
+    // In memory where the system has a place for it: the targets make and remove files all the
+    // time, and a disk's file system spends far longer on that than the code under test.
+    const QFileInfo memory(QStringLiteral("/dev/shm"));
+    scratch() =
+        memory.isDir() && memory.isWritable()
+            ? std::make_unique<QTemporaryDir>(QStringLiteral("/dev/shm/velmora-fuzz-XXXXXX"))
+            : std::make_unique<QTemporaryDir>();
     const QByteArray folder = scratch()->path().toLocal8Bit();
     for (const char* name : {"HOME", "VELMORA_HOME", "XDG_DATA_HOME", "XDG_CONFIG_HOME",
                              "XDG_CACHE_HOME", "XDG_RUNTIME_DIR"}) {
