@@ -55,7 +55,7 @@ FrameCodec::FrameCodec(bool dropRawXonXoff, int maxBodyBytes)
     : m_dropRawXonXoff(dropRawXonXoff), m_maxBodyBytes(maxBodyBytes) {}
 
 void FrameCodec::encode(QByteArrayView body, bool escapeXonXoff, QByteArray& out) {
-    out.reserve(out.size() + body.size() + body.size() / 32 + 2 * kCrcBytes + 1);
+    out.reserve(out.size() + encodedSizeHint(body.size()));
     char crc[kCrcBytes];
     storeU32(crc, 0, crc32(body));
     const std::uint8_t mask = specialMask(escapeXonXoff);

@@ -28,6 +28,11 @@ public:
 
     // Appends the encoded frame to out.
     static void encode(QByteArrayView body, bool escapeXonXoff, QByteArray& out);
+    // The room encode() reserves for a body of this size, the closing flag included: enough
+    // unless more than one byte in 32 must be escaped.
+    static constexpr qsizetype encodedSizeHint(qsizetype bodySize) {
+        return bodySize + bodySize / 32 + 2 * kCrcBytes + 1;
+    }
 
     // Feeds received bytes; returns the bodies of the good frames completed by them.
     std::vector<QByteArray> decode(QByteArrayView data);

@@ -598,6 +598,7 @@ void LinkEngine::appendFrame(QByteArrayView body, bool escapeAlways, QByteArray&
     // A frame that does not follow another one directly opens with a flag as well: noise that
     // came while the line was quiet then ends at that flag instead of spoiling the frame.
     if (out.isEmpty()) {
+        out.reserve(1 + FrameCodec::encodedSizeHint(body.size()));
         out.append(FrameCodec::kFlag);
     }
     FrameCodec::encode(body, escapeAlways || escapeOut(), out);
