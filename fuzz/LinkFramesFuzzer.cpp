@@ -249,6 +249,8 @@ public:
             config.baud = m_baud;
             config.escapeXonXoff = input.flag();
             config.nonce = 0x1000 + static_cast<std::uint32_t>(i);
+            // Keep-alives every 6 s rather than every second: the same timers, and an input's
+            // idle seconds cost fewer steps.
             config.keepAliveMs = 6000;
             config.silenceLimitMs = 24000;
             engines()[i].restart(config, m_now);
