@@ -219,7 +219,7 @@ public:
     }
 
     void run() {
-        for (int ops = 0; ops < 16 && !m_input.atEnd(); ++ops) {
+        for (int ops = 0; ops < 12 && !m_input.atEnd(); ++ops) {
             step();
             checkState();
         }
@@ -272,7 +272,8 @@ private:
 
     QByteArray block() {
         // The header's fields as the fuzzer likes them, the message of the code's full length.
-        const int code = m_input.pick(9);
+        // The 1 MiB code now and then only: a block message always has its code's full length.
+        const int code = m_input.pick(8) == 0 ? m_input.pick(9) : m_input.pick(7);
         const int full = kFileBlockHeaderSize + blockSizeOfCode(code).value_or(512);
         QByteArray message(m_input.flag() ? full : full - m_input.pick(4), '\0');
         const std::uint32_t kind = static_cast<std::uint32_t>(MessageKind::FileBlock);
@@ -400,7 +401,7 @@ private:
                 m_settings.blocked = m_input.pick(4) == 0;
                 m_settings.loop = m_input.pick(4) == 0;
                 m_loopUsed |= m_settings.loop;
-                m_settings.code = m_input.pick(10) - 1;
+                m_settings.code = m_input.pick(8) == 0 ? m_input.pick(10) - 1 : m_input.pick(7) - 1;
                 break;
             case 10:
                 // The incoming folder vanished: the fallback is made and used.
