@@ -4,7 +4,6 @@
 
 #include "base/ByteLayout.h"
 
-#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -12,8 +11,8 @@ namespace velmora {
 
 namespace {
 
-// The bytes that never go raw inside a frame: the flag and the escape always, XON and XOFF
-// when the line uses them for flow control.
+// The bytes that never go raw inside a frame: the flag (first, so that a search for it alone
+// takes one) and the escape always, XON and XOFF when the line uses them for flow control.
 constexpr std::array<char, 4> kSpecialBytes{FrameCodec::kFlag, FrameCodec::kEscape,
                                             FrameCodec::kXon, FrameCodec::kXoff};
 
@@ -71,7 +70,7 @@ std::vector<QByteArray> FrameCodec::decode(QByteArrayView data) {
     while (at != data.end()) {
         if (m_overlong) {
             // Nothing more of this frame is kept: on to the flag that ends it.
-            at = std::find(at, data.end(), kFlag);
+            at = endOfRun(at, data.end(), 1);
             if (at == data.end()) {
                 break;
             }
