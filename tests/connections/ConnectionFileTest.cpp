@@ -16,12 +16,6 @@ QByteArray contentsOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 TEST(ConnectionFileTest, ExtensionIsAppendedUnlessFoundCaseSensitively) {
     EXPECT_EQ(ConnectionFile::withExtension("conn"), "conn.vmc");
     EXPECT_EQ(ConnectionFile::withExtension("/a/b/conn.vmc"), "/a/b/conn.vmc");
@@ -86,9 +80,10 @@ TEST(ConnectionFileTest, WritesKeysInOrderAndReadsThemBack) {
 
 TEST(ConnectionFileTest, SavingOverAFileKeepsItsOtherContent) {
     const QString path = test::makeTempFolder("vmc") + "/mixed.vmc";
-    writeBytes(path,
-               "; made by hand\r\n[Before]\r\nA=1\r\n[Connection]\r\nIsHost=1\r\nExtra=keep\r\n"
-               "Provider=1\r\n[After]\r\nB=2\r\n");
+    ASSERT_TRUE(test::writeFile(
+        path,
+        "; made by hand\r\n[Before]\r\nA=1\r\n[Connection]\r\nIsHost=1\r\nExtra=keep\r\n"
+        "Provider=1\r\n[After]\r\nB=2\r\n"));
     ConnectionSettings settings;
     settings.Provider = 0;
     settings.SessionName = "S";
@@ -124,21 +119,23 @@ TEST(ConnectionFileTest, BadFilesReadAsDefaults) {
     for (int i = 0; i < 4096; ++i) {
         binary.append(static_cast<char>((i * 37) & 0xFF));
     }
-    writeBytes(folder + "/binary.vmc", binary);
+    ASSERT_TRUE(test::writeFile(folder + "/binary.vmc", binary));
     const ConnectionSettings fromBinary = ConnectionFile::read(folder + "/binary.vmc");
     EXPECT_EQ(fromBinary.Provider, 0);
 
-    writeBytes(folder + "/truncated.vmc", "[Connection]\r\nProvider=1\r\nSessionNa");
+    ASSERT_TRUE(
+        test::writeFile(folder + "/truncated.vmc", "[Connection]\r\nProvider=1\r\nSessionNa"));
     EXPECT_EQ(ConnectionFile::read(folder + "/truncated.vmc").Provider, 1);
 
-    writeBytes(folder + "/numbers.vmc", "[Connection]\nProvider=-7\nIsHost=0x7FFFFFFFFF\n");
+    ASSERT_TRUE(test::writeFile(folder + "/numbers.vmc",
+                                "[Connection]\nProvider=-7\nIsHost=0x7FFFFFFFFF\n"));
     const ConnectionSettings numbers = ConnectionFile::read(folder + "/numbers.vmc");
     EXPECT_EQ(numbers.Provider, -7);
     EXPECT_EQ(numbers.IsHost, 0);
 
     QByteArray enormous("[Connection]\nProvider=1\n");
     enormous.append(QByteArray(9 * 1024 * 1024, 'x'));
-    writeBytes(folder + "/enormous.vmc", enormous);
+    ASSERT_TRUE(test::writeFile(folder + "/enormous.vmc", enormous));
     expectDefaults(ConnectionFile::read(folder + "/enormous.vmc"));
 }
 

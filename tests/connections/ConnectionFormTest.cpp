@@ -5,6 +5,8 @@
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
 
+#include "support/TestEnvironment.h"
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFile>
@@ -32,12 +34,6 @@ QStringList itemsOf(const QComboBox& box) {
 QByteArray contentsOf(const QString& path) {
     QFile file(path);
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
 }
 
 struct Form : FormFixture {
@@ -112,7 +108,7 @@ TEST(ConnectionFormTest, ControlsLabelsAndEnabledFieldsFollowMethodAndMode) {
 
 TEST(ConnectionFormTest, EachShowingResetsTheDialogAndClosesTheSession) {
     Form f;
-    writeBytes(f.phonesPath(), "555 1\r\n\r\n777\r\n");
+    ASSERT_TRUE(test::writeFile(f.phonesPath(), "555 1\r\n\r\n777\r\n"));
     f.play.setProviderName("Serial Connection");
     f.play.OpenSession(true, "Earlier", "Ann");
     ASSERT_TRUE(f.play.Opened());
@@ -148,7 +144,7 @@ TEST(ConnectionFormTest, NoModemsAndAnUnreadableModemList) {
 
     Form broken;
     broken.script().playerAddressResult = DPERR_GENERIC;
-    writeBytes(broken.phonesPath(), "123\r\n");
+    ASSERT_TRUE(test::writeFile(broken.phonesPath(), "123\r\n"));
     broken.show();
     EXPECT_EQ(broken.errors, QStringList{"Modem list cannot be acquired"});
     EXPECT_EQ(broken.form.ModemPhoneNumber->count(), 0) << "the reset stops at the modem list";
@@ -187,7 +183,7 @@ TEST(ConnectionFormTest, HostingPathsCloseTheDialogWithTheSessionOpen) {
 
 TEST(ConnectionFormTest, CallingOverTheModemRemembersTheNumberFirst) {
     Form f;
-    writeBytes(f.phonesPath(), "555-ABC\r\n");
+    ASSERT_TRUE(test::writeFile(f.phonesPath(), "555-ABC\r\n"));
     f.show();
     f.choose(0, 1);
     f.form.ModemComboBox->setCurrentIndex(1);
@@ -236,7 +232,7 @@ TEST(ConnectionFormTest, CallingOverTheModemRemembersTheNumberFirst) {
 
 TEST(ConnectionFormTest, OtherModemAndAnEmptyNumber) {
     Form f;
-    writeBytes(f.phonesPath(), "999\r\n");
+    ASSERT_TRUE(test::writeFile(f.phonesPath(), "999\r\n"));
     f.show();
     f.choose(0, 1);
     f.form.ModemComboBox->setCurrentIndex(2);

@@ -14,12 +14,6 @@ QByteArray contentsOf(const QString& path) {
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 QStringList numbered(int count) {
     QStringList names;
     for (int i = 1; i <= count; ++i) {
@@ -38,9 +32,9 @@ TEST(RecentListsTest, ListFilesAreCrLfLinesNewestFirst) {
     EXPECT_EQ(RecentLists::readPhones(path), entries);
 
     // Lines ended by a lone LF, and a last line without an end, read too.
-    writeBytes(path, "a\nb\r\nc");
+    ASSERT_TRUE(test::writeFile(path, "a\nb\r\nc"));
     EXPECT_EQ(RecentLists::readPhones(path), (QStringList{"a", "b", "c"}));
-    writeBytes(path, "");
+    ASSERT_TRUE(test::writeFile(path, ""));
     EXPECT_EQ(RecentLists::readPhones(path), QStringList());
 
     EXPECT_FALSE(RecentLists::writePhones(folder + "/no/such/folder/recents.list", entries));
@@ -54,7 +48,7 @@ TEST(RecentListsTest, ConnectionListSkipsBlankLinesAndTakesLongAndManyLines) {
     for (int i = 0; i < 3000; ++i) {
         bytes += QByteArray("/many/") + QByteArray::number(i) + ".vmc\r\n";
     }
-    writeBytes(path, bytes);
+    ASSERT_TRUE(test::writeFile(path, bytes));
     const QStringList names = RecentLists::readConnections(path);
     ASSERT_EQ(names.size(), 3002);
     EXPECT_EQ(names[0], longName);

@@ -58,7 +58,7 @@ TEST(CliModemTest, HostAnswersTheCallFilesAndLinesGoBothWays) {
                     {"host", "--modem", "ann's MODEM", "--name", "Ann", "--incoming", hostIn,
                      "--exit-when-done", "send", sendFolder + "/to-bob.bin"});
     host.type("Ann here\n");
-    ASSERT_TRUE(test::waitUntil([&] { return host.output().contains("Waiting for a call..."); }))
+    ASSERT_TRUE(test::pumpUntil([&] { return host.output().contains("Waiting for a call..."); }))
         << host.errors().toStdString();
     CliProcess join(test::makeTempFolder("modem-join-data"),
                     {"join", "--modem", bobModem, "--phone", "(555) 100", "--name", "Bob",

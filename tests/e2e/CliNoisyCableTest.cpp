@@ -144,7 +144,7 @@ TEST(CliNoisyCableTest, PulledPlugEndsBothSidesAndTheNextRunResumes) {
     {
         CliProcess ann(annData, annArguments);
         CliProcess bob(bobData, bobArguments);
-        ASSERT_TRUE(test::waitUntil([&] { return QFileInfo(partial).size() >= 60000; }))
+        ASSERT_TRUE(test::pumpUntil([&] { return QFileInfo(partial).size() >= 60000; }))
             << bob.errors().toStdString();
         cable.unplug();
         EXPECT_EQ(ann.exitCode(), 6) << ann.errors().toStdString();

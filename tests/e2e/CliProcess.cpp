@@ -1,11 +1,7 @@
 #include "CliProcess.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
-#include <QThread>
 
 namespace velmora::test {
 
@@ -16,30 +12,6 @@ QByteArray randomBytes(int size, quint32 seed) {
         byte = static_cast<char>(random.generate());
     }
     return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool waitUntil(const std::function<bool()>& done, int timeoutMs) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done()) {
-        if (timer.elapsed() > timeoutMs) {
-            return false;
-        }
-        // The processes' output is read by the event loop.
-        QCoreApplication::processEvents();
-        QThread::msleep(10);
-    }
-    return true;
 }
 
 CliProcess::CliProcess(const QString& dataFolder, const QStringList& arguments) {

@@ -2,22 +2,17 @@
 
 // velmora-cli processes for the end-to-end tests, and the files they send and receive.
 
+#include "support/TestEnvironment.h"
+
 #include <QByteArray>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
 
-#include <functional>
 
 namespace velmora::test {
 
 QByteArray randomBytes(int size, quint32 seed);
-// False when the file cannot be written.
-bool writeFile(const QString& path, const QByteArray& bytes);
-// The file's bytes; empty when it cannot be read.
-QByteArray readFile(const QString& path);
-// Waits (a bounded time) until `done` holds; false when it did not.
-bool waitUntil(const std::function<bool()>& done, int timeoutMs = 60000);
 
 // A velmora-cli process with its own data folder. It is killed when the object goes while it
 // still runs.

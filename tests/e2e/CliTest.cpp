@@ -85,7 +85,7 @@ TEST(CliTest, FailuresEndWithTheirOwnExitCodes) {
     CliProcess host(test::makeTempFolder("refuse-host"),
                     {"host", "--serial", QString::fromStdString(cable.linkA().string()),
                      "--block-incoming", "--exit-when-done"});
-    ASSERT_TRUE(test::waitUntil([&] { return host.output().contains("Waiting for remote user"); }));
+    ASSERT_TRUE(test::pumpUntil([&] { return host.output().contains("Waiting for remote user"); }));
     // A port in use by another program.
     CliProcess second(data, {"host", "--serial", QString::fromStdString(cable.linkA().string())});
     EXPECT_EQ(second.exitCode(), 5);
@@ -130,7 +130,7 @@ TEST(CliTest, EndedByTheUserItSaysGoodbye) {
     CliProcess join(test::makeTempFolder("goodbye-join"),
                     {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
                      "921600", "--name", "Bob"});
-    ASSERT_TRUE(test::waitUntil([&] { return join.output().contains("Connected with Ann."); }))
+    ASSERT_TRUE(test::pumpUntil([&] { return join.output().contains("Connected with Ann."); }))
         << join.errors().toStdString();
     join.terminate();
     EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();

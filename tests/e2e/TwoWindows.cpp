@@ -43,17 +43,6 @@ QByteArray patternBytes(int size, int seed) {
     return bytes;
 }
 
-void writeBytes(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly)) << path.toStdString();
-    file.write(bytes);
-}
-
-QByteArray readBytes(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 CableOptions fastCable(double bitErrorRate, double garbageBurstsPerSecond) {
     CableOptions options;
     options.directory = makeTempFolder("cable").toStdString();

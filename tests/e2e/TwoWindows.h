@@ -21,8 +21,6 @@ void pumpFor(int milliseconds);
 
 // Bytes that differ from file to file, so that a block in the wrong place shows.
 QByteArray patternBytes(int size, int seed);
-void writeBytes(const QString& path, const QByteArray& bytes);
-QByteArray readBytes(const QString& path);
 
 // One user's program: its windows over its own data folder, its serial provider told the
 // cable's end, its dialogs answered by the test.

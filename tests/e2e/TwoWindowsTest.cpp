@@ -127,14 +127,14 @@ struct Files {
     void add(const QString& name, const QByteArray& bytes) {
         paths << QDir(folder).filePath(name);
         contents.push_back(bytes);
-        test::writeBytes(paths.last(), bytes);
+        ASSERT_TRUE(test::writeFile(paths.last(), bytes));
     }
 };
 
 bool allArrived(const Files& files, const Computer& receiver) {
     for (std::size_t i = 0; i < files.contents.size(); ++i) {
         const QString name = QFileInfo(files.paths[static_cast<int>(i)]).fileName();
-        if (test::readBytes(receiver.incomingFolder() + name) != files.contents[i]) {
+        if (test::readFile(receiver.incomingFolder() + name) != files.contents[i]) {
             return false;
         }
     }

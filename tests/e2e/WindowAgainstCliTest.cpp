@@ -49,7 +49,7 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
     const QString outgoing = test::makeTempFolder("cli-outgoing");
     const QString cliIncoming = test::makeTempFolder("cli-incoming");
     const QByteArray fromCli = test::patternBytes(60000, 21);
-    test::writeBytes(outgoing + "/from-cli.bin", fromCli);
+    ASSERT_TRUE(test::writeFile(outgoing + "/from-cli.bin", fromCli));
     const QStringList cliLines = chatLines("Cli", 15);
     test::CliProcess cli(test::makeTempFolder("cli-data"),
                          {"join", "--serial", QString::fromStdString(cable.linkB().string()),
@@ -61,7 +61,7 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
 
     const QByteArray fromAnn = test::patternBytes(50000, 22);
     const QString annFolder = test::makeTempFolder("ann-outgoing");
-    test::writeBytes(annFolder + "/from-ann.bin", fromAnn);
+    ASSERT_TRUE(test::writeFile(annFolder + "/from-ann.bin", fromAnn));
     ann.sendFiles({annFolder + "/from-ann.bin"});
     const QStringList annLines = chatLines("Ann", 15);
     for (const QString& line : annLines) {
@@ -71,8 +71,8 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
 
     ASSERT_TRUE(pumpUntil(
         [&] {
-            return test::readBytes(ann.incomingFolder() + "from-cli.bin") == fromCli &&
-                   test::readBytes(cliIncoming + "/from-ann.bin") == fromAnn &&
+            return test::readFile(ann.incomingFolder() + "from-cli.bin") == fromCli &&
+                   test::readFile(cliIncoming + "/from-ann.bin") == fromAnn &&
                    linesOf(ann.lines(), "Cli").size() >= cliLines.size() &&
                    cli.linesAfter("Ann>    ").size() >= annLines.size();
         },

@@ -89,7 +89,7 @@ void exchangeFiles(SessionSide& ann, SessionSide& bob, const QString& provider,
         QDir().mkpath(out);
         QStringList paths;
         for (const Sent& file : files) {
-            paths.append(writeFile(out + "/" + file.name, file.bytes));
+            paths.append(writtenFile(out + "/" + file.name, file.bytes));
         }
         side.peer().sendFiles(paths);
     };
@@ -106,11 +106,11 @@ void exchangeFiles(SessionSide& ann, SessionSide& bob, const QString& provider,
     EXPECT_EQ(ann.outcomes().failed + bob.outcomes().failed, 0)
         << qPrintable(ann.lines.join('\n') + '\n' + bob.lines.join('\n'));
     for (const Sent& file : annFiles) {
-        EXPECT_EQ(readFile(bob.settings.incoming + file.name), file.bytes)
+        EXPECT_EQ(fileBytes(bob.settings.incoming + file.name), file.bytes)
             << file.name.toStdString();
     }
     for (const Sent& file : bobFiles) {
-        EXPECT_EQ(readFile(ann.settings.incoming + file.name), file.bytes)
+        EXPECT_EQ(fileBytes(ann.settings.incoming + file.name), file.bytes)
             << file.name.toStdString();
     }
 }
@@ -124,15 +124,15 @@ TEST(PeerFiles, OverTheMemoryLineFilesArriveVerifiedAndAStrangePartIsLeftAlone) 
     SessionSide bob(cable.providerEntry(MemoryCable::Side::B), folder, QStringLiteral("bob"));
     // Bob holds the start of one file, and a ".part" of another file under a sent name.
     const QByteArray resumed = patternBytes(300'000, 1);
-    writeFile(bob.settings.incoming + "resumed.bin.part", resumed.left(100'000));
-    writeFile(bob.settings.incoming + "strange.bin.part", patternBytes(5000, 2));
+    writtenFile(bob.settings.incoming + "resumed.bin.part", resumed.left(100'000));
+    writtenFile(bob.settings.incoming + "strange.bin.part", patternBytes(5000, 2));
     exchangeFiles(ann, bob, QString::fromLatin1(MemoryProvider::kName),
                   {{"resumed.bin", resumed},
                    {"strange.bin", patternBytes(20'000, 3)},
                    {QString::fromUtf8("Дом.txt"), "house"}},
                   {{QString::fromUtf8("Кот.txt"), "cat"}, {"back.bin", patternBytes(70'000, 4)}},
                   folder);
-    EXPECT_EQ(readFile(bob.settings.incoming + "strange.bin.part"), patternBytes(5000, 2));
+    EXPECT_EQ(fileBytes(bob.settings.incoming + "strange.bin.part"), patternBytes(5000, 2));
     EXPECT_FALSE(QFileInfo::exists(bob.settings.incoming + "resumed.bin.part"));
 }
 

@@ -13,18 +13,6 @@
 namespace velmora {
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 bool haveTool(const char* name) {
     return !QStandardPaths::findExecutable(name).isEmpty();
 }
@@ -52,10 +40,11 @@ TEST(FileAssociation, AssociatesThroughTheDatabasesAndKeepsOtherDefaults) {
     const QString root = test::makeTempFolder("assoc");
     const FileAssociation association(root + "/data", root + "/config");
     EXPECT_FALSE(association.isAssociated());
-    writeAll(association.mimeAppsPath(),
-             "[Default Applications]\ntext/plain=editor.desktop\n"
-             "application/x-velmora-connection=velmora.desktop\n");
-    writeAll(association.desktopEntryPath(), entry("application/x-velmora-connection;"));
+    ASSERT_TRUE(test::writeFile(association.mimeAppsPath(),
+                                "[Default Applications]\ntext/plain=editor.desktop\n"
+                                "application/x-velmora-connection=velmora.desktop\n"));
+    ASSERT_TRUE(test::writeFile(association.desktopEntryPath(),
+                                entry("application/x-velmora-connection;")));
     EXPECT_FALSE(association.isAssociated())
         << "a default in mimeapps.list is not enough while the MIME database has no *.vmc";
 
@@ -63,11 +52,11 @@ TEST(FileAssociation, AssociatesThroughTheDatabasesAndKeepsOtherDefaults) {
     ASSERT_TRUE(association.associate(program));
     EXPECT_TRUE(association.isAssociated());
     EXPECT_EQ(association.mimeTypeOfFileName("Bob.VMC"), FileAssociation::MimeType);
-    EXPECT_TRUE(readAll(association.mimeAppsPath()).contains("text/plain=editor.desktop\n"));
-    EXPECT_TRUE(
-        readAll(association.desktopEntryPath()).contains("Exec=\"" + program.toUtf8() + "\" %f\n"));
+    EXPECT_TRUE(test::readFile(association.mimeAppsPath()).contains("text/plain=editor.desktop\n"));
+    EXPECT_TRUE(test::readFile(association.desktopEntryPath())
+                    .contains("Exec=\"" + program.toUtf8() + "\" %f\n"));
     if (haveTool("update-desktop-database")) {
-        EXPECT_TRUE(readAll(root + "/data/applications/mimeinfo.cache")
+        EXPECT_TRUE(test::readFile(root + "/data/applications/mimeinfo.cache")
                         .contains("application/x-velmora-connection=velmora.desktop;"));
     }
     if (haveTool("desktop-file-validate")) {
@@ -90,30 +79,37 @@ TEST(FileAssociation, FindsTheDefaultApplicationAsTheDesktopDoes) {
     EXPECT_EQ(association.defaultApplication(type), "");
 
     // Entries that take the type name it themselves; a hidden one counts as deleted.
-    writeAll(root + "/usr/applications/velmora.desktop", entry(type.toUtf8() + ";"));
-    writeAll(root + "/usr/applications/other.desktop", entry("text/plain;" + type.toUtf8()));
-    writeAll(root + "/local/applications/vendor/viewer.desktop", entry("text/plain;"));
-    writeAll(root + "/home-data/applications/other.desktop", entry(type.toUtf8(), "Hidden=true\n"));
+    ASSERT_TRUE(
+        test::writeFile(root + "/usr/applications/velmora.desktop", entry(type.toUtf8() + ";")));
+    ASSERT_TRUE(test::writeFile(root + "/usr/applications/other.desktop",
+                                entry("text/plain;" + type.toUtf8())));
+    ASSERT_TRUE(
+        test::writeFile(root + "/local/applications/vendor/viewer.desktop", entry("text/plain;")));
+    ASSERT_TRUE(test::writeFile(root + "/home-data/applications/other.desktop",
+                                entry(type.toUtf8(), "Hidden=true\n")));
     EXPECT_EQ(association.defaultApplication(type), "velmora.desktop");
-    writeAll(root + "/etc/mimeapps.list", "[Removed Associations]\n" + type.toUtf8() +
-                                              "=velmora.desktop\n[Added Associations]\n" +
-                                              type.toUtf8() + "=vendor-viewer.desktop\n");
+    ASSERT_TRUE(test::writeFile(root + "/etc/mimeapps.list",
+                                "[Removed Associations]\n" + type.toUtf8() +
+                                    "=velmora.desktop\n[Added Associations]\n" + type.toUtf8() +
+                                    "=vendor-viewer.desktop\n"));
     EXPECT_EQ(association.defaultApplication(type), "vendor-viewer.desktop")
         << "added associations come first; removed ones are passed over";
 
     // A default wins; one that is not installed is passed over; the user's level comes first,
     // and within a level the current desktop's list.
-    writeAll(root + "/usr/applications/mimeapps.list",
-             "[Default Applications]\n" + type.toUtf8() + "=velmora.desktop\n");
+    ASSERT_TRUE(test::writeFile(root + "/usr/applications/mimeapps.list",
+                                "[Default Applications]\n" + type.toUtf8() + "=velmora.desktop\n"));
     EXPECT_EQ(association.defaultApplication(type), "velmora.desktop");
-    writeAll(root + "/home-config/mimeapps.list",
-             "[Default Applications]\n" + type.toUtf8() + "=missing.desktop;other.desktop\n");
+    ASSERT_TRUE(test::writeFile(
+        root + "/home-config/mimeapps.list",
+        "[Default Applications]\n" + type.toUtf8() + "=missing.desktop;other.desktop\n"));
     EXPECT_EQ(association.defaultApplication(type), "velmora.desktop");
-    writeAll(root + "/home-config/mimeapps.list",
-             "[Default Applications]\n" + type.toUtf8() + "=vendor-viewer.desktop\n");
+    ASSERT_TRUE(
+        test::writeFile(root + "/home-config/mimeapps.list",
+                        "[Default Applications]\n" + type.toUtf8() + "=vendor-viewer.desktop\n"));
     EXPECT_EQ(association.defaultApplication(type), "vendor-viewer.desktop");
-    writeAll(root + "/home-config/kde-mimeapps.list",
-             "[Default Applications]\n" + type.toUtf8() + "=velmora.desktop\n");
+    ASSERT_TRUE(test::writeFile(root + "/home-config/kde-mimeapps.list",
+                                "[Default Applications]\n" + type.toUtf8() + "=velmora.desktop\n"));
     EXPECT_EQ(association.defaultApplication(type), "velmora.desktop");
 }
 
@@ -121,11 +117,13 @@ TEST(FileAssociation, TheHeaviestGlobGivesTheType) {
     const QString root = test::makeTempFolder("globs");
     const FileAssociation association(
         XdgFolders{root + "/home", {root + "/usr"}, root + "/config", {}, {}});
-    writeAll(root + "/usr/mime/globs2",
-             "# comment\n50:text/x-other:*.vmc\n50:application/x-case:*.Vmc:cs\n");
+    ASSERT_TRUE(
+        test::writeFile(root + "/usr/mime/globs2",
+                        "# comment\n50:text/x-other:*.vmc\n50:application/x-case:*.Vmc:cs\n"));
     EXPECT_EQ(association.mimeTypeOfFileName("a.vmc"), "text/x-other");
     EXPECT_EQ(association.mimeTypeOfFileName("a.Vmc"), "text/x-other") << "first of equals";
-    writeAll(root + "/home/mime/globs2", "60:application/x-velmora-connection:*.vmc\n");
+    ASSERT_TRUE(
+        test::writeFile(root + "/home/mime/globs2", "60:application/x-velmora-connection:*.vmc\n"));
     EXPECT_EQ(association.mimeTypeOfFileName("A.VMC"), FileAssociation::MimeType);
     EXPECT_EQ(association.mimeTypeOfFileName("a.vmc.txt"), "");
 }

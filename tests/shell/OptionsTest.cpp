@@ -14,17 +14,6 @@
 namespace velmora {
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 TEST(Options, MissingFileGivesDefaultsAndTheFirstWriteCreatesIt) {
     const QString folder = test::makeTempFolder("options");
     const OptionsFile file(folder);
@@ -40,7 +29,7 @@ TEST(Options, MissingFileGivesDefaultsAndTheFirstWriteCreatesIt) {
     EXPECT_EQ(options.UserName, "");
     EXPECT_EQ(options.Path, folder + "/Incoming/");
     ASSERT_TRUE(file.save(options));
-    EXPECT_EQ(readAll(file.path()),
+    EXPECT_EQ(test::readFile(file.path()),
               "[Common]\nCheckExtension=1\nAskExit=1\nAskStop=1\nPath=" + folder.toUtf8() +
                   "/Incoming/\nUserName=\nInternalLoop=0\nView=1\nc_Help=0\nc_Connections1=1\n"
                   "c_Editor1=1\nc_View2=0\nc_ransfer1=0\nTransfersList=1\nUsersList=0\nMode=1\n"
@@ -50,9 +39,10 @@ TEST(Options, MissingFileGivesDefaultsAndTheFirstWriteCreatesIt) {
 TEST(Options, UrlSectionIsReadAndKeptAndBadValuesTakeDefaults) {
     const QString folder = test::makeTempFolder("options-url");
     const OptionsFile file(folder);
-    writeAll(file.path(),
-             "[URL]\nSupportEmail=help@example.org\nSiteURL=http://example.org\n"
-             "[Common]\nSpeed=fast\nMode=5\nPath=/srv/in\nView=2\nc_Help=9\nExtra=kept\n");
+    ASSERT_TRUE(test::writeFile(
+        file.path(),
+        "[URL]\nSupportEmail=help@example.org\nSiteURL=http://example.org\n"
+        "[Common]\nSpeed=fast\nMode=5\nPath=/srv/in\nView=2\nc_Help=9\nExtra=kept\n"));
     Options options = file.load();
     EXPECT_EQ(options.SupportEmail, "help@example.org");
     EXPECT_EQ(options.SiteURL, "http://example.org");
@@ -62,7 +52,7 @@ TEST(Options, UrlSectionIsReadAndKeptAndBadValuesTakeDefaults) {
     EXPECT_EQ(options.Path, "/srv/in/") << "the separator is appended at load";
     options.Path = "/srv/other";
     ASSERT_TRUE(file.save(options));
-    const QByteArray written = readAll(file.path());
+    const QByteArray written = test::readFile(file.path());
     EXPECT_TRUE(written.startsWith("[URL]\nSupportEmail=help@example.org\n"));
     EXPECT_TRUE(written.contains("Extra=kept\n"));
     EXPECT_TRUE(written.contains("c_Help=0\n"));
@@ -72,7 +62,7 @@ TEST(Options, UrlSectionIsReadAndKeptAndBadValuesTakeDefaults) {
 
 TEST(Options, EmptyPathBecomesTheDefaultFolder) {
     const QString folder = test::makeTempFolder("options-empty");
-    writeAll(folder + "/options.ini", "[Common]\nPath=\n");
+    ASSERT_TRUE(test::writeFile(folder + "/options.ini", "[Common]\nPath=\n"));
     EXPECT_EQ(OptionsFile(folder).load().Path, folder + "/Incoming/");
 }
 
@@ -100,7 +90,7 @@ TEST(Options, WindowPlacementHasASectionOfItsOwnThatTheOptionsKeep) {
     const OptionsFile file(folder);
     EXPECT_TRUE(file.loadPlacement().geometry.isEmpty()) << "first run: nothing remembered";
 
-    writeAll(file.path(), "[Common]\r\nMode=0\r\n");
+    ASSERT_TRUE(test::writeFile(file.path(), "[Common]\r\nMode=0\r\n"));
     const WindowPlacement placement{QByteArray("\x01\xD9\xD0\xCB\0\x03", 6), "splitter"};
     ASSERT_TRUE(file.savePlacement(placement));
     EXPECT_EQ(file.load().Mode, 0) << "the options are kept";
@@ -110,11 +100,11 @@ TEST(Options, WindowPlacementHasASectionOfItsOwnThatTheOptionsKeep) {
     EXPECT_EQ(file.loadPlacement().geometry, placement.geometry) << "kept by the options";
     EXPECT_EQ(file.loadPlacement().splitter, placement.splitter);
     EXPECT_EQ(file.load().Speed, 2);
-    const QByteArray text = readAll(file.path());
+    const QByteArray text = test::readFile(file.path());
     EXPECT_TRUE(text.contains("[Window]") && text.contains("Geometry=01d9d0cb0003")) << text.data();
 
     // A damaged value restores nothing.
-    writeAll(file.path(), "[Window]\r\nGeometry=01d9z0\r\nSplitter=abc\r\n");
+    ASSERT_TRUE(test::writeFile(file.path(), "[Window]\r\nGeometry=01d9z0\r\nSplitter=abc\r\n"));
     EXPECT_TRUE(file.loadPlacement().geometry.isEmpty());
     EXPECT_TRUE(file.loadPlacement().splitter.isEmpty());
 }

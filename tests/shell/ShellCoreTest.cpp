@@ -13,17 +13,6 @@
 namespace velmora {
 namespace {
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 TEST(StartArgument, OnlyTheFirstArgumentCountsAndUninstallIsExact) {
     EXPECT_EQ(StartArgument::parse({}).kind, StartArgument::Kind::None);
     EXPECT_EQ(StartArgument::parse({"-uninstall"}).kind, StartArgument::Kind::Uninstall);
@@ -66,16 +55,16 @@ TEST(RecentList, RoundTripsWithCrLfAndSurvivesBadFiles) {
 
     const QStringList entries{"/a/one.vmc", "", "two.vmc"};
     ASSERT_TRUE(RecentList::save(path, entries));
-    EXPECT_EQ(readAll(path), QByteArray("/a/one.vmc\r\n\r\ntwo.vmc\r\n"));
+    EXPECT_EQ(test::readFile(path), QByteArray("/a/one.vmc\r\n\r\ntwo.vmc\r\n"));
     EXPECT_EQ(RecentList::load(path), entries);
 
-    writeAll(path, "first\nsecond\r\nlast without end");
+    ASSERT_TRUE(test::writeFile(path, "first\nsecond\r\nlast without end"));
     EXPECT_EQ(RecentList::load(path), (QStringList{"first", "second", "last without end"}));
 
-    writeAll(path, QByteArray("\x00\xff\x01\r\n", 5));
+    ASSERT_TRUE(test::writeFile(path, QByteArray("\x00\xff\x01\r\n", 5)));
     EXPECT_EQ(RecentList::load(path).size(), 1);
 
-    writeAll(path, QByteArray(RecentList::MaximumSize + 1, 'x'));
+    ASSERT_TRUE(test::writeFile(path, QByteArray(RecentList::MaximumSize + 1, 'x')));
     EXPECT_TRUE(RecentList::load(path).isEmpty());
 
     ASSERT_TRUE(RecentList::save(path, {}));

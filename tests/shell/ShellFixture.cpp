@@ -13,16 +13,7 @@
 
 namespace velmora::test {
 
-namespace {
-
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
-}  // namespace
+namespace {}  // namespace
 
 QByteArray quietOptions(const QByteArray& more) {
     return "[Common]\nCheckExtension=0\nShowloader=0\n" + more;
@@ -36,13 +27,13 @@ Shell::Shell(const Setup& setup)
       xdgData(makeTempFolder("xdg-data")),
       xdgConfig(makeTempFolder("xdg-config")) {
     if (setup.withHelp) {
-        writeFile(helpFolder + "/Source/Introducing the Velmora/Introduction.htm",
-                  "<html><body><h1>Introduction</h1></body></html>");
+        EXPECT_TRUE(test::writeFile(helpFolder + "/Source/Introducing the Velmora/Introduction.htm",
+                                    "<html><body><h1>Introduction</h1></body></html>"));
     } else {
         QDir(helpFolder).removeRecursively();
     }
     if (!setup.optionsIni.isEmpty()) {
-        writeFile(dataFolder + "/options.ini", setup.optionsIni);
+        EXPECT_TRUE(test::writeFile(dataFolder + "/options.ini", setup.optionsIni));
     }
     FileAssociation association(xdgData, xdgConfig);
     if (setup.associated) {

@@ -4,6 +4,7 @@
 #include <QElapsedTimer>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <cstdlib>
@@ -47,6 +48,17 @@ QString makeTempFolder(const QString& prefix) {
     QDir(path).removeRecursively();
     QDir().mkpath(path);
     return path;
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 bool pumpUntil(const std::function<bool()>& done, int limitMs) {

@@ -93,7 +93,7 @@ TEST_F(FileReceiverTest, NewFileIsWrittenAsPartAndNamedWhenWhole) {
     ASSERT_EQ(model.rowCount(), 1);
     EXPECT_EQ(line.State, tsStopped);
     EXPECT_FALSE(line.Target);
-    EXPECT_EQ(readFile(incoming("a.txt.part")), first + second);
+    EXPECT_EQ(fileBytes(incoming("a.txt.part")), first + second);
     EXPECT_FALSE(QFileInfo::exists(incoming("a.txt")));
     ASSERT_EQ(receiver.notices.lines.size(), 1U);
     EXPECT_EQ(receiver.notices.lines[0],
@@ -107,7 +107,7 @@ TEST_F(FileReceiverTest, NewFileIsWrittenAsPartAndNamedWhenWhole) {
     block(19, "12345");
     block(19, {}, true);
     EXPECT_EQ(model.rowCount(), 1);
-    EXPECT_EQ(readFile(incoming("b.txt")), "12345");
+    EXPECT_EQ(fileBytes(incoming("b.txt")), "12345");
     EXPECT_FALSE(QFileInfo::exists(incoming("b.txt.part")));
     EXPECT_EQ(receiver.notices.lines.back(),
               "File b.txt received and saved into " + receiver.settings.incoming);
@@ -117,7 +117,7 @@ TEST_F(FileReceiverTest, NewFileIsWrittenAsPartAndNamedWhenWhole) {
 
 TEST_F(FileReceiverTest, OnlyAPartFileIsContinuedAndTheUsersFileStaysAsItWas) {
     const QByteArray present = patternBytes(1000, 3);
-    writeFile(incoming("a.txt.part"), present);
+    writtenFile(incoming("a.txt.part"), present);
     auto reply = offer("a.txt", 1500, 1);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->offset, 1000);
@@ -125,33 +125,33 @@ TEST_F(FileReceiverTest, OnlyAPartFileIsContinuedAndTheUsersFileStaysAsItWas) {
     const QByteArray rest = patternBytes(500, 4);
     block(1, rest);
     block(1, {}, true);
-    EXPECT_EQ(readFile(incoming("a.txt")), present + rest);
+    EXPECT_EQ(fileBytes(incoming("a.txt")), present + rest);
 
     // A file of the user's with the offered name is never continued nor written: the new one
     // gets a name of its own.
     const QByteArray users = patternBytes(5000, 5);
-    writeFile(incoming("b.bin"), users);
-    writeFile(incoming("b (2).bin"), users);
+    writtenFile(incoming("b.bin"), users);
+    writtenFile(incoming("b (2).bin"), users);
     reply = offer("b.bin", 100, 2);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->offset, 0);
     const QByteArray offered = patternBytes(100, 6);
     block(2, offered);
     block(2, {}, true);
-    EXPECT_EQ(readFile(incoming("b.bin")), users);
-    EXPECT_EQ(readFile(incoming("b (3).bin")), offered);
+    EXPECT_EQ(fileBytes(incoming("b.bin")), users);
+    EXPECT_EQ(fileBytes(incoming("b (3).bin")), offered);
     EXPECT_EQ(receiver.notices.lines.back(),
               "File b (3).bin received and saved into " + receiver.settings.incoming);
 
     // A ".part" longer than the offered file is not its beginning: left alone, a new one is
     // written.
-    writeFile(incoming("c.part"), users);
-    writeFile(incoming("c"), users);
+    writtenFile(incoming("c.part"), users);
+    writtenFile(incoming("c"), users);
     ASSERT_EQ(offer("c", 3, 3)->offset, 0);
     block(3, "xyz");
     block(3, {}, true);
-    EXPECT_EQ(readFile(incoming("c.part")), users);
-    EXPECT_EQ(readFile(incoming("c (2)")), "xyz");
+    EXPECT_EQ(fileBytes(incoming("c.part")), users);
+    EXPECT_EQ(fileBytes(incoming("c (2)")), "xyz");
 }
 
 TEST_F(FileReceiverTest, ALyingSenderNeverGetsAFileReceived) {
@@ -168,7 +168,7 @@ TEST_F(FileReceiverTest, ALyingSenderNeverGetsAFileReceived) {
     ASSERT_EQ(sent.size(), 1U);
     EXPECT_EQ(parseTransferControl(bytesOf(sent.front().bytes))->action, caAbort);
     block(1, {}, true);
-    EXPECT_EQ(readFile(incoming("long.bin.part")), "abc");
+    EXPECT_EQ(fileBytes(incoming("long.bin.part")), "abc");
 
     // A damaged block of a live transfer: the line stops, both sides are told.
     ASSERT_EQ(offer("bad.bin", 600, 2)->result, frAccepted);
@@ -184,14 +184,14 @@ TEST_F(FileReceiverTest, ALyingSenderNeverGetsAFileReceived) {
     EXPECT_EQ(parseTransferControl(bytesOf(sent.front().bytes))->transferId, 2);
 
     // Blocks before the answer to a checked offer (the prefix is still being read back).
-    writeFile(incoming("early.bin.part"), "12");
+    writtenFile(incoming("early.bin.part"), "12");
     receiver.deliver({receiver.id, buildFileOfferDetails({3, kCheckSha256, "early.bin"})}, sender);
     receiver.deliver(
         {receiver.id, buildFileOffer({"early.bin", 4, 3, QByteArray(kIconFieldSize, 0)})}, sender);
     EXPECT_TRUE(receiver.takeOutbox().empty());
     block(3, "34");
     EXPECT_EQ(receiver.model().transfer(2).State, tsStopped);
-    EXPECT_EQ(readFile(incoming("early.bin.part")), "12");
+    EXPECT_EQ(fileBytes(incoming("early.bin.part")), "12");
     receiver.takeOutbox();
 
     // A checked transfer whose digest is not that of the bytes, or never comes.
@@ -327,7 +327,7 @@ TEST_F(FileReceiverTest, MissingFolderFallsBackToTheDefaultOne) {
     EXPECT_EQ(receiver.settings.incoming, receiver.settings.fallback);
     block(1, "abc");
     block(1, {}, true);
-    EXPECT_EQ(readFile(receiver.settings.fallback + "a.txt"), "abc");
+    EXPECT_EQ(fileBytes(receiver.settings.fallback + "a.txt"), "abc");
     EXPECT_EQ(receiver.notices.lines.back(),
               "File a.txt received and saved into " + receiver.settings.fallback);
     EXPECT_FALSE(QFileInfo::exists(folder + "/gone"));
@@ -348,7 +348,7 @@ TEST_F(FileReceiverTest, WhatIsInTheWayIsPassedByAndNeverWritten) {
     QDir().mkpath(incoming("taken"));
     QDir().mkpath(incoming("taken.part"));
     ASSERT_EQ(mkfifo(QFile::encodeName(incoming("pipe")).constData(), 0600), 0);
-    const QString outside = writeFile(folder + "/outside.txt", "keep");
+    const QString outside = writtenFile(folder + "/outside.txt", "keep");
     ASSERT_TRUE(QFile::link(outside, incoming("link.txt")));
     ASSERT_TRUE(QFile::link(outside, incoming("link.txt.part")));
     ASSERT_TRUE(QFile::link(folder + "/nowhere", incoming("dangling")));
@@ -361,11 +361,11 @@ TEST_F(FileReceiverTest, WhatIsInTheWayIsPassedByAndNeverWritten) {
         block(id, "new");
         block(id, {}, true);
         const QString second = FileReceiver::numberedName(name, 2);
-        EXPECT_EQ(readFile(incoming(second)), "new") << name.toStdString();
+        EXPECT_EQ(fileBytes(incoming(second)), "new") << name.toStdString();
         EXPECT_EQ(receiver.notices.lines.back(),
                   "File " + second + " received and saved into " + receiver.settings.incoming);
     }
-    EXPECT_EQ(readFile(outside), "keep");
+    EXPECT_EQ(fileBytes(outside), "keep");
     EXPECT_FALSE(QFileInfo::exists(folder + "/nowhere"));
 
     // Two lines with one name: the second writes a ".part" of its own; the first to end takes
@@ -376,8 +376,8 @@ TEST_F(FileReceiverTest, WhatIsInTheWayIsPassedByAndNeverWritten) {
     block(10, "a");
     block(11, {}, true);
     block(10, {}, true);
-    EXPECT_EQ(readFile(incoming("same.txt")), "b");
-    EXPECT_EQ(readFile(incoming("same (2).txt")), "a");
+    EXPECT_EQ(fileBytes(incoming("same.txt")), "b");
+    EXPECT_EQ(fileBytes(incoming("same (2).txt")), "a");
 
     // A folder this user may not write to (the permission does not hold for root).
     if (geteuid() != 0) {
@@ -428,5 +428,5 @@ TEST_F(FileReceiverTest, AFailedWriteStopsTheLineAndTellsTheSender) {
     // What follows is not written anywhere.
     block(6, patternBytes(512, 10), true);
     EXPECT_EQ(receiver.model().rowCount(), 1);
-    EXPECT_EQ(readFile(incoming("big.bin.part")).left(512), patternBytes(512, 7));
+    EXPECT_EQ(fileBytes(incoming("big.bin.part")).left(512), patternBytes(512, 7));
 }

@@ -65,7 +65,7 @@ protected:
 
     QString source(const QString& name, const QByteArray& bytes) {
         QDir().mkpath(folder + "/out");
-        return writeFile(folder + "/out/" + name, bytes);
+        return writtenFile(folder + "/out/" + name, bytes);
     }
 
     // Messages the thread sent, kept apart from those of the UI thread until delivered.
@@ -114,8 +114,8 @@ TEST_F(SendThreadTest, SendsSeveralFilesWholeAtLowPriority) {
     ASSERT_TRUE(pumpUntil([&] {
         return link.a.model().outcomes().verifiedWhole == 2 && link.b.model().rowCount() == 0;
     }));
-    EXPECT_EQ(readFile(link.b.settings.incoming + "one"), one);
-    EXPECT_EQ(readFile(link.b.settings.incoming + "two"), two);
+    EXPECT_EQ(fileBytes(link.b.settings.incoming + "one"), one);
+    EXPECT_EQ(fileBytes(link.b.settings.incoming + "two"), two);
     stopSendThread(thread, handOver);
     EXPECT_FALSE(thread);
     stopSendThread(thread, handOver);
@@ -154,7 +154,7 @@ TEST_F(SendThreadTest, SuspendedThreadPreparesNoBlocks) {
     EXPECT_EQ(link.a.model().rowCount(), 1);
     thread->resume();
     ASSERT_TRUE(pumpUntil([&] { return link.b.model().rowCount() == 0; }));
-    EXPECT_EQ(readFile(link.b.settings.incoming + "s"), bytes);
+    EXPECT_EQ(fileBytes(link.b.settings.incoming + "s"), bytes);
 }
 
 TEST_F(SendThreadTest, StoppingWhileTheThreadWaitsForAHandOverDoesNotDeadlock) {

@@ -21,7 +21,7 @@ protected:
 
     QString source(const QString& name, const QByteArray& bytes) {
         QDir().mkpath(folder + "/out");
-        return writeFile(folder + "/out/" + name, bytes);
+        return writtenFile(folder + "/out/" + name, bytes);
     }
 
     QString received(const TestPeer& peer, const QString& name) const {
@@ -119,7 +119,7 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
     EXPECT_EQ(link.a.model().transfer(2).State, tsFinished);
     EXPECT_EQ(link.a.model().data(link.a.model().index(2, colSpeed)).toString(), "verified");
     EXPECT_EQ(link.b.model().rowCount(), 2);
-    EXPECT_EQ(readFile(received(link.b, "empty.txt")), QByteArray());
+    EXPECT_EQ(fileBytes(received(link.b, "empty.txt")), QByteArray());
     // The finished line goes with the removal timer once it has been shown a while.
     link.a.engine->removeFirstAborted();
     EXPECT_EQ(link.a.model().rowCount(), 3);
@@ -146,8 +146,8 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
 
     link.runToEnd();
     EXPECT_EQ(link.b.model().rowCount(), 0);
-    EXPECT_EQ(readFile(received(link.b, "one.bin")), one);
-    EXPECT_EQ(readFile(received(link.b, "two.bin")), two);
+    EXPECT_EQ(fileBytes(received(link.b, "one.bin")), one);
+    EXPECT_EQ(fileBytes(received(link.b, "two.bin")), two);
     EXPECT_EQ(link.b.notices.lines.size(), 3U);
     EXPECT_EQ(link.a.notices.lines.size(), 3U);
     EXPECT_TRUE(link.a.notices.lines.back().endsWith(" arrived whole and verified."));
@@ -159,15 +159,15 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
 
 TEST_F(TransferLinkTest, ResumesAPartFileOnlyWhenItsPrefixIsTheSendersFile) {
     const QByteArray whole = patternBytes(20000, 3);
-    writeFile(received(link.b, "part.bin.part"), whole.left(7777));
-    writeFile(received(link.b, "full.bin.part"), whole);
+    writtenFile(received(link.b, "part.bin.part"), whole.left(7777));
+    writtenFile(received(link.b, "full.bin.part"), whole);
     link.a.settings.code = 3;
     link.a.engine->sendFiles({source("part.bin", whole), source("full.bin", whole)},
                              link.opponentOf(link.a));
     // Only the missing bytes cross the line, once both prefixes were read back and compared.
     EXPECT_EQ(runCountingFileBytes(link.a), 20000 - 7777);
-    EXPECT_EQ(readFile(received(link.b, "part.bin")), whole);
-    EXPECT_EQ(readFile(received(link.b, "full.bin")), whole);
+    EXPECT_EQ(fileBytes(received(link.b, "part.bin")), whole);
+    EXPECT_EQ(fileBytes(received(link.b, "full.bin")), whole);
     EXPECT_FALSE(QFileInfo::exists(received(link.b, "part.bin.part")));
     EXPECT_EQ(link.a.model().outcomes().verifiedWhole, 2);
     EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 2);
@@ -176,12 +176,12 @@ TEST_F(TransferLinkTest, ResumesAPartFileOnlyWhenItsPrefixIsTheSendersFile) {
 TEST_F(TransferLinkTest, APartFileOfAnotherFileIsLeftAloneAndTheFileComesFromTheStart) {
     const QByteArray whole = patternBytes(9000, 30);
     const QByteArray stranger = patternBytes(4000, 31);
-    writeFile(received(link.b, "doc.bin.part"), stranger);
+    writtenFile(received(link.b, "doc.bin.part"), stranger);
     // Longer than the slice that is hashed per cycle, so that it takes several.
     const QByteArray big = patternBytes(int(kHashSliceBytes) * 2 + 5, 32);
     QByteArray bigPart = big.left(int(kHashSliceBytes) + 100);
     bigPart[int(kHashSliceBytes) + 50] = static_cast<char>(bigPart[int(kHashSliceBytes) + 50] ^ 1);
-    writeFile(received(link.b, "big.bin.part"), bigPart);
+    writtenFile(received(link.b, "big.bin.part"), bigPart);
     link.a.settings.code = 6;
     link.a.engine->sendFiles({source("doc.bin", whole), source("big.bin", big)},
                              link.opponentOf(link.a));
@@ -189,10 +189,10 @@ TEST_F(TransferLinkTest, APartFileOfAnotherFileIsLeftAloneAndTheFileComesFromThe
     // No reply before the prefix is read back, and no byte before it is compared.
     EXPECT_TRUE(link.a.model().transfer(1).anyWaiting());
     EXPECT_EQ(runCountingFileBytes(link.a), whole.size() + big.size());
-    EXPECT_EQ(readFile(received(link.b, "doc.bin")), whole);
-    EXPECT_EQ(readFile(received(link.b, "doc.bin.part")), stranger);
-    EXPECT_EQ(readFile(received(link.b, "big.bin")), big);
-    EXPECT_EQ(readFile(received(link.b, "big.bin.part")), bigPart);
+    EXPECT_EQ(fileBytes(received(link.b, "doc.bin")), whole);
+    EXPECT_EQ(fileBytes(received(link.b, "doc.bin.part")), stranger);
+    EXPECT_EQ(fileBytes(received(link.b, "big.bin")), big);
+    EXPECT_EQ(fileBytes(received(link.b, "big.bin.part")), bigPart);
     EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 2);
 }
 
@@ -237,7 +237,7 @@ TEST_F(TransferLinkTest, PauseAndResumeFromEitherSide) {
     link.deliverAll();
     EXPECT_EQ(link.b.model().transfer(0).State, tsRunning);
     link.runToEnd();
-    EXPECT_EQ(readFile(received(link.b, "p.bin")), bytes);
+    EXPECT_EQ(fileBytes(received(link.b, "p.bin")), bytes);
 }
 
 TEST_F(TransferLinkTest, AbortFromEitherSide) {
@@ -273,7 +273,7 @@ TEST_F(TransferLinkTest, AbortFromEitherSide) {
     EXPECT_EQ(link.a.model().rowCount(), 0);
     EXPECT_TRUE(link.a.takeOutbox().empty());
     // The partial file stays, and looks partial.
-    EXPECT_EQ(readFile(received(link.b, "x.bin.part")), bytes.left(512));
+    EXPECT_EQ(fileBytes(received(link.b, "x.bin.part")), bytes.left(512));
     EXPECT_FALSE(QFileInfo::exists(received(link.b, "x.bin")));
 }
 
@@ -365,7 +365,7 @@ TEST_F(TransferLinkTest, IdentifierClashIsReofferedWithANewOne) {
     link.b.deliver(offers.back(), link.a);
     link.b.model().removeTransfer(0);
     link.runToEnd();
-    EXPECT_EQ(readFile(received(link.b, "c.bin")), bytes);
+    EXPECT_EQ(fileBytes(received(link.b, "c.bin")), bytes);
     link.a.clock.tick += TransferEngine::kFinishedShownMs;
     link.a.engine->removeFirstAborted();
 
@@ -379,7 +379,7 @@ TEST_F(TransferLinkTest, IdentifierClashIsReofferedWithANewOne) {
                    link.b);
     EXPECT_EQ(link.a.model().transfer(0).Done, done);
     link.runToEnd();
-    EXPECT_EQ(readFile(received(link.b, "d.bin")), bytes);
+    EXPECT_EQ(fileBytes(received(link.b, "d.bin")), bytes);
 }
 
 TEST_F(TransferLinkTest, SendFileRefusesWhatCannotBeSent) {
@@ -469,7 +469,7 @@ TEST_F(TransferLinkTest, InternalLoopSendsAFileToThisSideItself) {
     ASSERT_EQ(link.a.model().rowCount(), 1);
     EXPECT_EQ(link.a.model().transfer(0).State, tsFinished);
     EXPECT_EQ(link.a.model().outcomes().verifiedWhole, 2);  // both lines of this side
-    EXPECT_EQ(readFile(received(link.a, "self.bin")), bytes);
+    EXPECT_EQ(fileBytes(received(link.a, "self.bin")), bytes);
 }
 
 TEST_F(TransferLinkTest, LinesOfALostConnectionReleaseTheirFilesAndSendingAgainResumes) {
@@ -486,13 +486,13 @@ TEST_F(TransferLinkTest, LinesOfALostConnectionReleaseTheirFilesAndSendingAgainR
     EXPECT_FALSE(link.a.model().transfer(0).Source);
     EXPECT_FALSE(link.b.model().transfer(0).Target);
     EXPECT_TRUE(sendCyclesAndListBlocks(link.a, 2).empty());
-    EXPECT_EQ(readFile(received(link.b, "r.bin.part")), bytes.left(1536));
+    EXPECT_EQ(fileBytes(received(link.b, "r.bin.part")), bytes.left(1536));
 
     // A new connection, the stopped lines still listed: the same file goes on from where it
     // stopped.
     link.a.engine->sendFiles({path}, link.opponentOf(link.a));
     EXPECT_EQ(runCountingFileBytes(link.a), 6000 - 1536);
-    EXPECT_EQ(readFile(received(link.b, "r.bin")), bytes);
+    EXPECT_EQ(fileBytes(received(link.b, "r.bin")), bytes);
     EXPECT_TRUE(link.b.notices.lines.back().startsWith("File r.bin received and saved into"));
     EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 1);
     EXPECT_EQ(link.b.model().outcomes().failed, 1);

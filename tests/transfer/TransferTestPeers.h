@@ -9,6 +9,8 @@
 #include "transfer/TransferEngine.h"
 #include "transfer/TransferServices.h"
 
+#include "support/TestEnvironment.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -81,17 +83,14 @@ inline QByteArray patternBytes(int size, int seed) {
     return bytes;
 }
 
-inline QString writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size()) {
-        return {};
-    }
-    return path;
+// The path, once the bytes are written there; empty when they cannot be.
+inline QString writtenFile(const QString& path, const QByteArray& bytes) {
+    return writeFile(path, bytes) ? path : QString();
 }
 
-inline QByteArray readFile(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+// The file's bytes; "<missing>" when there is no such file, so that it never equals empty bytes.
+inline QByteArray fileBytes(const QString& path) {
+    return QFile::exists(path) ? readFile(path) : QByteArray("<missing>");
 }
 
 // One side: its engine with fake services, and the messages it has sent and not yet delivered.

@@ -20,7 +20,7 @@ protected:
 
     QString source(const QString& name, const QByteArray& bytes) {
         QDir().mkpath(folder + "/out");
-        return writeFile(folder + "/out/" + name, bytes);
+        return writtenFile(folder + "/out/" + name, bytes);
     }
 
     QString received(const TestPeer& peer, const QString& name) const {
@@ -46,13 +46,13 @@ protected:
 
 TEST_F(WholeFilesTest, AFileOfTheUsersWithTheSameNameIsNeverTouched) {
     const QByteArray users = patternBytes(700, 1);
-    const QString usersFile = writeFile(received(link.b, "report.txt"), users);
+    const QString usersFile = writtenFile(received(link.b, "report.txt"), users);
     const QDateTime usersTime = QFileInfo(usersFile).lastModified();
     const QByteArray offered = patternBytes(5000, 2);
     sendAndRun(source("report.txt", offered));
-    EXPECT_EQ(readFile(usersFile), users);
+    EXPECT_EQ(fileBytes(usersFile), users);
     EXPECT_EQ(QFileInfo(usersFile).lastModified(), usersTime);
-    EXPECT_EQ(readFile(received(link.b, "report (2).txt")), offered);
+    EXPECT_EQ(fileBytes(received(link.b, "report (2).txt")), offered);
     EXPECT_EQ(link.b.notices.lines.back(),
               "File report (2).txt received and saved into " + link.b.settings.incoming);
     EXPECT_EQ(link.a.notices.lines.back(), "File report.txt arrived whole and verified.");
@@ -70,8 +70,8 @@ TEST_F(WholeFilesTest, NamesOutsideWindows1252TravelWhole) {
     EXPECT_EQ(parseFileOffer(bytesOf(offers[1].bytes))->fileName, "???.txt");
     EXPECT_EQ(parseFileOfferDetails(bytesOf(offers[0].bytes))->utf8Name, house.toUtf8());
     link.runToEnd();
-    EXPECT_EQ(readFile(received(link.b, house)), "house");
-    EXPECT_EQ(readFile(received(link.b, cat)), "cat");
+    EXPECT_EQ(fileBytes(received(link.b, house)), "house");
+    EXPECT_EQ(fileBytes(received(link.b, cat)), "cat");
     EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 2);
 
     // A UTF-8 name that is not a plain file name, or not UTF-8, is not used: the
@@ -142,25 +142,25 @@ TEST_F(WholeFilesTest, AnOlderReceiverGetsTheFileAsThePartsSayButNamedSafely) {
     EXPECT_EQ(link.a.model().rowCount(), 0);
     EXPECT_EQ(link.a.model().outcomes().wholeUnverified, 2);
     EXPECT_EQ(link.a.model().outcomes().verifiedWhole, 0);
-    EXPECT_EQ(readFile(received(link.b, "???.txt")), "house");
-    EXPECT_EQ(readFile(received(link.b, "??? (2).txt")), "cat");
+    EXPECT_EQ(fileBytes(received(link.b, "???.txt")), "house");
+    EXPECT_EQ(fileBytes(received(link.b, "??? (2).txt")), "cat");
     EXPECT_EQ(link.b.model().outcomes().wholeUnverified, 2);
     EXPECT_TRUE(link.a.notices.lines.empty());
 
     // A ".part" is continued from its length, unchecked, as the first version does.
     const QByteArray whole = patternBytes(3000, 4);
-    writeFile(received(link.b, "r.bin.part"), whole.left(1000));
+    writtenFile(received(link.b, "r.bin.part"), whole.left(1000));
     link.a.engine->sendFiles({source("r.bin", whole)}, link.opponentOf(link.a));
     link.deliverAll();
     EXPECT_EQ(link.a.model().transfer(0).Done, 1000);
     link.runToEnd();
-    EXPECT_EQ(readFile(received(link.b, "r.bin")), whole);
+    EXPECT_EQ(fileBytes(received(link.b, "r.bin")), whole);
 }
 
 TEST_F(WholeFilesTest, AnOlderSenderIsCountedButNotChecked) {
     link.a.olderPeer = true;
     sendAndRun(source("old.bin", patternBytes(2000, 5)));
-    EXPECT_EQ(readFile(received(link.b, "old.bin")), patternBytes(2000, 5));
+    EXPECT_EQ(fileBytes(received(link.b, "old.bin")), patternBytes(2000, 5));
     EXPECT_EQ(link.b.model().outcomes().wholeUnverified, 1);
     EXPECT_EQ(link.a.model().rowCount(), 0);
     EXPECT_TRUE(link.a.notices.lines.empty());
@@ -182,7 +182,7 @@ TEST_F(WholeFilesTest, AFileDamagedOnTheWayIsSaidOnBothSidesAndStaysPart) {
         link.deliverAll();
     }
     EXPECT_FALSE(QFileInfo::exists(received(link.b, "d.bin")));
-    EXPECT_EQ(readFile(received(link.b, "d.bin.part")).size(), 2000);
+    EXPECT_EQ(fileBytes(received(link.b, "d.bin.part")).size(), 2000);
     EXPECT_EQ(link.b.notices.lines.back(),
               "File d.bin arrived damaged: it is not the sender's file. It stays as d.bin.part.");
     EXPECT_EQ(link.a.notices.lines.back(),

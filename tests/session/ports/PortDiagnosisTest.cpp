@@ -26,13 +26,6 @@ QString ownCommand() {
     return comm.open(QIODevice::ReadOnly) ? QString::fromUtf8(comm.readAll()).trimmed() : QString();
 }
 
-void writeFile(const QString& path, const QByteArray& bytes) {
-    QDir().mkpath(path.section('/', 0, -2));
-    QFile file(path);
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-    file.write(bytes);
-}
-
 TEST(PortDiagnosis, AccessIsDecidedAsTheKernelDecidesIt) {
     const QString port = "/dev/ttyUSB0";
     const auto kind = [&](DeviceFacts facts, const UserFacts& user) {
@@ -120,9 +113,9 @@ TEST(PortDiagnosis, HoldersAreFoundThroughTheirOpenDescriptors) {
 
     // A process table made by the test: 4242 (brltty) holds the port, 77 holds something else.
     const QString proc = test::makeTempFolder("proc");
-    writeFile(proc + "/4242/comm", "brltty\n");
-    writeFile(proc + "/77/comm", "bash\n");
-    writeFile(proc + "/self/comm", "self\n");
+    ASSERT_TRUE(test::writeFile(proc + "/4242/comm", "brltty\n"));
+    ASSERT_TRUE(test::writeFile(proc + "/77/comm", "bash\n"));
+    ASSERT_TRUE(test::writeFile(proc + "/self/comm", "self\n"));
     QDir().mkpath(proc + "/4242/fd");
     QDir().mkpath(proc + "/77/fd");
     ASSERT_TRUE(QFile::link(terminal.path(), proc + "/4242/fd/5"));
