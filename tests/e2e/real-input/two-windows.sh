@@ -13,81 +13,17 @@ set -uo pipefail
 
 velmora=$1
 cable_program=$2
-screens=${3:-}
 
-for tool in xvfb-run xdotool import; do
-    if ! command -v "$tool" >/dev/null; then
-        echo "SKIP: $tool is not installed (scripts/setup installs it)"
-        exit 77
-    fi
-done
-
-# The rest runs on a virtual X server of its own.
-if [ -z "${VELMORA_REAL_INPUT_DISPLAY:-}" ]; then
-    export VELMORA_REAL_INPUT_DISPLAY=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$0" "$@"
-fi
-
-# The windows are real X windows, whatever platform the test suite sets for its other tests.
-export QT_QPA_PLATFORM=xcb
-work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-real-input.XXXXXX")
-screens=${screens:-$work/screens}
-rm -f "$screens"/*.png
-mkdir -p "$screens"
-# Nothing of the user's: settings, caches and runtime files go to the run's own folder.
-export HOME=$work/home XDG_DATA_HOME=$work/xdg-data XDG_CONFIG_HOME=$work/xdg-config \
-    XDG_CACHE_HOME=$work/xdg-cache XDG_RUNTIME_DIR=$work/xdg-runtime
-mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
-chmod 700 "$XDG_RUNTIME_DIR"
-
-pids=()
-# The run's folder goes when every check passed; else its data folders and logs stay to be read.
-cleanup() {  # cleanup EXIT_STATUS
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    wait 2>/dev/null
-    rm -rf "$work/home" "$work/xdg-"*
-    if [ "$1" -eq 0 ] && [ "${screens#"$work"}" = "$screens" ]; then
-        rm -rf "$work"
-    else
-        echo "data folders and logs in $work"
-    fi
-}
-trap 'cleanup $?' EXIT
-
-failures=0
-check() {  # check DESCRIPTION COMMAND...: PASS or FAIL, counted
-    local description=$1
-    shift
-    if "$@"; then
-        echo "PASS: $description"
-    else
-        echo "FAIL: $description"
-        failures=$((failures + 1))
-    fi
-}
-shot=0
-screenshot() {
-    shot=$((shot + 1))
-    local file
-    file=$(printf '%s/%02d-%s.png' "$screens" "$shot" "$1")
-    import -window root "$file"
-    echo "screenshot: $file"
-}
-wait_for() {  # wait_for SECONDS COMMAND...: true once the command succeeds
-    local until=$((SECONDS + $1))
-    shift
-    until "$@"; do
-        [ $SECONDS -ge $until ] && return 1
-        sleep 0.2
-    done
-}
+source "$(dirname "$0")/real-input.sh"
+require_tools xvfb-run xdotool import
+run_on_own_display "$0" "$@"
+make_work_folder "${3:-}"
 
 # --- The cable and the two windows -----------------------------------------------------------
 "$cable_program" --dir "$work/cable" >"$work/cable.log" 2>&1 &
 pids+=($!)
 wait_for 10 test -e "$work/cable/B" || { echo "FAIL: the cable did not start"; exit 1; }
 
-declare -A pid_of
 start_window() {  # start_window NAME CABLE_END X
     local name=$1 home=$work/$1
     mkdir -p "$home"
@@ -105,22 +41,6 @@ start_window() {  # start_window NAME CABLE_END X
     xdotool windowmove "$(main_window "$name")" "$3" 0
     sleep 0.5
 }
-main_window() {
-    xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name '^Oskvale Velmora$' 2>/dev/null |
-        head -1
-}
-window_named() {  # window_named NAME TITLE: a visible window of NAME's program with that title
-    xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name "$2" 2>/dev/null | head -1
-}
-# The titles of NAME's visible windows other than the main window (dialogs, message boxes).
-other_windows() {
-    local main window
-    main=$(main_window "$1")
-    for window in $(xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name '.' \
-        2>/dev/null); do
-        [ "$window" = "$main" ] || echo "$(xdotool getwindowname "$window")"
-    done
-}
 # Closes NAME's message boxes and dialogs with Esc, the message boxes (titled "Velmora") first,
 # since they are modal over the dialogs.
 dismiss_others() {
@@ -134,16 +54,6 @@ dismiss_others() {
         sleep 0.5
     done
 }
-has_other_windows() { [ -n "$(other_windows "$1")" ]; }
-running() { kill -0 "${pid_of[$1]}" 2>/dev/null; }
-# Keys go, as from a keyboard, to the window that has the input focus: WINDOW is given it first.
-press() {  # press WINDOW KEY...
-    xdotool windowfocus --sync "$1" 2>/dev/null
-    sleep 0.3
-    shift
-    xdotool key --delay 80 "$@"
-}
-
 # File > New connection; a click on "Null-modem (COM-to-COM)", then on Master (0) or Slave (1),
 # where the dialog lays them out for a cable; Alt+C for Connect.
 connect_as() {  # connect_as NAME ROLE
@@ -169,38 +79,6 @@ connect_as() {  # connect_as NAME ROLE
     sleep 0.3
     screenshot "$1-connect-dialog"
     xdotool key alt+c
-}
-
-# A chat line: a click into the message field, the text typed, Enter.
-say() {  # say NAME TEXT
-    local main
-    main=$(main_window "$1")
-    xdotool windowfocus --sync "$main"
-    xdotool mousemove --window "$main" 250 280 click 1
-    sleep 0.3
-    xdotool type --delay 20 "$2"
-    xdotool key Return
-    sleep 0.5
-}
-
-# Message > Export messages to file...: the conversation as the window shows it, into FILE.
-export_log() {  # export_log NAME FILE
-    local main
-    main=$(main_window "$1")
-    press "$main" alt+m
-    sleep 0.3
-    xdotool key e
-    wait_for 10 window_named "$1" 'Export messages log' >/dev/null || return 1
-    sleep 0.3
-    xdotool type --delay 10 "$2"
-    xdotool key Return
-    wait_for 10 test -s "$2"
-}
-log_has_said() {  # log_has_said FILE NAME TEXT: a chat line of NAME's that holds TEXT
-    [ -f "$1" ] && grep -qF -- "$3" <(tr -d '\r' <"$1" | grep -F -- "$2>    ")
-}
-log_has_line() {  # log_has_line FILE LINE: the exported conversation holds that whole line
-    [ -f "$1" ] && grep -qxF -- "$2\\par" <(tr -d '\r' <"$1" | sed -E 's/^(\\[a-z]+[0-9]* ?)+//')
 }
 
 start_window Ann A 0
@@ -310,12 +188,5 @@ left_open=$(other_windows Ann; other_windows Bob)
 [ -n "$left_open" ] && echo "seen: windows left open: $(echo "$left_open" | paste -sd ',')"
 check "no dialog left open in either program" test -z "$left_open"
 
-for name in Ann Bob; do
-    if [ -s "$work/$name.err" ]; then
-        echo "--- $name's error output:"
-        grep -v 'XDG_RUNTIME_DIR\|propagateSizeHints' "$work/$name.err" | head -20
-    fi
-done
-echo "screenshots in $screens"
-[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
-echo "all checks passed"
+for name in Ann Bob; do show_errors "$name"; done
+finish_checks

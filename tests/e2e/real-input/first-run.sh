@@ -1,0 +1,269 @@
+#!/usr/bin/env bash
+# A new user's first connections, driven only by key and mouse events on a virtual X server with
+# a window manager. The window starts with an empty data folder; every question of a first start
+# is answered; it then connects over the virtual null-modem cable to velmora-cli on the cable's
+# other end, the serial port typed into the "Serial Connection" prompt:
+#   - through the start-up window's File > New connection...: as Master (velmora-cli joins),
+#     then as Slave (velmora-cli hosts);
+#   - again from an empty data folder, through the connection wizard (the start-up window's
+#     link, then File > Connection Wizard...): as Slave, then as Master.
+# Over each connection a chat line and a file go each way, the window's file through
+# Transfer > Send file... and its file dialog. Each step is checked on velmora-cli's side (its
+# output, the file it received) and on the window's (the exported conversation, the received
+# file, serial.ini); screenshots of every step are kept. Nothing is written into the data folder
+# beforehand and no dialog is answered in code. Every check prints PASS or FAIL; any FAIL fails
+# the run.
+#
+#   first-run.sh VELMORA VELMORA_CLI VELMORA_CABLE [SCREENSHOT_FOLDER]
+#
+# Exits with 77 (skipped) when xvfb-run, xdotool, ImageMagick's import, xprop or openbox is
+# missing.
+set -uo pipefail
+
+velmora=$1
+cli_program=$2
+cable_program=$3
+
+source "$(dirname "$0")/real-input.sh"
+require_tools xvfb-run xdotool import xprop openbox
+run_on_own_display "$0" "$@"
+make_work_folder "${4:-}"
+
+# --- A window manager, as on any user's desktop ----------------------------------------------
+# It gives the keyboard to the window that is activated, keeps a prompt above the window it
+# belongs to and puts a close button on each title bar. Without one, which window takes the
+# keys depends on the program's own focus calls alone, and a prompt that takes no input (the
+# fault a new user met) can look different here from what a user sees. Openbox is small, needs
+# no configuration and follows the standard (EWMH) that xdotool's window activation relies on.
+openbox >"$work/openbox.log" 2>&1 &
+pids+=($!)
+window_manager_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
+wait_for 10 window_manager_up || { echo "FAIL: the window manager did not start"; exit 1; }
+
+# --- The cable ---------------------------------------------------------------------------------
+"$cable_program" --dir "$work/cable" >"$work/cable.log" 2>&1 &
+pids+=($!)
+wait_for 10 test -e "$work/cable/B" || { echo "FAIL: the cable did not start"; exit 1; }
+
+# Stops the run after a failed step: what follows needs it.
+stop_run() {
+    echo "stopped: the remaining steps need that step"
+    show_errors Win
+    exit 1
+}
+give_up() {  # give_up WHY: a failed step that is no check of its own
+    echo "FAIL: $1"
+    stop_run
+}
+
+# Clicks a point of a window, given in the window's own coordinates.
+click() {  # click WINDOW X Y
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+    sleep 0.4
+}
+
+# --- The window's first start ------------------------------------------------------------------
+question_gone() {  # question_gone WINDOW: that message box of the program is no longer shown
+    ! xdotool search --all --pid "${pid_of[Win]}" --onlyvisible --name '^Velmora$' 2>/dev/null |
+        grep -qx "$1"
+}
+# Starts the program with the new empty data folder HOME_FOLDER and answers what it asks before
+# its main window is usable: each question with Enter (its default answer), as a user who reads
+# and agrees. Ends with the start-up window shown.
+first_start() {  # first_start HOME_FOLDER
+    local questions=0 box
+    mkdir -p "$1"
+    VELMORA_HOME=$1 "$velmora" >>"$work/Win.out" 2>>"$work/Win.err" &
+    pid_of[Win]=$!
+    pids+=($!)
+    until [ -n "$(window_named Win '^Welcome to Velmora !$')" ]; do
+        wait_for 20 has_other_windows Win || give_up "the program showed nothing on its first start"
+        box=$(window_named Win '^Velmora$')
+        if [ -n "$box" ] && [ "$questions" -lt 5 ]; then
+            questions=$((questions + 1))
+            sleep 0.5
+            screenshot "$route-question-$questions"
+            press "$box" Return
+            wait_for 10 question_gone "$box"
+        else
+            sleep 0.5
+            [ -n "$(window_named Win '^Welcome to Velmora !$')" ] ||
+                give_up "the first start shows: $(other_windows Win | paste -sd ',')"
+        fi
+    done
+    echo "seen: the first start asked $questions question(s) before the start-up window"
+    sleep 0.5
+    screenshot "$route-start-up-window"
+    check "$route: the main window is there behind the start-up window" test -n "$(main_window Win)"
+    check "$route: the first start wrote options.ini into the data folder" test -s "$1/options.ini"
+}
+
+# Waits for a dialog of the window's program; gives up without it.
+dialog_titled() {  # dialog_titled TITLE
+    wait_for 10 window_named Win "^$1\$" >/dev/null || give_up "$route: no \"$1\" window opened"
+    sleep 0.5
+    window_named Win "^$1\$"
+}
+
+# File > New connection...; "Null-modem (COM-to-COM)"; Master (0) or Slave (1); Connect.
+# The points are where the dialog lays out its choices.
+connect_by_dialog() {  # connect_by_dialog ROLE
+    local dialog
+    press "$(main_window Win)" alt+f
+    sleep 0.3
+    xdotool key n
+    dialog=$(dialog_titled "New connection")
+    click "$dialog" 30 184
+    click "$dialog" 249 $((158 + 26 * $1))
+    screenshot "$route-new-connection-dialog"
+    press "$dialog" alt+c
+}
+
+# The wizard, opened by the start-up window's link or File > Connection Wizard...;
+# "Null-modem (COM-to-COM)", Next; Master (0) or Slave (1), Complete.
+connect_by_wizard() {  # connect_by_wizard ROLE
+    local wizard
+    if [ -n "$(window_named Win '^Welcome to Velmora !$')" ]; then
+        click "$(window_named Win '^Welcome to Velmora !$')" 120 106
+    else
+        press "$(main_window Win)" alt+f
+        sleep 0.3
+        xdotool key c
+    fi
+    wizard=$(dialog_titled "Connection wizard")
+    click "$wizard" 153 211
+    screenshot "$route-wizard-method"
+    click "$wizard" 369 256
+    click "$wizard" 153 $((123 + 26 * $1))
+    screenshot "$route-wizard-mode"
+    click "$wizard" 369 256
+}
+
+# The "Serial Connection" prompt: the port's path typed over what the field holds, Enter.
+answer_serial_prompt() {  # answer_serial_prompt PORT
+    local prompt
+    prompt=$(dialog_titled "Serial Connection")
+    screenshot "$route-serial-prompt"
+    press "$prompt" ctrl+a
+    xdotool type --delay 20 "$1"
+    sleep 0.3
+    screenshot "$route-serial-prompt-typed"
+    xdotool key Return
+    wait_for 10 no_window_named Win '^Serial Connection$'
+    local closed=$?
+    check "$route: the Serial Connection prompt took the typed port and closed" test $closed = 0
+    if [ $closed != 0 ]; then
+        screenshot "$route-serial-prompt-stuck"
+        stop_run
+    fi
+}
+
+# velmora-cli on the cable's end B, as the host or the joiner (MODE), named Cleo, offering a
+# file of its own once connected; its standard input is a pipe that chat lines are written to.
+cli=0
+start_cli() {  # start_cli MODE
+    cli=$((cli + 1))
+    cli_out=$work/cli-$cli.out
+    cli_in=$work/cli-$cli-incoming
+    cli_file=$work/from-cleo-$cli.bin
+    head -c $((70000 + cli * 1000)) /dev/urandom >"$cli_file"
+    mkdir -p "$cli_in"
+    mkfifo "$work/cli-$cli.pipe"
+    "$cli_program" "$1" --serial "$work/cable/B" --name Cleo --incoming "$cli_in" \
+        send "$cli_file" <"$work/cli-$cli.pipe" >"$cli_out" 2>"$work/cli-$cli.err" &
+    cli_pid=$!
+    pids+=($!)
+    exec 3>"$work/cli-$cli.pipe"
+}
+cli_said() { grep -qF -- "$1" "$cli_out"; }  # cli_said TEXT
+
+# One connection of the window, as ROLE (0 Master, 1 Slave) by CONNECT (connect_by_dialog or
+# connect_by_wizard), against velmora-cli; then a chat line and a file each way, and the end.
+connection() {  # connection CONNECT ROLE
+    local connect=$1 role=$2 name step=$route-$((cli + 1))
+    local window_file=$work/from-window-$((cli + 1)).bin
+    if [ "$role" = 1 ]; then
+        start_cli host
+        wait_for 20 cli_said "Waiting for remote user..." || give_up "velmora-cli did not host"
+    fi
+    "$connect" "$role"
+    answer_serial_prompt "$work/cable/A"
+    [ "$role" = 0 ] && start_cli join
+    wait_for 40 cli_said "Connected with " || give_up "$step: velmora-cli did not connect"
+    sleep 1
+    screenshot "$step-connected"
+    check "$step: no dialog is left open once connected" test -z "$(other_windows Win)"
+    check "$step: serial.ini remembers the typed port" \
+        grep -qxF "Port=$work/cable/A" <(tr -d '\r' <"$home/serial.ini")
+    name=$(sed -n 's/^Connected with \(.*\)\.$/\1/p' "$cli_out" | head -1)
+
+    # A chat line each way.
+    say Win "Hello Cleo, $step"
+    echo "Hello window, $step" >&3
+    wait_for 10 cli_said "$name>    Hello Cleo, $step"
+    check "$step: velmora-cli shows the window's line" cli_said "$name>    Hello Cleo, $step"
+
+    # Cleo's file arrives by itself; the window's goes by Transfer > Send file... (Insert) and
+    # the path typed into the file dialog.
+    head -c $((60000 + cli * 1000)) /dev/urandom >"$window_file"
+    press "$(main_window Win)" Insert
+    if wait_for 10 has_other_windows Win && sleep 1; then
+        screenshot "$step-file-dialog"
+        xdotool type --delay 10 "$window_file"
+        xdotool key Return
+    fi
+    wait_for 60 cmp -s "$window_file" "$cli_in/$(basename "$window_file")"
+    wait_for 60 cmp -s "$cli_file" "$home/Incoming/$(basename "$cli_file")"
+    sleep 1
+    screenshot "$step-files-crossed"
+    check "$step: the window's file arrived whole at velmora-cli" \
+        cmp -s "$window_file" "$cli_in/$(basename "$window_file")"
+    check "$step: velmora-cli's file arrived whole in the window's Incoming folder" \
+        cmp -s "$cli_file" "$home/Incoming/$(basename "$cli_file")"
+    export_log Win "$work/$step.txt"
+    check "$step: the window shows its own line" log_has_line "$work/$step.txt" \
+        "$name>    Hello Cleo, $step"
+    check "$step: the window shows velmora-cli's line" log_has_line "$work/$step.txt" \
+        "Cleo>    Hello window, $step"
+
+    # File > Disconnect; velmora-cli is ended by the user (SIGTERM).
+    press "$(main_window Win)" alt+f
+    sleep 0.3
+    xdotool key d
+    sleep 2
+    screenshot "$step-disconnected"
+    local left
+    left=$(other_windows Win)
+    [ -n "$left" ] && echo "seen: after Disconnect the window shows: $(echo "$left" | paste -sd ',')"
+    check "$step: after Disconnect no dialog is left open" test -z "$left"
+    kill -TERM "$cli_pid" 2>/dev/null
+    wait_for 10 bash -c "! kill -0 $cli_pid 2>/dev/null"
+    exec 3>&-
+    echo "--- velmora-cli's output:"
+    cat "$cli_out"
+}
+
+# --- Through File > New connection... -----------------------------------------------------------
+route=dialog
+home=$work/dialog-home
+first_start "$home"
+click "$(window_named Win '^Welcome to Velmora !$')" 375 271  # its Close button
+wait_for 10 no_window_named Win '^Welcome to Velmora !$' ||
+    give_up "the start-up window did not close"
+connection connect_by_dialog 0
+connection connect_by_dialog 1
+press "$(main_window Win)" alt+f
+sleep 0.3
+xdotool key x
+wait_for 10 bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
+check "dialog: File > Exit ended the program" bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
+show_errors Win
+
+# --- Through the connection wizard, from another empty data folder -----------------------------
+route=wizard
+home=$work/wizard-home
+first_start "$home"
+connection connect_by_wizard 1
+connection connect_by_wizard 0
+show_errors Win
+finish_checks

@@ -1,0 +1,157 @@
+# Shared by the real-input tests (sourced, not run): a virtual X server of the run's own, a
+# folder for the run with settings, caches and runtime files inside it, checks that print PASS
+# or FAIL, screenshots, and the key and mouse steps a user takes in a Velmora window.
+#
+# A test sources this file, then calls, in this order:
+#   require_tools TOOL...          exits 77 (skipped) when one of them is missing
+#   run_on_own_display "$0" "$@"   runs the test again under xvfb-run (returns inside it)
+#   make_work_folder [SCREENS]     the run's folder ($work) and its screenshots' ($screens)
+# and ends with finish_checks, which exits 1 when any check failed.
+
+require_tools() {  # require_tools TOOL...
+    local tool
+    for tool in "$@"; do
+        if ! command -v "$tool" >/dev/null; then
+            echo "SKIP: $tool is not installed (scripts/setup installs it)"
+            exit 77
+        fi
+    done
+}
+
+run_on_own_display() {  # run_on_own_display SCRIPT ARGUMENTS...
+    if [ -z "${VELMORA_REAL_INPUT_DISPLAY:-}" ]; then
+        export VELMORA_REAL_INPUT_DISPLAY=1
+        exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"
+    fi
+    # The windows are real X windows, whatever platform the test suite sets for its other tests.
+    export QT_QPA_PLATFORM=xcb
+}
+
+pids=()
+# The run's folder goes when every check passed; else its data folders and logs stay to be read.
+cleanup() {  # cleanup EXIT_STATUS
+    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    wait 2>/dev/null
+    rm -rf "$work/home" "$work/xdg-"*
+    if [ "$1" -eq 0 ] && [ "${screens#"$work"}" = "$screens" ]; then
+        rm -rf "$work"
+    else
+        echo "data folders and logs in $work"
+    fi
+}
+
+make_work_folder() {  # make_work_folder [SCREENSHOT_FOLDER]
+    work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-real-input.XXXXXX")
+    screens=${1:-$work/screens}
+    rm -f "$screens"/*.png
+    mkdir -p "$screens"
+    # Nothing of the user's: settings, caches and runtime files go to the run's own folder.
+    export HOME=$work/home XDG_DATA_HOME=$work/xdg-data XDG_CONFIG_HOME=$work/xdg-config \
+        XDG_CACHE_HOME=$work/xdg-cache XDG_RUNTIME_DIR=$work/xdg-runtime
+    mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
+    chmod 700 "$XDG_RUNTIME_DIR"
+    trap 'cleanup $?' EXIT
+}
+
+failures=0
+check() {  # check DESCRIPTION COMMAND...: PASS or FAIL, counted
+    local description=$1
+    shift
+    if "$@"; then
+        echo "PASS: $description"
+    else
+        echo "FAIL: $description"
+        failures=$((failures + 1))
+    fi
+}
+finish_checks() {
+    echo "screenshots in $screens"
+    [ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
+    echo "all checks passed"
+}
+shot=0
+screenshot() {  # screenshot NAME
+    shot=$((shot + 1))
+    local file
+    file=$(printf '%s/%02d-%s.png' "$screens" "$shot" "$1")
+    import -window root "$file"
+    echo "screenshot: $file"
+}
+wait_for() {  # wait_for SECONDS COMMAND...: true once the command succeeds
+    local until=$((SECONDS + $1))
+    shift
+    until "$@"; do
+        [ $SECONDS -ge $until ] && return 1
+        sleep 0.2
+    done
+}
+
+# --- A program's windows, by the name its process was given in pid_of -----------------------
+declare -A pid_of
+main_window() {  # main_window NAME
+    xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name '^Oskvale Velmora$' 2>/dev/null |
+        head -1
+}
+window_named() {  # window_named NAME TITLE: a visible window of NAME's program with that title
+    xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name "$2" 2>/dev/null | head -1
+}
+# The titles of NAME's visible windows other than the main window (dialogs, message boxes).
+other_windows() {  # other_windows NAME
+    local main window
+    main=$(main_window "$1")
+    for window in $(xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name '.' \
+        2>/dev/null); do
+        # A window may go between the search and the question.
+        [ "$window" = "$main" ] || xdotool getwindowname "$window" 2>/dev/null
+    done
+}
+no_window_named() { [ -z "$(window_named "$1" "$2")" ]; }  # no_window_named NAME TITLE
+has_other_windows() { [ -n "$(other_windows "$1")" ]; }
+running() { kill -0 "${pid_of[$1]}" 2>/dev/null; }
+# Keys go, as from a keyboard, to the window that has the input focus: WINDOW is given it first.
+press() {  # press WINDOW KEY...
+    xdotool windowfocus --sync "$1" 2>/dev/null
+    sleep 0.3
+    shift
+    xdotool key --delay 80 "$@"
+}
+
+# A chat line: a click into the message field, the text typed, Enter.
+say() {  # say NAME TEXT
+    local main
+    main=$(main_window "$1")
+    xdotool windowfocus --sync "$main"
+    xdotool mousemove --window "$main" 250 280 click 1
+    sleep 0.3
+    xdotool type --delay 20 "$2"
+    xdotool key Return
+    sleep 0.5
+}
+
+# Message > Export messages to file...: the conversation as the window shows it, into FILE.
+export_log() {  # export_log NAME FILE
+    local main
+    main=$(main_window "$1")
+    press "$main" alt+m
+    sleep 0.3
+    xdotool key e
+    wait_for 10 window_named "$1" 'Export messages log' >/dev/null || return 1
+    sleep 0.3
+    xdotool type --delay 10 "$2"
+    xdotool key Return
+    wait_for 10 test -s "$2"
+}
+log_has_said() {  # log_has_said FILE NAME TEXT: a chat line of NAME's that holds TEXT
+    [ -f "$1" ] && grep -qF -- "$3" <(tr -d '\r' <"$1" | grep -F -- "$2>    ")
+}
+log_has_line() {  # log_has_line FILE LINE: the exported conversation holds that whole line
+    [ -f "$1" ] && grep -qxF -- "$2\\par" <(tr -d '\r' <"$1" | sed -E 's/^(\\[a-z]+[0-9]* ?)+//')
+}
+
+# Prints NAME's error output, less the lines Qt writes on any virtual display.
+show_errors() {  # show_errors NAME
+    if [ -s "$work/$1.err" ]; then
+        echo "--- $1's error output:"
+        grep -v 'XDG_RUNTIME_DIR\|propagateSizeHints' "$work/$1.err" | head -20
+    fi
+}
