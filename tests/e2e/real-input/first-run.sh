@@ -67,11 +67,12 @@ question_gone() {  # question_gone WINDOW: that message box of the program is no
     ! xdotool search --all --pid "${pid_of[Win]}" --onlyvisible --name '^Velmora$' 2>/dev/null |
         grep -qx "$1"
 }
-# Starts the program with the new empty data folder HOME_FOLDER and answers what it asks before
-# its main window is usable: each question with Enter (its default answer), as a user who reads
-# and agrees. Ends with the start-up window shown.
+# Starts the program as a new user, with the new empty data folder HOME_FOLDER, and answers what
+# it asks before its main window is usable: each question with Enter (its default answer), as a
+# user who reads and agrees. Ends with the start-up window shown.
 first_start() {  # first_start HOME_FOLDER
     local questions=0 box
+    new_user "$route"
     mkdir -p "$1"
     VELMORA_HOME=$1 "$velmora" >>"$work/Win.out" 2>>"$work/Win.err" &
     pid_of[Win]=$!
@@ -175,6 +176,15 @@ start_cli() {  # start_cli MODE
     pids+=($!)
     exec 3>"$work/cli-$cli.pipe"
 }
+# The exported conversation holds TEXT, a line the window may have wrapped.
+log_has_said_where() {  # log_has_said_where FILE TEXT
+    [ -f "$1" ] && tr -d '\r\n' <"$1" | grep -qF -- "$2"
+}
+# The two lines of the exported conversation before LINE, joined by "|".
+lines_before() {  # lines_before FILE LINE
+    tr -d '\r' <"$1" | sed -E 's/^(\\[a-z]+[0-9]* ?)+//; s/\\par$//' | grep -B2 -xF -- "$2" |
+        head -2 | paste -sd '|'
+}
 cli_said() { grep -qF -- "$1" "$cli_out"; }  # cli_said TEXT
 
 # One connection of the window, as ROLE (0 Master, 1 Slave) by CONNECT (connect_by_dialog or
@@ -225,13 +235,31 @@ connection() {  # connection CONNECT ROLE
         "$name>    Hello Cleo, $step"
     check "$step: the window shows velmora-cli's line" log_has_line "$work/$step.txt" \
         "Cleo>    Hello window, $step"
+    # What the window said as it connected: a host waits, then its caller arrives; a joiner
+    # says "Connected." as it opens and again as it takes its place beside the host.
+    local opening=("Waiting for remote user..." "Connected.")
+    [ "$role" = 1 ] && opening=("Connected." "Connected.")
+    check "$step: the window said \"${opening[0]}\" then \"${opening[1]}\" as it connected" test \
+        "$(lines_before "$work/$step.txt" "$name>    Hello Cleo, $step")" = \
+        "${opening[0]}|${opening[1]}"
+    check "$step: the window says its file arrived whole" log_has_line "$work/$step.txt" \
+        "File $(basename "$window_file") arrived whole and verified."
+    check "$step: the window says where velmora-cli's file went" log_has_said_where \
+        "$work/$step.txt" "File $(basename "$cli_file") received and saved into $home/Incoming/"
 
-    # File > Disconnect; velmora-cli is ended by the user (SIGTERM).
+    # File > Disconnect, its question answered OK; velmora-cli is then ended by its user
+    # (SIGTERM).
     press "$(main_window Win)" alt+f
     sleep 0.3
     xdotool key d
-    sleep 2
+    local question
+    question=$(dialog_titled Velmora)
+    screenshot "$step-disconnect-question"
+    press "$question" Return
+    wait_for 10 cli_said "$name has left."
+    sleep 1
     screenshot "$step-disconnected"
+    check "$step: velmora-cli learns that the window left" cli_said "$name has left."
     local left
     left=$(other_windows Win)
     [ -n "$left" ] && echo "seen: after Disconnect the window shows: $(echo "$left" | paste -sd ',')"

@@ -45,12 +45,17 @@ make_work_folder() {  # make_work_folder [SCREENSHOT_FOLDER]
     screens=${1:-$work/screens}
     rm -f "$screens"/*.png
     mkdir -p "$screens"
-    # Nothing of the user's: settings, caches and runtime files go to the run's own folder.
-    export HOME=$work/home XDG_DATA_HOME=$work/xdg-data XDG_CONFIG_HOME=$work/xdg-config \
-        XDG_CACHE_HOME=$work/xdg-cache XDG_RUNTIME_DIR=$work/xdg-runtime
+    new_user run
+    trap 'cleanup $?' EXIT
+}
+
+# Nothing of the user's: the home, settings, caches and runtime files go to the run's own
+# folder, new ones for each NAME (a user who has never run the program).
+new_user() {  # new_user NAME
+    export HOME=$work/home/$1 XDG_DATA_HOME=$work/xdg-data/$1 XDG_CONFIG_HOME=$work/xdg-config/$1 \
+        XDG_CACHE_HOME=$work/xdg-cache/$1 XDG_RUNTIME_DIR=$work/xdg-runtime/$1
     mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR"
     chmod 700 "$XDG_RUNTIME_DIR"
-    trap 'cleanup $?' EXIT
 }
 
 failures=0
