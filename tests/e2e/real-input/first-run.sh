@@ -16,7 +16,7 @@
 #
 #   first-run.sh VELMORA VELMORA_CLI VELMORA_CABLE [SCREENSHOT_FOLDER]
 #
-# Exits with 77 (skipped) when xvfb-run, xdotool, ImageMagick's import, xprop or openbox is
+# Exits with 77 (skipped) when Xvfb, xdotool, ImageMagick's import, xprop or openbox is
 # missing.
 set -uo pipefail
 
@@ -25,9 +25,9 @@ cli_program=$2
 cable_program=$3
 
 source "$(dirname "$0")/real-input.sh"
-require_tools xvfb-run xdotool import xprop openbox
-run_on_own_display "$0" "$@"
+require_tools Xvfb xdotool import xprop openbox
 make_work_folder "${4:-}"
+start_own_display
 
 # --- A window manager, as on any user's desktop ----------------------------------------------
 # It gives the keyboard to the window that is activated, keeps a prompt above the window it
@@ -121,9 +121,10 @@ connect_by_dialog() {  # connect_by_dialog ROLE
 }
 
 # The wizard, opened by the start-up window's link or File > Connection Wizard...;
-# "Null-modem (COM-to-COM)", Next; Master (0) or Slave (1), Complete.
+# "Null-modem (COM-to-COM)", Next; Master (0) or Slave (1), Complete. The buttons are found
+# from the wizard's bottom edge, the choices from its top.
 connect_by_wizard() {  # connect_by_wizard ROLE
-    local wizard
+    local wizard next_y
     if [ -n "$(window_named Win '^Welcome to Velmora !$')" ]; then
         click "$(window_named Win '^Welcome to Velmora !$')" 120 106
     else
@@ -132,12 +133,13 @@ connect_by_wizard() {  # connect_by_wizard ROLE
         xdotool key c
     fi
     wizard=$(dialog_titled "Connection wizard")
+    next_y=$(($(xdotool getwindowgeometry --shell "$wizard" | sed -n 's/^HEIGHT=//p') - 23))
     click "$wizard" 153 211
     screenshot "$route-wizard-method"
-    click "$wizard" 369 256
+    click "$wizard" 369 "$next_y"
     click "$wizard" 153 $((123 + 26 * $1))
     screenshot "$route-wizard-mode"
-    click "$wizard" 369 256
+    click "$wizard" 369 "$next_y"
 }
 
 # The "Serial Connection" prompt: the port's path typed over what the field holds, Enter.

@@ -4,8 +4,8 @@
 #
 # A test sources this file, then calls, in this order:
 #   require_tools TOOL...          exits 77 (skipped) when one of them is missing
-#   run_on_own_display "$0" "$@"   runs the test again under xvfb-run (returns inside it)
 #   make_work_folder [SCREENS]     the run's folder ($work) and its screenshots' ($screens)
+#   start_own_display              a virtual X server of the run's own
 # and ends with finish_checks, which exits 1 when any check failed.
 
 require_tools() {  # require_tools TOOL...
@@ -18,11 +18,15 @@ require_tools() {  # require_tools TOOL...
     done
 }
 
-run_on_own_display() {  # run_on_own_display SCRIPT ARGUMENTS...
-    if [ -z "${VELMORA_REAL_INPUT_DISPLAY:-}" ]; then
-        export VELMORA_REAL_INPUT_DISPLAY=1
-        exec xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp" "$@"
-    fi
+# Xvfb picks a free display number itself (-displayfd) and writes it once it takes connections:
+# two runs at once (ctest -j) never take the same number, as two xvfb-run -a started together
+# can.
+start_own_display() {
+    Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$work/display" \
+        >"$work/xvfb.log" 2>&1 &
+    pids+=($!)
+    wait_for 20 test -s "$work/display" || { echo "FAIL: the virtual X server did not start"; exit 1; }
+    export DISPLAY=:$(cat "$work/display")
     # The windows are real X windows, whatever platform the test suite sets for its other tests.
     export QT_QPA_PLATFORM=xcb
 }
@@ -30,7 +34,9 @@ run_on_own_display() {  # run_on_own_display SCRIPT ARGUMENTS...
 pids=()
 # The run's folder goes when every check passed; else its data folders and logs stay to be read.
 cleanup() {  # cleanup EXIT_STATUS
-    for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+    local i
+    # The programs first, the X server they draw on last.
+    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
     wait 2>/dev/null
     rm -rf "$work/home" "$work/xdg-"*
     if [ "$1" -eq 0 ] && [ "${screens#"$work"}" = "$screens" ]; then
@@ -93,13 +99,15 @@ wait_for() {  # wait_for SECONDS COMMAND...: true once the command succeeds
 
 # --- A program's windows, by the name its process was given in pid_of -----------------------
 declare -A pid_of
-main_window() {  # main_window NAME
-    xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name '^Oskvale Velmora$' 2>/dev/null |
-        head -1
+# A visible window of NAME's program whose title matches TITLE; fails when there is none, so that
+# wait_for can wait for it.
+window_named() {  # window_named NAME TITLE
+    local found
+    found=$(xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name "$2" 2>/dev/null |
+        head -1)
+    [ -n "$found" ] && echo "$found"
 }
-window_named() {  # window_named NAME TITLE: a visible window of NAME's program with that title
-    xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name "$2" 2>/dev/null | head -1
-}
+main_window() { window_named "$1" '^Oskvale Velmora$'; }  # main_window NAME
 # The titles of NAME's visible windows other than the main window (dialogs, message boxes).
 other_windows() {  # other_windows NAME
     local main window

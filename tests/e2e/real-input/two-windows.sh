@@ -8,16 +8,16 @@
 #
 #   two-windows.sh VELMORA VELMORA_CABLE [SCREENSHOT_FOLDER]
 #
-# Exits with 77 (skipped) when xvfb-run, xdotool or ImageMagick's import is missing.
+# Exits with 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing.
 set -uo pipefail
 
 velmora=$1
 cable_program=$2
 
 source "$(dirname "$0")/real-input.sh"
-require_tools xvfb-run xdotool import
-run_on_own_display "$0" "$@"
+require_tools Xvfb xdotool import
 make_work_folder "${3:-}"
+start_own_display
 
 # --- The cable and the two windows -----------------------------------------------------------
 "$cable_program" --dir "$work/cable" >"$work/cable.log" 2>&1 &
