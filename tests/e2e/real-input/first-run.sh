@@ -99,21 +99,20 @@ first_start() {  # first_start HOME_FOLDER
     check "$route: the first start wrote options.ini into the data folder" test -s "$1/options.ini"
 }
 
-# Waits for a dialog of the window's program; gives up without it.
-dialog_titled() {  # dialog_titled TITLE
+# Waits for a dialog of the window's program and sets $dialog to it; gives up without it.
+await_dialog() {  # await_dialog TITLE
     wait_for 10 window_named Win "^$1\$" >/dev/null || give_up "$route: no \"$1\" window opened"
     sleep 0.5
-    window_named Win "^$1\$"
+    dialog=$(window_named Win "^$1\$")
 }
 
 # File > New connection...; "Null-modem (COM-to-COM)"; Master (0) or Slave (1); Connect.
 # The points are where the dialog lays out its choices.
 connect_by_dialog() {  # connect_by_dialog ROLE
-    local dialog
     press "$(main_window Win)" alt+f
     sleep 0.3
     xdotool key n
-    dialog=$(dialog_titled "New connection")
+    await_dialog "New connection"
     click "$dialog" 30 184
     click "$dialog" 249 $((158 + 26 * $1))
     screenshot "$route-new-connection-dialog"
@@ -124,7 +123,7 @@ connect_by_dialog() {  # connect_by_dialog ROLE
 # "Null-modem (COM-to-COM)", Next; Master (0) or Slave (1), Complete. The buttons are found
 # from the wizard's bottom edge, the choices from its top.
 connect_by_wizard() {  # connect_by_wizard ROLE
-    local wizard next_y
+    local next_y
     if [ -n "$(window_named Win '^Welcome to Velmora !$')" ]; then
         click "$(window_named Win '^Welcome to Velmora !$')" 120 106
     else
@@ -132,22 +131,21 @@ connect_by_wizard() {  # connect_by_wizard ROLE
         sleep 0.3
         xdotool key c
     fi
-    wizard=$(dialog_titled "Connection wizard")
-    next_y=$(($(xdotool getwindowgeometry --shell "$wizard" | sed -n 's/^HEIGHT=//p') - 23))
-    click "$wizard" 153 211
+    await_dialog "Connection wizard"
+    next_y=$(($(xdotool getwindowgeometry --shell "$dialog" | sed -n 's/^HEIGHT=//p') - 23))
+    click "$dialog" 153 211
     screenshot "$route-wizard-method"
-    click "$wizard" 369 "$next_y"
-    click "$wizard" 153 $((123 + 26 * $1))
+    click "$dialog" 369 "$next_y"
+    click "$dialog" 153 $((123 + 26 * $1))
     screenshot "$route-wizard-mode"
-    click "$wizard" 369 "$next_y"
+    click "$dialog" 369 "$next_y"
 }
 
 # The "Serial Connection" prompt: the port's path typed over what the field holds, Enter.
 answer_serial_prompt() {  # answer_serial_prompt PORT
-    local prompt
-    prompt=$(dialog_titled "Serial Connection")
+    await_dialog "Serial Connection"
     screenshot "$route-serial-prompt"
-    press "$prompt" ctrl+a
+    press "$dialog" ctrl+a
     xdotool type --delay 20 "$1"
     sleep 0.3
     screenshot "$route-serial-prompt-typed"
@@ -254,10 +252,9 @@ connection() {  # connection CONNECT ROLE
     press "$(main_window Win)" alt+f
     sleep 0.3
     xdotool key d
-    local question
-    question=$(dialog_titled Velmora)
+    await_dialog Velmora
     screenshot "$step-disconnect-question"
-    press "$question" Return
+    press "$dialog" Return
     wait_for 10 cli_said "$name has left."
     sleep 1
     screenshot "$step-disconnected"
