@@ -293,4 +293,13 @@ first_start "$home"
 connection connect_by_wizard 1
 connection connect_by_wizard 0
 show_errors Win
+# Qt warns when a timer or a socket notifier is made on a thread that cannot run it (a thread
+# not started by QThread, or another thread than the object's): the port or the line it serves
+# is then not watched as the code expects.
+thread_warnings='QSocketNotifier: Can only be used with threads started with QThread'
+thread_warnings+='|Timers cannot be started from another thread'
+for program in Win cli; do
+    check "$program: no timer or notifier made on a thread that cannot run it" \
+        bash -c "! cat '$work/$program'*.err | grep -E '$thread_warnings'"
+done
 finish_checks
