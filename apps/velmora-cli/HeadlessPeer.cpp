@@ -75,6 +75,10 @@ void HeadlessPeer::connectPeer() {
         printLine(texts::ConnectionLost);
         QTimer::singleShot(0, this, [this] { finish(ExitConnectionLost); });
     });
+    // What an attempt is doing goes to the error stream, beside the failures it may end in.
+    connect(&m_peer, &Peer::connectStep, this, [this](ConnectStep step) {
+        m_err << connectStepText(step, m_peer.connectRequest()) << Qt::endl;
+    });
     connect(&m_peer, &Peer::connectFinished, this,
             [this](const ConnectResult& result) { connectFinished(result); });
     connect(&m_peer, &Peer::fileOfferReceived, this, [this] {

@@ -121,9 +121,9 @@ public:
     // Player 0 gives the provider's own address: for the modem provider, one DPAID_Modem
     // element per modem it knows.
     virtual HRESULT GetPlayerAddress(DPID id, void* data, std::uint32_t* size) = 0;
-    // Ends a wait for the other side in EnumSessions, Open or CreatePlayer (called from the
-    // event loop that turns during the wait, or from another thread); that call answers
-    // DPERR_USERCANCEL, as a cancelled prompt of the provider does.
+    // Ends a wait for the other side in EnumSessions, Open or CreatePlayer, from any thread; that
+    // call answers DPERR_USERCANCEL, as a cancelled prompt of the provider does. The object
+    // stays cancelled: its owner lets it go and makes a new one for the next attempt.
     virtual void CancelWait() {}
     // After DPERR_INCOMPATIBLEPEER: the line's own words for the refusal; empty when it has none.
     virtual QString RefusalText() const { return {}; }

@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QDir>
+#include <QFile>
 
 #include <gtest/gtest.h>
 
@@ -138,6 +139,51 @@ TEST(CliTest, EndedByTheUserItSaysGoodbye) {
     EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
     EXPECT_TRUE(host.output().contains("Bob has left."));
     EXPECT_FALSE(host.output().contains("Connection lost!"));
+}
+
+TEST(CliTest, SigtermAtEveryPhaseEndsProperly) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("sigterm-cable").toStdString();
+    options.line.baud = 115200;
+    NullModemCable cable(options);
+    const QString linkA = QString::fromStdString(cable.linkA().string());
+    const QString linkB = QString::fromStdString(cable.linkB().string());
+
+    // Looking for a host that is not there: the attempt is cancelled and says so.
+    {
+        CliProcess join(test::makeTempFolder("sigterm-search"),
+                        {"join", "--serial", linkB, "--name", "Bob", "--wait", "60"});
+        ASSERT_TRUE(test::pumpUntil(
+            [&] { return join.errors().contains("Looking for the other computer..."); }));
+        join.terminate();
+        EXPECT_EQ(join.exitCode(), 8) << join.errors().toStdString();
+        EXPECT_TRUE(join.errors().contains("Cancelled: no connection was made."));
+    }
+    // A host waiting for its caller ends with a goodbye to nobody; its port is free again.
+    {
+        CliProcess host(test::makeTempFolder("sigterm-wait"),
+                        {"host", "--serial", linkA, "--name", "Ann"});
+        ASSERT_TRUE(test::pumpUntil(
+            [&] { return host.output().contains("Waiting for remote user..."); }));
+        host.terminate();
+        EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
+    }
+    // During a transfer: the sender stops, says goodbye, and the other side hears it.
+    const QString folder = test::makeTempFolder("sigterm-files");
+    ASSERT_TRUE(writeFile(folder + "/big.bin", randomBytes(2'000'000, 7)));
+    CliProcess host(test::makeTempFolder("sigterm-host"),
+                    {"host", "--serial", linkA, "--name", "Ann", "--incoming", folder + "/in",
+                     "--exit-when-done"});
+    CliProcess join(test::makeTempFolder("sigterm-join"),
+                    {"join", "--serial", linkB, "--name", "Bob", "send", folder + "/big.bin"});
+    ASSERT_TRUE(test::pumpUntil([&] { return join.output().contains("Connected with Ann."); }))
+        << join.errors().toStdString();
+    join.terminate();
+    EXPECT_EQ(join.exitCode(), 7) << "the file did not arrive: " << join.errors().toStdString();
+    EXPECT_NE(host.exitCode(), 0);
+    EXPECT_TRUE(host.output().contains("Bob has left.")) << host.output().toStdString();
+    EXPECT_FALSE(host.output().contains("Connection lost!"));
+    EXPECT_FALSE(QFile::exists(folder + "/in/big.bin"));
 }
 
 }  // namespace

@@ -83,6 +83,7 @@ bool Computer::connectByCable(bool host) {
             form->ConnectionMethod->button(1)->click();
             form->ConnectionMode->button(host ? 0 : 1)->click();
             form->ConnectButton->click();
+            EXPECT_TRUE(pumpUntil([&] { return !main().peer().connecting(); }));
             closedOpen = !form->isVisible() && main().peer().isOpen();
             if (form->isVisible()) {
                 form->reject();

@@ -25,6 +25,7 @@
 #include <QToolButton>
 #include <QTreeView>
 
+#include "support/SessionSteps.h"
 #include "support/WindowParts.h"
 
 #include <QTest>

@@ -69,8 +69,8 @@ public:
     // attempt has failed: a MODEMERR_* code from the modem, MODEMERR_NODEVICE when the port
     // cannot be opened, DPERR_NOCONNECTION when the call came up but no link answered,
     // DPERR_INCOMPATIBLEPEER when the other side's link runs another version.
-    // On the main thread the event loop turns meanwhile; cancelWait() ends the wait with
-    // DPERR_USERCANCEL.
+    // The caller is the session's worker thread; cancelWait(), from any thread, ends the wait
+    // with DPERR_USERCANCEL.
     HRESULT waitUntilConnected();
     void cancelWait();
     // Why the line is down or the call did not come about; for the user.
