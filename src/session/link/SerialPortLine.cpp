@@ -311,8 +311,9 @@ void SerialPortLine::close() {
         m_closing = true;
         m_events.clear();
         m_engine->close(nowMs());
-        // What is queued at the line rate, twice, and time for the goodbye; bounded.
-        const std::int64_t drainMs = m_engine->queuedBytes() * 20000 / m_settings.baud;
+        // What is queued at what the line carries, twice, and time for the goodbye; bounded.
+        const std::int64_t drainMs =
+            m_engine->queuedBytes() * 2000 / m_engine->lineBytesPerSecond();
         limit = std::chrono::milliseconds(std::min<std::int64_t>(2000 + drainMs, 15000));
     }
     m_changed.notify_all();
