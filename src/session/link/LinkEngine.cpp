@@ -81,11 +81,16 @@ qsizetype trailingZerosFrom(const QByteArray& message) {
     return from;
 }
 
-int payloadForRate(int baud) {
+int payloadForRate(int baud, bool behindFasterPort) {
     // About 90 ms of line time per frame: large enough that the header hardly counts, short
-    // enough that an acknowledgement or a repeat never waits long behind one.
+    // enough that an acknowledgement or a repeat never waits long behind one. On a slow line
+    // up to half a second, so that header, CRC and flag stay under 3 %: only the frame in
+    // progress stands in front of a chat line, since the pacing keeps the buffers empty. Behind
+    // a port faster than the line, whose buffers also hold the next frame, the smallest
+    // sensible frame instead.
     const int bytes = static_cast<int>(static_cast<std::int64_t>(baud) * 9 / 1000) & ~63;
-    return std::clamp(bytes, 128, LinkEngine::kMaxPayloadBytes);
+    const int least = behindFasterPort ? 128 : std::clamp(baud / 20 & ~63, 128, 448);
+    return std::clamp(bytes, least, LinkEngine::kMaxPayloadBytes);
 }
 
 // About 100 ms of line time per frame, so that an interactive message never waits longer for
@@ -106,7 +111,7 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
       m_codec(config.escapeXonXoff, static_cast<int>(kDataHeaderBytes) + kMaxPayloadBytes),
       m_basePayloadBytes(config.maxPayloadBytes > 0 ? std::clamp(config.maxPayloadBytes,
                                                                  kMinPayloadBytes, kMaxPayloadBytes)
-                                                    : payloadForRate(config.baud)),
+                                                    : payloadForRate(config.baud, false)),
       m_payloadBytes(std::min(m_basePayloadBytes, kStartPayloadBytes)),
       m_latencyPayloadBytes(latencyPayloadForRate(std::max(config.baud, 1))),
       m_nextHelloMs(nowMs),
@@ -414,7 +419,7 @@ void LinkEngine::sizeFramesForLine() {
     m_basePayloadBytes =
         m_config.maxPayloadBytes > 0
             ? std::clamp(m_config.maxPayloadBytes, kMinPayloadBytes, kMaxPayloadBytes)
-            : payloadForRate(lineBaud);
+            : payloadForRate(lineBaud, lineSlowerThanPort());
     m_payloadBytes = std::min(m_payloadBytes, m_basePayloadBytes);
     m_latencyPayloadBytes = latencyPayloadForRate(lineBaud);
 }
@@ -511,6 +516,11 @@ bool LinkEngine::send(const QByteArray& message, Lane lane) {
     Queued queued{message, false};
     if (m_compressors) {
         MessageCompressor& compressor = m_compressors->out[static_cast<std::size_t>(agreed)];
+        // File data is worth the level the line affords; chat lines and keystrokes are short,
+        // gain from the history more than from the level, and stay quick.
+        if (agreed == Lane::Ordered) {
+            compressor.setLevel(MessageCompressor::levelForLine(lineBytesPerSecond()));
+        }
         m_compressionCounts.bytesIn += static_cast<std::uint64_t>(message.size());
         if (auto compressed = compressor.compress(message)) {
             queued = {std::move(*compressed), true};
