@@ -59,8 +59,8 @@ constexpr int kFirstFlightFrames = 4;
 // Below this share of the port's rate the line is taken to be slower than its port.
 constexpr double kSlowLineShare = 0.75;
 // The bytes in flight on a line slower than its port: one frame and this much line time, for
-// the acknowledgement's way back and the time both ends take (a modem adds some).
-constexpr std::int64_t kFlightMs = 250;
+// the acknowledgement's way back and the time both ends take to answer.
+constexpr std::int64_t kFlightMs = 150;
 constexpr std::int64_t kMaxRtoMs = 20000;
 
 // Line bytes of a frame: its body, CRC and flag (escapes aside).
