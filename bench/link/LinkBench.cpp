@@ -1,9 +1,12 @@
 // Figures of the serial link over the virtual null-modem cable: the payload rate of file blocks
 // against the raw line rate and against ZMODEM (sz/rz of lrzsz) on the same emulated line, with
 // and without a chat line a second beside them; the latency of a keystroke and of a chat line
-// under load; the processor time of both ends against sz and rz. Prints name=value lines.
+// under load; the processor time of both ends against sz and rz. By default one line of figures
+// per line rate, from 9600 baud to an unthrottled cable, and one for the text corpus at each.
+// Prints name=value lines.
 
 #include "cable/NullModemCable.h"
+#include "session/link/MessageCompression.h"
 #include "session/link/SerialPortLine.h"
 #include "session/link/SerialPortOpener.h"
 
@@ -16,6 +19,7 @@
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <zstd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -24,6 +28,7 @@
 #include <cstdio>
 #include <fstream>
 #include <functional>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <random>
@@ -46,6 +51,11 @@ using velmora::SerialSettings;
 
 constexpr int kBaud = 115200;
 constexpr double kLineRate = kBaud / 10.0;
+// The unthrottled cable (baud 0 here): the port is set to the highest rate there is, and the
+// link is told of a rate far above what the cable and the processor carry, so that neither the
+// line nor the link's pacing limits it.
+constexpr int kUnthrottled = 0;
+constexpr int kUnpacedLinkBaud = 400'000'000;
 constexpr qsizetype kBlockData = 32768;
 constexpr qsizetype kBlockMessage = kBlockData + 11;  // a FileBlock of block-size code 5
 constexpr int kBlocks = 12;
@@ -127,16 +137,21 @@ CableOptions cableOptions(const QString& folder, double bitErrorRate, std::uint6
     return options;
 }
 
+// portBaud: what the port is set to, when not the line's own rate.
 std::unique_ptr<SerialPortLine> openEnd(const std::filesystem::path& end, SerialPortLine::Role role,
-                                        int baud, bool compression) {
+                                        int baud, bool compression, int portBaud = 0) {
     SerialSettings settings;
     settings.portName = QString::fromStdString(end.string());
-    settings.baud = baud;
+    settings.baud =
+        portBaud > 0 ? portBaud : (baud == kUnthrottled ? SerialSettings::kMaxBaud : baud);
     QString error;
     auto port = velmora::openSerialPort(settings, error);
     if (!port) {
         std::fprintf(stderr, "%s\n", qPrintable(error));
         std::exit(1);
+    }
+    if (baud == kUnthrottled) {
+        settings.baud = kUnpacedLinkBaud;
     }
     velmora::LinkEngine::Config tuning;
     tuning.offerCompression = compression;
@@ -177,7 +192,7 @@ double processCpuSeconds() {
 
 std::unique_ptr<Link> makeLink(const QString& folder, double bitErrorRate, int baud = kBaud,
                                std::set<std::string>* cableThreads = nullptr,
-                               bool compression = true) {
+                               bool compression = true, int portBaud = 0) {
     auto link = std::make_unique<Link>();
     const std::set<std::string> before = threadIds();
     link->cable = std::make_unique<NullModemCable>(cableOptions(folder, bitErrorRate, 42, baud));
@@ -189,8 +204,9 @@ std::unique_ptr<Link> makeLink(const QString& folder, double bitErrorRate, int b
         }
     }
     link->receiver =
-        openEnd(link->cable->linkA(), SerialPortLine::Role::Hosting, baud, compression);
-    link->sender = openEnd(link->cable->linkB(), SerialPortLine::Role::Calling, baud, compression);
+        openEnd(link->cable->linkA(), SerialPortLine::Role::Hosting, baud, compression, portBaud);
+    link->sender =
+        openEnd(link->cable->linkB(), SerialPortLine::Role::Calling, baud, compression, portBaud);
     if (!link->sender->waitUntilUp(30s)) {
         std::fprintf(stderr, "%s\n", qPrintable(link->sender->lastError()));
         std::exit(1);
@@ -318,7 +334,8 @@ struct ZmodemRun {
 };
 
 // ZMODEM sending a file over the same emulated line.
-ZmodemRun zmodemRun(const QString& folder, double bitErrorRate, const QByteArray& contents) {
+ZmodemRun zmodemRun(const QString& folder, double bitErrorRate, const QByteArray& contents,
+                    int baud) {
     const auto bytes = contents.size();
     const QString sendFolder = folder + "/send";
     const QString receiveFolder = folder + "/receive";
@@ -329,7 +346,7 @@ ZmodemRun zmodemRun(const QString& folder, double bitErrorRate, const QByteArray
         std::ofstream out(file, std::ios::binary);
         out.write(contents.constData(), contents.size());
     }
-    NullModemCable cable(cableOptions(folder + "/cable", bitErrorRate, 42));
+    NullModemCable cable(cableOptions(folder + "/cable", bitErrorRate, 42, baud));
     const auto start = Clock::now();
     const pid_t receiver =
         spawnOnPort({"rz", "-q", "-y"}, cable.linkA().string(), receiveFolder.toStdString());
@@ -360,9 +377,10 @@ ZmodemRun zmodemRun(const QString& folder, double bitErrorRate, const QByteArray
 }
 
 // ZMODEM sometimes falls into a slow mode at about half the line: the better of two runs.
-ZmodemRun zmodemBestOfTwo(const QString& folder, double bitErrorRate, const QByteArray& file) {
-    const ZmodemRun first = zmodemRun(folder + "/1", bitErrorRate, file);
-    const ZmodemRun second = zmodemRun(folder + "/2", bitErrorRate, file);
+ZmodemRun zmodemBestOfTwo(const QString& folder, double bitErrorRate, const QByteArray& file,
+                          int baud = kBaud) {
+    const ZmodemRun first = zmodemRun(folder + "/1", bitErrorRate, file, baud);
+    const ZmodemRun second = zmodemRun(folder + "/2", bitErrorRate, file, baud);
     return first.rate >= second.rate ? first : second;
 }
 
@@ -389,8 +407,9 @@ double keystrokeLatencyMs(const QString& folder) {
 }
 
 // The worst latency of a 20-byte chat line sent while 32 KiB blocks stream.
-double chatLatencyUnderLoadMs(const QString& folder, int baud) {
-    auto link = makeLink(folder, 0.0, baud);
+double chatLatencyUnderLoadMs(const QString& folder, int baud, int portBaud = 0,
+                              double bitErrorRate = 0.0) {
+    auto link = makeLink(folder, bitErrorRate, baud, nullptr, true, portBaud);
     std::atomic<bool> streaming{true};
     std::thread blocks([&] {
         const QByteArray block = randomBlock(2);
@@ -422,6 +441,7 @@ void speedFigures(const Folders& sub);
 void latencyFigures(const Folders& sub);
 void cpuFigures(const Folders& sub);
 void compressFigures(const Folders& sub);
+void rateFigures(const Folders& sub, const std::vector<int>& rates);
 
 }  // namespace
 
@@ -432,9 +452,29 @@ int main(int argc, char* argv[]) {
         return 1;
     }
     const auto sub = [&](const char* name) { return folder.filePath(name); };
-    // Figure sets: speed, latency, cpu, compress; all of them when none is named.
-    const QStringList sets = application.arguments().mid(1);
-    const auto wanted = [&](const char* set) { return sets.isEmpty() || sets.contains(set); };
+    // Figure sets: rates (the default; rates in baud or "unthrottled" may follow to run only
+    // those), and at 115200 baud speed, latency, cpu, compress.
+    QStringList sets;
+    std::vector<int> rates;
+    for (const QString& argument : application.arguments().mid(1)) {
+        bool isNumber = false;
+        const int baud = argument.toInt(&isNumber);
+        if (isNumber || argument == QLatin1String("unthrottled")) {
+            rates.push_back(isNumber ? baud : kUnthrottled);
+        } else {
+            sets.append(argument);
+        }
+    }
+    if (rates.empty()) {
+        rates = {9600, 115200, 921600, 3000000, 4000000, kUnthrottled};
+    }
+    const auto wanted = [&](const char* set) { return sets.contains(set); };
+    if (sets.isEmpty() || wanted("rates")) {
+        rateFigures(sub, rates);
+    }
+    if (sets.isEmpty() || (sets.size() == 1 && wanted("rates"))) {
+        return 0;
+    }
     std::printf("line_rate=%.0f (bytes per second at %d baud, 8N1)\n", kLineRate, kBaud);
     std::fflush(stdout);
     if (wanted("speed")) {
@@ -593,6 +633,115 @@ void compressFigures(const Folders& sub) {
     std::printf("text_zmodem_efficiency=%.3f (best of two)\n", zmodem.rate / kLineRate);
     std::printf("text_vs_zmodem=%.2f (goal >= 3.0)\n",
                 zmodem.rate > 0 ? textRate / zmodem.rate : 0.0);
+}
+
+// Line time each rate's transfer takes: long enough that the start hardly counts.
+constexpr double kRateSeconds = 12.0;
+// An unthrottled transfer carries this much.
+constexpr qsizetype kUnthrottledBytes = 48 << 20;
+// A line this slow is also measured behind ports set to kBaud.
+constexpr int kSlowLineBehindFastPorts = 9600;
+
+// The text corpus at each rate: all of it where that takes less than kTextSeconds at the ratio
+// it reaches, else its start.
+constexpr double kTextSeconds = 40.0;
+constexpr double kTextRatio = 7.5;
+
+qsizetype textBytes(int baud) {
+    if (baud == kUnthrottled) {
+        return std::numeric_limits<qsizetype>::max();
+    }
+    const auto bytes = static_cast<qsizetype>(baud / 10.0 * kTextSeconds * kTextRatio);
+    return std::max<qsizetype>(1, bytes / kBlockData) * kBlockData;
+}
+
+// What zstd makes of the bytes as one file with the link's window: the limit a link that
+// compresses message by message approaches.
+double wholeFileRatio(const QByteArray& bytes, int level) {
+    ZSTD_CCtx* context = ZSTD_createCCtx();
+    ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, level);
+    ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, velmora::MessageCompressor::kWindowLog);
+    QByteArray out(static_cast<qsizetype>(ZSTD_compressBound(bytes.size())), Qt::Uninitialized);
+    const std::size_t size =
+        ZSTD_compress2(context, out.data(), out.size(), bytes.constData(), bytes.size());
+    ZSTD_freeCCtx(context);
+    return ZSTD_isError(size) || size == 0 ? 0.0 : static_cast<double>(bytes.size()) / size;
+}
+
+std::string rateName(int baud) {
+    return baud == kUnthrottled ? std::string("unthrottled") : std::to_string(baud);
+}
+
+// File bytes for a transfer of kRateSeconds at this rate, in whole blocks.
+qsizetype rateFileBytes(int baud) {
+    if (baud == kUnthrottled) {
+        return kUnthrottledBytes;
+    }
+    const auto bytes = static_cast<qsizetype>(baud / 10.0 * kRateSeconds);
+    return std::max<qsizetype>(1, bytes / kBlockData) * kBlockData;
+}
+
+// The share of the line a payload rate is; bytes per second when the line is unthrottled.
+std::string shareOfLine(int baud, double bytesPerSecond) {
+    char text[64];
+    if (baud == kUnthrottled) {
+        std::snprintf(text, sizeof text, "%.1f MB/s", bytesPerSecond / 1e6);
+    } else {
+        std::snprintf(text, sizeof text, "%.3f", bytesPerSecond / (baud / 10.0));
+    }
+    return text;
+}
+
+void rateFigures(const Folders& sub, const std::vector<int>& rates) {
+    std::printf(
+        "One line per rate: random data in 32 KiB blocks one way (efficiency: payload over the "
+        "line rate), ZMODEM (sz/rz) with the same file on the same cable (best of two), the "
+        "processor time of both ends (Velmora's in-process cable excluded), the worst of five "
+        "chat lines sent while blocks stream; then the text corpus.\n");
+    std::fflush(stdout);
+    const Corpus corpus = textCorpus(sub("rates-corpus"));
+    for (const int baud : rates) {
+        const std::string name = rateName(baud);
+        const auto folder = [&](const char* what) {
+            return sub(("rate-" + name + "-" + what).c_str());
+        };
+        const QByteArray file = randomFile(rateFileBytes(baud), 5);
+        const FileRun link = sendFile(folder("link"), file, baud, true);
+        const double linkRate = fileRate(file.size(), link);
+        const ZmodemRun zmodem = zmodemBestOfTwo(folder("zmodem"), 0.0, file, baud);
+        const double chatMs = chatLatencyUnderLoadMs(folder("chat"), baud);
+        std::printf(
+            "rate %s: efficiency=%s vs_zmodem=%.3f (ZMODEM %s) cpu_s=%.2f (ZMODEM %.2f, %.2f x) "
+            "chat_under_load_ms=%.0f (%lld bytes in %.1f s)\n",
+            name.c_str(), shareOfLine(baud, linkRate).c_str(),
+            zmodem.rate > 0 ? linkRate / zmodem.rate : 0.0, shareOfLine(baud, zmodem.rate).c_str(),
+            link.cpuSeconds, zmodem.cpuSeconds,
+            zmodem.cpuSeconds > 0 ? link.cpuSeconds / zmodem.cpuSeconds : 0.0, chatMs,
+            static_cast<long long>(file.size()), link.wallSeconds);
+        std::fflush(stdout);
+        if (baud == kSlowLineBehindFastPorts) {
+            // As behind a modem: the ports run at 115200, the line at its own rate.
+            std::printf(
+                "rate %s behind ports at %d: chat_under_load_ms=%.0f (BER 1e-5: %.0f; goal <= "
+                "600)\n",
+                name.c_str(), kBaud, chatLatencyUnderLoadMs(folder("chat-fast-ports"), baud, kBaud),
+                chatLatencyUnderLoadMs(folder("chat-fast-ports-noisy"), baud, kBaud, 1e-5));
+            std::fflush(stdout);
+        }
+        if (corpus.tar.isEmpty()) {
+            continue;
+        }
+        const QByteArray text = corpus.tar.left(textBytes(baud));
+        const FileRun textRun = sendFile(folder("text"), text, baud, true);
+        const double textRate = fileRate(text.size(), textRun);
+        std::printf(
+            "text %s: efficiency=%s cpu_s=%.2f (%lld bytes of the corpus in %.1f s; as one file "
+            "they compress %.2f x at level 1, %.2f x at 19)\n",
+            name.c_str(), shareOfLine(baud, textRate).c_str(), textRun.cpuSeconds,
+            static_cast<long long>(text.size()), textRun.wallSeconds, wholeFileRatio(text, 1),
+            wholeFileRatio(text, 19));
+        std::fflush(stdout);
+    }
 }
 
 }  // namespace

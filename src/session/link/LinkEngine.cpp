@@ -52,7 +52,21 @@ constexpr int kFrameOverheadBytes = 3 + 4 + 1;
 // that what waits in buffers further down, in front of an interactive message, stays short.
 constexpr std::int64_t kBurstMs = 30;
 constexpr int kMaxBackoff = 64;
+// The line's rate is the largest measured in this long.
+constexpr std::int64_t kRateWindowMs = 2000;
+// Before the first measurement, frames in flight at most.
+constexpr int kFirstFlightFrames = 4;
+// Below this share of the port's rate the line is taken to be slower than its port.
+constexpr double kSlowLineShare = 0.75;
+// The bytes in flight on a line slower than its port: one frame and this much line time, for
+// the acknowledgement's way back and the time both ends take to answer.
+constexpr std::int64_t kFlightMs = 150;
 constexpr std::int64_t kMaxRtoMs = 20000;
+
+// Line bytes of a frame: its body, CRC and flag (escapes aside).
+qsizetype wireBytes(qsizetype payloadBytes, qsizetype zeros) {
+    return zeros > 0 ? kZeroFillBytes + 5 : payloadBytes + kFrameOverheadBytes;
+}
 
 std::span<const char> spanOf(const QByteArray& bytes) {
     return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
@@ -67,11 +81,16 @@ qsizetype trailingZerosFrom(const QByteArray& message) {
     return from;
 }
 
-int payloadForRate(int baud) {
+int payloadForRate(int baud, bool behindFasterPort) {
     // About 90 ms of line time per frame: large enough that the header hardly counts, short
-    // enough that an acknowledgement or a repeat never waits long behind one.
+    // enough that an acknowledgement or a repeat never waits long behind one. On a slow line
+    // up to half a second, so that header, CRC and flag stay under 3 %: only the frame in
+    // progress stands in front of a chat line, since the pacing keeps the buffers empty. Behind
+    // a port faster than the line, whose buffers also hold the next frame, the smallest
+    // sensible frame instead.
     const int bytes = static_cast<int>(static_cast<std::int64_t>(baud) * 9 / 1000) & ~63;
-    return std::clamp(bytes, 128, LinkEngine::kMaxPayloadBytes);
+    const int least = behindFasterPort ? 128 : std::clamp(baud / 20 & ~63, 128, 448);
+    return std::clamp(bytes, least, LinkEngine::kMaxPayloadBytes);
 }
 
 // About 100 ms of line time per frame, so that an interactive message never waits longer for
@@ -92,7 +111,7 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
       m_codec(config.escapeXonXoff, static_cast<int>(kDataHeaderBytes) + kMaxPayloadBytes),
       m_basePayloadBytes(config.maxPayloadBytes > 0 ? std::clamp(config.maxPayloadBytes,
                                                                  kMinPayloadBytes, kMaxPayloadBytes)
-                                                    : payloadForRate(config.baud)),
+                                                    : payloadForRate(config.baud, false)),
       m_payloadBytes(std::min(m_basePayloadBytes, kStartPayloadBytes)),
       m_latencyPayloadBytes(latencyPayloadForRate(std::max(config.baud, 1))),
       m_nextHelloMs(nowMs),
@@ -315,11 +334,17 @@ void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
             return;
         }
         const bool sentOnce = frame.sends == 1 && !frame.due;
-        setDue(frame, false);
+        if (!frame.due) {
+            m_inFlightBytes -= wireBytes(frame.payload.size(), frame.zeros);
+        }
         frame.acked = true;
+        setDue(frame, false);
         progress = true;
         queueOf(frame.lane).queuedBytes -= frame.payload.size() + frame.zeros;
+        m_ackedWireBytes += wireBytes(frame.payload.size(), frame.zeros);
+        m_lastAckedMs = nowMs;
         highestOrder = std::max(highestOrder, frame.order);
+        measureLine(frame, nowMs);
         if (sentOnce) {
             const auto sample = static_cast<double>(nowMs - frame.sentAtMs);
             if (!m_srttMs) {
@@ -352,6 +377,64 @@ void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
     if (highestOrder > 0) {
         markLostBefore(highestOrder);
     }
+}
+
+void LinkEngine::measureLine(const Outgoing& frame, std::int64_t nowMs) {
+    const std::int64_t elapsedMs = nowMs - frame.ackedFromMsAtSend;
+    // After the repeat timer fired, the time includes a silence of the line: it says nothing of
+    // the rate.
+    if (elapsedMs <= 0 || m_backoff > 1) {
+        return;
+    }
+    const std::int64_t rate = (m_ackedWireBytes - frame.ackedBytesAtSend) * 1000 / elapsedMs;
+    while (!m_rateSamples.empty() && m_rateSamples.front().atMs <= nowMs - kRateWindowMs) {
+        m_rateSamples.pop_front();
+    }
+    // A frame sent while the queues had run empty shows what was sent, not what the line
+    // carries; it counts only where it shows more.
+    if (frame.sentShort && !m_rateSamples.empty() && rate <= m_rateSamples.front().bytesPerSecond) {
+        return;
+    }
+    while (!m_rateSamples.empty() && m_rateSamples.back().bytesPerSecond <= rate) {
+        m_rateSamples.pop_back();
+    }
+    m_rateSamples.push_back({nowMs, rate});
+    sizeFramesForLine();
+}
+
+std::int64_t LinkEngine::lineBytesPerSecond() const {
+    const std::int64_t port = std::max(m_config.baud / 10, 1);
+    return lineSlowerThanPort() ? std::max<std::int64_t>(m_rateSamples.front().bytesPerSecond, 1)
+                                : port;
+}
+
+bool LinkEngine::lineSlowerThanPort() const {
+    return !m_rateSamples.empty() && static_cast<double>(m_rateSamples.front().bytesPerSecond) <
+                                         kSlowLineShare * (m_config.baud / 10);
+}
+
+void LinkEngine::sizeFramesForLine() {
+    const int lineBaud =
+        static_cast<int>(std::min<std::int64_t>(lineBytesPerSecond() * 10, m_config.baud));
+    m_basePayloadBytes =
+        m_config.maxPayloadBytes > 0
+            ? std::clamp(m_config.maxPayloadBytes, kMinPayloadBytes, kMaxPayloadBytes)
+            : payloadForRate(lineBaud, lineSlowerThanPort());
+    m_payloadBytes = std::min(m_payloadBytes, m_basePayloadBytes);
+    m_latencyPayloadBytes = latencyPayloadForRate(lineBaud);
+}
+
+bool LinkEngine::inFlightFull() const {
+    const qsizetype frameBytes = m_payloadBytes + kFrameOverheadBytes;
+    if (m_rateSamples.empty() && !m_srttMs) {
+        // Nothing measured yet: a few frames, so that a line far slower than its port does not
+        // start with seconds of bytes in buffers.
+        return m_inFlightBytes >= kFirstFlightFrames * frameBytes;
+    }
+    if (!lineSlowerThanPort()) {
+        return false;  // the pacing by the port's rate keeps the buffers short
+    }
+    return m_inFlightBytes >= lineBytesPerSecond() * kFlightMs / 1000 + frameBytes;
 }
 
 void LinkEngine::markLostBefore(std::uint64_t order) {
@@ -414,6 +497,7 @@ void LinkEngine::goDown(LineDown reason, const LinkDownCause& cause) {
     m_queues = {};
     m_window.clear();
     m_dueFrames = 0;
+    m_inFlightBytes = 0;
     m_ackDue = false;
     m_events.push_back({LinkEvent::Kind::Down, {}, reason, cause});
 }
@@ -432,6 +516,11 @@ bool LinkEngine::send(const QByteArray& message, Lane lane) {
     Queued queued{message, false};
     if (m_compressors) {
         MessageCompressor& compressor = m_compressors->out[static_cast<std::size_t>(agreed)];
+        // File data is worth the level the line affords; chat lines and keystrokes are short,
+        // gain from the history more than from the level, and stay quick.
+        if (agreed == Lane::Ordered) {
+            compressor.setLevel(MessageCompressor::levelForLine(lineBytesPerSecond()));
+        }
         m_compressionCounts.bytesIn += static_cast<std::uint64_t>(message.size());
         if (auto compressed = compressor.compress(message)) {
             queued = {std::move(*compressed), true};
@@ -480,7 +569,8 @@ void LinkEngine::refillCredit(std::int64_t nowMs) {
 }
 
 std::int64_t LinkEngine::wireTimeMs(qsizetype bytes) const {
-    return (static_cast<std::int64_t>(bytes) * 10000 + m_config.baud - 1) / m_config.baud;
+    const std::int64_t rate = lineBytesPerSecond();
+    return (static_cast<std::int64_t>(bytes) * 1000 + rate - 1) / rate;
 }
 
 QByteArray LinkEngine::takeOutput(std::int64_t nowMs) {
@@ -540,10 +630,10 @@ bool LinkEngine::appendOneFrame(std::int64_t nowMs, QByteArray& out) {
 LinkEngine::Outgoing* LinkEngine::nextDataFrame(std::int64_t nowMs) {
     for (Outgoing& frame : m_window) {
         if (frame.due && !frame.acked) {
-            return &frame;
+            return &frame;  // a repeat takes the place of a frame lost, whatever is in flight
         }
     }
-    if (m_window.size() >= static_cast<std::size_t>(kWindowFrames)) {
+    if (m_window.size() >= static_cast<std::size_t>(kWindowFrames) || inFlightFull()) {
         return nullptr;
     }
     if (SendQueue& interactive = queueOf(Lane::Interactive); !interactive.messages.empty()) {
@@ -552,6 +642,7 @@ LinkEngine::Outgoing* LinkEngine::nextDataFrame(std::int64_t nowMs) {
     } else if (SendQueue& ordered = queueOf(Lane::Ordered); !ordered.messages.empty()) {
         m_window.push_back(cutFrame(ordered, Lane::Ordered, orderedPayloadBytes(nowMs)));
     } else {
+        m_queuesRanEmpty = true;
         return nullptr;
     }
     ++m_dueFrames;  // a new frame is due
@@ -657,6 +748,13 @@ void LinkEngine::appendData(Outgoing& frame, std::int64_t nowMs, QByteArray& out
     if (frame.sends > 0) {
         ++m_retransmissions;
     }
+    if (m_inFlightBytes == 0) {
+        m_lastAckedMs = nowMs;  // the line was idle: what is acknowledged counts from now
+    }
+    frame.ackedBytesAtSend = m_ackedWireBytes;
+    frame.ackedFromMsAtSend = m_lastAckedMs;
+    frame.sentShort = m_queuesRanEmpty;
+    m_queuesRanEmpty = false;
     ++frame.sends;
     setDue(frame, false);
     frame.sentAtMs = nowMs;
@@ -668,6 +766,10 @@ void LinkEngine::setDue(Outgoing& frame, bool due) {
     if (frame.due != due) {
         frame.due = due;
         m_dueFrames += due ? 1 : -1;
+        // A frame sent goes in flight; one found lost leaves it.
+        if (frame.sends > 0 && !frame.acked) {
+            m_inFlightBytes += (due ? -1 : 1) * wireBytes(frame.payload.size(), frame.zeros);
+        }
     }
 }
 
@@ -764,7 +866,8 @@ bool LinkEngine::outputWaiting(std::int64_t nowMs) const {
         return true;
     }
     if (anythingPending()) {
-        return m_window.size() < static_cast<std::size_t>(kWindowFrames);
+        // When the window or the bytes in flight are full, an acknowledgement makes room.
+        return m_window.size() < static_cast<std::size_t>(kWindowFrames) && !inFlightFull();
     }
     return m_state == State::Closing && m_window.empty() && m_byeSends < kByeAttempts &&
            nowMs >= m_nextByeMs;

@@ -155,6 +155,11 @@ public:
     int payloadBytes() const { return m_payloadBytes; }
     // The payload size frames grow to on a clean line.
     int basePayloadBytes() const { return m_basePayloadBytes; }
+    // The payload size of ordered frames while interactive traffic is recent.
+    int latencyPayloadBytes() const { return m_latencyPayloadBytes; }
+    // What the line carries, in bytes per second: the port's rate until acknowledgements show
+    // that the line is slower (a modem, a terminal server, a slow cable behind a fast adapter).
+    std::int64_t lineBytesPerSecond() const;
     std::uint64_t retransmissions() const { return m_retransmissions; }
     // Before the link is up: what has been heard from the other side so far.
     LinkHeard heard() const;
@@ -174,6 +179,11 @@ private:
         int sends = 0;
         std::int64_t sentAtMs = 0;
         std::uint64_t order = 0;  // transmission counter at the latest send
+        // At the latest send: the bytes acknowledged so far and since when they count; whether
+        // the queues had run empty (what is measured then is the sender, not the line).
+        std::int64_t ackedBytesAtSend = 0;
+        std::int64_t ackedFromMsAtSend = 0;
+        bool sentShort = false;
     };
     struct Incoming {
         Lane lane = Lane::Ordered;
@@ -224,6 +234,10 @@ private:
     void appendControl(std::uint8_t type, std::uint32_t nonce, QByteArray& out);
     void refillCredit(std::int64_t nowMs);
     std::int64_t wireTimeMs(qsizetype bytes) const;
+    void measureLine(const Outgoing& frame, std::int64_t nowMs);
+    void sizeFramesForLine();
+    bool lineSlowerThanPort() const;
+    bool inFlightFull() const;
     std::int64_t rtoMs() const;
     std::optional<std::int64_t> retransmitDeadline() const;
     std::int64_t garbageLimitMs() const;
@@ -285,6 +299,21 @@ private:
     bool m_byeAckDue = false;
     int m_byeSends = 0;
     std::int64_t m_nextByeMs = 0;
+
+    // What the line carries, measured from acknowledged frames: each acknowledgement of a frame
+    // gives the bytes acknowledged since that frame was sent over the time they took, and the
+    // largest of the last kRateWindowMs is the line's rate. The port may run faster than the line
+    // behind it; the frames and the bytes in flight are then sized from the line, so that they
+    // wait here and not in buffers in front of an interactive message.
+    struct RateSample {
+        std::int64_t atMs = 0;
+        std::int64_t bytesPerSecond = 0;
+    };
+    std::deque<RateSample> m_rateSamples;  // decreasing rates, the largest first
+    std::int64_t m_ackedWireBytes = 0;
+    std::int64_t m_lastAckedMs = 0;
+    qsizetype m_inFlightBytes = 0;  // of frames sent and neither acknowledged nor found lost
+    bool m_queuesRanEmpty = false;
 
     // Receiving.
     std::uint16_t m_recvNext = 0;

@@ -3,11 +3,14 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 
 struct ZSTD_CCtx_s;
 struct ZSTD_DCtx_s;
+struct ZSTD_inBuffer_s;
+struct ZSTD_outBuffer_s;
 
 namespace velmora {
 
@@ -15,15 +18,30 @@ namespace velmora {
 // history of the messages before it in its lane and flushed at its end, so the other side can
 // decode it at once. A message that does not shrink goes plain, and both sides then start the
 // lane's history over: delivery is in order and exactly once, so both keep the same history.
+//
+// The level is chosen by the owner from what the line carries (a slow line is worth more
+// processor time per byte). A zstd frame keeps the level it began with; data that does not
+// shrink is compressed at kFastLevel until some shrinks again, and a frame of another level than
+// the one wanted is ended with a message that shrinks, so that the next begins at the level
+// wanted. The decoder reads frames one after the other whatever their level.
 class MessageCompressor {
 public:
     // The largest history either side keeps: 2^20 bytes.
     static constexpr int kWindowLog = 20;
+    static constexpr int kFastLevel = 1;
 
     MessageCompressor();
     ~MessageCompressor();
     MessageCompressor(const MessageCompressor&) = delete;
     MessageCompressor& operator=(const MessageCompressor&) = delete;
+
+    // The level for a line that carries this many bytes per second.
+    static int levelForLine(std::int64_t bytesPerSecond);
+
+    // The level for data that shrinks; frames begun from now on take it.
+    void setLevel(int level) { m_level = level; }
+    // The level of the frame in progress; 0 before the next message begins one.
+    int frameLevel() const { return m_frameLevel; }
 
     // The message compressed; nothing when that is not smaller, and then the history has
     // started over.
@@ -31,10 +49,17 @@ public:
     void restart();
 
 private:
+    void beginFrame();
+    // Runs the stream to the directive's end; false when the output has no room.
+    bool drive(ZSTD_inBuffer_s& in, ZSTD_outBuffer_s& out, int directive);
+
     struct Free {
         void operator()(ZSTD_CCtx_s* context) const;
     };
     std::unique_ptr<ZSTD_CCtx_s, Free> m_context;
+    int m_level = kFastLevel;
+    int m_frameLevel = 0;
+    bool m_lastWentPlain = false;
 };
 
 class MessageDecompressor {

@@ -19,13 +19,6 @@ namespace {
 // link's pacing, not a buffer, decides what goes next.
 constexpr qint64 kPortBacklogBytes = 256;
 
-// A frame this long so far carries file data (acknowledgements, keystrokes and short chat lines
-// are shorter): its rest is read by the clock.
-constexpr qsizetype kLongFrameBytes = 64;
-// The read clock's period: one wake-up for this much line time instead of one for every few
-// bytes, at a cost to latency that only the end of a long frame pays.
-constexpr int kReadClockMs = 20;
-
 }  // namespace
 
 SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSettings& settings,
@@ -36,7 +29,8 @@ SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSe
       m_device(port->portName()),
       m_thread(std::make_unique<QThread>()),
       m_context(std::make_unique<QObject>()),
-      m_port(std::move(port)) {
+      m_port(std::move(port)),
+      m_readPacing(settings.baud / 10) {
     m_clock.start();
     m_engine = std::make_unique<LinkEngine>(engineConfig(), nowMs());
     m_timer = new QTimer(m_context.get());
@@ -45,9 +39,10 @@ SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSe
     QObject::connect(m_timer, &QTimer::timeout, m_context.get(), [this] { pump(); });
     m_readClock = new QTimer(m_context.get());
     m_readClock->setSingleShot(true);
+    m_readClock->setTimerType(Qt::PreciseTimer);
     QObject::connect(m_readClock, &QTimer::timeout, m_context.get(), [this] { readClockTicked(); });
-    // The port's own read notifier, which the read clock turns off; a port without one is read
-    // whenever it signals.
+    // The port's own read notifier, which the read clock turns off during a pause; a port without
+    // one is read whenever it signals.
     for (QSocketNotifier* notifier : m_port->findChildren<QSocketNotifier*>()) {
         if (notifier->type() == QSocketNotifier::Read) {
             m_readNotifier = notifier;
@@ -145,7 +140,7 @@ void SerialPortLine::pump() {
     QByteArray output;
     std::optional<std::int64_t> deadline;
     bool withheld = false;
-    bool midLongFrame = false;
+    qsizetype partialFrame = 0;
     bool waitersMayGoOn = false;
     const std::int64_t now = nowMs();
     {
@@ -153,7 +148,7 @@ void SerialPortLine::pump() {
         const qsizetype queuedBefore = m_engine->queuedBytes();
         if (!input.isEmpty()) {
             m_engine->feed(input, now);
-            midLongFrame = m_engine->partialFrameBytes() >= kLongFrameBytes;
+            partialFrame = m_engine->partialFrameBytes();
         }
         if (const auto due = m_engine->nextDeadlineMs(); due && *due <= now) {
             m_engine->onTimer(now);
@@ -192,7 +187,7 @@ void SerialPortLine::pump() {
         m_changed.notify_all();
     }
     if (!input.isEmpty()) {
-        readByClock(midLongFrame);
+        pauseReading(m_readPacing.afterRead(input.size(), partialFrame, now));
     }
     if (!output.isEmpty()) {
         m_port->write(output);
@@ -216,14 +211,14 @@ void SerialPortLine::armTimer(std::optional<std::int64_t> dueMs, std::int64_t no
     m_timer->start(static_cast<int>(due - now));
 }
 
-void SerialPortLine::readByClock(bool on) {
+void SerialPortLine::pauseReading(std::optional<std::int64_t> pauseMs) {
     if (!m_readNotifier) {
         return;
     }
-    m_readingByClock = on;
-    m_readNotifier->setEnabled(!on);
-    if (on) {
-        m_readClock->start(kReadClockMs);
+    m_readingByClock = pauseMs.has_value();
+    m_readNotifier->setEnabled(!m_readingByClock);
+    if (pauseMs) {
+        m_readClock->start(static_cast<int>(*pauseMs));
     } else {
         m_readClock->stop();
     }
@@ -236,7 +231,7 @@ void SerialPortLine::readClockTicked() {
     // What came is read at once and pumped (the port signals it); when nothing came, the frame
     // has stalled or ended and the port's signal takes over again.
     if (!m_port->waitForReadyRead(0)) {
-        readByClock(false);
+        pauseReading(m_readPacing.afterRead(0, 0, nowMs()));
     }
 }
 
@@ -316,8 +311,9 @@ void SerialPortLine::close() {
         m_closing = true;
         m_events.clear();
         m_engine->close(nowMs());
-        // What is queued at the line rate, twice, and time for the goodbye; bounded.
-        const std::int64_t drainMs = m_engine->queuedBytes() * 20000 / m_settings.baud;
+        // What is queued at what the line carries, twice, and time for the goodbye; bounded.
+        const std::int64_t drainMs =
+            m_engine->queuedBytes() * 2000 / m_engine->lineBytesPerSecond();
         limit = std::chrono::milliseconds(std::min<std::int64_t>(2000 + drainMs, 15000));
     }
     m_changed.notify_all();

@@ -2,6 +2,7 @@
 
 #include "session/Line.h"
 #include "session/link/LinkEngine.h"
+#include "session/link/ReadPacing.h"
 #include "session/link/SerialSettings.h"
 
 #include <QElapsedTimer>
@@ -62,7 +63,8 @@ private:
     bool sendInLane(const QByteArray& message, Lane lane);
     void pump();
     void armTimer(std::optional<std::int64_t> dueMs, std::int64_t now, bool withheld);
-    void readByClock(bool on);
+    // Reads on readiness (nothing) or after this pause.
+    void pauseReading(std::optional<std::int64_t> pauseMs);
     void readClockTicked();
     void deliver();
     void portFailed(const QString& text);
@@ -84,8 +86,9 @@ private:
     std::unique_ptr<QSerialPort> m_port;
     QTimer* m_timer = nullptr;  // owned by m_context
     std::int64_t m_timerDueMs = 0;
-    // Inside a long frame the port is read by the clock instead of whenever bytes come (for a
+    // Inside a frame the port may be read after a pause instead of whenever bytes come (for a
     // serial port, every few bytes): the port's own read notifier is off meanwhile.
+    ReadPacing m_readPacing;
     QPointer<QSocketNotifier> m_readNotifier;  // the port's
     QTimer* m_readClock = nullptr;             // owned by m_context
     bool m_readingByClock = false;

@@ -11,7 +11,9 @@
 #include <gtest/gtest.h>
 #include <zstd.h>
 
+#include <optional>
 #include <random>
+#include <vector>
 
 namespace velmora {
 namespace {
@@ -220,6 +222,75 @@ TEST(LinkCompressionTest, OlderPeerWithoutTheFlagWorksBothWays) {
         EXPECT_EQ(link.b.messages[0], message);
         EXPECT_GT(wireBytes, message.size()) << "sent plain";
     }
+}
+
+// Decodes a lane's messages as the receiver does: compressed ones through the decoder, a plain
+// one starts its history over.
+std::vector<QByteArray> decodeLane(const std::vector<std::optional<QByteArray>>& sent,
+                                   const std::vector<QByteArray>& plain) {
+    MessageDecompressor decompressor;
+    std::vector<QByteArray> received;
+    for (std::size_t i = 0; i < sent.size(); ++i) {
+        if (!sent[i]) {
+            decompressor.restart();
+            received.push_back(plain[i]);
+        } else if (auto message = decompressor.decompress(*sent[i], LinkEngine::kMaxMessageBytes)) {
+            received.push_back(*message);
+        } else {
+            received.push_back("undecodable");
+        }
+    }
+    return received;
+}
+
+TEST(LinkCompressionTest, TheLevelFollowsTheLineAndFallsForDataThatDoesNotShrink) {
+    // Slower lines are worth more processor time per byte.
+    const std::int64_t rates[] = {30, 960, 11520, 92160, 300000, 400000, 40'000'000};
+    for (std::size_t i = 1; i < std::size(rates); ++i) {
+        EXPECT_LE(MessageCompressor::levelForLine(rates[i]),
+                  MessageCompressor::levelForLine(rates[i - 1]))
+            << rates[i];
+    }
+    EXPECT_GE(MessageCompressor::levelForLine(960), 17);
+    EXPECT_EQ(MessageCompressor::levelForLine(40'000'000), MessageCompressor::kFastLevel);
+
+    // Text, then a compressed file's bytes, then text again: the noise goes plain and what
+    // follows it is compressed fast until text shrinks again; then that frame ends and the
+    // next begins at the level wanted. Every message decodes, in one decoder, whatever the
+    // levels of its frames.
+    MessageCompressor compressor;
+    const int slow = MessageCompressor::levelForLine(960);
+    compressor.setLevel(slow);
+    const std::vector<QByteArray> plain = {text(20000, 1),  text(20000, 2), noise(20000, 3),
+                                           noise(20000, 4), text(20000, 5), text(20000, 6)};
+    std::vector<std::optional<QByteArray>> sent;
+    std::vector<int> levels;
+    for (const QByteArray& message : plain) {
+        sent.push_back(compressor.compress(message));
+        levels.push_back(compressor.frameLevel());
+    }
+    EXPECT_TRUE(sent[0] && sent[1] && sent[4] && sent[5]);
+    EXPECT_FALSE(sent[2] || sent[3]);
+    EXPECT_EQ(levels[1], slow);
+    EXPECT_EQ(levels[4], 0) << "the fast frame ends with the first text after the noise";
+    EXPECT_EQ(levels[5], slow);
+    EXPECT_EQ(decodeLane(sent, plain), plain);
+}
+
+TEST(LinkCompressionTest, ASlowLinesLevelSavesLineOverAFastOnes) {
+    const auto compressedBytes = [](std::int64_t lineRate) {
+        MessageCompressor compressor;
+        compressor.setLevel(MessageCompressor::levelForLine(lineRate));
+        qsizetype total = 0;
+        for (std::uint32_t i = 0; i < 8; ++i) {
+            const auto compressed = compressor.compress(text(32768, 100 + i % 3));
+            total += compressed ? compressed->size() : 32768;
+        }
+        return total;
+    };
+    const qsizetype slow = compressedBytes(960);
+    const qsizetype fast = compressedBytes(40'000'000);
+    EXPECT_LT(slow, fast * 9 / 10);
 }
 
 }  // namespace

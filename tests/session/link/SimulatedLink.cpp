@@ -55,8 +55,9 @@ QByteArray SimulatedWire::read(std::int64_t nowMs) {
 }
 
 SimulatedLink::SimulatedLink(LinkEngine::Config configA, LinkEngine::Config configB,
-                             std::uint64_t seed)
-    : aToB(configA.baud, seed * 2 + 1), bToA(configB.baud, seed * 2 + 2) {
+                             std::uint64_t seed, int wireBaud)
+    : aToB(wireBaud > 0 ? wireBaud : configA.baud, seed * 2 + 1),
+      bToA(wireBaud > 0 ? wireBaud : configB.baud, seed * 2 + 2) {
     a.engine = std::make_unique<LinkEngine>(configA, 0);
     b.engine = std::make_unique<LinkEngine>(configB, 0);
 }

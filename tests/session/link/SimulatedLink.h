@@ -56,7 +56,9 @@ private:
 // Two link engines joined by two simulated wires, stepped one virtual millisecond at a time.
 class SimulatedLink {
 public:
-    SimulatedLink(LinkEngine::Config a, LinkEngine::Config b, std::uint64_t seed);
+    // wireBaud: the rate of the line itself, when slower or faster than the ports (0: each
+    // direction at its sender's port rate).
+    SimulatedLink(LinkEngine::Config a, LinkEngine::Config b, std::uint64_t seed, int wireBaud = 0);
 
     // Runs until the condition holds or the time limit has passed; true when it holds.
     bool runUntil(const std::function<bool()>& condition, std::int64_t limitMs);
