@@ -119,9 +119,8 @@ public:
         });
         connect(&m_peer, &Peer::transferStatus, this, [this](const QString& text) { fail(text); });
         connect(&m_peer, &Peer::userMessage, this, [this](const QString& text) { fail(text); });
-        connect(&m_peer, &Peer::connectFinished, this, [this](const ConnectResult& result) {
-            m_connectOutcome = result.outcome;
-        });
+        connect(&m_peer, &Peer::connectFinished, this,
+                [this](const ConnectResult& result) { m_connectOutcome = result.outcome; });
     }
 
     // Starts hosting or joining over the cable, as velmora-cli does.

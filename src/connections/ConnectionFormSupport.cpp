@@ -17,19 +17,18 @@ namespace velmora {
 
 ConnectionFormSupport::ConnectionFormSupport(ConnectionFormContext context)
     : m_context(std::move(context)) {
-    m_stepConnection = QObject::connect(
-        m_context.peer, &Peer::connectStep, m_context.peer, [this](ConnectStep step) {
-            if (m_attempting && m_status) {
-                m_status->setText(connectStepText(step, m_request));
-            }
-        });
-    m_endConnection = QObject::connect(
-        m_context.peer, &Peer::connectFinished, m_context.peer,
-        [this](const ConnectResult& result) {
-            if (m_attempting) {
-                attemptEnded(result);
-            }
-        });
+    m_stepConnection = QObject::connect(m_context.peer, &Peer::connectStep, m_context.peer,
+                                        [this](ConnectStep step) {
+                                            if (m_attempting && m_status) {
+                                                m_status->setText(connectStepText(step, m_request));
+                                            }
+                                        });
+    m_endConnection = QObject::connect(m_context.peer, &Peer::connectFinished, m_context.peer,
+                                       [this](const ConnectResult& result) {
+                                           if (m_attempting) {
+                                               attemptEnded(result);
+                                           }
+                                       });
     if (!m_context.showError) {
         DialogService* dialogs = m_context.dialogs;
         m_context.showError = [dialogs](const QString& text) { dialogs->showMessage(text); };
@@ -144,7 +143,7 @@ void ConnectionFormSupport::attemptEnded(const ConnectResult& result) {
     const std::function<void(bool)> ended = std::exchange(m_ended, {});
     const bool connected = result.outcome == ConnectOutcome::Connected;
     status->setText(result.outcome == ConnectOutcome::Cancelled ? AttemptCancelledMessage
-                                                                 : QString());
+                                                                : QString());
     const QString message = connectFailureText(result, m_request);
     if (!message.isEmpty()) {
         if (result.outcome == ConnectOutcome::Failed) {

@@ -58,10 +58,10 @@ public:
     // Sets the provider (and the modem settings) for the request; a failure comes back at once
     // through ConnectMachine::failed.
     virtual void chooseProvider(const ConnectRequest& request) = 0;
-    virtual void search() = 0;                                   // -> searched
-    virtual void host(const ConnectRequest& request) = 0;        // -> opened / openFailed
+    virtual void search() = 0;                             // -> searched
+    virtual void host(const ConnectRequest& request) = 0;  // -> opened / openFailed
     virtual void join(const QString& session, const ConnectRequest& request) = 0;  // the same
-    virtual void pause(int milliseconds) = 0;                   // -> paused
+    virtual void pause(int milliseconds) = 0;                                      // -> paused
     // Closes the session component: an operation under way ends without reporting.
     virtual void closeSession() = 0;
     virtual void stepReached(ConnectStep step) = 0;

@@ -13,8 +13,7 @@ Connector::Connector(TCustomDXPlay& play, QObject* parent) : QObject(parent), m_
         for (const TDXPlayNamedGuid& session : m_play.Sessions()) {
             names.append(session.Name);
         }
-        const QString refusal =
-            result == DPERR_INCOMPATIBLEPEER ? m_play.RefusalText() : QString();
+        const QString refusal = result == DPERR_INCOMPATIBLEPEER ? m_play.RefusalText() : QString();
         m_machine.searched(result, names, refusal, nowMs());
     });
     connect(&m_play, &TCustomDXPlay::OnOpen, this, [this](TCustomDXPlay&) { m_machine.opened(); });

@@ -258,8 +258,7 @@ void TCustomDXPlay::EnumerateSessions(std::uint32_t timeoutMs) {
     desc.dwSize = SessionDescSize;
     desc.guidApplication = *Guid::fromString(m_guid);
     ++m_pending;
-    m_worker->post([this, transport = m_transport, desc, timeoutMs,
-                    generation = m_generation] {
+    m_worker->post([this, transport = m_transport, desc, timeoutMs, generation = m_generation] {
         QList<TDXPlayNamedGuid> found;
         const HRESULT result = transport->EnumSessions(
             desc, timeoutMs,
@@ -272,7 +271,8 @@ void TCustomDXPlay::EnumerateSessions(std::uint32_t timeoutMs) {
             },
             DPENUMSESSIONS_AVAILABLE);
         QMetaObject::invokeMethod(
-            this, [this, generation, result, found] { EnumerateFinished(generation, result, found); },
+            this,
+            [this, generation, result, found] { EnumerateFinished(generation, result, found); },
             Qt::QueuedConnection);
     });
 }

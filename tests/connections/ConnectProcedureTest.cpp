@@ -21,9 +21,8 @@ struct Attempt : ConnectFixture {
     std::optional<ConnectResult> result;
 
     Attempt() {
-        QObject::connect(&connector, &Connector::progress, [this](ConnectStep step) {
-            steps << connectStepText(step, request);
-        });
+        QObject::connect(&connector, &Connector::progress,
+                         [this](ConnectStep step) { steps << connectStepText(step, request); });
         QObject::connect(&connector, &Connector::ended,
                          [this](const ConnectResult& r) { result = r; });
     }
@@ -100,7 +99,8 @@ TEST(ConnectProcedureTest, CallingFindsAndJoinsTheFirstSession) {
     Attempt f;
     f.hostElsewhere({"First", "Second"});
     EXPECT_EQ(f.run(request(false, true)), ConnectOutcome::Connected);
-    EXPECT_EQ(f.steps, QStringList({"Dialling 555 1234...", "Joining the other computer's session..."}));
+    EXPECT_EQ(f.steps,
+              QStringList({"Dialling 555 1234...", "Joining the other computer's session..."}));
     EXPECT_FALSE(f.play.IsHost());
     EXPECT_EQ(f.play.SessionName(), "First");
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "555 1234");

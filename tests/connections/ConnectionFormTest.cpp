@@ -5,8 +5,8 @@
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
 
-#include "support/TestEnvironment.h"
 #include "support/SessionSteps.h"
+#include "support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QComboBox>

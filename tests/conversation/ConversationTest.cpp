@@ -5,8 +5,8 @@
 #include "conversation/Conversation.h"
 #include "peer/Peer.h"
 #include "support/FixedTransferSettings.h"
-#include "support/TestEnvironment.h"
 #include "support/SessionSteps.h"
+#include "support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QClipboard>

@@ -163,8 +163,8 @@ TEST(CliTest, SigtermAtEveryPhaseEndsProperly) {
     {
         CliProcess host(test::makeTempFolder("sigterm-wait"),
                         {"host", "--serial", linkA, "--name", "Ann"});
-        ASSERT_TRUE(test::pumpUntil(
-            [&] { return host.output().contains("Waiting for remote user..."); }));
+        ASSERT_TRUE(
+            test::pumpUntil([&] { return host.output().contains("Waiting for remote user..."); }));
         host.terminate();
         EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
     }

@@ -16,14 +16,16 @@ struct Driver : ConnectActions {
 
     void chooseProvider(const ConnectRequest& request) override {
         asked << (request.method == ConnectRequest::Method::Cable ? "provider cable"
-                                                                   : "provider modem");
+                                                                  : "provider modem");
         if (providerFails) {
             machine->failed("Provider's specified GUID is not found");
         }
     }
     void search() override { asked << "search"; }
     void host(const ConnectRequest& request) override { asked << "host " + request.sessionName; }
-    void join(const QString& session, const ConnectRequest&) override { asked << "join " + session; }
+    void join(const QString& session, const ConnectRequest&) override {
+        asked << "join " + session;
+    }
     void pause(int milliseconds) override { asked << QStringLiteral("pause %1").arg(milliseconds); }
     void closeSession() override { asked << "close"; }
     void stepReached(ConnectStep step) override {
@@ -192,8 +194,7 @@ TEST(ConnectMachineTest, ACancelAtEveryStepClosesAndEndsAtOnce) {
         f.machine.cancel();
         EXPECT_FALSE(f.machine.running()) << step;
         EXPECT_EQ(f.outcome(), ConnectOutcome::Cancelled) << step;
-        EXPECT_EQ(f.driver.asked.mid(f.driver.asked.size() - 2),
-                  QStringList({"close", "finished"}))
+        EXPECT_EQ(f.driver.asked.mid(f.driver.asked.size() - 2), QStringList({"close", "finished"}))
             << step;
         // What the closed component might still report is ignored: nothing more is asked.
         const qsizetype asked = f.driver.asked.size();

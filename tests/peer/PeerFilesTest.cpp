@@ -68,8 +68,8 @@ struct Sent {
 
 // Ann hosts, Bob joins; each sends its files to the other, and every one must arrive whole and
 // verified on both sides.
-void exchangeFiles(SessionSide& ann, SessionSide& bob, const QList<Sent>& annFiles, const QList<Sent>& bobFiles,
-                   const QString& folder) {
+void exchangeFiles(SessionSide& ann, SessionSide& bob, const QList<Sent>& annFiles,
+                   const QList<Sent>& bobFiles, const QString& folder) {
     ASSERT_TRUE(ann.host());
     ASSERT_TRUE(bob.join());
     ASSERT_TRUE(pumpUntil([&] { return ann.otherPresent() && bob.otherPresent(); }));
@@ -145,7 +145,6 @@ TEST(PeerFiles, OverANoisyCableFilesArriveVerified) {
     };
     SessionSide ann(serial(cable.linkA()), folder, QStringLiteral("ann"));
     SessionSide bob(serial(cable.linkB()), folder, QStringLiteral("bob"));
-    exchangeFiles(ann, bob,
-                  {{"one.bin", patternBytes(120'000, 5)}, {"two.txt", "a small file\n"}},
+    exchangeFiles(ann, bob, {{"one.bin", patternBytes(120'000, 5)}, {"two.txt", "a small file\n"}},
                   {{"three.bin", patternBytes(60'000, 6)}}, folder);
 }

@@ -5,8 +5,8 @@
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
 #include "support/RecordingPeer.h"
-#include "support/TestEnvironment.h"
 #include "support/SessionSteps.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -18,8 +18,9 @@ inline ProviderEntry asSerialCable(ProviderEntry entry) {
 }
 
 // Hosts (calling false) or joins over the cable and runs the event loop until the attempt ends.
-inline std::optional<ConnectResult> connectPeer(Peer& peer, bool calling, const QString& playerName,
-                                                const QString& sessionName = QStringLiteral("Chat")) {
+inline std::optional<ConnectResult> connectPeer(
+    Peer& peer, bool calling, const QString& playerName,
+    const QString& sessionName = QStringLiteral("Chat")) {
     std::optional<ConnectResult> result;
     const QMetaObject::Connection ended = QObject::connect(
         &peer, &Peer::connectFinished, [&result](const ConnectResult& r) { result = r; });

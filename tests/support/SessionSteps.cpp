@@ -9,9 +9,9 @@ namespace velmora::test {
 
 HRESULT enumerateSessions(TCustomDXPlay& play, std::uint32_t timeoutMs) {
     std::optional<HRESULT> result;
-    const QMetaObject::Connection reported = QObject::connect(
-        &play, &TCustomDXPlay::OnEnumerated,
-        [&result](TCustomDXPlay&, HRESULT code) { result = code; });
+    const QMetaObject::Connection reported =
+        QObject::connect(&play, &TCustomDXPlay::OnEnumerated,
+                         [&result](TCustomDXPlay&, HRESULT code) { result = code; });
     play.EnumerateSessions(timeoutMs);
     const bool ended = pumpUntil([&] { return result.has_value(); });
     QObject::disconnect(reported);
@@ -25,13 +25,13 @@ void openSession(TCustomDXPlay& play, bool create, const QString& sessionName,
                  const QString& playerName) {
     bool opened = false;
     std::optional<std::pair<HRESULT, QString>> failure;
-    const QMetaObject::Connection open =
-        QObject::connect(&play, &TCustomDXPlay::OnOpen, [&opened](TCustomDXPlay&) { opened = true; });
-    const QMetaObject::Connection failed = QObject::connect(
-        &play, &TCustomDXPlay::OnOpenFailed,
-        [&failure](TCustomDXPlay&, HRESULT code, const QString& message) {
-            failure = {code, message};
-        });
+    const QMetaObject::Connection open = QObject::connect(
+        &play, &TCustomDXPlay::OnOpen, [&opened](TCustomDXPlay&) { opened = true; });
+    const QMetaObject::Connection failed =
+        QObject::connect(&play, &TCustomDXPlay::OnOpenFailed,
+                         [&failure](TCustomDXPlay&, HRESULT code, const QString& message) {
+                             failure = {code, message};
+                         });
     try {
         play.OpenSession(create, sessionName, playerName);
     } catch (...) {

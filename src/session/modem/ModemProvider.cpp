@@ -102,8 +102,7 @@ HRESULT ModemProvider::choose(bool calling, ModemEntry& modem) {
             }
         }
         std::optional<ModemChoice> answer;
-        m_ui.runOnUiThread(
-            [&] { answer = m_prompts->askModem(offered, preset, calling); });
+        m_ui.runOnUiThread([&] { answer = m_prompts->askModem(offered, preset, calling); });
         if (!answer) {
             return DPERR_USERCANCEL;
         }

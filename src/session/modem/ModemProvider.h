@@ -60,10 +60,10 @@ private:
     const QString m_dataFolder;
     ModemPrompts* const m_prompts;
     const ModemProviderOptions m_options;
-    ModemChoice m_choice;             // from the address, completed by the user's answers
+    ModemChoice m_choice;  // from the address, completed by the user's answers
     // The prompts are the UI thread's; connect() and listen() run on the session's worker.
     UiHandOver m_ui;
-    std::mutex m_dialMutex;  // connect() on the worker against cancelConnect()
+    std::mutex m_dialMutex;           // connect() on the worker against cancelConnect()
     ModemLine* m_dialling = nullptr;  // the call connect() waits for
     bool m_cancelled = false;
     QString m_lastError;

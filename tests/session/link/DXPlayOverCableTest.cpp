@@ -6,8 +6,8 @@
 #include "session/link/SerialProvider.h"
 #include "session/service/SessionService.h"
 #include "support/RecordingPeer.h"
-#include "support/TestEnvironment.h"
 #include "support/SessionSteps.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>

@@ -10,8 +10,8 @@
 #include "session/service/SessionService.h"
 #include "session/service/SessionWire.h"
 #include "support/RecordingPeer.h"
-#include "support/TestEnvironment.h"
 #include "support/SessionSteps.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDir>
