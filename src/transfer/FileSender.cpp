@@ -274,8 +274,10 @@ void FileSender::verdictReceived(const PeerSender& sender, const FileVerdict& ve
                 QStringLiteral("File %1 arrived whole and verified.").arg(transfer.FileName) +
                 late);
             transfer.FinishedTick = now;
+            // Every byte is there: the figures say so before they stand still.
             transfer.Confirmed = transfer.Size;
             transfer.Carried = transfer.Size;
+            m_model.showLive(row, now);
             m_model.endTransfer(row, tsFinished, QStringLiteral("verified"), now,
                                 TransferOutcome::VerifiedWhole);
             break;

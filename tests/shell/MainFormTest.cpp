@@ -160,10 +160,10 @@ TEST(MainForm, MenusHaveTheirCaptionsShortcutsChecksAndHints) {
     EXPECT_EQ(captionsOf(topMenu(main, "&Message")),
               (QStringList{"&Send\tEnter", "&Clear", "&Export messages to file...", "Cl&assic mode",
                            "C&hat mode"}));
-    EXPECT_EQ(
-        captionsOf(topMenu(main, "&Transfer")),
-        (QStringList{"&Send file...", "&Receive files to...", "&Block incoming files",
-                     "&Abort transfer           Del", "&Pause transfer", "Res&ume transfer"}));
+    EXPECT_EQ(captionsOf(topMenu(main, "&Transfer")),
+              (QStringList{"&Send file...", "&Receive files to...", "&Block incoming files",
+                           "&Abort transfer           Del", "&Pause transfer", "Res&ume transfer",
+                           "Re&move from list", "Send a&gain", "&Clear ended transfers"}));
     EXPECT_EQ(
         captionsOf(topMenu(main, "&Help")),
         (QStringList{"&Contents...", "&Quick start...", "&Visit our website...", "&About..."}));
