@@ -94,7 +94,12 @@ void HeadlessPeer::connectPeer() {
     // Keystrokes replay into a conversation view; there is none here.
     connect(&m_peer, &Peer::conversationLine, this,
             [this](const QString& line) { printLine(line); });
-    connect(&m_peer, &Peer::transferStatus, this, [this](const QString& text) { printLine(text); });
+    // An empty notice takes an old one away: nothing to print.
+    connect(&m_peer, &Peer::transferStatus, this, [this](const QString& text) {
+        if (!text.isEmpty()) {
+            printLine(text);
+        }
+    });
     connect(&m_peer, &Peer::userMessage, this, [this](const QString& text) { showMessage(text); });
     TransfersModel& model = m_peer.transfers().model();
     connect(&model, &TransfersModel::stateChanged, this,
@@ -320,7 +325,8 @@ void HeadlessPeer::transferStateChanged(int row) {
         return;
     }
     ++m_failures;
-    printLine(QStringLiteral("The transfer of %1 was stopped.").arg(transfer.FileName));
+    printLine(QStringLiteral("The transfer of %1 was stopped: %2.")
+                  .arg(transfer.FileName, transfer.EndWords));
     // Stopped lines wait for the user to remove them; here nobody will.
     QTimer::singleShot(0, this, [this, id = transfer.Id, outgoing = transfer.Outgoing] {
         const int stoppedRow = m_peer.transfers().model().findById(id, outgoing);

@@ -89,15 +89,15 @@ void Peer::connectSessionEvents() {
             });
     connect(play, &TCustomDXPlay::OnDeletePlayer, this,
             [this](TCustomDXPlay&, TDXPlayPlayer& player) {
-                endConnection();
+                endConnection(QStringLiteral("%1 left").arg(player.Name));
                 emit playerDeleted(player);
             });
     connect(play, &TCustomDXPlay::OnSessionLost, this, [this](TCustomDXPlay&) {
-        endConnection();
+        endConnection(QStringLiteral("the connection was lost"));
         emit sessionLost();
     });
     connect(play, &TCustomDXPlay::OnClose, this, [this](TCustomDXPlay&) {
-        endConnection();
+        endConnection(QStringLiteral("the connection was closed"));
         emit sessionClosed();
     });
     connect(play, &TCustomDXPlay::OnReleased, this,
@@ -143,14 +143,21 @@ void Peer::sendKeyStroke(const KeyStroke& keyStroke) {
                         static_cast<std::int32_t>(message.size()));
 }
 
-void Peer::sendFiles(const QStringList& paths) {
+std::optional<Opponent> Peer::fileOpponent() const {
     const TDXPlayPlayer* other = m_play->Opened() ? opponent() : nullptr;
     if (other == nullptr) {
-        m_transfers->sendFiles(paths, std::nullopt);
-        return;
+        return std::nullopt;
     }
     const TDXPlayPlayer* local = m_play->LocalPlayer();
-    m_transfers->sendFiles(paths, Opponent{other->ID, local != nullptr && other->ID == local->ID});
+    return Opponent{other->ID, local != nullptr && other->ID == local->ID};
+}
+
+void Peer::sendFiles(const QStringList& paths) {
+    m_transfers->sendFiles(paths, fileOpponent());
+}
+
+void Peer::sendAgain(const QList<int>& rows) {
+    m_transfers->sendAgain(rows, fileOpponent());
 }
 
 void Peer::suspendSender() {
@@ -182,8 +189,8 @@ void Peer::stopSender() {
     stopSendThread(m_sendThread, m_handOver);
 }
 
-void Peer::endConnection() {
-    m_transfers->stopAll();
+void Peer::endConnection(const QString& words) {
+    m_transfers->stopAll(words);
     stopSender();
 }
 

@@ -90,6 +90,9 @@ public:
     // Offers the files to the other participant; while no session is open the transfers say
     // so and offer nothing.
     void sendFiles(const QStringList& paths);
+    // Offers the files of the ended outgoing lines among the rows again (see
+    // TransferEngine::sendAgain).
+    void sendAgain(const QList<int>& rows);
 
     // Cooperative pause of the file sender thread, for example around a modal dialog; a block
     // already prepared is still sent. Nothing happens while no thread runs.
@@ -139,8 +142,11 @@ private:
     void messageArrived(const TDXPlayPlayer& from, const void* data, std::int32_t size);
     void startSender();
     void stopSender();
-    // The connection ended: every line stops and the sender thread ends.
-    void endConnection();
+    // The participant files go to, while a session is open.
+    std::optional<Opponent> fileOpponent() const;
+    // The connection ended (words: how, for the lines): every line stops and the sender thread
+    // ends.
+    void endConnection(const QString& words);
 
     UiHandOver m_handOver;
     SystemTransferClock m_clock;

@@ -74,6 +74,14 @@ bool dispatchPeerMessage(const PeerSender& sender, const char* data, int size,
             return deliver(parseFileVerdict(message), [&](const FileVerdict& verdict) {
                 transfers.verdictReceived(sender, verdict);
             });
+        case MessageKind::TransferReason:
+            return deliver(parseTransferReason(message), [&](const TransferReason& reason) {
+                transfers.reasonReceived(sender, reason);
+            });
+        case MessageKind::FileProgress:
+            return deliver(parseFileProgress(message), [&](const FileProgress& progress) {
+                transfers.progressReceived(sender, progress);
+            });
     }
     return false;
 }

@@ -43,6 +43,9 @@ public:
     virtual void digestReceived(const PeerSender& /*sender*/, const FileDigest& /*digest*/) {}
     virtual void restartReceived(const PeerSender& /*sender*/, const FileRestart& /*restart*/) {}
     virtual void verdictReceived(const PeerSender& /*sender*/, const FileVerdict& /*verdict*/) {}
+    // The news a peer sends only to one that has shown it reads them.
+    virtual void reasonReceived(const PeerSender& /*sender*/, const TransferReason& /*reason*/) {}
+    virtual void progressReceived(const PeerSender& /*sender*/, const FileProgress& /*progress*/) {}
 };
 
 }  // namespace velmora

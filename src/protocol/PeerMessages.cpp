@@ -338,6 +338,61 @@ std::optional<FileVerdict> parseFileVerdict(MessageBytes message) {
     return FileVerdict{*id, static_cast<FileVerdictResult>(result)};
 }
 
+QByteArray buildTransferReason(const TransferReason& reason) {
+    QByteArray detail = reason.utf8Detail.left(kMaxReasonDetailLength);
+    // A cut inside a character drops the character's first bytes too.
+    while (detail.size() < reason.utf8Detail.size() && !detail.isEmpty() &&
+           (static_cast<std::uint8_t>(reason.utf8Detail.at(detail.size())) & 0xC0) == 0x80) {
+        detail.chop(1);
+    }
+    ByteWriter writer =
+        messageOf(MessageKind::TransferReason, kTransferReasonHeaderSize + detail.size());
+    writer.u8(reason.transferId)
+        .u8(reason.code)
+        .u16(static_cast<std::uint16_t>(detail.size()))
+        .bytes(detail);
+    return writer.take();
+}
+
+QByteArray buildFileProgress(const FileProgress& progress) {
+    ByteWriter writer = messageOf(MessageKind::FileProgress, kFileProgressSize);
+    writer.u8(progress.transferId)
+        .zeros(kReservedAfterId)
+        .u32(static_cast<std::uint32_t>(progress.written));
+    return writer.take();
+}
+
+std::optional<TransferReason> parseTransferReason(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::TransferReason);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    TransferReason reason;
+    reason.transferId = *id;
+    reason.code = reader->u8();
+    const std::uint16_t length = reader->u16();
+    reason.utf8Detail = reader->copy(length);
+    if (!reader->ok() || length > kMaxReasonDetailLength) {
+        return std::nullopt;
+    }
+    return reason;
+}
+
+std::optional<FileProgress> parseFileProgress(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::FileProgress);
+    const auto id = reader ? checkedIdOf(*reader) : std::nullopt;
+    if (!id) {
+        return std::nullopt;
+    }
+    reader->skip(kReservedAfterId);
+    const auto written = static_cast<std::int32_t>(reader->u32());
+    if (!reader->ok() || written < 0) {
+        return std::nullopt;
+    }
+    return FileProgress{*id, written};
+}
+
 std::optional<std::uint8_t> damagedFileBlockId(MessageBytes message) {
     auto reader = bodyOf(message, MessageKind::FileBlock);
     if (!reader) {

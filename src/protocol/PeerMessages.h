@@ -30,6 +30,9 @@ enum class MessageKind : std::uint32_t {
     FileDigest = 8,
     FileRestart = 9,
     FileVerdict = 10,
+    // Sent only to a peer whose details carry kTransferNews.
+    TransferReason = 11,
+    FileProgress = 12,
 };
 
 inline constexpr int kMessageKindSize = 4;
@@ -55,10 +58,16 @@ inline constexpr int kFileReplyDetailsSize = 44;
 inline constexpr int kFileDigestSize = 40;
 inline constexpr int kFileRestartSize = 8;
 inline constexpr int kFileVerdictSize = 8;
+inline constexpr int kTransferReasonHeaderSize = 8;  // the UTF-8 detail follows
+inline constexpr int kFileProgressSize = 12;
+// The longest UTF-8 detail a TransferReason carries.
+inline constexpr int kMaxReasonDetailLength = 1023;
 // The longest UTF-8 name an offer's details carry.
 inline constexpr int kMaxUtf8NameLength = 1023;
 // The Flags bit of both details messages: the side checks files with SHA-256.
 inline constexpr std::uint8_t kCheckSha256 = 0x01;
+// The Flags bit of both details messages: the side reads TransferReason and FileProgress.
+inline constexpr std::uint8_t kTransferNews = 0x02;
 
 inline constexpr int kMinBlockCode = 1;
 inline constexpr int kMaxBlockCode = 7;
@@ -81,6 +90,18 @@ enum FileVerdictResult : std::uint8_t {
     fvWhole = 0,       // the file is byte for byte the sender's and was saved under its name
     fvDamaged = 1,     // the count held but the digest differs (or never came)
     fvIncomplete = 2,  // fewer or more bytes arrived than were offered
+};
+
+// Why a side refuses or stops a transfer. Values this version does not know are kept as they
+// came: a later version may add some.
+enum TransferReasonCode : std::uint8_t {
+    trUserAborted = 0,   // the user aborted it
+    trBlocked = 1,       // the receiver does not accept files
+    trUnusableName = 2,  // the receiver cannot use the name (detail: why)
+    trCannotWrite = 3,  // the receiver cannot create or write the file (detail: the system's words)
+    trCannotRead = 4,   // the sender cannot read the file (detail: the system's words)
+    trSourceChanged = 5,  // the file changed while it was sent
+    trBadData = 6,        // the blocks are not what the offer said (more bytes, a damaged block)
 };
 
 struct TextMessage {
@@ -154,6 +175,20 @@ struct FileVerdict {
     FileVerdictResult result = fvWhole;
 };
 
+// Sent right before the FileReply that refuses an offer, or the TransferControl that aborts a
+// transfer: why.
+struct TransferReason {
+    std::uint8_t transferId = 0;
+    std::uint8_t code = trUserAborted;  // a TransferReasonCode, or one of a later version
+    QByteArray utf8Detail;  // words of the side's system, at most kMaxReasonDetailLength bytes
+};
+// The receiver's count of the file bytes it has written (a resumed prefix included), sent while
+// the blocks come.
+struct FileProgress {
+    std::uint8_t transferId = 0;
+    std::int32_t written = 0;
+};
+
 // The kind word of any message of at least four bytes.
 std::optional<std::uint32_t> messageKindOf(MessageBytes message);
 
@@ -173,6 +208,9 @@ QByteArray buildFileReplyDetails(const FileReplyDetails& details);
 QByteArray buildFileDigest(const FileDigest& digest);
 QByteArray buildFileRestart(const FileRestart& restart);
 QByteArray buildFileVerdict(const FileVerdict& verdict);
+// A longer detail is cut at a character boundary to kMaxReasonDetailLength bytes.
+QByteArray buildTransferReason(const TransferReason& reason);
+QByteArray buildFileProgress(const FileProgress& progress);
 
 // The text stops at its first zero byte.
 std::optional<TextMessage> parseTextMessage(MessageBytes message);
@@ -194,6 +232,10 @@ std::optional<FileReplyDetails> parseFileReplyDetails(MessageBytes message);
 std::optional<FileDigest> parseFileDigest(MessageBytes message);
 std::optional<FileRestart> parseFileRestart(MessageBytes message);
 std::optional<FileVerdict> parseFileVerdict(MessageBytes message);
+// nullopt when shorter than the layout, for the identifier 255, a detail longer than allowed, or
+// (progress) a negative count.
+std::optional<TransferReason> parseTransferReason(MessageBytes message);
+std::optional<FileProgress> parseFileProgress(MessageBytes message);
 // The identifier of a FileBlock too damaged to parse, when at least that much of it is there:
 // for the receiver to stop the transfer it belongs to.
 std::optional<std::uint8_t> damagedFileBlockId(MessageBytes message);

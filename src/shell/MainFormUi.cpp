@@ -14,6 +14,7 @@
 #include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QShortcut>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTextEdit>
@@ -186,8 +187,23 @@ void MainFormUi::createActions() {
     Blocktransfers2 = makeAction("Blocktransfers2", QStringLiteral("Block incoming files"),
                                  QStringLiteral("Ignore all incoming files"));
     Blocktransfers2->setCheckable(true);
-    for (QAction* action : {Stoptransfers1, Pausetransfer1, ResumeTransfer, Aborttransfer1,
-                            Pausetransfer2, Resumetranfer1}) {
+    Removetransfer1 =
+        makeAction("Removetransfer1", QStringLiteral("Re&move from list"),
+                   QStringLiteral("Remove the selected ended transfers from the list"));
+    Removetransfer1->setIcon(commandIcon(CommandIcon::Abort));
+    Sendagain1 = makeAction("Sendagain1", QStringLiteral("Send a&gain"),
+                            QStringLiteral("Send the files of the selected ended transfers again"));
+    Sendagain1->setIcon(commandIcon(CommandIcon::SendFile));
+    Clearended1 = makeAction("Clearended1", QStringLiteral("&Clear ended transfers"),
+                             QStringLiteral("Remove every ended transfer from the list"));
+    Removetransfer2 =
+        makeAction("Removetransfer2", QStringLiteral("Remove from list"),
+                   QStringLiteral("Remove the selected ended transfers from the list"));
+    Sendagain2 = makeAction("Sendagain2", QStringLiteral("Send again"),
+                            QStringLiteral("Send the files of the selected ended transfers again"));
+    for (QAction* action :
+         {Stoptransfers1, Pausetransfer1, ResumeTransfer, Aborttransfer1, Pausetransfer2,
+          Resumetranfer1, Removetransfer1, Sendagain1, Clearended1, Removetransfer2, Sendagain2}) {
         action->setEnabled(false);
     }
 
@@ -264,6 +280,10 @@ void MainFormUi::createMenus() {
     transfer->addAction(Stoptransfers1);
     transfer->addAction(Pausetransfer1);
     transfer->addAction(ResumeTransfer);
+    transfer->addSeparator();
+    transfer->addAction(Removetransfer1);
+    transfer->addAction(Sendagain1);
+    transfer->addAction(Clearended1);
 
     QMenu* help = m_window->menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("Help1"));
@@ -293,6 +313,10 @@ void MainFormUi::createMenus() {
     TransfersPopupMenu->addAction(Aborttransfer1);
     TransfersPopupMenu->addAction(Pausetransfer2);
     TransfersPopupMenu->addAction(Resumetranfer1);
+    TransfersPopupMenu->addSeparator();
+    TransfersPopupMenu->addAction(Removetransfer2);
+    TransfersPopupMenu->addAction(Sendagain2);
+    TransfersPopupMenu->addAction(Clearended1);
 
     UsersPopupMenu = new QMenu(m_window);
     UsersPopupMenu->setObjectName(QStringLiteral("UsersPopupMenu"));
@@ -389,9 +413,10 @@ void MainFormUi::createCentralArea(TransfersModel& model) {
     // Buttons of their own with short fixed captions: a button bound to the menu item would
     // take the item's longer text whenever the item changes, and move the buttons under the
     // mouse. Each runs its menu item and follows its enabled state.
-    const QList<std::pair<QAction*, QString>> buttons{{Stoptransfers1, QStringLiteral("Abort")},
-                                                      {Pausetransfer1, QStringLiteral("Pause")},
-                                                      {ResumeTransfer, QStringLiteral("Resume")}};
+    const QList<std::pair<QAction*, QString>> buttons{
+        {Stoptransfers1, QStringLiteral("Abort")},  {Pausetransfer1, QStringLiteral("Pause")},
+        {ResumeTransfer, QStringLiteral("Resume")}, {Removetransfer1, QStringLiteral("Remove")},
+        {Sendagain1, QStringLiteral("Send again")}, {Clearended1, QStringLiteral("Clear")}};
     for (const auto& [action, caption] : buttons) {
         auto* button = new QToolButton(ToolBar4);
         button->setObjectName(action->objectName() + QStringLiteral("Button"));
@@ -416,7 +441,11 @@ void MainFormUi::createCentralArea(TransfersModel& model) {
     TransfersListView->setSelectionBehavior(QAbstractItemView::SelectRows);
     TransfersListView->setEditTriggers(QAbstractItemView::NoEditTriggers);
     TransfersListView->setContextMenuPolicy(Qt::CustomContextMenu);
-    TransfersListView->addAction(Aborttransfer1);
+    // Del acts on every selected line, whatever its state; the pop-up's Abort item shows the
+    // key but acts only while its menu is open.
+    TransfersDeleteKey = new QShortcut(QKeySequence(Qt::Key_Delete), TransfersListView, nullptr,
+                                       nullptr, Qt::WidgetShortcut);
+    TransfersDeleteKey->setObjectName(QStringLiteral("TransfersDeleteKey"));
     QObject::connect(TransfersListView, &QWidget::customContextMenuRequested, m_window,
                      [this](const QPoint& at) {
                          TransfersPopupMenu->popup(TransfersListView->viewport()->mapToGlobal(at));

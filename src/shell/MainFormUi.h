@@ -7,6 +7,7 @@ class QLabel;
 class QLineEdit;
 class QMainWindow;
 class QMenu;
+class QShortcut;
 class QSplitter;
 class QTextEdit;
 class QToolBar;
@@ -87,6 +88,14 @@ struct MainFormUi {
     QAction* Aborttransfer1 = nullptr;
     QAction* Pausetransfer2 = nullptr;
     QAction* Resumetranfer1 = nullptr;
+    // What is left to do with ended lines: remove them, send their files again, clear them all.
+    QAction* Removetransfer1 = nullptr;
+    QAction* Sendagain1 = nullptr;
+    QAction* Clearended1 = nullptr;
+    QAction* Removetransfer2 = nullptr;
+    QAction* Sendagain2 = nullptr;
+    // Del in the transfers list: aborts the selected running lines and removes the ended ones.
+    QShortcut* TransfersDeleteKey = nullptr;
     QAction* Sendfile3 = nullptr;
     QAction* Recievefilesto2 = nullptr;
     QAction* Blocktransfers2 = nullptr;

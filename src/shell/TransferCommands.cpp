@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QItemSelectionModel>
 #include <QMenu>
+#include <QShortcut>
 #include <QTreeView>
 
 namespace velmora {
@@ -34,7 +35,22 @@ TransferCommands::TransferCommands(Context context, QObject* parent)
     for (QAction* resume : {ui.ResumeTransfer, ui.Resumetranfer1}) {
         connect(resume, &QAction::triggered, this, &TransferCommands::ResumeTransferClick);
     }
+    for (QAction* remove : {ui.Removetransfer1, ui.Removetransfer2}) {
+        connect(remove, &QAction::triggered, this, &TransferCommands::RemoveTransferClick);
+    }
+    for (QAction* again : {ui.Sendagain1, ui.Sendagain2}) {
+        connect(again, &QAction::triggered, this, &TransferCommands::SendAgainClick);
+    }
+    connect(ui.Clearended1, &QAction::triggered, this, &TransferCommands::ClearEndedClick);
+    connect(ui.TransfersDeleteKey, &QShortcut::activated, this,
+            &TransferCommands::DeleteKeyPressed);
     const TransfersModel* model = &m_context.peer->transfers().model();
+    // A line's state changes under the selection, and Send again needs a session.
+    connect(model, &TransfersModel::stateChanged, this, &TransferCommands::TransfersListViewChange);
+    connect(m_context.peer, &Peer::sessionOpened, this, &TransferCommands::TransfersListViewChange);
+    for (const auto signal : {&Peer::sessionLost, &Peer::sessionClosed}) {
+        connect(m_context.peer, signal, this, &TransferCommands::TransfersListViewChange);
+    }
     connect(ui.TransfersListView->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TransferCommands::TransfersListViewChange);
     connect(model, &QAbstractItemModel::rowsRemoved, this,
@@ -104,13 +120,49 @@ void TransferCommands::ResumeTransferClick() {
     m_context.peer->transfers().resume(selectedTransferRows());
 }
 
+void TransferCommands::RemoveTransferClick() {
+    m_context.peer->transfers().remove(selectedTransferRows());
+}
+
+void TransferCommands::SendAgainClick() {
+    m_context.peer->sendAgain(selectedTransferRows());
+}
+
+void TransferCommands::ClearEndedClick() {
+    m_context.peer->transfers().clearEnded();
+}
+
+void TransferCommands::DeleteKeyPressed() {
+    if (m_context.ui->TransfersListView->selectionModel()->hasSelection()) {
+        Stoptransfers1Click();
+    }
+}
+
 void TransferCommands::TransfersListViewChange() {
     const MainFormUi& ui = *m_context.ui;
-    const bool selected = ui.TransfersListView->selectionModel()->hasSelection();
-    for (QAction* action : {ui.Stoptransfers1, ui.Pausetransfer1, ui.ResumeTransfer,
-                            ui.Aborttransfer1, ui.Pausetransfer2, ui.Resumetranfer1}) {
-        action->setEnabled(selected);
+    const TransferEngine& transfers = m_context.peer->transfers();
+    bool running = false;
+    bool paused = false;
+    bool ended = false;
+    bool again = false;
+    for (const int row : selectedTransferRows()) {
+        const TransferState state = transfers.model().transfer(row).State;
+        running = running || state == tsRunning;
+        paused = paused || state == tsPaused;
+        ended = ended || transfers.model().transfer(row).ended();
+        again = again || transfers.canSendAgain(row);
     }
+    const auto enable = [](std::initializer_list<QAction*> actions, bool enabled) {
+        for (QAction* action : actions) {
+            action->setEnabled(enabled);
+        }
+    };
+    enable({ui.Stoptransfers1, ui.Aborttransfer1}, running || paused);
+    enable({ui.Pausetransfer1, ui.Pausetransfer2}, running);
+    enable({ui.ResumeTransfer, ui.Resumetranfer1}, paused);
+    enable({ui.Removetransfer1, ui.Removetransfer2}, ended);
+    enable({ui.Sendagain1, ui.Sendagain2}, again && m_context.peer->isOpen());
+    enable({ui.Clearended1}, transfers.model().anyEnded());
 }
 
 }  // namespace velmora

@@ -13,7 +13,9 @@ class Peer;
 struct MainFormUi;
 
 // The main window's file transfer commands: Send file, Receive files to, Block incoming files
-// (menu and pop-up kept in step), and Abort, Pause and Resume on the selected lines of the list.
+// (menu and pop-up kept in step); Abort, Pause and Resume on the selected lines of the list, and
+// for lines that ended Remove, Send again and Clear ended. Each line command is enabled only
+// while it can act on a selected line (Clear ended: while any line has ended).
 class TransferCommands : public QObject {
 public:
     struct Context {
@@ -36,7 +38,12 @@ public:
     void Stoptransfers1Click();
     void Pausetransfer1Click();
     void ResumeTransferClick();
-    // Enables the line commands while at least one line is selected.
+    void RemoveTransferClick();
+    void SendAgainClick();
+    void ClearEndedClick();
+    // Del in the list: aborts the selected running and paused lines, removes the ended ones.
+    void DeleteKeyPressed();
+    // Enables each line command by the states of the selected lines.
     void TransfersListViewChange();
 
     // Every offer is refused while set.

@@ -4,6 +4,7 @@
 #include "session/Windows1252.h"
 #include "transfer/FileDigests.h"
 #include "transfer/TransferClock.h"
+#include "transfer/TransferWords.h"
 #include "transfer/TransfersModel.h"
 
 #include <QDir>
@@ -125,6 +126,14 @@ void FileReceiver::reply(const PeerSender& sender, const FileOffer& offer, FileR
     m_send(sender.id, buildFileReply({offset, offer.transferId, result, offer.icon}));
 }
 
+void FileReceiver::refuse(const PeerSender& sender, const FileOffer& offer, bool theyHearNews,
+                          std::uint8_t code, const QString& detail) {
+    if (theyHearNews) {
+        m_send(sender.id, buildTransferReason({offer.transferId, code, detail.toUtf8()}));
+    }
+    reply(sender, offer, frBlocked, 0);
+}
+
 QString FileReceiver::usableIncomingFolder() {
     if (!QFileInfo(m_settings.incomingFolder()).isDir()) {
         const QString fallback = m_settings.defaultIncomingFolder();
@@ -155,8 +164,12 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         details = detailsAt->second;
         m_details.erase(detailsAt);
     }
+    const bool theyHearNews = details && (details->flags & kTransferNews) != 0;
     if (m_settings.blockIncoming()) {
-        reply(sender, offer, frBlocked, 0);
+        refuse(sender, offer, theyHearNews, trBlocked, QString());
+        m_notices.appendConversationLine(
+            QStringLiteral("Refused the file \"%1\" offered by %2: Block incoming files is on.")
+                .arg(TerminalText::visible(shownName(offer.fileName)), sender.name));
         return;
     }
     // 255 names no transfer: asked for another identifier, the sender draws one that does.
@@ -168,7 +181,8 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     // Anything but a bare name could reach outside the incoming folder: refused, so that the
     // sender's line stops.
     if (!isPlainFileName(offer.fileName)) {
-        reply(sender, offer, frBlocked, 0);
+        refuse(sender, offer, theyHearNews, trUnusableName,
+               QStringLiteral("it is not a plain file name"));
         m_notices.appendConversationLine(
             QStringLiteral("Refused the file \"%1\" offered by %2: it is not a plain file name.")
                 .arg(shownName(offer.fileName), sender.name));
@@ -180,7 +194,8 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
                                  : fromWindows1252(offer.fileName);
     if (TerminalText::hasControlCharacters(fileName)) {
         // Such a name could move a terminal's cursor or forge a line when it is shown.
-        reply(sender, offer, frBlocked, 0);
+        refuse(sender, offer, theyHearNews, trUnusableName,
+               QStringLiteral("it holds control characters"));
         m_notices.appendConversationLine(
             QStringLiteral("Refused the file \"%1\" offered by %2: its name holds control "
                            "characters.")
@@ -188,24 +203,24 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         return;
     }
     const QString folder = usableIncomingFolder();
-    const auto refuse = [&](const QString& why) {
-        reply(sender, offer, frBlocked, 0);
+    const auto refuseFor = [&](std::uint8_t code, const QString& why) {
+        refuse(sender, offer, theyHearNews, code, why);
         m_notices.appendConversationLine(
-            QStringLiteral("Could not receive the file %1 from %2 into %3: %4")
+            QStringLiteral("Could not receive the file %1 from %2 into %3: %4.")
                 .arg(fileName, sender.name, folder, why));
     };
     if (offer.fileSize < 0) {
-        refuse(QStringLiteral("its size is not a size."));
+        refuseFor(trBadData, QStringLiteral("its size is not a size"));
         return;
     }
     if (encodedLength(fileName) > kMaxNameBytes) {
-        refuse(QStringLiteral("the name is too long for this system."));
+        refuseFor(trUnusableName, QStringLiteral("the name is too long for this system"));
         return;
     }
 
     auto transfer = std::make_unique<TTransfer>();
-    transfer->StartTime = m_clock.timeOfDay();
-    transfer->LastTick = m_clock.tickCount();
+    transfer->startClock(m_clock.tickCount());
+    transfer->ConfirmedTick = m_clock.tickCount();
     transfer->FileName = fileName;
     transfer->Folder = folder;
     transfer->Size = offer.fileSize;
@@ -214,6 +229,7 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     transfer->Recipients = {sender.id};
     transfer->State = tsRunning;
     transfer->Checked = checked;
+    transfer->TheyHearNews = theyHearNews;
     if (checked) {
         transfer->Digest = newDigest();
     }
@@ -243,18 +259,20 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         transfer->Done = held;
     }
     const int row = m_model.addTransfer(std::move(transfer), offer.icon, m_locale);
-    if (!resuming && !openNewPart(row)) {
-        // Refused: the sender's line stops. The line here goes, its reason said.
-        reply(sender, offer, frBlocked, 0);
-        m_model.removeTransfer(row);
-        return;
+    if (!resuming) {
+        if (const std::optional<QString> why = openNewPart(row)) {
+            // Refused: the sender's line stops. The line here goes, its reason said.
+            refuse(sender, offer, theyHearNews, trCannotWrite, *why);
+            m_model.removeTransfer(row);
+            return;
+        }
     }
     if (!m_model.transfer(row).hashingPrefix()) {
         replyAccepted(row);
     }
 }
 
-bool FileReceiver::openNewPart(int row) {
+std::optional<QString> FileReceiver::openNewPart(int row) {
     TTransfer& transfer = m_model.transfer(row);
     QString why;
     for (int number = 1; number <= kMaxNumberedNames; ++number) {
@@ -268,18 +286,19 @@ bool FileReceiver::openNewPart(int row) {
         if (target->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
             transfer.Target = std::move(target);
             transfer.PartPath = path;
-            return true;
+            return std::nullopt;
         }
         why = target->errorString();
         if (!pathTaken(path)) {
             break;  // not a name taken meanwhile: another name fails the same way
         }
     }
-    m_notices.appendConversationLine(
-        QStringLiteral("Could not receive the file %1 into %2: %3")
-            .arg(transfer.FileName, transfer.Folder,
-                 why.isEmpty() ? QStringLiteral("every name for it is taken.") : why));
-    return false;
+    if (why.isEmpty()) {
+        why = QStringLiteral("every name for it is taken");
+    }
+    m_notices.appendConversationLine(QStringLiteral("Could not receive the file %1 into %2: %3.")
+                                         .arg(transfer.FileName, transfer.Folder, why));
+    return why;
 }
 
 void FileReceiver::replyAccepted(int row) {
@@ -290,7 +309,8 @@ void FileReceiver::replyAccepted(int row) {
     if (transfer.Checked) {
         const QByteArray prefix =
             transfer.PrefixDigest ? transfer.PrefixDigest->result() : emptyDigest();
-        m_send(sender, buildFileReplyDetails({transfer.Id, kCheckSha256, transfer.Done, prefix}));
+        const std::uint8_t flags = kCheckSha256 | (transfer.TheyHearNews ? kTransferNews : 0);
+        m_send(sender, buildFileReplyDetails({transfer.Id, flags, transfer.Done, prefix}));
         transfer.PrefixDigest.reset();
     }
     m_send(sender, buildFileReply({transfer.Done, transfer.Id, frAccepted, icon}));
@@ -319,7 +339,7 @@ bool FileReceiver::hashPrefixes() {
             replyAccepted(row);
             break;
         case PrefixSlice::Failed:
-            stopLine(row,
+            stopLine(row, trCannotWrite, transfer.Target->errorString(),
                      QStringLiteral("Could not read the file %1 back.").arg(transfer.PartPath));
             break;
     }
@@ -348,35 +368,41 @@ void FileReceiver::blockReceived(const PeerSender& sender, const FileBlock& bloc
         return;
     }
     if (transfer.hashingPrefix()) {
-        stopLine(row,
+        stopLine(row, trBadData, QStringLiteral("blocks came before it was accepted"),
                  QStringLiteral("The file %1 came before it was accepted.").arg(transfer.FileName));
         return;
     }
     const auto count = static_cast<qint64>(block.data.size());
     if (transfer.Done + count > transfer.Size) {
-        stopLine(row, QStringLiteral("The other side sent more of the file %1 than the %2 bytes "
-                                     "it offered.")
-                          .arg(transfer.FileName)
-                          .arg(transfer.Size));
+        stopLine(row, trBadData,
+                 QStringLiteral("more bytes than the %1 offered").arg(transfer.Size),
+                 QStringLiteral("The other side sent more of the file %1 than the %2 bytes "
+                                "it offered.")
+                     .arg(transfer.FileName)
+                     .arg(transfer.Size));
         return;
     }
     const qint64 written = transfer.Target->write(block.data.data(), count);
     if (written != count) {
-        stopLine(row, QStringLiteral("Could not write the file %1: %2.")
-                          .arg(transfer.PartPath, transfer.Target->errorString()));
+        stopLine(row, trCannotWrite, transfer.Target->errorString(),
+                 QStringLiteral("Could not write the file %1: %2.")
+                     .arg(transfer.PartPath, transfer.Target->errorString()));
         return;
     }
     if (transfer.Digest) {
         transfer.Digest->addData(QByteArrayView(block.data.data(), count));
     }
-    transfer.LastBlock = static_cast<std::int32_t>(written);
-    transfer.Done = addToDone(transfer.Done, transfer.LastBlock);
+    transfer.Done = addToDone(transfer.Done, static_cast<std::int32_t>(written));
     const std::uint32_t now = m_clock.tickCount();
-    m_model.setProgress(row,
-                        progressTexts({transfer.Size, transfer.Done, transfer.LastBlock, now,
-                                       transfer.LastTick, transfer.StartTime, m_clock.timeOfDay()},
-                                      m_locale));
-    transfer.LastTick = now;
+    transfer.Window.add(now, transfer.Done);
+    m_model.showLive(row, now);
+    // The sender's figures follow this count; sent often enough for them to move twice a
+    // second, seldom enough to cost the line little.
+    if (transfer.TheyHearNews && !transfer.ended() && !block.last &&
+        now - transfer.ConfirmedTick >= kConfirmIntervalMs) {
+        transfer.ConfirmedTick = now;
+        m_send(transfer.Recipients.front(), buildFileProgress({transfer.Id, transfer.Done}));
+    }
     if (block.last) {
         finish(row);
     }
@@ -385,8 +411,9 @@ void FileReceiver::blockReceived(const PeerSender& sender, const FileBlock& bloc
 void FileReceiver::damagedBlockReceived(const PeerSender& sender, std::uint8_t transferId) {
     const int row = incomingRow(sender, transferId);
     if (row >= 0 && m_model.transfer(row).Target) {
-        stopLine(row, QStringLiteral("A damaged block of the file %1 arrived.")
-                          .arg(m_model.transfer(row).FileName));
+        stopLine(row, trBadData, QStringLiteral("a damaged block"),
+                 QStringLiteral("A damaged block of the file %1 arrived.")
+                     .arg(m_model.transfer(row).FileName));
     }
 }
 
@@ -406,10 +433,19 @@ void FileReceiver::restartReceived(const PeerSender& sender, const FileRestart& 
     TTransfer& transfer = m_model.transfer(row);
     transfer.Target.reset();
     transfer.Done = 0;
+    transfer.Window.clear();
     transfer.Digest = newDigest();
-    if (!openNewPart(row)) {
-        stopLine(row, QStringLiteral("The file %1 could not start again.").arg(transfer.FileName));
+    const QString oldPart = QFileInfo(transfer.PartPath).fileName();
+    if (const std::optional<QString> why = openNewPart(row)) {
+        stopLine(row, trCannotWrite, *why,
+                 QStringLiteral("The file %1 could not start again.").arg(transfer.FileName));
+        return;
     }
+    m_model.showLive(row, m_clock.tickCount());
+    m_notices.appendConversationLine(
+        QStringLiteral("%1 is not the start of the file %2 that %3 sends now: the file comes "
+                       "again from its beginning into %4, and %1 stays as it is.")
+            .arg(oldPart, transfer.FileName, sender.name, QFileInfo(transfer.PartPath).fileName()));
 }
 
 void FileReceiver::finish(int row) {
@@ -417,19 +453,23 @@ void FileReceiver::finish(int row) {
     if (transfer.Done != transfer.Size) {
         // The sender's line has ended already, or waits for the verdict: no abort goes.
         sendVerdict(transfer, fvIncomplete);
-        reportStop(row, QStringLiteral("The file %1 ended after %2 of its %3 bytes.")
-                            .arg(transfer.FileName)
-                            .arg(transfer.Done)
-                            .arg(transfer.Size));
+        reportStop(
+            row,
+            QStringLiteral("ended after %1 of its %2 bytes").arg(transfer.Done).arg(transfer.Size),
+            QStringLiteral("The file %1 ended after %2 of its %3 bytes.")
+                .arg(transfer.FileName)
+                .arg(transfer.Done)
+                .arg(transfer.Size));
         return;
     }
     if (transfer.Checked && transfer.Digest->result() != transfer.TheirDigest) {
         sendVerdict(transfer, fvDamaged);
-        m_model.setOutcome(row, TransferOutcome::Damaged);
+        const QString part = QFileInfo(transfer.PartPath).fileName();
         m_notices.appendConversationLine(
             QStringLiteral("File %1 arrived damaged: it is not the sender's file. It stays as %2.")
-                .arg(transfer.FileName, QFileInfo(transfer.PartPath).fileName()));
-        m_model.setState(row, tsStopped);
+                .arg(transfer.FileName, part));
+        m_model.endTransfer(row, tsStopped, QStringLiteral("arrived damaged; kept as %1").arg(part),
+                            m_clock.tickCount(), TransferOutcome::Damaged);
         return;
     }
     transfer.Target.reset();
@@ -456,11 +496,14 @@ void FileReceiver::finish(int row) {
         }
     }
     const QString why = QString::fromLocal8Bit(std::strerror(errno));
+    const QString part = QFileInfo(transfer.PartPath).fileName();
     m_notices.appendConversationLine(
         QStringLiteral("File %1 arrived whole, but could not be given its name (%2). It stays as "
                        "%3.")
-            .arg(transfer.FileName, why, QFileInfo(transfer.PartPath).fileName()));
-    m_model.setState(row, tsStopped);
+            .arg(transfer.FileName, why, part));
+    m_model.endTransfer(row, tsStopped,
+                        QStringLiteral("whole, but could not be named; kept as %1").arg(part),
+                        m_clock.tickCount());
 }
 
 void FileReceiver::sendVerdict(const TTransfer& transfer, FileVerdictResult result) {
@@ -469,21 +512,24 @@ void FileReceiver::sendVerdict(const TTransfer& transfer, FileVerdictResult resu
     }
 }
 
-void FileReceiver::stopLine(int row, const QString& why) {
+void FileReceiver::stopLine(int row, std::uint8_t code, const QString& detail, const QString& why) {
     const TTransfer& transfer = m_model.transfer(row);
     for (const std::uint32_t recipient : transfer.Recipients) {
+        if (transfer.TheyHearNews) {
+            m_send(recipient, buildTransferReason({transfer.Id, code, detail.toUtf8()}));
+        }
         m_send(recipient, buildTransferControl({transfer.Id, caAbort}));
     }
-    reportStop(row, why);
+    reportStop(row, reasonWords(code, detail, QString()), why);
 }
 
-void FileReceiver::reportStop(int row, const QString& why) {
+void FileReceiver::reportStop(int row, const QString& words, const QString& why) {
     const QString part = QFileInfo(m_model.transfer(row).PartPath).fileName();
     m_notices.appendConversationLine(
         why + QStringLiteral(" Its transfer was stopped") +
         (part.isEmpty() ? QStringLiteral(".")
                         : QStringLiteral("; what arrived stays in %1.").arg(part)));
-    m_model.setState(row, tsStopped);
+    m_model.endTransfer(row, tsStopped, words, m_clock.tickCount());
 }
 
 }  // namespace velmora

@@ -6,6 +6,7 @@
 #include <QLocale>
 
 #include <map>
+#include <optional>
 #include <utility>
 
 namespace velmora {
@@ -26,6 +27,9 @@ struct TTransfer;
 // and the whole file is compared with the sender's digest at the end. UI thread only.
 class FileReceiver {
 public:
+    // A sender that reads FileProgress hears how much was written at most this often.
+    static constexpr std::uint32_t kConfirmIntervalMs = 250;
+
     FileReceiver(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
                  TransferNotices& notices, PeerMessageSink send, QLocale locale);
 
@@ -50,20 +54,23 @@ public:
 private:
     void reply(const PeerSender& sender, const FileOffer& offer, FileReplyResult result,
                std::int32_t offset);
+    // Refuses the offer, telling why first to a sender that reads reasons.
+    void refuse(const PeerSender& sender, const FileOffer& offer, bool theyHearNews,
+                std::uint8_t code, const QString& detail);
     void replyAccepted(int row);
     QString usableIncomingFolder();
     // The incoming line of this participant and identifier; -1.
     int incomingRow(const PeerSender& sender, std::uint8_t transferId) const;
-    // Opens a new ".part" for the row's name under a name nothing has yet; false, and said in
-    // the conversation, when none can be made.
-    bool openNewPart(int row);
+    // Opens a new ".part" for the row's name under a name nothing has yet; when none can be
+    // made, why, also said in the conversation.
+    std::optional<QString> openNewPart(int row);
     bool heldByAnotherLine(const QString& path) const;
     void finish(int row);
     int firstHashingRow() const;
-    // Stops the line, tells the sender and says why.
-    void stopLine(int row, const QString& why);
-    // Stops the line and says why, without a word to the sender.
-    void reportStop(int row, const QString& why);
+    // Stops the line, tells the sender (why, when it reads reasons) and says why.
+    void stopLine(int row, std::uint8_t code, const QString& detail, const QString& why);
+    // Stops the line, its words on it, and says why, without a word to the sender.
+    void reportStop(int row, const QString& words, const QString& why);
     void sendVerdict(const TTransfer& transfer, FileVerdictResult result);
 
     TransfersModel& m_model;

@@ -3,6 +3,7 @@
 #include "session/Windows1252.h"
 #include "transfer/FileDigests.h"
 #include "transfer/TransferClock.h"
+#include "transfer/TransferWords.h"
 #include "transfer/TransfersModel.h"
 
 #include <QDir>
@@ -32,6 +33,20 @@ std::optional<std::pair<qint64, std::int64_t>> stampOf(const QFile& file) {
     return std::pair{static_cast<qint64>(status.st_size),
                      static_cast<std::int64_t>(status.st_mtim.tv_sec) * kNanosecondsPerSecond +
                          status.st_mtim.tv_nsec};
+}
+
+// How long a block should take on the line at most, so that both sides' figures move at least
+// twice a second.
+constexpr double kBlockTimeMs = 400.0;
+
+// The largest block code up to most whose block the line carries within kBlockTimeMs at the
+// rate (bytes per millisecond); the smallest while no rate is known.
+int blockCodeForRate(std::optional<double> rate, int most) {
+    int code = kMinBlockCode;
+    while (rate && code < most && *blockSizeOfCode(code + 1) <= *rate * kBlockTimeMs) {
+        ++code;
+    }
+    return code;
 }
 
 }  // namespace
@@ -96,8 +111,8 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
         transfer->SourceModified = stamp->second;
     }
     transfer->Source = std::move(source);
-    transfer->StartTime = m_clock.timeOfDay();
-    transfer->LastTick = m_clock.tickCount();
+    transfer->SourcePath = info.absoluteFilePath();
+    transfer->startClock(m_clock.tickCount());
     transfer->FileName = info.fileName();
     transfer->Size = static_cast<std::int32_t>(transfer->Source->size());
     transfer->Id = *id;
@@ -114,7 +129,8 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
 void FileSender::sendOffer(const TTransfer& transfer, std::uint32_t to, const QByteArray& icon) {
     // The details go first: a side that checks files knows them when the offer comes, and an
     // older one passes over them.
-    m_send(to, buildFileOfferDetails({transfer.Id, kCheckSha256, transfer.FileName.toUtf8()}));
+    m_send(to, buildFileOfferDetails(
+                   {transfer.Id, kCheckSha256 | kTransferNews, transfer.FileName.toUtf8()}));
     m_send(to, buildFileOffer({toWindows1252(transfer.FileName), transfer.Size, transfer.Id,
                                iconField(icon)}));
 }
@@ -140,9 +156,13 @@ std::optional<std::uint8_t> FileSender::drawId(int exceptRow) const {
 int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId,
                            bool forVerdict) const {
     const int row = m_model.findById(transferId, true);
-    // A line that has ended has closed its file and takes no answer.
-    if (row < 0 || m_model.transfer(row).DigestSent != forVerdict ||
-        (m_model.transfer(row).State != tsRunning && m_model.transfer(row).State != tsPaused)) {
+    if (row < 0 || m_model.transfer(row).DigestSent != forVerdict) {
+        return -1;
+    }
+    // A line that has ended has closed its file and takes no answer, except the verdict on a
+    // file whose end had gone out before an abort: that verdict is the file's true end.
+    const TTransfer& found = m_model.transfer(row);
+    if (found.ended() && !(forVerdict && found.awaitingVerdict() && !found.Outcome)) {
         return -1;
     }
     const TTransfer& transfer = m_model.transfer(row);
@@ -161,6 +181,7 @@ void FileSender::replyDetailsReceived(const PeerSender& sender, const FileReplyD
     }
     TTransfer& transfer = m_model.transfer(row);
     transfer.TheyCheck = true;
+    transfer.TheyHearNews = (details.flags & kTransferNews) != 0;
     transfer.TheirDigest = details.prefixDigest;
     transfer.PrefixLength = details.offset;
 }
@@ -196,6 +217,8 @@ void FileSender::replyReceived(const PeerSender& sender, const FileReply& reply)
                 transfer.Done = offset;
             }
             transfer.Carried = transfer.Done;
+            transfer.Confirmed = transfer.Done;
+            m_model.showLive(row, m_clock.tickCount());
             for (std::size_t i = 0; i < transfer.Recipients.size(); ++i) {
                 if (transfer.Recipients[i] == sender.id) {
                     transfer.Waiting[i] = 0;
@@ -203,13 +226,21 @@ void FileSender::replyReceived(const PeerSender& sender, const FileReply& reply)
             }
             break;
         }
-        case frBlocked:
-            m_model.setState(row, tsStopped);
+        case frBlocked: {
+            const QString words = transfer.TheirReason
+                                      ? reasonWords(transfer.TheirReason->code,
+                                                    transfer.TheirReason->detail, sender.name)
+                                      : QStringLiteral("refused by %1").arg(sender.name);
+            m_notices.appendConversationLine(
+                QStringLiteral("The file %1 was refused: %2.").arg(transfer.FileName, words));
+            m_model.endTransfer(row, tsStopped, words, m_clock.tickCount());
             break;
+        }
         case frIdInUse: {
             const std::optional<std::uint8_t> id = drawId(row);
             if (!id) {
-                m_model.setState(row, tsStopped);
+                m_model.endTransfer(row, tsStopped, QStringLiteral("no free identifier"),
+                                    m_clock.tickCount());
                 m_notices.showMessage(
                     QStringLiteral("The file %1 cannot be offered again: every transfer identifier "
                                    "is in use.")
@@ -218,6 +249,8 @@ void FileSender::replyReceived(const PeerSender& sender, const FileReply& reply)
             }
             transfer.Id = *id;
             transfer.TheyCheck = false;
+            transfer.TheyHearNews = false;
+            transfer.TheirReason.reset();
             sendOffer(transfer, sender.id, reply.icon);
             break;
         }
@@ -230,31 +263,56 @@ void FileSender::verdictReceived(const PeerSender& sender, const FileVerdict& ve
         return;
     }
     TTransfer& transfer = m_model.transfer(row);
+    const std::uint32_t now = m_clock.tickCount();
+    // An abort from either side that came after the last byte had gone changed nothing there.
+    const QString late = transfer.ended()
+                             ? QStringLiteral(" The abort came after its last byte had gone.")
+                             : QString();
     switch (verdict.result) {
         case fvWhole:
-            m_model.setOutcome(row, TransferOutcome::VerifiedWhole);
-            m_model.setProgressText(row, colLeft, QString());
-            m_model.setProgressText(row, colSpeed, QStringLiteral("verified"));
             m_notices.appendConversationLine(
-                QStringLiteral("File %1 arrived whole and verified.").arg(transfer.FileName));
-            transfer.FinishedTick = m_clock.tickCount();
-            m_model.setState(row, tsFinished);
+                QStringLiteral("File %1 arrived whole and verified.").arg(transfer.FileName) +
+                late);
+            transfer.FinishedTick = now;
+            // Every byte is there: the figures say so before they stand still.
+            transfer.Confirmed = transfer.Size;
+            transfer.Carried = transfer.Size;
+            m_model.showLive(row, now);
+            m_model.endTransfer(row, tsFinished, QStringLiteral("verified"), now,
+                                TransferOutcome::VerifiedWhole);
             break;
         case fvDamaged:
-            m_model.setOutcome(row, TransferOutcome::Damaged);
             m_notices.appendConversationLine(
                 QStringLiteral("File %1 arrived damaged on the other side; it was not saved there "
                                "under its name.")
-                    .arg(transfer.FileName));
-            m_model.setState(row, tsStopped);
+                    .arg(transfer.FileName) +
+                late);
+            m_model.endTransfer(row, tsStopped, QStringLiteral("arrived damaged"), now,
+                                TransferOutcome::Damaged);
             break;
         case fvIncomplete:
             m_notices.appendConversationLine(
                 QStringLiteral("File %1 did not arrive whole on the other side.")
-                    .arg(transfer.FileName));
-            m_model.setState(row, tsStopped);
+                    .arg(transfer.FileName) +
+                late);
+            m_model.endTransfer(row, tsStopped, QStringLiteral("did not arrive whole"), now);
             break;
     }
+}
+
+void FileSender::progressReceived(const PeerSender& sender, const FileProgress& progress) {
+    const int row = m_model.findById(progress.transferId, true);
+    if (row < 0) {
+        return;
+    }
+    TTransfer& transfer = m_model.transfer(row);
+    if (transfer.ended() || !transfer.TheyHearNews || transfer.Recipients.front() != sender.id) {
+        return;
+    }
+    const std::uint32_t now = m_clock.tickCount();
+    transfer.Confirmed = std::clamp(progress.written, 0, transfer.Size);
+    transfer.Window.add(now, transfer.Confirmed);
+    m_model.showLive(row, now);
 }
 
 bool FileSender::hashingPrefix() const {
@@ -271,25 +329,17 @@ bool FileSender::hashingPrefix() const {
 void FileSender::settleCarried() {
     const std::optional<InFlight> block = std::exchange(m_inFlight, std::nullopt);
     const int row = block ? m_model.findById(block->id, true) : -1;
-    if (row < 0) {
+    if (row < 0 || m_model.transfer(row).ended()) {
         return;
     }
     TTransfer& transfer = m_model.transfer(row);
+    const std::uint32_t now = m_clock.tickCount();
     transfer.Carried = addToDone(transfer.Carried, block->bytes);
-    transfer.Window.add(m_clock.tickCount(), transfer.Carried);
-    showCarried(row);
-}
-
-void FileSender::showCarried(int row) {
-    const TTransfer& transfer = m_model.transfer(row);
-    ProgressTexts texts =
-        senderProgressTexts({transfer.Size, transfer.Carried, transfer.Window.rate(),
-                             transfer.StartTime, m_clock.timeOfDay()},
-                            m_locale);
-    if (transfer.State == tsPaused) {
-        texts[colSpeed - 1].clear();  // a block that left after the pause moves nothing
+    if (!transfer.TheyHearNews) {
+        // A receiver that does not confirm: what left the send call is the best count there is.
+        transfer.Window.add(now, transfer.Carried);
     }
-    m_model.setProgress(row, texts);
+    m_model.showLive(row, now);
 }
 
 std::optional<PreparedBlock> FileSender::prepareBlock(BlockCursor& cursor) {
@@ -348,29 +398,33 @@ std::optional<QByteArray> FileSender::nextMessage(int row) {
             case PrefixSlice::Done:
                 return prefixChecked(row);
             case PrefixSlice::Failed:
-                stopLine(row, QStringLiteral("Could not read the file %1: %2.")
-                                  .arg(transfer.FileName, transfer.Source->errorString()));
+                stopLine(row, trCannotRead, transfer.Source->errorString(),
+                         QStringLiteral("Could not read the file %1: %2.")
+                             .arg(transfer.FileName, transfer.Source->errorString()));
                 return std::nullopt;
         }
     }
     if (sourceChanged(transfer)) {
         stopLine(
-            row,
+            row, trSourceChanged, QString(),
             QStringLiteral("The file %1 changed while it was being sent.").arg(transfer.FileName));
         return std::nullopt;
     }
-    const int code = std::clamp(m_settings.blockSizeCode(), kMinBlockCode, kMaxBlockCode);
+    const int code =
+        blockCodeForRate(transfer.Window.rate(),
+                         std::clamp(m_settings.blockSizeCode(), kMinBlockCode, kMaxBlockCode));
     QByteArray data(*blockSizeOfCode(code), Qt::Uninitialized);
     const qint64 n = transfer.Source->read(data.data(), data.size());
     if (n < 0) {
-        stopLine(row, QStringLiteral("Could not read the file %1: %2.")
-                          .arg(transfer.FileName, transfer.Source->errorString()));
+        stopLine(row, trCannotRead, transfer.Source->errorString(),
+                 QStringLiteral("Could not read the file %1: %2.")
+                     .arg(transfer.FileName, transfer.Source->errorString()));
         return std::nullopt;
     }
     // The count must come out at the offered size: more or fewer bytes mean the file changed.
     if (qint64{transfer.Done} + n > transfer.Size || (n == 0 && transfer.Done != transfer.Size)) {
         stopLine(
-            row,
+            row, trSourceChanged, QString(),
             QStringLiteral("The file %1 changed while it was being sent.").arg(transfer.FileName));
         return std::nullopt;
     }
@@ -397,10 +451,12 @@ std::optional<QByteArray> FileSender::prefixChecked(int row) {
     TTransfer& transfer = m_model.transfer(row);
     const bool same = transfer.PrefixDigest->result() == transfer.TheirDigest;
     transfer.PrefixDigest.reset();
+    const std::uint32_t now = m_clock.tickCount();
     if (same) {
         transfer.Done = transfer.PrefixLength;
         transfer.Carried = transfer.Done;
-        showCarried(row);
+        transfer.Confirmed = transfer.Done;
+        m_model.showLive(row, now);
         return std::nullopt;
     }
     // The receiver keeps what it holds and takes the file from 0 into a new ".part".
@@ -410,7 +466,13 @@ std::optional<QByteArray> FileSender::prefixChecked(int row) {
     transfer.Source->seek(0);
     transfer.Done = 0;
     transfer.Carried = 0;
-    showCarried(row);
+    transfer.Confirmed = 0;
+    transfer.Window.clear();
+    m_model.showLive(row, now);
+    m_notices.appendConversationLine(
+        QStringLiteral("The other side's partial copy of %1 is not the start of this file: the "
+                       "file is sent again from its beginning.")
+            .arg(transfer.FileName));
     return buildFileRestart({transfer.Id});
 }
 
@@ -419,13 +481,16 @@ bool FileSender::sourceChanged(const TTransfer& transfer) const {
     return !stamp || stamp->first != transfer.Size || stamp->second != transfer.SourceModified;
 }
 
-void FileSender::stopLine(int row, const QString& why) {
+void FileSender::stopLine(int row, std::uint8_t code, const QString& detail, const QString& why) {
     const TTransfer& transfer = m_model.transfer(row);
     m_notices.appendConversationLine(why + QStringLiteral(" Its transfer was stopped."));
     for (const std::uint32_t recipient : transfer.Recipients) {
+        if (transfer.TheyHearNews) {
+            m_send(recipient, buildTransferReason({transfer.Id, code, detail.toUtf8()}));
+        }
         m_send(recipient, buildTransferControl({transfer.Id, caAbort}));
     }
-    m_model.setState(row, tsStopped);
+    m_model.endTransfer(row, tsStopped, reasonWords(code, detail, QString()), m_clock.tickCount());
 }
 
 }  // namespace velmora

@@ -53,6 +53,8 @@ public:
     void replyDetailsReceived(const PeerSender& sender, const FileReplyDetails& details);
     void replyReceived(const PeerSender& sender, const FileReply& reply);
     void verdictReceived(const PeerSender& sender, const FileVerdict& verdict);
+    // The receiver's count of what it wrote: the line's figures follow it.
+    void progressReceived(const PeerSender& sender, const FileProgress& progress);
 
     // One cycle of the sender thread: at most one message of one transfer. The block of the
     // cycle before has left by now (the thread sends before it prepares again), so it counts
@@ -71,14 +73,14 @@ private:
     // forVerdict to its end; -1.
     int waitingRow(const PeerSender& sender, std::uint8_t transferId, bool forVerdict) const;
     void settleCarried();
-    void showCarried(int row);
     // The next message of a running line's file: a block, the digest or the end.
     std::optional<QByteArray> nextMessage(int row);
     // After the prefix the receiver holds was read back: on from there, or from 0 when it is
     // not this file's.
     std::optional<QByteArray> prefixChecked(int row);
     bool sourceChanged(const TTransfer& transfer) const;
-    void stopLine(int row, const QString& why);
+    // Stops the line, tells the receiver (why, when it reads reasons) and says why.
+    void stopLine(int row, std::uint8_t code, const QString& detail, const QString& why);
     // A random identifier that no line other than exceptRow holds; empty when all are taken.
     std::optional<std::uint8_t> drawId(int exceptRow) const;
 

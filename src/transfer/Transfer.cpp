@@ -8,7 +8,7 @@ bool TTransfer::anyWaiting() const {
     return std::any_of(Waiting.begin(), Waiting.end(), [](std::uint8_t flag) { return flag == 1; });
 }
 
-void CarriedWindow::add(std::uint32_t tick, std::int64_t total) {
+void RateWindow::add(std::uint32_t tick, std::int64_t total) {
     m_samples.push_back({tick, total});
     // The oldest sample kept is the newest one that still spans the window.
     while (m_samples.size() > 2 && tick - m_samples[1].tick >= kSpanMs) {
@@ -16,7 +16,7 @@ void CarriedWindow::add(std::uint32_t tick, std::int64_t total) {
     }
 }
 
-std::optional<double> CarriedWindow::rate() const {
+std::optional<double> RateWindow::rate() const {
     if (m_samples.size() < 2) {
         return std::nullopt;
     }
@@ -26,6 +26,27 @@ std::optional<double> CarriedWindow::rate() const {
     }
     return static_cast<double>(m_samples.back().total - m_samples.front().total) /
            static_cast<double>(span);
+}
+
+std::int32_t TTransfer::counted() const {
+    if (!Outgoing) {
+        return Done;
+    }
+    return TheyHearNews ? Confirmed : Carried;
+}
+
+std::uint32_t TTransfer::elapsedMs(std::uint32_t now) const {
+    return State == tsRunning ? ActiveMs + (now - RunningSince) : ActiveMs;
+}
+
+void TTransfer::stopClock(std::uint32_t now) {
+    if (State == tsRunning) {
+        ActiveMs += now - RunningSince;
+    }
+}
+
+void TTransfer::startClock(std::uint32_t now) {
+    RunningSince = now;
 }
 
 std::unique_ptr<QCryptographicHash> newDigest() {

@@ -13,12 +13,14 @@
 
 namespace velmora {
 
-// The state of one listed transfer. The values are those the record's State byte holds.
+// The state of one listed transfer. The values are those the record's State byte holds. The
+// last three are ended states: the line's clocks stand still, its words say why it ended, and
+// only removing it (and, outgoing, sending the file again) is left to do.
 enum TransferState : std::uint8_t {
     tsRunning = 0,   // blocks flow (an outgoing transfer once its offer is accepted)
     tsPaused = 1,    // paused by either side
-    tsStopped = 2,   // aborted or refused by the other side, or the connection ended; waits for
-                     // the user to remove it
+    tsStopped = 2,   // aborted or refused by the other side, failed here, or the connection
+                     // ended; waits for the user to remove it
     tsAborted = 3,   // aborted on this side; the removal timer takes it away
     tsFinished = 4,  // outgoing: the receiver confirmed the file whole; shown a while, then taken
                      // away by the removal timer
@@ -32,10 +34,11 @@ enum class TransferOutcome {
     Failed,           // refused, aborted, lost, a count that did not hold, a read or write error
 };
 
-// What the line carried lately: (tick, total bytes) samples over a moving window, for the
-// sender's speed and time left. A sample is taken once a block has left (the send call
-// returned), not when it was read, so the figures follow the line and not the file.
-class CarriedWindow {
+// The bytes a line counted lately: (tick, total bytes) samples over a moving window, for the
+// speed and the time left of both sides. The sender samples what the receiver confirmed (or,
+// with a receiver that does not confirm, what has left its send call); the receiver what it
+// wrote. The window is emptied when a line pauses and resumes, so a pause never counts.
+class RateWindow {
 public:
     static constexpr std::uint32_t kSpanMs = 5000;
     // Below this span there is no figure: the first samples of a line say little.
@@ -54,6 +57,12 @@ private:
     std::deque<Sample> m_samples;
 };
 
+// Why the other side refused or stopped a transfer, as it said it (TransferReason).
+struct PeerReason {
+    std::uint8_t code = 0;
+    QString detail;
+};
+
 // The state images of a transfers line, in the order of the state image list.
 enum StateImage : int {
     siPaused = 0,     // two vertical bars
@@ -67,19 +76,28 @@ enum StateImage : int {
 struct TTransfer {
     std::unique_ptr<QFile> Source;  // outgoing only: the file being sent, open for reading
     std::unique_ptr<QFile> Target;  // incoming only: the file being written
-    std::int32_t LastBlock = 0;     // incoming only: bytes the last block wrote
     QString FileName;               // the name without folder; the line's caption
-    double StartTime = 0.0;         // time of day of creation, as a fraction of a day
-    std::uint32_t LastTick = 0;     // tick count (ms) at creation and at each progress update
     std::int32_t Size = 0;
     std::uint8_t Id = 0;  // transfer identifier 0..254
     bool Outgoing = false;
     // Outgoing only, one per recipient: 1 while the offer is not accepted, and again once the
     // end-of-file message is prepared; 0 while blocks are sent.
     std::vector<std::uint8_t> Waiting;
-    std::int32_t Done = 0;  // bytes sent or received, including the offset resumed from
+    std::int32_t Done = 0;  // bytes read or written, including the offset resumed from
     std::vector<std::uint32_t> Recipients;  // the other side: exactly one participant
     TransferState State = tsRunning;
+
+    // Running time: the milliseconds of the running spans that ended, and the tick the present
+    // one began. A pause and an end stop the clock.
+    std::uint32_t ActiveMs = 0;
+    std::uint32_t RunningSince = 0;
+    RateWindow Window;
+    // Once the line ended: why, in a few words (the Speed column and the line's tip show them).
+    QString EndWords;
+    // What the other side said last about why it refuses or stops this transfer.
+    std::optional<PeerReason> TheirReason;
+    // The other side reads TransferReason and FileProgress (its details said so).
+    bool TheyHearNews = false;
 
     // Both sides: the file check with SHA-256 was agreed for this transfer.
     bool Checked = false;
@@ -94,23 +112,36 @@ struct TTransfer {
     // the whole file.
     QByteArray TheirDigest;
     std::optional<TransferOutcome> Outcome;
-    double PausedAt = 0.0;           // time of day the line was paused
     std::uint32_t FinishedTick = 0;  // tick count when the line became finished
 
     // Outgoing only.
+    QString SourcePath;               // for sending the file again
     std::int64_t SourceModified = 0;  // the source's modification time (ns) when offered
     bool TheyCheck = false;           // the answer to the offer came with FileReplyDetails
     bool DigestSent = false;
-    std::int32_t Carried = 0;  // bytes whose send call has returned
-    CarriedWindow Window;
+    std::int32_t Carried = 0;    // bytes whose send call has returned
+    std::int32_t Confirmed = 0;  // bytes the receiver said it has written (FileProgress)
 
     // Incoming only: the name that the finished file gets (before any " (2)") and the ".part"
-    // file it is written to until then.
+    // file it is written to until then; the tick of the last FileProgress sent.
     QString Folder;
     QString PartPath;
+    std::uint32_t ConfirmedTick = 0;
 
     bool anyWaiting() const;
     bool hashingPrefix() const { return PrefixHashed < PrefixLength; }
+    bool ended() const { return State == tsStopped || State == tsAborted || State == tsFinished; }
+    // Outgoing: the end-of-file message has gone out to a receiver that checks files, and its
+    // verdict has not come yet. Such a line learns the file's true end even after an abort.
+    bool awaitingVerdict() const { return Outgoing && Checked && DigestSent && anyWaiting(); }
+    // The bytes that crossed the line as this side counts them: written here (incoming), or
+    // confirmed by the receiver (outgoing; what left the send call when it does not confirm).
+    std::int32_t counted() const;
+    // Milliseconds the line has been running, pauses left out.
+    std::uint32_t elapsedMs(std::uint32_t now) const;
+    // The clock starts or stops with the State: call before a change from or to tsRunning.
+    void stopClock(std::uint32_t now);
+    void startClock(std::uint32_t now);
 };
 
 // A fresh SHA-256.

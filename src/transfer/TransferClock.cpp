@@ -1,9 +1,5 @@
 #include "transfer/TransferClock.h"
 
-#include "transfer/TransferFormat.h"
-
-#include <QTime>
-
 #include <chrono>
 
 namespace velmora {
@@ -12,11 +8,6 @@ std::uint32_t SystemTransferClock::tickCount() const {
     const auto sinceStart = std::chrono::steady_clock::now().time_since_epoch();
     return static_cast<std::uint32_t>(
         std::chrono::duration_cast<std::chrono::milliseconds>(sinceStart).count());
-}
-
-double SystemTransferClock::timeOfDay() const {
-    return static_cast<double>(QTime::currentTime().msecsSinceStartOfDay()) /
-           static_cast<double>(kMillisecondsPerDay);
 }
 
 }  // namespace velmora

@@ -1,7 +1,8 @@
 #include "transfer/TransferEngine.h"
 
+#include "transfer/TransferWords.h"
+
 #include <algorithm>
-#include <cmath>
 #include <vector>
 
 namespace velmora {
@@ -20,6 +21,22 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
     m_removalTimer.setInterval(kRemovalIntervalMs);
     connect(&m_removalTimer, &QTimer::timeout, this, &TransferEngine::removeFirstAborted);
     m_removalTimer.start();
+    m_refreshTimer.setInterval(kRefreshIntervalMs);
+    connect(&m_refreshTimer, &QTimer::timeout, this, &TransferEngine::refresh);
+    m_refreshTimer.start();
+    // A notice about a line does not outlive the state it told of.
+    connect(&m_model, &TransfersModel::stateChanged, this, [this](int row) {
+        if (&m_model.transfer(row) == m_noticeAbout &&
+            m_model.transfer(row).State != m_noticeState) {
+            dropNoticeOf(row);
+        }
+    });
+    connect(&m_model, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+            [this](const QModelIndex&, int first, int last) {
+                for (int row = first; row <= last; ++row) {
+                    dropNoticeOf(row);
+                }
+            });
 }
 
 TransferEngine::~TransferEngine() = default;
@@ -65,7 +82,34 @@ void TransferEngine::verdictReceived(const PeerSender& sender, const FileVerdict
     m_sender.verdictReceived(sender, verdict);
 }
 
-void TransferEngine::controlReceived(const PeerSender& /*sender*/, const TransferControl& control) {
+void TransferEngine::reasonReceived(const PeerSender& sender, const TransferReason& reason) {
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        TTransfer& transfer = m_model.transfer(row);
+        if (transfer.Id == reason.transferId && !transfer.ended() &&
+            transfer.Recipients.front() == sender.id) {
+            transfer.TheirReason = PeerReason{reason.code, QString::fromUtf8(reason.utf8Detail)};
+        }
+    }
+}
+
+void TransferEngine::progressReceived(const PeerSender& sender, const FileProgress& progress) {
+    m_sender.progressReceived(sender, progress);
+}
+
+void TransferEngine::showNotice(int row, const QString& text) {
+    m_noticeAbout = &m_model.transfer(row);
+    m_noticeState = m_model.transfer(row).State;
+    m_notices.showTransferStatus(text);
+}
+
+void TransferEngine::dropNoticeOf(int row) {
+    if (&m_model.transfer(row) == m_noticeAbout) {
+        m_noticeAbout = nullptr;
+        m_notices.showTransferStatus(QString());
+    }
+}
+
+void TransferEngine::controlReceived(const PeerSender& sender, const TransferControl& control) {
     QString what;
     TransferState state = tsRunning;
     switch (control.action) {
@@ -84,21 +128,35 @@ void TransferEngine::controlReceived(const PeerSender& /*sender*/, const Transfe
         default:
             return;
     }
+    const std::uint32_t now = m_clock.tickCount();
     for (int row = 0; row < m_model.rowCount(); ++row) {
+        TTransfer& transfer = m_model.transfer(row);
         // A line that has ended (stopped, aborted or finished) has closed its file: nothing
         // brings it back.
-        const TransferState current = m_model.transfer(row).State;
-        if (m_model.transfer(row).Id != control.transferId ||
-            (current != tsRunning && current != tsPaused)) {
+        if (transfer.Id != control.transferId || transfer.ended()) {
             continue;
         }
-        m_notices.showTransferStatus(QStringLiteral("Remote computer %1 transfer of %2!")
-                                         .arg(what, m_model.transfer(row).FileName));
-        if (state == tsStopped) {
-            m_model.setState(row, state);
-        } else {
+        if (state != tsStopped) {
             setPauseState(row, state);
+            showNotice(
+                row,
+                QStringLiteral("Remote computer %1 transfer of %2!").arg(what, transfer.FileName));
+            continue;
         }
+        const QString words =
+            transfer.TheirReason
+                ? reasonWords(transfer.TheirReason->code, transfer.TheirReason->detail, sender.name)
+                : QStringLiteral("aborted by %1").arg(sender.name);
+        if (transfer.TheirReason && transfer.TheirReason->code != trUserAborted) {
+            m_notices.appendConversationLine(QStringLiteral("The transfer of %1 was stopped: %2.")
+                                                 .arg(transfer.FileName, words));
+        }
+        // A file whose end had gone out may have arrived all the same: its verdict tells.
+        const bool awaiting = transfer.awaitingVerdict();
+        m_model.endTransfer(row, tsStopped, words, now,
+                            awaiting ? std::nullopt : std::optional(TransferOutcome::Failed));
+        showNotice(
+            row, QStringLiteral("Remote computer %1 transfer of %2!").arg(what, transfer.FileName));
     }
     if (state == tsRunning) {
         emit blocksReady();
@@ -125,6 +183,7 @@ void TransferEngine::sendControl(const TTransfer& transfer, TransferAction actio
 }
 
 void TransferEngine::abort(const QList<int>& rows) {
+    const std::uint32_t now = m_clock.tickCount();
     // Records, not row numbers: rows move up as lines are removed.
     std::vector<const TTransfer*> toRemove;
     for (int row = 0; row < m_model.rowCount(); ++row) {
@@ -132,17 +191,73 @@ void TransferEngine::abort(const QList<int>& rows) {
             continue;
         }
         const TTransfer& transfer = m_model.transfer(row);
-        if (transfer.State == tsStopped || transfer.State == tsAborted ||
-            transfer.State == tsFinished) {
+        if (transfer.ended()) {
             toRemove.push_back(&transfer);
+            continue;
+        }
+        sendControl(transfer, caAbort);
+        if (transfer.awaitingVerdict()) {
+            // Its last byte has gone: the receiver's verdict says how it really ended.
+            m_model.endTransfer(row, tsAborted,
+                                QStringLiteral("aborted after its last byte had gone; waiting for "
+                                               "the other side's verdict"),
+                                now, std::nullopt);
         } else {
-            sendControl(transfer, caAbort);
-            m_model.setState(row, tsAborted);
+            m_model.endTransfer(row, tsAborted, QStringLiteral("aborted here"), now);
         }
     }
     for (const TTransfer* transfer : toRemove) {
         m_model.removeTransfer(m_model.rowOf(*transfer));
     }
+}
+
+void TransferEngine::remove(const QList<int>& rows) {
+    std::vector<const TTransfer*> toRemove;
+    for (const int row : rows) {
+        if (row >= 0 && row < m_model.rowCount() && m_model.transfer(row).ended()) {
+            toRemove.push_back(&m_model.transfer(row));
+        }
+    }
+    for (const TTransfer* transfer : toRemove) {
+        m_model.removeTransfer(m_model.rowOf(*transfer));
+    }
+}
+
+void TransferEngine::clearEnded() {
+    for (int row = m_model.rowCount() - 1; row >= 0; --row) {
+        if (m_model.transfer(row).ended()) {
+            m_model.removeTransfer(row);
+        }
+    }
+}
+
+bool TransferEngine::canSendAgain(int row) const {
+    if (row < 0 || row >= m_model.rowCount()) {
+        return false;
+    }
+    const TTransfer& transfer = m_model.transfer(row);
+    return transfer.Outgoing && transfer.ended() && !transfer.SourcePath.isEmpty() &&
+           transfer.Outcome != TransferOutcome::VerifiedWhole;
+}
+
+void TransferEngine::sendAgain(const QList<int>& rows, const std::optional<Opponent>& opponent) {
+    QStringList paths;
+    std::vector<const TTransfer*> toRemove;
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        if (rows.contains(row) && canSendAgain(row)) {
+            paths << m_model.transfer(row).SourcePath;
+            toRemove.push_back(&m_model.transfer(row));
+        }
+    }
+    if (paths.isEmpty()) {
+        return;
+    }
+    if (opponent) {
+        for (const TTransfer* transfer : toRemove) {
+            m_model.removeTransfer(m_model.rowOf(*transfer));
+        }
+    }
+    m_sender.sendFiles(paths, opponent);
 }
 
 void TransferEngine::changeSelected(const QList<int>& rows, TransferState from, TransferState to,
@@ -166,23 +281,26 @@ void TransferEngine::resume(const QList<int>& rows) {
 
 void TransferEngine::setPauseState(int row, TransferState state) {
     TTransfer& transfer = m_model.transfer(row);
-    const TransferState was = transfer.State;
-    m_model.setState(row, state);
-    if (was == state) {
+    if (transfer.State == state) {
         return;
     }
+    const std::uint32_t now = m_clock.tickCount();
+    transfer.stopClock(now);
+    if (state == tsRunning) {
+        transfer.startClock(now);
+    }
+    // The speed of a line that went on after a pause counts from its going on.
     transfer.Window.clear();
-    if (state == tsPaused) {
-        transfer.PausedAt = m_clock.timeOfDay();
-        m_model.setProgressText(row, colSpeed, QString());
-    } else if (was == tsPaused) {
-        // The pause does not count as time the transfer took.
-        double paused = m_clock.timeOfDay() - transfer.PausedAt;
-        if (paused < 0.0) {
-            paused += 1.0;  // across midnight
+    m_model.setState(row, state);
+    m_model.showLive(row, now);
+}
+
+void TransferEngine::refresh() {
+    const std::uint32_t now = m_clock.tickCount();
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        if (!m_model.transfer(row).ended()) {
+            m_model.showLive(row, now);
         }
-        transfer.StartTime = std::fmod(transfer.StartTime + paused, 1.0);
-        m_model.setProgressText(row, colSpeed, QStringLiteral("?"));
     }
 }
 
@@ -195,17 +313,25 @@ void TransferEngine::removeFirstAborted() {
         }
     }
     for (int row = 0; row < m_model.rowCount(); ++row) {
-        if (m_model.transfer(row).State == tsAborted) {
+        const TTransfer& transfer = m_model.transfer(row);
+        // A line that waits for the verdict on a file it aborted too late stays to show it.
+        if (transfer.State == tsAborted && !(transfer.awaitingVerdict() && !transfer.Outcome)) {
             m_model.removeTransfer(row);
             return;
         }
     }
 }
 
-void TransferEngine::stopAll() {
+void TransferEngine::stopAll(const QString& words) {
+    const std::uint32_t now = m_clock.tickCount();
     for (int row = 0; row < m_model.rowCount(); ++row) {
-        if (m_model.transfer(row).State != tsFinished) {
-            m_model.setState(row, tsStopped);
+        const TTransfer& transfer = m_model.transfer(row);
+        if (!transfer.ended()) {
+            m_model.endTransfer(row, tsStopped, words, now);
+        } else if (transfer.awaitingVerdict() && !transfer.Outcome) {
+            m_model.endTransfer(row, tsStopped,
+                                transfer.EndWords + QStringLiteral("; no verdict came: ") + words,
+                                now);
         }
     }
 }

@@ -23,6 +23,8 @@ public:
     static constexpr int kRemovalIntervalMs = 500;
     // How long a finished line shows that its file arrived whole before it goes.
     static constexpr std::uint32_t kFinishedShownMs = 1000;
+    // How often the running and paused lines' figures are drawn again from their records.
+    static constexpr int kRefreshIntervalMs = 250;
 
     // The settings, notices and clock must outlive the engine.
     TransferEngine(TransferSettings& settings, TransferNotices& notices, const TransferClock& clock,
@@ -43,6 +45,8 @@ public:
     void digestReceived(const PeerSender& sender, const FileDigest& digest) override;
     void restartReceived(const PeerSender& sender, const FileRestart& restart) override;
     void verdictReceived(const PeerSender& sender, const FileVerdict& verdict) override;
+    void reasonReceived(const PeerSender& sender, const TransferReason& reason) override;
+    void progressReceived(const PeerSender& sender, const FileProgress& progress) override;
 
     // Send file, with the files the user chose; opponent empty while no session is open.
     void sendFiles(const QStringList& paths, const std::optional<Opponent>& opponent);
@@ -51,19 +55,30 @@ public:
     // blocksReady keeps the thread from idling.
     std::optional<PreparedBlock> prepareBlock(BlockCursor& cursor);
 
-    // The commands on the selected rows. Abort removes stopped and aborted lines at once and
-    // marks the others aborted for the removal timer; Pause acts on running lines, Resume on
-    // paused ones. Each tells the other side.
+    // The commands on the selected rows. Abort removes ended lines at once and marks the others
+    // aborted for the removal timer; Pause acts on running lines, Resume on paused ones. Each
+    // tells the other side. Remove takes away the ended lines only; Clear ended every ended
+    // line. Send again offers the files of ended outgoing lines that did not arrive verified
+    // once more, their old lines removed (nothing is removed while no session is open).
     void abort(const QList<int>& rows);
     void pause(const QList<int>& rows);
     void resume(const QList<int>& rows);
+    void remove(const QList<int>& rows);
+    void clearEnded();
+    void sendAgain(const QList<int>& rows, const std::optional<Opponent>& opponent);
+    // Whether Send again can take the row: an ended outgoing line whose file did not arrive
+    // verified.
+    bool canSendAgain(int row) const;
+
+    // Draws the figures of every running and paused line again from its record.
+    void refresh();
 
     // The removal timer's tick: the first aborted line goes, and the finished lines that have
     // shown their end long enough.
     void removeFirstAborted();
-    // The connection ended: every line stops, closes its file and waits for the user to remove
-    // it. A ".part" stays for a later resume.
-    void stopAll();
+    // The connection ended (words: how, for the lines): every line that had not ended stops,
+    // closes its file and waits for the user to remove it. A ".part" stays for a later resume.
+    void stopAll(const QString& words);
 
 signals:
     // An outgoing line may have blocks to send again (an offer was accepted, a line resumed).
@@ -75,6 +90,10 @@ private:
                         TransferAction action);
     // Pause and resume: a paused line shows no speed and its Elapsed stands still.
     void setPauseState(int row, TransferState state);
+    // The status panel's notice about a line; it goes when that line's state changes again or
+    // the line goes.
+    void showNotice(int row, const QString& text);
+    void dropNoticeOf(int row);
 
     TransferNotices& m_notices;
     const TransferClock& m_clock;
@@ -83,6 +102,10 @@ private:
     FileReceiver m_receiver;
     FileSender m_sender;
     QTimer m_removalTimer;
+    QTimer m_refreshTimer;
+    // The record the status panel's notice is about, and the state the notice told of.
+    const TTransfer* m_noticeAbout = nullptr;
+    TransferState m_noticeState = tsRunning;
 };
 
 }  // namespace velmora

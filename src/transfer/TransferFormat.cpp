@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
 
 namespace velmora {
 
@@ -69,12 +68,6 @@ QString percentText(std::int32_t done, std::int32_t size) {
     return QString::number(percent) + QStringLiteral(" %");
 }
 
-QString speedText(std::int32_t n, std::uint32_t now, std::uint32_t lastTick,
-                  const QLocale& locale) {
-    const std::uint32_t elapsed = now - lastTick;
-    return rateText(static_cast<double>(n) / (static_cast<double>(elapsed) + 1.0), locale);
-}
-
 QString rateText(double bytesPerMs, const QLocale& locale) {
     return withoutGroups(locale).toString(bytesPerMs, 'f', 1) + QStringLiteral(" KB/s");
 }
@@ -89,51 +82,26 @@ QString timeOfDayText(std::int64_t milliseconds, const QLocale& locale) {
     return locale.toString(time, longTimeFormatWithoutZone(locale));
 }
 
-QString elapsedText(double startTime, double timeOfDay, const QLocale& locale) {
-    double elapsed = timeOfDay - startTime;
-    if (elapsed < 0.0) {
-        elapsed += 1.0;
-    }
-    return timeOfDayText(std::llround(elapsed * static_cast<double>(kMillisecondsPerDay)), locale);
+ProgressTexts initialProgressTexts(std::int32_t size, std::int32_t done, const QLocale& locale) {
+    return {formatSize(size, locale), formatSize(done, locale), percentText(done, size),
+            QStringLiteral("0"),      QStringLiteral("?"),      QStringLiteral("?")};
 }
 
-std::int64_t receiverLeftMilliseconds(std::int32_t size, std::int32_t done, std::int32_t lastBlock,
-                                      std::uint32_t now, std::uint32_t lastTick) {
-    const std::int64_t perTick = sizeLeft(size, done) / (static_cast<std::int64_t>(lastBlock) + 1);
-    std::int64_t left = 0;
-    if (__builtin_mul_overflow(perTick, static_cast<std::int64_t>(now - lastTick), &left)) {
-        return perTick < 0 ? std::numeric_limits<std::int64_t>::min()
-                           : std::numeric_limits<std::int64_t>::max();
-    }
-    return left;
-}
-
-ProgressTexts initialProgressTexts(std::int32_t size, const QLocale& locale) {
-    return {formatSize(size, locale), formatSize(0, locale), QStringLiteral("0 %"),
-            QStringLiteral("0"),      QStringLiteral("?"),   QStringLiteral("?")};
-}
-
-ProgressTexts progressTexts(const ProgressInput& input, const QLocale& locale) {
-    const std::int64_t left =
-        receiverLeftMilliseconds(input.size, input.done, input.n, input.now, input.lastTick);
-    return {
-        formatSize(input.size, locale),      formatSize(input.done, locale),
-        percentText(input.done, input.size), elapsedText(input.startTime, input.timeOfDay, locale),
-        timeOfDayText(left, locale),         speedText(input.n, input.now, input.lastTick, locale)};
-}
-
-ProgressTexts senderProgressTexts(const CarriedInput& input, const QLocale& locale) {
+ProgressTexts liveProgressTexts(const LiveProgress& input, const QLocale& locale) {
     QString left = QStringLiteral("?");
     QString speed = QStringLiteral("?");
-    if (input.rate && *input.rate > 0.0) {
-        const double ms = static_cast<double>(sizeLeft(input.size, input.carried)) / *input.rate;
+    if (input.paused) {
+        left.clear();
+        speed.clear();
+    } else if (input.rate && *input.rate > 0.0) {
+        const double ms = static_cast<double>(sizeLeft(input.size, input.counted)) / *input.rate;
         left = timeOfDayText(std::llround(std::clamp(ms, 0.0, kLongestEstimateMs)), locale);
         speed = rateText(*input.rate, locale);
     }
     return {formatSize(input.size, locale),
-            formatSize(input.carried, locale),
-            percentText(input.carried, input.size),
-            elapsedText(input.startTime, input.timeOfDay, locale),
+            formatSize(input.counted, locale),
+            percentText(input.counted, input.size),
+            timeOfDayText(input.elapsedMs, locale),
             left,
             speed};
 }

@@ -1,8 +1,7 @@
 #pragma once
 
-// The texts of the transfers list's columns. Pure functions of their arguments: the tick count
-// and the time of day come in from the caller. Ticks are unsigned 32-bit milliseconds whose
-// differences wrap around; times of day are fractions of a day.
+// The texts of the transfers list's columns. Pure functions of their arguments: the times come
+// in from the caller as milliseconds.
 
 #include <QLocale>
 #include <QString>
@@ -23,10 +22,6 @@ QString formatSize(std::int64_t value, const QLocale& locale = QLocale());
 // that leaves nothing to divide by (negative) gives "0 %".
 QString percentText(std::int32_t done, std::int32_t size);
 
-// n / (now - lastTick + 1) bytes per millisecond with one decimal, and " KB/s".
-QString speedText(std::int32_t n, std::uint32_t now, std::uint32_t lastTick,
-                  const QLocale& locale = QLocale());
-
 // The time of day that a number of milliseconds gives, in the locale's long time format without
 // a time zone. Only the time of day is shown, so whole days drop away; a negative estimate is
 // shown as midnight.
@@ -35,16 +30,8 @@ QString timeOfDayText(std::int64_t milliseconds, const QLocale& locale = QLocale
 // The locale's long time format with its time-zone part taken out.
 QString longTimeFormatWithoutZone(const QLocale& locale);
 
-// Time since startTime, both times of day; a start before midnight counts across it.
-QString elapsedText(double startTime, double timeOfDay, const QLocale& locale = QLocale());
-
 // A rate in bytes per millisecond with one decimal, and " KB/s".
 QString rateText(double bytesPerMs, const QLocale& locale = QLocale());
-
-// The receiver's estimate: ((Size - Done) div (lastBlock + 1)) x (now - lastTick) in signed
-// 64-bit integers, saturated instead of overflowing.
-std::int64_t receiverLeftMilliseconds(std::int32_t size, std::int32_t done, std::int32_t lastBlock,
-                                      std::uint32_t now, std::uint32_t lastTick);
 
 enum TransferColumn : int {
     colFileName = 0,
@@ -60,31 +47,21 @@ enum TransferColumn : int {
 // The texts of the six sub-items, Size to Speed.
 using ProgressTexts = std::array<QString, kTransferColumnCount - 1>;
 
-// The sub-items of a line that was just created.
-ProgressTexts initialProgressTexts(std::int32_t size, const QLocale& locale = QLocale());
+// The sub-items of a line that was just created, done bytes of it already there (a resumed
+// file).
+ProgressTexts initialProgressTexts(std::int32_t size, std::int32_t done = 0,
+                                   const QLocale& locale = QLocale());
 
-struct ProgressInput {
+// The sub-items of a line that runs or is paused, the same on both sides: Completed and Percent
+// from the bytes counted, Elapsed from the running time, Speed and Left from the rate over the
+// moving window (bytes per millisecond), "?" while there is none and empty while paused.
+struct LiveProgress {
     std::int32_t size = 0;
-    std::int32_t done = 0;  // already counting this block
-    std::int32_t n = 0;     // bytes of this block
-    std::uint32_t now = 0;
-    std::uint32_t lastTick = 0;
-    double startTime = 0.0;
-    double timeOfDay = 0.0;
-};
-
-// The receiver's sub-items after a block.
-ProgressTexts progressTexts(const ProgressInput& input, const QLocale& locale = QLocale());
-
-// The sender's sub-items: Completed and Percent from the bytes the line carried, Speed and Left
-// from the rate over the moving window (bytes per millisecond), "?" while there is none.
-struct CarriedInput {
-    std::int32_t size = 0;
-    std::int32_t carried = 0;
+    std::int32_t counted = 0;
     std::optional<double> rate;
-    double startTime = 0.0;
-    double timeOfDay = 0.0;
+    std::uint32_t elapsedMs = 0;
+    bool paused = false;
 };
-ProgressTexts senderProgressTexts(const CarriedInput& input, const QLocale& locale = QLocale());
+ProgressTexts liveProgressTexts(const LiveProgress& input, const QLocale& locale = QLocale());
 
 }  // namespace velmora

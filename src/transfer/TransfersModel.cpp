@@ -46,6 +46,8 @@ QVariant TransfersModel::data(const QModelIndex& index, int role) const {
             return static_cast<int>(row.transfer->State);
         case OutgoingRole:
             return row.transfer->Outgoing;
+        case Qt::ToolTipRole:
+            return row.transfer->ended() ? QVariant(row.transfer->EndWords) : QVariant();
         default:
             return {};
     }
@@ -78,9 +80,10 @@ int TransfersModel::addTransfer(std::unique_ptr<TTransfer> transfer, const QByte
     const int row = rowCount();
     beginInsertRows({}, row, row);
     Row added;
-    added.texts = initialProgressTexts(transfer->Size, locale);
+    added.texts = initialProgressTexts(transfer->Size, transfer->Done, locale);
     added.transfer = std::move(transfer);
     added.iconIndex = static_cast<int>(known - m_icons.begin());
+    added.locale = locale;
     m_rows.push_back(std::move(added));
     endInsertRows();
     changeState(row);
@@ -91,6 +94,7 @@ void TransfersModel::removeTransfer(int row) {
     if (row < 0 || row >= rowCount()) {
         return;
     }
+    setOutcome(row, TransferOutcome::Failed);
     beginRemoveRows({}, row, row);
     m_rows.erase(m_rows.begin() + row);
     endRemoveRows();
@@ -131,9 +135,21 @@ bool TransfersModel::holdsId(std::uint8_t id, int exceptRow) const {
 }
 
 void TransfersModel::setProgress(int row, const ProgressTexts& texts) {
-    m_rows.at(static_cast<std::size_t>(row)).texts = texts;
+    Row& line = m_rows.at(static_cast<std::size_t>(row));
+    if (line.transfer->ended()) {
+        return;
+    }
+    line.texts = texts;
     emit dataChanged(index(row, colSize), index(row, colSpeed), {Qt::DisplayRole});
     emit progressChanged(row);
+}
+
+void TransfersModel::showLive(int row, std::uint32_t now) {
+    const Row& line = m_rows.at(static_cast<std::size_t>(row));
+    const TTransfer& record = *line.transfer;
+    setProgress(row, liveProgressTexts({record.Size, record.counted(), record.Window.rate(),
+                                        record.elapsedMs(now), record.State == tsPaused},
+                                       line.locale));
 }
 
 const ProgressTexts& TransfersModel::progress(int row) const {
@@ -169,12 +185,28 @@ void TransfersModel::setOutcome(int row, TransferOutcome outcome) {
     emit outcomeRecorded(row, outcome);
 }
 
+void TransfersModel::endTransfer(int row, TransferState state, const QString& words,
+                                 std::uint32_t now, std::optional<TransferOutcome> outcome) {
+    Row& line = m_rows.at(static_cast<std::size_t>(row));
+    line.transfer->stopClock(now);
+    line.transfer->EndWords = words;
+    line.texts[colLeft - 1].clear();
+    line.texts[colSpeed - 1] = words;
+    emit dataChanged(index(row, colSize), index(row, colSpeed), {Qt::DisplayRole});
+    if (outcome) {
+        setOutcome(row, *outcome);
+    }
+    setState(row, state);
+}
+
+bool TransfersModel::anyEnded() const {
+    return std::any_of(m_rows.begin(), m_rows.end(),
+                       [](const Row& row) { return row.transfer->ended(); });
+}
+
 void TransfersModel::setState(int row, TransferState state) {
     TTransfer& record = transfer(row);
     record.State = state;
-    if (state == tsStopped || state == tsAborted) {
-        setOutcome(row, TransferOutcome::Failed);
-    }
     if (state == tsStopped) {
         record.Source.reset();
         record.Target.reset();
@@ -190,7 +222,7 @@ void TransfersModel::changeState(int row) {
     Row& line = m_rows.at(static_cast<std::size_t>(row));
     line.stateImage = velmora::changeState(*line.transfer, line.stateImage);
     emit dataChanged(index(row, colFileName), index(row, kTransferColumnCount - 1),
-                     {StateImageRole, StateRole});
+                     {StateImageRole, StateRole, Qt::ToolTipRole});
     emit stateChanged(row);
 }
 

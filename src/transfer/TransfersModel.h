@@ -15,7 +15,9 @@ namespace velmora {
 
 // The transfers list: one row per transfer, outgoing or incoming. Each row owns its record and,
 // through it, its open file; removing the row closes the file. The column texts are set when a
-// row is added and after every block; the view shows them as they are.
+// row is added, as the bytes are counted and by the engine's refresh; the view shows them as
+// they are. Once a row has ended its figures stand still and its Speed column says why it ended
+// (also the row's tool tip).
 class TransfersModel : public QAbstractTableModel {
     Q_OBJECT
 
@@ -56,10 +58,22 @@ public:
     // Whether a row other than exceptRow holds the identifier.
     bool holdsId(std::uint8_t id, int exceptRow = -1) const;
 
+    // Changes nothing once the row has ended.
     void setProgress(int row, const ProgressTexts& texts);
+    // The row's figures from its record at the tick now: what it counted, its rate, its running
+    // time (see liveProgressTexts).
+    void showLive(int row, std::uint32_t now);
     // Sets the record's State and runs ChangeState for the row. A stopped line closes its file,
     // so that a later transfer can take it up.
     void setState(int row, TransferState state);
+    // Ends the row: its clock stops at now, its figures stay, Left empties and Speed shows the
+    // words; then the State as setState sets it. The outcome is recorded when given (an outgoing
+    // line that awaits its verdict learns its outcome later). A row that has ended already takes
+    // new words and state all the same: the verdict of an aborted line tells the truth.
+    void endTransfer(int row, TransferState state, const QString& words, std::uint32_t now,
+                     std::optional<TransferOutcome> outcome = TransferOutcome::Failed);
+    // Whether any row has ended (Clear ended has something to do).
+    bool anyEnded() const;
     int stateImage(int row) const;
 
     const ProgressTexts& progress(int row) const;
@@ -67,7 +81,7 @@ public:
     void setProgressText(int row, TransferColumn column, const QString& text);
 
     // Records how the row's transfer ended, once: later calls for the row change nothing. A
-    // row that becomes stopped or aborted without an outcome is recorded as failed.
+    // row removed without an outcome is recorded as failed.
     void setOutcome(int row, TransferOutcome outcome);
     // How many transfers of this side ended each way since the model was made.
     struct Outcomes {
@@ -95,6 +109,7 @@ private:
         ProgressTexts texts;
         int stateImage = siSending;
         int iconIndex = 0;
+        QLocale locale;
     };
 
     void changeState(int row);

@@ -31,6 +31,8 @@ public:
     MOCK_METHOD(void, digestReceived, (const PeerSender&, const FileDigest&), (override));
     MOCK_METHOD(void, restartReceived, (const PeerSender&, const FileRestart&), (override));
     MOCK_METHOD(void, verdictReceived, (const PeerSender&, const FileVerdict&), (override));
+    MOCK_METHOD(void, reasonReceived, (const PeerSender&, const TransferReason&), (override));
+    MOCK_METHOD(void, progressReceived, (const PeerSender&, const FileProgress&), (override));
 };
 
 class Dispatch : public ::testing::Test {
@@ -100,6 +102,12 @@ TEST_F(Dispatch, EachKindReachesItsHandlerWithItsValues) {
     EXPECT_TRUE(dispatch(buildFileRestart({7})));
     EXPECT_CALL(m_transfers, verdictReceived(fromBob, Field(&FileVerdict::result, fvDamaged)));
     EXPECT_TRUE(dispatch(buildFileVerdict({7, fvDamaged})));
+    EXPECT_CALL(m_transfers,
+                reasonReceived(fromBob, AllOf(Field(&TransferReason::code, trSourceChanged),
+                                              Field(&TransferReason::utf8Detail, "x"))));
+    EXPECT_TRUE(dispatch(buildTransferReason({7, trSourceChanged, "x"})));
+    EXPECT_CALL(m_transfers, progressReceived(fromBob, Field(&FileProgress::written, 512)));
+    EXPECT_TRUE(dispatch(buildFileProgress({7, 512})));
 }
 
 TEST_F(Dispatch, ADamagedBlockThatNamesItsTransferIsReported) {
@@ -123,7 +131,7 @@ TEST_F(Dispatch, ADamagedBlockThatNamesItsTransferIsReported) {
 
 TEST_F(Dispatch, UnknownKindsAndMalformedMessagesReachNoHandler) {
     // The strict mocks fail the test on any call.
-    for (const std::uint32_t kind : {11u, 12u, 255u, 0x80000000u, 0xFFFFFFFFu}) {
+    for (const std::uint32_t kind : {13u, 14u, 255u, 0x80000000u, 0xFFFFFFFFu}) {
         QByteArray message(600, '\0');
         for (int i = 0; i < 4; ++i) {
             message[i] = static_cast<char>(kind >> (8 * i));

@@ -331,6 +331,10 @@ TEST(PeerMessages, EveryTruncationOfEveryKindIsRejectedWithoutReadingPastTheEnd)
          [](MessageBytes m) { return parseFileRestart(m).has_value(); }, 8},
         {"verdict", buildFileVerdict({1, fvIncomplete}),
          [](MessageBytes m) { return parseFileVerdict(m).has_value(); }, 8},
+        {"reason", buildTransferReason({1, trCannotWrite, "disk full"}),
+         [](MessageBytes m) { return parseTransferReason(m).has_value(); }, 17},
+        {"progress", buildFileProgress({1, 4096}),
+         [](MessageBytes m) { return parseFileProgress(m).has_value(); }, 12},
     };
     for (const Case& c : cases) {
         for (int length = 0; length <= c.message.size(); ++length) {
@@ -414,6 +418,51 @@ TEST(PeerMessages, FileCheckLayoutsAndParsing) {
                                          "01"
                                          "03"
                                          "0000"))));
+}
+
+TEST(PeerMessages, ReasonAndProgressLayoutsAndParsing) {
+    EXPECT_EQ(buildTransferReason({0x2A, trBlocked, {}}), fromHex("0b000000"
+                                                                  "2a"
+                                                                  "01"
+                                                                  "0000"));
+    EXPECT_EQ(buildTransferReason({0x2A, trCannotWrite, "full"}), fromHex("0b000000"
+                                                                          "2a"
+                                                                          "03"
+                                                                          "0400"
+                                                                          "66756c6c"));
+    // A reason of a later version is kept as it came; bytes after the layout are ignored.
+    const auto later =
+        parseTransferReason(bytesOf(fromHex("0b000000"
+                                            "07"
+                                            "63"
+                                            "0200"
+                                            "6869"
+                                            "ffff")));
+    ASSERT_TRUE(later);
+    EXPECT_EQ(later->transferId, 7);
+    EXPECT_EQ(later->code, 0x63);
+    EXPECT_EQ(later->utf8Detail, "hi");
+    // A detail past the limit is cut at a character's start when built, refused when read.
+    QByteArray detail = QByteArray(1022, 'a') + "\xc3\xa9";
+    const QByteArray built = buildTransferReason({1, trCannotRead, detail});
+    EXPECT_EQ(built.size(), 8 + 1022);
+    EXPECT_EQ(parseTransferReason(bytesOf(built))->utf8Detail, QByteArray(1022, 'a'));
+    QByteArray tooLong = buildTransferReason({1, trCannotRead, QByteArray(1023, 'a')}) + "a";
+    tooLong[6] = 0x00;
+    tooLong[7] = 0x04;
+    EXPECT_FALSE(parseTransferReason(bytesOf(tooLong)));
+
+    EXPECT_EQ(buildFileProgress({0x2A, 0x01020304}), fromHex("0c000000"
+                                                             "2a"
+                                                             "000000"
+                                                             "04030201"));
+    EXPECT_EQ(parseFileProgress(bytesOf(buildFileProgress({3, 70000})))->written, 70000);
+    // A negative count and the identifier 255 are refused.
+    EXPECT_FALSE(parseFileProgress(bytesOf(buildFileProgress({3, -1}))));
+    for (QByteArray message : {buildTransferReason({1, 0, {}}), buildFileProgress({1, 0})}) {
+        message[4] = '\xff';
+        EXPECT_FALSE(parseTransferReason(bytesOf(message)) || parseFileProgress(bytesOf(message)));
+    }
 }
 
 TEST(ChatLine, FormatsTheReceivedLineAndConvertsTheTypedLine) {

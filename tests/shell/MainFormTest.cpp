@@ -161,10 +161,10 @@ TEST(MainForm, MenusHaveTheirCaptionsShortcutsChecksAndHints) {
     EXPECT_EQ(captionsOf(topMenu(main, "&Message")),
               (QStringList{"&Send\tEnter", "&Clear", "&Export messages to file...", "Cl&assic mode",
                            "C&hat mode"}));
-    EXPECT_EQ(
-        captionsOf(topMenu(main, "&Transfer")),
-        (QStringList{"&Send file...", "&Receive files to...", "&Block incoming files",
-                     "&Abort transfer           Del", "&Pause transfer", "Res&ume transfer"}));
+    EXPECT_EQ(captionsOf(topMenu(main, "&Transfer")),
+              (QStringList{"&Send file...", "&Receive files to...", "&Block incoming files",
+                           "&Abort transfer           Del", "&Pause transfer", "Res&ume transfer",
+                           "Re&move from list", "Send a&gain", "&Clear ended transfers"}));
     EXPECT_EQ(
         captionsOf(topMenu(main, "&Help")),
         (QStringList{"&Contents...", "&Quick start...", "&Visit our website...", "&About..."}));
@@ -637,6 +637,97 @@ TEST(MainForm, TransferButtonsKeepTheirCaptionsAndPlacesAndRunTheirOwnCommand) {
     QTest::mouseClick(buttons()[1], Qt::LeftButton);
     EXPECT_EQ(paused->size(), 1);
     EXPECT_EQ(aborted->size(), 0);
+}
+
+// A line of the transfers list as the engine makes it, for the widget checks.
+std::unique_ptr<TTransfer> listedTransfer(std::uint8_t id, bool outgoing) {
+    auto transfer = std::make_unique<TTransfer>();
+    transfer->Id = id;
+    transfer->Outgoing = outgoing;
+    transfer->Size = 40000;
+    transfer->Done = 20000;
+    transfer->FileName = QStringLiteral("f%1.bin").arg(id);
+    transfer->SourcePath = QStringLiteral("/nowhere/f%1.bin").arg(id);
+    transfer->Recipients = {2};
+    return transfer;
+}
+
+TEST(MainForm, TransferCommandsOfferOnlyWhatTheSelectedLinesAllow) {
+    Shell shell{QByteArray(quietOptions())};
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    main.show();
+    TransfersModel& model = main.peer().transfers().model();
+    const QByteArray icon(kIconFieldSize, '\0');
+    model.addTransfer(listedTransfer(1, true), icon);
+    model.addTransfer(listedTransfer(2, false), icon);
+    model.addTransfer(listedTransfer(3, true), icon);
+    model.addTransfer(listedTransfer(4, false), icon);
+    model.setState(1, tsPaused);
+    model.endTransfer(2, tsStopped, QStringLiteral("the connection was lost"), 0);
+    model.endTransfer(3, tsStopped, QStringLiteral("aborted by Bob"), 0);
+
+    // The ended line's look: the red cross, the figures it had, the words instead of a speed.
+    QTreeView& list = *test::part<QTreeView>(main, "TransfersListView");
+    const QAbstractItemModel& shown = *list.model();
+    EXPECT_EQ(shown.data(shown.index(2, 0), TransfersModel::StateImageRole).toInt(), siStopped);
+    EXPECT_EQ(shown.data(shown.index(2, colCompleted)).toString(), "20 KB");
+    EXPECT_EQ(shown.data(shown.index(2, colPercent)).toString(), "50 %");
+    EXPECT_EQ(shown.data(shown.index(2, colLeft)).toString(), "");
+    EXPECT_EQ(shown.data(shown.index(2, colSpeed)).toString(), "the connection was lost");
+    EXPECT_EQ(shown.data(shown.index(2, colFileName), Qt::ToolTipRole).toString(),
+              "the connection was lost");
+    EXPECT_FALSE(shown.data(shown.index(0, colFileName), Qt::ToolTipRole).isValid());
+
+    const QStringList commands{"Stoptransfers1",  "Aborttransfer1",  "Pausetransfer1",
+                               "Pausetransfer2",  "ResumeTransfer",  "Resumetranfer1",
+                               "Removetransfer1", "Removetransfer2", "Sendagain1",
+                               "Sendagain2",      "Clearended1"};
+    const auto enabledFor = [&](const QList<int>& rows) {
+        list.clearSelection();
+        for (const int row : rows) {
+            list.selectionModel()->select(model.index(row, 0),
+                                          QItemSelectionModel::Select | QItemSelectionModel::Rows);
+        }
+        QStringList enabled;
+        for (const QString& name : commands) {
+            if (main.commandEnabled(name)) {
+                enabled << name;
+            }
+        }
+        return enabled;
+    };
+    EXPECT_EQ(enabledFor({}), QStringList{"Clearended1"});
+    EXPECT_EQ(enabledFor({0}), (QStringList{"Stoptransfers1", "Aborttransfer1", "Pausetransfer1",
+                                            "Pausetransfer2", "Clearended1"}));
+    EXPECT_EQ(enabledFor({1}), (QStringList{"Stoptransfers1", "Aborttransfer1", "ResumeTransfer",
+                                            "Resumetranfer1", "Clearended1"}));
+    // Ended lines: remove them; sending again needs a connection.
+    EXPECT_EQ(enabledFor({2, 3}),
+              (QStringList{"Removetransfer1", "Removetransfer2", "Clearended1"}));
+    // The toolbar's buttons follow.
+    EXPECT_FALSE(test::part<QToolButton>(main, "Stoptransfers1Button")->isEnabled());
+    EXPECT_TRUE(test::part<QToolButton>(main, "Removetransfer1Button")->isEnabled());
+    EXPECT_FALSE(test::part<QToolButton>(main, "Sendagain1Button")->isEnabled());
+
+    // A line that ends under the selection changes the commands at once.
+    enabledFor({0});
+    model.endTransfer(0, tsStopped, QStringLiteral("Bob could not write it"), 0);
+    EXPECT_FALSE(main.commandEnabled("Pausetransfer1"));
+    EXPECT_TRUE(main.commandEnabled("Removetransfer1"));
+
+    // Del in the list removes the selected ended lines, as Remove does.
+    enabledFor({0, 2});
+    QApplication::setActiveWindow(&main);
+    list.setFocus();
+    QTest::keyClick(&list, Qt::Key_Delete);
+    ASSERT_EQ(model.rowCount(), 2);
+    EXPECT_EQ(model.transfer(0).FileName, "f2.bin");
+    // Clear ended takes the rest of the ended lines.
+    main.runCommand("Clearended1");
+    ASSERT_EQ(model.rowCount(), 1);
+    EXPECT_EQ(model.transfer(0).FileName, "f2.bin");
+    EXPECT_FALSE(main.commandEnabled("Clearended1"));
 }
 
 }  // namespace

@@ -163,7 +163,7 @@ TEST_F(SendThreadTest, StoppingWhileTheThreadWaitsForAHandOverDoesNotDeadlock) {
     thread->startSending();
     ASSERT_TRUE(pumpUntil([&] { return prepared.load() >= 3; }));
     // The UI thread stops handling events: the thread is soon blocked in a hand-over.
-    link.a.engine->stopAll();
+    link.a.engine->stopAll(QStringLiteral("the connection was lost"));
     stop();
     EXPECT_TRUE(thread->hasEnded());
     ASSERT_EQ(link.a.model().rowCount(), 1);

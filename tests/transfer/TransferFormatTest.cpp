@@ -15,10 +15,6 @@ const QLocale kDot = QLocale::c();
 const QLocale kCzech(QLocale::Czech, QLocale::Czechia);
 const QLocale kGerman(QLocale::German, QLocale::Germany);
 
-double dayFraction(int milliseconds) {
-    return static_cast<double>(milliseconds) / static_cast<double>(kMillisecondsPerDay);
-}
-
 }  // namespace
 
 TEST(TransferFormat, FormatSizeAtItsBoundaries) {
@@ -53,16 +49,11 @@ TEST(TransferFormat, PercentRoundsTiesToEven) {
     EXPECT_EQ(percentText(100, std::numeric_limits<std::int32_t>::min()), "0 %");
 }
 
-TEST(TransferFormat, SpeedHasOneDecimalAndWrapsTicks) {
-    EXPECT_EQ(speedText(4096, 1000, 0, kDot), "4.1 KB/s");
-    EXPECT_EQ(speedText(4096, 1000, 0, kGerman), "4,1 KB/s");
-    EXPECT_EQ(speedText(0, 50, 0, kDot), "0.0 KB/s");
-    // Same tick: divided by 1.
-    EXPECT_EQ(speedText(32768, 7, 7, kDot), "32768.0 KB/s");
-    // The tick count wrapped between the two updates: 0xFFFFFFF0 to 0x10 is 32 ms.
-    EXPECT_EQ(speedText(3300, 0x10, 0xFFFFFFF0u, kDot), "100.0 KB/s");
-    // The largest difference still divides by 2^32, not by zero.
-    EXPECT_EQ(speedText(1048576, 0xFFFFFFFFu, 0, kDot), "0.0 KB/s");
+TEST(TransferFormat, RatesHaveOneDecimal) {
+    EXPECT_EQ(rateText(4.096, kDot), "4.1 KB/s");
+    EXPECT_EQ(rateText(4.096, kGerman), "4,1 KB/s");
+    EXPECT_EQ(rateText(0.0, kDot), "0.0 KB/s");
+    EXPECT_EQ(rateText(32768.0, kDot), "32768.0 KB/s");  // no group separator
 }
 
 TEST(TransferFormat, TimesOfDayUseTheLongFormatWithoutZone) {
@@ -79,15 +70,32 @@ TEST(TransferFormat, TimesOfDayUseTheLongFormatWithoutZone) {
     EXPECT_EQ(timeOfDayText(kMillisecondsPerDay + 65'000, kCzech), "0:01:05");
     // 9223372036854775807 ms leave 25975807 ms of their last day.
     EXPECT_EQ(timeOfDayText(std::numeric_limits<std::int64_t>::max(), kCzech), "7:12:55");
-
-    EXPECT_EQ(elapsedText(dayFraction(1000), dayFraction(66'000), kCzech), "0:01:05");
-    // Started before midnight, updated after it.
-    EXPECT_EQ(elapsedText(dayFraction(kMillisecondsPerDay - 5000), dayFraction(60'000), kCzech),
-              "0:01:05");
 }
 
-TEST(TransferFormat, CarriedWindowGivesTheRateOfTheLastSecondsOnly) {
-    CarriedWindow window;
+TEST(TransferFormat, TheRunningClockLeavesPausesOutAndStopsAtTheEnd) {
+    TTransfer transfer;
+    transfer.startClock(0xFFFFFC18u);  // a second before the tick count wraps
+    EXPECT_EQ(transfer.elapsedMs(0x3E8), 2000U);
+    transfer.stopClock(0x3E8);
+    transfer.State = tsPaused;
+    EXPECT_EQ(transfer.elapsedMs(90'000), 2000U);  // a pause of a minute and a half
+    transfer.State = tsRunning;
+    transfer.startClock(90'000);
+    EXPECT_EQ(transfer.elapsedMs(93'000), 5000U);
+    // Never backwards across a pause and its resume.
+    transfer.stopClock(93'500);
+    transfer.State = tsPaused;
+    EXPECT_EQ(transfer.elapsedMs(93'500), 5500U);
+    transfer.State = tsRunning;
+    transfer.startClock(100'000);
+    EXPECT_EQ(transfer.elapsedMs(100'000), 5500U);
+    transfer.stopClock(101'000);
+    transfer.State = tsStopped;
+    EXPECT_EQ(transfer.elapsedMs(500'000), 6500U);
+}
+
+TEST(TransferFormat, RateWindowGivesTheRateOfTheLastSecondsOnly) {
+    RateWindow window;
     EXPECT_FALSE(window.rate());
     // A burst at the start (what the link buffers at once) ...
     window.add(0, 64'000);
@@ -110,59 +118,42 @@ TEST(TransferFormat, CarriedWindowGivesTheRateOfTheLastSecondsOnly) {
     EXPECT_DOUBLE_EQ(*window.rate(), 11.5);
 }
 
-TEST(TransferFormat, SenderTextsComeFromWhatTheLineCarried) {
-    CarriedInput input;
+TEST(TransferFormat, LiveTextsComeFromTheCountTheRateAndTheRunningTime) {
+    LiveProgress input;
     input.size = 1'000'000;
-    input.carried = 250'000;
-    input.startTime = dayFraction(0);
-    input.timeOfDay = dayFraction(65'000);
-    ProgressTexts texts = senderProgressTexts(input, kCzech);
+    input.counted = 250'000;
+    input.elapsedMs = 65'000;
+    ProgressTexts texts = liveProgressTexts(input, kCzech);
     EXPECT_EQ(texts, (ProgressTexts{"977 KB", "244 KB", "25 %", "0:01:05", "?", "?"}));
     // 750000 bytes at 12.5 bytes a millisecond: 60 s.
     input.rate = 12.5;
-    texts = senderProgressTexts(input, kCzech);
+    texts = liveProgressTexts(input, kCzech);
     EXPECT_EQ(texts[colLeft - 1], "0:01:00");
     EXPECT_EQ(texts[colSpeed - 1], "12,5 KB/s");
+    // Paused: no speed and no time left, whatever the rate was.
+    input.paused = true;
+    texts = liveProgressTexts(input, kCzech);
+    EXPECT_EQ(texts[colLeft - 1], "");
+    EXPECT_EQ(texts[colSpeed - 1], "");
+    EXPECT_EQ(texts[colCompleted - 1], "244 KB");
     // A stalled line has no estimate; an absurdly slow one still gives a time of day.
+    input.paused = false;
     input.rate = 0.0;
-    EXPECT_EQ(senderProgressTexts(input, kCzech)[colLeft - 1], "?");
+    EXPECT_EQ(liveProgressTexts(input, kCzech)[colLeft - 1], "?");
     input.rate = 1e-300;
-    EXPECT_FALSE(senderProgressTexts(input, kCzech)[colLeft - 1].isEmpty());
+    EXPECT_FALSE(liveProgressTexts(input, kCzech)[colLeft - 1].isEmpty());
+    // Size taken as unsigned: a count past it leaves nothing.
+    input.counted = 1'000'001;
+    input.rate = 1.0;
+    EXPECT_EQ(liveProgressTexts(input, kCzech)[colLeft - 1], "0:00:00");
 }
 
-TEST(TransferFormat, ReceiverLeftDropsTheRemainderIn64Bits) {
-    EXPECT_EQ(receiverLeftMilliseconds(1'000'000, 4096, 4096, 1000, 0), 243'000);
-    EXPECT_EQ(timeOfDayText(243'000, kCzech), "0:04:03");
-    // Larger than 32 bits, still exact; beyond 64 bits it saturates.
-    EXPECT_EQ(receiverLeftMilliseconds(-1, 0, 0, 1'000'000, 0),
-              std::int64_t{0xFFFFFFFF} * 1'000'000);
-    EXPECT_EQ(receiverLeftMilliseconds(-1, 0, 0, 0xFFFFFFFFu, 0),
-              std::numeric_limits<std::int64_t>::max());
-    EXPECT_EQ(receiverLeftMilliseconds(1000, 1000, 0, 10, 0), 0);
-    EXPECT_EQ(receiverLeftMilliseconds(1000, 1500, 0, 10, 0), -5000);
-    EXPECT_EQ(receiverLeftMilliseconds(2000, 1000, 999, 0x100, 0xFFFFFF00u), 512);
-}
-
-TEST(TransferFormat, ProgressTextsOfALine) {
-    const ProgressTexts initial = initialProgressTexts(20000, kDot);
-    EXPECT_EQ(initial, (ProgressTexts{"20 KB", "0 B", "0 %", "0", "?", "?"}));
-
-    ProgressInput input;
-    input.size = 1'000'000;
-    input.done = 4096;
-    input.n = 4096;
-    input.now = 1000;
-    input.lastTick = 0;
-    input.startTime = dayFraction(0);
-    input.timeOfDay = dayFraction(65'000);
-    const QLocale& czechDot = kCzech;
-    const ProgressTexts received = progressTexts(input, czechDot);
-    EXPECT_EQ(received[colSize - 1], "977 KB");
-    EXPECT_EQ(received[colCompleted - 1], "4096 B");
-    EXPECT_EQ(received[colPercent - 1], "0 %");
-    EXPECT_EQ(received[colElapsed - 1], "0:01:05");
-    EXPECT_EQ(received[colLeft - 1], "0:04:03");
-    EXPECT_EQ(received[colSpeed - 1], "4,1 KB/s");
+TEST(TransferFormat, ANewLineStartsAtWhatItAlreadyHolds) {
+    EXPECT_EQ(initialProgressTexts(20000, 0, kDot),
+              (ProgressTexts{"20 KB", "0 B", "0 %", "0", "?", "?"}));
+    // A file resumed from 32 KB starts there.
+    EXPECT_EQ(initialProgressTexts(65536, 32768, kDot),
+              (ProgressTexts{"64 KB", "32 KB", "50 %", "0", "?", "?"}));
 }
 
 TEST(TransferFormat, ChangeStateGivesTheStateImage) {

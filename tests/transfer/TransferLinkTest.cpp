@@ -127,9 +127,20 @@ TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {
     link.a.engine->removeFirstAborted();
     EXPECT_EQ(link.a.model().rowCount(), 2);
 
-    // The block-size code is read every cycle.
-    link.b.clock.tick = 500;
+    // The block-size code is read every cycle. Blocks are no larger than the line carries in
+    // well under half a second: before its rate is known, the smallest.
     link.a.settings.code = 2;
+    link.a.cycle();
+    const auto small = link.a.takeOutbox();
+    ASSERT_EQ(small.size(), 1U);
+    EXPECT_EQ(small.front().bytes.size(), 523);
+    link.b.deliver(small.front(), link.a);
+    for (int row = 0; row < 2; ++row) {
+        RateWindow& window = link.a.model().transfer(row).Window;
+        window.add(0, 0);
+        window.add(1000, 100'000'000);
+    }
+    link.b.clock.tick = 500;
     link.a.cycle();
     const auto sent = link.a.takeOutbox();
     ASSERT_EQ(sent.size(), 1U);
@@ -479,8 +490,8 @@ TEST_F(TransferLinkTest, LinesOfALostConnectionReleaseTheirFilesAndSendingAgainR
     link.deliverAll();
     sendCyclesAndListBlocks(link.a, 3);
 
-    link.a.engine->stopAll();
-    link.b.engine->stopAll();
+    link.a.engine->stopAll(QStringLiteral("the connection was lost"));
+    link.b.engine->stopAll(QStringLiteral("the connection was lost"));
     EXPECT_EQ(link.a.model().stateImage(0), siStopped);
     EXPECT_EQ(link.b.model().stateImage(0), siStopped);
     EXPECT_FALSE(link.a.model().transfer(0).Source);

@@ -29,10 +29,8 @@ namespace velmora::test {
 class FakeClock final : public TransferClock {
 public:
     std::uint32_t tickCount() const override { return tick; }
-    double timeOfDay() const override { return time; }
 
     std::uint32_t tick = 0;
-    double time = 0.0;
 };
 
 class RecordingNotices final : public TransferNotices {

@@ -96,7 +96,7 @@ TEST(TransfersModel, RowsOwnTheirRecordsAndFiles) {
     model.setState(1, tsStopped);
     EXPECT_EQ(model.stateImage(1), siStopped);
 
-    ProgressTexts progress = initialProgressTexts(20000, QLocale::c());
+    ProgressTexts progress = initialProgressTexts(20000, 0, QLocale::c());
     progress[colPercent - 1] = QStringLiteral("50 %");
     model.setProgress(2, progress);
     EXPECT_EQ(text(model, 2, colPercent), "50 %");

@@ -193,53 +193,6 @@ TEST_F(WholeFilesTest, AFileDamagedOnTheWayIsSaidOnBothSidesAndStaysPart) {
     EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
 }
 
-TEST_F(WholeFilesTest, SenderFiguresFollowWhatTheLineCarried) {
-    // A line of 11.52 bytes a millisecond that takes a block while it still carries the one
-    // before: the thread's send call returns when the block before has left.
-    constexpr double kRate = 11.52;
-    link.a.settings.code = 5;
-    const int blockBytes = *blockSizeOfCode(5);
-    const auto msPerBlock = static_cast<std::uint32_t>(blockBytes / kRate);
-    link.a.engine->sendFiles({source("paced.bin", patternBytes(blockBytes * 12, 7))},
-                             link.opponentOf(link.a));
-    link.deliverAll();
-    TransfersModel& sender = link.a.model();
-    TransfersModel& receiver = link.b.model();
-    const auto text = [](TransfersModel& model, int column) {
-        return model.data(model.index(0, column)).toString();
-    };
-    const auto kbPerSecond = [&](TransfersModel& model) {
-        return text(model, colSpeed).section(u' ', 0, 0).toDouble();
-    };
-    for (int block = 0; block < 6; ++block) {
-        link.a.clock.tick = std::max<std::uint32_t>(block, 1) * msPerBlock - msPerBlock;
-        link.a.cycle();
-        if (block == 0) {
-            // Nothing has left yet: no speed, however fast the first block was taken.
-            EXPECT_EQ(text(sender, colSpeed), "?");
-            EXPECT_EQ(text(sender, colLeft), "?");
-        }
-        link.b.clock.tick = (block + 1) * msPerBlock;
-        link.deliverAll();
-    }
-    EXPECT_NEAR(kbPerSecond(sender), kRate, kRate * 0.1);
-    EXPECT_NEAR(kbPerSecond(receiver), kRate, kRate * 0.1);
-    // Completed runs at most one block ahead of the receiver's.
-    EXPECT_LE(sender.transfer(0).Carried - receiver.transfer(0).Done, blockBytes);
-
-    // Paused: no speed, and the paused time is not elapsed time.
-    link.a.clock.time = 0.01;
-    link.a.engine->pause({0});
-    EXPECT_EQ(text(sender, colSpeed), "");
-    link.a.clock.time = 0.5;
-    link.a.engine->resume({0});
-    link.a.clock.time = 0.51;
-    link.a.clock.tick += msPerBlock;
-    link.a.cycle();
-    EXPECT_EQ(text(sender, colElapsed), elapsedText(0.0, 0.02, QLocale::c()));
-    EXPECT_EQ(text(sender, colSpeed), "?");  // measured afresh after the pause
-}
-
 TEST_F(WholeFilesTest, ALineThatSentItsEndTakesNoSecondAnswerAndNoControl) {
     sendAndRun(source("e.bin", patternBytes(1500, 8)));
     ASSERT_EQ(link.a.model().rowCount(), 1);
@@ -264,7 +217,7 @@ TEST_F(WholeFilesTest, AStoppedLineStaysStoppedWhateverTheOtherSideSays) {
     link.a.engine->sendFiles({source("s.bin", patternBytes(3000, 9))}, link.opponentOf(link.a));
     link.deliverAll();
     link.a.cycle();
-    link.a.engine->stopAll();
+    link.a.engine->stopAll(QStringLiteral("the connection was lost"));
     const std::uint8_t id = link.a.model().transfer(0).Id;
     for (const TransferAction action : {caResume, caPause, caResume}) {
         link.a.deliver({link.a.id, buildTransferControl({id, action})}, link.b);
@@ -276,7 +229,7 @@ TEST_F(WholeFilesTest, AStoppedLineStaysStoppedWhateverTheOtherSideSays) {
     // A line stopped while its offer waited for the answer takes no acceptance afterwards.
     link.a.engine->sendFiles({source("w.bin", "waiting")}, link.opponentOf(link.a));
     link.a.takeOutbox();
-    link.a.engine->stopAll();
+    link.a.engine->stopAll(QStringLiteral("the connection was lost"));
     const std::uint8_t waiting = link.a.model().transfer(1).Id;
     link.a.deliver(
         {link.a.id, buildFileReply({0, waiting, frAccepted, QByteArray(kIconFieldSize, 0)})},
