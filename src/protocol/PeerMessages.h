@@ -30,6 +30,10 @@ enum class MessageKind : std::uint32_t {
     FileDigest = 8,
     FileRestart = 9,
     FileVerdict = 10,
+    // Text in UTF-8: the hello says a side speaks them; sent only to a peer that said so.
+    PeerHello = 11,
+    Utf8Text = 12,
+    TypedText = 13,
 };
 
 inline constexpr int kMessageKindSize = 4;
@@ -59,6 +63,17 @@ inline constexpr int kFileVerdictSize = 8;
 inline constexpr int kMaxUtf8NameLength = 1023;
 // The Flags bit of both details messages: the side checks files with SHA-256.
 inline constexpr std::uint8_t kCheckSha256 = 0x01;
+
+// The hello's fixed part (the UTF-8 name follows) and its Flags bit: the side reads and writes
+// chat lines, typed characters and its name in UTF-8.
+inline constexpr int kPeerHelloHeaderSize = 8;
+inline constexpr std::uint8_t kHelloUtf8Text = 0x01;
+// A UTF-8 chat line is its text plus this many bytes (kind, 32-bit length).
+inline constexpr int kUtf8TextHeaderSize = 8;
+// The longest UTF-8 text a chat line carries: 65535 UTF-16 units take at most three bytes each.
+inline constexpr int kMaxUtf8TextLength = 3 * kMaxTextLength;
+// Typed characters: kind, caret, length; the UTF-8 bytes follow.
+inline constexpr int kTypedTextHeaderSize = 8;
 
 inline constexpr int kMinBlockCode = 1;
 inline constexpr int kMaxBlockCode = 7;
@@ -154,6 +169,25 @@ struct FileVerdict {
     FileVerdictResult result = fvWhole;
 };
 
+// Each side's first message once both players exist; a side that gets a greeting answers it.
+struct PeerHello {
+    std::uint8_t flags = kHelloUtf8Text;
+    bool answer = false;  // false: a greeting; true: the answer to the other side's greeting
+    QByteArray utf8Name;  // the sender's player name in UTF-8, at most kMaxUtf8NameLength bytes
+};
+
+// A chat line in UTF-8, sent instead of a TextMessage to a peer whose hello has kHelloUtf8Text.
+struct Utf8TextMessage {
+    QByteArray text;  // UTF-8 bytes, without a line end
+};
+
+// Classic mode: what one key typed, whole characters in UTF-8, sent instead of a KeyStroke with
+// KeyCode 0 to a peer whose hello has kHelloUtf8Text.
+struct TypedText {
+    std::uint16_t caret = 0;  // selection start in the sender's view before the key
+    QByteArray text;          // UTF-8 bytes, at most 65535
+};
+
 // The kind word of any message of at least four bytes.
 std::optional<std::uint32_t> messageKindOf(MessageBytes message);
 
@@ -173,6 +207,10 @@ QByteArray buildFileReplyDetails(const FileReplyDetails& details);
 QByteArray buildFileDigest(const FileDigest& digest);
 QByteArray buildFileRestart(const FileRestart& restart);
 QByteArray buildFileVerdict(const FileVerdict& verdict);
+// A longer name is left out (NameLength 0); a longer text is cut (callers cut whole characters).
+QByteArray buildPeerHello(const PeerHello& hello);
+QByteArray buildUtf8TextMessage(const Utf8TextMessage& message);
+QByteArray buildTypedText(const TypedText& typed);
 
 // The text stops at its first zero byte.
 std::optional<TextMessage> parseTextMessage(MessageBytes message);
@@ -194,6 +232,11 @@ std::optional<FileReplyDetails> parseFileReplyDetails(MessageBytes message);
 std::optional<FileDigest> parseFileDigest(MessageBytes message);
 std::optional<FileRestart> parseFileRestart(MessageBytes message);
 std::optional<FileVerdict> parseFileVerdict(MessageBytes message);
+// Bytes after the layout are ignored, so that later versions can add fields. The UTF-8 text
+// stops at its first zero byte, as a TextMessage's does; typed text of no bytes is nullopt.
+std::optional<PeerHello> parsePeerHello(MessageBytes message);
+std::optional<Utf8TextMessage> parseUtf8TextMessage(MessageBytes message);
+std::optional<TypedText> parseTypedText(MessageBytes message);
 // The identifier of a FileBlock too damaged to parse, when at least that much of it is there:
 // for the receiver to stop the transfer it belongs to.
 std::optional<std::uint8_t> damagedFileBlockId(MessageBytes message);

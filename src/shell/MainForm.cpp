@@ -558,6 +558,8 @@ void TMainForm::connectPeer() {
             &Conversation::textReceived);
     connect(m_peer.get(), &Peer::keyStrokeArrived, m_conversation.get(),
             &Conversation::keyStrokeReceived);
+    connect(m_peer.get(), &Peer::typedTextArrived, m_conversation.get(),
+            &Conversation::typedTextReceived);
     connect(m_peer.get(), &Peer::conversationLine, this,
             [this](const QString& line) { m_conversation->appendLine(line); });
     connect(m_peer.get(), &Peer::transferStatus, this,
