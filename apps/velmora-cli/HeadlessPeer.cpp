@@ -86,6 +86,8 @@ void HeadlessPeer::connectPeer() {
             [this](const QString& senderName, const QString& text) {
                 printLine(formatChatLine(senderName, text));
             });
+    connect(&m_peer, &Peer::charactersReplaced, this,
+            [this] { printLine(texts::CharactersNotSent); });
     // Keystrokes replay into a conversation view; there is none here.
     connect(&m_peer, &Peer::conversationLine, this,
             [this](const QString& line) { printLine(line); });

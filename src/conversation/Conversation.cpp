@@ -19,6 +19,7 @@
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QTextBlock>
 #include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <QTextDocumentFragment>

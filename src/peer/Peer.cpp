@@ -1,6 +1,5 @@
 #include "peer/Peer.h"
 
-#include "base/ProgramTexts.h"
 #include "peer/Opponent.h"
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessageDispatcher.h"
@@ -131,7 +130,7 @@ bool Peer::sendsUtf8Text() const {
 void Peer::noteReplacedText(const QString& text, const QString& sent) {
     if (sent != text && !m_replacedTextNoted) {
         m_replacedTextNoted = true;
-        emit conversationLine(texts::CharactersNotSent);
+        emit charactersReplaced();
     }
 }
 

@@ -91,6 +91,9 @@ signals:
     void keyStrokeArrived(const velmora::KeyStroke& keyStroke);
     // Classic mode: whole characters one key typed on the other side.
     void typedTextArrived(const QString& text, quint16 caret);
+    // Once per connection: a chat line or a typed key held characters that the other side (an
+    // older Velmora) cannot show; they went, and show here, as '?'. Raised inside the send.
+    void charactersReplaced();
     // The other participant has offered files (each offer, taken or refused).
     void fileOfferReceived();
 
