@@ -443,6 +443,20 @@ TEST(PeerMessages, Utf8TextLayoutsAndParsing) {
     longName[7] = 0x04;  // NameLength 1024, with 1023 bytes there
     EXPECT_FALSE(parsePeerHello(bytesOf(longName + "n")));
 
+    // The example of the wire protocol's description.
+    EXPECT_EQ(buildPeerHello({kHelloUtf8Text, false, QStringLiteral("B\u014db").toUtf8()}),
+              fromHex("0b000000 01 00 0400 42c58d62"));
+    EXPECT_EQ(buildChatMessage(QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 "
+                                              "\u65e5\u672c"),
+                               true),
+              fromHex("0c000000 13000000 d09fd180d0b8d0b2d0b5d182 20 e697a5 e69cac"));
+    EXPECT_EQ(buildChatMessage(QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 "
+                                              "\u65e5\u672c"),
+                               false),
+              fromHex("00000000 0900 3f3f3f3f3f3f203f3f 0000"));
+    EXPECT_EQ(buildTypedText({0, QStringLiteral("\U0001F600").toUtf8()}),
+              fromHex("0d000000 0000 0400 f09f9880"));
+
     // A chat line: kind 12, a 32-bit length, the UTF-8 bytes; it stops at a zero byte.
     const QByteArray text = buildUtf8TextMessage({"\xd0\x96 \xe4\xb8\xad"});
     EXPECT_EQ(text, fromHex("0c000000"
