@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace velmora {
 namespace {
 
@@ -200,9 +202,18 @@ struct OlderSide {
                          });
     }
     void join(const QString& name) {
-        ASSERT_EQ(play.EnumerateSessions(0), DP_OK);
+        std::optional<HRESULT> found;
+        const auto enumerated =
+            QObject::connect(&play, &TCustomDXPlay::OnEnumerated,
+                             [&found](TCustomDXPlay&, HRESULT result) { found = result; });
+        play.EnumerateSessions(0);
+        const bool answered = pumpUntil([&] { return found.has_value(); });
+        QObject::disconnect(enumerated);
+        ASSERT_TRUE(answered);
+        ASSERT_EQ(*found, DP_OK);
         ASSERT_FALSE(play.Sessions().isEmpty());
         play.OpenSession(false, play.Sessions().first().Name, name);
+        ASSERT_TRUE(pumpUntil([&] { return play.Opened() && play.LocalPlayer() != nullptr; }));
     }
     void say(const QByteArray& windows1252) {
         const QByteArray message = buildTextMessage({windows1252});
@@ -309,7 +320,7 @@ TEST(PeerText, AnOlderPeerGetsWindows1252AndTheSenderIsToldOnce) {
 
     // The next conversation is told again.
     old.play.Close();
-    ASSERT_TRUE(pumpUntil([&] { return !ann.peer.senderRunning(); }));
+    ASSERT_TRUE(pumpUntil([&] { return !ann.peer.senderRunning() && !old.play.Releasing(); }));
     OlderSide again(cable, MemoryCable::Side::B);
     again.join(QStringLiteral("Again"));
     ASSERT_TRUE(pumpUntil([&] { return ann.others.contains("Again"); }));
