@@ -11,8 +11,8 @@
 #include "transfer/FileSender.h"
 
 #include <QApplication>
-#include <QInputMethodEvent>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPrinter>

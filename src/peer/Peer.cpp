@@ -105,7 +105,8 @@ void Peer::connectSessionEvents() {
         endConnection();
         emit sessionClosed();
     });
-    connect(play, &TCustomDXPlay::OnReleased, this, [this](TCustomDXPlay&) { emit lineReleased(); });
+    connect(play, &TCustomDXPlay::OnReleased, this,
+            [this](TCustomDXPlay&) { emit lineReleased(); });
     connect(play, &TCustomDXPlay::OnMessage, this,
             [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data, std::int32_t size) {
                 messageArrived(from, data, size);

@@ -42,8 +42,9 @@ bool dispatchPeerMessage(const PeerSender& sender, const char* data, int size,
                 conversation.typedTextReceived(QString::fromUtf8(typed.text), typed.caret);
             });
         case MessageKind::PeerHello:
-            return deliver(parsePeerHello(message),
-                           [&](const PeerHello& hello) { conversation.helloReceived(sender, hello); });
+            return deliver(parsePeerHello(message), [&](const PeerHello& hello) {
+                conversation.helloReceived(sender, hello);
+            });
         case MessageKind::FileOffer:
             return deliver(parseFileOffer(message),
                            [&](const FileOffer& offer) { transfers.offerReceived(sender, offer); });

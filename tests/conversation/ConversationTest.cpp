@@ -346,7 +346,7 @@ TEST(ConversationTest, ClassicModeSendsWholeCharactersAndBackspaceRemovesOne) {
     };
     const QString grin = QStringLiteral("\U0001F600");
     const QString coder = QStringLiteral("\U0001F469\u200D\U0001F4BB");  // one grapheme
-    const QString accented = QStringLiteral("e\u0301");                     // e, combining acute
+    const QString accented = QStringLiteral("e\u0301");                  // e, combining acute
 
     QTest::keyClicks(ann.view, "ok ");
     const qsizetype before = ann.system.script->sentMessages().size();
@@ -421,7 +421,8 @@ TEST(ConversationTest, AnOlderPeerGetsQuestionMarksThatTheOwnViewShowsToo) {
     typeKey(ann.view, QStringLiteral("\U0001F600"));
     QTest::keyClick(ann.view, Qt::Key_Backspace);
     pair.carry();
-    EXPECT_EQ(ann.lines(), (QStringList{shown, texts::CharactersNotSent, QStringLiteral("\u00fc?")}));
+    EXPECT_EQ(ann.lines(),
+              (QStringList{shown, texts::CharactersNotSent, QStringLiteral("\u00fc?")}));
     EXPECT_EQ(bob.lines(), (QStringList{shown, QStringLiteral("\u00fc?")}));
     for (const auto& message : ann.system.script->sentMessages().mid(first)) {
         const auto kind = messageKindOf(bytesOf(message.data));
@@ -433,12 +434,11 @@ TEST(ConversationTest, ExportOfEveryScriptReadsBack) {
     Pair pair;
     auto& ann = pair.ann;
     auto& bob = pair.bob;
-    for (const QString& line :
-         {QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln \u2014 \u20ac5 {x}"),
-          QStringLiteral("\u65e5\u672c\u8a9e \u4e2d\u6587"),
-          QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"),
-          QStringLiteral("\u0645\u0631\u062d\u0628\u0627"),
-          QStringLiteral("\U0001F600 \U0001F469\u200D\U0001F4BB e\u0301")}) {
+    for (const QString& line : {QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln \u2014 \u20ac5 {x}"),
+                                QStringLiteral("\u65e5\u672c\u8a9e \u4e2d\u6587"),
+                                QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442"),
+                                QStringLiteral("\u0645\u0631\u062d\u0628\u0627"),
+                                QStringLiteral("\U0001F600 \U0001F469\u200D\U0001F4BB e\u0301")}) {
         ann.field->setText(line);
         ann.conversation->SendSpeedButtonClick();
     }

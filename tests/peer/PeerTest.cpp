@@ -29,10 +29,9 @@ struct Side {
           settings(test::makeTempFolder(name), false),
           service({cable.providerEntry(end)}),
           peer(service, settings) {
-        QObject::connect(&peer, &Peer::chatLineReceived,
-                         [this](const QString& from, const QString& text) {
-                             chat << from + ": " + text;
-                         });
+        QObject::connect(
+            &peer, &Peer::chatLineReceived,
+            [this](const QString& from, const QString& text) { chat << from + ": " + text; });
         QObject::connect(&peer, &Peer::conversationLine,
                          [this](const QString& line) { lines << line; });
         QObject::connect(&peer, &Peer::userMessage,
@@ -196,10 +195,11 @@ struct OlderSide {
         play.setGUID(Peer::ApplicationGuid);
         play.setAsync(false);
         play.setProviderName(cable.providerEntry(end).name);
-        QObject::connect(&play, &TCustomDXPlay::OnMessage,
-                         [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data, std::int32_t size) {
-                             received << QByteArray(static_cast<const char*>(data), size);
-                         });
+        QObject::connect(
+            &play, &TCustomDXPlay::OnMessage,
+            [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data, std::int32_t size) {
+                received << QByteArray(static_cast<const char*>(data), size);
+            });
     }
     void join(const QString& name) {
         std::optional<HRESULT> found;
@@ -296,7 +296,8 @@ TEST(PeerText, AnOlderPeerGetsWindows1252AndTheSenderIsToldOnce) {
     old.join(QStringLiteral("Old"));
     ASSERT_TRUE(pumpUntil([&] { return ann.others.contains("Old"); }));
 
-    const QString first = QStringLiteral("Gr\u00fc\u00dfe, \u65e5\u672c\u8a9e \u2014 hi \U0001F600");
+    const QString first =
+        QStringLiteral("Gr\u00fc\u00dfe, \u65e5\u672c\u8a9e \u2014 hi \U0001F600");
     const QString second = QStringLiteral("\u041f\u0440\u0438 \u0645\u0631 caf\u00e9");
     ASSERT_TRUE(ann.peer.sendChatLine(first));
     ASSERT_TRUE(ann.peer.sendChatLine(QStringLiteral("plain")));
@@ -304,16 +305,17 @@ TEST(PeerText, AnOlderPeerGetsWindows1252AndTheSenderIsToldOnce) {
     old.say("Caf\xe9 \x80 \x97 ok");
     ASSERT_TRUE(pumpUntil([&] { return old.texts().size() == 3 && ann.chat.size() == 4; }));
 
-    EXPECT_EQ(old.texts(), (QList<QByteArray>{"Gr\xfc\xdf" "e, ??? \x97 hi ?", "plain",
-                                              "??? ?? caf\xe9"}));
+    EXPECT_EQ(old.texts(), (QList<QByteArray>{"Gr\xfc\xdf"
+                                              "e, ??? \x97 hi ?",
+                                              "plain", "??? ?? caf\xe9"}));
     EXPECT_FALSE(ann.peer.sendsUtf8Text());
-    EXPECT_FALSE(old.kinds().contains(12)) << "no UTF-8 line to a peer that never said it reads them";
+    EXPECT_FALSE(old.kinds().contains(12))
+        << "no UTF-8 line to a peer that never said it reads them";
     EXPECT_TRUE(old.kinds().contains(11)) << "the hello an older peer passes over";
     // The own copies show what the other side got; its lines arrive whole.
-    EXPECT_EQ(ann.chat,
-              (QStringList{QStringLiteral("Ann: Gr\u00fc\u00dfe, ??? \u2014 hi ?"), "Ann: plain",
-                           QStringLiteral("Ann: ??? ?? caf\u00e9"),
-                           QStringLiteral("Old: Caf\u00e9 \u20ac \u2014 ok")}));
+    EXPECT_EQ(ann.chat, (QStringList{QStringLiteral("Ann: Gr\u00fc\u00dfe, ??? \u2014 hi ?"),
+                                     "Ann: plain", QStringLiteral("Ann: ??? ?? caf\u00e9"),
+                                     QStringLiteral("Old: Caf\u00e9 \u20ac \u2014 ok")}));
     EXPECT_EQ(ann.replaced, 1) << "told once per conversation";
     EXPECT_EQ(ann.peer.sendTypedText(QStringLiteral("\u00fc\u4e2d"), 0), QStringLiteral("\u00fc?"));
     EXPECT_EQ(ann.replaced, 1);

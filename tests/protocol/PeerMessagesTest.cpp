@@ -436,7 +436,8 @@ TEST(PeerMessages, Utf8TextLayoutsAndParsing) {
     EXPECT_TRUE(readHello->answer);
     EXPECT_EQ(readHello->utf8Name, "J\xc3\xb6rg");
     EXPECT_EQ(buildPeerHello({kHelloUtf8Text, false, QByteArray(1024, 'n')}),
-              fromHex("0b000000010000" "00"))
+              fromHex("0b000000010000"
+                      "00"))
         << "a name past 1023 bytes is left out";
     QByteArray longName = buildPeerHello({0, false, QByteArray(1023, 'n')});
     longName[6] = 0x00;
