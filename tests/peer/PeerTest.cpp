@@ -5,6 +5,7 @@
 #include "session/service/SessionService.h"
 #include "support/FixedTransferSettings.h"
 #include "support/PeerSteps.h"
+#include "support/SessionSteps.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -190,20 +191,7 @@ struct OlderSide {
                 received << QByteArray(static_cast<const char*>(data), size);
             });
     }
-    void join(const QString& name) {
-        std::optional<HRESULT> found;
-        const auto enumerated =
-            QObject::connect(&play, &TCustomDXPlay::OnEnumerated,
-                             [&found](TCustomDXPlay&, HRESULT result) { found = result; });
-        play.EnumerateSessions(0);
-        const bool answered = pumpUntil([&] { return found.has_value(); });
-        QObject::disconnect(enumerated);
-        ASSERT_TRUE(answered);
-        ASSERT_EQ(*found, DP_OK);
-        ASSERT_FALSE(play.Sessions().isEmpty());
-        play.OpenSession(false, play.Sessions().first().Name, name);
-        ASSERT_TRUE(pumpUntil([&] { return play.Opened() && play.LocalPlayer() != nullptr; }));
-    }
+    void join(const QString& name) { ASSERT_TRUE(test::joinFirstSession(play, name)); }
     void say(const QByteArray& windows1252) {
         const QByteArray message = buildTextMessage({windows1252});
         play.SendMessage(DPID_ALLPLAYERS, message.constData(), message.size());
