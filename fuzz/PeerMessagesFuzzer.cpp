@@ -70,9 +70,9 @@ public:
 // Checks what the conversation is handed.
 class CheckingConversation final : public ConversationHandler {
 public:
-    void textReceived(const QString&, const QByteArray& text) override {
-        check(text.size() <= kMaxTextLength && !text.contains('\0'),
-              "a chat line is at most 65535 bytes and stops before a zero byte");
+    void textReceived(const QString&, const QString& text) override {
+        check(text.size() <= kMaxUtf8TextLength && !text.contains(QChar(u'\0')),
+              "a chat line is at most 196605 characters and stops before a zero character");
     }
     void keyStrokeReceived(const KeyStroke&) override {}
 };

@@ -88,9 +88,11 @@ void HeadlessPeer::connectPeer() {
         QTimer::singleShot(0, this, [this] { checkDone(); });
     });
     connect(&m_peer, &Peer::chatLineReceived, this,
-            [this](const QString& senderName, const QByteArray& text) {
+            [this](const QString& senderName, const QString& text) {
                 printLine(formatChatLine(senderName, text));
             });
+    connect(&m_peer, &Peer::charactersReplaced, this,
+            [this] { printLine(texts::CharactersNotSent); });
     // Keystrokes replay into a conversation view; there is none here.
     connect(&m_peer, &Peer::conversationLine, this,
             [this](const QString& line) { printLine(line); });
@@ -302,12 +304,17 @@ void HeadlessPeer::readStandardInput() {
         if (line.endsWith('\r')) {
             line.chop(1);
         }
-        sendChatLine(QString::fromLocal8Bit(line));
+        // Lines are read as UTF-8; a byte that is not becomes U+FFFD.
+        sendChatLine(QString::fromUtf8(line));
     }
 }
 
 void HeadlessPeer::sendChatLine(const QString& line) {
-    if (m_peer.playerCount() < 2 || !m_peer.sendChatLine(line.left(kMaxTextLength))) {
+    QString text = line.left(kMaxTextLength);
+    if (text.size() < line.size() && text.back().isHighSurrogate()) {
+        text.chop(1);  // never half of a character
+    }
+    if (m_peer.playerCount() < 2 || !m_peer.sendChatLine(text)) {
         m_err << "Not connected: the line was not sent." << Qt::endl;
     }
 }

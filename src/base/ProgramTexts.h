@@ -23,4 +23,10 @@ inline const QString NotConnectedMessage = QStringLiteral(
     "Sorry, but we haven't connected anywere yet. Please, create connection before sending files "
     "or messages.");
 
+// Once per connection, when a chat line or a typed key held characters that an older Velmora on
+// the other side cannot show.
+inline const QString CharactersNotSent = QStringLiteral(
+    "Some characters could not be sent: the other computer runs an older Velmora, which shows "
+    "them as \"?\".");
+
 }  // namespace velmora::texts

@@ -12,12 +12,15 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScopeGuard>
 #include <QScrollBar>
+#include <QTextBlock>
+#include <QTextBoundaryFinder>
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 #include <QTextEdit>
@@ -33,24 +36,50 @@ const std::uint16_t VirtualKeyBackspace = *virtualKeyFromQtKey(Qt::Key_Backspace
 const std::uint16_t VirtualKeyDelete = *virtualKeyFromQtKey(Qt::Key_Delete);
 const std::uint16_t VirtualKeyReturn = *virtualKeyFromQtKey(Qt::Key_Return);
 
-// The character a key typed, as the wire's single byte; nothing for keys that type none.
-std::optional<std::uint8_t> typedCharacter(const QKeyEvent& event) {
+// What a key typed: the control characters "\r", "\b" and "\t" that travel as KeyStrokes,
+// or the printable characters it carries, whole; nothing for keys that type nothing.
+std::optional<QString> typedText(const QKeyEvent& event) {
     switch (event.key()) {
         case Qt::Key_Return:
         case Qt::Key_Enter:
-            return '\r';
+            return QStringLiteral("\r");
         case Qt::Key_Backspace:
-            return '\b';
+            return QStringLiteral("\b");
         case Qt::Key_Tab:
-            return '\t';
+            return QStringLiteral("\t");
         default:
             break;
     }
     const QString text = event.text();
-    if (text.isEmpty() || !text.at(0).isPrint()) {
+    if (text.isEmpty()) {
         return std::nullopt;
     }
-    return static_cast<std::uint8_t>(toWindows1252(text.left(1)).at(0));
+    // The first character decides, as for the view itself: a printable one, a private-use one
+    // or an invisible formatting one (joiners, direction marks) types the key's whole text.
+    const char32_t first = text.toUcs4().constFirst();
+    const QChar::Category category = QChar::category(first);
+    if (QChar::isPrint(first) || category == QChar::Other_PrivateUse ||
+        category == QChar::Other_Format) {
+        return text;
+    }
+    return std::nullopt;
+}
+
+bool isKeyStrokeCharacter(const QString& text) {
+    return text.size() == 1 && text.at(0).unicode() < SpaceCharCode;
+}
+
+// The characters as the user sees them (graphemes: a letter with its combining marks, an emoji
+// with its modifiers and joiners), in order.
+QStringList graphemesOf(const QString& text) {
+    QStringList graphemes;
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    qsizetype start = 0;
+    while (finder.toNextBoundary() > 0) {
+        graphemes.append(text.mid(start, finder.position() - start));
+        start = finder.position();
+    }
+    return graphemes;
 }
 
 struct KeyOfCharacter {
@@ -182,10 +211,11 @@ void Conversation::pasteIntoView() {
     // Line ends become Enter; other control characters type nothing.
     QString text = clipboardText(0);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\r")).replace(u'\n', u'\r');
-    for (const char byte : toWindows1252(text)) {
-        const auto charCode = static_cast<std::uint8_t>(byte);
-        if (charCode >= SpaceCharCode || charCode == '\r' || charCode == '\t') {
-            typeCharacter(charCode);
+    for (const QString& grapheme : graphemesOf(text)) {
+        if (grapheme == u'\r' || grapheme == u'\t') {
+            typeCharacter(static_cast<std::uint8_t>(grapheme.at(0).unicode()));
+        } else if (!isKeyStrokeCharacter(grapheme)) {
+            typeText(grapheme);
         }
     }
 }
@@ -203,14 +233,18 @@ void Conversation::deleteSelectionAsKeys() {
     const int start = cursor.selectionStart();
     const int end = cursor.selectionEnd();
     // The other view has no selection, only a caret where this view's caret is: Backspace
-    // deletes the characters when the caret ends the selection, Delete when it starts it.
+    // deletes the characters when the caret ends the selection, Delete when it starts it. Both
+    // take one character as the user sees it.
+    const QStringList graphemes = graphemesOf(cursor.selectedText());
     if (cursor.position() == end) {
-        for (int caret = end; caret > start; --caret) {
+        int caret = end;
+        for (auto grapheme = graphemes.crbegin(); grapheme != graphemes.crend(); ++grapheme) {
             sendKeyStroke(VirtualKeyBackspace, SpaceCharCode, caret);
             sendKeyStroke(0, '\b', caret);
+            caret -= static_cast<int>(grapheme->size());
         }
     } else {
-        for (int i = start; i < end; ++i) {
+        for (qsizetype i = 0; i < graphemes.size(); ++i) {
             sendKeyStroke(VirtualKeyDelete, SpaceCharCode, start);
         }
     }
@@ -226,16 +260,56 @@ void Conversation::typeCharacter(std::uint8_t charCode) {
     feedCharacter(charCode);
 }
 
-bool Conversation::startsNewLine(std::uint8_t charCode) {
+void Conversation::typeText(const QString& text) {
+    if (startsNewLine(0)) {
+        typeCharacter('\r');
+    }
+    const auto caret = static_cast<std::uint16_t>(m_view.textCursor().selectionStart() & 0xFFFF);
+    // The own view shows what the other side gets: an older peer gets '?' for some characters.
+    insertText(m_peer.isOpen() ? m_peer.sendTypedText(text, caret) : text);
+}
+
+bool Conversation::startsNewLine(char16_t charCode) {
     const bool newLine = m_lineAppended && charCode != '\r' && m_view.textCursor().atEnd();
     m_lineAppended = false;
     return newLine;
 }
 
 void Conversation::feedCharacter(std::uint8_t charCode) {
+    if (charCode == '\b') {
+        removePreviousCharacter();
+        return;
+    }
     const auto [key, text] = keyOfCharacter(charCode);
     QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier, text);
     feedToView(event);
+}
+
+void Conversation::insertText(const QString& text) {
+    QTextCursor cursor = m_view.textCursor();
+    cursor.insertText(text);
+    m_view.setTextCursor(cursor);
+    m_view.ensureCursorVisible();
+}
+
+void Conversation::removePreviousCharacter() {
+    QTextCursor cursor = m_view.textCursor();
+    if (cursor.hasSelection()) {
+        cursor.removeSelectedText();
+    } else if (!cursor.atBlockStart()) {
+        // The whole grapheme before the caret: the view itself would leave an accent or half
+        // of an emoji sequence behind.
+        const QString block = cursor.block().text();
+        QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, block);
+        finder.setPosition(cursor.positionInBlock());
+        const qsizetype start = std::max<qsizetype>(finder.toPreviousBoundary(), 0);
+        cursor.setPosition(cursor.block().position() + static_cast<int>(start),
+                           QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    } else {
+        cursor.deletePreviousChar();  // joins the line with the one before
+    }
+    m_view.setTextCursor(cursor);
 }
 
 void Conversation::feedToView(QKeyEvent& event) {
@@ -287,8 +361,17 @@ void Conversation::FilePrintSetup() {
     m_dialogs.pageSetup(*m_printer);
 }
 
-void Conversation::textReceived(const QString& senderName, const QByteArray& text) {
+void Conversation::textReceived(const QString& senderName, const QString& text) {
     appendLine(formatChatLine(senderName, text));
+}
+
+void Conversation::typedTextReceived(const QString& text, std::uint16_t /*caret*/) {
+    // Replayed at this view's own caret, as every keystroke is.
+    m_view.setFocus();
+    if (startsNewLine(0)) {
+        feedCharacter('\r');
+    }
+    insertText(text);
 }
 
 void Conversation::keyStrokeReceived(const KeyStroke& keyStroke) {
@@ -314,6 +397,9 @@ void Conversation::keyStrokeReceived(const KeyStroke& keyStroke) {
 }
 
 bool Conversation::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::InputMethod && watched == &m_view) {
+        return messagesEditInput(static_cast<const QInputMethodEvent&>(*event));
+    }
     if (event->type() != QEvent::KeyPress) {
         return QObject::eventFilter(watched, event);
     }
@@ -342,14 +428,15 @@ bool Conversation::messagesEditKey(const QKeyEvent& event) {
         cutFromView();
         return true;
     }
-    const auto character = typedCharacter(event);
-    if (m_view.textCursor().hasSelection() && (character || event.key() == Qt::Key_Delete)) {
+    const auto typed = typedText(event);
+    const bool deletes = typed == u'\b' || event.key() == Qt::Key_Delete;
+    if (m_view.textCursor().hasSelection() && (typed || event.key() == Qt::Key_Delete)) {
         deleteSelectionAsKeys();
-        if (character == '\b' || event.key() == Qt::Key_Delete) {
+        if (deletes) {
             return true;
         }
     }
-    if (character && startsNewLine(*character)) {
+    if (typed && startsNewLine(typed->size() == 1 ? typed->at(0).unicode() : 0)) {
         sendKeyStroke(VirtualKeyReturn, SpaceCharCode, m_view.textCursor().selectionStart());
         typeCharacter('\r');
     }
@@ -358,10 +445,36 @@ bool Conversation::messagesEditKey(const QKeyEvent& event) {
     if (const auto virtualKey = virtualKeyFromQtKey(event.key())) {
         sendKeyStroke(*virtualKey, SpaceCharCode, caret);
     }
-    if (character) {
-        sendKeyStroke(0, *character, caret);
+    if (!typed) {
+        return swallow;
     }
-    return swallow;
+    if (isKeyStrokeCharacter(*typed)) {
+        sendKeyStroke(0, static_cast<std::uint8_t>(typed->at(0).unicode()), caret);
+        if (typed == u'\b') {
+            removePreviousCharacter();  // a whole grapheme, as the other side removes it
+            return true;
+        }
+        return swallow;
+    }
+    // Printable text is put into the view here, as the other side gets it.
+    typeText(*typed);
+    return true;
+}
+
+bool Conversation::messagesEditInput(const QInputMethodEvent& event) {
+    if (m_replayPending || !m_hooks.classicMode() || event.commitString().isEmpty()) {
+        return false;
+    }
+    // What an input method commits is typed text; its composing text stays the view's own.
+    deleteSelectionAsKeys();
+    for (const QString& grapheme : graphemesOf(event.commitString())) {
+        if (!isKeyStrokeCharacter(grapheme)) {
+            typeText(grapheme);
+        }
+    }
+    QInputMethodEvent composing(event.preeditString(), event.attributes());
+    QCoreApplication::sendEvent(&m_view, &composing);
+    return true;
 }
 
 void Conversation::sendKeyStroke(std::uint16_t keyCode, std::uint8_t charCode, int caret) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 
+class QInputMethodEvent;
 class QKeyEvent;
 class QLineEdit;
 class QPrinter;
@@ -62,8 +63,9 @@ public:
     bool replayPending() const { return m_replayPending; }
 
     // ConversationHandler: what arrives from the other side.
-    void textReceived(const QString& senderName, const QByteArray& text) override;
+    void textReceived(const QString& senderName, const QString& text) override;
     void keyStrokeReceived(const KeyStroke& keyStroke) override;
+    void typedTextReceived(const QString& text, std::uint16_t caret) override;
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -71,6 +73,8 @@ protected:
 private:
     // The view's key handler, before the view acts on the key; true swallows the key.
     bool messagesEditKey(const QKeyEvent& event);
+    // Classic mode: the text an input method commits is sent as typed; true swallows the event.
+    bool messagesEditInput(const QInputMethodEvent& event);
     // Sent only while the session is open.
     void sendKeyStroke(std::uint16_t keyCode, std::uint8_t charCode, int caret);
     // The clipboard's text cut to what fits a message after lengthBefore characters.
@@ -81,9 +85,15 @@ private:
     void deleteSelectionAsKeys();
     // A character typed here without a key event: sent, then fed to the view.
     void typeCharacter(std::uint8_t charCode);
+    // Printable characters typed here: sent, then put into the view as the other side gets them.
+    void typeText(const QString& text);
+    // At the caret, replacing the selection, as typing does.
+    void insertText(const QString& text);
+    // Backspace: the selection, else the whole character before the caret as the user sees it.
+    void removePreviousCharacter();
     // Whether a character goes on a new line: the first one typed at the end after a line was
     // appended, so that typed text never joins a chat line. Clears the pending new line.
-    bool startsNewLine(std::uint8_t charCode);
+    bool startsNewLine(char16_t charCode);
     // Feeds a key to the view as a replay, which the view's key handler does not send.
     void feedCharacter(std::uint8_t charCode);
     void feedToView(QKeyEvent& event);

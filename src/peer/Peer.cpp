@@ -7,6 +7,8 @@
 #include "transfer/FileIcon.h"
 #include "transfer/SendThreadLifetime.h"
 
+#include <QStringDecoder>
+
 namespace velmora {
 
 Peer::Peer(IDirectPlaySystem& system, TransferSettings& settings, QObject* parent)
@@ -77,6 +79,8 @@ void Peer::connectSessionEvents() {
         // A sender of an earlier session that was never stopped must not run beside the new one.
         stopSender();
         startSender();
+        // A caller finds the host's player there already.
+        greetOpponent();
         emit sessionOpened(sender.IsHost());
     });
     connect(play, &TCustomDXPlay::OnAddPlayer, this,
@@ -85,6 +89,7 @@ void Peer::connectSessionEvents() {
                 if (sender.Players().Count() >= 2 && sender.Opened() && !m_sendThread) {
                     startSender();
                 }
+                greetOpponent();
                 emit playerAdded(player);
             });
     connect(play, &TCustomDXPlay::OnDeletePlayer, this,
@@ -126,7 +131,8 @@ bool Peer::sendChatLine(const QString& text) {
     if (!m_play->Opened()) {
         return false;
     }
-    const QByteArray message = buildChatMessage(text);
+    const bool utf8 = sendsUtf8Text();
+    const QByteArray message = buildChatMessage(text, utf8);
     m_play->SendMessage(DPID_ALLPLAYERS, message.constData(),
                         static_cast<std::int32_t>(message.size()));
     if (const TDXPlayPlayer* local = m_play->LocalPlayer()) {
@@ -134,6 +140,7 @@ bool Peer::sendChatLine(const QString& text) {
         m_play->SendMessage(local->ID, message.constData(),
                             static_cast<std::int32_t>(message.size()));
     }
+    noteReplacedText(text, textAsSent(text, utf8));
     return true;
 }
 
@@ -141,6 +148,67 @@ void Peer::sendKeyStroke(const KeyStroke& keyStroke) {
     const QByteArray message = buildKeyStroke(keyStroke);
     m_play->SendMessage(DPID_ALLPLAYERS, message.constData(),
                         static_cast<std::int32_t>(message.size()));
+}
+
+QString Peer::sendTypedText(const QString& text, std::uint16_t caret) {
+    const bool utf8 = sendsUtf8Text();
+    for (const QByteArray& message : buildTypedMessages(text, caret, utf8)) {
+        m_play->SendMessage(DPID_ALLPLAYERS, message.constData(),
+                            static_cast<std::int32_t>(message.size()));
+    }
+    const QString sent = textAsSent(text, utf8);
+    noteReplacedText(text, sent);
+    return sent;
+}
+
+bool Peer::sendsUtf8Text() const {
+    const TDXPlayPlayer* other = opponent();
+    return m_otherSpeaksUtf8 || other == nullptr || !other->RemotePlayer;
+}
+
+void Peer::noteReplacedText(const QString& text, const QString& sent) {
+    if (sent != text && !m_replacedTextNoted) {
+        m_replacedTextNoted = true;
+        emit charactersReplaced();
+    }
+}
+
+void Peer::greetOpponent() {
+    const TDXPlayPlayer* other = opponent();
+    if (!m_play->Opened() || m_play->LocalPlayer() == nullptr || other == nullptr ||
+        !other->RemotePlayer || other->ID == m_greeted) {
+        return;
+    }
+    m_greeted = other->ID;
+    sendHello(other->ID, false);
+}
+
+void Peer::sendHello(std::uint32_t to, bool answer) {
+    const TDXPlayPlayer* local = m_play->LocalPlayer();
+    const QByteArray message =
+        buildPeerHello({kHelloUtf8Text, answer, local != nullptr ? local->Name.toUtf8() : ""});
+    m_play->SendMessage(to, message.constData(), static_cast<std::int32_t>(message.size()));
+}
+
+void Peer::helloReceived(const PeerSender& sender, const PeerHello& hello) {
+    const TDXPlayPlayers& players = m_play->Players();
+    const int index = players.IndexOf(sender.id);
+    if (index < 0 || !players.Items(index).RemotePlayer) {
+        return;
+    }
+    m_otherSpeaksUtf8 = (hello.flags & kHelloUtf8Text) != 0;
+    if (m_otherSpeaksUtf8) {
+        // The session carries names in Windows-1252; the hello's UTF-8 name is the whole one.
+        QStringDecoder decoder(QStringDecoder::Utf8);
+        const QString name = decoder.decode(hello.utf8Name);
+        if (!name.isEmpty() && !decoder.hasError()) {
+            players.Items(index).Name = name;
+        }
+    }
+    if (!hello.answer) {
+        m_greeted = sender.id;
+        sendHello(sender.id, true);
+    }
 }
 
 std::optional<Opponent> Peer::fileOpponent() const {
@@ -192,10 +260,17 @@ void Peer::stopSender() {
 void Peer::endConnection(const QString& words) {
     m_transfers->stopAll(words);
     stopSender();
+    m_greeted = 0;
+    m_otherSpeaksUtf8 = false;
+    m_replacedTextNoted = false;
 }
 
-void Peer::textReceived(const QString& senderName, const QByteArray& text) {
+void Peer::textReceived(const QString& senderName, const QString& text) {
     emit chatLineReceived(senderName, text);
+}
+
+void Peer::typedTextReceived(const QString& text, std::uint16_t caret) {
+    emit typedTextArrived(text, caret);
 }
 
 void Peer::keyStrokeReceived(const KeyStroke& keyStroke) {

@@ -82,11 +82,18 @@ public:
     // The other participant (see opponentOf); null when there is none.
     TDXPlayPlayer* opponent() const;
 
-    // A chat line to every other participant, and its own copy through chatLineReceived.
-    // False when no session is open: nothing is sent.
+    // A chat line to every other participant, and its own copy through chatLineReceived: in
+    // UTF-8 to a peer whose hello said it speaks it, else in Windows-1252, so that the own copy
+    // shows what the other side got. False when no session is open: nothing is sent.
     bool sendChatLine(const QString& text);
     // A classic-mode keystroke to every other participant.
     void sendKeyStroke(const KeyStroke& keyStroke);
+    // Classic mode: the characters one key typed, to every other participant, in UTF-8 or in
+    // Windows-1252 as for chat lines. Returns the text as the other side gets it, for the own
+    // view to show the same.
+    QString sendTypedText(const QString& text, std::uint16_t caret);
+    // Whether text goes to the other side in UTF-8: its hello said so, or there is nobody else.
+    bool sendsUtf8Text() const;
     // Offers the files to the other participant; while no session is open the transfers say
     // so and offer nothing.
     void sendFiles(const QStringList& paths);
@@ -117,9 +124,14 @@ signals:
     void connectStep(velmora::ConnectStep step);
     void connectFinished(const velmora::ConnectResult& result);
 
-    // A chat line, the own copies included: the Windows-1252 bytes as they arrived.
-    void chatLineReceived(const QString& senderName, const QByteArray& text);
+    // A chat line, the own copies included, decoded as it arrived.
+    void chatLineReceived(const QString& senderName, const QString& text);
     void keyStrokeArrived(const velmora::KeyStroke& keyStroke);
+    // Classic mode: whole characters one key typed on the other side.
+    void typedTextArrived(const QString& text, quint16 caret);
+    // Once per connection: a chat line or a typed key held characters that the other side (an
+    // older Velmora) cannot show; they went, and show here, as '?'. Raised inside the send.
+    void charactersReplaced();
     // The other participant has offered files (each offer, taken or refused).
     void fileOfferReceived();
 
@@ -131,8 +143,10 @@ signals:
 
 private:
     // ConversationHandler
-    void textReceived(const QString& senderName, const QByteArray& text) override;
+    void textReceived(const QString& senderName, const QString& text) override;
     void keyStrokeReceived(const KeyStroke& keyStroke) override;
+    void typedTextReceived(const QString& text, std::uint16_t caret) override;
+    void helloReceived(const PeerSender& sender, const PeerHello& hello) override;
     // TransferNotices
     void showTransferStatus(const QString& text) override;
     void appendConversationLine(const QString& line) override;
@@ -140,6 +154,11 @@ private:
 
     void connectSessionEvents();
     void messageArrived(const TDXPlayPlayer& from, const void* data, std::int32_t size);
+    // Sends the hello to the other participant once both players exist.
+    void greetOpponent();
+    void sendHello(std::uint32_t to, bool answer);
+    // Once per connection: some characters reached the other side as '?'.
+    void noteReplacedText(const QString& text, const QString& sent);
     void startSender();
     void stopSender();
     // The participant files go to, while a session is open.
@@ -156,6 +175,11 @@ private:
     ConnectRequest m_connectRequest;
     std::unique_ptr<TransferEngine> m_transfers;
     std::unique_ptr<TSendThread> m_sendThread;
+    // The text negotiation of the current connection: the remote player greeted (0: none yet),
+    // whether its hello said it speaks UTF-8, whether the user has been told of lost characters.
+    std::uint32_t m_greeted = 0;
+    bool m_otherSpeaksUtf8 = false;
+    bool m_replacedTextNoted = false;
 };
 
 }  // namespace velmora

@@ -1,5 +1,7 @@
 #include "protocol/PeerMessageDispatcher.h"
 
+#include "session/Windows1252.h"
+
 namespace velmora {
 
 namespace {
@@ -29,7 +31,19 @@ bool dispatchPeerMessage(const PeerSender& sender, const char* data, int size,
     switch (static_cast<MessageKind>(*kind)) {
         case MessageKind::Text:
             return deliver(parseTextMessage(message), [&](const TextMessage& text) {
-                conversation.textReceived(sender.name, text.text);
+                conversation.textReceived(sender.name, fromWindows1252(text.text));
+            });
+        case MessageKind::Utf8Text:
+            return deliver(parseUtf8TextMessage(message), [&](const Utf8TextMessage& text) {
+                conversation.textReceived(sender.name, QString::fromUtf8(text.text));
+            });
+        case MessageKind::TypedText:
+            return deliver(parseTypedText(message), [&](const TypedText& typed) {
+                conversation.typedTextReceived(QString::fromUtf8(typed.text), typed.caret);
+            });
+        case MessageKind::PeerHello:
+            return deliver(parsePeerHello(message), [&](const PeerHello& hello) {
+                conversation.helloReceived(sender, hello);
             });
         case MessageKind::FileOffer:
             return deliver(parseFileOffer(message),

@@ -21,9 +21,14 @@ struct PeerSender {
 class ConversationHandler {
 public:
     virtual ~ConversationHandler() = default;
-    // text: the Windows-1252 bytes of the chat line, ending before any zero byte.
-    virtual void textReceived(const QString& senderName, const QByteArray& text) = 0;
+    // text: the chat line, decoded from Windows-1252 (TextMessage) or UTF-8 (Utf8TextMessage),
+    // ending before any zero character.
+    virtual void textReceived(const QString& senderName, const QString& text) = 0;
     virtual void keyStrokeReceived(const KeyStroke& keyStroke) = 0;
+    // Classic mode: whole characters one key typed on the other side (TypedText), decoded.
+    virtual void typedTextReceived(const QString& /*text*/, std::uint16_t /*caret*/) {}
+    // The other side's hello; a handler that does not negotiate ignores it.
+    virtual void helloReceived(const PeerSender& /*sender*/, const PeerHello& /*hello*/) {}
 };
 
 class TransferHandler {

@@ -19,6 +19,7 @@ constexpr int kReservedAfterControl = 2;
 constexpr int kReservedAfterDetailsFlags = 2;
 constexpr int kReservedAfterId = 3;
 constexpr int kReservedAfterVerdict = 2;
+constexpr int kMaxTypedTextLength = 0xFFFF;
 
 ByteWriter messageOf(MessageKind kind, qsizetype size) {
     ByteWriter writer(size);
@@ -391,6 +392,76 @@ std::optional<FileProgress> parseFileProgress(MessageBytes message) {
         return std::nullopt;
     }
     return FileProgress{*id, written};
+}
+
+QByteArray buildPeerHello(const PeerHello& hello) {
+    const QByteArray name =
+        hello.utf8Name.size() <= kMaxUtf8NameLength ? hello.utf8Name : QByteArray();
+    ByteWriter writer = messageOf(MessageKind::PeerHello, kPeerHelloHeaderSize + name.size());
+    writer.u8(hello.flags)
+        .u8(hello.answer ? 1 : 0)
+        .u16(static_cast<std::uint16_t>(name.size()))
+        .bytes(name);
+    return writer.take();
+}
+
+QByteArray buildUtf8TextMessage(const Utf8TextMessage& message) {
+    const QByteArray text = message.text.left(kMaxUtf8TextLength);
+    ByteWriter writer = messageOf(MessageKind::Utf8Text, kUtf8TextHeaderSize + text.size());
+    writer.u32(static_cast<std::uint32_t>(text.size())).bytes(text);
+    return writer.take();
+}
+
+QByteArray buildTypedText(const TypedText& typed) {
+    const QByteArray text = typed.text.left(kMaxTypedTextLength);
+    ByteWriter writer = messageOf(MessageKind::TypedText, kTypedTextHeaderSize + text.size());
+    writer.u16(typed.caret).u16(static_cast<std::uint16_t>(text.size())).bytes(text);
+    return writer.take();
+}
+
+std::optional<PeerHello> parsePeerHello(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::PeerHello);
+    if (!reader) {
+        return std::nullopt;
+    }
+    PeerHello hello;
+    hello.flags = reader->u8();
+    hello.answer = reader->u8() != 0;
+    const std::uint16_t nameLength = reader->u16();
+    hello.utf8Name = reader->copy(nameLength);
+    if (!reader->ok() || nameLength > kMaxUtf8NameLength) {
+        return std::nullopt;
+    }
+    return hello;
+}
+
+std::optional<Utf8TextMessage> parseUtf8TextMessage(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::Utf8Text);
+    if (!reader) {
+        return std::nullopt;
+    }
+    const std::uint32_t length = reader->u32();
+    const MessageBytes text = reader->bytes(length);
+    if (!reader->ok()) {
+        return std::nullopt;
+    }
+    const auto end = std::find(text.begin(), text.end(), '\0');
+    return Utf8TextMessage{QByteArray(text.data(), static_cast<qsizetype>(end - text.begin()))};
+}
+
+std::optional<TypedText> parseTypedText(MessageBytes message) {
+    auto reader = bodyOf(message, MessageKind::TypedText);
+    if (!reader) {
+        return std::nullopt;
+    }
+    TypedText typed;
+    typed.caret = reader->u16();
+    const std::uint16_t length = reader->u16();
+    typed.text = reader->copy(length);
+    if (!reader->ok() || length == 0) {
+        return std::nullopt;
+    }
+    return typed;
 }
 
 std::optional<std::uint8_t> damagedFileBlockId(MessageBytes message) {

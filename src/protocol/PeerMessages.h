@@ -33,6 +33,10 @@ enum class MessageKind : std::uint32_t {
     // Sent only to a peer whose details carry kTransferNews.
     TransferReason = 11,
     FileProgress = 12,
+    // Text in UTF-8: the hello says a side speaks them; sent only to a peer that said so.
+    PeerHello = 13,
+    Utf8Text = 14,
+    TypedText = 15,
 };
 
 inline constexpr int kMessageKindSize = 4;
@@ -68,6 +72,17 @@ inline constexpr int kMaxUtf8NameLength = 1023;
 inline constexpr std::uint8_t kCheckSha256 = 0x01;
 // The Flags bit of both details messages: the side reads TransferReason and FileProgress.
 inline constexpr std::uint8_t kTransferNews = 0x02;
+
+// The hello's fixed part (the UTF-8 name follows) and its Flags bit: the side reads and writes
+// chat lines, typed characters and its name in UTF-8.
+inline constexpr int kPeerHelloHeaderSize = 8;
+inline constexpr std::uint8_t kHelloUtf8Text = 0x01;
+// A UTF-8 chat line is its text plus this many bytes (kind, 32-bit length).
+inline constexpr int kUtf8TextHeaderSize = 8;
+// The longest UTF-8 text a chat line carries: 65535 UTF-16 units take at most three bytes each.
+inline constexpr int kMaxUtf8TextLength = 3 * kMaxTextLength;
+// Typed characters: kind, caret, length; the UTF-8 bytes follow.
+inline constexpr int kTypedTextHeaderSize = 8;
 
 inline constexpr int kMinBlockCode = 1;
 inline constexpr int kMaxBlockCode = 7;
@@ -182,11 +197,31 @@ struct TransferReason {
     std::uint8_t code = trUserAborted;  // a TransferReasonCode, or one of a later version
     QByteArray utf8Detail;  // words of the side's system, at most kMaxReasonDetailLength bytes
 };
+
 // The receiver's count of the file bytes it has written (a resumed prefix included), sent while
 // the blocks come.
 struct FileProgress {
     std::uint8_t transferId = 0;
     std::int32_t written = 0;
+};
+
+// Each side's first message once both players exist; a side that gets a greeting answers it.
+struct PeerHello {
+    std::uint8_t flags = kHelloUtf8Text;
+    bool answer = false;  // false: a greeting; true: the answer to the other side's greeting
+    QByteArray utf8Name;  // the sender's player name in UTF-8, at most kMaxUtf8NameLength bytes
+};
+
+// A chat line in UTF-8, sent instead of a TextMessage to a peer whose hello has kHelloUtf8Text.
+struct Utf8TextMessage {
+    QByteArray text;  // UTF-8 bytes, without a line end
+};
+
+// Classic mode: what one key typed, whole characters in UTF-8, sent instead of a KeyStroke with
+// KeyCode 0 to a peer whose hello has kHelloUtf8Text.
+struct TypedText {
+    std::uint16_t caret = 0;  // selection start in the sender's view before the key
+    QByteArray text;          // UTF-8 bytes, at most 65535
 };
 
 // The kind word of any message of at least four bytes.
@@ -211,6 +246,10 @@ QByteArray buildFileVerdict(const FileVerdict& verdict);
 // A longer detail is cut at a character boundary to kMaxReasonDetailLength bytes.
 QByteArray buildTransferReason(const TransferReason& reason);
 QByteArray buildFileProgress(const FileProgress& progress);
+// A longer name is left out (NameLength 0); a longer text is cut (callers cut whole characters).
+QByteArray buildPeerHello(const PeerHello& hello);
+QByteArray buildUtf8TextMessage(const Utf8TextMessage& message);
+QByteArray buildTypedText(const TypedText& typed);
 
 // The text stops at its first zero byte.
 std::optional<TextMessage> parseTextMessage(MessageBytes message);
@@ -236,6 +275,11 @@ std::optional<FileVerdict> parseFileVerdict(MessageBytes message);
 // (progress) a negative count.
 std::optional<TransferReason> parseTransferReason(MessageBytes message);
 std::optional<FileProgress> parseFileProgress(MessageBytes message);
+// Bytes after the layout are ignored, so that later versions can add fields. The UTF-8 text
+// stops at its first zero byte, as a TextMessage's does; typed text of no bytes is nullopt.
+std::optional<PeerHello> parsePeerHello(MessageBytes message);
+std::optional<Utf8TextMessage> parseUtf8TextMessage(MessageBytes message);
+std::optional<TypedText> parseTypedText(MessageBytes message);
 // The identifier of a FileBlock too damaged to parse, when at least that much of it is there:
 // for the receiver to stop the transfer it belongs to.
 std::optional<std::uint8_t> damagedFileBlockId(MessageBytes message);

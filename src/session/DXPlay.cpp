@@ -434,11 +434,11 @@ bool TCustomDXPlay::TrySendMessage(DPID ToID, const void* Data, std::int32_t Dat
         return true;
     }
     const auto size = static_cast<std::uint32_t>(DataSize);
-    // The first word of a message is its kind: chat lines (0), keystrokes (4) and a receiver's
-    // count of what it wrote (12) may overtake file traffic on the line.
+    // The first word of a message is its kind: chat lines (0, 14), keystrokes (4, 15), the
+    // hello (13) and a receiver's count of what it wrote (12) may overtake file traffic.
     const std::uint32_t kind = loadU32({static_cast<const char*>(Data), 4}, 0);
-    const std::uint32_t flags =
-        DPSEND_GUARANTEED | (kind == 0 || kind == 4 || kind == 12 ? DPSEND_INTERACTIVE : 0);
+    const bool interactive = kind == 0 || kind == 4 || (kind >= 12 && kind <= 15);
+    const std::uint32_t flags = DPSEND_GUARANTEED | (interactive ? DPSEND_INTERACTIVE : 0);
     if (m_async.load() && m_asyncSupported.load()) {
         return transport->SendEx(local->ID, ToID, flags | DPSEND_ASYNC, Data, size, 0, 0, nullptr,
                                  nullptr) == DP_OK;

@@ -6,6 +6,7 @@
 
 #include "base/DialogService.h"
 #include "base/HelpTopic.h"
+#include "base/ProgramTexts.h"
 #include "base/RecentList.h"
 #include "connections/ConnectionCommands.h"
 #include "connections/ConnectionStatus.h"
@@ -558,6 +559,12 @@ void TMainForm::connectPeer() {
             &Conversation::textReceived);
     connect(m_peer.get(), &Peer::keyStrokeArrived, m_conversation.get(),
             &Conversation::keyStrokeReceived);
+    connect(m_peer.get(), &Peer::typedTextArrived, m_conversation.get(),
+            &Conversation::typedTextReceived);
+    // After the key or line that caused it is in the view, so that it does not split the text.
+    connect(
+        m_peer.get(), &Peer::charactersReplaced, this,
+        [this] { m_conversation->appendLine(texts::CharactersNotSent); }, Qt::QueuedConnection);
     connect(m_peer.get(), &Peer::conversationLine, this,
             [this](const QString& line) { m_conversation->appendLine(line); });
     connect(m_peer.get(), &Peer::transferStatus, this,

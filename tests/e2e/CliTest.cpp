@@ -120,6 +120,48 @@ TEST(CliTest, ASendFileThatCannotBeOpenedIsNotDone) {
     EXPECT_EQ(readFile(joinIn + "/here.bin"), whole) << "the other files are still sent";
 }
 
+TEST(CliTest, LinesAndNamesInEveryScriptArriveWholeAndControlsShowVisibly) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("utf8-cable").toStdString();
+    options.line.baud = 921600;
+    NullModemCable cable(options);
+    const QString ann = QStringLiteral("Ann \u00c5str\u00f6m");
+    const QString bob = QStringLiteral("Bj\u00f6rk \u65e5\u672c");
+    CliProcess host(test::makeTempFolder("utf8-host"),
+                    {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
+                     "921600", "--name", ann});
+    CliProcess join(test::makeTempFolder("utf8-join"),
+                    {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
+                     "921600", "--name", bob});
+    ASSERT_TRUE(test::pumpUntil([&] { return join.output().contains("Connected with"); }))
+        << join.errors().toStdString();
+    // Each side's hello goes before its first line: a side that shows the other's line has
+    // heard it, and has answered it before its own next line.
+    join.type("ready\n");
+    ASSERT_TRUE(test::pumpUntil([&] { return host.output().contains(">    ready"); }));
+    EXPECT_TRUE(host.output().contains(bob + ">    ready")) << "the name from the hello";
+
+    const QString line = QStringLiteral(
+        "Gr\u00fc\u00dfe \u65e5\u672c\u8a9e \u041f\u0440\u0438\u0432\u0435\u0442 "
+        "\u0645\u0631\u062d\u0628\u0627 \U0001F600");
+    host.type(line.toUtf8() + " \x1b[2J\n");
+    ASSERT_TRUE(test::pumpUntil([&] { return join.output().contains(line); }))
+        << join.output().toStdString();
+    EXPECT_TRUE(join.output().contains(ann + ">    " + line + " ^[[2J"))
+        << join.output().toStdString();
+    const QString answer =
+        QStringLiteral("\u041e\u0442\u0432\u0435\u0442 \u4e2d\u6587 \U0001F44D\U0001F3FD");
+    join.type(answer.toUtf8() + "\n");
+    ASSERT_TRUE(test::pumpUntil([&] { return host.output().contains(bob + ">    " + answer); }))
+        << host.output().toStdString();
+    EXPECT_FALSE(host.output().contains("could not be sent"));
+    EXPECT_FALSE(join.output().contains("could not be sent"));
+    join.terminate();
+    EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
+    host.terminate();
+    EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
+}
+
 TEST(CliTest, EndedByTheUserItSaysGoodbye) {
     CableOptions options;
     options.directory = test::makeTempFolder("goodbye-cable").toStdString();

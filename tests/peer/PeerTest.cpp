@@ -1,9 +1,11 @@
 #include "peer/Opponent.h"
 #include "peer/Peer.h"
+#include "protocol/PeerMessages.h"
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
 #include "support/FixedTransferSettings.h"
 #include "support/PeerSteps.h"
+#include "support/SessionSteps.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -13,6 +15,8 @@
 #include <QRandomGenerator>
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace velmora {
 namespace {
@@ -27,15 +31,15 @@ struct Side {
           settings(test::makeTempFolder(name), false),
           service({test::asSerialCable(cable.providerEntry(end))}),
           peer(service, settings) {
-        QObject::connect(&peer, &Peer::chatLineReceived,
-                         [this](const QString& from, const QByteArray& text) {
-                             chat << from + ": " + QString::fromLatin1(text);
-                         });
+        QObject::connect(
+            &peer, &Peer::chatLineReceived,
+            [this](const QString& from, const QString& text) { chat << from + ": " + text; });
         QObject::connect(&peer, &Peer::conversationLine,
                          [this](const QString& line) { lines << line; });
         QObject::connect(&peer, &Peer::userMessage,
                          [this](const QString& text) { ADD_FAILURE() << text.toStdString(); });
         QObject::connect(&peer, &Peer::sessionLost, [this] { ++losses; });
+        QObject::connect(&peer, &Peer::charactersReplaced, [this] { ++replaced; });
         QObject::connect(&peer, &Peer::playerAdded, [this](const TDXPlayPlayer& player) {
             if (player.RemotePlayer) {
                 others << player.Name;
@@ -60,6 +64,7 @@ struct Side {
     QStringList lines;
     QStringList others;
     int losses = 0;
+    int replaced = 0;
 };
 
 QString writeFile(const QString& folder, const QString& name, qsizetype size, quint32 seed) {
@@ -170,6 +175,138 @@ TEST(Peer, APulledPlugStopsTheLinesAndTheNextConnectionResumes) {
         << c.bob.lines.join("|").toStdString();
     EXPECT_GE(resumedAt, partial) << "the second offer continues the partial file";
     EXPECT_EQ(contents(c.bob.incoming("big.bin")), contents(source));
+}
+
+// A Velmora of the first version: the session component alone, which shows chat lines in
+// Windows-1252 and passes over every kind it does not know.
+struct OlderSide {
+    OlderSide(const MemoryCable& cable, MemoryCable::Side end)
+        : service({cable.providerEntry(end)}), play(service) {
+        play.setGUID(Peer::ApplicationGuid);
+        play.setAsync(false);
+        play.setProviderName(cable.providerEntry(end).name);
+        QObject::connect(
+            &play, &TCustomDXPlay::OnMessage,
+            [this](TCustomDXPlay&, TDXPlayPlayer&, const void* data, std::int32_t size) {
+                received << QByteArray(static_cast<const char*>(data), size);
+            });
+    }
+    void join(const QString& name) { ASSERT_TRUE(test::joinFirstSession(play, name)); }
+    void say(const QByteArray& windows1252) {
+        const QByteArray message = buildTextMessage({windows1252});
+        play.SendMessage(DPID_ALLPLAYERS, message.constData(), message.size());
+    }
+    // The texts of the kind 0 messages it got, and the kinds of all.
+    QList<QByteArray> texts() const {
+        QList<QByteArray> result;
+        for (const QByteArray& message : received) {
+            if (const auto text = parseTextMessage(bytesOf(message))) {
+                result << text->text;
+            }
+        }
+        return result;
+    }
+    QList<std::uint32_t> kinds() const {
+        QList<std::uint32_t> result;
+        for (const QByteArray& message : received) {
+            result << messageKindOf(bytesOf(message)).value_or(0xFFFFFFFF);
+        }
+        return result;
+    }
+
+    SessionService service;
+    TDXPlay play;
+    QList<QByteArray> received;
+};
+
+// Lines in several scripts, as users type them.
+const QStringList Scripts{
+    QStringLiteral("Gr\u00fc\u00dfe aus K\u00f6ln, \u00e7a va? \u0152uvre \u2014 \u20ac5"),
+    QStringLiteral("\u65e5\u672c\u8a9e\u3067\u3053\u3093\u306b\u3061\u306f \u4e2d\u6587"),
+    QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442, \u043c\u0438\u0440!"),
+    QStringLiteral("\u0645\u0631\u062d\u0628\u0627 \u0628\u0627\u0644\u0639\u0627\u0644\u0645"),
+    QStringLiteral("\U0001F600 \U0001F44D\U0001F3FD \U0001F469\u200D\U0001F4BB e\u0301"),
+};
+
+TEST(PeerText, TwoCurrentPeersTalkInEveryScriptAndUnderTheirWholeNames) {
+    MemoryCable cable;
+    const QString annName = QStringLiteral("Ann \u00c5str\u00f6m \u5b89");
+    const QString bobName = QStringLiteral("\u0411\u043e\u0431 \U0001F600");
+    Side ann(cable, MemoryCable::Side::A, annName);
+    Side bob(cable, MemoryCable::Side::B, bobName);
+    ann.host();
+    bob.join();
+    ASSERT_TRUE(pumpUntil([&] {
+        return ann.peer.sendsUtf8Text() && bob.peer.sendsUtf8Text() &&
+               bob.peer.opponent()->Name == annName && ann.peer.opponent() != nullptr &&
+               ann.peer.opponent()->Name == bobName;
+    })) << "the hellos give each side the other's UTF-8 name";
+
+    for (const QString& line : Scripts) {
+        ASSERT_TRUE(ann.peer.sendChatLine(line));
+        ASSERT_TRUE(bob.peer.sendChatLine(line + QStringLiteral(" <")));
+    }
+    const auto all = [](const QStringList& chat, int count) { return chat.size() == count; };
+    ASSERT_TRUE(pumpUntil([&] { return all(ann.chat, 10) && all(bob.chat, 10); }));
+    for (const QString& line : Scripts) {
+        const QString fromAnn = annName + ": " + line;
+        const QString fromBob = bobName + ": " + line + " <";
+        for (const Side* side : {&ann, &bob}) {
+            // Byte for byte: the UTF-8 of what arrived is the UTF-8 of what was typed.
+            const auto has = [&](const QString& expected) {
+                return std::any_of(side->chat.begin(), side->chat.end(), [&](const QString& got) {
+                    return got.toUtf8() == expected.toUtf8();
+                });
+            };
+            EXPECT_TRUE(has(fromAnn)) << side->name.toStdString() << ": " << line.toStdString();
+            EXPECT_TRUE(has(fromBob)) << side->name.toStdString() << ": " << line.toStdString();
+        }
+    }
+    EXPECT_EQ(ann.replaced + bob.replaced, 0) << "no notice between current peers";
+}
+
+TEST(PeerText, AnOlderPeerGetsWindows1252AndTheSenderIsToldOnce) {
+    MemoryCable cable;
+    Side ann(cable, MemoryCable::Side::A, QStringLiteral("Ann"));
+    OlderSide old(cable, MemoryCable::Side::B);
+    ann.host();
+    old.join(QStringLiteral("Old"));
+    ASSERT_TRUE(pumpUntil([&] { return ann.others.contains("Old"); }));
+
+    const QString first =
+        QStringLiteral("Gr\u00fc\u00dfe, \u65e5\u672c\u8a9e \u2014 hi \U0001F600");
+    const QString second = QStringLiteral("\u041f\u0440\u0438 \u0645\u0631 caf\u00e9");
+    ASSERT_TRUE(ann.peer.sendChatLine(first));
+    ASSERT_TRUE(ann.peer.sendChatLine(QStringLiteral("plain")));
+    ASSERT_TRUE(ann.peer.sendChatLine(second));
+    old.say("Caf\xe9 \x80 \x97 ok");
+    ASSERT_TRUE(pumpUntil([&] { return old.texts().size() == 3 && ann.chat.size() == 4; }));
+
+    EXPECT_EQ(old.texts(), (QList<QByteArray>{"Gr\xfc\xdf"
+                                              "e, ??? \x97 hi ?",
+                                              "plain", "??? ?? caf\xe9"}));
+    EXPECT_FALSE(ann.peer.sendsUtf8Text());
+    EXPECT_FALSE(old.kinds().contains(12))
+        << "no UTF-8 line to a peer that never said it reads them";
+    EXPECT_TRUE(old.kinds().contains(13)) << "the hello an older peer passes over";
+    // The own copies show what the other side got; its lines arrive whole.
+    EXPECT_EQ(ann.chat, (QStringList{QStringLiteral("Ann: Gr\u00fc\u00dfe, ??? \u2014 hi ?"),
+                                     "Ann: plain", QStringLiteral("Ann: ??? ?? caf\u00e9"),
+                                     QStringLiteral("Old: Caf\u00e9 \u20ac \u2014 ok")}));
+    EXPECT_EQ(ann.replaced, 1) << "told once per conversation";
+    EXPECT_EQ(ann.peer.sendTypedText(QStringLiteral("\u00fc\u4e2d"), 0), QStringLiteral("\u00fc?"));
+    EXPECT_EQ(ann.replaced, 1);
+
+    // The next conversation is told again.
+    old.play.Close();
+    ASSERT_TRUE(pumpUntil([&] { return !ann.peer.senderRunning() && !old.play.Releasing(); }));
+    OlderSide again(cable, MemoryCable::Side::B);
+    again.join(QStringLiteral("Again"));
+    ASSERT_TRUE(pumpUntil([&] { return ann.others.contains("Again"); }));
+    ASSERT_TRUE(ann.peer.sendChatLine(QStringLiteral("\u4e2d")));
+    ASSERT_TRUE(pumpUntil([&] { return again.texts().size() == 1; }));
+    EXPECT_EQ(again.texts().first(), "?");
+    EXPECT_EQ(ann.replaced, 2);
 }
 
 TEST(Opponent, IsTheOtherParticipantOfAnOpenSession) {

@@ -13,8 +13,10 @@ namespace {
 
 class MockConversation : public ConversationHandler {
 public:
-    MOCK_METHOD(void, textReceived, (const QString&, const QByteArray&), (override));
+    MOCK_METHOD(void, textReceived, (const QString&, const QString&), (override));
     MOCK_METHOD(void, keyStrokeReceived, (const KeyStroke&), (override));
+    MOCK_METHOD(void, typedTextReceived, (const QString&, std::uint16_t), (override));
+    MOCK_METHOD(void, helloReceived, (const PeerSender&, const PeerHello&), (override));
 };
 
 class MockTransfers : public TransferHandler {
@@ -53,8 +55,15 @@ const auto fromBob =
 }  // namespace
 
 TEST_F(Dispatch, EachKindReachesItsHandlerWithItsValues) {
-    EXPECT_CALL(m_conversation, textReceived(QStringLiteral("Bob"), QByteArray("hi")));
-    EXPECT_TRUE(dispatch(buildTextMessage({"hi"})));
+    EXPECT_CALL(m_conversation, textReceived(QStringLiteral("Bob"), QStringLiteral("h\u00e9")));
+    EXPECT_TRUE(dispatch(buildTextMessage({"h\xe9"})));
+    EXPECT_CALL(m_conversation, textReceived(QStringLiteral("Bob"), QStringLiteral("h\u00e9")));
+    EXPECT_TRUE(dispatch(buildUtf8TextMessage({"h\xc3\xa9"})));
+    EXPECT_CALL(m_conversation, typedTextReceived(QStringLiteral("\U0001F600"), 9));
+    EXPECT_TRUE(dispatch(buildTypedText({9, "\xf0\x9f\x98\x80"})));
+    EXPECT_CALL(m_conversation, helloReceived(fromBob, AllOf(Field(&PeerHello::flags, 1),
+                                                             Field(&PeerHello::answer, false))));
+    EXPECT_TRUE(dispatch(buildPeerHello({kHelloUtf8Text, false, "Bob"})));
 
     EXPECT_CALL(m_conversation, keyStrokeReceived(AllOf(Field(&KeyStroke::keyCode, 0x0D),
                                                         Field(&KeyStroke::caret, 42))));
@@ -131,7 +140,7 @@ TEST_F(Dispatch, ADamagedBlockThatNamesItsTransferIsReported) {
 
 TEST_F(Dispatch, UnknownKindsAndMalformedMessagesReachNoHandler) {
     // The strict mocks fail the test on any call.
-    for (const std::uint32_t kind : {13u, 14u, 255u, 0x80000000u, 0xFFFFFFFFu}) {
+    for (const std::uint32_t kind : {16u, 17u, 255u, 0x80000000u, 0xFFFFFFFFu}) {
         QByteArray message(600, '\0');
         for (int i = 0; i < 4; ++i) {
             message[i] = static_cast<char>(kind >> (8 * i));
@@ -142,6 +151,9 @@ TEST_F(Dispatch, UnknownKindsAndMalformedMessagesReachNoHandler) {
     EXPECT_FALSE(dispatch(QByteArray(3, '\0')));
     EXPECT_FALSE(dispatch(buildFileOffer({"a", 1, 1, {}}).left(583)));
     EXPECT_FALSE(dispatch(buildTextMessage({"abc"}).left(8)));
+    EXPECT_FALSE(dispatch(buildUtf8TextMessage({"abc"}).left(10)));
+    EXPECT_FALSE(dispatch(buildTypedText({0, ""})));
+    EXPECT_FALSE(dispatch(buildPeerHello({1, false, "Bob"}).left(7)));
     EXPECT_FALSE(dispatchPeerMessage(m_sender, nullptr, 8, m_conversation, m_transfers));
     const QByteArray control = buildTransferControl({1, caPause});
     EXPECT_FALSE(

@@ -331,10 +331,12 @@ TEST(PeerMessages, EveryTruncationOfEveryKindIsRejectedWithoutReadingPastTheEnd)
          [](MessageBytes m) { return parseFileRestart(m).has_value(); }, 8},
         {"verdict", buildFileVerdict({1, fvIncomplete}),
          [](MessageBytes m) { return parseFileVerdict(m).has_value(); }, 8},
-        {"reason", buildTransferReason({1, trCannotWrite, "disk full"}),
-         [](MessageBytes m) { return parseTransferReason(m).has_value(); }, 17},
-        {"progress", buildFileProgress({1, 4096}),
-         [](MessageBytes m) { return parseFileProgress(m).has_value(); }, 12},
+        {"hello", buildPeerHello({kHelloUtf8Text, false, "B\xc3\xb8"}),
+         [](MessageBytes m) { return parsePeerHello(m).has_value(); }, 11},
+        {"utf-8 text", buildUtf8TextMessage({"\xe6\x97\xa5!"}),
+         [](MessageBytes m) { return parseUtf8TextMessage(m).has_value(); }, 12},
+        {"typed text", buildTypedText({3, "\xf0\x9f\x98\x80"}),
+         [](MessageBytes m) { return parseTypedText(m).has_value(); }, 12},
     };
     for (const Case& c : cases) {
         for (int length = 0; length <= c.message.size(); ++length) {
@@ -465,14 +467,98 @@ TEST(PeerMessages, ReasonAndProgressLayoutsAndParsing) {
     }
 }
 
-TEST(ChatLine, FormatsTheReceivedLineAndConvertsTheTypedLine) {
-    EXPECT_EQ(formatChatLine(QStringLiteral("Ann"), QByteArray("Caf\xe9 \x80", 6)),
-              QStringLiteral("Ann>    Caf\u00e9 \u20ac"));
+
+TEST(PeerMessages, Utf8TextLayoutsAndParsing) {
+    // The hello: kind 13, flags, answer, name length, the UTF-8 name.
+    const QByteArray hello = buildPeerHello({kHelloUtf8Text, true, "J\xc3\xb6rg"});
+    EXPECT_EQ(hello, fromHex("0d000000"
+                             "01"
+                             "01"
+                             "0500"
+                             "4ac3b67267"));
+    const auto readHello = parsePeerHello(bytesOf(hello + "later fields"));
+    ASSERT_TRUE(readHello) << "bytes after the layout are for later versions";
+    EXPECT_EQ(readHello->flags, kHelloUtf8Text);
+    EXPECT_TRUE(readHello->answer);
+    EXPECT_EQ(readHello->utf8Name, "J\xc3\xb6rg");
+    EXPECT_EQ(buildPeerHello({kHelloUtf8Text, false, QByteArray(1024, 'n')}),
+              fromHex("0d000000010000"
+                      "00"))
+        << "a name past 1023 bytes is left out";
+    QByteArray longName = buildPeerHello({0, false, QByteArray(1023, 'n')});
+    longName[6] = 0x00;
+    longName[7] = 0x04;  // NameLength 1024, with 1023 bytes there
+    EXPECT_FALSE(parsePeerHello(bytesOf(longName + "n")));
+
+    // The example of the wire protocol's description.
+    EXPECT_EQ(buildPeerHello({kHelloUtf8Text, false, QStringLiteral("B\u014db").toUtf8()}),
+              fromHex("0d000000 01 00 0400 42c58d62"));
+    EXPECT_EQ(buildChatMessage(QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 "
+                                              "\u65e5\u672c"),
+                               true),
+              fromHex("0e000000 13000000 d09fd180d0b8d0b2d0b5d182 20 e697a5 e69cac"));
+    EXPECT_EQ(buildChatMessage(QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 "
+                                              "\u65e5\u672c"),
+                               false),
+              fromHex("00000000 0900 3f3f3f3f3f3f203f3f 0000"));
+    EXPECT_EQ(buildTypedText({0, QStringLiteral("\U0001F600").toUtf8()}),
+              fromHex("0f000000 0000 0400 f09f9880"));
+
+    // A chat line: kind 14, a 32-bit length, the UTF-8 bytes; it stops at a zero byte.
+    const QByteArray text = buildUtf8TextMessage({"\xd0\x96 \xe4\xb8\xad"});
+    EXPECT_EQ(text, fromHex("0e000000"
+                            "06000000"
+                            "d09620e4b8ad"));
+    EXPECT_EQ(parseUtf8TextMessage(bytesOf(text))->text, "\xd0\x96 \xe4\xb8\xad");
+    EXPECT_EQ(parseUtf8TextMessage(bytesOf(buildUtf8TextMessage({QByteArray("ab\0cd", 5)})))->text,
+              "ab");
+    const QByteArray longest(kMaxUtf8TextLength + 5, 'x');
+    EXPECT_EQ(parseUtf8TextMessage(bytesOf(buildUtf8TextMessage({longest})))->text.size(),
+              kMaxUtf8TextLength);
+
+    // Typed text: kind 15, caret, length, the UTF-8 bytes of whole characters; never empty.
+    const QByteArray typed = buildTypedText({0x1234, "\xf0\x9f\x98\x80"});
+    EXPECT_EQ(typed, fromHex("0f000000"
+                             "3412"
+                             "0400"
+                             "f09f9880"));
+    const auto readTyped = parseTypedText(bytesOf(typed));
+    ASSERT_TRUE(readTyped);
+    EXPECT_EQ(readTyped->caret, 0x1234);
+    EXPECT_EQ(readTyped->text, "\xf0\x9f\x98\x80");
+    EXPECT_FALSE(parseTypedText(bytesOf(buildTypedText({1, ""}))));
+}
+
+TEST(ChatLine, FormatsTheLineAndBuildsItForEitherPeer) {
+    EXPECT_EQ(formatChatLine(QStringLiteral("Ann"), QStringLiteral("Caf\u00e9")),
+              QStringLiteral("Ann>    Caf\u00e9"));
     EXPECT_EQ(formatChatLine(QStringLiteral("Ann"), {}), QStringLiteral("Ann>    "));
 
-    const QByteArray message = buildChatMessage(QStringLiteral("\u20ac5 \u4e2d"));
-    const auto parsed = parseTextMessage(bytesOf(message));
-    ASSERT_TRUE(parsed);
-    EXPECT_EQ(parsed->text, QByteArray("\x80"
-                                       "5 ?"));
+    const QString line = QStringLiteral("\u20ac5 \u4e2d \U0001F600");
+    const auto old = parseTextMessage(bytesOf(buildChatMessage(line, false)));
+    ASSERT_TRUE(old);
+    EXPECT_EQ(old->text, QByteArray("\x80"
+                                    "5 ? ?"))
+        << "one '?' for each character outside the code page, an emoji's two units included";
+    EXPECT_EQ(textAsSent(line, false), QStringLiteral("\u20ac5 ? ?"));
+    const auto utf8 = parseUtf8TextMessage(bytesOf(buildChatMessage(line, true)));
+    ASSERT_TRUE(utf8);
+    EXPECT_EQ(utf8->text, line.toUtf8());
+    EXPECT_EQ(textAsSent(line, true), line);
+
+    // A key's characters: one TypedText, or a KeyStroke for each Windows-1252 byte.
+    const QString typed = QStringLiteral("e\u0301\u00fc");
+    const QList<QByteArray> whole = buildTypedMessages(typed, 7, true);
+    ASSERT_EQ(whole.size(), 1);
+    EXPECT_EQ(parseTypedText(bytesOf(whole[0]))->text, typed.toUtf8());
+    const QList<QByteArray> bytes = buildTypedMessages(typed, 7, false);
+    ASSERT_EQ(bytes.size(), 3);
+    const QByteArray expected("e?\xfc");
+    for (int i = 0; i < 3; ++i) {
+        const auto stroke = parseKeyStroke(bytesOf(bytes[i]));
+        ASSERT_TRUE(stroke);
+        EXPECT_EQ(stroke->keyCode, 0);
+        EXPECT_EQ(stroke->charCode, static_cast<std::uint8_t>(expected[i]));
+        EXPECT_EQ(stroke->caret, 7 + i);
+    }
 }

@@ -62,7 +62,7 @@ public:
 
 class IgnoreConversation final : public ConversationHandler {
 public:
-    void textReceived(const QString&, const QByteArray&) override {}
+    void textReceived(const QString&, const QString&) override {}
     void keyStrokeReceived(const KeyStroke&) override {}
 };
 
