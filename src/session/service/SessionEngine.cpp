@@ -449,6 +449,7 @@ void SessionEngine::handle(const wire::CreatePlayerReply& m) {
     if (request->result == DP_OK) {
         addPlayer(Player{m.id, request->name, true, request->event});
         wake(request->event, m_queue.size());
+        replayEarlyData();
     }
 }
 
@@ -463,6 +464,7 @@ void SessionEngine::handle(const wire::PlayerCreated& m) {
           encodeCreatePlayer(CreatePlayerNotice{DPPLAYERTYPE_PLAYER, m.player.id,
                                                 static_cast<std::uint32_t>(m_players.size()),
                                                 m.player.name}));
+    replayEarlyData();
 }
 
 void SessionEngine::handle(const wire::PlayerDestroyed& m) {
@@ -478,6 +480,14 @@ void SessionEngine::handle(const wire::PlayerDestroyed& m) {
 
 void SessionEngine::handle(const wire::Data& m) {
     const Player* sender = find(m.from);
+    if (m_role == Role::Caller && (sender == nullptr || !hasLocalPlayer())) {
+        // A chat line may overtake the host's reply with our player's ID, or its announcement
+        // of its own player, on the line's interactive lane: it waits for them, in order.
+        if (m_earlyData.size() < kMaxEarlyData) {
+            m_earlyData.push_back(m);
+        }
+        return;
+    }
     if (m_role == Role::None || sender == nullptr || sender->local) {
         return;
     }
@@ -490,7 +500,16 @@ void SessionEngine::handle(const wire::Data& m) {
 
 // --- helpers ----------------------------------------------------------------------------------
 
+void SessionEngine::replayEarlyData() {
+    std::vector<wire::Data> early;
+    early.swap(m_earlyData);
+    for (const wire::Data& data : early) {
+        handle(data);
+    }
+}
+
 void SessionEngine::resetLine(LinkState state) {
+    m_earlyData.clear();
     m_linkState = state;
     m_refusing = false;
     m_lineKeptWanted = false;
@@ -595,6 +614,7 @@ void SessionEngine::loseSession() {
 }
 
 void SessionEngine::resetSession() {
+    m_earlyData.clear();
     m_session = wire::Session();
     m_peerJoined = false;
     m_peerHasPlayer = false;

@@ -148,6 +148,8 @@ private:
     void handle(const wire::PlayerCreated& m);
     void handle(const wire::PlayerDestroyed& m);
     void handle(const wire::Data& m);
+    // Data held until the players it names are known, handled again once one is added.
+    void replayEarlyData();
 
     // What belonged to the line before: nothing is owed on the next one.
     void resetLine(LinkState state);
@@ -186,6 +188,9 @@ private:
     std::vector<Player> m_players;
     DPID m_highestId = 0;
     std::deque<Queued> m_queue;
+    // Calling: data that came before our player's ID or the host's player (bounded).
+    static constexpr std::size_t kMaxEarlyData = 256;
+    std::vector<wire::Data> m_earlyData;
     std::uint32_t m_nextSerial = 1;
     std::map<std::uint32_t, Request> m_requests;
 };

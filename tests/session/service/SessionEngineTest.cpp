@@ -1,6 +1,7 @@
 #include "session/AutoResetEvent.h"
 #include "session/SystemMessages.h"
 #include "session/service/SessionEngine.h"
+#include "session/service/SessionWire.h"
 
 #include <gtest/gtest.h>
 
@@ -118,6 +119,43 @@ TEST(SessionEngine, JoinsOnlyAfterTheGreetingAndTheHostGivesOutTheIds) {
     EXPECT_EQ(QByteArray(bytes, 4), QByteArray("ping"));
     // One wake-up per queued message of a player, none for the other side's.
     EXPECT_FALSE(pair.caller.takeWakeups().empty());
+}
+
+TEST(SessionEngine, DataThatOvertakesTheCallersPlayerWaitsForIt) {
+    EnginePair pair;
+    const std::uint32_t found = pair.caller.requestSessions(kApp, kDeadline);
+    pair.exchange();
+    const std::uint32_t joining =
+        pair.caller.requestJoin(pair.caller.takeSessions(found).first().instance, kDeadline);
+    pair.exchange();
+    ASSERT_EQ(pair.caller.takeJoinResult(joining), DP_OK);
+    const std::uint32_t player =
+        pair.caller.requestPlayer(DPNAME{true, QStringLiteral("Bob")}, pair.callerEvent, kDeadline);
+    EnginePair::carry(pair.caller, pair.host);
+    // The host's reply with Bob's ID is on its line; a chat line to everybody overtakes it.
+    const std::vector<QByteArray> reply = pair.host.takeOutgoing();
+    pair.host.outgoingSent();
+    pair.caller.lineMessage(wire::encodeData(pair.hostId, DPID_ALLPLAYERS, "chat", 4));
+    for (const QByteArray& message : reply) {
+        pair.caller.lineMessage(message);
+    }
+    pair.exchange();
+    const auto [result, id] = pair.caller.takePlayerResult(player);
+    ASSERT_EQ(result, DP_OK);
+    // Nothing is lost: after the notices, the chat line waits for Bob.
+    DPID from = 0;
+    DPID to = 0;
+    QByteArray buffer(64, '\0');
+    bool delivered = false;
+    for (int i = 0; i < 8 && !delivered; ++i) {
+        auto size = static_cast<std::uint32_t>(buffer.size());
+        if (pair.caller.receive(from, to, buffer.data(), size) != DP_OK) {
+            break;
+        }
+        delivered = from == pair.hostId && buffer.left(static_cast<qsizetype>(size)) == "chat";
+    }
+    EXPECT_TRUE(delivered);
+    EXPECT_EQ(to, id);
 }
 
 TEST(SessionEngine, WaitsEndOnTheVirtualClock) {
