@@ -2,6 +2,7 @@
 
 #include "base/HelpTopic.h"
 #include "base/LinkLabel.h"
+#include "connections/RadioGroup.h"
 #include "peer/Peer.h"
 
 #include <QComboBox>
@@ -119,6 +120,9 @@ TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
     layout->addWidget(separator);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    RadioGroup::makeOneTabStop({Modem, Nullmodem});
+    RadioGroup::makeOneTabStop({NewGame, JoinGame});
 
     connect(Notebook, &QStackedWidget::currentChanged, this, [this] { NotebookPageChanged(); });
     connect(ModemComboBox, &QComboBox::currentIndexChanged, this,

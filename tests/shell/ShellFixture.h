@@ -29,6 +29,7 @@ public:
         bool withHelp = true;
         bool associated = false;         // the .vmc association exists already
         QList<ProviderEntry> providers;  // none: no session can be opened
+        DesktopNotifier* notifier = nullptr;  // none: no desktop notifications
     };
 
     explicit Shell(const Setup& setup);
