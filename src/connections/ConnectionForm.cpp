@@ -9,13 +9,13 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QGuiApplication>
 #include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
@@ -141,8 +141,8 @@ void TConnectionForm::showEvent(QShowEvent* event) {
 
 void TConnectionForm::placeOverOwner() {
     const QWidget* owner = parentWidget();
-    const QScreen* screen = owner != nullptr && owner->isVisible() ? owner->screen()
-                                                                   : QGuiApplication::primaryScreen();
+    const QScreen* screen =
+        owner != nullptr && owner->isVisible() ? owner->screen() : QGuiApplication::primaryScreen();
     if (screen == nullptr) {
         return;
     }

@@ -11,8 +11,7 @@ namespace velmora {
 DesktopNotifier::DesktopNotifier(QDBusConnection bus, QObject* parent)
     : QObject(parent), m_bus(std::move(bus)) {}
 
-void DesktopNotifier::notify(const QString& summary, const QString& body,
-                             const QString& category) {
+void DesktopNotifier::notify(const QString& summary, const QString& body, const QString& category) {
     if (!m_bus.isConnected()) {
         return;
     }

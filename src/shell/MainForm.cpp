@@ -610,9 +610,8 @@ void TMainForm::connectArrivals() {
                     const TTransfer& transfer = model.transfer(row);
                     if (!transfer.Outgoing) {
                         const TDXPlayPlayer* other = m_peer->opponent();
-                        tellUser(other != nullptr
-                                     ? QStringLiteral("File from %1").arg(other->Name)
-                                     : QStringLiteral("File arriving"),
+                        tellUser(other != nullptr ? QStringLiteral("File from %1").arg(other->Name)
+                                                  : QStringLiteral("File arriving"),
                                  transfer.FileName, QStringLiteral("transfer"));
                     }
                 }

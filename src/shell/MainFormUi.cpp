@@ -497,7 +497,8 @@ void MainFormUi::createStatusBar() {
     const QFontMetrics metrics(StatusPanel0->font());
     int widest = 150;
     for (const QString& state : {texts::NotConnected, texts::WaitingForRemoteUser}) {
-        widest = std::max(widest, metrics.horizontalAdvance(state) + 2 * metrics.averageCharWidth());
+        widest =
+            std::max(widest, metrics.horizontalAdvance(state) + 2 * metrics.averageCharWidth());
     }
     StatusPanel0->setMinimumWidth(widest);
     StatusPanel1 = new QLabel;

@@ -92,8 +92,9 @@ TOptionsForm::TOptionsForm(TMainForm& mainForm) : m_mainForm(mainForm) {
         {QStringLiteral("Traditional"), QStringLiteral("Modern")}, ViewRadioGroup, this));
     CheckBox5 = new QCheckBox(QStringLiteral("Show loader on startup"));
     CheckBox4 = new QCheckBox(QStringLiteral("Show transfers list"));
-    NotifyCheckBox = new QCheckBox(QStringLiteral("Tell me of messages and files that arrive while "
-                                                  "the window is in the background"));
+    NotifyCheckBox =
+        new QCheckBox(QStringLiteral("Tell me of messages and files that arrive while "
+                                     "the window is in the background"));
     NotifyCheckBox->setObjectName(QStringLiteral("NotifyCheckBox"));
     appearanceLayout->addWidget(CheckBox5);
     appearanceLayout->addWidget(CheckBox4);
