@@ -7,6 +7,7 @@
 #include "connections/WizardForm.h"
 #include "shell/OptionsForm.h"
 #include "shell/QtDialogService.h"
+#include "shell/TransfersListDelegate.h"
 #include "shell/Welcome.h"
 
 #include "support/TestEnvironment.h"
@@ -21,11 +22,15 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QStandardItemModel>
+#include <QStyleOptionViewItem>
 #include <QTabWidget>
 #include <QTest>
+#include <QTreeView>
 
 #include <gtest/gtest.h>
 
@@ -129,6 +134,52 @@ TEST(WindowDetails, MainWindowTextsAndStatusPanel) {
                                              panel->contentsMargins().left() +
                                              panel->contentsMargins().right())
             << state.toStdString();
+    }
+}
+
+int darkPixelsOf(const QImage& image) {
+    int dark = 0;
+    for (int y = 0; y < image.height(); ++y) {
+        for (int x = 0; x < image.width(); ++x) {
+            dark += QColor(image.pixel(x, y)).lightness() < 60 ? 1 : 0;
+        }
+    }
+    return dark;
+}
+
+// The figure's strokes that can be read (dark on light) in a percent cell of the transfers list
+// drawn by its delegate, and in the same text drawn plainly in black on white.
+std::pair<int, int> readableStrokes(const QString& percent) {
+    QStandardItemModel model(1, TransfersListDelegate::PercentColumn + 1);
+    const QModelIndex index = model.index(0, TransfersListDelegate::PercentColumn);
+    model.setData(index, percent);
+    QTreeView view;
+    TransfersListDelegate delegate(&view);
+    QStyleOptionViewItem option;
+    option.initFrom(&view);
+    option.rect = QRect(0, 0, 60, 20);
+    option.state = QStyle::State_Enabled;
+    QImage cell(option.rect.size(), QImage::Format_RGB32);
+    cell.fill(Qt::white);
+    QPainter painter(&cell);
+    delegate.paint(&painter, option, index);
+    painter.end();
+    QImage plain(option.rect.size(), QImage::Format_RGB32);
+    plain.fill(Qt::white);
+    painter.begin(&plain);
+    painter.setFont(option.font);
+    painter.setPen(Qt::black);
+    painter.drawText(option.rect, Qt::AlignCenter, percent);
+    painter.end();
+    return {darkPixelsOf(cell), darkPixelsOf(plain)};
+}
+
+// The figure reads the same over the bar's fill, across its edge and beside it.
+TEST(WindowDetails, PercentReadsTheSameWhateverTheFill) {
+    for (const int percent : {0, 7, 45, 50, 55, 100}) {
+        const auto [drawn, plain] = readableStrokes(QStringLiteral("%1 %").arg(percent));
+        ASSERT_GT(plain, 10);
+        EXPECT_GE(drawn * 10, plain * 9) << percent << " %: " << drawn << " of " << plain;
     }
 }
 
