@@ -5,6 +5,7 @@
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
 #include "connections/WizardForm.h"
+#include "connections/WizardPicture.h"
 #include "shell/OptionsForm.h"
 #include "shell/QtDialogService.h"
 #include "shell/TransfersListDelegate.h"
@@ -330,6 +331,25 @@ TEST(WindowDetails, WizardRadioChoicesAreOneTabStop) {
     EXPECT_TRUE(wizard.Nullmodem->isChecked());
     EXPECT_NE(wizard.Nullmodem->focusPolicy() & Qt::TabFocus, 0);
     EXPECT_EQ(wizard.Modem->focusPolicy() & Qt::TabFocus, 0);
+
+    // The picture shows the line chosen: the cable now, the modems and their line before.
+    EXPECT_FALSE(wizard.Picture->modem());
+    const QImage cable = wizard.Picture->grab().toImage();
+    press(Qt::Key_Up);
+    EXPECT_TRUE(wizard.Picture->modem());
+    const QImage modem = wizard.Picture->grab().toImage();
+    EXPECT_NE(cable, modem);
+    int colours = 0;
+    QList<QRgb> seen;
+    for (int y = 0; y < modem.height() && colours < 20; y += 3) {
+        for (int x = 0; x < modem.width() && colours < 20; x += 3) {
+            if (!seen.contains(modem.pixel(x, y))) {
+                seen << modem.pixel(x, y);
+                ++colours;
+            }
+        }
+    }
+    EXPECT_GE(colours, 20) << "a picture, not an empty panel";
     wizard.reject();
 }
 
