@@ -108,6 +108,9 @@ struct TTransfer {
     // file it is written to until then.
     QString Folder;
     QString PartPath;
+    // Incoming only: this line made its ".part" (it did not continue one). Such a ".part" goes
+    // when the line ends before a byte was written to it.
+    bool NewPart = false;
 
     bool anyWaiting() const;
     bool hashingPrefix() const { return PrefixHashed < PrefixLength; }

@@ -17,6 +17,8 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
       m_receiver(m_model, clock, settings, notices, send, locale),
       m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons),
                locale) {
+    connect(&m_model, &TransfersModel::stateChanged, this,
+            [this](int row) { m_receiver.lineStateChanged(row); });
     m_removalTimer.setInterval(kRemovalIntervalMs);
     connect(&m_removalTimer, &QTimer::timeout, this, &TransferEngine::removeFirstAborted);
     m_removalTimer.start();

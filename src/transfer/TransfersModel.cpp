@@ -169,6 +169,10 @@ void TransfersModel::setOutcome(int row, TransferOutcome outcome) {
     emit outcomeRecorded(row, outcome);
 }
 
+void TransfersModel::recordRefusedOffer() {
+    ++m_outcomes.failed;
+}
+
 void TransfersModel::setState(int row, TransferState state) {
     TTransfer& record = transfer(row);
     record.State = state;

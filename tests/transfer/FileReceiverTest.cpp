@@ -241,11 +241,11 @@ TEST_F(FileReceiverTest, AnOfferWithIdentifier255IsAnsweredWithAnotherIdentifier
 }
 
 TEST_F(FileReceiverTest, NumberedNamesKeepTheExtension) {
-    EXPECT_EQ(FileReceiver::numberedName("a.txt", 1), "a.txt");
-    EXPECT_EQ(FileReceiver::numberedName("a.txt", 2), "a (2).txt");
-    EXPECT_EQ(FileReceiver::numberedName("x.tar.gz", 12), "x.tar (12).gz");
-    EXPECT_EQ(FileReceiver::numberedName(".profile", 3), ".profile (3)");
-    EXPECT_EQ(FileReceiver::numberedName("plain", 2), "plain (2)");
+    EXPECT_EQ(FileReceiver::fittedName("a.txt", 1), "a.txt");
+    EXPECT_EQ(FileReceiver::fittedName("a.txt", 2), "a (2).txt");
+    EXPECT_EQ(FileReceiver::fittedName("x.tar.gz", 12), "x.tar (12).gz");
+    EXPECT_EQ(FileReceiver::fittedName(".profile", 3), ".profile (3)");
+    EXPECT_EQ(FileReceiver::fittedName("plain", 2), "plain (2)");
 }
 
 TEST_F(FileReceiverTest, NamesThatAreNotPlainFileNamesAreRefused) {
@@ -360,7 +360,7 @@ TEST_F(FileReceiverTest, WhatIsInTheWayIsPassedByAndNeverWritten) {
         EXPECT_EQ(reply->offset, 0);
         block(id, "new");
         block(id, {}, true);
-        const QString second = FileReceiver::numberedName(name, 2);
+        const QString second = FileReceiver::fittedName(name, 2);
         EXPECT_EQ(fileBytes(incoming(second)), "new") << name.toStdString();
         EXPECT_EQ(receiver.notices.lines.back(),
                   "File " + second + " received and saved into " + receiver.settings.incoming);
