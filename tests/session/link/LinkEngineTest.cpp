@@ -269,6 +269,56 @@ TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
     EXPECT_EQ(restart.a.down->reason, LineDown::Lost);
 }
 
+// Hellos in bytes on the line, counted by their magic.
+int hellosIn(const QByteArray& bytes) {
+    return static_cast<int>(bytes.count(QByteArrayView("VLMR")));
+}
+
+TEST(LinkEngineTest, AWaitingHostAnswersAPeerOfAnotherVersionAFewTimesASecond) {
+    // A peer of another version that answers every hello at once and hails every 10 ms
+    // besides, against a host that starts its engine again after each refusal, as a hosting
+    // line does while it waits for the next caller.
+    auto newer = config(115200, 0x5151);
+    newer.version = LinkEngine::kVersion + 1;
+    const QByteArray hail = LinkEngine(newer, 0).takeOutput(0);
+    ASSERT_EQ(hellosIn(hail), 1);
+    LinkEngine host(config(115200, 0x4141), 0);
+    constexpr std::int64_t kRunMs = 12000;
+    int hostHellos = 0;
+    int hailsSent = 0;
+    int refusals = 0;
+    QByteArray toHost;
+    for (std::int64_t now = 0; now <= kRunMs; ++now) {
+        if (now % 10 == 0) {
+            toHost += hail;
+        }
+        if (!toHost.isEmpty()) {
+            hailsSent += hellosIn(toHost);
+            host.feed(std::exchange(toHost, {}), now);
+        }
+        if (const auto due = host.nextDeadlineMs(); due && *due <= now) {
+            host.onTimer(now);
+        }
+        const int hellos = hellosIn(host.takeOutput(now));
+        hostHellos += hellos;
+        for (int i = 0; i < hellos; ++i) {
+            toHost += hail;  // one answer for each
+        }
+        for (const LinkEvent& event : host.takeEvents()) {
+            if (event.kind == LinkEvent::Kind::Down) {
+                EXPECT_EQ(event.cause.fault, LinkFault::OtherVersion);
+                ++refusals;
+                host.restart(config(115200, 0x4141 + static_cast<std::uint32_t>(now)), now);
+            }
+        }
+    }
+    EXPECT_GT(refusals, 0);
+    // It answers, but no more than a few times a second and never more than it was hailed.
+    EXPECT_GE(hostHellos, 10);
+    EXPECT_LE(hostHellos, kRunMs / LinkEngine::kRefusalGapMs + 2);
+    EXPECT_LE(hostHellos, hailsSent);
+}
+
 TEST(LinkEngineTest, CleanLineCarriesEveryMessageNearTheLineRate) {
     // Thousands of messages of mixed sizes both ways at once.
     SimulatedLink link(config(115200, 1), config(115200, 2), 10);
