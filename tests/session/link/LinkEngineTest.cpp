@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QLocale>
+
 #include <random>
 
 namespace velmora {
@@ -267,6 +270,22 @@ TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
     restart.b.engine = std::make_unique<LinkEngine>(config(115200, 99), restart.nowMs());
     ASSERT_TRUE(restart.runUntil([&] { return restart.a.down.has_value(); }, 3000));
     EXPECT_EQ(restart.a.down->reason, LineDown::Lost);
+}
+
+// The documents a peer is written from give the limit the link holds to.
+TEST(LinkEngineTest, TheDocumentsGiveTheLinksMessageLimit) {
+    const auto document = [](const char* name) {
+        QFile file(QStringLiteral(VELMORA_DOCS_DIR "/") + QLatin1String(name));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).simplified()
+                                              : QString();
+    };
+    const QLocale english(QLocale::English);
+    const QString limit = english.toString(qlonglong{LinkEngine::kMaxMessageBytes});
+    const QString payload = english.toString(qlonglong{LinkEngine::kMaxMessageBytes - 12});
+    const QString wire = document("wire-protocol.md");
+    EXPECT_TRUE(wire.contains("The largest line message is " + limit + " bytes"));
+    EXPECT_TRUE(wire.contains("its payload (a peer message) is at most " + payload + " bytes"));
+    EXPECT_TRUE(document("serial-link.md").contains("Messages of 0 to " + limit + " bytes"));
 }
 
 // Hellos in bytes on the line, counted by their magic.
