@@ -30,7 +30,8 @@ Lines typed on standard input are sent as chat lines once the other side is ther
 lines are printed as "name>    text". Files named after "send" are offered as soon as the other
 side is there. Files offered by the other side are received into the incoming folder; a partial
 file of the same name there is resumed. Ctrl-C (or SIGTERM) ends with a goodbye to the other
-side, and a modem hangs up; a second Ctrl-C ends at once.
+side, and a modem hangs up; while the port is opened, the other side is looked for or a modem
+dials, it cancels the attempt (exit code 8). A second Ctrl-C ends at once.
 
 Exit codes:
   0  done: every file arrived whole, verified by its SHA-256 on both sides
@@ -39,10 +40,11 @@ Exit codes:
   3  permission denied on the device (add yourself to the dialout group)
   4  no session found on the other side
   5  line busy: the line could not be brought up (busy, no dial tone, no carrier, no answer,
-     the modem did not answer, the cable's port is taken by another program)
+     the modem did not answer, the cable's port is taken by another program), or the other
+     side runs another version of Velmora (printed in the window's words)
   6  connection lost
   7  a file was refused, stopped, or did not arrive whole
-  8  any other failure
+  8  any other failure, or the attempt to connect was cancelled by Ctrl-C or SIGTERM
   9  every file arrived with its full length, but the other side is an older Velmora
      that cannot prove it whole)";
 

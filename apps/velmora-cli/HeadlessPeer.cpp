@@ -2,6 +2,7 @@
 
 #include "base/ProgramTexts.h"
 #include "base/TerminalText.h"
+#include "connections/ConnectProcedure.h"
 
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessageDispatcher.h"
@@ -16,10 +17,8 @@
 #include "transfer/SendThreadLifetime.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QRandomGenerator>
-#include <QThread>
 #include <QTimer>
 
 #include <poll.h>
@@ -76,6 +75,8 @@ void HeadlessPeer::connectPeer() {
         printLine(texts::ConnectionLost);
         QTimer::singleShot(0, this, [this] { finish(ExitConnectionLost); });
     });
+    connect(&m_peer, &Peer::connectFinished, this,
+            [this](const ConnectResult& result) { connectFinished(result); });
     connect(&m_peer, &Peer::fileOfferReceived, this, [this] {
         // The other side offers its files together, at the start: whether taken or refused,
         // they are all known now.
@@ -146,16 +147,21 @@ std::optional<int> HeadlessPeer::checkDevice(const QString& portName) const {
     return diagnosis.kind == PortDiagnosis::Kind::Held ? ExitLineBusy : ExitPermission;
 }
 
-void HeadlessPeer::chooseProvider() {
-    if (m_options.line == LineKind::Serial) {
-        m_peer.session().setProviderName(SerialProviderName);
-        return;
+ConnectRequest HeadlessPeer::connectRequest() const {
+    ConnectRequest request;
+    request.method = m_options.line == LineKind::Serial ? ConnectRequest::Method::Cable
+                                                        : ConnectRequest::Method::Modem;
+    request.calling = !m_options.host;
+    request.sessionName = m_options.sessionName;
+    request.playerName = m_options.playerName;
+    if (request.method == ConnectRequest::Method::Modem) {
+        request.modemName = m_options.modem;
+        request.phoneNumber = m_options.host ? QString() : m_options.phone;
+    } else {
+        // The host may start after us: look for it until the time given has passed.
+        request.searchForMs = static_cast<std::int64_t>(m_options.waitSeconds) * 1000;
     }
-    TDXPlayModemSetting& modem = m_peer.session().ModemSetting();
-    modem.Enabled = true;
-    modem.ModemName = m_options.modem;
-    modem.PhoneNumber = m_options.host ? QString() : m_options.phone;
-    m_peer.session().setProviderName(ModemProviderName);
+    return request;
 }
 
 std::optional<int> HeadlessPeer::start() {
@@ -165,54 +171,49 @@ std::optional<int> HeadlessPeer::start() {
     m_input = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
     m_input->setEnabled(false);
     connect(m_input.get(), &QSocketNotifier::activated, this, [this] { readStandardInput(); });
-    try {
-        chooseProvider();
-        if (m_options.host) {
-            m_peer.session().OpenSession(true, m_options.sessionName, m_options.playerName);
-            printLine(m_options.line == LineKind::Serial ? texts::WaitingForRemoteUser
-                                                         : QStringLiteral("Waiting for a call..."));
-        } else if (const auto failure = join()) {
-            return failure;
-        }
-    } catch (const EDXPlayError& error) {
-        m_err << error.message() << Qt::endl;
-        if (m_prompts.errorShown()) {
-            // The provider could not open the port or the modem, and has said why.
-            return m_options.line == LineKind::Serial ? ExitLineBusy : ExitNoDevice;
-        }
-        return ExitFailure;
-    } catch (const EAbort&) {
-        return ExitFailure;
-    }
+    m_peer.connectTo(connectRequest());
     return std::nullopt;
 }
 
-std::optional<int> HeadlessPeer::join() {
-    TCustomDXPlay& play = m_peer.session();
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        const HRESULT result = play.EnumerateSessions(0);
-        if (result != DP_OK) {
-            return joinFailure(result);
-        }
-        if (!play.Sessions().isEmpty()) {
-            break;
-        }
-        if (waited.elapsed() >= m_options.waitSeconds * 1000) {
+void HeadlessPeer::connectFinished(const ConnectResult& result) {
+    switch (result.outcome) {
+        case ConnectOutcome::Connected:
+            if (m_options.host) {
+                printLine(m_options.line == LineKind::Serial
+                              ? texts::WaitingForRemoteUser
+                              : QStringLiteral("Waiting for a call..."));
+            } else if (const TDXPlayPlayer* host = m_peer.opponent();
+                       host != nullptr && host->RemotePlayer) {
+                // The host was there before us: no event announces it.
+                otherSideArrived(*host);
+            }
+            return;
+        case ConnectOutcome::Cancelled:
+            m_err << "Cancelled: no connection was made." << Qt::endl;
+            finish(ExitFailure);
+            return;
+        case ConnectOutcome::SearchFailed:
+            finish(joinFailure(result.code));
+            return;
+        case ConnectOutcome::NoSession:
             m_err << texts::NoSessionsFound << Qt::endl;
-            return ExitNoSession;
-        }
-        QThread::msleep(100);
+            finish(ExitNoSession);
+            return;
+        case ConnectOutcome::OtherVersion:
+            // The same words as the window's.
+            m_err << (result.detail.isEmpty() ? OtherVersionMessage : result.detail) << Qt::endl;
+            finish(ExitLineBusy);
+            return;
+        case ConnectOutcome::Failed:
+            m_err << result.detail << Qt::endl;
+            if (m_prompts.errorShown()) {
+                // The provider could not open the port or the modem, and has said why.
+                finish(m_options.line == LineKind::Serial ? ExitLineBusy : ExitNoDevice);
+            } else {
+                finish(ExitFailure);
+            }
+            return;
     }
-    play.OpenSession(false, play.Sessions().first().Name, m_options.playerName);
-    // The host was there before us: no event announces it.
-    for (int i = 0; i < play.Players().Count(); ++i) {
-        if (play.Players().Items(i).RemotePlayer) {
-            otherSideArrived(play.Players().Items(i));
-        }
-    }
-    return std::nullopt;
 }
 
 int HeadlessPeer::joinFailure(HRESULT result) const {
@@ -297,7 +298,7 @@ void HeadlessPeer::readStandardInput() {
 }
 
 void HeadlessPeer::sendChatLine(const QString& line) {
-    if (m_peer.session().Players().Count() < 2 || !m_peer.sendChatLine(line.left(kMaxTextLength))) {
+    if (m_peer.playerCount() < 2 || !m_peer.sendChatLine(line.left(kMaxTextLength))) {
         m_err << "Not connected: the line was not sent." << Qt::endl;
     }
 }
@@ -391,6 +392,10 @@ void HeadlessPeer::checkDone() {
 }
 
 void HeadlessPeer::end() {
+    if (m_peer.connecting()) {
+        m_peer.cancelConnect();  // a modem hangs up; connectFinished says Cancelled
+        return;
+    }
     finish(outcomeExitCode());
 }
 
@@ -401,7 +406,18 @@ void HeadlessPeer::finish(int code) {
     m_finished = true;
     // The goodbye, after everything sent: the peer ends its sender thread before it closes.
     m_peer.close();
-    QCoreApplication::exit(code);
+    if (m_peer.releasing()) {
+        // The program ends once the goodbye is said and the port is let go.
+        connect(&m_peer, &Peer::lineReleased, this, [this, code] {
+            if (!m_peer.releasing()) {
+                QCoreApplication::exit(code);
+            }
+        });
+        return;
+    }
+    // Queued: an attempt may end before the event loop runs.
+    QMetaObject::invokeMethod(
+        this, [code] { QCoreApplication::exit(code); }, Qt::QueuedConnection);
 }
 
 }  // namespace velmora

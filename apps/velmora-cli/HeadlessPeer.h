@@ -21,11 +21,12 @@ public:
     HeadlessPeer(CliOptions options, QString dataFolder, QTextStream& out, QTextStream& err);
     ~HeadlessPeer() override;
 
-    // Opens or joins the session. The exit code of a failure, or nothing when the peer runs:
-    // it then ends the event loop with its exit code.
+    // Checks the line, then starts hosting or joining and returns at once. The exit code when
+    // the line cannot be used, or nothing when the peer runs: it then ends the event loop with
+    // its exit code.
     std::optional<int> start();
-    // Ends the conversation at the user's request, with a goodbye: done when nothing was listed
-    // and nothing failed.
+    // Ends at the user's request: an attempt under way is cancelled (a modem hangs up); a
+    // conversation ends with a goodbye, done when nothing was listed and nothing failed.
     void end();
 
     // TransferSettings
@@ -41,8 +42,8 @@ private:
     std::optional<int> checkLine() const;
     std::optional<int> checkModem() const;
     std::optional<int> checkDevice(const QString& portName) const;
-    void chooseProvider();
-    std::optional<int> join();
+    ConnectRequest connectRequest() const;
+    void connectFinished(const ConnectResult& result);
     // The exit code for a failed search for the host's session, with why on the error stream.
     int joinFailure(HRESULT result) const;
     void connectPeer();

@@ -45,6 +45,14 @@ int listPorts(const velmora::PortsCommand& command, QTextStream& out) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
+    // Ctrl-C and SIGTERM are caught from the start and handled once the event loop runs: an
+    // attempt under way is cancelled (a modem hangs up), a conversation ends with a goodbye.
+    velmora::HeadlessPeer* running = nullptr;
+    const velmora::EndSignals endSignals([&running] {
+        if (running != nullptr) {
+            running->end();
+        }
+    });
     QCoreApplication::setApplicationName(QStringLiteral("velmora-cli"));
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_PACKAGE_VERSION));
     QTextStream out(stdout);
@@ -60,9 +68,9 @@ int main(int argc, char* argv[]) {
     const auto& options = std::get<velmora::CliOptions>(parsed);
     velmora::HeadlessPeer peer(options, velmora::dataFolder(QCoreApplication::applicationDirPath()),
                                out, err);
+    running = &peer;
     if (const auto failure = peer.start()) {
         return *failure;
     }
-    const velmora::EndSignals endSignals([&peer] { peer.end(); });
     return QCoreApplication::exec();
 }

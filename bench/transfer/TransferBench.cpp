@@ -119,21 +119,21 @@ public:
         });
         connect(&m_peer, &Peer::transferStatus, this, [this](const QString& text) { fail(text); });
         connect(&m_peer, &Peer::userMessage, this, [this](const QString& text) { fail(text); });
-        m_peer.session().setProviderName(kProviderName);
+        connect(&m_peer, &Peer::connectFinished, this, [this](const ConnectResult& result) {
+            m_connectOutcome = result.outcome;
+        });
     }
 
-    void host() {
-        m_peer.session().OpenSession(true, QStringLiteral("Bench"), QStringLiteral("Ann"));
+    // Starts hosting or joining over the cable, as velmora-cli does.
+    void connectAs(bool calling, const QString& name) {
+        ConnectRequest request;
+        request.calling = calling;
+        request.sessionName = QStringLiteral("Bench");
+        request.playerName = name;
+        request.searchForMs = 10000;
+        m_peer.connectTo(request);
     }
-
-    bool join() {
-        TCustomDXPlay& play = m_peer.session();
-        if (play.EnumerateSessions(0) != DP_OK || play.Sessions().isEmpty()) {
-            return false;
-        }
-        play.OpenSession(false, play.Sessions().first().Name, QStringLiteral("Bob"));
-        return true;
-    }
+    std::optional<ConnectOutcome> connectOutcome() const { return m_connectOutcome; }
 
     // Whether the other side's participant is there.
     bool opponentPresent() const {
@@ -169,6 +169,7 @@ private:
     Peer m_peer;
     std::optional<Clock::time_point> m_receivedAt;
     std::optional<Clock::time_point> m_verifiedAt;
+    std::optional<ConnectOutcome> m_connectOutcome;
     bool m_failed = false;
 };
 
@@ -254,9 +255,20 @@ TransferRun transferFile(const CableProcess& cable, bool unpaced, const QString&
     QDir().mkpath(incoming);
     BenchPeer receiver(serialEntry(cable.endA(), unpaced, folder), incoming);
     BenchPeer sender(serialEntry(cable.endB(), unpaced, folder), incoming);
-    receiver.host();
+    receiver.connectAs(false, QStringLiteral("Ann"));
     TransferRun run;
-    if (!sender.join() || !runUntil([&] { return receiver.opponentPresent(); }, 30s)) {
+    if (!runUntil([&] { return receiver.connectOutcome().has_value(); }, 30s) ||
+        receiver.connectOutcome() != ConnectOutcome::Connected) {
+        std::fprintf(stderr, "the host did not open its session\n");
+        return run;
+    }
+    sender.connectAs(true, QStringLiteral("Bob"));
+    const auto joinFailed = [&] {
+        return sender.connectOutcome().value_or(ConnectOutcome::Connected) !=
+               ConnectOutcome::Connected;
+    };
+    if (!runUntil([&] { return receiver.opponentPresent() || joinFailed(); }, 30s) ||
+        !receiver.opponentPresent()) {
         std::fprintf(stderr, "the two sides did not connect\n");
         return run;
     }

@@ -6,7 +6,7 @@
 #include "connections/ConnectionModified.h"
 #include "connections/RecentLists.h"
 #include "connections/WizardForm.h"
-#include "session/DXPlay.h"
+#include "peer/Peer.h"
 
 #include <QAction>
 #include <QApplication>
@@ -25,7 +25,7 @@ ConnectionCommands::ConnectionCommands(ConnectionCommandsContext context)
 }
 
 bool ConnectionCommands::confirmClose() const {
-    if (!m_context.play->Opened()) {
+    if (!m_context.peer->isOpen()) {
         return true;
     }
     return m_context.dialogs->ask(QuestionKind::Warning, CloseQuestion,
@@ -144,7 +144,7 @@ void ConnectionCommands::Closeconnection1Click() {
     if (!confirmClose()) {
         return;
     }
-    m_context.play->Close();
+    m_context.peer->close();
     *m_context.connectionModified =
         connectionModifiedAfter(ConnectionEvent::Disconnected, *m_context.connectionModified);
 }
@@ -165,35 +165,31 @@ bool ConnectionCommands::LoadConnection(const QString& fileName) {
         form->raise();
         form->activateWindow();
     } else {
-        form->show();
+        form->show();  // its showing resets the fields: filled after it
     }
-    QApplication::processEvents();
     form->fill(ConnectionFile::read(path));
     return true;
 }
 
 bool ConnectionCommands::SaveConnection(const QString& fileName) {
-    TCustomDXPlay& play = *m_context.play;
-    if (play.ProviderName().isEmpty()) {
+    Peer::Connection connection;
+    try {
+        connection = m_context.peer->connection();
+    } catch (const EDXPlayError& error) {
+        m_context.showError(error.message());
+        return false;
+    }
+    if (!connection.cable && !connection.modem) {
         m_context.dialogs->showMessage(NoConnectionMessage);
         return false;
     }
     const QString path = ConnectionFile::withExtension(fileName);
     ConnectionSettings settings;
-    try {
-        if (play.ProviderName() == play.ProviderNameFromGUID(guids::ServiceProviderSerial)) {
-            settings.Provider = 1;
-        } else if (play.ProviderName() == play.ProviderNameFromGUID(guids::ServiceProviderModem)) {
-            settings.Provider = 0;
-        }
-    } catch (const EDXPlayError& error) {
-        m_context.showError(error.message());
-        return false;
-    }
-    settings.SessionName = play.SessionName();
-    settings.ModemName = play.ModemSetting().ModemName;
-    settings.PhoneNumber = play.ModemSetting().PhoneNumber;
-    settings.IsHost = play.IsHost() ? 0 : 1;
+    settings.Provider = connection.cable ? 1 : 0;
+    settings.SessionName = connection.sessionName;
+    settings.ModemName = connection.modemName;
+    settings.PhoneNumber = connection.phoneNumber;
+    settings.IsHost = connection.host ? 0 : 1;
     if (!ConnectionFile::write(path, settings)) {
         m_context.dialogs->showMessage(QStringLiteral("The connection file %1 cannot be written.")
                                            .arg(QDir::toNativeSeparators(path)));

@@ -11,13 +11,13 @@ namespace velmora {
 
 class DialogService;
 class TConnectionForm;
-class TCustomDXPlay;
+class Peer;
 class TWizardForm;
 
 // What the connection commands work on; the main window provides it. Nothing is owned; all of
 // it outlives the commands.
 struct ConnectionCommandsContext {
-    TCustomDXPlay* play = nullptr;
+    Peer* peer = nullptr;
     DialogService* dialogs = nullptr;
     TConnectionForm* connectionForm = nullptr;
     TWizardForm* wizardForm = nullptr;

@@ -4,7 +4,7 @@
 #include "base/LinkLabel.h"
 #include "connections/ConnectionFile.h"
 #include "connections/RadioGroup.h"
-#include "session/DXPlay.h"
+#include "peer/Peer.h"
 
 #include <QComboBox>
 #include <QFormLayout>
@@ -75,6 +75,9 @@ TConnectionForm::TConnectionForm(ConnectionFormContext context, QWidget* parent)
     Button3 = new QPushButton(QStringLiteral("&Help"), this);
     Button3->setObjectName(QStringLiteral("Button3"));
 
+    StatusLabel = new QLabel(this);
+    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
+
     auto* choices = new QHBoxLayout;
     choices->addWidget(ConnectionMethod);
     choices->addWidget(ConnectionMode);
@@ -87,6 +90,7 @@ TConnectionForm::TConnectionForm(ConnectionFormContext context, QWidget* parent)
     layout->addWidget(general);
     layout->addLayout(choices);
     layout->addWidget(modemSettings);
+    layout->addWidget(StatusLabel);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -110,7 +114,9 @@ void TConnectionForm::showEvent(QShowEvent* event) {
 }
 
 void TConnectionForm::FormActivate() {
-    m_support.play().Close();
+    m_support.peer().close();
+    StatusLabel->clear();
+    ConnectButton->setEnabled(true);
     ConnectionMethod->setItemIndex(0);
     ConnectionMode->setItemIndex(0);
     ConnectionMethodClick();
@@ -148,14 +154,19 @@ void TConnectionForm::Edit1Change() {
 }
 
 void TConnectionForm::ConnectButtonClick() {
+    if (m_support.attempting()) {
+        return;
+    }
     ConnectRequest request;
-    request.nullModem = ConnectionMethod->itemIndex() != 0;
+    const bool nullModem = ConnectionMethod->itemIndex() != 0;
+    request.method = nullModem ? ConnectRequest::Method::Cable : ConnectRequest::Method::Modem;
     request.calling = ConnectionMode->itemIndex() == 1;
     request.playerName = m_support.playerName();
     request.sessionName = sessionNameFor(Edit1->text());
-    m_support.setBlockSizeCode(request.nullModem);
+    m_support.setBlockSizeCode(nullModem);
     request.otherModem = m_support.isOtherModem(*ModemComboBox);
-    if (!request.nullModem) {
+    if (!nullModem) {
+        request.retries = request.calling ? ModemCallRetries : 0;
         if (!request.otherModem) {
             if (request.calling) {
                 m_support.rememberPhone(*ModemPhoneNumber);
@@ -164,17 +175,27 @@ void TConnectionForm::ConnectButtonClick() {
             request.modemName = ModemComboBox->currentText();
         }
     }
-    if (m_support.connect(request, *Button2)) {
-        accept();
-    }
+    ConnectButton->setEnabled(false);
+    m_support.startConnect(request, *StatusLabel, [this](bool connected) {
+        ConnectButton->setEnabled(true);
+        if (connected) {
+            accept();
+        }
+    });
 }
 
 void TConnectionForm::Button2Click() {
+    reject();
+}
+
+void TConnectionForm::reject() {
+    // Cancel, Esc and the close box end an attempt under way first; the dialog stays open and
+    // says so. Once nothing is under way they close the dialog.
     if (m_support.attempting()) {
         m_support.cancelAttempt();
         return;
     }
-    reject();
+    QDialog::reject();
 }
 
 void TConnectionForm::Button3Click() {

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QComboBox;
+class QLabel;
 class QLineEdit;
 class QPushButton;
 
@@ -43,6 +44,11 @@ public:
     QPushButton* ConnectButton = nullptr;
     QPushButton* Button2 = nullptr;
     QPushButton* Button3 = nullptr;
+    // What an attempt under way is doing, or that it was cancelled.
+    QLabel* StatusLabel = nullptr;
+
+public slots:
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

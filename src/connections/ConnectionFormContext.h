@@ -9,13 +9,13 @@ class QWidget;
 namespace velmora {
 
 class DialogService;
-class TCustomDXPlay;
+class Peer;
 struct Options;
 
 // What the New connection dialog and the wizard work with; the main window provides it. None of
 // the pointers is owned; all outlive the dialogs.
 struct ConnectionFormContext {
-    TCustomDXPlay* play = nullptr;
+    Peer* peer = nullptr;
     DialogService* dialogs = nullptr;
     const Options* options = nullptr;  // UserName and Speed, read at each connect
     QString dataFolder;                // where recents.phones lives
@@ -26,8 +26,6 @@ struct ConnectionFormContext {
     std::function<void(QWidget* owner, const QString& topic)> showHelpTopic;
     // The standard error box; the dialog service's message box when not given.
     std::function<void(const QString& text)> showError;
-    // A blocking wait of the UI thread between searches; a sleep when not given.
-    std::function<void(int milliseconds)> wait;
     // The logged-on user's name; the effective user's login name when not given.
     std::function<QString()> loginName;
 };

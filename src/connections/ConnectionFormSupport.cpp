@@ -4,98 +4,35 @@
 #include "base/DialogService.h"
 #include "base/Options.h"
 #include "connections/RecentLists.h"
-#include "session/DXPlay.h"
 
-#include <QAbstractButton>
-#include <QApplication>
+#include "peer/Peer.h"
+
 #include <QComboBox>
 #include <QDir>
-#include <QEventLoop>
-#include <QKeyEvent>
-#include <QPointer>
-#include <QTimer>
+#include <QLabel>
 
-#include <set>
+#include <utility>
 
 namespace velmora {
 
-namespace {
-
-// Keeps the windows that were open when a connect attempt began from taking input while it
-// runs, except Esc and the cancel button, which end the attempt. Windows opened during the
-// attempt (the provider's prompts, messages) are left alone. Painting goes on everywhere.
-class AttemptGuard : public QObject {
-public:
-    AttemptGuard(QAbstractButton& cancel, std::function<void()> onCancel)
-        : m_cancel(&cancel), m_onCancel(std::move(onCancel)) {
-        for (QWidget* window : QApplication::topLevelWidgets()) {
-            m_windows.insert(window);
-        }
-        qApp->installEventFilter(this);
-    }
-    ~AttemptGuard() override { qApp->removeEventFilter(this); }
-    AttemptGuard(const AttemptGuard&) = delete;
-    AttemptGuard& operator=(const AttemptGuard&) = delete;
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        auto* widget = qobject_cast<QWidget*>(watched);
-        if (widget == nullptr || m_windows.count(widget->window()) == 0) {
-            return false;
-        }
-        switch (event->type()) {
-            case QEvent::KeyPress:
-                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-                    m_onCancel();
-                }
-                return !forCancel(widget);
-            case QEvent::Close:
-                if (widget->isWindow()) {
-                    event->ignore();
-                    return true;
-                }
-                return false;
-            case QEvent::KeyRelease:
-            case QEvent::Shortcut:
-            case QEvent::ShortcutOverride:
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
-            case QEvent::MouseButtonDblClick:
-            case QEvent::Wheel:
-            case QEvent::ContextMenu:
-                return !forCancel(widget);
-            default:
-                return false;
-        }
-    }
-
-private:
-    bool forCancel(const QWidget* widget) const {
-        return m_cancel && (widget == m_cancel || m_cancel->isAncestorOf(widget));
-    }
-
-    QPointer<QAbstractButton> m_cancel;
-    std::function<void()> m_onCancel;
-    std::set<const QWidget*> m_windows;
-};
-
-// Waits with the event loop turning.
-void waitTurning(int milliseconds) {
-    QEventLoop loop;
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-}
-
-}  // namespace
-
 ConnectionFormSupport::ConnectionFormSupport(ConnectionFormContext context)
     : m_context(std::move(context)) {
+    m_stepConnection = QObject::connect(
+        m_context.peer, &Peer::connectStep, m_context.peer, [this](ConnectStep step) {
+            if (m_attempting && m_status) {
+                m_status->setText(connectStepText(step, m_request));
+            }
+        });
+    m_endConnection = QObject::connect(
+        m_context.peer, &Peer::connectFinished, m_context.peer,
+        [this](const ConnectResult& result) {
+            if (m_attempting) {
+                attemptEnded(result);
+            }
+        });
     if (!m_context.showError) {
         DialogService* dialogs = m_context.dialogs;
         m_context.showError = [dialogs](const QString& text) { dialogs->showMessage(text); };
-    }
-    if (!m_context.wait) {
-        m_context.wait = waitTurning;
     }
     if (!m_context.loginName) {
         m_context.loginName = [] { return velmora::loginName(); };
@@ -106,7 +43,7 @@ bool ConnectionFormSupport::fillModems(QComboBox& modems) const {
     modems.clear();
     QStringList names;
     try {
-        names = play().ModemSetting().ModemNames();
+        names = peer().modemNames();
     } catch (const EDXPlayError& error) {
         m_context.showError(error.message());
         return false;
@@ -171,39 +108,52 @@ void ConnectionFormSupport::markConnectionModified() const {
     }
 }
 
+ConnectionFormSupport::~ConnectionFormSupport() {
+    QObject::disconnect(m_stepConnection);
+    QObject::disconnect(m_endConnection);
+}
+
 void ConnectionFormSupport::showHelpTopic(QWidget* owner, const QString& topic) const {
     if (m_context.showHelpTopic) {
         m_context.showHelpTopic(owner, topic);
     }
 }
 
-bool ConnectionFormSupport::connect(const ConnectRequest& request, QAbstractButton& cancel) {
-    const AttemptGuard guard(cancel, [this] { cancelAttempt(); });
+void ConnectionFormSupport::startConnect(const ConnectRequest& request, QLabel& status,
+                                         std::function<void(bool connected)> ended) {
+    if (m_attempting) {
+        return;
+    }
     m_attempting = true;
-    m_cancelled = false;
-    ConnectHooks hooks;
-    DialogService* dialogs = m_context.dialogs;
-    hooks.showMessage = [dialogs](const QString& text) { dialogs->showMessage(text); };
-    hooks.showError = m_context.showError;
-    hooks.setBusyCursor = [](bool busy) {
-        if (busy) {
-            QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-        } else {
-            QGuiApplication::restoreOverrideCursor();
-        }
-    };
-    hooks.wait = m_context.wait;
-    hooks.cancelled = [this] { return m_cancelled; };
-    const bool connected = runConnect(play(), request, hooks);
-    m_attempting = false;
-    return connected;
+    m_request = request;
+    m_status = &status;
+    m_ended = std::move(ended);
+    status.clear();
+    peer().connectTo(request);
 }
 
 void ConnectionFormSupport::cancelAttempt() {
     if (m_attempting) {
-        m_cancelled = true;
-        play().CancelWait();
+        peer().cancelConnect();  // connectFinished follows at once
     }
+}
+
+void ConnectionFormSupport::attemptEnded(const ConnectResult& result) {
+    m_attempting = false;
+    QLabel* const status = std::exchange(m_status, nullptr);
+    const std::function<void(bool)> ended = std::exchange(m_ended, {});
+    const bool connected = result.outcome == ConnectOutcome::Connected;
+    status->setText(result.outcome == ConnectOutcome::Cancelled ? AttemptCancelledMessage
+                                                                 : QString());
+    const QString message = connectFailureText(result, m_request);
+    if (!message.isEmpty()) {
+        if (result.outcome == ConnectOutcome::Failed) {
+            m_context.showError(message);
+        } else {
+            m_context.dialogs->showMessage(message);
+        }
+    }
+    ended(connected);
 }
 
 }  // namespace velmora

@@ -3,19 +3,26 @@
 #include "connections/ConnectProcedure.h"
 #include "connections/ConnectionFormContext.h"
 
-class QAbstractButton;
+#include <QMetaObject>
+
+#include <functional>
+
 class QComboBox;
+class QLabel;
 
 namespace velmora {
 
 // The steps that the New connection dialog and the wizard share: their lists of modems and of
-// recent phone numbers, the values worked out at each connect, and the connect itself.
+// recent phone numbers, the values worked out at each connect, and the connect attempt.
 class ConnectionFormSupport {
 public:
     explicit ConnectionFormSupport(ConnectionFormContext context);
+    ~ConnectionFormSupport();
+    ConnectionFormSupport(const ConnectionFormSupport&) = delete;
+    ConnectionFormSupport& operator=(const ConnectionFormSupport&) = delete;
 
     const ConnectionFormContext& context() const { return m_context; }
-    TCustomDXPlay& play() const { return *m_context.play; }
+    Peer& peer() const { return *m_context.peer; }
 
     // Fills the list with the installed modems and "Other modem..." and selects the first. When
     // the modem list cannot be acquired, the error is shown and false returned.
@@ -35,18 +42,25 @@ public:
     void markConnectionModified() const;
     void showHelpTopic(QWidget* owner, const QString& topic) const;
 
-    // Runs the connect steps with the event loop turning, so every window repaints. Meanwhile
-    // the windows that were open take no input but Esc and a click on `cancel`, which end the
-    // attempt as cancelAttempt() does; prompts and messages opened during it work as usual.
-    bool connect(const ConnectRequest& request, QAbstractButton& cancel);
+    // Starts the attempt and returns at once. `status` shows each step; an attempt that ends
+    // without a session says why in a message box (a cancel only in `status`); `ended` runs
+    // last, telling whether a session is open. The dialog stays usable throughout.
+    void startConnect(const ConnectRequest& request, QLabel& status,
+                      std::function<void(bool connected)> ended);
     bool attempting() const { return m_attempting; }
-    // Ends the attempt under way silently, as a cancelled prompt of the provider does.
+    // Ends the attempt under way; `status` says so.
     void cancelAttempt();
 
 private:
+    void attemptEnded(const ConnectResult& result);
+
     ConnectionFormContext m_context;
     bool m_attempting = false;
-    bool m_cancelled = false;
+    ConnectRequest m_request;
+    QLabel* m_status = nullptr;
+    std::function<void(bool connected)> m_ended;
+    QMetaObject::Connection m_stepConnection;
+    QMetaObject::Connection m_endConnection;
 };
 
 }  // namespace velmora

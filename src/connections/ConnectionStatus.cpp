@@ -1,5 +1,6 @@
 #include "connections/ConnectionStatus.h"
 
+#include "connections/ConnectProcedure.h"
 #include "connections/ConnectionStatusView.h"
 #include "peer/Peer.h"
 
@@ -12,6 +13,17 @@ ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
     connect(&peer, &Peer::playerDeleted, this,
             [this] { endConnection(QStringLiteral("Remote user disconnected.")); });
     connect(&peer, &Peer::sessionLost, this, [this] { endConnection(texts::ConnectionLost); });
+    // An attempt shows each step at once, and how it ended when no session opened.
+    connect(&peer, &Peer::connectStep, this, [this](ConnectStep step) {
+        setStatus(connectStepText(step, m_peer.connectRequest()));
+    });
+    connect(&peer, &Peer::connectFinished, this, [this](const ConnectResult& result) {
+        if (result.outcome == ConnectOutcome::Cancelled) {
+            setStatus(AttemptCancelledMessage);
+        } else if (result.outcome != ConnectOutcome::Connected) {
+            setStatus(NotConnected);
+        }
+    });
     connect(&peer, &Peer::sessionClosed, this, [this] {
         m_view.setConnectionCommandsEnabled(false);
         endConnection(QStringLiteral("Disconnected."));
@@ -33,7 +45,7 @@ void ConnectionStatus::DXPlay1Open(bool host) {
 }
 
 void ConnectionStatus::DXPlay1AddPlayer() {
-    if (m_peer.session().Players().Count() >= 2) {
+    if (m_peer.playerCount() >= 2) {
         setStatus(Connected);
         m_view.appendConversationLine(QStringLiteral("Connected."));
     }

@@ -2,7 +2,7 @@
 
 #include "base/HelpTopic.h"
 #include "base/LinkLabel.h"
-#include "session/DXPlay.h"
+#include "peer/Peer.h"
 
 #include <QComboBox>
 #include <QFrame>
@@ -111,8 +111,11 @@ TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
     buttons->addWidget(BackButton);
     buttons->addWidget(NextButton);
     buttons->addWidget(CancelButton);
+    StatusLabel = new QLabel(this);
+    StatusLabel->setObjectName(QStringLiteral("StatusLabel"));
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(body);
+    layout->addWidget(StatusLabel);
     layout->addWidget(separator);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -157,7 +160,9 @@ void TWizardForm::showEvent(QShowEvent* event) {
 }
 
 void TWizardForm::FormShow() {
-    m_support.play().Close();
+    m_support.peer().close();
+    StatusLabel->clear();
+    NextButton->setEnabled(true);
     showPage(SelectProvider);
     m_support.fillModems(*ModemComboBox);
     m_support.loadPhones(*ModemPhoneNumber);
@@ -191,8 +196,9 @@ void TWizardForm::NewGameClick() {
 
 ConnectRequest TWizardForm::requestFor(bool nullModem, bool calling) const {
     ConnectRequest request;
-    request.nullModem = nullModem;
+    request.method = nullModem ? ConnectRequest::Method::Cable : ConnectRequest::Method::Modem;
     request.calling = calling;
+    request.retries = !nullModem && calling ? ModemCallRetries : 0;
     request.sessionName = DefaultSessionName;
     request.playerName = m_support.playerName();
     request.otherModem = m_support.isOtherModem(*ModemComboBox);
@@ -239,9 +245,18 @@ void TWizardForm::NextButtonClick() {
 }
 
 void TWizardForm::connectAndClose(const ConnectRequest& request) {
-    if (m_support.connect(request, *CancelButton)) {
-        accept();
+    if (m_support.attempting()) {
+        return;
     }
+    NextButton->setEnabled(false);
+    BackButton->setEnabled(false);
+    m_support.startConnect(request, *StatusLabel, [this](bool connected) {
+        NextButton->setEnabled(true);
+        NotebookPageChanged();
+        if (connected) {
+            accept();
+        }
+    });
 }
 
 void TWizardForm::BackButtonClick() {
@@ -252,11 +267,17 @@ void TWizardForm::BackButtonClick() {
 }
 
 void TWizardForm::CancelButtonClick() {
+    reject();
+}
+
+void TWizardForm::reject() {
+    // Cancel, Esc and the close box end an attempt under way first; the wizard stays open and
+    // says so. Once nothing is under way they close the wizard.
     if (m_support.attempting()) {
         m_support.cancelAttempt();
         return;
     }
-    reject();
+    QDialog::reject();
 }
 
 void TWizardForm::Label7Click() {

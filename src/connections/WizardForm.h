@@ -48,12 +48,17 @@ public:
     QRadioButton* NewGame = nullptr;
     QRadioButton* JoinGame = nullptr;
     QLabel* Label3 = nullptr;
+    // What an attempt under way is doing, or that it was cancelled.
+    QLabel* StatusLabel = nullptr;
     QComboBox* ModemComboBox = nullptr;
     LinkLabel* Label7 = nullptr;
     QComboBox* ModemPhoneNumber = nullptr;
     QPushButton* BackButton = nullptr;
     QPushButton* NextButton = nullptr;
     QPushButton* CancelButton = nullptr;
+
+public slots:
+    void reject() override;
 
 protected:
     void showEvent(QShowEvent* event) override;

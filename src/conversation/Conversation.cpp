@@ -276,7 +276,7 @@ void Conversation::FilePrint() {
     m_hooks.suspendSender();
     const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
     if (m_dialogs.print(*m_printer)) {
-        m_printer->setDocName(m_peer.session().SessionName());
+        m_printer->setDocName(m_peer.sessionName());
         m_view.document()->print(m_printer.get());
     }
 }

@@ -25,13 +25,50 @@ Peer::Peer(IDirectPlaySystem& system, TransferSettings& settings, QObject* paren
         },
         [this] { return m_random.generate(); }, fileIconField);
     connectSessionEvents();
+    // Made after the peer's own handlers, so that sessionOpened comes before connectFinished.
+    m_connector = std::make_unique<Connector>(*m_play);
+    connect(m_connector.get(), &Connector::progress, this, &Peer::connectStep);
+    connect(m_connector.get(), &Connector::ended, this, &Peer::connectFinished);
 }
 
 Peer::~Peer() {
     stopSender();
     // No listener may hear of the close while the peer is half gone.
+    m_connector.reset();
     m_play->disconnect(this);
     m_play->Close();
+}
+
+void Peer::connectTo(const ConnectRequest& request) {
+    if (m_connector->running()) {
+        return;
+    }
+    stopSender();
+    m_connectRequest = request;
+    m_connector->start(request);
+}
+
+void Peer::cancelConnect() {
+    m_connector->cancel();
+}
+
+QStringList Peer::modemNames() {
+    return m_play->ModemSetting().ModemNames();
+}
+
+Peer::Connection Peer::connection() {
+    Connection connection;
+    const QString provider = m_play->ProviderName();
+    if (provider.isEmpty()) {
+        return connection;
+    }
+    connection.cable = provider == m_play->ProviderNameFromGUID(guids::ServiceProviderSerial);
+    connection.modem = provider == m_play->ProviderNameFromGUID(guids::ServiceProviderModem);
+    connection.sessionName = m_play->SessionName();
+    connection.modemName = m_play->ModemSetting().ModemName;
+    connection.phoneNumber = m_play->ModemSetting().PhoneNumber;
+    connection.host = m_play->IsHost();
+    return connection;
 }
 
 void Peer::connectSessionEvents() {
@@ -63,6 +100,7 @@ void Peer::connectSessionEvents() {
         endConnection();
         emit sessionClosed();
     });
+    connect(play, &TCustomDXPlay::OnReleased, this, [this](TCustomDXPlay&) { emit lineReleased(); });
     connect(play, &TCustomDXPlay::OnMessage, this,
             [this](TCustomDXPlay&, TDXPlayPlayer& from, const void* data, std::int32_t size) {
                 messageArrived(from, data, size);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "peer/ConnectMachine.h"
+#include "peer/Connector.h"
 #include "protocol/PeerMessageHandlers.h"
 #include "session/DXPlay.h"
 #include "session/UiHandOver.h"
@@ -40,13 +42,39 @@ public:
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
-    // The session component, for the connect procedure's operations (open, join, close).
-    TCustomDXPlay& session() { return *m_play; }
-    const TCustomDXPlay& session() const { return *m_play; }
     TransferEngine& transfers() { return *m_transfers; }
     const TransferEngine& transfers() const { return *m_transfers; }
 
+    // Hosts a session or joins the other computer's, as the request says, and returns at once:
+    // connectStep reports each step, connectFinished the outcome (and sessionOpened comes
+    // first when a session opened). Any session still open is closed first. Nothing happens
+    // while an attempt runs.
+    void connectTo(const ConnectRequest& request);
+    // Ends the attempt under way: connectFinished says Cancelled at once.
+    void cancelConnect();
+    bool connecting() const { return m_connector->running(); }
+    // The request of the attempt under way, or of the last one.
+    const ConnectRequest& connectRequest() const { return m_connectRequest; }
+
+    // The modems the modem provider knows; raises EDXPlayError when its list cannot be read.
+    QStringList modemNames();
+    // What the session component holds of the current or last connection, for saving it.
+    struct Connection {
+        bool cable = false;
+        bool modem = false;  // neither: there has been no connection to save
+        QString sessionName;
+        QString modemName;
+        QString phoneNumber;
+        bool host = false;
+    };
+    Connection connection();
+
     bool isOpen() const { return m_play->Opened(); }
+    QString sessionName() const { return m_play->SessionName(); }
+    // Participants of the open session, the own one included.
+    int playerCount() const { return m_play->Players().Count(); }
+    // A closed line is still being let go (the goodbye, the port); lineReleased follows.
+    bool releasing() const { return m_play->Releasing(); }
     // The other participant (see opponentOf); null when there is none.
     TDXPlayPlayer* opponent() const;
 
@@ -78,6 +106,9 @@ signals:
     void playerDeleted(const velmora::TDXPlayPlayer& player);
     void sessionLost();
     void sessionClosed();
+    void lineReleased();
+    void connectStep(velmora::ConnectStep step);
+    void connectFinished(const velmora::ConnectResult& result);
 
     // A chat line, the own copies included: the Windows-1252 bytes as they arrived.
     void chatLineReceived(const QString& senderName, const QByteArray& text);
@@ -111,6 +142,8 @@ private:
     SystemTransferClock m_clock;
     QRandomGenerator m_random;
     std::unique_ptr<TDXPlay> m_play;
+    std::unique_ptr<Connector> m_connector;
+    ConnectRequest m_connectRequest;
     std::unique_ptr<TransferEngine> m_transfers;
     std::unique_ptr<TSendThread> m_sendThread;
 };

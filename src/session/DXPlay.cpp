@@ -1,4 +1,5 @@
 #include "session/DXPlay.h"
+#include "session/service/SessionWire.h"
 
 #include "base/ByteLayout.h"
 #include "session/AutoResetEvent.h"
@@ -62,7 +63,8 @@ TCustomDXPlay::TCustomDXPlay(IDirectPlaySystem& system, QObject* owner)
       m_system(system),
       m_showException([](const QString& message) { qWarning().noquote() << message; }),
       m_guid(NullGuidText),
-      m_modemSetting(system) {}
+      m_modemSetting(system),
+      m_worker(std::make_unique<SessionWorker>()) {}
 
 TCustomDXPlay::~TCustomDXPlay() {
     try {
@@ -70,6 +72,8 @@ TCustomDXPlay::~TCustomDXPlay() {
     } catch (...) {
         // An OnClose handler's error has nowhere to go while the component is destroyed.
     }
+    // The goodbye still goes out; the outcomes it posts are dropped with the component.
+    m_worker.reset();
     ReapStoppedThreads(true);
 }
 
@@ -234,7 +238,18 @@ std::shared_ptr<IDirectPlay4> TCustomDXPlay::CreateTransport(const QString& name
 
 // --- sessions -----------------------------------------------------------------------------
 
-HRESULT TCustomDXPlay::EnumerateSessions(std::uint32_t timeoutMs) {
+// What the worker brings back from opening a session.
+struct TCustomDXPlay::OpenOutcome {
+    bool sessionStepDone = false;  // the session was created or joined
+    HRESULT result = DP_OK;        // of the step that failed, else DP_OK
+    QString sessionName;
+    QString playerName;
+    DPID localId = 0;
+    std::shared_ptr<AutoResetEvent> recvEvent;
+    QList<QPair<DPID, QString>> remotePlayers;
+};
+
+void TCustomDXPlay::EnumerateSessions(std::uint32_t timeoutMs) {
     if (!m_transport) {
         raiseDisconnected();
     }
@@ -242,28 +257,34 @@ HRESULT TCustomDXPlay::EnumerateSessions(std::uint32_t timeoutMs) {
     DPSESSIONDESC2 desc;
     desc.dwSize = SessionDescSize;
     desc.guidApplication = *Guid::fromString(m_guid);
-    const HRESULT result = m_transport->EnumSessions(
-        desc, timeoutMs,
-        [this](const DPSESSIONDESC2* session, std::uint32_t flags) {
-            if (flags & DPESC_TIMEDOUT) {
-                return false;
-            }
-            m_sessions.append({session->sessionName, session->guidInstance});
-            return true;
-        },
-        DPENUMSESSIONS_AVAILABLE);
-    if (result == DPERR_USERCANCEL) {
-        throw EAbort();
-    }
-    m_sessionsRead = true;
-    return result;
+    ++m_pending;
+    m_worker->post([this, transport = m_transport, desc, timeoutMs,
+                    generation = m_generation] {
+        QList<TDXPlayNamedGuid> found;
+        const HRESULT result = transport->EnumSessions(
+            desc, timeoutMs,
+            [&found](const DPSESSIONDESC2* session, std::uint32_t flags) {
+                if (flags & DPESC_TIMEDOUT) {
+                    return false;
+                }
+                found.append({session->sessionName, session->guidInstance});
+                return true;
+            },
+            DPENUMSESSIONS_AVAILABLE);
+        QMetaObject::invokeMethod(
+            this, [this, generation, result, found] { EnumerateFinished(generation, result, found); },
+            Qt::QueuedConnection);
+    });
 }
 
-const QList<TDXPlayNamedGuid>& TCustomDXPlay::Sessions() {
-    if (!m_sessionsRead) {
-        EnumerateSessions(0);
+void TCustomDXPlay::EnumerateFinished(std::uint64_t generation, HRESULT result,
+                                      const QList<TDXPlayNamedGuid>& sessions) {
+    --m_pending;
+    if (generation != m_generation) {
+        return;  // closed meanwhile: nobody waits for this any more
     }
-    return m_sessions;
+    m_sessions = sessions;
+    emit OnEnumerated(*this, result);
 }
 
 void TCustomDXPlay::OpenSession(bool NewSession, const QString& SessionName,
@@ -277,16 +298,6 @@ void TCustomDXPlay::OpenSession(bool NewSession, const QString& SessionName,
     if (PlayerName.isEmpty()) {
         raise(QStringLiteral("Player name is not specified"));
     }
-    OpenSessionStep(NewSession, SessionName);
-    try {
-        StartStep(PlayerName);
-    } catch (...) {
-        Close();
-        throw;
-    }
-}
-
-void TCustomDXPlay::OpenSessionStep(bool NewSession, const QString& SessionName) {
     DPSESSIONDESC2 desc;
     desc.dwSize = SessionDescSize;
     desc.guidApplication = *Guid::fromString(m_guid);
@@ -297,54 +308,76 @@ void TCustomDXPlay::OpenSessionStep(bool NewSession, const QString& SessionName)
         desc.dwMaxPlayers = static_cast<std::uint32_t>(m_maxPlayers);
         flags = DPOPEN_CREATE;
     } else {
-        const auto& sessions = Sessions();
-        const auto found = std::find_if(sessions.begin(), sessions.end(), [&](const auto& s) {
+        const auto found = std::find_if(m_sessions.begin(), m_sessions.end(), [&](const auto& s) {
             return s.Name.compare(SessionName, Qt::CaseInsensitive) == 0;
         });
-        if (found == sessions.end()) {
+        if (found == m_sessions.end()) {
             raise(QStringLiteral("Session '%1' not found").arg(SessionName));
         }
         desc.guidInstance = found->Id;
         flags = DPOPEN_JOIN;
     }
-    const HRESULT result = m_transport->Open(desc, flags);
-    if (result == DPERR_USERCANCEL) {
-        throw EAbort();
-    }
-    if (result != DP_OK) {
-        raise(QStringLiteral("Session %1 cannot be opened").arg(SessionName));
-    }
-    m_sessionName = SessionName;
-}
-
-void TCustomDXPlay::StartStep(const QString& PlayerName) {
-    m_opened.store(true);
-    const std::uint64_t session = ++m_session;
-    m_recvEvent = std::make_shared<AutoResetEvent>();
-    const auto local = m_players.Add(0, PlayerName, false);
     DPNAME name;
     name.hasShortName = true;
     name.shortName = PlayerName.left(MaxShortNameLength);
-    DPID id = 0;
-    const HRESULT created = m_transport->CreatePlayer(&id, name, m_recvEvent, 0);
-    if (created == DPERR_USERCANCEL) {
-        throw EAbort();
+    OpenOutcome start;
+    start.sessionName = SessionName;
+    start.playerName = PlayerName;
+    start.recvEvent = std::make_shared<AutoResetEvent>();
+    ++m_pending;
+    m_worker->post([this, transport = m_transport, desc, flags, name, start,
+                    generation = m_generation]() mutable {
+        OpenOutcome outcome = std::move(start);
+        outcome.result = transport->Open(desc, flags);
+        if (outcome.result == DP_OK) {
+            outcome.sessionStepDone = true;
+            outcome.result = transport->CreatePlayer(&outcome.localId, name, outcome.recvEvent, 0);
+        }
+        if (outcome.result == DP_OK) {
+            transport->EnumPlayers(
+                [&outcome](DPID remoteId, const DPNAME& remoteName) {
+                    outcome.remotePlayers.append(
+                        {remoteId, remoteName.hasShortName ? remoteName.shortName : QString()});
+                    return true;
+                },
+                DPENUMPLAYERS_REMOTE);
+        }
+        QMetaObject::invokeMethod(
+            this, [this, generation, outcome] { OpenFinished(generation, outcome); },
+            Qt::QueuedConnection);
+    });
+}
+
+void TCustomDXPlay::OpenFinished(std::uint64_t generation, const OpenOutcome& outcome) {
+    --m_pending;
+    if (generation != m_generation) {
+        return;  // closed meanwhile; the close let the line go
     }
-    if (created != DP_OK) {
-        raise(QStringLiteral("%1 cannot be opened").arg(m_sessionName));
+    if (outcome.result != DP_OK) {
+        QString message;
+        if (outcome.result != DPERR_USERCANCEL) {
+            message = outcome.sessionStepDone
+                          ? QStringLiteral("%1 cannot be opened").arg(outcome.sessionName)
+                          : QStringLiteral("Session %1 cannot be opened").arg(outcome.sessionName);
+        }
+        if (outcome.sessionStepDone) {
+            Close();  // a failed start step leaves no provider
+        }
+        emit OnOpenFailed(*this, outcome.result, message);
+        return;
     }
-    local->ID = id;
+    m_sessionName = outcome.sessionName;
+    m_opened.store(true);
+    const std::uint64_t session = ++m_session;
+    m_recvEvent = outcome.recvEvent;
+    const auto local = m_players.Add(outcome.localId, outcome.playerName, false);
     {
         const std::lock_guard lock(m_sendMutex);
         m_localPlayer = local;
     }
-    m_transport->EnumPlayers(
-        [this](DPID remoteId, const DPNAME& remoteName) {
-            m_players.Add(remoteId, remoteName.hasShortName ? remoteName.shortName : QString(),
-                          true);
-            return true;
-        },
-        DPENUMPLAYERS_REMOTE);
+    for (const auto& [remoteId, remoteName] : outcome.remotePlayers) {
+        m_players.Add(remoteId, remoteName, true);
+    }
     m_isHost = m_players.Count() == 1;
     m_openNotified = true;
     DoOpen();
@@ -401,24 +434,13 @@ bool TCustomDXPlay::TrySendMessage(DPID ToID, const void* Data, std::int32_t Dat
     return transport->Send(local->ID, ToID, flags, Data, size) == DP_OK;
 }
 
-void TCustomDXPlay::CancelWait() {
-    std::shared_ptr<IDirectPlay4> transport;
-    {
-        const std::lock_guard lock(m_sendMutex);
-        transport = m_transport;
-    }
-    if (transport) {
-        transport->CancelWait();
-    }
-}
-
 QString TCustomDXPlay::RefusalText() const {
     return m_transport ? m_transport->RefusalText() : QString();
 }
 
 void TCustomDXPlay::Close() {
+    ++m_generation;
     m_opened.store(false);
-    m_sessionsRead = false;
     std::exception_ptr closeError;
     if (m_openNotified) {
         m_openNotified = false;
@@ -428,27 +450,50 @@ void TCustomDXPlay::Close() {
             closeError = std::current_exception();
         }
     }
-    if (m_transport) {
+    std::shared_ptr<IDirectPlay4> transport;
+    DPID localId = 0;
+    {
+        const std::lock_guard lock(m_sendMutex);
+        transport = std::move(m_transport);
         if (m_localPlayer) {
-            m_transport->DestroyPlayer(m_localPlayer->ID);
+            localId = m_localPlayer->ID;
         }
-        m_transport->Close();
+        m_localPlayer.reset();
+    }
+    if (transport) {
+        Release(std::move(transport), localId);
     }
     m_providerName.clear();
     m_sessionName.clear();
     m_asyncSupported.store(false);
     m_sessions.clear();
-    {
-        const std::lock_guard lock(m_sendMutex);
-        m_transport.reset();
-        m_localPlayer.reset();
-    }
     StopRecvThread();
     m_recvEvent.reset();
     m_players.Clear();
     if (closeError) {
         std::rethrow_exception(closeError);
     }
+}
+
+void TCustomDXPlay::Release(std::shared_ptr<IDirectPlay4> transport, DPID localId) {
+    // A wait of an operation under way ends now; the operation's outcome is dropped.
+    transport->CancelWait();
+    ++m_releasing;
+    m_worker->post([this, transport = std::move(transport), localId]() mutable {
+        if (localId != 0) {
+            transport->DestroyPlayer(localId);
+        }
+        transport->Close();
+        // The transport goes on the UI thread, where its provider was made.
+        QMetaObject::invokeMethod(
+            this,
+            [this, transport = std::move(transport)]() mutable {
+                transport.reset();
+                --m_releasing;
+                emit OnReleased(*this);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void TCustomDXPlay::StopRecvThread() {

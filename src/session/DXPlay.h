@@ -4,6 +4,7 @@
 #include "session/DXPlayPlayer.h"
 #include "session/DXPlaySettings.h"
 #include "session/Guid.h"
+#include "session/SessionWorker.h"
 #include "session/Transport.h"
 #include "session/UiHandOver.h"
 
@@ -44,6 +45,10 @@ std::uint32_t MessageKindOf(const void* message);
 //
 // The events are signals: any number of listeners may connect. Each is raised on the UI thread,
 // the own participant's copies of messages sent from another thread included.
+//
+// The operations that wait for the line or the other side (EnumerateSessions, OpenSession, and
+// the goodbye of Close) start their work on the component's worker thread and return at once;
+// their outcome comes as an event. A provider's prompt shows on the UI thread meanwhile.
 class TCustomDXPlay : public QObject {
     Q_OBJECT
 
@@ -72,10 +77,17 @@ public:
     QString ProviderName() const { return m_providerName; }
     void setProviderName(const QString& name);
 
-    // The result code of the service, unchanged (0 = success).
-    HRESULT EnumerateSessions(std::uint32_t timeoutMs);
-    const QList<TDXPlayNamedGuid>& Sessions();
+    // Starts looking for sessions; OnEnumerated follows with the service's result code,
+    // unchanged (0 = success; DPERR_USERCANCEL when the user cancelled a prompt of the
+    // provider), and Sessions then holds what was found.
+    void EnumerateSessions(std::uint32_t timeoutMs);
+    const QList<TDXPlayNamedGuid>& Sessions() const { return m_sessions; }
+    // Starts creating (NewSession) or joining the named session with the local participant. On
+    // success OnOpen and OnAddPlayer for the local participant follow; else OnOpenFailed. Raises
+    // at once when there is no transport or a name is empty.
     void OpenSession(bool NewSession, const QString& SessionName, const QString& PlayerName);
+    // An EnumerateSessions or OpenSession under way.
+    bool Busy() const { return m_pending > 0; }
     // Callable from any thread while the UI thread uses the component.
     void SendMessage(DPID ToID, const void* Data, std::int32_t DataSize);
     // SendMessage that tells whether the message was taken: false while not open and when the
@@ -84,10 +96,12 @@ public:
     bool TrySendMessage(DPID ToID, const QByteArray& Data) {
         return TrySendMessage(ToID, Data.constData(), static_cast<std::int32_t>(Data.size()));
     }
+    // Ends the session and every operation under way (their events never come). The goodbye
+    // to the other side and the release of the port go on on the worker thread; OnReleased
+    // follows once they are done.
     void Close();
-    // Ends a wait of EnumerateSessions or OpenSession for the other side (called from the event
-    // loop that turns during it); the operation ends as a cancelled prompt does, with EAbort.
-    void CancelWait();
+    // Whether a closed line is still being let go (see OnReleased).
+    bool Releasing() const { return m_releasing > 0; }
     // After an enumeration answered DPERR_INCOMPATIBLEPEER: the line's words for the refusal,
     // empty when it gave none.
     QString RefusalText() const;
@@ -110,6 +124,14 @@ signals:
     void OnSendComplete(velmora::TCustomDXPlay& Sender, std::uint32_t MessageID,
                         velmora::TDXPlaySendCompleteResult Result, std::int32_t SendTime);
     void OnSessionLost(velmora::TCustomDXPlay& Sender);
+    // The outcome of EnumerateSessions.
+    void OnEnumerated(velmora::TCustomDXPlay& Sender, velmora::HRESULT Result);
+    // OpenSession did not open the session: the service's code and the component's words for
+    // it (empty for a user's cancel, DPERR_USERCANCEL).
+    void OnOpenFailed(velmora::TCustomDXPlay& Sender, velmora::HRESULT Result,
+                      const QString& Message);
+    // A closed line has been let go: the goodbye is said, the port is free.
+    void OnReleased(velmora::TCustomDXPlay& Sender);
 
 protected:
     virtual void DoAddPlayer(TDXPlayPlayer& Player);
@@ -124,8 +146,11 @@ protected:
 private:
     std::shared_ptr<IDirectPlay4> CreateTransport(const QString& name);
     QByteArray BuildAddress(const TDXPlayNamedGuid& provider, IDirectPlayLobby& lobby) const;
-    void OpenSessionStep(bool NewSession, const QString& SessionName);
-    void StartStep(const QString& PlayerName);
+    struct OpenOutcome;
+    void OpenFinished(std::uint64_t generation, const OpenOutcome& outcome);
+    void EnumerateFinished(std::uint64_t generation, HRESULT result,
+                           const QList<TDXPlayNamedGuid>& sessions);
+    void Release(std::shared_ptr<IDirectPlay4> transport, DPID localId);
     void DeliverMessages(std::uint64_t session);
     // A message to the own participant sent from another thread: delivered on the UI thread.
     void DeliverOwnCopy(std::uint64_t session, QByteArray data);
@@ -162,9 +187,14 @@ private:
     std::optional<QList<TDXPlayNamedGuid>> m_providers;
     QString m_sessionName;
     QList<TDXPlayNamedGuid> m_sessions;
-    bool m_sessionsRead = false;
+    // Counts Close calls (and provider changes): an outcome of an earlier one is dropped.
+    std::uint64_t m_generation = 0;
+    int m_pending = 0;    // operations under way on the worker
+    int m_releasing = 0;  // closed lines still being let go
     TDXPlayModemSetting m_modemSetting;
     TDXPlayTCPIPSetting m_tcpipSetting;
+    // Last: ended first, once Close has made its jobs end promptly.
+    std::unique_ptr<SessionWorker> m_worker;
 };
 
 // The component as the main window keeps it: the application's GUID and its handlers.

@@ -122,7 +122,7 @@ void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* opt
     m_aboutBox = aboutBox;
 
     ConnectionCommandsContext commands;
-    commands.play = &m_peer->session();
+    commands.peer = m_peer.get();
     commands.dialogs = m_context.dialogs;
     commands.connectionForm = connectionForm;
     commands.wizardForm = wizardForm;
@@ -158,7 +158,7 @@ void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* opt
 
 ConnectionFormContext TMainForm::connectionFormContext() {
     ConnectionFormContext form;
-    form.play = &m_peer->session();
+    form.peer = m_peer.get();
     form.dialogs = m_context.dialogs;
     form.options = &m_options;
     form.dataFolder = m_context.dataFolder;

@@ -76,7 +76,8 @@ std::optional<SerialSettings> SerialProvider::chooseSettings(HRESULT& failure) {
         failure = DPERR_UNINITIALIZED;
         return std::nullopt;
     }
-    std::optional<SerialSettings> chosen = m_prompts->askSerialSettings(ports, last);
+    std::optional<SerialSettings> chosen;
+    m_ui.runOnUiThread([&] { chosen = m_prompts->askSerialSettings(ports, last); });
     if (!chosen) {
         failure = DPERR_USERCANCEL;
         return std::nullopt;
@@ -100,7 +101,7 @@ HRESULT SerialProvider::open(std::unique_ptr<Line>& line, SerialPortLine::Role r
     if (!port) {
         m_lastError = error;
         if (m_prompts) {
-            m_prompts->showSerialError(error);
+            m_ui.runOnUiThread([this, &error] { m_prompts->showSerialError(error); });
         }
         return DPERR_NOCONNECTION;
     }

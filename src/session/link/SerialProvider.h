@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/ServiceProvider.h"
+#include "session/UiHandOver.h"
 #include "session/link/SerialPortLine.h"
 #include "session/link/SerialPrompts.h"
 #include "session/link/SerialSettings.h"
@@ -54,6 +55,8 @@ private:
 
     QString m_dataFolder;
     SerialPrompts* m_prompts;
+    // The prompts are the UI thread's; connect() and listen() run on the session's worker.
+    UiHandOver m_ui;
     std::optional<SerialSettings> m_fixed;
     QString m_lastError;
 };

@@ -74,7 +74,6 @@ void ModemLine::run() {
         if (!m_attempt) {
             m_attempt = DPERR_NOCONNECTION;
         }
-        m_attemptWait.wake();
     }
     m_changed.notify_all();
 }
@@ -231,7 +230,6 @@ void ModemLine::finishAttempt(HRESULT result, const QString& error) {
         if (!error.isEmpty()) {
             m_lastError = error;
         }
-        m_attemptWait.wake();
     }
     m_changed.notify_all();
 }
@@ -319,16 +317,14 @@ void ModemLine::close() {
 
 HRESULT ModemLine::waitUntilConnected() {
     std::unique_lock lock(m_mutex);
-    while (!m_attempt && !m_waitCancelled) {
-        m_attemptWait.sleep(lock, std::chrono::seconds(1));
-    }
+    m_changed.wait(lock, [this] { return m_attempt || m_waitCancelled; });
     return m_attempt.value_or(DPERR_USERCANCEL);
 }
 
 void ModemLine::cancelWait() {
     const std::lock_guard lock(m_mutex);
     m_waitCancelled = true;
-    m_attemptWait.wake();
+    m_changed.notify_all();
 }
 
 QString ModemLine::lastError() const {

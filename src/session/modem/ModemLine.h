@@ -5,7 +5,6 @@
 #include "session/link/LinkEngine.h"
 #include "session/link/SerialSettings.h"
 #include "session/modem/HayesDialer.h"
-#include "session/service/TurningWait.h"
 
 #include <QByteArray>
 #include <QString>
@@ -110,7 +109,6 @@ private:
     mutable std::mutex m_mutex;
     std::condition_variable m_changed;
     std::optional<HRESULT> m_attempt;  // Calling: the outcome, once known
-    TurningWait m_attemptWait;
     bool m_waitCancelled = false;
     QString m_lastError;
     std::uint32_t m_rate = 0;

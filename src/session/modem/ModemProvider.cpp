@@ -63,7 +63,7 @@ HRESULT ModemProvider::modemNames(QStringList& names) {
 HRESULT ModemProvider::fail(HRESULT result, const QString& error, bool tellUser) {
     m_lastError = error;
     if (tellUser && m_prompts) {
-        m_prompts->showModemError(error);
+        m_ui.runOnUiThread([this, &error] { m_prompts->showModemError(error); });
     }
     return result;
 }
@@ -101,7 +101,9 @@ HRESULT ModemProvider::choose(bool calling, ModemEntry& modem) {
                 offered.append(port.name);
             }
         }
-        const std::optional<ModemChoice> answer = m_prompts->askModem(offered, preset, calling);
+        std::optional<ModemChoice> answer;
+        m_ui.runOnUiThread(
+            [&] { answer = m_prompts->askModem(offered, preset, calling); });
         if (!answer) {
             return DPERR_USERCANCEL;
         }
@@ -153,9 +155,18 @@ HRESULT ModemProvider::connect(std::unique_ptr<Line>& line) {
     }
     const QByteArray number = dialString(m_choice.phone);
     auto call = std::make_unique<ModemLine>(portSettings(modem), ModemLine::Role::Calling, number);
-    m_dialling = call.get();
+    {
+        const std::lock_guard lock(m_dialMutex);
+        if (m_cancelled) {
+            return DPERR_USERCANCEL;  // the call hangs up as it goes
+        }
+        m_dialling = call.get();
+    }
     const HRESULT result = call->waitUntilConnected();
-    m_dialling = nullptr;
+    {
+        const std::lock_guard lock(m_dialMutex);
+        m_dialling = nullptr;
+    }
     if (result == DPERR_USERCANCEL) {
         return result;  // the call is hung up as it goes
     }
@@ -168,6 +179,8 @@ HRESULT ModemProvider::connect(std::unique_ptr<Line>& line) {
 }
 
 void ModemProvider::cancelConnect() {
+    const std::lock_guard lock(m_dialMutex);
+    m_cancelled = true;
     if (m_dialling) {
         m_dialling->cancelWait();
     }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/ServiceProvider.h"
+#include "session/UiHandOver.h"
 #include "session/link/SerialPrompts.h"
 #include "session/modem/ModemLine.h"
 #include "session/modem/ModemList.h"
@@ -9,6 +10,7 @@
 #include <QString>
 
 #include <functional>
+#include <mutex>
 #include <optional>
 
 namespace velmora {
@@ -38,7 +40,8 @@ public:
     // Dials and returns once the call is up and the other side's link answered; a MODEMERR_*
     // code when the call did not come about, DPERR_USERCANCEL when the user cancels.
     HRESULT connect(std::unique_ptr<Line>& line) override;
-    // Hangs up the call being dialled; connect() answers DPERR_USERCANCEL.
+    // Hangs up the call being dialled, from any thread; connect() answers DPERR_USERCANCEL, now
+    // and for every later call.
     void cancelConnect() override;
     // Opens the modem and returns at once; the line answers calls one after the other.
     HRESULT listen(std::unique_ptr<Line>& line) override;
@@ -58,7 +61,11 @@ private:
     ModemPrompts* const m_prompts;
     const ModemProviderOptions m_options;
     ModemChoice m_choice;             // from the address, completed by the user's answers
+    // The prompts are the UI thread's; connect() and listen() run on the session's worker.
+    UiHandOver m_ui;
+    std::mutex m_dialMutex;  // connect() on the worker against cancelConnect()
     ModemLine* m_dialling = nullptr;  // the call connect() waits for
+    bool m_cancelled = false;
     QString m_lastError;
 };
 

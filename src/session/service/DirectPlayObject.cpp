@@ -207,6 +207,9 @@ HRESULT DirectPlayObject::createSession(const DPSESSIONDESC2& desc) {
         previous->close();
         previous.reset();
     }
+    if (cancelled()) {
+        return DPERR_USERCANCEL;
+    }
     std::unique_ptr<Line> line;
     const HRESULT listening = m_provider->listen(line);
     if (listening != DP_OK) {
@@ -224,6 +227,9 @@ HRESULT DirectPlayObject::createSession(const DPSESSIONDESC2& desc) {
     std::shared_ptr<Link> link;
     {
         const std::lock_guard lock(m_mutex);
+        if (m_cancelled) {
+            return DPERR_USERCANCEL;  // the line closes unused
+        }
         m_engine.host(session);
         link = installLocked(std::move(line));
     }
@@ -262,6 +268,9 @@ HRESULT DirectPlayObject::connectIfNeeded() {
             return DP_OK;
         }
     }
+    if (cancelled()) {
+        return DPERR_USERCANCEL;
+    }
     std::unique_ptr<Line> line;
     const HRESULT connected = m_provider->connect(line);
     if (connected != DP_OK) {
@@ -273,6 +282,9 @@ HRESULT DirectPlayObject::connectIfNeeded() {
     std::shared_ptr<Link> link;
     {
         const std::lock_guard lock(m_mutex);
+        if (m_cancelled) {
+            return DPERR_USERCANCEL;  // the line closes unused
+        }
         link = installLocked(std::move(line));
     }
     link->start();
@@ -306,10 +318,9 @@ bool DirectPlayObject::waitAnswer(std::unique_lock<std::mutex>& lock, std::uint3
 
 bool DirectPlayObject::waitUntil(std::unique_lock<std::mutex>& lock,
                                  const std::function<bool()>& condition) {
-    const std::uint64_t cancels = m_cancels;
     for (;;) {
         m_engine.onTimer(nowMs());
-        if (m_cancels != cancels) {
+        if (m_cancelled) {
             return false;
         }
         if (condition()) {
@@ -318,7 +329,7 @@ bool DirectPlayObject::waitUntil(std::unique_lock<std::mutex>& lock,
         const std::optional<std::int64_t> deadline = m_engine.nextDeadlineMs();
         const std::int64_t waitMs =
             deadline ? std::max<std::int64_t>(*deadline - nowMs(), 0) : kReplyWaitMs;
-        m_wait.sleep(lock, std::chrono::milliseconds(waitMs));
+        m_changed.wait_for(lock, std::chrono::milliseconds(waitMs));
     }
 }
 
@@ -463,7 +474,7 @@ HRESULT DirectPlayObject::Close() {
         link = std::move(m_link);
         retired = std::move(m_retired);
         ++m_generation;
-        ++m_cancels;
+        m_cancelled = true;
         m_engine.close();
         wakeWaitsLocked();
     }
@@ -476,10 +487,10 @@ HRESULT DirectPlayObject::Close() {
 void DirectPlayObject::CancelWait() {
     {
         const std::lock_guard lock(m_mutex);
-        ++m_cancels;
+        m_cancelled = true;
         wakeWaitsLocked();
     }
-    // The provider may be bringing a line up (dialling) with the event loop turning.
+    // The provider may be bringing a line up (dialling) on another thread.
     if (m_provider) {
         m_provider->cancelConnect();
     }
@@ -599,7 +610,12 @@ void DirectPlayObject::flush(std::unique_lock<std::mutex>& lock) {
 }
 
 void DirectPlayObject::wakeWaitsLocked() {
-    m_wait.wake();
+    m_changed.notify_all();
+}
+
+bool DirectPlayObject::cancelled() const {
+    const std::lock_guard lock(m_mutex);
+    return m_cancelled;
 }
 
 std::int64_t DirectPlayObject::nowMs() const {

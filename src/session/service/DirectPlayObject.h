@@ -3,11 +3,11 @@
 #include "session/ServiceProvider.h"
 #include "session/Transport.h"
 #include "session/service/SessionEngine.h"
-#include "session/service/TurningWait.h"
 
 #include <QList>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -79,9 +79,10 @@ private:
     // Waits for the answer to a request; false when cancelled. The lock is held on entry and
     // on return.
     bool waitAnswer(std::unique_lock<std::mutex>& lock, std::uint32_t serial);
-    // Waits until the condition on the engine holds; false when CancelWait or Close came first.
-    // On the application's main thread the event loop turns meanwhile, so the window repaints
-    // and takes input; elsewhere the thread sleeps until the line or the timer wakes it.
+    // Waits until the condition on the engine holds; false once CancelWait or Close was called.
+    // The thread sleeps until the line, a cancel or the engine's next deadline wakes it; the
+    // session component calls the waiting operations on its worker thread, never on the UI
+    // thread.
     bool waitUntil(std::unique_lock<std::mutex>& lock, const std::function<bool()>& condition);
     // Closes and drops the current line when it refused us or is gone.
     void dropDeadLine();
@@ -93,6 +94,7 @@ private:
     // current line and tells it they are sent, and wakes the waits. Unlocks while sending.
     void flush(std::unique_lock<std::mutex>& lock);
     void wakeWaitsLocked();
+    bool cancelled() const;
     std::int64_t nowMs() const;
     std::int64_t replyDeadlineLocked() const;
 
@@ -101,12 +103,14 @@ private:
     const std::chrono::steady_clock::time_point m_epoch = std::chrono::steady_clock::now();
 
     mutable std::mutex m_mutex;
-    TurningWait m_wait;
+    std::condition_variable m_changed;  // the engine changed, or a cancel
     SessionEngine m_engine;
     std::shared_ptr<Link> m_link;
     std::vector<std::shared_ptr<Link>> m_retired;  // lines replaced from their own thread
     std::uint64_t m_generation = 0;
-    std::uint64_t m_cancels = 0;  // counts CancelWait and Close calls, which end every wait
+    // Set by CancelWait and Close, for good: every wait of this object ends, and no line is
+    // brought up any more. The component makes a new object for its next attempt.
+    bool m_cancelled = false;
     std::uint32_t m_nextMessageId = 1;
     QString m_refusalText;  // the last refused line's words, read by RefusalText
 };
