@@ -6,6 +6,7 @@
 #include "transfer/TransferClock.h"
 #include "transfer/TransfersModel.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -233,13 +234,13 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
                    .arg(TerminalText::visible(fileName), sender.name));
         return;
     }
-    if (openLinesOf(sender.id) >= kMaxOpenPerPeer) {
+    if (openLinesOf(sender.id) >= kMaxOpenTransfersPerPeer) {
         // A flood of offers would otherwise make a ".part" for each.
         refuse(sender, offer,
                QStringLiteral("Refused the file %1 offered by %2: %3 files from %2 are coming "
                               "already.")
                    .arg(fileName, sender.name)
-                   .arg(kMaxOpenPerPeer));
+                   .arg(kMaxOpenTransfersPerPeer));
         return;
     }
     const QString folder = usableIncomingFolder();

@@ -27,12 +27,9 @@ struct TTransfer;
 // line, and the ".part" stays for a later resume; one that never got a byte goes. When the
 // sender checks files (FileOfferDetails), the ".part" prefix is hashed before the reply and the
 // whole file is compared with the sender's digest at the end. A participant may have at most
-// kMaxOpenPerPeer files coming at once; further offers are refused. UI thread only.
+// kMaxOpenTransfersPerPeer files coming at once; further offers are refused. UI thread only.
 class FileReceiver {
 public:
-    // Files one participant may have coming at once.
-    static constexpr int kMaxOpenPerPeer = 32;
-
     FileReceiver(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
                  TransferNotices& notices, PeerMessageSink send, QLocale locale);
 

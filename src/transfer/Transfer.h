@@ -13,6 +13,10 @@
 
 namespace velmora {
 
+// Files one participant may have coming from another at once: a receiver refuses offers past
+// it, and a sender holds its further offers back until earlier lines have ended.
+inline constexpr int kMaxOpenTransfersPerPeer = 32;
+
 // The state of one listed transfer. The values are those the record's State byte holds.
 enum TransferState : std::uint8_t {
     tsRunning = 0,   // blocks flow (an outgoing transfer once its offer is accepted)
@@ -100,6 +104,7 @@ struct TTransfer {
     // Outgoing only.
     std::int64_t SourceModified = 0;  // the source's modification time (ns) when offered
     bool TheyCheck = false;           // the answer to the offer came with FileReplyDetails
+    bool Offered = false;             // the offer went; else it waits for a free place
     bool DigestSent = false;
     std::int32_t Carried = 0;  // bytes whose send call has returned
     CarriedWindow Window;

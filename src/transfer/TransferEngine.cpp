@@ -1,5 +1,7 @@
 #include "transfer/TransferEngine.h"
 
+#include <QScopedValueRollback>
+
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -17,8 +19,13 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
       m_receiver(m_model, clock, settings, notices, send, locale),
       m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons),
                locale) {
-    connect(&m_model, &TransfersModel::stateChanged, this,
-            [this](int row) { m_receiver.lineStateChanged(row); });
+    connect(&m_model, &TransfersModel::stateChanged, this, [this](int row) {
+        m_receiver.lineStateChanged(row);
+        if (!m_stoppingAll) {
+            m_sender.offerWaiting();
+        }
+    });
+    connect(&m_model, &TransfersModel::rowsRemoved, this, [this] { m_sender.offerWaiting(); });
     m_removalTimer.setInterval(kRemovalIntervalMs);
     connect(&m_removalTimer, &QTimer::timeout, this, &TransferEngine::removeFirstAborted);
     m_removalTimer.start();
@@ -205,6 +212,8 @@ void TransferEngine::removeFirstAborted() {
 }
 
 void TransferEngine::stopAll() {
+    // A line that stops makes no place for a waiting offer: the connection is ending.
+    const QScopedValueRollback stopping(m_stoppingAll, true);
     for (int row = 0; row < m_model.rowCount(); ++row) {
         if (m_model.transfer(row).State != tsFinished) {
             m_model.setState(row, tsStopped);

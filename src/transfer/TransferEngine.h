@@ -83,6 +83,7 @@ private:
     FileReceiver m_receiver;
     FileSender m_sender;
     QTimer m_removalTimer;
+    bool m_stoppingAll = false;
 };
 
 }  // namespace velmora

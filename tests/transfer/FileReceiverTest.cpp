@@ -525,7 +525,7 @@ TEST_F(FileReceiverTest, NamesNearTheLimitGetNamesOfTheirOwnThatFit) {
 }
 
 TEST_F(FileReceiverTest, AFloodOfOffersIsCutOffAndLeavesNoEmptyPartFiles) {
-    const int limit = FileReceiver::kMaxOpenPerPeer;
+    const int limit = kMaxOpenTransfersPerPeer;
     for (int id = 0; id < limit + 8; ++id) {
         const auto reply = offer("f" + QByteArray::number(id), 100, static_cast<std::uint8_t>(id));
         ASSERT_TRUE(reply);

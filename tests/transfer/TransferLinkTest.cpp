@@ -234,6 +234,25 @@ TEST_F(TransferLinkTest, AfterAStrangersPartTheNextTryResumesTheFilesOwnPart) {
     EXPECT_EQ(link.b.model().outcomes().verifiedWhole, 1);
 }
 
+TEST_F(TransferLinkTest, ManyFilesAtOnceAreOfferedAsTheReceiverTakesThem) {
+    const int count = kMaxOpenTransfersPerPeer + 8;
+    QStringList paths;
+    for (int i = 0; i < count; ++i) {
+        paths << source(QStringLiteral("m%1.bin").arg(i), patternBytes(700, 100 + i));
+    }
+    link.a.engine->sendFiles(paths, link.opponentOf(link.a));
+    EXPECT_EQ(link.a.model().rowCount(), count);
+    link.deliverAll();
+    EXPECT_EQ(link.b.model().rowCount(), kMaxOpenTransfersPerPeer);
+    link.runToEnd();
+    for (int i = 0; i < count; ++i) {
+        EXPECT_EQ(fileBytes(received(link.b, QStringLiteral("m%1.bin").arg(i))),
+                  patternBytes(700, 100 + i));
+    }
+    EXPECT_EQ(link.b.model().outcomes().verifiedWhole, count);
+    EXPECT_EQ(link.a.model().outcomes().failed + link.b.model().outcomes().failed, 0);
+}
+
 TEST_F(TransferLinkTest, PauseAndResumeFromEitherSide) {
     const QByteArray bytes = patternBytes(4000, 4);
     link.a.engine->sendFiles({source("p.bin", bytes)}, link.opponentOf(link.a));
@@ -474,7 +493,11 @@ TEST_F(TransferLinkTest, SendFileRefusesWhatCannotBeSent) {
         {link.a.id, buildFileReply({0, firstId, frIdInUse, QByteArray(kIconFieldSize, 0)})},
         link.b);
     EXPECT_EQ(link.a.model().transfer(0).State, tsStopped);
-    EXPECT_TRUE(link.a.takeOutbox().empty());
+    // Its place goes to a line that waited to be offered; it is not offered again itself.
+    for (const SentMessage& message : link.a.takeOutbox()) {
+        const auto offer = parseFileOffer(bytesOf(message.bytes));
+        EXPECT_TRUE(!offer || offer->transferId != firstId);
+    }
     EXPECT_EQ(link.a.notices.messages.size(), 7U);
 }
 
