@@ -49,16 +49,16 @@ void ConnectMachine::searched(HRESULT result, const QStringList& sessions, const
         finish({ConnectOutcome::OtherVersion, result, refusal});
         return;
     }
-    if (result != DP_OK && m_searches == 1) {
-        // Later searches only look again; their codes are not looked at.
-        m_actions.closeSession();
-        finish({ConnectOutcome::SearchFailed, result, {}});
-        return;
-    }
     if (!sessions.isEmpty()) {
         m_state = State::Joining;
         m_actions.stepReached(ConnectStep::Joining);
         m_actions.join(sessions.first(), m_request);
+        return;
+    }
+    if (result != DP_OK && m_searches == 1) {
+        // The line did not come up (busy, or the port could not be opened); later searches
+        // only look again, their codes are not looked at. The provider stays chosen.
+        finish({ConnectOutcome::SearchFailed, result, {}});
         return;
     }
     if (mayRetry(nowMs)) {

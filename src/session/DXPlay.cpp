@@ -380,8 +380,20 @@ void TCustomDXPlay::OpenFinished(std::uint64_t generation, const OpenOutcome& ou
     }
     m_isHost = m_players.Count() == 1;
     m_openNotified = true;
-    DoOpen();
-    DoAddPlayer(*local);
+    try {
+        DoOpen();
+        DoAddPlayer(*local);
+    } catch (const std::exception& error) {
+        // A handler that cannot take the open session closes it again.
+        const QString message = exceptionText(error);
+        try {
+            Close();
+        } catch (...) {
+            // The handler's error is the one to tell.
+        }
+        emit OnOpenFailed(*this, DPERR_GENERIC, message);
+        return;
+    }
     m_recvThread = std::make_unique<TDXPlayRecvThread>(
         m_handOver, m_recvEvent, [this, session] { DeliverMessages(session); });
 }

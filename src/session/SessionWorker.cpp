@@ -2,7 +2,9 @@
 
 namespace velmora {
 
-SessionWorker::SessionWorker() : m_thread([this] { run(); }) {}
+SessionWorker::SessionWorker() : m_thread(QThread::create([this] { run(); })) {
+    m_thread->start();
+}
 
 SessionWorker::~SessionWorker() {
     {
@@ -10,7 +12,7 @@ SessionWorker::~SessionWorker() {
         m_stopping = true;
     }
     m_changed.notify_all();
-    m_thread.join();
+    m_thread->wait();
 }
 
 void SessionWorker::post(std::function<void()> job) {

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <QThread>
+
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
-#include <thread>
 
 namespace velmora {
 
@@ -29,7 +31,8 @@ private:
     std::condition_variable m_changed;
     std::deque<std::function<void()>> m_jobs;
     bool m_stopping = false;
-    std::thread m_thread;  // last: started once everything above exists
+    // A Qt thread, so that a port opened on it can work with notifiers.
+    std::unique_ptr<QThread> m_thread;
 };
 
 }  // namespace velmora

@@ -8,6 +8,7 @@
 #include "session/service/MemoryCable.h"
 #include "session/service/MemoryProvider.h"
 #include "session/service/SessionService.h"
+#include "support/PeerSteps.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -24,7 +25,7 @@ namespace {
 class SessionSide final {
 public:
     SessionSide(ProviderEntry provider, const QString& folder, const QString& name)
-        : m_service({std::move(provider)}), m_name(name) {
+        : m_service({asSerialCable(std::move(provider))}), m_name(name) {
         settings.incoming = folder + "/in-" + name + "/";
         settings.fallback = settings.incoming;
         settings.code = 3;
@@ -37,20 +38,8 @@ public:
                          [](const QString& text) { ADD_FAILURE() << qPrintable(text); });
     }
 
-    void host(const QString& provider) {
-        m_peer.session().setProviderName(provider);
-        m_peer.session().OpenSession(true, QStringLiteral("Files"), m_name);
-    }
-
-    bool join(const QString& provider) {
-        TCustomDXPlay& play = m_peer.session();
-        play.setProviderName(provider);
-        if (play.EnumerateSessions(0) != DP_OK || play.Sessions().isEmpty()) {
-            return false;
-        }
-        play.OpenSession(false, play.Sessions().first().Name, m_name);
-        return true;
-    }
+    bool host() { return test::connected(test::connectPeer(m_peer, false, m_name)); }
+    bool join() { return test::connected(test::connectPeer(m_peer, true, m_name)); }
 
     // Whether the other side's participant is there.
     bool otherPresent() const {
@@ -79,11 +68,10 @@ struct Sent {
 
 // Ann hosts, Bob joins; each sends its files to the other, and every one must arrive whole and
 // verified on both sides.
-void exchangeFiles(SessionSide& ann, SessionSide& bob, const QString& provider,
-                   const QList<Sent>& annFiles, const QList<Sent>& bobFiles,
+void exchangeFiles(SessionSide& ann, SessionSide& bob, const QList<Sent>& annFiles, const QList<Sent>& bobFiles,
                    const QString& folder) {
-    ann.host(provider);
-    ASSERT_TRUE(bob.join(provider));
+    ASSERT_TRUE(ann.host());
+    ASSERT_TRUE(bob.join());
     ASSERT_TRUE(pumpUntil([&] { return ann.otherPresent() && bob.otherPresent(); }));
     const auto send = [&](SessionSide& side, const QList<Sent>& files, const QString& out) {
         QDir().mkpath(out);
@@ -126,7 +114,7 @@ TEST(PeerFiles, OverTheMemoryLineFilesArriveVerifiedAndAStrangePartIsLeftAlone) 
     const QByteArray resumed = patternBytes(300'000, 1);
     writtenFile(bob.settings.incoming + "resumed.bin.part", resumed.left(100'000));
     writtenFile(bob.settings.incoming + "strange.bin.part", patternBytes(5000, 2));
-    exchangeFiles(ann, bob, QString::fromLatin1(MemoryProvider::kName),
+    exchangeFiles(ann, bob,
                   {{"resumed.bin", resumed},
                    {"strange.bin", patternBytes(20'000, 3)},
                    {QString::fromUtf8("Дом.txt"), "house"}},
@@ -157,7 +145,7 @@ TEST(PeerFiles, OverANoisyCableFilesArriveVerified) {
     };
     SessionSide ann(serial(cable.linkA()), folder, QStringLiteral("ann"));
     SessionSide bob(serial(cable.linkB()), folder, QStringLiteral("bob"));
-    exchangeFiles(ann, bob, QStringLiteral("Serial Connection"),
+    exchangeFiles(ann, bob,
                   {{"one.bin", patternBytes(120'000, 5)}, {"two.txt", "a small file\n"}},
                   {{"three.bin", patternBytes(60'000, 6)}}, folder);
 }

@@ -3,6 +3,7 @@
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
 #include "support/FixedTransferSettings.h"
+#include "support/PeerSteps.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -24,7 +25,7 @@ struct Side {
     Side(const MemoryCable& cable, MemoryCable::Side end, const QString& name)
         : name(name),
           settings(test::makeTempFolder(name), false),
-          service({cable.providerEntry(end)}),
+          service({test::asSerialCable(cable.providerEntry(end))}),
           peer(service, settings) {
         QObject::connect(&peer, &Peer::chatLineReceived,
                          [this](const QString& from, const QByteArray& text) {
@@ -40,21 +41,10 @@ struct Side {
                 others << player.Name;
             }
         });
-        provider = cable.providerEntry(end).name;
     }
 
-    // A closed session forgets its provider: each connection names it again, as the dialog does.
-    void host() {
-        peer.session().setProviderName(provider);
-        peer.session().OpenSession(true, QStringLiteral("Chat"), name);
-    }
-    void join() {
-        TCustomDXPlay& session = peer.session();
-        session.setProviderName(provider);
-        ASSERT_EQ(session.EnumerateSessions(0), DP_OK);
-        ASSERT_FALSE(session.Sessions().isEmpty());
-        session.OpenSession(false, session.Sessions().first().Name, name);
-    }
+    void host() { ASSERT_TRUE(test::connected(test::connectPeer(peer, false, name))); }
+    void join() { ASSERT_TRUE(test::connected(test::connectPeer(peer, true, name))); }
     QString incoming(const QString& file) const {
         return QDir(settings.incomingFolder()).filePath(file);
     }
@@ -63,7 +53,6 @@ struct Side {
     }
 
     QString name;
-    QString provider;
     test::FixedTransferSettings settings;
     SessionService service;
     Peer peer;

@@ -6,6 +6,7 @@
 #include "session/service/SessionService.h"
 #include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
+#include "support/SessionSteps.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -25,14 +26,14 @@ struct Peer : test::RecordingPeer {
     using RecordingPeer::RecordingPeer;
     void host(const QString& name) {
         play.setProviderName("Memory cable");
-        play.OpenSession(true, "Chat", name);
+        test::openSession(play, true, "Chat", name);
     }
     bool join(const QString& name) {
         play.setProviderName("Memory cable");
-        if (play.EnumerateSessions(0) != DP_OK || play.Sessions().isEmpty()) {
+        if (test::enumerateSessions(play) != DP_OK || play.Sessions().isEmpty()) {
             return false;
         }
-        play.OpenSession(false, play.Sessions().first().Name, name);
+        test::openSession(play, false, play.Sessions().first().Name, name);
         return true;
     }
     void send(const QByteArray& message) {
@@ -123,7 +124,7 @@ TEST(DXPlayOverServiceTest, NoSessionUnderAnotherApplication) {
     ann.host("Ann");
     bob.play.setGUID("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}");
     bob.play.setProviderName("Memory cable");
-    EXPECT_EQ(bob.play.EnumerateSessions(0), DP_OK);
+    EXPECT_EQ(test::enumerateSessions(bob.play), DP_OK);
     EXPECT_TRUE(bob.play.Sessions().isEmpty());
     bob.play.Close();
 }

@@ -2,6 +2,7 @@
 
 #include "session/DXPlay.h"
 #include "session/SystemMessages.h"
+#include "support/SessionSteps.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -94,7 +95,12 @@ struct Fixture {
 
     void host() {
         play.setProviderName(QStringLiteral("serial connection"));
-        play.OpenSession(true, QStringLiteral("Chat"), QStringLiteral("Ann"));
+        test::openSession(play, true, QStringLiteral("Chat"), QStringLiteral("Ann"));
+    }
+    // Closes and waits until the goodbye has gone out on the worker.
+    void closeAndRelease() {
+        play.Close();
+        ASSERT_TRUE(pumpUntil([&] { return !play.Releasing(); }));
     }
     void post(DPID from, const QByteArray& bytes) { system.script->post(from, bytes); }
     bool delivered(int count) {
@@ -116,7 +122,7 @@ TEST(DXPlayTest, HostAloneOpensWithItsOwnParticipantAndClosesOnce) {
     EXPECT_EQ(f.system.script->openedDesc.guidApplication.toString(), AppGuid);
     EXPECT_EQ(f.play.ProviderName(), "serial connection");
 
-    f.play.Close();
+    f.closeAndRelease();
     EXPECT_EQ(f.events.last(), "close Chat 1");
     EXPECT_EQ(f.system.script->destroyed, QList<DPID>({LocalId}));
     EXPECT_EQ(f.play.ProviderName(), "");
@@ -146,10 +152,11 @@ TEST(DXPlayTest, JoiningFindsTheSessionWithoutRegardToCaseAndLearnsTheHost) {
     f.system.script->remotePlayers = {{RemoteId, "Host"}};
 
     f.play.setProviderName("Modem Connection");
+    EXPECT_EQ(test::enumerateSessions(f.play), DP_OK);
     EXPECT_EQ(errorOf([&] { f.play.OpenSession(false, "Beta", "Bob"); }),
               "Session 'Beta' not found");
     EXPECT_EQ(f.play.Sessions().size(), 2);
-    f.play.OpenSession(false, "alpha", "Bob");
+    test::openSession(f.play, false, "alpha", "Bob");
     EXPECT_EQ(f.system.script->openFlags, DPOPEN_JOIN);
     EXPECT_EQ(f.system.script->openedDesc.guidInstance, first.guidInstance);
     EXPECT_EQ(f.events, QStringList({"open", "add 1000 Bob"}));
@@ -250,6 +257,8 @@ TEST(DXPlayTest, CloseFromAMessageHandlerAndAPendingHandOverNeverDeadlock) {
         f.post(LocalId, message(1));
         QThread::msleep(round % 4);  // no event loop runs: the hand-over waits, or is about to
         f.play.Close();
+        // The next opening turns the event loop: what is left queued is not this round's.
+        QObject::disconnect(&f.play, &TCustomDXPlay::OnMessage, nullptr, nullptr);
     }
     EXPECT_EQ(messages, 0);
 }
@@ -366,42 +375,64 @@ TEST(DXPlayTest, OpenSessionFailuresAndTheirStates) {
               "Player name is not specified");
 
     // The session step fails: the transport stays.
+    const auto open = [&f] { test::openSession(f.play, true, "Chat", "Ann"); };
     f.system.script->openResult = DPERR_GENERIC;
-    EXPECT_EQ(errorOf([&] { f.play.OpenSession(true, "Chat", "Ann"); }),
-              "Session Chat cannot be opened");
+    EXPECT_EQ(errorOf(open), "Session Chat cannot be opened");
     EXPECT_EQ(f.play.ProviderName(), "Serial Connection");
     f.system.script->openResult = DPERR_USERCANCEL;
-    EXPECT_THROW(f.play.OpenSession(true, "Chat", "Ann"), EAbort);
+    EXPECT_THROW(open(), EAbort);
     EXPECT_EQ(f.play.ProviderName(), "Serial Connection");
 
     // The start step fails before OnOpen: closed, no OnClose.
     f.system.script->openResult = DP_OK;
     f.system.script->createPlayerResult = DPERR_GENERIC;
-    EXPECT_EQ(errorOf([&] { f.play.OpenSession(true, "Chat", "Ann"); }), "Chat cannot be opened");
+    EXPECT_EQ(errorOf(open), "Chat cannot be opened");
     EXPECT_EQ(f.play.ProviderName(), "");
     EXPECT_TRUE(f.events.isEmpty());
 
-    // An OnOpen handler's error closes the session (OnClose raised) and propagates.
+    // An OnOpen handler's error closes the session (OnClose raised) and is the failure told.
     f.system.script->createPlayerResult = DP_OK;
     QObject::disconnect(&f.play, &TCustomDXPlay::OnOpen, nullptr, nullptr);
     QObject::connect(&f.play, &TCustomDXPlay::OnOpen,
                      [](TCustomDXPlay&) { throw EDXPlayError("handler failed"); });
     f.play.setProviderName("Serial Connection");
-    EXPECT_EQ(errorOf([&] { f.play.OpenSession(true, "Chat", "Ann"); }), "handler failed");
+    EXPECT_EQ(errorOf(open), "handler failed");
     EXPECT_EQ(f.events, QStringList({"close Chat 1"}));
     EXPECT_FALSE(f.play.Opened());
     EXPECT_EQ(f.play.ProviderName(), "");
 
-    // A cancelled enumeration is a silent abort and leaves the list unread.
+    // A cancelled enumeration reports the cancel and finds nothing; a failed one its code.
     QObject::disconnect(&f.play, &TCustomDXPlay::OnOpen, nullptr, nullptr);
     f.play.setProviderName("Serial Connection");
     f.system.script->enumResult = DPERR_USERCANCEL;
-    EXPECT_THROW(f.play.EnumerateSessions(0), EAbort);
+    EXPECT_EQ(test::enumerateSessions(f.play), DPERR_USERCANCEL);
+    EXPECT_TRUE(f.play.Sessions().isEmpty());
     f.system.script->enumResult = static_cast<HRESULT>(0x80010001);
     const int calls = f.system.script->enumSessionsCalls;
-    EXPECT_EQ(f.play.EnumerateSessions(0), static_cast<HRESULT>(0x80010001));
-    f.play.Sessions();
-    EXPECT_EQ(f.system.script->enumSessionsCalls, calls + 1) << "a failed enumeration still counts";
+    EXPECT_EQ(test::enumerateSessions(f.play), static_cast<HRESULT>(0x80010001));
+    EXPECT_EQ(f.system.script->enumSessionsCalls, calls + 1);
+}
+
+TEST(DXPlayTest, OperationsReturnAtOnceAndACloseDropsTheirOutcome) {
+    Fixture f;
+    f.play.setProviderName("Serial Connection");
+    int searches = 0;
+    int failures = 0;
+    QObject::connect(&f.play, &TCustomDXPlay::OnEnumerated,
+                     [&](TCustomDXPlay&, HRESULT) { ++searches; });
+    QObject::connect(&f.play, &TCustomDXPlay::OnOpenFailed,
+                     [&](TCustomDXPlay&, HRESULT, const QString&) { ++failures; });
+    // Neither call has an outcome yet when it returns: the worker reports later.
+    f.play.EnumerateSessions(0);
+    f.play.OpenSession(true, "Chat", "Ann");
+    EXPECT_TRUE(f.play.Busy());
+    EXPECT_TRUE(f.events.isEmpty());
+    f.play.Close();
+    ASSERT_TRUE(pumpUntil([&] { return !f.play.Busy() && !f.play.Releasing(); }));
+    EXPECT_EQ(searches, 0);
+    EXPECT_EQ(failures, 0);
+    EXPECT_TRUE(f.events.isEmpty()) << "a closed component reports nothing of earlier calls";
+    EXPECT_FALSE(f.play.Opened());
 }
 
 TEST(DXPlayTest, CloseRulesAndProviderChanges) {
@@ -416,7 +447,7 @@ TEST(DXPlayTest, CloseRulesAndProviderChanges) {
     EXPECT_EQ(f.play.ProviderName(), "Modem Connection");
 
     // An OnClose handler's error comes after everything is closed.
-    f.play.OpenSession(true, "Chat", "Ann");
+    test::openSession(f.play, true, "Chat", "Ann");
     QObject::disconnect(&f.play, &TCustomDXPlay::OnClose, nullptr, nullptr);
     QObject::connect(&f.play, &TCustomDXPlay::OnClose,
                      [](TCustomDXPlay&) { throw EDXPlayError("close failed"); });
@@ -429,7 +460,7 @@ TEST(DXPlayTest, CloseRulesAndProviderChanges) {
     QObject::disconnect(&f.play, &TCustomDXPlay::OnClose, nullptr, nullptr);
     f.play.setProviderName("Serial Connection");
     const QString longName(1500, QChar('n'));
-    f.play.OpenSession(true, "Chat", longName);
+    test::openSession(f.play, true, "Chat", longName);
     EXPECT_EQ(f.system.script->playerName.shortName.size(), 1024);
     EXPECT_EQ(f.play.LocalPlayer()->Name, longName);
 }

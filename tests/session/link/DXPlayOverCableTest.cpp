@@ -7,6 +7,7 @@
 #include "session/service/SessionService.h"
 #include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
+#include "support/SessionSteps.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -39,14 +40,14 @@ struct Peer : test::RecordingPeer {
     explicit Peer(const std::filesystem::path& end) : RecordingPeer(serialEntry(end)) {}
     void host(const QString& name) {
         play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderSerial));
-        play.OpenSession(true, "VelmoraSession", name);
+        test::openSession(play, true, "VelmoraSession", name);
     }
     bool join(const QString& name) {
         play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderSerial));
-        if (play.EnumerateSessions(0) != DP_OK || play.Sessions().isEmpty()) {
+        if (test::enumerateSessions(play) != DP_OK || play.Sessions().isEmpty()) {
             return false;
         }
-        play.OpenSession(false, play.Sessions().first().Name, name);
+        test::openSession(play, false, play.Sessions().first().Name, name);
         return true;
     }
     void send(const QByteArray& message) {
@@ -113,6 +114,7 @@ TEST(DXPlayOverCableTest, HostJoinTalkCloseAndPulledPlug) {
     // The caller closes: the master keeps its session and a new caller joins it.
     slave.play.Close();
     ASSERT_TRUE(pumpUntil([&] { return master.events.last() == "delete Bob"; }));
+    ASSERT_TRUE(pumpUntil([&] { return !slave.play.Releasing(); })) << "the port is let go";
     EXPECT_TRUE(master.play.Opened());
     Peer again(cable.linkB());
     ASSERT_TRUE(again.join("Carol"));
@@ -180,7 +182,7 @@ TEST(DXPlayOverCableTest, NoMasterOnTheCableFindsNoSession) {
     NullModemCable cable(options);
     Peer slave(cable.linkB());
     slave.play.setProviderName(slave.play.ProviderNameFromGUID(guids::ServiceProviderSerial));
-    slave.play.EnumerateSessions(0);
+    test::enumerateSessions(slave.play);
     EXPECT_TRUE(slave.play.Sessions().isEmpty());
     slave.play.Close();
 }

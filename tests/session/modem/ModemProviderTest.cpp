@@ -11,6 +11,7 @@
 #include "session/service/SessionWire.h"
 #include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
+#include "support/SessionSteps.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -105,14 +106,14 @@ struct Peer : test::RecordingPeer {
     }
     void host(const QString& modem, const QString& name) {
         useModem(modem, {});
-        play.OpenSession(true, "Chat", name);
+        test::openSession(play, true, "Chat", name);
     }
     // Dials, and looks for the session as the connect procedure does.
     HRESULT call(const QString& modem, const QString& phone) {
         useModem(modem, phone);
-        const HRESULT first = play.EnumerateSessions(0);
+        const HRESULT first = test::enumerateSessions(play);
         for (int i = 0; first == DP_OK && play.Sessions().isEmpty() && i < 20; ++i) {
-            play.EnumerateSessions(0);
+            test::enumerateSessions(play);
         }
         return first;
     }
@@ -120,7 +121,7 @@ struct Peer : test::RecordingPeer {
         if (call(modem, phone) != DP_OK || play.Sessions().isEmpty()) {
             return false;
         }
-        play.OpenSession(false, play.Sessions().first().Name, name);
+        test::openSession(play, false, play.Sessions().first().Name, name);
         return play.Opened();
     }
     void send(const QByteArray& message) {
@@ -151,9 +152,9 @@ TEST(ModemProviderTest, CallAnswerTalkHangUpAndCallAgain) {
     ASSERT_EQ(bob.call("Bob's modem", "(100)"), DP_OK);
     ASSERT_FALSE(bob.play.Sessions().isEmpty());
     // Looking again while the call is up does not dial again.
-    EXPECT_EQ(bob.play.EnumerateSessions(0), DP_OK);
+    EXPECT_EQ(test::enumerateSessions(bob.play), DP_OK);
     EXPECT_EQ(exchange.dialCount("200"), 1);
-    bob.play.OpenSession(false, bob.play.Sessions().first().Name, "Bob");
+    test::openSession(bob.play, false, bob.play.Sessions().first().Name, "Bob");
     ASSERT_TRUE(bob.play.Opened());
     ASSERT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
 
@@ -176,6 +177,7 @@ TEST(ModemProviderTest, CallAnswerTalkHangUpAndCallAgain) {
     // from Bob's modem again.
     bob.play.Close();
     ASSERT_TRUE(pumpUntil([&] { return ann.events.contains("delete Bob"); }));
+    ASSERT_TRUE(pumpUntil([&] { return !bob.play.Releasing(); })) << "the modem is let go";
     EXPECT_TRUE(ann.play.Opened());
     Peer bobAgain(folder);
     ASSERT_TRUE(bobAgain.join("Bob's modem", "100", "Bob"));
@@ -208,20 +210,24 @@ TEST(ModemProviderTest, CallsThatDoNotComeAboutGiveTheModemsCode) {
     EXPECT_EQ(exchange.dialCount("200"), 5);
 }
 
-TEST(ModemProviderTest, WhileDiallingTheEventLoopTurnsAndACancelHangsUp) {
+TEST(ModemProviderTest, WhileDiallingTheUiThreadIsFreeAndACloseHangsUp) {
     ModemExchange exchange(exchangeSettings(5000));  // nobody answers at 400
     const std::string silentDevice = exchange.addModem("400");
     const QString folder =
         folderWithModems({{"Bob's modem", exchange.addModem("200")}, {"Silent", silentDevice}});
     Peer bob(folder);
     bob.useModem("Bob's modem", "400");
+    int searches = 0;
+    QObject::connect(&bob.play, &TCustomDXPlay::OnEnumerated,
+                     [&searches](TCustomDXPlay&, HRESULT) { ++searches; });
+    bob.play.EnumerateSessions(0);  // returns at once: the worker dials
     bool turned = false;
     QTimer::singleShot(300, [&] {
         turned = true;
-        bob.play.CancelWait();  // what Esc in the connect dialog does
+        bob.play.Close();  // what Esc in the connect dialog does
     });
-    EXPECT_THROW(bob.play.EnumerateSessions(0), EAbort);
-    EXPECT_TRUE(turned);
+    ASSERT_TRUE(test::pumpUntil([&] { return turned && !bob.play.Releasing(); }));
+    EXPECT_EQ(searches, 0) << "a closed search reports nothing";
     EXPECT_FALSE(bob.play.Opened());
     // The modem was hung up and dials again.
     EXPECT_EQ(bob.call("Bob's modem", "400"), MODEMERR_NOANSWER);
@@ -240,8 +246,9 @@ struct CallUp {
         EXPECT_TRUE(pumpUntil([&] { return ann.events.contains("add Bob"); }));
     }
 
-    // Both modems are on-hook: a new call between them comes about.
-    static void callAgain(const QString& folder) {
+    // Once both modems are let go, a new call between them comes about.
+    void callAgain() const {
+        ASSERT_TRUE(pumpUntil([&] { return !ann.play.Releasing() && !bob.play.Releasing(); }));
         Peer annAgain(folder);
         annAgain.host("Ann's modem", "Ann");
         Peer bobAgain(folder);
@@ -269,7 +276,7 @@ TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
 
     // Both modems are on-hook again: a new call works.
     exchange.setPlugged("200", true);
-    CallUp::callAgain(folder);
+    call.callAgain();
 }
 
 TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
@@ -286,7 +293,7 @@ TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
     EXPECT_TRUE(prompts.errors.isEmpty());
 
     // Bob's modem is free for the next call.
-    CallUp::callAgain(folder);
+    call.callAgain();
 }
 
 TEST(ModemProviderTest, ACallerOfAnotherLinkVersionIsToldAndTheHostAnswersTheNextCall) {

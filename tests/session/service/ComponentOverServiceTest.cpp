@@ -2,6 +2,7 @@
 
 #include "session/DXPlay.h"
 #include "session/service/MemoryProvider.h"
+#include "support/SessionSteps.h"
 
 #include <QCoreApplication>
 
@@ -48,14 +49,14 @@ TEST(ComponentOverService, TwoComponentsConnectTalkAndPart) {
 
     host.play.setProviderName(host.play.ProviderNameFromGUID(guids::ServiceProviderMemory));
     EXPECT_EQ(host.play.ProviderName(), QString::fromLatin1(MemoryProvider::kName));
-    host.play.OpenSession(true, QStringLiteral("VelmoraSession"), QStringLiteral("Anna"));
+    test::openSession(host.play, true, QStringLiteral("VelmoraSession"), QStringLiteral("Anna"));
     EXPECT_TRUE(host.play.IsHost());
     EXPECT_EQ(host.added, QStringList{"Anna"});
 
     caller.play.setProviderName(QStringLiteral("memory CABLE"));
-    ASSERT_EQ(caller.play.EnumerateSessions(0), DP_OK);
+    ASSERT_EQ(test::enumerateSessions(caller.play), DP_OK);
     ASSERT_EQ(caller.play.Sessions().size(), 1);
-    caller.play.OpenSession(false, QStringLiteral("velmorasession"), QStringLiteral("Bob"));
+    test::openSession(caller.play, false, QStringLiteral("velmorasession"), QStringLiteral("Bob"));
     EXPECT_FALSE(caller.play.IsHost());
     EXPECT_EQ(caller.play.Players().Count(), 2);
     EXPECT_EQ(caller.added, QStringList{"Bob"});
@@ -80,8 +81,8 @@ TEST(ComponentOverService, TwoComponentsConnectTalkAndPart) {
     // The cable is pulled under a second caller: both components lose the session.
     Computer second(cable, Side::B);
     second.play.setProviderName(QString::fromLatin1(MemoryProvider::kName));
-    ASSERT_EQ(second.play.EnumerateSessions(0), DP_OK);
-    second.play.OpenSession(false, QStringLiteral("VelmoraSession"), QStringLiteral("Cleo"));
+    ASSERT_EQ(test::enumerateSessions(second.play), DP_OK);
+    test::openSession(second.play, false, QStringLiteral("VelmoraSession"), QStringLiteral("Cleo"));
     ASSERT_TRUE(eventsUntil([&] { return host.added.size() == 3; }));
     cable.cut();
     ASSERT_TRUE(eventsUntil([&] { return host.lost == 1 && second.lost == 1; }));
