@@ -42,6 +42,10 @@ public:
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
 
+    // The session component itself, for tests that prepare or inspect it. The faces use the
+    // peer's operations above and never call it.
+    TCustomDXPlay& session() { return *m_play; }
+    const TCustomDXPlay& session() const { return *m_play; }
     TransferEngine& transfers() { return *m_transfers; }
     const TransferEngine& transfers() const { return *m_transfers; }
 

@@ -5,7 +5,9 @@
 
 #include "session/FakeDirectPlay.h"
 
+#include "peer/Peer.h"
 #include "session/DXPlay.h"
+#include "support/FixedTransferSettings.h"
 
 #include <QByteArray>
 #include <QStringList>
@@ -26,9 +28,12 @@ inline QByteArray modemListAddress(const QStringList& modems) {
     return address;
 }
 
+// A peer over the fake service; `play` is its session component.
 struct ConnectFixture {
     FakeSystem system;
-    TDXPlay play{system};
+    FixedTransferSettings settings;
+    Peer peer{system, settings};
+    TCustomDXPlay& play = peer.session();
 
     explicit ConnectFixture(const QStringList& modems = {"Internal Modem", "USB Modem"}) {
         play.setGUID(ApplicationGuid);

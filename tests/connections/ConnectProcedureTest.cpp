@@ -1,42 +1,46 @@
 #include "ConnectFixture.h"
 
 #include "connections/ConnectProcedure.h"
+#include "peer/Connector.h"
 #include "session/service/SessionWire.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
+
+#include <optional>
 
 namespace velmora {
 namespace {
 
 using test::ConnectFixture;
 
-// The connect steps' window, recording what they show.
-struct Window {
-    QStringList messages;
-    QStringList errors;
-    QStringList cursor;  // "busy" / "normal" in order
-    int waited = 0;
-    std::function<void()> onWait;
-    bool cancelled = false;  // the user's Esc or Cancel
+// The connect sequence over the fake service, as the dialogs and velmora-cli start it.
+struct Attempt : ConnectFixture {
+    Connector connector{play};
+    QStringList steps;
+    std::optional<ConnectResult> result;
 
-    ConnectHooks hooks() {
-        return {[this](const QString& text) { messages << text; },
-                [this](const QString& text) { errors << text; },
-                [this](bool busy) { cursor << (busy ? "busy" : "normal"); },
-                [this](int ms) {
-                    EXPECT_EQ(ms, 100);
-                    ++waited;
-                    if (onWait) {
-                        onWait();
-                    }
-                },
-                [this] { return cancelled; }};
+    Attempt() {
+        QObject::connect(&connector, &Connector::progress, [this](ConnectStep step) {
+            steps << connectStepText(step, request);
+        });
+        QObject::connect(&connector, &Connector::ended,
+                         [this](const ConnectResult& r) { result = r; });
+    }
+
+    ConnectRequest request;
+    ConnectOutcome run(const ConnectRequest& r) {
+        request = r;
+        result.reset();
+        connector.start(r);
+        EXPECT_TRUE(test::pumpUntil([&] { return result.has_value(); }));
+        return result ? result->outcome : ConnectOutcome::Failed;
     }
 };
 
 ConnectRequest request(bool nullModem, bool calling) {
     ConnectRequest r;
-    r.nullModem = nullModem;
+    r.method = nullModem ? ConnectRequest::Method::Cable : ConnectRequest::Method::Modem;
     r.calling = calling;
     r.sessionName = "Chat";
     r.playerName = "Ann";
@@ -60,12 +64,11 @@ TEST(ConnectProcedureTest, NamesAndBlockSizeCode) {
     EXPECT_EQ(blockSizeCodeFor(false, -1), 2);
 }
 
-TEST(ConnectProcedureTest, HostingOverModemAndCable) {
-    ConnectFixture f;
-    Window w;
-    ConnectRequest host = request(false, false);
+TEST(ConnectProcedureTest, HostingOverModemAndCableSetsTheProvider) {
+    Attempt f;
     f.play.ModemSetting().PhoneNumber = "old";
-    ASSERT_TRUE(runConnect(f.play, host, w.hooks()));
+    EXPECT_EQ(f.run(request(false, false)), ConnectOutcome::Connected);
+    EXPECT_EQ(f.steps, QStringList{"Opening modem..."});
     EXPECT_TRUE(f.play.Opened());
     EXPECT_TRUE(f.play.IsHost());
     EXPECT_EQ(f.play.ProviderName(), "Modem Connection");
@@ -74,175 +77,103 @@ TEST(ConnectProcedureTest, HostingOverModemAndCable) {
     EXPECT_EQ(f.play.ModemSetting().ModemName, "USB Modem");
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "");
     EXPECT_EQ(f.script().playerName.shortName, "Ann");
-    EXPECT_TRUE(w.messages.isEmpty());
-    EXPECT_TRUE(w.cursor.isEmpty());
 
-    f.play.Close();
-    host.otherModem = true;
-    ASSERT_TRUE(runConnect(f.play, host, w.hooks()));
+    ConnectRequest other = request(false, false);
+    other.otherModem = true;
+    EXPECT_EQ(f.run(other), ConnectOutcome::Connected);
     EXPECT_FALSE(f.play.ModemSetting().Enabled);
     EXPECT_EQ(f.play.ModemSetting().ModemName, "USB Modem");
 
     // The cable leaves the modem settings as they were.
-    f.play.Close();
     ConnectRequest master = request(true, false);
     master.modemName = "ignored";
-    ASSERT_TRUE(runConnect(f.play, master, w.hooks()));
+    f.steps.clear();
+    EXPECT_EQ(f.run(master), ConnectOutcome::Connected);
+    EXPECT_EQ(f.steps, QStringList{"Opening port..."});
     EXPECT_EQ(f.play.ProviderName(), "Serial Connection");
     EXPECT_TRUE(f.play.IsHost());
     EXPECT_EQ(f.play.ModemSetting().ModemName, "USB Modem");
     EXPECT_EQ(f.script().enumSessionsCalls, 0);
 }
 
-TEST(ConnectProcedureTest, ModemCallJoinsTheFirstSessionFoundAfterRetries) {
-    ConnectFixture f;
-    Window w;
-    w.onWait = [&] {
-        if (w.waited == 5) {
-            f.hostElsewhere({"First", "Second"});
-        }
-    };
-    ASSERT_TRUE(runConnect(f.play, request(false, true), w.hooks()));
-    EXPECT_TRUE(f.play.Opened());
+TEST(ConnectProcedureTest, CallingFindsAndJoinsTheFirstSession) {
+    Attempt f;
+    f.hostElsewhere({"First", "Second"});
+    EXPECT_EQ(f.run(request(false, true)), ConnectOutcome::Connected);
+    EXPECT_EQ(f.steps, QStringList({"Dialling 555 1234...", "Joining the other computer's session..."}));
     EXPECT_FALSE(f.play.IsHost());
     EXPECT_EQ(f.play.SessionName(), "First");
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "555 1234");
-    EXPECT_TRUE(f.play.ModemSetting().Enabled);
-    EXPECT_EQ(w.waited, 6) << "the search after the fifth wait finds it, then one more wait";
-    EXPECT_EQ(f.script().enumSessionsCalls, 7);
-    EXPECT_EQ(w.cursor, (QStringList{"busy", "normal"}));
-    EXPECT_TRUE(w.messages.isEmpty());
-}
 
-TEST(ConnectProcedureTest, ModemCallFailures) {
-    // Nobody waits: the first search and 20 more, then the message and a closed component.
-    {
-        ConnectFixture f;
-        Window w;
-        EXPECT_FALSE(runConnect(f.play, request(false, true), w.hooks()));
-        EXPECT_EQ(f.script().enumSessionsCalls, 21);
-        EXPECT_EQ(w.waited, 20);
-        EXPECT_EQ(w.messages, QStringList{"No sessions were found on remote computer!"});
-        EXPECT_EQ(f.play.ProviderName(), "");
-        EXPECT_EQ(w.cursor.last(), "normal");
-    }
-    // The wizard's call with "Other modem..." tries up to 100 times.
-    {
-        ConnectFixture f;
-        Window w;
-        ConnectRequest other = request(false, true);
-        other.otherModem = true;
-        other.retries = 100;
-        f.play.ModemSetting().PhoneNumber = "kept";
-        EXPECT_FALSE(runConnect(f.play, other, w.hooks()));
-        EXPECT_EQ(w.waited, 100);
-        EXPECT_FALSE(f.play.ModemSetting().Enabled);
-        EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "kept");
-    }
-    // A failing first search: the line is busy, the provider stays set, no retries.
-    {
-        ConnectFixture f;
-        Window w;
-        f.script().enumResult = DPERR_GENERIC;
-        EXPECT_FALSE(runConnect(f.play, request(false, true), w.hooks()));
-        EXPECT_EQ(w.messages, QStringList{"Line is busy!"});
-        EXPECT_EQ(f.play.ProviderName(), "Modem Connection");
-        EXPECT_EQ(w.waited, 0);
-        EXPECT_TRUE(w.cursor.isEmpty());
-    }
-    // A cancelled prompt of the provider ends silently, also in the middle of the retries.
-    {
-        ConnectFixture f;
-        Window w;
-        w.onWait = [&] {
-            if (w.waited == 3) {
-                f.script().enumResult = DPERR_USERCANCEL;
-            }
-        };
-        EXPECT_FALSE(runConnect(f.play, request(false, true), w.hooks()));
-        EXPECT_TRUE(w.messages.isEmpty());
-        EXPECT_TRUE(w.errors.isEmpty());
-        EXPECT_FALSE(f.play.Opened());
-        EXPECT_EQ(w.cursor.last(), "normal");
-    }
-}
-
-TEST(ConnectProcedureTest, TheUsersCancelAndAnotherVersionEndTheSearch) {
-    // Esc during the retries of a modem call: no more searches, nothing shown.
-    {
-        ConnectFixture f;
-        Window w;
-        w.onWait = [&] { w.cancelled = w.waited == 3; };
-        EXPECT_FALSE(runConnect(f.play, request(false, true), w.hooks()));
-        EXPECT_EQ(w.waited, 3);
-        EXPECT_TRUE(w.messages.isEmpty());
-        EXPECT_TRUE(w.errors.isEmpty());
-        EXPECT_FALSE(f.play.Opened());
-        EXPECT_EQ(w.cursor.last(), "normal");
-    }
-    // A side of another version is told as such, over either line.
-    for (const bool nullModem : {false, true}) {
-        ConnectFixture f;
-        Window w;
-        f.script().enumResult = DPERR_INCOMPATIBLEPEER;
-        EXPECT_FALSE(runConnect(f.play, request(nullModem, true), w.hooks()));
-        EXPECT_EQ(w.messages, QStringList{OtherVersionMessage});
-        EXPECT_FALSE(f.play.Opened());
-    }
-    // A link of another version says so in its own words, with both versions.
-    {
-        ConnectFixture f;
-        Window w;
-        const QString linkWords =
-            "The other computer runs version 2 of the Velmora serial link, this one version 1: "
-            "both sides need the same version of Velmora.";
-        f.script().enumResult = DPERR_INCOMPATIBLEPEER;
-        f.script().refusalText = linkWords;
-        EXPECT_FALSE(runConnect(f.play, request(true, true), w.hooks()));
-        EXPECT_EQ(w.messages, QStringList{linkWords});
-    }
-}
-
-TEST(ConnectProcedureTest, CableCallSearchesOnceAndReportsNothingFound) {
-    ConnectFixture f;
-    Window w;
-    EXPECT_FALSE(runConnect(f.play, request(true, true), w.hooks()));
-    EXPECT_EQ(f.script().enumSessionsCalls, 1);
-    EXPECT_EQ(w.messages, QStringList{"No sessions were found on remote computer!"});
-    EXPECT_EQ(f.play.ProviderName(), "");
-
-    f.script().enumResult = DPERR_GENERIC;  // not looked at
+    // Over the cable a failing search that still found the session joins it.
+    f.script().enumResult = DPERR_GENERIC;
     f.hostElsewhere({"Theirs"});
-    w.messages.clear();
-    ASSERT_TRUE(runConnect(f.play, request(true, true), w.hooks()));
+    f.steps.clear();
+    EXPECT_EQ(f.run(request(true, true)), ConnectOutcome::Connected);
+    EXPECT_EQ(f.steps.first(), "Looking for the other computer...");
     EXPECT_EQ(f.play.SessionName(), "Theirs");
     EXPECT_EQ(f.play.ProviderName(), "Serial Connection");
-    EXPECT_TRUE(w.messages.isEmpty());
-    EXPECT_TRUE(w.cursor.isEmpty());
 }
 
-TEST(ConnectProcedureTest, ComponentErrorsAreShownAndCancelsAreSilent) {
-    ConnectFixture f;
-    Window w;
-    ConnectRequest nameless = request(false, false);
-    nameless.playerName.clear();
-    EXPECT_FALSE(runConnect(f.play, nameless, w.hooks()));
-    EXPECT_EQ(w.errors, QStringList{"Player name is not specified"});
-    EXPECT_FALSE(f.play.Opened());
+TEST(ConnectProcedureTest, FailuresSayWhatTheWindowShows) {
+    // Nothing found over the cable: one search, the message, a closed component.
+    {
+        Attempt f;
+        EXPECT_EQ(f.run(request(true, true)), ConnectOutcome::NoSession);
+        EXPECT_EQ(f.script().enumSessionsCalls, 1);
+        EXPECT_EQ(connectFailureText(*f.result, f.request), NoSessionsMessage);
+        EXPECT_EQ(f.play.ProviderName(), "");
+    }
+    // A failing first search of a modem call: the line is busy, the provider stays set.
+    {
+        Attempt f;
+        f.script().enumResult = DPERR_GENERIC;
+        EXPECT_EQ(f.run(request(false, true)), ConnectOutcome::SearchFailed);
+        EXPECT_EQ(connectFailureText(*f.result, f.request), LineBusyMessage);
+        EXPECT_EQ(f.play.ProviderName(), "Modem Connection");
+        EXPECT_EQ(f.script().enumSessionsCalls, 1);
+    }
+    // Another version, in its own words when the link has them.
+    for (const QString& words : {QString(), QStringLiteral("The other computer runs version 2")}) {
+        Attempt f;
+        f.script().enumResult = DPERR_INCOMPATIBLEPEER;
+        f.script().refusalText = words;
+        EXPECT_EQ(f.run(request(true, true)), ConnectOutcome::OtherVersion);
+        EXPECT_EQ(connectFailureText(*f.result, f.request),
+                  words.isEmpty() ? OtherVersionMessage : words);
+        EXPECT_FALSE(f.play.Opened());
+    }
+    // The component's own errors, and a provider's cancelled prompt, which says nothing.
+    {
+        Attempt f;
+        ConnectRequest nameless = request(false, false);
+        nameless.playerName.clear();
+        EXPECT_EQ(f.run(nameless), ConnectOutcome::Failed);
+        EXPECT_EQ(connectFailureText(*f.result, f.request), "Player name is not specified");
+        f.script().openResult = DPERR_USERCANCEL;
+        EXPECT_EQ(f.run(request(true, false)), ConnectOutcome::Cancelled);
+        EXPECT_EQ(connectFailureText(*f.result, f.request), "");
+        EXPECT_FALSE(f.play.Opened());
+    }
+    {
+        Attempt missing;  // no serial provider installed
+        missing.system.providers = {{guids::ServiceProviderModem, "Modem Connection"}};
+        EXPECT_EQ(missing.run(request(true, false)), ConnectOutcome::Failed);
+        EXPECT_FALSE(missing.result->detail.isEmpty());
+    }
+}
 
-    w.errors.clear();
-    ConnectFixture missing;  // no serial provider installed
-    missing.system.providers = {{guids::ServiceProviderModem, "Modem Connection"}};
-    EXPECT_FALSE(runConnect(missing.play, request(true, false), w.hooks()));
-    EXPECT_EQ(w.errors.size(), 1);
-    EXPECT_FALSE(missing.play.Opened());
-
-    w.errors.clear();
-    f.script().openResult = DPERR_USERCANCEL;
-    EXPECT_FALSE(runConnect(f.play, request(true, false), w.hooks()));
-    EXPECT_TRUE(w.errors.isEmpty());
-    EXPECT_TRUE(w.messages.isEmpty());
-    EXPECT_FALSE(f.play.Opened());
+TEST(ConnectProcedureTest, ACancelEndsTheAttemptAtOnceAndTheComponentIsClosed) {
+    Attempt f;
+    f.connector.start(request(false, true));  // the search runs on the worker
+    f.connector.cancel();
+    ASSERT_TRUE(f.result.has_value()) << "the cancel is told before it returns";
+    EXPECT_EQ(f.result->outcome, ConnectOutcome::Cancelled);
+    EXPECT_EQ(f.play.ProviderName(), "");
+    EXPECT_FALSE(f.connector.running());
+    // The search's own outcome, when it comes, is dropped.
+    EXPECT_TRUE(test::pumpUntil([&] { return !f.play.Busy() && !f.play.Releasing(); }));
+    EXPECT_EQ(f.result->outcome, ConnectOutcome::Cancelled);
 }
 
 }  // namespace

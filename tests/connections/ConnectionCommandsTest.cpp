@@ -5,6 +5,7 @@
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
 #include "connections/WizardForm.h"
+#include "support/SessionSteps.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -45,7 +46,7 @@ struct Commands : FormFixture {
         form = std::make_unique<TConnectionForm>(c);
         wizard = std::make_unique<TWizardForm>(c);
         ConnectionCommandsContext cc;
-        cc.play = &play;
+        cc.peer = &peer;
         cc.dialogs = &dialogs;
         cc.connectionForm = form.get();
         cc.wizardForm = wizard.get();
@@ -64,13 +65,14 @@ struct Commands : FormFixture {
         play.ModemSetting().ModemName = "USB Modem";
         play.ModemSetting().PhoneNumber.clear();
         play.setProviderName("Modem Connection");
-        play.OpenSession(true, "Mine", "Ann");
+        test::openSession(play, true, "Mine", "Ann");
     }
     void joinOverCable() {
         hostElsewhere({"Theirs"});
         play.ModemSetting().PhoneNumber = "777";
         play.setProviderName("Serial Connection");
-        play.OpenSession(false, "Theirs", "Ann");
+        test::enumerateSessions(play);
+        test::openSession(play, false, "Theirs", "Ann");
     }
     // An empty connection file in the folder (it reads as the defaults); its path.
     QString existingFile(const QString& name) const {
@@ -193,7 +195,7 @@ TEST(ConnectionCommandsTest, LoadingFilesKeepsTheRecentListAndShowsTheDialog) {
     // A second opening while shown only fills it: no reset, no close.
     f.form->Edit1->setText("typed");
     f.play.setProviderName("Serial Connection");
-    f.play.OpenSession(true, "Open", "Ann");
+    test::openSession(f.play, true, "Open", "Ann");
     ConnectionSettings saved;
     saved.Provider = 1;
     saved.ModemName = "Gone";

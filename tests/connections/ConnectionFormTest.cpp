@@ -6,6 +6,7 @@
 #include "connections/RadioGroup.h"
 
 #include "support/TestEnvironment.h"
+#include "support/SessionSteps.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -110,7 +111,7 @@ TEST(ConnectionFormTest, EachShowingResetsTheDialogAndClosesTheSession) {
     Form f;
     ASSERT_TRUE(test::writeFile(f.phonesPath(), "555 1\r\n\r\n777\r\n"));
     f.play.setProviderName("Serial Connection");
-    f.play.OpenSession(true, "Earlier", "Ann");
+    test::openSession(f.play, true, "Earlier", "Ann");
     ASSERT_TRUE(f.play.Opened());
     f.modifiedMarks = 0;
     f.show();
@@ -154,6 +155,7 @@ TEST(ConnectionFormTest, HostingPathsCloseTheDialogWithTheSessionOpen) {
     Form f;
     f.show();
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_TRUE(f.play.Opened());
     EXPECT_TRUE(f.play.IsHost());
     EXPECT_EQ(f.play.SessionName(), "VelmoraSession");
@@ -173,6 +175,7 @@ TEST(ConnectionFormTest, HostingPathsCloseTheDialogWithTheSessionOpen) {
     f.choose(1, 0);
     f.form.Edit1->setText(" ");
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_TRUE(f.play.Opened());
     EXPECT_EQ(f.play.SessionName(), " ");
     EXPECT_EQ(f.play.ProviderName(), "Serial Connection");
@@ -189,15 +192,15 @@ TEST(ConnectionFormTest, CallingOverTheModemRemembersTheNumberFirst) {
     f.form.ModemComboBox->setCurrentIndex(1);
     f.form.ModemPhoneNumber->setEditText("555-abc");
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     // Nobody answers: 20 more searches, the message, the dialog stays.
-    EXPECT_EQ(f.waits, 20);
+    EXPECT_EQ(f.script().enumSessionsCalls, 21);
     EXPECT_EQ(f.dialogs.messages(), QStringList{"No sessions were found on remote computer!"});
     EXPECT_TRUE(f.form.isVisible());
     EXPECT_EQ(contentsOf(f.phonesPath()), "555-ABC\r\n") << "same number in other letters";
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "555-abc");
     EXPECT_EQ(f.play.ModemSetting().ModemName, "USB Modem");
     EXPECT_EQ(f.play.ProviderName(), "");
-    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_EQ(f.form.ModemPhoneNumber->currentText(), "555-abc") << "fields unchanged";
     EXPECT_EQ(f.form.ConnectionMode->itemIndex(), 1);
 
@@ -206,27 +209,23 @@ TEST(ConnectionFormTest, CallingOverTheModemRemembersTheNumberFirst) {
     f.script().enumResult = DPERR_GENERIC;
     f.form.ModemPhoneNumber->setEditText("12 34");
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_EQ(f.dialogs.messages(), QStringList{"Line is busy!"});
     EXPECT_EQ(contentsOf(f.phonesPath()), "12 34\r\n555-ABC\r\n");
     EXPECT_EQ(itemsOf(*f.form.ModemPhoneNumber), (QStringList{"12 34", "555-ABC"}));
     EXPECT_EQ(f.play.ProviderName(), "Modem Connection");
     EXPECT_TRUE(f.form.isVisible());
 
-    // An answer on the third search joins the first session found.
+    // An answer joins the first session found.
     f.dialogs.clear();
     f.script().enumResult = DP_OK;
-    f.waits = 0;
-    f.onWait = [&] {
-        if (f.waits == 2) {
-            f.hostElsewhere({"Theirs", "Other"});
-        }
-    };
+    f.hostElsewhere({"Theirs", "Other"});
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_TRUE(f.play.Opened());
     EXPECT_FALSE(f.play.IsHost());
     EXPECT_EQ(f.play.SessionName(), "Theirs");
     EXPECT_FALSE(f.form.isVisible());
-    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
     EXPECT_TRUE(f.dialogs.messages().isEmpty());
 }
 
@@ -239,6 +238,7 @@ TEST(ConnectionFormTest, OtherModemAndAnEmptyNumber) {
     f.form.ModemPhoneNumber->setEditText("111");
     f.play.ModemSetting().PhoneNumber = "before";
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_FALSE(f.play.ModemSetting().Enabled);
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "before");
     EXPECT_EQ(contentsOf(f.phonesPath()), "999\r\n");
@@ -250,6 +250,7 @@ TEST(ConnectionFormTest, OtherModemAndAnEmptyNumber) {
     f.form.ModemPhoneNumber->setCurrentIndex(0);
     f.form.ModemPhoneNumber->setEditText("");
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_EQ(contentsOf(f.phonesPath()), "\r\n999\r\n");
     EXPECT_TRUE(f.play.ModemSetting().Enabled);
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "999");
@@ -260,8 +261,8 @@ TEST(ConnectionFormTest, CableSlaveCancelsAndErrors) {
     f.show();
     f.choose(1, 1);
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_EQ(f.script().enumSessionsCalls, 1);
-    EXPECT_EQ(f.waits, 0);
     EXPECT_EQ(f.dialogs.messages(), QStringList{"No sessions were found on remote computer!"});
     EXPECT_TRUE(f.form.isVisible());
 
@@ -269,6 +270,7 @@ TEST(ConnectionFormTest, CableSlaveCancelsAndErrors) {
     f.dialogs.clear();
     f.script().enumResult = DPERR_USERCANCEL;
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_TRUE(f.dialogs.messages().isEmpty());
     EXPECT_TRUE(f.errors.isEmpty());
     EXPECT_TRUE(f.form.isVisible());
@@ -279,11 +281,35 @@ TEST(ConnectionFormTest, CableSlaveCancelsAndErrors) {
     f.options.UserName.clear();
     f.login.clear();
     f.form.ConnectButton->click();
+    ASSERT_TRUE(f.settle());
     EXPECT_EQ(f.errors, QStringList{"Player name is not specified"});
     EXPECT_FALSE(f.play.Opened());
     EXPECT_TRUE(f.form.isVisible());
     EXPECT_EQ(f.form.ConnectionMethod->itemIndex(), 1);
     EXPECT_EQ(f.form.ConnectionMode->itemIndex(), 1);
+}
+
+TEST(ConnectionFormTest, WhileAnAttemptRunsItIsShownAndEscEndsItThenTheDialog) {
+    Form f;
+    f.show();
+    f.choose(0, 1);
+    f.form.ModemPhoneNumber->setEditText("555 1234");
+    f.form.ConnectButton->click();
+    // Told before the click returns; one attempt at a time.
+    EXPECT_EQ(f.form.StatusLabel->text(), "Dialling 555 1234...");
+    EXPECT_FALSE(f.form.ConnectButton->isEnabled());
+    QKeyEvent escape(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(f.form.Edit1, &escape);
+    EXPECT_FALSE(f.peer.connecting());
+    EXPECT_TRUE(f.form.isVisible()) << "the first Esc ends the attempt only";
+    EXPECT_EQ(f.form.StatusLabel->text(), "Connection attempt cancelled.");
+    EXPECT_TRUE(f.form.ConnectButton->isEnabled());
+    EXPECT_TRUE(f.dialogs.messages().isEmpty());
+    EXPECT_FALSE(f.play.Opened());
+    QApplication::sendEvent(f.form.Edit1, &escape);
+    EXPECT_FALSE(f.form.isVisible()) << "the second closes the dialog";
+    EXPECT_EQ(f.form.result(), QDialog::Rejected);
+    ASSERT_TRUE(f.settle());
 }
 
 TEST(ConnectionFormTest, HelpCancelAndTheLink) {

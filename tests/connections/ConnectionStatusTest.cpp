@@ -5,6 +5,7 @@
 #include "peer/Peer.h"
 #include "session/SystemMessages.h"
 #include "support/FixedTransferSettings.h"
+#include "support/SessionSteps.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -36,9 +37,7 @@ struct RecordingView : ConnectionStatusView {
 
 // The status over a peer whose session component runs over the scripted service.
 struct StatusFixture : ConnectFixture {
-    test::FixedTransferSettings settings;
-    Peer peer{system, settings};
-    TCustomDXPlay& session = peer.session();
+    TCustomDXPlay& session = play;
     RecordingView view;
     ConnectionStatus status{peer, view};
 
@@ -48,7 +47,7 @@ struct StatusFixture : ConnectFixture {
     }
     void host() {
         session.setProviderName("Serial Connection");
-        session.OpenSession(true, "Chat", "Ann");
+        test::openSession(session, true, "Chat", "Ann");
     }
     bool pumpUntil(const std::function<bool()>& done) {
         QElapsedTimer timer;
@@ -124,7 +123,8 @@ TEST(ConnectionStatusTest, JoiningShowsConnectedTwice) {
     StatusFixture f;
     f.hostElsewhere({"Theirs"});
     f.session.setProviderName("Serial Connection");
-    f.session.OpenSession(false, "Theirs", "Bob");
+    test::enumerateSessions(f.session);
+    test::openSession(f.session, false, "Theirs", "Bob");
     EXPECT_EQ(f.view.status, "Connected");
     EXPECT_EQ(f.view.conversation, (QStringList{"Connected.", "Connected."}));
     EXPECT_EQ(f.view.messageField, "Type your message here and press Enter to send it.");

@@ -24,8 +24,6 @@ struct FormFixture : ConnectFixture {
     int modifiedMarks = 0;
     QStringList helpTopics;
     QStringList errors;
-    int waits = 0;
-    std::function<void()> onWait;
     QString login = QStringLiteral("login");
 
     explicit FormFixture(const QStringList& modems = {"Internal Modem", "USB Modem"})
@@ -36,7 +34,7 @@ struct FormFixture : ConnectFixture {
 
     ConnectionFormContext context() {
         ConnectionFormContext c;
-        c.play = &play;
+        c.peer = &peer;
         c.dialogs = &dialogs;
         c.options = &options;
         c.dataFolder = dataFolder;
@@ -44,14 +42,13 @@ struct FormFixture : ConnectFixture {
         c.markConnectionModified = [this] { ++modifiedMarks; };
         c.showHelpTopic = [this](QWidget*, const QString& topic) { helpTopics << topic; };
         c.showError = [this](const QString& text) { errors << text; };
-        c.wait = [this](int) {
-            ++waits;
-            if (onWait) {
-                onWait();
-            }
-        };
         c.loginName = [this] { return login; };
         return c;
+    }
+
+    // Runs the event loop until the attempt under way (if any) has ended.
+    bool settle() {
+        return pumpUntil([this] { return !peer.connecting() && !play.Busy(); });
     }
 
     QString phonesPath() const { return dataFolder + "/recents.phones"; }

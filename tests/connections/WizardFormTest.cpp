@@ -41,7 +41,11 @@ struct Wizard : FormFixture {
         wizard.show();
         QApplication::processEvents();
     }
-    void next() { wizard.NextButton->click(); }
+    // Next, and the attempt it may start run to its end.
+    void next() {
+        wizard.NextButton->click();
+        EXPECT_TRUE(settle());
+    }
     // The page shown, the state of Back and the caption of Next, as one text.
     QString buttons() const {
         return QStringLiteral("%1 %2 %3")
@@ -170,9 +174,16 @@ TEST(WizardFormTest, CallingPathsRetriesAndFailures) {
     f.next();
     f.next();
     f.wizard.ModemComboBox->setCurrentIndex(2);
-    f.next();
-    EXPECT_EQ(f.waits, 100);
-    EXPECT_EQ(f.dialogs.messages(), QStringList{"No sessions were found on remote computer!"});
+    f.wizard.NextButton->click();
+    EXPECT_TRUE(f.peer.connecting());
+    EXPECT_EQ(f.peer.connectRequest().retries, 100);
+    EXPECT_FALSE(f.wizard.NextButton->isEnabled()) << "one attempt at a time";
+    // Cancel ends the attempt at once; the wizard stays and says so.
+    f.wizard.CancelButton->click();
+    EXPECT_FALSE(f.peer.connecting());
+    EXPECT_TRUE(f.wizard.isVisible());
+    EXPECT_EQ(f.wizard.StatusLabel->text(), "Connection attempt cancelled.");
+    EXPECT_TRUE(f.dialogs.messages().isEmpty());
     EXPECT_EQ(f.buttons(), "SelectModem back Next >");
     EXPECT_FALSE(QFile::exists(f.phonesPath()));
 
@@ -195,21 +206,17 @@ TEST(WizardFormTest, CallingPathsRetriesAndFailures) {
     EXPECT_TRUE(f.errors.isEmpty());
     EXPECT_TRUE(f.wizard.isVisible());
 
-    // The call answered after some searches joins; 20 retries at most on this page.
+    // The call answered joins; 20 retries at most on this page.
     f.script().enumResult = DP_OK;
-    f.waits = 0;
-    f.onWait = [&] {
-        if (f.waits == 4) {
-            f.hostElsewhere({"Far"});
-        }
-    };
-    f.next();
+    f.hostElsewhere({"Far"});
+    f.wizard.NextButton->click();
+    EXPECT_EQ(f.peer.connectRequest().retries, 20);
+    ASSERT_TRUE(f.settle());
     EXPECT_TRUE(f.play.Opened());
     EXPECT_EQ(f.play.SessionName(), "Far");
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "321");
     EXPECT_EQ(f.play.ModemSetting().ModemName, "Internal Modem");
     EXPECT_FALSE(f.wizard.isVisible());
-    EXPECT_EQ(QGuiApplication::overrideCursor(), nullptr);
 
     // The number comes first at the next showing.
     f.show();

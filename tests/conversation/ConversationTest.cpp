@@ -6,6 +6,7 @@
 #include "peer/Peer.h"
 #include "support/FixedTransferSettings.h"
 #include "support/TestEnvironment.h"
+#include "support/SessionSteps.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -70,7 +71,7 @@ struct Side {
         system.script->nextPlayerId = id;
         system.script->remotePlayers = {{otherId, otherName}};
         play.setProviderName("Serial Connection");
-        play.OpenSession(true, "Chat", name);
+        test::openSession(play, true, "Chat", name);
         window.show();
     }
     ~Side() { play.Close(); }

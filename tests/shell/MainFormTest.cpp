@@ -476,7 +476,7 @@ TEST(MainForm, ModalDialogsSuspendAndResumeTheSenderThread) {
     ASSERT_TRUE(shell.create());
     Peer& peer = shell.main().peer();
     peer.session().setProviderName(cable.providerEntry(MemoryCable::Side::A).name);
-    peer.session().OpenSession(true, "Chat", "Ann");
+    test::openSession(peer.session(), true, "Chat", "Ann");
     ASSERT_TRUE(peer.senderRunning());
     bool suspendedWhileShown = false;
     test::ModalWatcher watcher([&](QWidget* modal) {
