@@ -3,12 +3,15 @@
 #include "CliProcess.h"
 #include "cable/NullModemCable.h"
 #include "protocol/PeerMessages.h"
+#include "session/link/SerialPortLine.h"
+#include "session/link/SerialPortOpener.h"
 #include "session/link/SerialProvider.h"
 #include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSerialPort>
 
 #include <gtest/gtest.h>
 
@@ -174,6 +177,33 @@ TEST(CliTest, ASenderWhoseReceiverCannotCheckFilesEndsWithExitCode9) {
     older.play.Close();
     ASSERT_TRUE(test::pumpUntil([&] { return join.finished(); }));
     EXPECT_EQ(join.exitCode(), 9) << join.errors().toStdString();
+}
+
+// The other end's link runs a later version: velmora-cli says so in the window's words.
+TEST(CliTest, APeerOfAnotherLinkVersionIsNamedNotCalledBusy) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("version-cable").toStdString();
+    NullModemCable cable(options);
+    SerialSettings settings;
+    settings.portName = QString::fromStdString(cable.linkA().string());
+    QString error;
+    auto port = openSerialPort(settings, error);
+    ASSERT_NE(port, nullptr) << error.toStdString();
+    LinkEngine::Config newer;
+    newer.version = LinkEngine::kVersion + 1;
+    SerialPortLine later(std::move(port), settings, SerialPortLine::Role::Hosting, newer);
+
+    CliProcess join(
+        test::makeTempFolder("version-join"),
+        {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--name", "Bob"});
+    EXPECT_EQ(join.exitCode(), 5) << join.errors().toStdString();
+    EXPECT_TRUE(join.errors().contains(
+        QStringLiteral("The other computer runs version %1 of the Velmora serial link, this one "
+                       "version %2")
+            .arg(LinkEngine::kVersion + 1)
+            .arg(LinkEngine::kVersion)))
+        << join.errors().toStdString();
+    EXPECT_FALSE(join.errors().contains(QStringLiteral("Line is busy")));
 }
 
 TEST(CliTest, ASendFileThatCannotBeOpenedIsNotDone) {
