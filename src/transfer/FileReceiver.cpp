@@ -621,25 +621,18 @@ void FileReceiver::finish(int row) {
     }
     const QFileInfo part(transfer.PartPath);
     transfer.NewPart = false;  // kept as it is, as said
-    if (part.isFile()) {
-        m_notices.appendConversationLine(
-            QStringLiteral("File %1 arrived whole, but could not be given its name (%2). It stays "
-                           "as %3 in %4.")
-                .arg(transfer.FileName, why, part.fileName(), part.absolutePath()));
-        m_model.endTransfer(
-            row, tsStopped,
-            QStringLiteral("whole, but could not be named; kept as %1").arg(part.fileName()),
-            m_clock.tickCount());
-    } else {
-        m_notices.appendConversationLine(
-            QStringLiteral("File %1 arrived whole, but could not be given its name (%2), and %3 "
-                           "is gone from %4 with its bytes.")
-                .arg(transfer.FileName, why, part.fileName(), part.absolutePath()));
-        m_model.endTransfer(
-            row, tsStopped,
-            QStringLiteral("whole, but could not be named; %1 is gone").arg(part.fileName()),
-            m_clock.tickCount());
-    }
+    const bool kept = part.isFile();
+    m_notices.appendConversationLine(
+        (kept ? QStringLiteral("File %1 arrived whole, but could not be given its name (%2). It "
+                               "stays as %3 in %4.")
+              : QStringLiteral("File %1 arrived whole, but could not be given its name (%2), and "
+                               "%3 is gone from %4 with its bytes."))
+            .arg(transfer.FileName, why, part.fileName(), part.absolutePath()));
+    m_model.endTransfer(row, tsStopped,
+                        (kept ? QStringLiteral("whole, but could not be named; kept as %1")
+                              : QStringLiteral("whole, but could not be named; %1 is gone"))
+                            .arg(part.fileName()),
+                        m_clock.tickCount());
 }
 
 void FileReceiver::sendVerdict(const TTransfer& transfer, FileVerdictResult result) {
