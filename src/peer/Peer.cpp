@@ -272,21 +272,21 @@ void Peer::endConnection(const QString& words) {
 void Peer::textReceived(const QString& senderName, const QString& text) {
     emit chatLineReceived(senderName, text);
     if (m_dispatchingFromOther) {
-        emit otherSideTyped(senderName, text);
+        emit otherSideSpoke(senderName, text);
     }
 }
 
 void Peer::typedTextReceived(const QString& text, std::uint16_t caret) {
     emit typedTextArrived(text, caret);
     if (m_dispatchingFromOther) {
-        emit otherSideTyped(*m_dispatchingFromOther, text);
+        emit otherSideTyped(*m_dispatchingFromOther);
     }
 }
 
 void Peer::keyStrokeReceived(const KeyStroke& keyStroke) {
     emit keyStrokeArrived(keyStroke);
     if (m_dispatchingFromOther) {
-        emit otherSideTyped(*m_dispatchingFromOther, QString());
+        emit otherSideTyped(*m_dispatchingFromOther);
     }
 }
 

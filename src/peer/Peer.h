@@ -135,9 +135,12 @@ signals:
     void charactersReplaced();
     // The other participant has offered files (each offer, taken or refused).
     void fileOfferReceived();
-    // A chat line, a typed key or typed text came from the other participant (never the own
-    // copy of a line); raised after the signal that shows it.
-    void otherSideTyped(const QString& senderName, const QString& text);
+    // A chat line came from the other participant (never the own copy); raised after
+    // chatLineReceived.
+    void otherSideSpoke(const QString& senderName, const QString& text);
+    // A key or typed text of classic mode came from the other participant; raised after the
+    // signal that shows it.
+    void otherSideTyped(const QString& senderName);
 
     // Words from the transfers for the user: a line for the conversation, a short status, and a
     // message that needs the user's attention (a message box in the window).

@@ -251,14 +251,15 @@ void TMainForm::ShowHint(const QString& hint) {
 
 void TMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow()) {
-        // The user is looking: what arrives from now on is told anew.
-        m_toldOfTyping = false;
-        if (m_context.notifier != nullptr) {
-            m_context.notifier->startOver();
-        }
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow()) {
+        return;
     }
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !FirstActivationDone) {
+    // The user is looking: what arrives from now on is told anew.
+    m_toldOfTyping = false;
+    if (m_context.notifier != nullptr) {
+        m_context.notifier->startOver();
+    }
+    if (!FirstActivationDone) {
         // Run after the activation has been delivered: the start-up window is modal.
         QMetaObject::invokeMethod(this, &TMainForm::FormActivate, Qt::QueuedConnection);
     }
@@ -591,18 +592,20 @@ void TMainForm::connectPeer() {
 }
 
 void TMainForm::connectArrivals() {
-    connect(m_peer.get(), &Peer::otherSideTyped, this,
+    connect(m_peer.get(), &Peer::otherSideSpoke, this,
             [this](const QString& name, const QString& text) {
-                // A chat line is told each time; classic mode's keys once, not for every key.
-                const bool chatLine = !text.isEmpty() && !m_ui->Classicmode1->isChecked();
-                if (!chatLine && m_toldOfTyping) {
-                    return;
-                }
-                m_toldOfTyping = m_toldOfTyping || (!chatLine && !isActiveWindow());
-                tellUser(QStringLiteral("Message from %1").arg(name),
-                         chatLine ? text : QStringLiteral("%1 is typing.").arg(name),
+                tellUser(QStringLiteral("Message from %1").arg(name), text,
                          QStringLiteral("im.received"));
             });
+    // Classic mode's keys are told once until the user looks, not for every key.
+    connect(m_peer.get(), &Peer::otherSideTyped, this, [this](const QString& name) {
+        if (m_toldOfTyping || isActiveWindow()) {
+            return;
+        }
+        m_toldOfTyping = true;
+        tellUser(QStringLiteral("Message from %1").arg(name),
+                 QStringLiteral("%1 is typing.").arg(name), QStringLiteral("im.received"));
+    });
     const TransfersModel& model = m_peer->transfers().model();
     connect(&model, &QAbstractItemModel::rowsInserted, this,
             [this, &model](const QModelIndex&, int first, int last) {

@@ -16,6 +16,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProcess>
@@ -116,6 +117,15 @@ void say(Computer& computer, const QString& text) {
     test::part<QToolButton>(computer.main(), "SendSpeedButton")->click();
 }
 
+// A key typed into the conversation, as classic mode takes it.
+void typeKey(Computer& computer, Qt::Key key, const QString& text) {
+    QWidget* view = test::part<QTextEdit>(computer.main(), "MessagesEdit");
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(view, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(view, &release);
+}
+
 // Makes a window of neither computer the active one: both main windows are in the background.
 void lookAway(QWidget& elsewhere) {
     elsewhere.show();
@@ -208,6 +218,23 @@ TEST(WindowArrivals, NotificationsWhileInTheBackground) {
         EXPECT_NE(notification.body, "seen while looking");
     }
     EXPECT_EQ(shown.size(), 4u);
+
+    // Classic mode: the keys are told once, not each; a chat line later is told again, also
+    // while this side itself is in classic mode.
+    ann.main().runCommand("Classicmode1");
+    bob.main().runCommand("Classicmode1");
+    lookAway(elsewhere);
+    for (const auto& [key, text] :
+         {std::pair{Qt::Key_H, "h"}, {Qt::Key_I, "i"}, {Qt::Key_Exclam, "!"}}) {
+        typeKey(ann, key, text);
+    }
+    ASSERT_TRUE(pumpUntil([&] { return shown.size() == 5; }));
+    EXPECT_EQ(shown[4].body, "Ann is typing.");
+    ann.main().runCommand("Chatmode1");
+    say(ann, "typed enough");
+    ASSERT_TRUE(pumpUntil([&] { return shown.size() == 6; }));
+    EXPECT_EQ(shown[5].body, "typed enough");
+    EXPECT_EQ(shown[5].summary, "Message from Ann");
 }
 
 TEST(WindowArrivals, DroppedFilesAreOfferedLikeSendFile) {
