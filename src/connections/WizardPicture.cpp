@@ -62,10 +62,6 @@ void WizardPicture::setModem(bool modem) {
     }
 }
 
-QSize WizardPicture::sizeHint() const {
-    return {130, 240};
-}
-
 void WizardPicture::paintEvent(QPaintEvent* event) {
     QFrame::paintEvent(event);
     QPainter painter(this);

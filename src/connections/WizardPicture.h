@@ -15,8 +15,6 @@ public:
     void setModem(bool modem);
     bool modem() const { return m_modem; }
 
-    QSize sizeHint() const override;
-
 protected:
     void paintEvent(QPaintEvent* event) override;
 
