@@ -10,8 +10,7 @@ ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
     : m_peer(peer), m_view(view) {
     connect(&peer, &Peer::sessionOpened, this, [this](bool host) { DXPlay1Open(host); });
     connect(&peer, &Peer::playerAdded, this, [this] { DXPlay1AddPlayer(); });
-    connect(&peer, &Peer::playerDeleted, this,
-            [this] { endConnection(QStringLiteral("Remote user disconnected.")); });
+    connect(&peer, &Peer::playerDeleted, this, [this] { DXPlay1DeletePlayer(); });
     connect(&peer, &Peer::sessionLost, this, [this] { endConnection(texts::ConnectionLost); });
     // An attempt shows each step at once, and how it ended when no session opened.
     connect(&peer, &Peer::connectStep, this, [this](ConnectStep step) {
@@ -45,11 +44,24 @@ void ConnectionStatus::DXPlay1Open(bool host) {
 }
 
 void ConnectionStatus::DXPlay1AddPlayer() {
-    if (m_peer.playerCount() >= 2) {
+    // Said once: the side that joined said it as its session opened, with the host there.
+    if (m_peer.playerCount() >= 2 && m_status != Connected) {
         setStatus(Connected);
         m_view.appendConversationLine(QStringLiteral("Connected."));
     }
     promptWhenConnected();
+}
+
+void ConnectionStatus::DXPlay1DeletePlayer() {
+    endConnection(QStringLiteral("Remote user disconnected."));
+    // The session stays open: this side now waits for the next caller (a host, or a caller
+    // whose host left a session that goes on), and a caller that comes is taken without any
+    // action here.
+    // The leaving participant is still counted while its deletion is reported.
+    if (m_peer.isOpen() && m_peer.playerCount() - 1 < 2) {
+        setStatus(Waiting);
+        m_view.appendConversationLine(Waiting);
+    }
 }
 
 void ConnectionStatus::setStatus(const QString& text) {

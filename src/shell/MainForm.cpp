@@ -24,6 +24,7 @@
 #include "transfer/TransferEngine.h"
 
 #include "session/DXPlay.h"
+#include "session/DXPlayError.h"
 
 #include <QAction>
 #include <QApplication>
@@ -308,7 +309,8 @@ void TMainForm::FormActivate() {
 }
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
-    if (ConnectionModified && m_options.AskExit == 1) {
+    // Asked only when Yes can save something: a changed dialog that never connected cannot.
+    if (ConnectionModified && m_options.AskExit == 1 && connectionCanBeSaved()) {
         const DialogButton answer =
             dialogs().ask(QuestionKind::Warning, UnsavedConnectionQuestion,
                           {DialogButton::Yes, DialogButton::No, DialogButton::Cancel});
@@ -333,6 +335,15 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
     m_peer->close();
     CanClose = true;
     FormClose();
+}
+
+bool TMainForm::connectionCanBeSaved() const {
+    try {
+        const Peer::Connection connection = m_peer->connection();
+        return connection.cable || connection.modem;
+    } catch (const EDXPlayError&) {
+        return false;  // its error is shown when the user saves
+    }
 }
 
 void TMainForm::FormClose() {
@@ -432,11 +443,13 @@ void TMainForm::transferlist1Click() {
 void TMainForm::Classicmode1Click() {
     m_options.Mode = m_ui->Classicmode1->isChecked() ? 0 : 1;
     UpdateInterface();
+    m_conversation->focusInput();
 }
 
 void TMainForm::Chatmode1Click() {
     m_options.Mode = m_ui->Chatmode1->isChecked() ? 1 : 0;
     UpdateInterface();
+    m_conversation->focusInput();
 }
 
 void TMainForm::ChangeConnectionStatus(bool connected) {
@@ -555,6 +568,9 @@ void TMainForm::setWasConnected() {
 }
 
 void TMainForm::connectPeer() {
+    // Once connected, the keys go where the user types; the dialog that connected gives the
+    // focus back to the window as it closes.
+    connect(m_peer.get(), &Peer::sessionOpened, this, [this] { m_conversation->focusInput(); });
     connect(m_peer.get(), &Peer::chatLineReceived, m_conversation.get(),
             &Conversation::textReceived);
     connect(m_peer.get(), &Peer::keyStrokeArrived, m_conversation.get(),

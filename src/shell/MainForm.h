@@ -151,6 +151,8 @@ private:
     int blockSizeCode() const override;
 
     void connectPeer();
+    // The session component holds a connection that the save commands can write to a file.
+    bool connectionCanBeSaved() const;
     QAction& command(const QString& name) const;
     void connectCommands();
 
