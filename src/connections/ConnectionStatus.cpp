@@ -54,14 +54,19 @@ void ConnectionStatus::DXPlay1AddPlayer() {
 
 void ConnectionStatus::DXPlay1DeletePlayer() {
     endConnection(QStringLiteral("Remote user disconnected."));
-    // The session stays open: this side now waits for the next caller (a host, or a caller
-    // whose host left a session that goes on), and a caller that comes is taken without any
-    // action here.
-    // The leaving participant is still counted while its deletion is reported.
-    if (m_peer.isOpen() && m_peer.playerCount() - 1 < 2) {
-        setStatus(Waiting);
-        m_view.appendConversationLine(Waiting);
-    }
+    // Once the session's pending events are delivered (a caller whose host cannot go on loses
+    // the session right after): when it stays open, this side waits for the next caller (a
+    // host, or a caller whose host left a session that goes on), and a caller that comes is
+    // taken without any action here.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_peer.isOpen() && m_peer.playerCount() < 2 && m_status == NotConnected) {
+                setStatus(Waiting);
+                m_view.appendConversationLine(Waiting);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void ConnectionStatus::setStatus(const QString& text) {

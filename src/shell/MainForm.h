@@ -151,6 +151,10 @@ private:
     int blockSizeCode() const override;
 
     void connectPeer();
+    // Closing while files move: asks whether to wait for them, close now or stay; true to close
+    // now. Waiting closes the window by itself once they are done (closeWhenFilesDone).
+    bool closeDespiteUnfinishedFiles();
+    void closeWhenFilesDone();
     // The session component holds a connection that the save commands can write to a file.
     bool connectionCanBeSaved() const;
     QAction& command(const QString& name) const;
@@ -183,6 +187,7 @@ private:
     Options m_options;
     bool m_helpAvailable = false;
     bool m_reportedUnsavedOptions = false;
+    bool m_closeWhenFilesDone = false;
     std::unique_ptr<Peer> m_peer;
     std::unique_ptr<Conversation> m_conversation;
     std::unique_ptr<ConnectionStatus> m_connectionStatus;

@@ -322,8 +322,23 @@ void TransferEngine::removeFirstAborted() {
     }
 }
 
+QStringList TransferEngine::unfinishedFiles() const {
+    QStringList files;
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        if (!m_model.transfer(row).ended()) {
+            files.append(m_model.transfer(row).FileName);
+        }
+    }
+    return files;
+}
+
 void TransferEngine::stopAll(const QString& words) {
     const std::uint32_t now = m_clock.tickCount();
+    const QStringList cutOff = unfinishedFiles();
+    if (!cutOff.isEmpty()) {
+        m_notices.appendConversationLine(
+            QStringLiteral("Cut off as %1: %2.").arg(words, cutOff.join(QStringLiteral(", "))));
+    }
     for (int row = 0; row < m_model.rowCount(); ++row) {
         const TTransfer& transfer = m_model.transfer(row);
         if (!transfer.ended()) {

@@ -99,7 +99,7 @@ TEST(ConnectionStatusTest, HostLifecycleWithACallerComingAndGoing) {
 
     // The session stays open and takes the next caller: this side waits, and says so.
     ASSERT_TRUE(f.remoteLeaves());
-    EXPECT_EQ(f.view.status, "Waiting for remote user...");
+    ASSERT_TRUE(f.pumpUntil([&] { return f.view.status == "Waiting for remote user..."; }));
     EXPECT_EQ(f.view.conversation.mid(2),
               (QStringList{"Remote user disconnected.", "Waiting for remote user..."}));
     EXPECT_TRUE(f.view.commandsEnabled) << "the session is still open";
@@ -145,6 +145,21 @@ TEST(ConnectionStatusTest, SessionLostStopsEverythingThenCloses) {
     EXPECT_EQ(f.view.status, "Not connected");
     EXPECT_FALSE(f.peer.senderRunning());
     EXPECT_FALSE(f.session.Opened());
+}
+
+TEST(ConnectionStatusTest, ASessionLostAsTheOtherSideLeavesDoesNotWait) {
+    // A caller whose host cannot go on: the host's player goes and the session is lost at once.
+    StatusFixture f;
+    f.host();
+    ASSERT_TRUE(f.remoteJoins());
+    const int before = static_cast<int>(f.view.conversation.size());
+    f.script().post(DPID_SYSMSG, encodeDestroyPlayer({DPPLAYERTYPE_PLAYER, RemoteId}));
+    f.script().post(DPID_SYSMSG, encodeSessionLost());
+    ASSERT_TRUE(f.pumpUntil([&] { return f.view.conversation.size() >= before + 3; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.view.conversation.mid(before),
+              (QStringList{"Remote user disconnected.", "Connection lost!", "Disconnected."}));
+    EXPECT_EQ(f.view.status, "Not connected");
 }
 
 }  // namespace
