@@ -196,7 +196,9 @@ void Conversation::SendSpeedButtonClick() {
         return;
     }
     if (text.trimmed().isEmpty()) {
-        return;  // a blank line says nothing; it is not sent
+        // A blank line says nothing: not sent, and its spaces do not start the next line.
+        m_field.clear();
+        return;
     }
     if (m_peer.playerCount() < 2) {
         // Nobody would get it: not shown as sent, and kept for when someone joins.
