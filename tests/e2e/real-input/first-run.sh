@@ -330,6 +330,14 @@ first_hour() {
     xdotool type --delay 20 "classic words"
     sleep 0.5
     screenshot "$route-classic-typed"
+    # The word "Connected" of the second line double-clicked (the X selection), then a
+    # middle-click into the first line: the word is pasted at the end, as typed text is, not at
+    # the point clicked.
+    xdotool mousemove --window "$main" 25 75 click --repeat 2 --delay 80 1
+    sleep 0.3
+    xdotool mousemove --window "$main" 200 61 click 2
+    sleep 0.5
+    screenshot "$route-classic-middle-click"
     # Message > Chat mode: the next line goes out.
     xdotool key alt+m
     sleep 0.3
@@ -342,9 +350,11 @@ first_hour() {
         cli_said "$name>    Back in chat"
     check "hour: the blank line was not sent" bash -c "! grep -qx '$name>  *' '$cli_out'"
     export_log Win "$work/hour-1.txt"
-    check "hour: classic-mode keys typed after the switch went to the end of the conversation" \
+    check "hour: classic-mode keys typed after the switch, and a middle-click paste, went to the end" \
         test "$(lines_before "$work/hour-1.txt" "$name>    Back in chat" | cut -d'|' -f2)" = \
-        "classic words"
+        "classic wordsConnected"
+    check "hour: the middle-click put nothing where it was clicked" \
+        log_has_line "$work/hour-1.txt" "Waiting for remote user..."
 
     # velmora-cli leaves: the window waits for the next caller; a line typed now is kept.
     kill -TERM "$cli_pid" 2>/dev/null
