@@ -39,7 +39,12 @@ Peer::~Peer() {
     // No listener may hear of the close while the peer is half gone.
     m_connector.reset();
     m_play->disconnect(this);
+    // The close lets the line go, which ends a send that waits for room on it; only then are
+    // the sender threads waited for (running the hand-overs they wait on meanwhile).
     m_play->Close();
+    for (std::unique_ptr<TSendThread>& thread : m_endingSenders) {
+        stopSendThread(thread, m_handOver);
+    }
 }
 
 void Peer::connectTo(const ConnectRequest& request) {
@@ -245,7 +250,8 @@ void Peer::resumeSender() {
 }
 
 void Peer::close() {
-    // The sender thread first: the block it has prepared is still sent while the session is open.
+    // The sender thread is asked to stop first, so that it prepares no more blocks; the session
+    // closes at once, without waiting for a block still going out.
     stopSender();
     m_play->Close();
 }
@@ -258,7 +264,22 @@ void Peer::startSender() {
 }
 
 void Peer::stopSender() {
-    stopSendThread(m_sendThread, m_handOver);
+    if (!m_sendThread) {
+        return;
+    }
+    // Not waited for here: a send that waits for room on the line ends when the session's worker
+    // closes the line. The thread is let go once it has ended.
+    m_sendThread->requestStop();
+    connect(
+        m_sendThread.get(), &QThread::finished, this, [this] { reapEndedSenders(); },
+        Qt::QueuedConnection);
+    m_endingSenders.push_back(std::move(m_sendThread));
+    reapEndedSenders();
+}
+
+void Peer::reapEndedSenders() {
+    std::erase_if(m_endingSenders,
+                  [](const std::unique_ptr<TSendThread>& thread) { return thread->hasEnded(); });
 }
 
 void Peer::endConnection(const QString& words) {

@@ -16,6 +16,7 @@
 
 #include <memory>
 #include <optional>
+#include <vector>
 
 namespace velmora {
 
@@ -109,7 +110,8 @@ public:
     bool senderRunning() const { return m_sendThread != nullptr; }
     bool senderSuspended() const { return m_sendThread && m_sendThread->isSuspended(); }
 
-    // Ends the sender thread, then the session (sessionClosed follows).
+    // Stops the sender thread, then closes the session (sessionClosed follows) at once; the
+    // goodbye and the release of the line follow on the session's worker (lineReleased).
     void close();
 
 signals:
@@ -167,7 +169,9 @@ private:
     // Once per connection: some characters reached the other side as '?'.
     void noteReplacedText(const QString& text, const QString& sent);
     void startSender();
+    // Asks the sender thread to stop and lets it end on its own; the UI thread does not wait.
     void stopSender();
+    void reapEndedSenders();
     // The participant files go to, while a session is open.
     std::optional<Opponent> fileOpponent() const;
     // The connection ended (words: how, for the lines): every line stops and the sender thread
@@ -182,6 +186,8 @@ private:
     ConnectRequest m_connectRequest;
     std::unique_ptr<TransferEngine> m_transfers;
     std::unique_ptr<TSendThread> m_sendThread;
+    // Sender threads asked to stop that have not ended yet.
+    std::vector<std::unique_ptr<TSendThread>> m_endingSenders;
     // The text negotiation of the current connection: the remote player greeted (0: none yet),
     // whether its hello said it speaks UTF-8, whether the user has been told of lost characters.
     std::uint32_t m_greeted = 0;

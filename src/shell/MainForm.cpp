@@ -28,6 +28,7 @@
 #include "transfer/TransfersModel.h"
 
 #include "session/DXPlay.h"
+#include "session/DXPlayError.h"
 
 #include <QAction>
 #include <QApplication>
@@ -59,6 +60,26 @@ namespace {
 
 const QString UnsavedConnectionQuestion =
     QStringLiteral("Current connection is not saved! Do you want to save it now?");
+
+const QString ClosesWhenFilesDoneNotice = QStringLiteral("Velmora closes when the files are done.");
+
+// Closing while files move: which ones, and what each answer does.
+QString unfinishedFilesQuestion(const QStringList& files) {
+    constexpr int Named = 5;
+    QString names = files.mid(0, Named).join(QStringLiteral(", "));
+    if (files.size() > Named) {
+        names += QStringLiteral(" and %1 more").arg(files.size() - Named);
+    }
+    const bool one = files.size() == 1;
+    return QStringLiteral(
+               "%1 still being sent or received: %2.\n\n"
+               "Yes: wait until %3 done, then close Velmora.\n"
+               "No: close now and cut %4 off.\n"
+               "Cancel: keep Velmora open.")
+        .arg(one ? QStringLiteral("1 file is") : QStringLiteral("%1 files are").arg(files.size()),
+             names, one ? QStringLiteral("it is") : QStringLiteral("they are"),
+             one ? QStringLiteral("it") : QStringLiteral("them"));
+}
 
 // Folders in the options end with the separator, as they do when read.
 QString asFolderPath(const QString& folder) {
@@ -326,7 +347,12 @@ void TMainForm::FormActivate() {
 }
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
-    if (ConnectionModified && m_options.AskExit == 1) {
+    if (!closeDespiteUnfinishedFiles()) {
+        CanClose = false;
+        return;
+    }
+    // Asked only when Yes can save something: a changed dialog that never connected cannot.
+    if (ConnectionModified && m_options.AskExit == 1 && connectionCanBeSaved()) {
         const DialogButton answer =
             dialogs().ask(QuestionKind::Warning, UnsavedConnectionQuestion,
                           {DialogButton::Yes, DialogButton::No, DialogButton::Cancel});
@@ -351,6 +377,39 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
     m_peer->close();
     CanClose = true;
     FormClose();
+}
+
+bool TMainForm::closeDespiteUnfinishedFiles() {
+    m_closeWhenFilesDone = false;
+    const QStringList files = transfers().unfinishedFiles();
+    if (files.isEmpty()) {
+        return true;
+    }
+    const DialogButton answer =
+        dialogs().ask(QuestionKind::Warning, unfinishedFilesQuestion(files),
+                      {DialogButton::Yes, DialogButton::No, DialogButton::Cancel});
+    if (answer == DialogButton::Yes) {
+        m_closeWhenFilesDone = true;
+        m_ui->StatusPanel1->setText(ClosesWhenFilesDoneNotice);
+    }
+    return answer == DialogButton::No;
+}
+
+void TMainForm::closeWhenFilesDone() {
+    if (m_closeWhenFilesDone && transfers().unfinishedFiles().isEmpty()) {
+        m_closeWhenFilesDone = false;
+        // After the change that ended the last file has been handled.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
+}
+
+bool TMainForm::connectionCanBeSaved() const {
+    try {
+        const Peer::Connection connection = m_peer->connection();
+        return connection.cable || connection.modem;
+    } catch (const EDXPlayError&) {
+        return false;  // its error is shown when the user saves
+    }
 }
 
 void TMainForm::FormClose() {
@@ -450,11 +509,13 @@ void TMainForm::transferlist1Click() {
 void TMainForm::Classicmode1Click() {
     m_options.Mode = m_ui->Classicmode1->isChecked() ? 0 : 1;
     UpdateInterface();
+    m_conversation->focusInput();
 }
 
 void TMainForm::Chatmode1Click() {
     m_options.Mode = m_ui->Chatmode1->isChecked() ? 1 : 0;
     UpdateInterface();
+    m_conversation->focusInput();
 }
 
 void TMainForm::ChangeConnectionStatus(bool connected) {
@@ -573,6 +634,13 @@ void TMainForm::setWasConnected() {
 }
 
 void TMainForm::connectPeer() {
+    // Once connected, the keys go where the user types; the dialog that connected gives the
+    // focus back to the window as it closes.
+    connect(m_peer.get(), &Peer::sessionOpened, this, [this] { m_conversation->focusInput(); });
+    // A close that waits for the files goes on once none is left moving.
+    const TransfersModel& model = m_peer->transfers().model();
+    connect(&model, &QAbstractItemModel::dataChanged, this, &TMainForm::closeWhenFilesDone);
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, &TMainForm::closeWhenFilesDone);
     connect(m_peer.get(), &Peer::chatLineReceived, m_conversation.get(),
             &Conversation::textReceived);
     connect(m_peer.get(), &Peer::keyStrokeArrived, m_conversation.get(),

@@ -9,7 +9,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -154,8 +153,9 @@ void TOptionsForm::FormActivate() {
 void TOptionsForm::BitBtn1Click() {
     const QString typed = Edit1->text();
     // An empty name would stand for the current folder here and for the root folder once the
-    // receiver adds its separator: it is refused like a missing folder.
-    if (typed.trimmed().isEmpty() || !QFileInfo(QDir::current().absoluteFilePath(typed)).isDir()) {
+    // receiver adds its separator: it is refused. A folder that does not exist yet (the default
+    // one on a first start) is made now; only one that cannot be made is refused.
+    if (typed.trimmed().isEmpty() || !QDir().mkpath(QDir::current().absoluteFilePath(typed))) {
         m_mainForm.dialogs().showMessage(QStringLiteral(
             "Invalid directory for incoming files! Please, select existing directory."));
         Edit1->setFocus();

@@ -331,8 +331,23 @@ void TransferEngine::removeFirstAborted() {
     }
 }
 
+QStringList TransferEngine::unfinishedFiles() const {
+    QStringList files;
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        if (!m_model.transfer(row).ended()) {
+            files.append(m_model.transfer(row).FileName);
+        }
+    }
+    return files;
+}
+
 void TransferEngine::stopAll(const QString& words) {
     const std::uint32_t now = m_clock.tickCount();
+    const QStringList cutOff = unfinishedFiles();
+    if (!cutOff.isEmpty()) {
+        m_notices.appendConversationLine(
+            QStringLiteral("Cut off as %1: %2.").arg(words, cutOff.join(QStringLiteral(", "))));
+    }
     // A line that stops makes no place for a waiting offer: the connection is ending.
     const QScopedValueRollback stopping(m_stoppingAll, true);
     for (int row = 0; row < m_model.rowCount(); ++row) {

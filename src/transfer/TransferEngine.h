@@ -78,7 +78,10 @@ public:
     void removeFirstAborted();
     // The connection ended (words: how, for the lines): every line that had not ended stops,
     // closes its file and waits for the user to remove it. A ".part" stays for a later resume.
+    // The conversation is told which files were cut off.
     void stopAll(const QString& words);
+    // The files of the lines that have not ended (offered, moving or paused), in list order.
+    QStringList unfinishedFiles() const;
 
 signals:
     // An outgoing line may have blocks to send again (an offer was accepted, a line resumed).
