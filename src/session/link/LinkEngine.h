@@ -289,6 +289,7 @@ private:
     int m_statFrames = 0;
     int m_statLost = 0;
     std::optional<double> m_srttMs;
+    std::optional<double> m_minRttMs;  // the shortest round trip seen
     double m_rttVarMs = 0;
     int m_backoff = 1;
     // When the retransmission timer last fired: the frames sent before it wait one more
