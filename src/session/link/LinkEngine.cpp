@@ -62,7 +62,8 @@ constexpr double kSlowLineShare = 0.75;
 // the acknowledgement's way back and the time both ends take to answer.
 constexpr std::int64_t kFlightMs = 150;
 // On a line that carries its port's rate, the bytes in flight cover the shortest round trip seen
-// and this much more, for the ends' wake-ups on a busy machine.
+// and four times its variation (at least this much, at most kFlightMs), for the ends' wake-ups
+// on a busy machine.
 constexpr std::int64_t kFlightMarginMs = 25;
 constexpr std::int64_t kMaxRtoMs = 20000;
 
@@ -441,11 +442,13 @@ bool LinkEngine::inFlightFull() const {
     if (!lineSlowerThanPort()) {
         // The pacing by the port's rate keeps the port's buffers short, but a line that now and
         // then carries less (a receiver late to read, a busy machine) lets bytes gather behind
-        // it: no more than the shortest round trip seen needs, a margin and two frames.
+        // it: no more than the shortest round trip seen needs, a margin for its variation and
+        // two frames.
         if (!m_minRttMs) {
             return false;
         }
-        const auto flightMs = static_cast<std::int64_t>(*m_minRttMs) + kFlightMarginMs;
+        const auto flightMs = static_cast<std::int64_t>(
+            *m_minRttMs + std::clamp(4 * m_rttVarMs, double{kFlightMarginMs}, double{kFlightMs}));
         return m_inFlightBytes >= lineBytesPerSecond() * flightMs / 1000 + 2 * frameBytes;
     }
     return m_inFlightBytes >= lineBytesPerSecond() * kFlightMs / 1000 + frameBytes;
