@@ -536,10 +536,14 @@ bool LinkEngine::send(const QByteArray& message, Lane lane) {
         // File data is worth the level the line affords; chat lines and keystrokes are short,
         // gain from the history more than from the level, and stay quick.
         if (agreed == Lane::Ordered) {
-            compressor.setLevel(MessageCompressor::levelForLine(lineBytesPerSecond()));
+            compressor.setLevel(m_levelChoice.level(lineBytesPerSecond()));
         }
+        m_lastCompressed.reset();
         m_compressionCounts.bytesIn += static_cast<std::uint64_t>(message.size());
         if (auto compressed = compressor.compress(message)) {
+            if (agreed == Lane::Ordered) {
+                m_lastCompressed = {compressed->size(), compressor.lastLevel()};
+            }
             queued = {std::move(*compressed), true};
             ++m_compressionCounts.compressed;
         } else {
@@ -550,6 +554,14 @@ bool LinkEngine::send(const QByteArray& message, Lane lane) {
     queue.queuedBytes += queued.bytes.size();
     queue.messages.push_back(std::move(queued));
     return true;
+}
+
+void LinkEngine::sendTook(std::int64_t micros) {
+    if (m_lastCompressed) {
+        m_levelChoice.compressed(m_lastCompressed->second, m_lastCompressed->first, micros,
+                                 lineBytesPerSecond());
+        m_lastCompressed.reset();
+    }
 }
 
 qsizetype LinkEngine::queuedBytes() const {

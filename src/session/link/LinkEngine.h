@@ -116,6 +116,9 @@ public:
     // Bytes of a frame begun on the line and not yet ended: a driver may read the rest of a
     // long frame in larger pieces.
     qsizetype partialFrameBytes() const { return m_codec.partialFrameBytes(); }
+    // The time the last send() took (compressing it): a level that leaves the sender no time to
+    // spare is lowered for the messages that follow.
+    void sendTook(std::int64_t micros);
     // Whether a message of this size may be queued in this lane now without passing the lane's
     // back-pressure bound. A single message of any allowed size is always accepted on an empty
     // lane.
@@ -266,6 +269,9 @@ private:
     };
     std::unique_ptr<Compressors> m_compressors;
     std::unique_ptr<Compressors> m_spareCompressors;  // kept by restart()
+    CompressionLevelChoice m_levelChoice;
+    // The last message of the ordered lane, when it went compressed: its bytes and level.
+    std::optional<std::pair<qsizetype, int>> m_lastCompressed;
     CompressionCounts m_compressionCounts;
     bool m_helloReplyDue = false;
     std::int64_t m_nextHelloMs;

@@ -288,9 +288,11 @@ bool SerialPortLine::sendInLane(const QByteArray& message, Lane lane) {
                        m_engine->canAccept(message.size(), lane);
             });
         }
+        const std::int64_t startNs = m_clock.nsecsElapsed();
         if (m_closing || m_portFailed || !m_engine->send(message, lane)) {
             return false;
         }
+        m_engine->sendTook((m_clock.nsecsElapsed() - startNs) / 1000);
     }
     QMetaObject::invokeMethod(
         m_context.get(), [this] { pump(); }, Qt::QueuedConnection);
