@@ -62,8 +62,9 @@ constexpr double kSlowLineShare = 0.75;
 // the acknowledgement's way back and the time both ends take to answer.
 constexpr std::int64_t kFlightMs = 150;
 // On a line that carries its port's rate, the bytes in flight cover the shortest round trip seen
-// and four times its variation (at least this much, at most kFlightMs), for the ends' wake-ups
-// on a busy machine.
+// and four times its variation, for the ends' wake-ups on a busy machine: at least this much and
+// a frame's line time (the shortest round trip may be a short frame's, read at once, where a
+// long one waits for the reader's pause), at most kFlightMs.
 constexpr std::int64_t kFlightMarginMs = 25;
 constexpr std::int64_t kMaxRtoMs = 20000;
 
@@ -459,8 +460,9 @@ bool LinkEngine::inFlightFull() const {
         if (!m_minRttMs) {
             return false;
         }
+        const auto least = static_cast<double>(std::max(kFlightMarginMs, wireTimeMs(frameBytes)));
         const auto flightMs = static_cast<std::int64_t>(
-            *m_minRttMs + std::clamp(4 * m_rttVarMs, double{kFlightMarginMs}, double{kFlightMs}));
+            *m_minRttMs + std::clamp(4 * m_rttVarMs, least, std::max(least, double{kFlightMs})));
         return m_inFlightBytes >= lineBytesPerSecond() * flightMs / 1000 + 2 * frameBytes;
     }
     return m_inFlightBytes >= lineBytesPerSecond() * kFlightMs / 1000 + frameBytes;
