@@ -121,8 +121,8 @@ public:
     // Bytes of a frame begun on the line and not yet ended: a driver may read the rest of a
     // long frame in larger pieces.
     qsizetype partialFrameBytes() const { return m_codec.partialFrameBytes(); }
-    // The time the last send() took (compressing it): a level that leaves the sender no time to
-    // spare is lowered for the messages that follow.
+    // The processor time the last send() took (compressing it): a level that leaves the sender
+    // no time to spare is lowered for the messages that follow.
     void sendTook(std::int64_t micros);
     // Whether a message of this size may be queued in this lane now without passing the lane's
     // back-pressure bound. A single message of any allowed size is always accepted on an empty
