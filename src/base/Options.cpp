@@ -13,6 +13,7 @@ namespace {
 
 const QString Common = QStringLiteral("Common");
 const QString Url = QStringLiteral("URL");
+const QString Desktop = QStringLiteral("Desktop");
 const QString Window = QStringLiteral("Window");
 
 // Hexadecimal digits; anything else gives nothing, so that a damaged value is not restored.
@@ -54,6 +55,8 @@ Options Options::read(const IniFile& ini, const QString& dataFolder) {
     o.Mode = ini.intValue(Common, "Mode", o.Mode);
     o.Speed = ini.intValue(Common, "Speed", o.Speed);
     o.Showloader = ini.intValue(Common, "Showloader", o.Showloader);
+    o.Notify = ini.intValue(Desktop, "Notify", o.Notify);
+    o.SendFolder = ini.stringValue(Desktop, "SendFolder", o.SendFolder);
     o.SupportEmail = ini.stringValue(Url, "SupportEmail", o.SupportEmail);
     o.CommonEmail = ini.stringValue(Url, "CommonEmail", o.CommonEmail);
     o.SiteURL = ini.stringValue(Url, "SiteURL", o.SiteURL);
@@ -78,6 +81,8 @@ void Options::write(IniFile& ini) const {
     ini.setValue(Common, "Mode", Mode);
     ini.setValue(Common, "Speed", Speed);
     ini.setValue(Common, "Showloader", Showloader);
+    ini.setValue(Desktop, "Notify", Notify);
+    ini.setValue(Desktop, "SendFolder", SendFolder);
 }
 
 WindowPlacement WindowPlacement::read(const IniFile& ini) {

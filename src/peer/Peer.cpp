@@ -7,6 +7,7 @@
 #include "transfer/FileIcon.h"
 #include "transfer/SendThreadLifetime.h"
 
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 namespace velmora {
@@ -120,6 +121,9 @@ void Peer::messageArrived(const TDXPlayPlayer& from, const void* data, std::int3
         emit fileOfferReceived();
     }
     ConversationHandler& conversation = *this;
+    m_dispatchingFromOther =
+        from.RemotePlayer ? std::optional<QString>(from.Name) : std::optional<QString>();
+    const auto dispatched = qScopeGuard([this] { m_dispatchingFromOther.reset(); });
     dispatchPeerMessage({from.ID, from.Name}, bytes, size, conversation, *m_transfers);
 }
 
@@ -267,14 +271,23 @@ void Peer::endConnection(const QString& words) {
 
 void Peer::textReceived(const QString& senderName, const QString& text) {
     emit chatLineReceived(senderName, text);
+    if (m_dispatchingFromOther) {
+        emit otherSideSpoke(senderName, text);
+    }
 }
 
 void Peer::typedTextReceived(const QString& text, std::uint16_t caret) {
     emit typedTextArrived(text, caret);
+    if (m_dispatchingFromOther) {
+        emit otherSideTyped(*m_dispatchingFromOther);
+    }
 }
 
 void Peer::keyStrokeReceived(const KeyStroke& keyStroke) {
     emit keyStrokeArrived(keyStroke);
+    if (m_dispatchingFromOther) {
+        emit otherSideTyped(*m_dispatchingFromOther);
+    }
 }
 
 void Peer::showTransferStatus(const QString& text) {

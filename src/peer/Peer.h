@@ -15,6 +15,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace velmora {
 
@@ -134,6 +135,12 @@ signals:
     void charactersReplaced();
     // The other participant has offered files (each offer, taken or refused).
     void fileOfferReceived();
+    // A chat line came from the other participant (never the own copy); raised after
+    // chatLineReceived.
+    void otherSideSpoke(const QString& senderName, const QString& text);
+    // A key or typed text of classic mode came from the other participant; raised after the
+    // signal that shows it.
+    void otherSideTyped(const QString& senderName);
 
     // Words from the transfers for the user: a line for the conversation, a short status, and a
     // message that needs the user's attention (a message box in the window).
@@ -180,6 +187,9 @@ private:
     std::uint32_t m_greeted = 0;
     bool m_otherSpeaksUtf8 = false;
     bool m_replacedTextNoted = false;
+    // The name of the other participant whose message is being dispatched; none while the
+    // message being dispatched is the own participant's, or no message is.
+    std::optional<QString> m_dispatchingFromOther;
 };
 
 }  // namespace velmora

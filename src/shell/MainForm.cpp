@@ -15,13 +15,17 @@
 #include "peer/Opponent.h"
 #include "peer/Peer.h"
 #include "shell/AboutBox.h"
+#include "shell/DesktopNotifier.h"
+#include "shell/FileDrop.h"
 #include "shell/HelpWindow.h"
 #include "shell/Icons.h"
 #include "shell/OptionsForm.h"
 #include "shell/TransfersListDelegate.h"
 #include "shell/Welcome.h"
 #include "transfer/FileIcon.h"
+#include "transfer/Transfer.h"
 #include "transfer/TransferEngine.h"
+#include "transfer/TransfersModel.h"
 
 #include "session/DXPlay.h"
 
@@ -95,7 +99,13 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     transferContext.setIncomingFolder = [this](const QString& folder) {
         setIncomingFolder(folder);
     };
+    transferContext.sendFolder = [this] { return m_options.SendFolder; };
+    transferContext.setSendFolder = [this](const QString& folder) {
+        m_options.SendFolder = folder;
+        UpdateOptions();
+    };
     m_transferCommands = new TransferCommands(std::move(transferContext), this);
+    connectArrivals();
     resize(550, 420);
     if (const QScreen* screen = QApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -241,7 +251,15 @@ void TMainForm::ShowHint(const QString& hint) {
 
 void TMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !FirstActivationDone) {
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow()) {
+        return;
+    }
+    // The user is looking: what arrives from now on is told anew.
+    m_toldOfTyping = false;
+    if (m_context.notifier != nullptr) {
+        m_context.notifier->startOver();
+    }
+    if (!FirstActivationDone) {
         // Run after the activation has been delivered: the start-up window is modal.
         QMetaObject::invokeMethod(this, &TMainForm::FormActivate, Qt::QueuedConnection);
     }
@@ -571,6 +589,50 @@ void TMainForm::connectPeer() {
             [this](const QString& text) { m_ui->StatusPanel1->setText(text); });
     connect(m_peer.get(), &Peer::userMessage, this,
             [this](const QString& text) { dialogs().showMessage(text); });
+}
+
+void TMainForm::connectArrivals() {
+    connect(m_peer.get(), &Peer::otherSideSpoke, this,
+            [this](const QString& name, const QString& text) {
+                tellUser(QStringLiteral("Message from %1").arg(name), text,
+                         QStringLiteral("im.received"));
+            });
+    // Classic mode's keys are told once until the user looks, not for every key.
+    connect(m_peer.get(), &Peer::otherSideTyped, this, [this](const QString& name) {
+        if (m_toldOfTyping || isActiveWindow()) {
+            return;
+        }
+        m_toldOfTyping = true;
+        tellUser(QStringLiteral("Message from %1").arg(name),
+                 QStringLiteral("%1 is typing.").arg(name), QStringLiteral("im.received"));
+    });
+    const TransfersModel& model = m_peer->transfers().model();
+    connect(&model, &QAbstractItemModel::rowsInserted, this,
+            [this, &model](const QModelIndex&, int first, int last) {
+                for (int row = first; row <= last; ++row) {
+                    const TTransfer& transfer = model.transfer(row);
+                    if (!transfer.Outgoing) {
+                        const TDXPlayPlayer* other = m_peer->opponent();
+                        tellUser(other != nullptr ? QStringLiteral("File from %1").arg(other->Name)
+                                                  : QStringLiteral("File arriving"),
+                                 transfer.FileName, QStringLiteral("transfer"));
+                    }
+                }
+            });
+    new FileDrop(
+        {this, m_ui->MessagesEdit->viewport(), m_ui->EditMessage,
+         m_ui->TransfersListView->viewport()},
+        [this](const QStringList& paths) { m_transferCommands->sendDroppedFiles(paths); }, this);
+}
+
+void TMainForm::tellUser(const QString& summary, const QString& body, const QString& category) {
+    if (m_options.Notify != 1 || isActiveWindow()) {
+        return;
+    }
+    if (m_context.notifier != nullptr) {
+        m_context.notifier->notify(summary, body, category);
+    }
+    QApplication::alert(this);
 }
 
 QString TMainForm::incomingFolder() const {

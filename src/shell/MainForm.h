@@ -151,6 +151,10 @@ private:
     int blockSizeCode() const override;
 
     void connectPeer();
+    // Desktop notifications and the taskbar's hint for what arrives while the window is not
+    // active, and files dropped on the window.
+    void connectArrivals();
+    void tellUser(const QString& summary, const QString& body, const QString& category);
     QAction& command(const QString& name) const;
     void connectCommands();
 
@@ -193,6 +197,8 @@ private:
     std::unique_ptr<MainFormUi> m_ui;
     TransferCommands* m_transferCommands = nullptr;  // a child
     std::vector<QPointer<THelpWindow>> m_helpWindows;
+    // Typing in classic mode was told since the window was last active.
+    bool m_toldOfTyping = false;
 };
 
 }  // namespace velmora

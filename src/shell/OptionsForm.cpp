@@ -2,6 +2,7 @@
 
 #include "base/DialogService.h"
 #include "base/HelpTopic.h"
+#include "connections/RadioGroup.h"
 #include "shell/MainForm.h"
 
 #include <QButtonGroup>
@@ -33,6 +34,11 @@ QGroupBox* radioGroup(const QString& caption, const QStringList& items, QButtonG
         group->addButton(button, index);
         layout->addWidget(button);
     }
+    QList<QRadioButton*> buttons;
+    for (QAbstractButton* button : group->buttons()) {
+        buttons << static_cast<QRadioButton*>(button);
+    }
+    RadioGroup::makeOneTabStop(buttons);
     return box;
 }
 
@@ -86,8 +92,13 @@ TOptionsForm::TOptionsForm(TMainForm& mainForm) : m_mainForm(mainForm) {
         {QStringLiteral("Traditional"), QStringLiteral("Modern")}, ViewRadioGroup, this));
     CheckBox5 = new QCheckBox(QStringLiteral("Show loader on startup"));
     CheckBox4 = new QCheckBox(QStringLiteral("Show transfers list"));
+    NotifyCheckBox =
+        new QCheckBox(QStringLiteral("Tell me of messages and files that arrive while "
+                                     "the window is in the background"));
+    NotifyCheckBox->setObjectName(QStringLiteral("NotifyCheckBox"));
     appearanceLayout->addWidget(CheckBox5);
     appearanceLayout->addWidget(CheckBox4);
+    appearanceLayout->addWidget(NotifyCheckBox);
     auto* userBox = new QGroupBox(QStringLiteral("User name"));
     auto* userLayout = new QHBoxLayout(userBox);
     Edit2 = new QLineEdit;
@@ -133,6 +144,7 @@ void TOptionsForm::FormActivate() {
     CheckBox5->setChecked(o.Showloader == 1);
     Edit1->setText(o.Path);
     CheckBox4->setChecked(o.TransfersList == 1);
+    NotifyCheckBox->setChecked(o.Notify == 1);
     selectIndex(ViewRadioGroup, o.View);
     selectIndex(InterfaceRadioGroup, o.Mode);
     SpeedComboBox->setCurrentIndex(o.Speed >= 2 && o.Speed <= 4 ? o.Speed - 2 : -1);
@@ -157,6 +169,7 @@ void TOptionsForm::BitBtn1Click() {
     o.Mode = InterfaceRadioGroup->checkedId();
     o.Speed = SpeedComboBox->currentIndex() + 2;
     o.UserName = Edit2->text();
+    o.Notify = NotifyCheckBox->isChecked() ? 1 : 0;
     m_mainForm.UpdateView();
     m_mainForm.UpdateOptions();
     m_mainForm.UpdateInterface();

@@ -8,6 +8,7 @@
 #include "shell/Welcome.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -285,13 +286,22 @@ TEST(MainForm, ViewAndMessageCommandsApplyAndWriteOptions) {
     EXPECT_TRUE(test::part<QWidget>(main, "PanelMsgEdit")->isHidden());
     EXPECT_FALSE(test::part<QTextEdit>(main, "MessagesEdit")->isReadOnly());
     EXPECT_EQ(value("Mode"), "0");
-    main.runCommand("Classicmode1");  // unchecking classic is chat
-    EXPECT_TRUE(main.commandChecked("Chatmode1"));
-    EXPECT_EQ(value("Mode"), "1");
-    main.runCommand("Chatmode1");  // unchecking chat is classic
+    // Radio items: choosing the chosen mode again keeps it; the other item changes it.
+    main.runCommand("Classicmode1");
     EXPECT_TRUE(main.commandChecked("Classicmode1"));
+    EXPECT_FALSE(main.commandChecked("Chatmode1"));
     EXPECT_EQ(value("Mode"), "0");
     main.runCommand("Chatmode1");
+    EXPECT_TRUE(main.commandChecked("Chatmode1"));
+    EXPECT_FALSE(main.commandChecked("Classicmode1"));
+    EXPECT_EQ(value("Mode"), "1");
+    main.runCommand("Chatmode1");
+    EXPECT_TRUE(main.commandChecked("Chatmode1"));
+    EXPECT_EQ(value("Mode"), "1");
+    const QActionGroup* modes = test::part<QAction>(main, "Chatmode1")->actionGroup();
+    ASSERT_NE(modes, nullptr) << "the talk modes are one group of radio items";
+    EXPECT_TRUE(modes->isExclusive());
+    EXPECT_EQ(test::part<QAction>(main, "Classicmode1")->actionGroup(), modes);
 
     // The view style is applied but not written until another change writes.
     main.runCommand("raditionalview1");

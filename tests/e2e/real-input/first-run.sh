@@ -187,6 +187,13 @@ lines_before() {  # lines_before FILE LINE
 }
 cli_said() { grep -qF -- "$1" "$cli_out"; }  # cli_said TEXT
 
+# The window manager offers a message box no maximise.
+box_offers_no_maximize() {  # box_offers_no_maximize WINDOW
+    local actions
+    actions=$(xprop -id "$1" _NET_WM_ALLOWED_ACTIONS 2>/dev/null)
+    echo "seen: the message box allows: ${actions#*= }"
+    [[ $actions == *_NET_WM_ACTION_CLOSE* ]] && [[ $actions != *MAXIMIZE* ]]
+}
 # One connection of the window, as ROLE (0 Master, 1 Slave) by CONNECT (connect_by_dialog or
 # connect_by_wizard), against velmora-cli; then a chat line and a file each way, and the end.
 connection() {  # connection CONNECT ROLE
@@ -254,6 +261,8 @@ connection() {  # connection CONNECT ROLE
     xdotool key d
     await_dialog Velmora
     screenshot "$step-disconnect-question"
+    check "$step: the question box offers to close it, not to maximise it" \
+        box_offers_no_maximize "$dialog"
     press "$dialog" Return
     wait_for 10 cli_said "$name has left."
     sleep 1
@@ -292,6 +301,55 @@ home=$work/wizard-home
 first_start "$home"
 connection connect_by_wizard 1
 connection connect_by_wizard 0
+show_errors Win
+
+# --- By the keyboard alone, from another empty data folder -------------------------------------
+# The start-up window's link "Create new connection" by Tab and Enter; in the New connection
+# dialog, which opens on Modem, Tab to the chosen method, Down to Null-modem, Tab to the role,
+# Down for Slave, Enter for Connect. No mouse until the chat line of the connection's checks.
+route=keyboard
+home=$work/keyboard-home
+connect_by_keyboard() {  # connect_by_keyboard ROLE
+    local welcome
+    welcome=$(window_named Win '^Welcome to Velmora !$')
+    if [ -n "$welcome" ]; then
+        press "$welcome" Tab
+        sleep 0.3
+        screenshot "$route-start-up-link-focused"
+        xdotool key Return
+    else
+        press "$(main_window Win)" ctrl+n
+    fi
+    await_dialog "New connection"
+    screenshot "$route-new-connection-opened"
+    local keys=(Tab Down Tab)
+    [ "$1" = 1 ] && keys+=(Down)
+    press "$dialog" "${keys[@]}"
+    sleep 0.3
+    screenshot "$route-new-connection-chosen"
+    xdotool key Return
+}
+first_start "$home"
+connection connect_by_keyboard 0
+connection connect_by_keyboard 1
+# Ctrl+N while nothing is connected opens the dialog at once; Esc closes it, Alt+F X ends.
+press "$(main_window Win)" ctrl+n
+await_dialog "New connection"
+check "keyboard: the New connection dialog opens over the main window with its title bar" \
+    test "$(xdotool getwindowgeometry --shell "$dialog" | sed -n 's/^Y=//p')" -gt 0
+press "$dialog" Escape
+wait_for 10 no_window_named Win '^New connection$'
+check "keyboard: Esc closed the New connection dialog" no_window_named Win '^New connection$'
+press "$(main_window Win)" alt+f
+sleep 0.3
+xdotool key x
+# Asked whether to save the connection: No (Alt+N).
+if wait_for 5 window_named Win '^Velmora$' >/dev/null; then
+    screenshot "$route-exit-question"
+    press "$(window_named Win '^Velmora$')" alt+n
+fi
+wait_for 10 bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
+check "keyboard: File > Exit ended the program" bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
 show_errors Win
 # Qt warns when a timer or a socket notifier is made on a thread that cannot run it (a thread
 # not started by QThread, or another thread than the object's): the port or the line it serves
