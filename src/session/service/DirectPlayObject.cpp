@@ -595,7 +595,7 @@ void DirectPlayObject::flush(std::unique_lock<std::mutex>& lock) {
     }
     const std::vector<QByteArray> outgoing = m_engine.takeOutgoing();
     if (!outgoing.empty() && m_link) {
-        const std::shared_ptr<Link> link = m_link;
+        std::shared_ptr<Link> link = m_link;
         lock.unlock();
         link->sendAll(outgoing);
         lock.lock();
@@ -604,6 +604,10 @@ void DirectPlayObject::flush(std::unique_lock<std::mutex>& lock) {
             for (const std::shared_ptr<AutoResetEvent>& event : m_engine.takeWakeups()) {
                 event->signal();
             }
+        } else if (link.use_count() == 1) {
+            // Replaced or closed meanwhile, and this is its last owner: this may be its own
+            // line's thread, where destroying it would wait for that thread itself.
+            m_retired.push_back(std::move(link));
         }
     }
     wakeWaitsLocked();

@@ -177,7 +177,15 @@ TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
     const QString words = caller.refusalText();
     EXPECT_TRUE(words.contains(QString::number(LinkEngine::kVersion + 1))) << words.toStdString();
     EXPECT_TRUE(words.contains("version")) << words.toStdString();
-    EXPECT_TRUE(host->refusalText().isEmpty()) << "the host is not down: it waits on";
+    // The host hears the caller's hello as well, whenever that is: its line goes down refused,
+    // in words, and is kept for the next caller, as a hosting session keeps it.
+    RecordingListener hostEvents;
+    host->start(&hostEvents);
+    ASSERT_TRUE(hostEvents.waitFor([&] { return !hostEvents.downs.empty(); }));
+    EXPECT_EQ(hostEvents.downs.front(), LineDown::Refused);  // the only one written so far
+    EXPECT_TRUE(host->refusalText().contains(QString::number(LinkEngine::kVersion + 1)))
+        << host->refusalText().toStdString();
+    EXPECT_TRUE(host->keepForNextPeer()) << "the host waits on for the next caller";
 }
 
 TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
