@@ -32,10 +32,17 @@ int blockSizeCodeFor(bool nullModem, int speedOption) {
 }
 
 QString connectStepText(ConnectStep step, const ConnectRequest& request) {
-    const bool cable = request.method == ConnectRequest::Method::Cable;
     switch (step) {
         case ConnectStep::OpeningLine:
-            return cable ? QStringLiteral("Opening port...") : QStringLiteral("Opening modem...");
+            switch (request.method) {
+                case ConnectRequest::Method::Cable:
+                    return QStringLiteral("Opening port...");
+                case ConnectRequest::Method::Modem:
+                    return QStringLiteral("Opening modem...");
+                case ConnectRequest::Method::Network:
+                    return QStringLiteral("Opening network port %1...").arg(request.port);
+            }
+            return {};
         case ConnectStep::Dialling:
             return request.otherModem || request.phoneNumber.isEmpty()
                        ? QStringLiteral("Dialling...")

@@ -64,6 +64,7 @@ public:
     QByteArray takePlain();
     qsizetype plainBytesAvailable() const { return m_plain.size(); }
 
+    Role role() const { return m_role; }
     State state() const { return m_state; }
     Failure failure() const { return m_failure; }
     QByteArray salt() const { return m_salt; }
