@@ -62,9 +62,16 @@ QString connectFailureText(const ConnectResult& result, const ConnectRequest& re
             return {};
         case ConnectOutcome::SearchFailed:
             // Over the cable the provider has said why the port cannot be used; nothing was
-            // found on it.
-            return request.method == ConnectRequest::Method::Modem ? LineBusyMessage
-                                                                   : NoSessionsMessage;
+            // found on it. Over a network it has said why no line came about.
+            switch (request.method) {
+                case ConnectRequest::Method::Modem:
+                    return LineBusyMessage;
+                case ConnectRequest::Method::Cable:
+                    return NoSessionsMessage;
+                case ConnectRequest::Method::Network:
+                    return {};
+            }
+            return {};
         case ConnectOutcome::NoSession:
             return NoSessionsMessage;
         case ConnectOutcome::OtherVersion:

@@ -253,8 +253,10 @@ public:
 class FakeSystem : public IDirectPlaySystem {
 public:
     std::shared_ptr<FakeScript> script = std::make_shared<FakeScript>();
-    QList<QPair<Guid, QString>> providers{{guids::ServiceProviderModem, "Modem Connection"},
-                                          {guids::ServiceProviderSerial, "Serial Connection"}};
+    QList<QPair<Guid, QString>> providers{
+        {guids::ServiceProviderModem, "Modem Connection"},
+        {guids::ServiceProviderSerial, "Serial Connection"},
+        {guids::ServiceProviderTcpIp, "Internet TCP/IP Connection"}};
     bool lobbyFails = false;
     int enumerations = 0;
 
