@@ -1,5 +1,6 @@
 #include "apps/velmora-cli/CliOptions.h"
 
+#include "session/link/NetworkSerialPort.h"
 #include "session/modem/ModemProvider.h"
 
 #include <QCommandLineParser>
@@ -62,6 +63,9 @@ Exit codes:
 // A device path relative to the current folder made absolute; port names ("ttyUSB0") and modem
 // names stay as they are.
 QString devicePath(const QString& given) {
+    if (isNetworkSerialPort(given)) {
+        return given;
+    }
     return given.contains('/') ? QDir::current().absoluteFilePath(given) : given;
 }
 
@@ -99,7 +103,9 @@ std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Print the package version.");
     const QCommandLineOption serial(
-        "serial", "Over a null-modem cable: the serial port, a device such as /dev/ttyUSB0.",
+        "serial",
+        "Over a null-modem cable: the serial port, a device such as /dev/ttyUSB0, or one a "
+        "terminal server exports: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT.",
         "DEVICE");
     const QCommandLineOption modem(
         "modem", "Over a telephone line: the modem, by its name in the modem list or its device.",

@@ -7,6 +7,7 @@
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessageDispatcher.h"
 #include "protocol/PeerMessages.h"
+#include "session/link/NetworkSerialPort.h"
 #include "session/link/SerialPortOpener.h"
 #include "session/link/SerialProvider.h"
 #include "session/modem/ModemList.h"
@@ -152,6 +153,9 @@ std::optional<int> HeadlessPeer::checkModem() const {
 }
 
 std::optional<int> HeadlessPeer::checkDevice(const QString& portName) const {
+    if (isNetworkSerialPort(portName)) {
+        return std::nullopt;  // the provider says why it cannot be reached
+    }
     const QByteArray path = QFile::encodeName(serialDevicePath(portName));
     if (access(path.constData(), F_OK) != 0) {
         m_err << "No such device: " << portName << Qt::endl;

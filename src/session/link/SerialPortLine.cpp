@@ -31,7 +31,10 @@ SerialPortLine::SerialPortLine(std::unique_ptr<QIODevice> stream, QString name,
     : m_settings(settings),
       m_role(role),
       m_tuning(tuning),
-      m_device(name.isEmpty() ? stream->objectName() : std::move(name)),
+      m_device(!name.isEmpty() ? std::move(name)
+               : qobject_cast<QSerialPort*>(stream.get())
+                   ? static_cast<QSerialPort*>(stream.get())->portName()
+                   : stream->objectName()),
       m_thread(std::make_unique<QThread>()),
       m_context(std::make_unique<QObject>()),
       m_port(std::move(stream)),
@@ -104,6 +107,8 @@ void SerialPortLine::stopPort() {
         m_timer->stop();
         m_readClock->stop();
         if (m_port) {
+            // A socket tells of its own closing (readChannelFinished): not a failure here.
+            QObject::disconnect(m_port.get(), nullptr, m_context.get(), nullptr);
             m_port->close();
             m_port.reset();
         }
