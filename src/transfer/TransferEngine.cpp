@@ -2,6 +2,8 @@
 
 #include "transfer/TransferWords.h"
 
+#include <QScopedValueRollback>
+
 #include <algorithm>
 #include <vector>
 
@@ -18,6 +20,13 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
       m_receiver(m_model, clock, settings, notices, send, locale),
       m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons),
                locale) {
+    connect(&m_model, &TransfersModel::stateChanged, this, [this](int row) {
+        m_receiver.lineStateChanged(row);
+        if (!m_stoppingAll) {
+            m_sender.offerWaiting();
+        }
+    });
+    connect(&m_model, &TransfersModel::rowsRemoved, this, [this] { m_sender.offerWaiting(); });
     m_removalTimer.setInterval(kRemovalIntervalMs);
     connect(&m_removalTimer, &QTimer::timeout, this, &TransferEngine::removeFirstAborted);
     m_removalTimer.start();
@@ -324,6 +333,8 @@ void TransferEngine::removeFirstAborted() {
 
 void TransferEngine::stopAll(const QString& words) {
     const std::uint32_t now = m_clock.tickCount();
+    // A line that stops makes no place for a waiting offer: the connection is ending.
+    const QScopedValueRollback stopping(m_stoppingAll, true);
     for (int row = 0; row < m_model.rowCount(); ++row) {
         const TTransfer& transfer = m_model.transfer(row);
         if (!transfer.ended()) {
