@@ -38,6 +38,8 @@ std::unique_ptr<QIODevice> openNetworkSerialPort(const SerialSettings& settings,
         return nullptr;
     }
     socket->setObjectName(settings.portName);
+    // The link sends its acknowledgements and chat lines as they come: no waiting for more.
+    socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     if (url.scheme() == kRawScheme) {
         return socket;
     }

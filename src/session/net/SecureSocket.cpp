@@ -49,6 +49,8 @@ SecureSocket::SecureSocket(std::unique_ptr<QTcpSocket> socket, SecureStream stre
       m_settled(std::move(settled)),
       m_hosting(m_stream.role() == SecureStream::Role::Host) {
     m_socket->setParent(this);
+    // The link sends its acknowledgements and chat lines as they come: no waiting for more.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
     const QString host =
         m_socket->peerName().isEmpty() ? m_socket->peerAddress().toString() : m_socket->peerName();
     m_peer = QStringLiteral("%1:%2").arg(host).arg(m_socket->peerPort());
