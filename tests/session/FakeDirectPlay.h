@@ -253,10 +253,8 @@ public:
 class FakeSystem : public IDirectPlaySystem {
 public:
     std::shared_ptr<FakeScript> script = std::make_shared<FakeScript>();
-    QList<QPair<Guid, QString>> providers{
-        {guids::ServiceProviderModem, "Modem Connection"},
-        {guids::ServiceProviderSerial, "Serial Connection"},
-        {guids::ServiceProviderTcpIp, "Internet TCP/IP Connection"}};
+    QList<QPair<Guid, QString>> providers{{guids::ServiceProviderModem, "Modem Connection"},
+                                          {guids::ServiceProviderSerial, "Serial Connection"}};
     bool lobbyFails = false;
     int enumerations = 0;
 
