@@ -1,28 +1,38 @@
 #include "apps/velmora-cli/CliOptions.h"
 
+#include "session/link/NetworkSerialPort.h"
 #include "session/modem/ModemProvider.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
 namespace velmora {
 
 namespace {
 
 const char* const Description =
-    R"(Velmora without a window: talk and send files over a null-modem cable or a modem line.
+    R"(Velmora without a window: talk and send files over a null-modem cable, a modem line or
+a network.
 
   velmora-cli host --serial DEVICE [options] [send FILE...]
   velmora-cli join --serial DEVICE [options] [send FILE...]
   velmora-cli host --modem MODEM [options] [send FILE...]
   velmora-cli join --modem MODEM --phone NUMBER [options] [send FILE...]
+  velmora-cli host --tcp [ADDRESS:]PORT [--passphrase-file FILE] [options] [send FILE...]
+  velmora-cli join --tcp HOST:PORT [--passphrase-file FILE] [options] [send FILE...]
   velmora-cli ports [DEVICE...]
 
 One side hosts (waits for the other), the other joins. Over a cable both name their serial
 port. Over a telephone line the host's modem waits for a call and answers it; the other side's
 modem dials the host's number. MODEM is a name from the modem list (modems.ini in the data
 folder) or the device path of a modem, which is then driven at 115200 baud without flow control.
+Over a network the host waits on a TCP port, on the loopback address unless it names another
+(0.0.0.0 for every address), and the other side connects to it. Both sides need the same
+passphrase, read from the first line of the file named by --passphrase-file or from the
+VELMORA_PASSPHRASE environment variable (never from the command line); only a side that knows
+it gets in, and everything after the handshake is encrypted.
 "ports" lists the serial ports with their descriptions, their /dev/serial/by-id/ names and
 whether you may open them, and if not why and the command that fixes it.
 
@@ -40,35 +50,77 @@ Exit codes:
   3  permission denied on the device (add yourself to the dialout group)
   4  no session found on the other side
   5  line busy: the line could not be brought up (busy, no dial tone, no carrier, no answer,
-     the modem did not answer, the cable's port is taken by another program), or the other
+     the modem did not answer, the cable's port is taken by another program, the network
+     host cannot be reached or is no Velmora), or the other
      side runs another version of Velmora (printed in the window's words)
   6  connection lost
   7  a file was refused, stopped, or did not arrive whole
   8  any other failure, or the attempt to connect was cancelled by Ctrl-C or SIGTERM
   9  every file arrived with its full length, but the other side is an older Velmora
-     that cannot prove it whole)";
+     that cannot prove it whole
+  10 the other side's passphrase is not the same)";
 
 // A device path relative to the current folder made absolute; port names ("ttyUSB0") and modem
 // names stay as they are.
 QString devicePath(const QString& given) {
+    if (isNetworkSerialPort(given)) {
+        return given;
+    }
     return given.contains('/') ? QDir::current().absoluteFilePath(given) : given;
+}
+
+// An address of --tcp: "PORT" or "ADDRESS:PORT" hosting, "HOST:PORT" joining; an IPv6
+// address in brackets.
+struct NetworkAddress {
+    QString host;
+    std::uint16_t port = 0;
+};
+
+std::optional<NetworkAddress> parseNetworkAddress(const QString& text, bool hosting) {
+    const qsizetype colon = text.lastIndexOf(':');
+    if (colon < 0 && !hosting) {
+        return std::nullopt;
+    }
+    QString host = colon < 0 ? QString() : text.left(colon);
+    if (host.startsWith('[') && host.endsWith(']')) {
+        host = host.mid(1, host.size() - 2);
+    }
+    bool ok = false;
+    const uint port = text.mid(colon + 1).toUInt(&ok);
+    if (!ok || port == 0 || port > 65535 || (colon >= 0 && host.isEmpty())) {
+        return std::nullopt;
+    }
+    return NetworkAddress{host, static_cast<std::uint16_t>(port)};
 }
 
 }  // namespace
 
-std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(const QStringList& arguments) {
+std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(
+    const QStringList& arguments, const std::optional<QString>& environmentPassphrase) {
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(Description));
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     const QCommandLineOption help({"h", "help"}, "Show this help.");
     const QCommandLineOption version("version", "Print the package version.");
     const QCommandLineOption serial(
-        "serial", "Over a null-modem cable: the serial port, a device such as /dev/ttyUSB0.",
+        "serial",
+        "Over a null-modem cable: the serial port, a device such as /dev/ttyUSB0, or one a "
+        "terminal server exports: tcp://HOST:PORT (raw) or rfc2217://HOST:PORT.",
         "DEVICE");
     const QCommandLineOption modem(
         "modem", "Over a telephone line: the modem, by its name in the modem list or its device.",
         "MODEM");
     const QCommandLineOption phone("phone", "Joining over a modem: the number to dial.", "NUMBER");
+    const QCommandLineOption tcp(
+        "tcp",
+        "Over a network: hosting, the port to wait on, with the address to listen on before it "
+        "(default the loopback address); joining, the host and port to call.",
+        "[ADDRESS:]PORT");
+    const QCommandLineOption passphraseFile(
+        "passphrase-file",
+        "Over a network: the file whose first line is the passphrase (default: the "
+        "VELMORA_PASSPHRASE environment variable).",
+        "FILE");
     const QCommandLineOption baud("baud", "Cable rate, 300 to 4000000 (default 115200).", "N",
                                   "115200");
     const QCommandLineOption flow(
@@ -88,8 +140,8 @@ std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(const QStringLis
         "its files or has left.");
     const QCommandLineOption wait("wait", "Joining: seconds to look for the host (default 30).",
                                   "SECONDS", "30");
-    parser.addOptions({help, version, serial, modem, phone, baud, flow, name, session, incoming,
-                       blockCode, blockIncoming, exitWhenDone, wait});
+    parser.addOptions({help, version, serial, modem, phone, tcp, passphraseFile, baud, flow, name,
+                       session, incoming, blockCode, blockIncoming, exitWhenDone, wait});
     parser.addPositionalArgument("host|join|ports",
                                  "Wait for the other side, join it, or list the serial ports.");
     parser.addPositionalArgument("send FILE...", "Files to offer.", "[send FILE...]");
@@ -123,10 +175,46 @@ std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(const QStringLis
             options.files.append(QDir::current().absoluteFilePath(file));
         }
     }
-    if (parser.isSet(serial) == parser.isSet(modem)) {
-        return usage("Name either the serial port (--serial DEVICE) or the modem (--modem MODEM).");
+    if (int(parser.isSet(serial)) + int(parser.isSet(modem)) + int(parser.isSet(tcp)) != 1) {
+        return usage(
+            "Name either the serial port (--serial DEVICE), the modem (--modem MODEM) or the "
+            "network address (--tcp).");
     }
-    if (parser.isSet(modem)) {
+    if (parser.isSet(passphraseFile) && !parser.isSet(tcp)) {
+        return usage("--passphrase-file is for a network line (--tcp).");
+    }
+    if (parser.isSet(tcp)) {
+        options.line = LineKind::Network;
+        if (parser.isSet(baud) || parser.isSet(flow) || parser.isSet(phone)) {
+            return usage("--baud, --flow and --phone are not for a network line.");
+        }
+        const std::optional<NetworkAddress> address =
+            parseNetworkAddress(parser.value(tcp), options.host);
+        if (!address) {
+            return usage(options.host
+                             ? "--tcp takes the port to wait on, 1 to 65535, with the address "
+                               "before it if not the loopback address: [ADDRESS:]PORT."
+                             : "--tcp takes the host to call and its port: HOST:PORT.");
+        }
+        options.hostName = address->host;
+        options.port = address->port;
+        if (parser.isSet(passphraseFile)) {
+            QFile file(parser.value(passphraseFile));
+            if (!file.open(QIODevice::ReadOnly)) {
+                return CliExit{QStringLiteral("Cannot read the passphrase file %1: %2.")
+                                   .arg(parser.value(passphraseFile), file.errorString()),
+                               ExitUsage};
+            }
+            options.passphrase = QString::fromUtf8(file.readLine()).remove('\n').remove('\r');
+        } else {
+            options.passphrase = environmentPassphrase.value_or(QString());
+        }
+        if (options.passphrase.isEmpty()) {
+            return usage(
+                "A network line needs a passphrase: the first line of --passphrase-file FILE, or "
+                "the VELMORA_PASSPHRASE environment variable.");
+        }
+    } else if (parser.isSet(modem)) {
         options.line = LineKind::Modem;
         options.modem = devicePath(parser.value(modem));
         if (parser.isSet(baud) || parser.isSet(flow)) {

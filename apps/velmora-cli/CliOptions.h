@@ -5,6 +5,9 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
+#include <cstdint>
 #include <variant>
 
 namespace velmora {
@@ -21,10 +24,12 @@ enum ExitCode : int {
     ExitFileRefused = 7,  // a file was refused, stopped or did not arrive whole
     ExitFailure = 8,      // any other failure
     ExitUnverified = 9,   // every file arrived with its count, but the other side cannot verify
+    ExitWrongPassphrase = 10,  // the two sides' passphrases differ
 };
 
-// What carries the session: a null-modem cable on a serial port, or a call over a modem.
-enum class LineKind { Serial, Modem };
+// What carries the session: a null-modem cable on a serial port, a call over a modem, or a
+// TCP/IP connection between two Velmoras.
+enum class LineKind { Serial, Modem, Network };
 
 struct CliOptions {
     bool host = false;  // host, or join
@@ -32,6 +37,9 @@ struct CliOptions {
     SerialSettings serial;  // the cable's port
     QString modem;          // a name of the modem list, or a modem's device path
     QString phone;          // the number a joining side dials
+    QString hostName;       // network: the host to join, or the address to listen on
+    std::uint16_t port = 0;
+    QString passphrase;  // network: from --passphrase-file or VELMORA_PASSPHRASE
     QString playerName;
     QString sessionName;
     QString incomingFolder;
@@ -54,6 +62,8 @@ struct PortsCommand {
     QStringList devices;
 };
 
-std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(const QStringList& arguments);
+// `environmentPassphrase` is VELMORA_PASSPHRASE's value, if set.
+std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(
+    const QStringList& arguments, const std::optional<QString>& environmentPassphrase);
 
 }  // namespace velmora

@@ -2,15 +2,17 @@
 
 #include "session/link/SerialPrompts.h"
 #include "session/modem/ModemPrompts.h"
+#include "session/net/NetworkPrompts.h"
 
 #include <QTextStream>
 
 namespace velmora {
 
-// What the serial and modem providers would ask in a dialog. velmora-cli names the port or the
-// modem (and the number) on its command line, so nothing is ever asked; why a port or a modem
-// cannot be used is printed on the error stream.
-class CliPrompts : public SerialPrompts, public ModemPrompts {
+// What the serial, modem and network providers would ask in a dialog. velmora-cli names the port,
+// the modem (and the number) or the address on its command line and reads the passphrase before
+// it starts, so nothing is ever asked; why a port, a modem or an address cannot be used, and why
+// a caller was turned away, is printed on the error stream.
+class CliPrompts : public SerialPrompts, public ModemPrompts, public NetworkPrompts {
 public:
     explicit CliPrompts(QTextStream& err) : m_err(err) {}
 
@@ -20,8 +22,11 @@ public:
     std::optional<ModemChoice> askModem(const QStringList& modems, const ModemChoice& last,
                                         bool needPhone) override;
     void showModemError(const QString& message) override;
+    std::optional<QString> askPassphrase(const QString& where) override;
+    void showNetworkError(const QString& message) override;
+    void callerRefused(const QString& message) override;
 
-    // Whether a provider has said why its port or modem cannot be used.
+    // Whether a provider has said why its port, modem or address cannot be used.
     bool errorShown() const { return m_errorShown; }
 
 private:

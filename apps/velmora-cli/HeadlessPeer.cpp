@@ -7,10 +7,12 @@
 #include "protocol/ChatLine.h"
 #include "protocol/PeerMessageDispatcher.h"
 #include "protocol/PeerMessages.h"
+#include "session/link/NetworkSerialPort.h"
 #include "session/link/SerialPortOpener.h"
 #include "session/link/SerialProvider.h"
 #include "session/modem/ModemList.h"
 #include "session/modem/ModemResults.h"
+#include "session/net/NetworkProvider.h"
 #include "session/ports/PortDiagnosis.h"
 #include "session/providers/InstalledProviders.h"
 #include "transfer/FileIcon.h"
@@ -45,7 +47,8 @@ HeadlessPeer::HeadlessPeer(CliOptions options, QString dataFolder, QTextStream& 
       m_err(err),
       m_terminal(isatty(STDOUT_FILENO) == 1),
       m_prompts(err),
-      m_service(installedProviders({m_dataFolder, &m_prompts, m_options.serial, &m_prompts})),
+      m_service(installedProviders({m_dataFolder, &m_prompts, m_options.serial, &m_prompts,
+                                    &m_prompts, m_options.passphrase})),
       m_peer(m_service, *this) {
     if (m_options.playerName.isEmpty()) {
         m_options.playerName = defaultPlayerName();
@@ -112,8 +115,15 @@ void HeadlessPeer::connectPeer() {
 }
 
 std::optional<int> HeadlessPeer::checkLine() const {
-    return m_options.line == LineKind::Serial ? checkDevice(m_options.serial.portName)
-                                              : checkModem();
+    switch (m_options.line) {
+        case LineKind::Serial:
+            return checkDevice(m_options.serial.portName);
+        case LineKind::Modem:
+            return checkModem();
+        case LineKind::Network:
+            break;  // the provider says why an address cannot be used
+    }
+    return std::nullopt;
 }
 
 std::optional<int> HeadlessPeer::checkModem() const {
@@ -143,6 +153,9 @@ std::optional<int> HeadlessPeer::checkModem() const {
 }
 
 std::optional<int> HeadlessPeer::checkDevice(const QString& portName) const {
+    if (isNetworkSerialPort(portName)) {
+        return std::nullopt;  // the provider says why it cannot be reached
+    }
     const QByteArray path = QFile::encodeName(serialDevicePath(portName));
     if (access(path.constData(), F_OK) != 0) {
         m_err << "No such device: " << portName << Qt::endl;
@@ -160,8 +173,19 @@ std::optional<int> HeadlessPeer::checkDevice(const QString& portName) const {
 
 ConnectRequest HeadlessPeer::connectRequest() const {
     ConnectRequest request;
-    request.method = m_options.line == LineKind::Serial ? ConnectRequest::Method::Cable
-                                                        : ConnectRequest::Method::Modem;
+    switch (m_options.line) {
+        case LineKind::Serial:
+            request.method = ConnectRequest::Method::Cable;
+            break;
+        case LineKind::Modem:
+            request.method = ConnectRequest::Method::Modem;
+            break;
+        case LineKind::Network:
+            request.method = ConnectRequest::Method::Network;
+            request.hostName = m_options.hostName;
+            request.port = m_options.port;
+            break;
+    }
     request.calling = !m_options.host;
     request.sessionName = m_options.sessionName;
     request.playerName = m_options.playerName;
@@ -190,9 +214,9 @@ void HeadlessPeer::connectFinished(const ConnectResult& result) {
     switch (result.outcome) {
         case ConnectOutcome::Connected:
             if (m_options.host) {
-                printLine(m_options.line == LineKind::Serial
-                              ? texts::WaitingForRemoteUser
-                              : QStringLiteral("Waiting for a call..."));
+                printLine(m_options.line == LineKind::Modem
+                              ? QStringLiteral("Waiting for a call...")
+                              : texts::WaitingForRemoteUser);
             } else if (const TDXPlayPlayer* host = m_peer.opponent();
                        host != nullptr && host->RemotePlayer) {
                 // The host was there before us: no event announces it.
@@ -219,7 +243,7 @@ void HeadlessPeer::connectFinished(const ConnectResult& result) {
             m_err << result.detail << Qt::endl;
             if (m_prompts.errorShown()) {
                 // The provider could not open the port or the modem, and has said why.
-                finish(m_options.line == LineKind::Serial ? ExitLineBusy : ExitNoDevice);
+                finish(m_options.line == LineKind::Modem ? ExitNoDevice : ExitLineBusy);
             } else {
                 finish(ExitFailure);
             }
@@ -231,6 +255,11 @@ int HeadlessPeer::joinFailure(HRESULT result) const {
     switch (result) {
         case MODEMERR_NODEVICE:
             return ExitNoDevice;  // the provider has said why
+        case NETERR_WRONGPASSPHRASE:
+            return ExitWrongPassphrase;  // the provider has said so
+        case NETERR_UNREACHABLE:
+        case NETERR_NOTVELMORA:
+            return ExitLineBusy;  // the provider has said why
         case DPERR_CONNECTIONLOST:
             m_err << texts::ConnectionLost << Qt::endl;
             return ExitConnectionLost;

@@ -57,7 +57,11 @@ int main(int argc, char* argv[]) {
     QCoreApplication::setApplicationVersion(QStringLiteral(VELMORA_PACKAGE_VERSION));
     QTextStream out(stdout);
     QTextStream err(stderr);
-    const auto parsed = velmora::parseCliOptions(QCoreApplication::arguments());
+    const auto parsed =
+        velmora::parseCliOptions(QCoreApplication::arguments(),
+                                 qEnvironmentVariableIsSet("VELMORA_PASSPHRASE")
+                                     ? std::optional(qEnvironmentVariable("VELMORA_PASSPHRASE"))
+                                     : std::nullopt);
     if (const auto* exit = std::get_if<velmora::CliExit>(&parsed)) {
         (exit->code == velmora::ExitDone ? out : err) << exit->text << Qt::endl;
         return exit->code;

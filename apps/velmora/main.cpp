@@ -1,8 +1,10 @@
 #include "base/DataFolder.h"
+#include "conversation/Conversation.h"
 #include "shell/ApplicationWindows.h"
 #include "shell/DesktopNotifier.h"
 #include "shell/MainForm.h"
 #include "shell/ModemDialog.h"
+#include "shell/PassphraseDialog.h"
 #include "shell/QtDialogService.h"
 #include "shell/ScreenCapture.h"
 #include "shell/SerialSettingsDialog.h"
@@ -39,10 +41,11 @@ int main(int argc, char* argv[]) {
     velmora::QtDialogService dialogs;
     velmora::SerialSettingsDialog serialPrompts(dialogs);
     velmora::ModemDialog modemPrompts(dialogs);
+    velmora::PassphraseDialog networkPrompts(dialogs);
     velmora::MainFormContext context;
     context.dataFolder = velmora::dataFolder(programFolder);
     velmora::SessionService sessions(velmora::installedProviders(
-        {context.dataFolder, &serialPrompts, std::nullopt, &modemPrompts}));
+        {context.dataFolder, &serialPrompts, std::nullopt, &modemPrompts, &networkPrompts}));
     context.helpFolder = velmora::helpFolder(programFolder);
     context.programPath = QApplication::applicationFilePath();
     context.arguments = arguments;
@@ -56,6 +59,10 @@ int main(int argc, char* argv[]) {
     if (!windows.create()) {
         return 0;
     }
+    // A host's network line tells of the callers it turned away in the conversation.
+    networkPrompts.setNotice([&windows](const QString& notice) {
+        windows.mainForm().conversation().appendLine(notice);
+    });
     windows.show();
     if (!captureFolder.isEmpty()) {
         QTimer::singleShot(0, &application, [&windows, &captureFolder] {

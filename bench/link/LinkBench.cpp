@@ -2,21 +2,27 @@
 // against the raw line rate and against ZMODEM (sz/rz of lrzsz) on the same emulated line, with
 // and without a chat line a second beside them; the latency of a keystroke and of a chat line
 // under load; the processor time of both ends against sz and rz. By default one line of figures
-// per line rate, from 9600 baud to an unthrottled cable, and one for the text corpus at each.
+// per line rate, from 9600 baud to an unthrottled cable, and one for the text corpus at each;
+// then the network line over loopback TCP, encrypted, against plain loopback TCP.
 // Prints name=value lines.
 
 #include "cable/NullModemCable.h"
 #include "session/link/MessageCompression.h"
 #include "session/link/SerialPortLine.h"
 #include "session/link/SerialPortOpener.h"
+#include "session/net/NetworkProvider.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>
+#include <QTcpServer>
 #include <QTemporaryDir>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <spawn.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #include <zstd.h>
@@ -406,22 +412,20 @@ double keystrokeLatencyMs(const QString& folder) {
     return median(latencies);
 }
 
-// The worst latency of a 20-byte chat line sent while 32 KiB blocks stream.
-double chatLatencyUnderLoadMs(const QString& folder, int baud, int portBaud = 0,
-                              double bitErrorRate = 0.0) {
-    auto link = makeLink(folder, bitErrorRate, baud, nullptr, true, portBaud);
+// The worst latency of five 20-byte chat lines sent while 32 KiB blocks stream on the line.
+double worstChatUnderLoadMs(velmora::Line& sender, TimingListener& arrivals) {
     std::atomic<bool> streaming{true};
     std::thread blocks([&] {
         const QByteArray block = randomBlock(2);
-        while (streaming && link->sender->send(block)) {
+        while (streaming && sender.send(block)) {
         }
     });
     std::this_thread::sleep_for(6s);
     double worst = 0.0;
     for (std::size_t i = 0; i < 5; ++i) {
         const auto sent = Clock::now();
-        link->sender->sendInteractive(QByteArray(kChatMessage, 'c'));
-        const auto arrived = link->arrivals.waitForSized(kChatMessage, i);
+        sender.sendInteractive(QByteArray(kChatMessage, 'c'));
+        const auto arrived = arrivals.waitForSized(kChatMessage, i);
         if (!arrived) {
             worst = -1.0;
             break;
@@ -430,9 +434,15 @@ double chatLatencyUnderLoadMs(const QString& folder, int baud, int portBaud = 0,
         std::this_thread::sleep_for(std::chrono::milliseconds(300 + 400 * i));
     }
     streaming = false;
-    link->sender->close();
+    sender.close();
     blocks.join();
     return worst;
+}
+
+double chatLatencyUnderLoadMs(const QString& folder, int baud, int portBaud = 0,
+                              double bitErrorRate = 0.0) {
+    auto link = makeLink(folder, bitErrorRate, baud, nullptr, true, portBaud);
+    return worstChatUnderLoadMs(*link->sender, link->arrivals);
 }
 
 // A path for one measurement's files.
@@ -442,6 +452,7 @@ void latencyFigures(const Folders& sub);
 void cpuFigures(const Folders& sub);
 void compressFigures(const Folders& sub);
 void rateFigures(const Folders& sub, const std::vector<int>& rates);
+void networkFigures();
 
 }  // namespace
 
@@ -472,7 +483,13 @@ int main(int argc, char* argv[]) {
     if (sets.isEmpty() || wanted("rates")) {
         rateFigures(sub, rates);
     }
-    if (sets.isEmpty() || (sets.size() == 1 && wanted("rates"))) {
+    if (sets.isEmpty() || wanted("network")) {
+        networkFigures();
+    }
+    const bool onlyTheseSets = std::all_of(sets.begin(), sets.end(), [](const QString& set) {
+        return set == QLatin1String("rates") || set == QLatin1String("network");
+    });
+    if (onlyTheseSets) {
         return 0;
     }
     std::printf("line_rate=%.0f (bytes per second at %d baud, 8N1)\n", kLineRate, kBaud);
@@ -752,6 +769,128 @@ void rateFigures(const Folders& sub, const std::vector<int>& rates) {
             wholeFileRatio(text, 19), loadAverage().c_str());
         std::fflush(stdout);
     }
+}
+
+// The network line over loopback TCP: a host listening and a caller that proved the passphrase,
+// as two Velmoras have them.
+struct NetworkLink {
+    std::unique_ptr<velmora::Line> host;
+    std::unique_ptr<velmora::Line> caller;
+    TimingListener arrivals;  // at the host
+    TimingListener callerSide;
+};
+
+std::unique_ptr<NetworkLink> makeNetworkLink() {
+    const QString passphrase = QStringLiteral("a passphrase for the benchmark");
+    QTcpServer probe;
+    probe.listen(QHostAddress::LocalHost, 0);
+    const quint16 port = probe.serverPort();
+    probe.close();
+    const velmora::Address address = {
+        {velmora::guids::AddressINet, QByteArrayLiteral("127.0.0.1\0")},
+        {velmora::guids::AddressINetPort, QByteArray(reinterpret_cast<const char*>(&port), 2)}};
+    auto link = std::make_unique<NetworkLink>();
+    velmora::NetworkProvider hostSide(nullptr, passphrase);
+    velmora::NetworkProvider callerSide(nullptr, passphrase);
+    hostSide.initialize(address);
+    callerSide.initialize(address);
+    if (hostSide.listen(link->host) != velmora::DP_OK) {
+        std::fprintf(stderr, "%s\n", qPrintable(hostSide.lastError()));
+        std::exit(1);
+    }
+    link->host->start(&link->arrivals);
+    if (callerSide.connect(link->caller) != velmora::DP_OK) {
+        std::fprintf(stderr, "%s\n", qPrintable(callerSide.lastError()));
+        std::exit(1);
+    }
+    auto* line = static_cast<SerialPortLine*>(link->caller.get());
+    if (!line->waitUntilUp(30s)) {
+        std::fprintf(stderr, "%s\n", qPrintable(line->lastError()));
+        std::exit(1);
+    }
+    link->caller->start(&link->callerSide);
+    return link;
+}
+
+// Plain loopback TCP: the same bytes written by one thread and read by another, no link, no
+// encryption; bytes per second.
+double plainTcpRate(qsizetype total) {
+    const int listener = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(listener, 1) != 0 ||
+        ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+        return 0.0;
+    }
+    const int writer = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (::connect(writer, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        return 0.0;
+    }
+    const int reader = ::accept(listener, nullptr, nullptr);
+    const QByteArray block = randomBlock(3);
+    const auto start = Clock::now();
+    std::thread sending([&] {
+        for (qsizetype sent = 0; sent < total;) {
+            const ssize_t count =
+                ::write(writer, block.constData(),
+                        static_cast<size_t>(std::min(block.size(), total - sent)));
+            if (count <= 0) {
+                return;
+            }
+            sent += count;
+        }
+    });
+    std::vector<char> buffer(1 << 16);
+    qsizetype received = 0;
+    while (received < total) {
+        const ssize_t count = ::read(reader, buffer.data(), buffer.size());
+        if (count <= 0) {
+            break;
+        }
+        received += count;
+    }
+    const double seconds = secondsSince(start);
+    sending.join();
+    ::close(writer);
+    ::close(reader);
+    ::close(listener);
+    return received == total ? total / seconds : 0.0;
+}
+
+void networkFigures() {
+    constexpr int kNetworkBlocks = 1500;  // about 49 MB
+    double rate = 0.0;
+    {
+        auto link = makeNetworkLink();
+        const QByteArray block = randomBlock(1);
+        const auto start = Clock::now();
+        std::thread sender([&] {
+            for (int i = 0; i < kNetworkBlocks; ++i) {
+                link->caller->send(block);
+            }
+        });
+        const auto last = link->arrivals.waitForSized(kBlockMessage, kNetworkBlocks - 1);
+        sender.join();
+        if (last) {
+            rate =
+                kNetworkBlocks * kBlockData / std::chrono::duration<double>(*last - start).count();
+        }
+        link->caller->close();
+    }
+    const double plain = plainTcpRate(kNetworkBlocks * kBlockMessage);
+    double chatMs = 0.0;
+    {
+        auto link = makeNetworkLink();
+        chatMs = worstChatUnderLoadMs(*link->caller, link->arrivals);
+    }
+    std::printf(
+        "network loopback TCP, encrypted: rate=%.1f MB/s (goal >= 50; plain loopback TCP %.1f "
+        "MB/s, %.3f of it) chat_under_load_ms=%.1f (goal <= 20)\n",
+        rate / 1e6, plain / 1e6, plain > 0 ? rate / plain : 0.0, chatMs);
+    std::fflush(stdout);
 }
 
 }  // namespace

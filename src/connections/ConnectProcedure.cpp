@@ -32,10 +32,17 @@ int blockSizeCodeFor(bool nullModem, int speedOption) {
 }
 
 QString connectStepText(ConnectStep step, const ConnectRequest& request) {
-    const bool cable = request.method == ConnectRequest::Method::Cable;
     switch (step) {
         case ConnectStep::OpeningLine:
-            return cable ? QStringLiteral("Opening port...") : QStringLiteral("Opening modem...");
+            switch (request.method) {
+                case ConnectRequest::Method::Cable:
+                    return QStringLiteral("Opening port...");
+                case ConnectRequest::Method::Modem:
+                    return QStringLiteral("Opening modem...");
+                case ConnectRequest::Method::Network:
+                    return QStringLiteral("Opening network port %1...").arg(request.port);
+            }
+            return {};
         case ConnectStep::Dialling:
             return request.otherModem || request.phoneNumber.isEmpty()
                        ? QStringLiteral("Dialling...")
@@ -55,9 +62,16 @@ QString connectFailureText(const ConnectResult& result, const ConnectRequest& re
             return {};
         case ConnectOutcome::SearchFailed:
             // Over the cable the provider has said why the port cannot be used; nothing was
-            // found on it.
-            return request.method == ConnectRequest::Method::Modem ? LineBusyMessage
-                                                                   : NoSessionsMessage;
+            // found on it. Over a network it has said why no line came about.
+            switch (request.method) {
+                case ConnectRequest::Method::Modem:
+                    return LineBusyMessage;
+                case ConnectRequest::Method::Cable:
+                    return NoSessionsMessage;
+                case ConnectRequest::Method::Network:
+                    return {};
+            }
+            return {};
         case ConnectOutcome::NoSession:
             return NoSessionsMessage;
         case ConnectOutcome::OtherVersion:

@@ -17,6 +17,8 @@ inline const QString OtherVersionMessage = QStringLiteral(
 inline const QString AttemptCancelledMessage = QStringLiteral("Connection attempt cancelled.");
 // Further searches of a modem call while nothing is found.
 inline constexpr int ModemCallRetries = 20;
+// The port a network line offers until the user types another.
+inline constexpr int DefaultNetworkPort = 5700;
 
 // The player name: the UserName option, else the login name (at most 256 characters).
 QString playerNameFor(const QString& userNameOption, const QString& loginName);

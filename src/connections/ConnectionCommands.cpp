@@ -179,13 +179,15 @@ bool ConnectionCommands::SaveConnection(const QString& fileName) {
         m_context.showError(error.message());
         return false;
     }
-    if (!connection.cable && !connection.modem) {
+    if (!connection.cable && !connection.modem && !connection.network) {
         m_context.dialogs->showMessage(NoConnectionMessage);
         return false;
     }
     const QString path = ConnectionFile::withExtension(fileName);
     ConnectionSettings settings;
-    settings.Provider = connection.cable ? 1 : 0;
+    settings.Provider = connection.network ? NetworkProviderIndex : connection.cable ? 1 : 0;
+    settings.HostName = connection.hostName;
+    settings.Port = connection.port;
     settings.SessionName = connection.sessionName;
     settings.ModemName = connection.modemName;
     settings.PhoneNumber = connection.phoneNumber;

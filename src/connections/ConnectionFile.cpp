@@ -57,6 +57,9 @@ ConnectionSettings read(const QString& path) {
     settings.ModemName = ini.stringValue(Section, QStringLiteral("ModemName"), QString());
     settings.PhoneNumber = ini.stringValue(Section, QStringLiteral("PhoneNumber"), QString());
     settings.IsHost = integer(QStringLiteral("IsHost"));
+    settings.HostName = ini.stringValue(Section, QStringLiteral("HostName"), QString());
+    const int port = integer(QStringLiteral("Port"));
+    settings.Port = port > 0 && port <= 65535 ? port : 0;
     return settings;
 }
 
@@ -69,6 +72,10 @@ bool write(const QString& path, const ConnectionSettings& settings) {
     ini.setValue(Section, QStringLiteral("ModemName"), settings.ModemName);
     ini.setValue(Section, QStringLiteral("PhoneNumber"), settings.PhoneNumber);
     ini.setValue(Section, QStringLiteral("IsHost"), settings.IsHost);
+    if (settings.Provider == NetworkProviderIndex) {
+        ini.setValue(Section, QStringLiteral("HostName"), settings.HostName);
+        ini.setValue(Section, QStringLiteral("Port"), settings.Port);
+    }
     return ini.save(path);
 }
 

@@ -8,14 +8,21 @@ namespace velmora {
 
 // The values of a connection file's [Connection] section.
 struct ConnectionSettings {
-    // 0 = modem provider, 1 = serial provider. Always set after reading (0 when missing); left
-    // out when writing a connection whose provider is neither.
+    // 0 = modem provider, 1 = serial provider, 2 = network (TCP/IP). Always set after reading
+    // (0 when missing); left out when writing a connection whose provider is none of them.
     std::optional<int> Provider;
     QString SessionName;
     QString ModemName;
     QString PhoneNumber;
     int IsHost = 0;  // 0 when this side hosted, 1 when it joined
+    // Network only, written after the others: the host to call, or the address listened on
+    // (empty: the loopback address), and the port. A version that knows two methods reads a
+    // Provider of 2 as its last one and passes over these keys.
+    QString HostName;
+    int Port = 0;
 };
+
+inline constexpr int NetworkProviderIndex = 2;
 
 namespace ConnectionFile {
 

@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QScreen>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -31,6 +32,10 @@ const QString ModemWaitLabel = QStringLiteral("Wait for call");
 const QString ModemCallLabel = QStringLiteral("Call remote computer");
 const QString CableHostLabel = QStringLiteral("Master");
 const QString CableJoinLabel = QStringLiteral("Slave");
+const QString NetworkHostLabel = QStringLiteral("Wait for a caller");
+const QString NetworkJoinLabel = QStringLiteral("Call remote computer");
+const QString ListenHint =
+    QStringLiteral("Blank: callers on this computer only; 0.0.0.0: callers from anywhere");
 
 }  // namespace
 
@@ -52,7 +57,9 @@ TConnectionForm::TConnectionForm(ConnectionFormContext context, QWidget* parent)
 
     ConnectionMethod =
         new RadioGroup(QStringLiteral("Connection method"),
-                       {QStringLiteral("Modem"), QStringLiteral("Null-modem (COM-to-COM)")}, this);
+                       {QStringLiteral("Modem"), QStringLiteral("Null-modem (COM-to-COM)"),
+                        QStringLiteral("Network (TCP/IP)")},
+                       this);
     ConnectionMethod->setObjectName(QStringLiteral("ConnectionMethod"));
     ConnectionMode =
         new RadioGroup(QStringLiteral("Connection mode"), {ModemWaitLabel, ModemCallLabel}, this);
@@ -72,6 +79,18 @@ TConnectionForm::TConnectionForm(ConnectionFormContext context, QWidget* parent)
     modemLayout->addRow(QStringLiteral("Modem"), ModemComboBox);
     modemLayout->addRow(QString(), Label2);
     modemLayout->addRow(QStringLiteral("Phone number"), ModemPhoneNumber);
+
+    NetworkSettings = new QGroupBox(QStringLiteral("Network settings"), this);
+    NetworkSettings->setObjectName(QStringLiteral("NetworkSettings"));
+    NetworkHostName = new QLineEdit(NetworkSettings);
+    NetworkHostName->setObjectName(QStringLiteral("NetworkHostName"));
+    NetworkPort = new QSpinBox(NetworkSettings);
+    NetworkPort->setObjectName(QStringLiteral("NetworkPort"));
+    NetworkPort->setRange(1, 65535);
+    NetworkPort->setValue(DefaultNetworkPort);
+    auto* networkLayout = new QFormLayout(NetworkSettings);
+    networkLayout->addRow(QStringLiteral("Host name"), NetworkHostName);
+    networkLayout->addRow(QStringLiteral("Port"), NetworkPort);
 
     ConnectButton = new QPushButton(QStringLiteral("&Connect"), this);
     ConnectButton->setObjectName(QStringLiteral("ConnectButton"));
@@ -96,6 +115,7 @@ TConnectionForm::TConnectionForm(ConnectionFormContext context, QWidget* parent)
     layout->addWidget(general);
     layout->addLayout(choices);
     layout->addWidget(modemSettings);
+    layout->addWidget(NetworkSettings);
     layout->addWidget(StatusLabel);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
@@ -124,6 +144,10 @@ TConnectionForm::TConnectionForm(ConnectionFormContext context, QWidget* parent)
     connect(ConnectionMethod, &RadioGroup::indexChanged, this, [this] { ConnectionMethodClick(); });
     connect(ConnectionMode, &RadioGroup::indexChanged, this, [this] { ConnectionModeClick(); });
     connect(Edit1, &QLineEdit::textChanged, this, [this] { Edit1Change(); });
+    connect(NetworkHostName, &QLineEdit::textChanged, this,
+            [this] { m_support.markConnectionModified(); });
+    connect(NetworkPort, &QSpinBox::valueChanged, this,
+            [this] { m_support.markConnectionModified(); });
     connect(ConnectButton, &QPushButton::clicked, this, [this] { ConnectButtonClick(); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button2Click(); });
     connect(Button3, &QPushButton::clicked, this, [this] { Button3Click(); });
@@ -183,21 +207,30 @@ void TConnectionForm::FormActivate() {
 
 void TConnectionForm::ConnectionMethodClick() {
     m_support.markConnectionModified();
-    const bool modem = ConnectionMethod->itemIndex() == 0;
-    ConnectionMode->setItemText(0, modem ? ModemWaitLabel : CableHostLabel);
-    ConnectionMode->setItemText(1, modem ? ModemCallLabel : CableJoinLabel);
+    const int method = ConnectionMethod->itemIndex();
+    const bool modem = method == 0;
+    const bool network = method == NetworkProviderIndex;
+    ConnectionMode->setItemText(0, modem     ? ModemWaitLabel
+                                   : network ? NetworkHostLabel
+                                             : CableHostLabel);
+    ConnectionMode->setItemText(1, modem     ? ModemCallLabel
+                                   : network ? NetworkJoinLabel
+                                             : CableJoinLabel);
     ModemComboBox->setEnabled(modem);
     Label2->setEnabled(modem);
     ModemPhoneNumber->setEnabled(modem);
+    NetworkSettings->setEnabled(network);
     ConnectionModeClick();
 }
 
 void TConnectionForm::ConnectionModeClick() {
     m_support.markConnectionModified();
-    if (ConnectionMethod->itemIndex() == 1) {
+    const bool hosting = ConnectionMode->itemIndex() == 0;
+    NetworkHostName->setPlaceholderText(hosting ? ListenHint : QString());
+    if (ConnectionMethod->itemIndex() != 0) {
         return;
     }
-    ModemPhoneNumber->setEnabled(ConnectionMode->itemIndex() != 0);
+    ModemPhoneNumber->setEnabled(!hosting);
 }
 
 void TConnectionForm::Edit1Change() {
@@ -209,11 +242,24 @@ void TConnectionForm::ConnectButtonClick() {
         return;
     }
     ConnectRequest request;
+    const bool network = ConnectionMethod->itemIndex() == NetworkProviderIndex;
     const bool nullModem = ConnectionMethod->itemIndex() != 0;
-    request.method = nullModem ? ConnectRequest::Method::Cable : ConnectRequest::Method::Modem;
+    request.method = network     ? ConnectRequest::Method::Network
+                     : nullModem ? ConnectRequest::Method::Cable
+                                 : ConnectRequest::Method::Modem;
     request.calling = ConnectionMode->itemIndex() == 1;
     request.playerName = m_support.playerName();
     request.sessionName = sessionNameFor(Edit1->text());
+    if (network) {
+        request.hostName = NetworkHostName->text().trimmed();
+        request.port = static_cast<std::uint16_t>(NetworkPort->value());
+        if (request.calling && request.hostName.isEmpty()) {
+            StatusLabel->setText(QStringLiteral("Type the name or address of the other computer."));
+            NetworkHostName->setFocus();
+            return;
+        }
+    }
+    // A network line is as fast as a cable or faster: the same block size.
     m_support.setBlockSizeCode(nullModem);
     request.otherModem = m_support.isOtherModem(*ModemComboBox);
     if (!nullModem) {
@@ -284,6 +330,10 @@ void TConnectionForm::fill(const ConnectionSettings& settings) {
         ModemComboBox->setCurrentIndex(modem);
     }
     ModemPhoneNumber->setEditText(settings.PhoneNumber);
+    NetworkHostName->setText(settings.HostName);
+    if (settings.Port != 0) {
+        NetworkPort->setValue(settings.Port);
+    }
 }
 
 }  // namespace velmora

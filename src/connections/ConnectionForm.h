@@ -5,9 +5,11 @@
 #include <QDialog>
 
 class QComboBox;
+class QGroupBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QSpinBox;
 
 namespace velmora {
 
@@ -15,8 +17,8 @@ class LinkLabel;
 class RadioGroup;
 struct ConnectionSettings;
 
-// The New connection dialog: the method, the role, the session name, the modem and the number,
-// and Connect, which hosts a session or joins the one of the other computer.
+// The New connection dialog: the method, the role, the session name, the modem and the number or
+// the network address, and Connect, which hosts a session or joins the one of the other computer.
 class TConnectionForm : public QDialog {
     Q_OBJECT
 
@@ -41,6 +43,11 @@ public:
     QComboBox* ModemComboBox = nullptr;
     LinkLabel* Label2 = nullptr;
     QComboBox* ModemPhoneNumber = nullptr;
+    // Network (TCP/IP): the host to call, or the address to wait on (blank: this computer only),
+    // and the port.
+    QGroupBox* NetworkSettings = nullptr;
+    QLineEdit* NetworkHostName = nullptr;
+    QSpinBox* NetworkPort = nullptr;
     QPushButton* ConnectButton = nullptr;
     QPushButton* Button2 = nullptr;
     QPushButton* Button3 = nullptr;

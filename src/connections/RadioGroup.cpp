@@ -17,6 +17,8 @@ RadioGroup::RadioGroup(const QString& title, const QStringList& items, QWidget* 
         m_buttons.append(button);
         layout->addWidget(button);
     }
+    // Beside a group with more choices, the choices stay at the top where they always were.
+    layout->addStretch();
     connect(m_group, &QButtonGroup::idToggled, this, [this](int id, bool checked) {
         if (checked) {
             emit indexChanged(id);

@@ -2,6 +2,7 @@
 
 #include "base/HelpTopic.h"
 #include "base/LinkLabel.h"
+#include "connections/ConnectProcedure.h"
 #include "connections/RadioGroup.h"
 #include "connections/WizardPicture.h"
 #include "peer/Peer.h"
@@ -11,9 +12,11 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QShowEvent>
+#include <QSpinBox>
 #include <QStackedWidget>
 #include <QVBoxLayout>
 
@@ -29,6 +32,10 @@ const QString CableHelp = QStringLiteral(
     "Select \"Master\" for one of two computers and click \"Finish\". Then select \"Slave\" for "
     "another computer and click \"Finish\". After establishing connection this window will "
     "disappear.");
+const QString NetworkHelp = QStringLiteral(
+    "Select \"Wait for a caller\" for one of two computers and click \"Next\". Then select "
+    "\"Call remote computer\" for another computer and click \"Next\". Both type the same "
+    "passphrase when asked. After establishing connection this window will disappear.");
 
 }  // namespace
 
@@ -48,9 +55,12 @@ TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
     Modem->setObjectName(QStringLiteral("Modem"));
     Nullmodem = new QRadioButton(QStringLiteral("Null-modem (COM-to-COM)"), provider);
     Nullmodem->setObjectName(QStringLiteral("Nullmodem"));
+    Network = new QRadioButton(QStringLiteral("Network (TCP/IP)"), provider);
+    Network->setObjectName(QStringLiteral("Network"));
     Modem->setChecked(true);
     provider->layout()->addWidget(Modem);
     provider->layout()->addWidget(Nullmodem);
+    provider->layout()->addWidget(Network);
 
     QWidget* type = addPage(SessionType, QStringLiteral("Please, specify connection mode:"));
     NewGame = new QRadioButton(QStringLiteral("Wait for call / Master"), type);
@@ -87,6 +97,20 @@ TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
     hint->setWordWrap(true);
     phone->layout()->addWidget(ModemPhoneNumber);
     phone->layout()->addWidget(hint);
+
+    QWidget* address = addPage(EnterNetworkAddress, QString());
+    NetworkQuestion = address->findChild<QLabel*>();
+    NetworkHostName = new QLineEdit(address);
+    NetworkHostName->setObjectName(QStringLiteral("NetworkHostName"));
+    NetworkPort = new QSpinBox(address);
+    NetworkPort->setObjectName(QStringLiteral("NetworkPort"));
+    NetworkPort->setRange(1, 65535);
+    NetworkPort->setValue(DefaultNetworkPort);
+    auto* portLabel = new QLabel(QStringLiteral("Port:"), address);
+    portLabel->setBuddy(NetworkPort);
+    address->layout()->addWidget(NetworkHostName);
+    address->layout()->addWidget(portLabel);
+    address->layout()->addWidget(NetworkPort);
 
     BackButton = new QPushButton(QStringLiteral("< &Back"), this);
     BackButton->setObjectName(QStringLiteral("BackButton"));
@@ -126,6 +150,7 @@ TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
     connect(ModemComboBox, &QComboBox::currentIndexChanged, this,
             [this] { NotebookPageChanged(); });
     connect(ModemPhoneNumber, &QComboBox::editTextChanged, this, [this] { NotebookPageChanged(); });
+    connect(NetworkHostName, &QLineEdit::textChanged, this, [this] { NotebookPageChanged(); });
     connect(NewGame, &QRadioButton::clicked, this, [this] { NewGameClick(); });
     connect(JoinGame, &QRadioButton::clicked, this, [this] { NewGameClick(); });
     connect(NextButton, &QPushButton::clicked, this, [this] { NextButtonClick(); });
@@ -186,21 +211,37 @@ void TWizardForm::NotebookPageChanged() {
         complete = Nullmodem->isChecked();
     } else if (page == SelectModem) {
         complete = NewGame->isChecked();
-    } else if (page == EnterPhoneNumber) {
+    } else if (page == EnterPhoneNumber || page == EnterNetworkAddress) {
         complete = true;
     }
     NextButton->setText(complete ? CompleteCaption : NextCaption);
+    if (page == EnterNetworkAddress) {
+        // A caller must name the host; a host may leave the address blank (this computer only).
+        NextButton->setEnabled(
+            !m_support.attempting() &&
+            (NewGame->isChecked() || !NetworkHostName->text().trimmed().isEmpty()));
+    }
 }
 
 void TWizardForm::NewGameClick() {
     NotebookPageChanged();
 }
 
-ConnectRequest TWizardForm::requestFor(bool nullModem, bool calling) const {
+ConnectRequest::Method TWizardForm::chosenMethod() const {
+    return Network->isChecked()     ? ConnectRequest::Method::Network
+           : Nullmodem->isChecked() ? ConnectRequest::Method::Cable
+                                    : ConnectRequest::Method::Modem;
+}
+
+ConnectRequest TWizardForm::requestFor(ConnectRequest::Method method, bool calling) const {
     ConnectRequest request;
-    request.method = nullModem ? ConnectRequest::Method::Cable : ConnectRequest::Method::Modem;
+    request.method = method;
     request.calling = calling;
-    request.retries = !nullModem && calling ? ModemCallRetries : 0;
+    request.retries = method == ConnectRequest::Method::Modem && calling ? ModemCallRetries : 0;
+    if (method == ConnectRequest::Method::Network) {
+        request.hostName = NetworkHostName->text().trimmed();
+        request.port = static_cast<std::uint16_t>(NetworkPort->value());
+    }
     request.sessionName = DefaultSessionName;
     request.playerName = m_support.playerName();
     request.otherModem = m_support.isOtherModem(*ModemComboBox);
@@ -211,36 +252,52 @@ ConnectRequest TWizardForm::requestFor(bool nullModem, bool calling) const {
 }
 
 void TWizardForm::NextButtonClick() {
-    const bool nullModem = Nullmodem->isChecked();
-    m_support.setBlockSizeCode(nullModem);
+    const ConnectRequest::Method method = chosenMethod();
+    const bool network = method == ConnectRequest::Method::Network;
+    const bool nullModem = method == ConnectRequest::Method::Cable;
+    // A network line is as fast as a cable or faster: the same block size.
+    m_support.setBlockSizeCode(nullModem || network);
     m_support.markConnectionModified();
     const QString page = pageName();
     if (page == SelectProvider) {
-        NewGame->setText(nullModem ? QStringLiteral("Master") : QStringLiteral("Wait for call"));
+        NewGame->setText(nullModem ? QStringLiteral("Master")
+                         : network ? QStringLiteral("Wait for a caller")
+                                   : QStringLiteral("Wait for call"));
         JoinGame->setText(nullModem ? QStringLiteral("Slave")
                                     : QStringLiteral("Call remote computer"));
-        Label3->setText(nullModem ? CableHelp : ModemHelp);
+        Label3->setText(nullModem ? CableHelp : network ? NetworkHelp : ModemHelp);
         showPage(SessionType);
     } else if (page == SessionType) {
-        if (!nullModem) {
+        if (network) {
+            NetworkQuestion->setText(
+                NewGame->isChecked()
+                    ? QStringLiteral("Please, enter the port to wait on, and the address to "
+                                     "listen on (blank: callers on this computer only; "
+                                     "0.0.0.0: callers from anywhere):")
+                    : QStringLiteral("Please, enter the name or address of the computer you "
+                                     "want to connect to, and its port:"));
+            showPage(EnterNetworkAddress);
+        } else if (!nullModem) {
             showPage(SelectModem);
         } else {
-            connectAndClose(requestFor(true, JoinGame->isChecked()));
+            connectAndClose(requestFor(method, JoinGame->isChecked()));
         }
+    } else if (page == EnterNetworkAddress) {
+        connectAndClose(requestFor(method, JoinGame->isChecked()));
     } else if (page == SelectModem) {
         const bool otherModem = m_support.isOtherModem(*ModemComboBox);
         if (NewGame->isChecked()) {
-            connectAndClose(requestFor(false, false));
+            connectAndClose(requestFor(method, false));
         } else if (!otherModem) {
             showPage(EnterPhoneNumber);
         } else {
-            ConnectRequest request = requestFor(false, true);
+            ConnectRequest request = requestFor(method, true);
             request.retries = OtherModemRetries;
             connectAndClose(request);
         }
     } else if (page == EnterPhoneNumber) {
         m_support.rememberPhone(*ModemPhoneNumber);
-        ConnectRequest request = requestFor(false, true);
+        ConnectRequest request = requestFor(method, true);
         request.phoneNumber = ConnectionFormSupport::phoneNumber(*ModemPhoneNumber);
         connectAndClose(request);
     }
@@ -262,6 +319,10 @@ void TWizardForm::connectAndClose(const ConnectRequest& request) {
 }
 
 void TWizardForm::BackButtonClick() {
+    if (pageName() == EnterNetworkAddress) {
+        showPage(SessionType);
+        return;
+    }
     const int index = Notebook->currentIndex();
     if (index > 0) {
         Notebook->setCurrentIndex(index - 1);

@@ -6,8 +6,10 @@
 
 class QComboBox;
 class QLabel;
+class QLineEdit;
 class QPushButton;
 class QRadioButton;
+class QSpinBox;
 class QStackedWidget;
 
 namespace velmora {
@@ -24,6 +26,7 @@ public:
     static inline const QString SessionType = QStringLiteral("SessionType");
     static inline const QString SelectModem = QStringLiteral("SelectModem");
     static inline const QString EnterPhoneNumber = QStringLiteral("EnterPhoneNumber");
+    static inline const QString EnterNetworkAddress = QStringLiteral("EnterNetworkAddress");
     static inline const QString NextCaption = QStringLiteral("Next >");
     static inline const QString CompleteCaption = QStringLiteral("Complete");
     // Further searches of a modem call made with "Other modem...", which has no phone page.
@@ -48,6 +51,7 @@ public:
     WizardPicture* Picture = nullptr;
     QRadioButton* Modem = nullptr;
     QRadioButton* Nullmodem = nullptr;
+    QRadioButton* Network = nullptr;
     QRadioButton* NewGame = nullptr;
     QRadioButton* JoinGame = nullptr;
     QLabel* Label3 = nullptr;
@@ -56,6 +60,9 @@ public:
     QComboBox* ModemComboBox = nullptr;
     LinkLabel* Label7 = nullptr;
     QComboBox* ModemPhoneNumber = nullptr;
+    QLabel* NetworkQuestion = nullptr;
+    QLineEdit* NetworkHostName = nullptr;
+    QSpinBox* NetworkPort = nullptr;
     QPushButton* BackButton = nullptr;
     QPushButton* NextButton = nullptr;
     QPushButton* CancelButton = nullptr;
@@ -72,7 +79,8 @@ private:
     void FormKeyDown(QKeyEvent* event);
     // The connect of the chosen method and role, closing the wizard when a session opened.
     void connectAndClose(const ConnectRequest& request);
-    ConnectRequest requestFor(bool nullModem, bool calling) const;
+    ConnectRequest requestFor(ConnectRequest::Method method, bool calling) const;
+    ConnectRequest::Method chosenMethod() const;
 
     ConnectionFormSupport m_support;
 };

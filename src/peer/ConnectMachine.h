@@ -13,7 +13,7 @@ namespace velmora {
 // What the user asked for: host a session or join the other computer's, over the cable or the
 // modem.
 struct ConnectRequest {
-    enum class Method { Cable, Modem };
+    enum class Method { Cable, Modem, Network };
     Method method = Method::Cable;
     bool calling = false;  // else waiting for the other side (hosting)
     QString sessionName;   // the session to host
@@ -21,6 +21,9 @@ struct ConnectRequest {
     bool otherModem = false;  // no particular modem: the provider asks for modem and number
     QString modemName;
     QString phoneNumber;  // the number to call
+    // Network: the host to call, or the address to listen on (empty: the loopback address).
+    QString hostName;
+    std::uint16_t port = 0;
     // Further searches, each after a short pause, while nothing is found.
     int retries = 0;
     // Searches go on at least this long while nothing is found (0: only `retries` count).

@@ -46,6 +46,14 @@ void Connector::chooseProvider(const ConnectRequest& request) {
             m_play.setProviderName(m_play.ProviderNameFromGUID(guids::ServiceProviderSerial));
             return;
         }
+        if (request.method == ConnectRequest::Method::Network) {
+            TDXPlayTCPIPSetting& tcpip = m_play.TCPIPSetting();
+            tcpip.HostName = request.hostName;
+            tcpip.Port = request.port;
+            tcpip.Enabled = true;
+            m_play.setProviderName(m_play.ProviderNameFromGUID(guids::ServiceProviderTcpIp));
+            return;
+        }
         TDXPlayModemSetting& modem = m_play.ModemSetting();
         if (request.otherModem) {
             modem.Enabled = false;

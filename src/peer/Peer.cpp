@@ -72,6 +72,9 @@ Peer::Connection Peer::connection() {
     }
     connection.cable = provider == m_play->ProviderNameFromGUID(guids::ServiceProviderSerial);
     connection.modem = provider == m_play->ProviderNameFromGUID(guids::ServiceProviderModem);
+    connection.network = provider == m_play->ProviderNameFromGUID(guids::ServiceProviderTcpIp);
+    connection.hostName = m_play->TCPIPSetting().HostName;
+    connection.port = m_play->TCPIPSetting().Port;
     connection.sessionName = m_play->SessionName();
     connection.modemName = m_play->ModemSetting().ModemName;
     connection.phoneNumber = m_play->ModemSetting().PhoneNumber;

@@ -67,10 +67,13 @@ public:
     // What the session component holds of the current or last connection, for saving it.
     struct Connection {
         bool cable = false;
-        bool modem = false;  // neither: there has been no connection to save
+        bool modem = false;
+        bool network = false;  // none of them: there has been no connection to save
         QString sessionName;
         QString modemName;
         QString phoneNumber;
+        QString hostName;  // network
+        std::uint16_t port = 0;
         bool host = false;
     };
     Connection connection();

@@ -42,6 +42,10 @@ SerialSettingsDialog::SerialSettingsDialog(DialogService& dialogs, QWidget* pare
     PortCombo->setObjectName(QStringLiteral("PortCombo"));
     PortCombo->setEditable(true);
     PortCombo->setInsertPolicy(QComboBox::NoInsert);
+    PortCombo->setToolTip(
+        QStringLiteral("A serial port of this computer, or one a terminal server exports over the "
+                       "network: tcp://HOST:PORT (raw TCP) or rfc2217://HOST:PORT (RFC 2217, "
+                       "which also sets the remote port's speed and flow control)."));
     BaudCombo = new QComboBox;
     BaudCombo->setObjectName(QStringLiteral("BaudCombo"));
     BaudCombo->setEditable(true);

@@ -36,6 +36,8 @@ struct ConnectFixture {
     TCustomDXPlay& play = peer.session();
 
     explicit ConnectFixture(const QStringList& modems = {"Internal Modem", "USB Modem"}) {
+        // The dialogs also offer the network.
+        system.providers.append({guids::ServiceProviderTcpIp, "Internet TCP/IP Connection"});
         play.setGUID(ApplicationGuid);
         system.script->playerAddress = modemListAddress(modems);
         system.script->remotePlayers.clear();

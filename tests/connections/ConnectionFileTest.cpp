@@ -78,6 +78,38 @@ TEST(ConnectionFileTest, WritesKeysInOrderAndReadsThemBack) {
     EXPECT_EQ(ConnectionFile::read(folder + "/other.vmc").Provider, 0);
 }
 
+TEST(ConnectionFileTest, ANetworkConnectionKeepsItsAddressAfterTheOldKeys) {
+    const QString folder = test::makeTempFolder("vmc");
+    ConnectionSettings network;
+    network.Provider = NetworkProviderIndex;
+    network.SessionName = "VelmoraSession";
+    network.HostName = "ann.example";
+    network.Port = 5700;
+    network.IsHost = 1;
+    ASSERT_TRUE(ConnectionFile::write(folder + "/net.vmc", network));
+    // The keys a version with two methods reads come first, as they always did.
+    EXPECT_EQ(contentsOf(folder + "/net.vmc"),
+              QByteArray("[Connection]\nProvider=2\nSessionName=VelmoraSession\nModemName=\n"
+                         "PhoneNumber=\nIsHost=1\nHostName=ann.example\nPort=5700\n"));
+    const ConnectionSettings back = ConnectionFile::read(folder + "/net.vmc");
+    EXPECT_EQ(back.Provider, NetworkProviderIndex);
+    EXPECT_EQ(back.HostName, "ann.example");
+    EXPECT_EQ(back.Port, 5700);
+    EXPECT_EQ(back.IsHost, 1);
+
+    // A port that is no port reads as none.
+    ASSERT_TRUE(test::writeFile(folder + "/bad.vmc", "[Connection]\nProvider=2\nPort=70000\n"));
+    EXPECT_EQ(ConnectionFile::read(folder + "/bad.vmc").Port, 0);
+    ASSERT_TRUE(test::writeFile(folder + "/neg.vmc", "[Connection]\nProvider=2\nPort=-5\n"));
+    EXPECT_EQ(ConnectionFile::read(folder + "/neg.vmc").Port, 0);
+    // The cable's and the modem's files carry no network keys.
+    ConnectionSettings cable;
+    cable.Provider = 1;
+    cable.HostName = "ignored";
+    ASSERT_TRUE(ConnectionFile::write(folder + "/cable.vmc", cable));
+    EXPECT_FALSE(contentsOf(folder + "/cable.vmc").contains("HostName"));
+}
+
 TEST(ConnectionFileTest, SavingOverAFileKeepsItsOtherContent) {
     const QString path = test::makeTempFolder("vmc") + "/mixed.vmc";
     ASSERT_TRUE(test::writeFile(

@@ -16,6 +16,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,7 @@ TEST(ConnectionFormTest, ControlsLabelsAndEnabledFieldsFollowMethodAndMode) {
     EXPECT_EQ(f.form.ConnectionMethod->title(), "Connection method");
     EXPECT_EQ(f.form.ConnectionMethod->itemText(0), "Modem");
     EXPECT_EQ(f.form.ConnectionMethod->itemText(1), "Null-modem (COM-to-COM)");
+    EXPECT_EQ(f.form.ConnectionMethod->itemText(2), "Network (TCP/IP)");
     EXPECT_EQ(f.form.ConnectionMode->title(), "Connection mode");
     EXPECT_EQ(f.form.ConnectButton->text(), "&Connect");
     EXPECT_EQ(f.form.Button2->text(), "C&ancel");
@@ -102,9 +104,56 @@ TEST(ConnectionFormTest, ControlsLabelsAndEnabledFieldsFollowMethodAndMode) {
     EXPECT_TRUE(f.form.ModemComboBox->isEnabled());
     EXPECT_TRUE(f.form.ModemPhoneNumber->isEnabled());
 
+    // The network: its own fields only, the modem's off.
+    EXPECT_FALSE(f.form.NetworkSettings->isEnabled());
+    f.form.ConnectionMethod->button(2)->click();
+    EXPECT_EQ(f.modeLabels(), (QStringList{"Wait for a caller", "Call remote computer"}));
+    EXPECT_TRUE(f.form.NetworkSettings->isEnabled());
+    EXPECT_FALSE(f.form.ModemComboBox->isEnabled());
+    EXPECT_FALSE(f.form.ModemPhoneNumber->isEnabled());
+    EXPECT_EQ(f.form.NetworkPort->value(), DefaultNetworkPort);
+    f.form.ConnectionMethod->button(0)->click();
+    EXPECT_FALSE(f.form.NetworkSettings->isEnabled());
+
     f.modifiedMarks = 0;
     f.form.Edit1->setText("x");
     EXPECT_EQ(f.modifiedMarks, 1);
+    f.form.NetworkPort->setValue(6000);
+    EXPECT_EQ(f.modifiedMarks, 2);
+}
+
+TEST(ConnectionFormTest, TheNetworkConnectsToTheAddressAndPortFromTheFile) {
+    Form f;
+    f.show();
+    ConnectionSettings settings;
+    settings.Provider = NetworkProviderIndex;
+    settings.IsHost = 1;
+    settings.HostName = "ann.example";
+    settings.Port = 6100;
+    f.form.fill(settings);
+    EXPECT_EQ(f.form.NetworkHostName->text(), "ann.example");
+    EXPECT_EQ(f.form.NetworkPort->value(), 6100);
+
+    // Calling without a host name is not started.
+    f.form.NetworkHostName->clear();
+    f.form.ConnectButton->click();
+    EXPECT_TRUE(f.settle());
+    EXPECT_EQ(f.play.ProviderName(), "");
+    EXPECT_EQ(f.form.StatusLabel->text(), "Type the name or address of the other computer.");
+
+    f.form.NetworkHostName->setText("ann.example");
+    f.hostElsewhere({"Ann's"});
+    f.form.ConnectButton->click();
+    EXPECT_TRUE(f.settle());
+    EXPECT_TRUE(f.play.Opened());
+    EXPECT_EQ(f.play.ProviderName(), "Internet TCP/IP Connection");
+    EXPECT_EQ(f.play.TCPIPSetting().HostName, "ann.example");
+    EXPECT_EQ(f.play.TCPIPSetting().Port, 6100);
+    EXPECT_EQ(f.blockSizeCode, 5);
+    const Peer::Connection saved = f.peer.connection();
+    EXPECT_TRUE(saved.network);
+    EXPECT_EQ(saved.hostName, "ann.example");
+    EXPECT_EQ(saved.port, 6100);
 }
 
 TEST(ConnectionFormTest, EachShowingResetsTheDialogAndClosesTheSession) {
@@ -365,7 +414,7 @@ TEST(ConnectionFormTest, FillingFromAConnectionFile) {
     settings.IsHost = -3;
     settings.ModemName = "Gone";
     f.form.fill(settings);
-    EXPECT_EQ(f.form.ConnectionMethod->itemIndex(), 1);
+    EXPECT_EQ(f.form.ConnectionMethod->itemIndex(), 2);
     EXPECT_EQ(f.form.ConnectionMode->itemIndex(), 0);
     EXPECT_EQ(f.form.ModemComboBox->currentText(), "USB Modem");
 }

@@ -8,8 +8,10 @@
 #include <QFile>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QStackedWidget>
 
 #include <gtest/gtest.h>
@@ -58,7 +60,7 @@ TEST(WizardFormTest, PagesAndCaptionsForEachMethodAndRole) {
     Wizard f;
     f.show();
     EXPECT_EQ(f.wizard.windowTitle(), "Connection wizard");
-    EXPECT_EQ(f.wizard.Notebook->count(), 4);
+    EXPECT_EQ(f.wizard.Notebook->count(), 5);
     EXPECT_EQ(f.wizard.BackButton->text(), "< &Back");
     EXPECT_EQ(f.wizard.CancelButton->text(), "Cancel");
     EXPECT_EQ(f.buttons(), "SelectProvider - Next >");
@@ -152,6 +154,46 @@ TEST(WizardFormTest, HostingPathsNameTheSessionVelmoraSession) {
     EXPECT_TRUE(f.play.Opened());
     EXPECT_FALSE(f.play.ModemSetting().Enabled);
     EXPECT_EQ(f.play.SessionName(), "VelmoraSession");
+}
+
+TEST(WizardFormTest, TheNetworkAsksForTheAddressAndConnectsThere) {
+    Wizard f;
+    f.show();
+    f.wizard.Network->click();
+    f.next();
+    EXPECT_EQ(f.buttons(), "SessionType back Next >");
+    EXPECT_EQ(f.wizard.NewGame->text(), "Wait for a caller");
+    EXPECT_EQ(f.wizard.JoinGame->text(), "Call remote computer");
+    EXPECT_TRUE(f.wizard.Label3->text().contains("passphrase"));
+    EXPECT_EQ(f.blockSizeCode, 5) << "a network line sends the cable's blocks";
+
+    // A caller must name the host before Complete is offered.
+    f.wizard.JoinGame->click();
+    f.next();
+    EXPECT_EQ(f.buttons(), "EnterNetworkAddress back Complete");
+    EXPECT_TRUE(f.wizard.NetworkQuestion->text().contains("name or address"));
+    EXPECT_FALSE(f.wizard.NextButton->isEnabled());
+    f.wizard.NetworkHostName->setText("  ann.example  ");
+    EXPECT_TRUE(f.wizard.NextButton->isEnabled());
+    // Back goes to the mode, not to the modem's pages.
+    f.wizard.BackButton->click();
+    EXPECT_EQ(f.buttons(), "SessionType back Next >");
+
+    // Hosting: a blank address will do; the port is the one typed.
+    f.wizard.NewGame->click();
+    f.next();
+    EXPECT_TRUE(f.wizard.NetworkQuestion->text().contains("port to wait on"));
+    f.wizard.NetworkHostName->clear();
+    EXPECT_TRUE(f.wizard.NextButton->isEnabled());
+    f.wizard.NetworkPort->setValue(6001);
+    f.next();
+    EXPECT_TRUE(f.play.Opened());
+    EXPECT_EQ(f.play.ProviderName(), "Internet TCP/IP Connection");
+    EXPECT_TRUE(f.play.TCPIPSetting().Enabled);
+    EXPECT_EQ(f.play.TCPIPSetting().HostName, "");
+    EXPECT_EQ(f.play.TCPIPSetting().Port, 6001);
+    EXPECT_EQ(f.play.SessionName(), "VelmoraSession");
+    EXPECT_FALSE(f.wizard.isVisible());
 }
 
 TEST(WizardFormTest, CallingPathsRetriesAndFailures) {

@@ -14,9 +14,14 @@ QByteArray randomBytes(int size, quint32 seed) {
     return bytes;
 }
 
-CliProcess::CliProcess(const QString& dataFolder, const QStringList& arguments) {
+CliProcess::CliProcess(const QString& dataFolder, const QStringList& arguments,
+                       const QMap<QString, QString>& extra) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("VELMORA_HOME", dataFolder);
+    environment.remove("VELMORA_PASSPHRASE");
+    for (auto it = extra.begin(); it != extra.end(); ++it) {
+        environment.insert(it.key(), it.value());
+    }
     m_process.setProcessEnvironment(environment);
     m_process.setProcessChannelMode(QProcess::SeparateChannels);
     m_process.start(QStringLiteral(VELMORA_CLI_PATH), arguments);

@@ -5,6 +5,7 @@
 #include "support/TestEnvironment.h"
 
 #include <QByteArray>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -17,7 +18,9 @@ QByteArray randomBytes(int size, quint32 seed);
 // still runs.
 class CliProcess {
 public:
-    CliProcess(const QString& dataFolder, const QStringList& arguments);
+    // `environment` is added to this process's own (VELMORA_PASSPHRASE is never inherited).
+    CliProcess(const QString& dataFolder, const QStringList& arguments,
+               const QMap<QString, QString>& environment = {});
     ~CliProcess();
 
     CliProcess(const CliProcess&) = delete;

@@ -1,6 +1,7 @@
 #include "TwoWindows.h"
 #include "peer/Peer.h"
 
+#include "connections/ConnectionFile.h"
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
 #include "session/DXPlay.h"
@@ -14,8 +15,10 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QTextEdit>
 #include <QTreeView>
 
@@ -59,7 +62,8 @@ Computer::Computer(const std::filesystem::path& cableEnd, const QString& userNam
     port.baud = 2000000;
     Shell::Setup setup;
     setup.optionsIni = quietOptions("UserName=" + userName.toUtf8() + "\n" + moreOptions);
-    setup.providers = installedProviders({makeTempFolder("providers"), nullptr, port, nullptr});
+    setup.providers = installedProviders(
+        {makeTempFolder("providers"), nullptr, port, nullptr, nullptr, kNetworkPassphrase});
     setup.notifier = notifier;
     shell = std::make_unique<Shell>(setup);
     EXPECT_TRUE(shell->create());
@@ -76,13 +80,28 @@ TransfersModel& Computer::transfers() const {
 }
 
 bool Computer::connectByCable(bool host) {
+    return connectThroughDialog([host](TConnectionForm& form) {
+        form.ConnectionMethod->button(1)->click();
+        form.ConnectionMode->button(host ? 0 : 1)->click();
+    });
+}
+
+bool Computer::connectByNetwork(bool host, quint16 port) {
+    return connectThroughDialog([host, port](TConnectionForm& form) {
+        form.ConnectionMethod->button(NetworkProviderIndex)->click();
+        form.ConnectionMode->button(host ? 0 : 1)->click();
+        form.NetworkHostName->setText(host ? QString() : QStringLiteral("127.0.0.1"));
+        form.NetworkPort->setValue(port);
+    });
+}
+
+bool Computer::connectThroughDialog(const std::function<void(TConnectionForm&)>& fill) {
     bool closedOpen = false;
     ModalWatcher watcher(
         [](QWidget* modal) { return qobject_cast<TConnectionForm*>(modal) != nullptr; },
         [&](QWidget* modal) {
             auto* form = static_cast<TConnectionForm*>(modal);
-            form->ConnectionMethod->button(1)->click();
-            form->ConnectionMode->button(host ? 0 : 1)->click();
+            fill(*form);
             form->ConnectButton->click();
             EXPECT_TRUE(pumpUntil([&] { return !main().peer().connecting(); }));
             closedOpen = !form->isVisible() && main().peer().isOpen();

@@ -14,6 +14,10 @@
 #include <functional>
 #include <memory>
 
+namespace velmora {
+class TConnectionForm;
+}
+
 namespace velmora::test {
 
 // Runs the event loop for a while.
@@ -43,6 +47,9 @@ public:
     // New connection, through the dialog as a user fills it: the cable, as host (Master) or
     // as the calling side (Slave). True when the dialog closed with a session open.
     bool connectByCable(bool host);
+    // The same over the network (TCP/IP) on the loopback address: waiting on the port, or
+    // calling 127.0.0.1 there. The passphrase is kNetworkPassphrase, given without asking.
+    bool connectByNetwork(bool host, quint16 port);
     // Send file, with the files chosen in the dialog.
     void sendFiles(const QStringList& paths);
     // Selects the transfers list's line and runs the action as its menu item would.
@@ -51,7 +58,13 @@ public:
     void disconnect();
 
     std::unique_ptr<Shell> shell;
+
+private:
+    // New connection, the dialog filled by `fill`, then Connect.
+    bool connectThroughDialog(const std::function<void(TConnectionForm&)>& fill);
 };
+
+inline const QString kNetworkPassphrase = QStringLiteral("two windows, one passphrase");
 
 // A null-modem cable in a folder of the test's own, at a rate high enough for a fast suite.
 CableOptions fastCable(double bitErrorRate = 0.0, double garbageBurstsPerSecond = 0.0);

@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QLineEdit>
+#include <QTcpServer>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -90,6 +91,46 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
     // The host's session stays open for the next caller.
     ASSERT_TRUE(pumpUntil([&] { return ann.lines().last() == "Waiting for remote user..."; }));
     EXPECT_TRUE(ann.lines().contains("Remote user disconnected."));
+}
+
+TEST(WindowAgainstCli, FilesAndChatBothWaysOverTheNetworkBehindThePassphrase) {
+    QTcpServer probe;
+    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    const quint16 port = probe.serverPort();
+    probe.close();
+    Computer ann(test::fastCable().directory / "unused", "Ann");
+    ASSERT_TRUE(ann.connectByNetwork(true, port));
+
+    const QString outgoing = test::makeTempFolder("cli-outgoing");
+    const QString cliIncoming = test::makeTempFolder("cli-incoming");
+    const QByteArray fromCli = test::patternBytes(400000, 31);
+    ASSERT_TRUE(test::writeFile(outgoing + "/from-cli.bin", fromCli));
+    test::CliProcess cli(
+        test::makeTempFolder("cli-data"),
+        {"join", "--tcp", QStringLiteral("127.0.0.1:%1").arg(port), "--name", "Cli", "--incoming",
+         cliIncoming, "--exit-when-done", "send", outgoing + "/from-cli.bin"},
+        {{"VELMORA_PASSPHRASE", test::kNetworkPassphrase}});
+    cli.type("hello window\n");
+    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Connected"; }, 60000))
+        << cli.errors().toStdString();
+
+    const QByteArray fromAnn = test::patternBytes(300000, 32);
+    const QString annFolder = test::makeTempFolder("ann-outgoing");
+    ASSERT_TRUE(test::writeFile(annFolder + "/from-ann.bin", fromAnn));
+    ann.sendFiles({annFolder + "/from-ann.bin"});
+    test::part<QLineEdit>(ann.main(), "EditMessage")->setText("hello cli");
+    test::part<QToolButton>(ann.main(), "SendSpeedButton")->click();
+
+    ASSERT_TRUE(pumpUntil(
+        [&] {
+            return test::readFile(ann.incomingFolder() + "from-cli.bin") == fromCli &&
+                   test::readFile(cliIncoming + "/from-ann.bin") == fromAnn &&
+                   ann.lines().contains("Cli>    hello window") &&
+                   cli.linesAfter("Ann>    ").contains("hello cli");
+        },
+        120000))
+        << cli.output().toStdString() << cli.errors().toStdString();
+    EXPECT_EQ(cli.exitCode(), 0) << cli.errors().toStdString();
 }
 
 }  // namespace

@@ -68,4 +68,12 @@ QString portFailedText(const QString& device, const QString& error) {
         .arg(device, error);
 }
 
+QString streamNoAnswerText(const QString& address) {
+    return QStringLiteral("No Velmora link answered over the connection to %1.").arg(address);
+}
+
+QString streamFailedText(const QString& address, const QString& error) {
+    return QStringLiteral("The connection to %1 failed: %2.").arg(address, error);
+}
+
 }  // namespace velmora

@@ -14,5 +14,8 @@ QString linkDownText(const LinkDownCause& cause);
 QString noAnswerText(const QString& device, LinkHeard heard);
 // The port itself failed (read or write error, the device went away).
 QString portFailedText(const QString& device, const QString& error);
+// The same over a network connection to `address`.
+QString streamNoAnswerText(const QString& address);
+QString streamFailedText(const QString& address, const QString& error);
 
 }  // namespace velmora

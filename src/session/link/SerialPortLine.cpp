@@ -32,13 +32,22 @@ std::int64_t threadCpuMicros() {
 
 SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSettings& settings,
                                Role role, const LinkEngine::Config& tuning)
+    : SerialPortLine(std::unique_ptr<QIODevice>(port.release()), {}, settings, role, tuning) {}
+
+SerialPortLine::SerialPortLine(std::unique_ptr<QIODevice> stream, QString name,
+                               const SerialSettings& settings, Role role,
+                               const LinkEngine::Config& tuning)
     : m_settings(settings),
       m_role(role),
       m_tuning(tuning),
-      m_device(port->portName()),
+      m_device(!name.isEmpty() ? std::move(name)
+               : qobject_cast<QSerialPort*>(stream.get())
+                   ? static_cast<QSerialPort*>(stream.get())->portName()
+                   : stream->objectName()),
       m_thread(std::make_unique<QThread>()),
       m_context(std::make_unique<QObject>()),
-      m_port(std::move(port)),
+      m_port(std::move(stream)),
+      m_serialPort(qobject_cast<QSerialPort*>(m_port.get()) != nullptr),
       m_readPacing(settings.baud / 10) {
     m_clock.start();
     m_engine = std::make_unique<LinkEngine>(engineConfig(), nowMs());
@@ -50,21 +59,27 @@ SerialPortLine::SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSe
     m_readClock->setSingleShot(true);
     m_readClock->setTimerType(Qt::PreciseTimer);
     QObject::connect(m_readClock, &QTimer::timeout, m_context.get(), [this] { readClockTicked(); });
-    // The port's own read notifier, which the read clock turns off during a pause; a port without
-    // one is read whenever it signals.
-    for (QSocketNotifier* notifier : m_port->findChildren<QSocketNotifier*>()) {
-        if (notifier->type() == QSocketNotifier::Read) {
-            m_readNotifier = notifier;
+    QObject::connect(m_port.get(), &QIODevice::readyRead, m_context.get(), [this] { pump(); });
+    QObject::connect(m_port.get(), &QIODevice::bytesWritten, m_context.get(), [this] { pump(); });
+    if (auto* serialPort = qobject_cast<QSerialPort*>(m_port.get())) {
+        // The port's own read notifier, which the read clock turns off during a pause; a port
+        // without one is read whenever it signals. Other streams are read whenever they signal.
+        for (QSocketNotifier* notifier : serialPort->findChildren<QSocketNotifier*>()) {
+            if (notifier->type() == QSocketNotifier::Read) {
+                m_readNotifier = notifier;
+            }
         }
+        QObject::connect(
+            serialPort, &QSerialPort::errorOccurred, m_context.get(),
+            [this](QSerialPort::SerialPortError error) {
+                if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
+                    portFailed(m_port->errorString());
+                }
+            });
+    } else {
+        QObject::connect(m_port.get(), &QIODevice::readChannelFinished, m_context.get(),
+                         [this] { portFailed(m_port->errorString()); });
     }
-    QObject::connect(m_port.get(), &QSerialPort::readyRead, m_context.get(), [this] { pump(); });
-    QObject::connect(m_port.get(), &QSerialPort::bytesWritten, m_context.get(), [this] { pump(); });
-    QObject::connect(m_port.get(), &QSerialPort::errorOccurred, m_context.get(),
-                     [this](QSerialPort::SerialPortError error) {
-                         if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
-                             portFailed(m_port->errorString());
-                         }
-                     });
     m_context->moveToThread(m_thread.get());
     m_port->moveToThread(m_thread.get());
     m_thread->start();
@@ -101,6 +116,8 @@ void SerialPortLine::stopPort() {
         m_timer->stop();
         m_readClock->stop();
         if (m_port) {
+            // A socket tells of its own closing (readChannelFinished): not a failure here.
+            QObject::disconnect(m_port.get(), nullptr, m_context.get(), nullptr);
             m_port->close();
             m_port.reset();
         }
@@ -121,7 +138,8 @@ void SerialPortLine::portFailed(const QString& text) {
         m_portFailed = true;
         if (!m_down && !m_closing) {
             m_down = true;
-            m_lastError = portFailedText(m_device, text);
+            m_lastError =
+                m_serialPort ? portFailedText(m_device, text) : streamFailedText(m_device, text);
             // A caller that never came up hears of it from waitUntilUp().
             if (m_wasUp || m_role == Role::Hosting) {
                 m_events.push_back({LinkEvent::Kind::Down, {}, LineDown::Lost, {}});
@@ -377,7 +395,8 @@ QString SerialPortLine::lastError() const {
         return m_lastError;
     }
     if (!m_wasUp) {
-        return noAnswerText(m_device, m_engine->heard());
+        return m_serialPort ? noAnswerText(m_device, m_engine->heard())
+                            : streamNoAnswerText(m_device);
     }
     return {};
 }

@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 
+class QIODevice;
 class QObject;
 class QSerialPort;
 class QThread;
@@ -24,9 +25,10 @@ class QTimer;
 
 namespace velmora {
 
-// The line over a serial port: a thread of its own owns the port and drives a LinkEngine with
-// it. The hello exchange starts at construction, so a caller can wait for the other side before
-// anything else (waitUntilUp); what the line reports before start() is kept and told then.
+// The line over a serial port, or over another byte stream that carries the same link (a network
+// connection): a thread of its own owns the port and drives a LinkEngine with it. The hello
+// exchange starts at construction, so a caller can wait for the other side before anything else
+// (waitUntilUp); what the line reports before start() is kept and told then.
 class SerialPortLine : public Line {
 public:
     enum class Role {
@@ -39,6 +41,11 @@ public:
     // give the rate and flow control the link is tuned for; the port is not set up again.
     SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSettings& settings, Role role,
                    const LinkEngine::Config& tuning = {});
+    // Over another open byte stream, named `name` in messages (a network address). Its end, or
+    // readChannelFinished, is the port failing, with its errorString(); the link is tuned for
+    // `settings.baud`.
+    SerialPortLine(std::unique_ptr<QIODevice> stream, QString name, const SerialSettings& settings,
+                   Role role, const LinkEngine::Config& tuning = {});
     ~SerialPortLine() override;
 
     SerialPortLine(const SerialPortLine&) = delete;
@@ -83,7 +90,8 @@ private:
     std::unique_ptr<QThread> m_thread;
     // Living on m_thread, touched only there (after construction).
     std::unique_ptr<QObject> m_context;
-    std::unique_ptr<QSerialPort> m_port;
+    std::unique_ptr<QIODevice> m_port;
+    const bool m_serialPort;    // m_port is a QSerialPort: its texts speak of a serial port
     QTimer* m_timer = nullptr;  // owned by m_context
     std::int64_t m_timerDueMs = 0;
     // Inside a frame the port may be read after a pause instead of whenever bytes come (for a

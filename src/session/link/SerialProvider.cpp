@@ -1,6 +1,7 @@
 #include "session/link/SerialProvider.h"
 
 #include "base/IniFile.h"
+#include "session/link/NetworkSerialPort.h"
 #include "session/link/SerialPortOpener.h"
 
 #include <QDir>
@@ -97,7 +98,12 @@ HRESULT SerialProvider::open(std::unique_ptr<Line>& line, SerialPortLine::Role r
         return failure;
     }
     QString error;
-    std::unique_ptr<QSerialPort> port = openSerialPort(*settings, error);
+    std::unique_ptr<QIODevice> port;
+    if (isNetworkSerialPort(settings->portName)) {
+        port = openNetworkSerialPort(*settings, error);
+    } else {
+        port = openSerialPort(*settings, error);
+    }
     if (!port) {
         m_lastError = error;
         if (m_prompts) {
@@ -105,7 +111,7 @@ HRESULT SerialProvider::open(std::unique_ptr<Line>& line, SerialPortLine::Role r
         }
         return DPERR_NOCONNECTION;
     }
-    line = std::make_unique<SerialPortLine>(std::move(port), *settings, role);
+    line = std::make_unique<SerialPortLine>(std::move(port), QString(), *settings, role);
     return DP_OK;
 }
 

@@ -2,6 +2,7 @@
 
 #include "session/link/SerialProvider.h"
 #include "session/modem/ModemProvider.h"
+#include "session/net/NetworkProvider.h"
 
 namespace velmora {
 
@@ -14,6 +15,10 @@ QList<ProviderEntry> installedProviders(const ProviderSetup& setup) {
          }},
         {guids::ServiceProviderModem, ModemProviderName,
          [setup] { return std::make_unique<ModemProvider>(setup.dataFolder, setup.modemPrompts); }},
+        {guids::ServiceProviderTcpIp, NetworkProviderName,
+         [setup] {
+             return std::make_unique<NetworkProvider>(setup.networkPrompts, setup.passphrase);
+         }},
     };
 }
 

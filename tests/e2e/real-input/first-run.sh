@@ -133,7 +133,7 @@ connect_by_wizard() {  # connect_by_wizard ROLE
     fi
     await_dialog "Connection wizard"
     next_y=$(($(xdotool getwindowgeometry --shell "$dialog" | sed -n 's/^HEIGHT=//p') - 23))
-    click "$dialog" 153 211
+    click "$dialog" 153 185
     screenshot "$route-wizard-method"
     click "$dialog" 369 "$next_y"
     click "$dialog" 153 $((123 + 26 * $1))
