@@ -29,19 +29,40 @@ Peer::Peer(IDirectPlaySystem& system, TransferSettings& settings, QObject* paren
     connectSessionEvents();
     // Made after the peer's own handlers, so that sessionOpened comes before connectFinished.
     m_connector = std::make_unique<Connector>(*m_play);
-    connect(m_connector.get(), &Connector::progress, this, &Peer::connectStep);
-    connect(m_connector.get(), &Connector::ended, this, &Peer::connectFinished);
+    m_reconnector = std::make_unique<Reconnector>(*m_connector, *m_play, ReconnectPolicy{});
+    // The attempts of a reconnect are quiet: their outcomes go to the reconnect alone.
+    connect(m_connector.get(), &Connector::progress, this, [this](ConnectStep step) {
+        if (!m_reconnector->running()) {
+            emit connectStep(step);
+        }
+    });
+    connect(m_connector.get(), &Connector::ended, this, [this](const ConnectResult& result) {
+        if (m_reconnector->running()) {
+            m_reconnector->attemptEnded(result);
+        } else {
+            emit connectFinished(result);
+        }
+    });
+    connect(m_reconnector.get(), &Reconnector::finished, this, &Peer::reconnectFinished);
+    m_instance.resize(kHelloInstanceSize);
+    for (char& byte : m_instance) {
+        byte = static_cast<char>(m_random.generate());
+    }
 }
 
 Peer::~Peer() {
     stopSender();
     // No listener may hear of the close while the peer is half gone.
+    m_reconnector.reset();
     m_connector.reset();
     m_play->disconnect(this);
     m_play->Close();
 }
 
 void Peer::connectTo(const ConnectRequest& request) {
+    if (m_reconnector->running()) {
+        m_reconnector->stop();  // the user connects anew
+    }
     if (m_connector->running()) {
         return;
     }
@@ -51,6 +72,10 @@ void Peer::connectTo(const ConnectRequest& request) {
 }
 
 void Peer::cancelConnect() {
+    if (m_reconnector->running()) {
+        m_reconnector->stop();
+        return;
+    }
     m_connector->cancel();
 }
 
@@ -97,13 +122,14 @@ void Peer::connectSessionEvents() {
                 endConnection(QStringLiteral("%1 left").arg(player.Name));
                 emit playerDeleted(player);
             });
-    connect(play, &TCustomDXPlay::OnSessionLost, this, [this](TCustomDXPlay&) {
-        endConnection(QStringLiteral("the connection was lost"));
-        emit sessionLost();
-    });
+    connect(play, &TCustomDXPlay::OnSessionLost, this,
+            [this](TCustomDXPlay&) { sessionLostHere(); });
     connect(play, &TCustomDXPlay::OnClose, this, [this](TCustomDXPlay&) {
         endConnection(QStringLiteral("the connection was closed"));
-        emit sessionClosed();
+        // A session closed on the way back is no news to the faces.
+        if (!m_reconnector->running()) {
+            emit sessionClosed();
+        }
     });
     connect(play, &TCustomDXPlay::OnReleased, this,
             [this](TCustomDXPlay&) { emit lineReleased(); });
@@ -186,7 +212,8 @@ void Peer::greetOpponent() {
 void Peer::sendHello(std::uint32_t to, bool answer) {
     const TDXPlayPlayer* local = m_play->LocalPlayer();
     const QByteArray message =
-        buildPeerHello({kHelloUtf8Text, answer, local != nullptr ? local->Name.toUtf8() : ""});
+        buildPeerHello({static_cast<std::uint8_t>(kHelloUtf8Text | kHelloInstance), answer,
+                        local != nullptr ? local->Name.toUtf8() : "", m_instance});
     m_play->SendMessage(to, message.constData(), static_cast<std::int32_t>(message.size()));
 }
 
@@ -208,6 +235,95 @@ void Peer::helloReceived(const PeerSender& sender, const PeerHello& hello) {
     if (!hello.answer) {
         m_greeted = sender.id;
         sendHello(sender.id, true);
+    }
+    // Who the other side is, for a line that is lost and comes back. The own hello has gone
+    // before anything a continuation sends.
+    m_otherSide = {hello.utf8Name, hello.instance};
+    if (m_reconnector->running()) {
+        if (m_otherSide == m_lostSide) {
+            const int continuing = continueTransfers();
+            m_reconnector->otherSideBack();
+            emit lineBack(continuing);
+        } else {
+            // Another side: a new conversation, to which nothing of the old one goes.
+            m_reconnector->otherSideChanged();
+        }
+    }
+}
+
+void Peer::sessionLostHere() {
+    const bool reconnect =
+        m_reconnector->running() ||
+        (m_reconnectEnabled && !m_otherSide.instance.isEmpty() && m_play->Players().Count() >= 2);
+    if (!reconnect) {
+        endConnection(QStringLiteral("the connection was lost"));
+        emit sessionLost();
+        return;
+    }
+    const bool first = !m_reconnector->running();
+    if (first) {
+        m_lostSide = m_otherSide;
+    }
+    endConnection(QStringLiteral("waiting for the line to come back"), true);
+    if (first) {
+        emit lineLost();
+    }
+    m_reconnector->lineLost(m_connectRequest);
+}
+
+int Peer::continueTransfers() {
+    const TransfersModel& model = m_transfers->model();
+    QList<int> outgoing;
+    QList<int> incoming;
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const TTransfer& transfer = model.transfer(row);
+        if (transfer.State == tsStopped && !transfer.Outcome) {
+            (transfer.Outgoing ? outgoing : incoming).append(row);
+        }
+    }
+    const int continuing = static_cast<int>(outgoing.size() + incoming.size());
+    // The receiver's lines go first: they hold no file open, and the sender's new offers are
+    // answered from the ".part" files they left.
+    m_transfers->remove(incoming);
+    if (!outgoing.isEmpty()) {
+        QList<int> rows;
+        for (int row = 0; row < model.rowCount(); ++row) {
+            const TTransfer& transfer = model.transfer(row);
+            if (transfer.Outgoing && transfer.State == tsStopped && !transfer.Outcome) {
+                rows.append(row);
+            }
+        }
+        m_transfers->sendAgain(rows, fileOpponent());
+    }
+    return continuing;
+}
+
+void Peer::failHeldTransfers() {
+    TransfersModel& model = m_transfers->model();
+    for (int row = 0; row < model.rowCount(); ++row) {
+        const TTransfer& transfer = model.transfer(row);
+        if (transfer.State == tsStopped && !transfer.Outcome) {
+            model.setOutcome(row, TransferOutcome::Failed);
+        }
+    }
+}
+
+void Peer::reconnectFinished(ReconnectEnd how) {
+    m_lostSide = {};
+    switch (how) {
+        case ReconnectEnd::Back:
+            return;
+        case ReconnectEnd::Other:
+            failHeldTransfers();
+            return;
+        case ReconnectEnd::GaveUp:
+            failHeldTransfers();
+            emit sessionLost();
+            return;
+        case ReconnectEnd::Stopped:
+            failHeldTransfers();
+            emit sessionClosed();
+            return;
     }
 }
 
@@ -241,6 +357,10 @@ void Peer::resumeSender() {
 }
 
 void Peer::close() {
+    if (m_reconnector->running()) {
+        m_reconnector->stop();
+        return;
+    }
     // The sender thread first: the block it has prepared is still sent while the session is open.
     stopSender();
     m_play->Close();
@@ -257,9 +377,10 @@ void Peer::stopSender() {
     stopSendThread(m_sendThread, m_handOver);
 }
 
-void Peer::endConnection(const QString& words) {
-    m_transfers->stopAll(words);
+void Peer::endConnection(const QString& words, bool held) {
+    m_transfers->stopAll(words, held);
     stopSender();
+    m_otherSide = {};
     m_greeted = 0;
     m_otherSpeaksUtf8 = false;
     m_replacedTextNoted = false;

@@ -322,16 +322,18 @@ void TransferEngine::removeFirstAborted() {
     }
 }
 
-void TransferEngine::stopAll(const QString& words) {
+void TransferEngine::stopAll(const QString& words, bool held) {
     const std::uint32_t now = m_clock.tickCount();
+    const std::optional<TransferOutcome> outcome =
+        held ? std::nullopt : std::optional(TransferOutcome::Failed);
     for (int row = 0; row < m_model.rowCount(); ++row) {
         const TTransfer& transfer = m_model.transfer(row);
         if (!transfer.ended()) {
-            m_model.endTransfer(row, tsStopped, words, now);
+            m_model.endTransfer(row, tsStopped, words, now, outcome);
         } else if (transfer.awaitingVerdict() && !transfer.Outcome) {
             m_model.endTransfer(row, tsStopped,
                                 transfer.EndWords + QStringLiteral("; no verdict came: ") + words,
-                                now);
+                                now, outcome);
         }
     }
 }

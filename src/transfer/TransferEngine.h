@@ -78,7 +78,9 @@ public:
     void removeFirstAborted();
     // The connection ended (words: how, for the lines): every line that had not ended stops,
     // closes its file and waits for the user to remove it. A ".part" stays for a later resume.
-    void stopAll(const QString& words);
+    // held: the line was lost and may come back; the lines get no outcome yet, so that they can
+    // go on once it is back (or be counted as failed when it is not).
+    void stopAll(const QString& words, bool held = false);
 
 signals:
     // An outgoing line may have blocks to send again (an offer was accepted, a line resumed).
