@@ -54,6 +54,7 @@ Options Options::read(const IniFile& ini, const QString& dataFolder) {
     o.Mode = ini.intValue(Common, "Mode", o.Mode);
     o.Speed = ini.intValue(Common, "Speed", o.Speed);
     o.Showloader = ini.intValue(Common, "Showloader", o.Showloader);
+    o.Reconnect = ini.intValue(Common, "Reconnect", o.Reconnect);
     o.SupportEmail = ini.stringValue(Url, "SupportEmail", o.SupportEmail);
     o.CommonEmail = ini.stringValue(Url, "CommonEmail", o.CommonEmail);
     o.SiteURL = ini.stringValue(Url, "SiteURL", o.SiteURL);
@@ -78,6 +79,7 @@ void Options::write(IniFile& ini) const {
     ini.setValue(Common, "Mode", Mode);
     ini.setValue(Common, "Speed", Speed);
     ini.setValue(Common, "Showloader", Showloader);
+    ini.setValue(Common, "Reconnect", Reconnect);
 }
 
 WindowPlacement WindowPlacement::read(const IniFile& ini) {

@@ -23,6 +23,7 @@ struct Options {
     int Mode = 1;
     int Speed = 4;
     int Showloader = 1;
+    int Reconnect = 1;  // a lost line is tried again and its transfers go on
     QString SupportEmail = QStringLiteral("support@oskvale.example");
     QString CommonEmail = QStringLiteral("info@oskvale.example");
     QString SiteURL = QStringLiteral("https://www.oskvale.example/velmora/");

@@ -4,6 +4,8 @@
 #include "connections/ConnectionStatusView.h"
 #include "peer/Peer.h"
 
+#include <QTime>
+
 namespace velmora {
 
 ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
@@ -13,6 +15,20 @@ ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
     connect(&peer, &Peer::playerDeleted, this,
             [this] { endConnection(QStringLiteral("Remote user disconnected.")); });
     connect(&peer, &Peer::sessionLost, this, [this] { endConnection(texts::ConnectionLost); });
+    // The Disconnect command stays, to end the wait.
+    connect(&peer, &Peer::lineLost, this, [this] {
+        endConnection(
+            texts::LineLost.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+        m_view.setConnectionCommandsEnabled(true);
+    });
+    connect(&peer, &Peer::lineBack, this, [this](int transfers) {
+        const QString line =
+            texts::LineBack.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
+                                texts::transfersCount(transfers));
+        setStatus(Connected);
+        m_view.appendConversationLine(line);
+        promptWhenConnected();
+    });
     // An attempt shows each step at once, and how it ended when no session opened.
     connect(&peer, &Peer::connectStep, this, [this](ConnectStep step) {
         setStatus(connectStepText(step, m_peer.connectRequest()));

@@ -125,9 +125,10 @@ void Peer::connectSessionEvents() {
     connect(play, &TCustomDXPlay::OnSessionLost, this,
             [this](TCustomDXPlay&) { sessionLostHere(); });
     connect(play, &TCustomDXPlay::OnClose, this, [this](TCustomDXPlay&) {
-        endConnection(QStringLiteral("the connection was closed"));
-        // A session closed on the way back is no news to the faces.
-        if (!m_reconnector->running()) {
+        // A session closed on the way back is no news to the faces, and its lines stay held.
+        const bool reconnecting = m_reconnector->running();
+        endConnection(QStringLiteral("the connection was closed"), reconnecting);
+        if (!reconnecting) {
             emit sessionClosed();
         }
     });
@@ -264,46 +265,23 @@ void Peer::sessionLostHere() {
     if (first) {
         m_lostSide = m_otherSide;
     }
+    // Running from here on, so that the lines that stop are seen as held.
+    m_reconnector->lineLost(m_connectRequest);
     endConnection(QStringLiteral("waiting for the line to come back"), true);
     if (first) {
         emit lineLost();
     }
-    m_reconnector->lineLost(m_connectRequest);
 }
 
 int Peer::continueTransfers() {
-    const TransfersModel& model = m_transfers->model();
-    QList<int> outgoing;
-    QList<int> incoming;
-    for (int row = 0; row < model.rowCount(); ++row) {
-        const TTransfer& transfer = model.transfer(row);
-        if (transfer.State == tsStopped && !transfer.Outcome) {
-            (transfer.Outgoing ? outgoing : incoming).append(row);
-        }
-    }
-    const int continuing = static_cast<int>(outgoing.size() + incoming.size());
-    // The receiver's lines go first: they hold no file open, and the sender's new offers are
-    // answered from the ".part" files they left.
-    m_transfers->remove(incoming);
-    if (!outgoing.isEmpty()) {
-        QList<int> rows;
-        for (int row = 0; row < model.rowCount(); ++row) {
-            const TTransfer& transfer = model.transfer(row);
-            if (transfer.Outgoing && transfer.State == tsStopped && !transfer.Outcome) {
-                rows.append(row);
-            }
-        }
-        m_transfers->sendAgain(rows, fileOpponent());
-    }
-    return continuing;
+    const std::optional<Opponent> opponent = fileOpponent();
+    return opponent ? m_transfers->continueHeld(*opponent) : 0;
 }
 
 void Peer::failHeldTransfers() {
-    TransfersModel& model = m_transfers->model();
-    for (int row = 0; row < model.rowCount(); ++row) {
-        const TTransfer& transfer = model.transfer(row);
-        if (transfer.State == tsStopped && !transfer.Outcome) {
-            model.setOutcome(row, TransferOutcome::Failed);
+    for (int row = 0; row < m_transfers->model().rowCount(); ++row) {
+        if (m_transfers->isHeld(row)) {
+            m_transfers->model().setOutcome(row, TransferOutcome::Failed);
         }
     }
 }

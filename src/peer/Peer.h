@@ -185,8 +185,7 @@ private:
     // ends; held: the lines wait for the line to come back.
     void endConnection(const QString& words, bool held = false);
     void sessionLostHere();
-    // The same side is back: its held lines go on (each side offers its own files again, the
-    // receiver's old lines make way for the new offers).
+    // The same side is back: the held lines go on (see TransferEngine::continueHeld).
     int continueTransfers();
     // The held lines will not go on: they count as failed.
     void failHeldTransfers();

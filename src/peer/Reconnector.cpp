@@ -7,6 +7,7 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <utility>
 
 namespace velmora {
 
@@ -38,17 +39,26 @@ Reconnector::Reconnector(Connector& connector, TCustomDXPlay& play, ReconnectPol
 }
 
 void Reconnector::lineLost(const ConnectRequest& request) {
-    if (!m_machine.running()) {
+    if (!running()) {
         m_request = request;
         if (m_request.calling && m_request.method == ConnectRequest::Method::Cable) {
             m_request.searchForMs = std::max(m_request.searchForMs, kSearchAgainForMs);
         }
     }
-    m_machine.lineLost(request.method == ConnectRequest::Method::Cable
-                           ? ReconnectMachine::Line::Cable
-                           : ReconnectMachine::Line::Modem,
-                       deviceMissing(), nowMs());
-    armTimer();
+    m_lossPending = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (!std::exchange(m_lossPending, false)) {
+                return;  // stopped meanwhile
+            }
+            m_machine.lineLost(m_request.method == ConnectRequest::Method::Cable
+                                   ? ReconnectMachine::Line::Cable
+                                   : ReconnectMachine::Line::Modem,
+                               deviceMissing(), nowMs());
+            armTimer();
+        },
+        Qt::QueuedConnection);
 }
 
 void Reconnector::attemptEnded(const ConnectResult& result) {
@@ -66,6 +76,10 @@ void Reconnector::otherSideBack() {
 }
 
 void Reconnector::stop() {
+    if (std::exchange(m_lossPending, false) && !m_machine.running()) {
+        emit finished(ReconnectEnd::Stopped);
+        return;
+    }
     m_machine.stop();
     armTimer();
 }

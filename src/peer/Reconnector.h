@@ -24,10 +24,11 @@ public:
     Reconnector(Connector& connector, TCustomDXPlay& play, ReconnectPolicy policy,
                 QObject* parent = nullptr);
 
-    bool running() const { return m_machine.running(); }
+    bool running() const { return m_machine.running() || m_lossPending; }
     const ReconnectPolicy& policy() const { return m_machine.policy(); }
 
-    // The line of `request` was lost: tries to get it back.
+    // The line of `request` was lost: tries to get it back, from the event loop's next turn,
+    // once the session component has closed what was lost.
     void lineLost(const ConnectRequest& request);
     // The outcome of an attempt the connector reports while this runs.
     void attemptEnded(const ConnectResult& result);
@@ -59,6 +60,7 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     QFileSystemWatcher m_watcher;
+    bool m_lossPending = false;
 };
 
 }  // namespace velmora

@@ -381,6 +381,7 @@ void TMainForm::UpdateInterface() {
     m_ui->Chatmode1->setChecked(!classic);
     m_ui->PanelMsgEdit->setVisible(!classic);
     m_conversation->setClassicMode(classic);
+    m_peer->setReconnect(m_options.Reconnect != 0);
     UpdateOptions();
 }
 

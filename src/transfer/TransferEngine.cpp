@@ -322,6 +322,31 @@ void TransferEngine::removeFirstAborted() {
     }
 }
 
+bool TransferEngine::isHeld(int row) const {
+    const TTransfer& transfer = m_model.transfer(row);
+    return transfer.State == tsStopped && !transfer.Outcome;
+}
+
+int TransferEngine::continueHeld(const Opponent& opponent) {
+    QStringList paths;
+    int continuing = 0;
+    for (int row = m_model.rowCount() - 1; row >= 0; --row) {
+        if (!isHeld(row)) {
+            continue;
+        }
+        ++continuing;
+        const TTransfer& transfer = m_model.transfer(row);
+        if (transfer.Outgoing && !transfer.SourcePath.isEmpty()) {
+            paths.prepend(transfer.SourcePath);
+        }
+        m_model.removeTransfer(row, true);
+    }
+    if (!paths.isEmpty()) {
+        m_sender.sendFiles(paths, opponent);
+    }
+    return continuing;
+}
+
 void TransferEngine::stopAll(const QString& words, bool held) {
     const std::uint32_t now = m_clock.tickCount();
     const std::optional<TransferOutcome> outcome =
@@ -330,7 +355,7 @@ void TransferEngine::stopAll(const QString& words, bool held) {
         const TTransfer& transfer = m_model.transfer(row);
         if (!transfer.ended()) {
             m_model.endTransfer(row, tsStopped, words, now, outcome);
-        } else if (transfer.awaitingVerdict() && !transfer.Outcome) {
+        } else if (transfer.awaitingVerdict() && !transfer.Outcome && !isHeld(row)) {
             m_model.endTransfer(row, tsStopped,
                                 transfer.EndWords + QStringLiteral("; no verdict came: ") + words,
                                 now, outcome);

@@ -81,6 +81,12 @@ public:
     // held: the line was lost and may come back; the lines get no outcome yet, so that they can
     // go on once it is back (or be counted as failed when it is not).
     void stopAll(const QString& words, bool held = false);
+    // Whether a line is held: stopped by a lost line, waiting for it to come back.
+    bool isHeld(int row) const;
+    // The lost line is back to the same other side: the held lines go on. The incoming ones
+    // make way for the sender's new offers, which resume from their ".part" files; the outgoing
+    // ones are offered again. Neither counts as failed. Gives how many went on.
+    int continueHeld(const Opponent& opponent);
 
 signals:
     // An outgoing line may have blocks to send again (an offer was accepted, a line resumed).
