@@ -340,7 +340,7 @@ void HeadlessPeer::showMessage(const QString& text) {
 
 void HeadlessPeer::transferStateChanged(int row) {
     const TTransfer& transfer = m_peer.transfers().model().transfer(row);
-    if (transfer.State != tsStopped || (m_peer.reconnecting() && !transfer.Outcome)) {
+    if (transfer.State != tsStopped || m_peer.transfers().isHeld(row)) {
         return;  // a line held for the line to come back has not failed
     }
     ++m_failures;

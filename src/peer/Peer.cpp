@@ -278,28 +278,20 @@ int Peer::continueTransfers() {
     return opponent ? m_transfers->continueHeld(*opponent) : 0;
 }
 
-void Peer::failHeldTransfers() {
-    for (int row = 0; row < m_transfers->model().rowCount(); ++row) {
-        if (m_transfers->isHeld(row)) {
-            m_transfers->model().setOutcome(row, TransferOutcome::Failed);
-        }
-    }
-}
-
 void Peer::reconnectFinished(ReconnectEnd how) {
     m_lostSide = {};
     switch (how) {
         case ReconnectEnd::Back:
             return;
         case ReconnectEnd::Other:
-            failHeldTransfers();
+            m_transfers->failHeld(QStringLiteral("another computer came back on the line"));
             return;
         case ReconnectEnd::GaveUp:
-            failHeldTransfers();
+            m_transfers->failHeld(QStringLiteral("the line did not come back"));
             emit sessionLost();
             return;
         case ReconnectEnd::Stopped:
-            failHeldTransfers();
+            m_transfers->failHeld(QStringLiteral("the connection was closed"));
             emit sessionClosed();
             return;
     }

@@ -187,8 +187,6 @@ private:
     void sessionLostHere();
     // The same side is back: the held lines go on (see TransferEngine::continueHeld).
     int continueTransfers();
-    // The held lines will not go on: they count as failed.
-    void failHeldTransfers();
     void reconnectFinished(ReconnectEnd how);
 
     UiHandOver m_handOver;

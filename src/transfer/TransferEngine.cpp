@@ -347,6 +347,15 @@ int TransferEngine::continueHeld(const Opponent& opponent) {
     return continuing;
 }
 
+void TransferEngine::failHeld(const QString& words) {
+    const std::uint32_t now = m_clock.tickCount();
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        if (isHeld(row)) {
+            m_model.endTransfer(row, tsStopped, words, now);
+        }
+    }
+}
+
 void TransferEngine::stopAll(const QString& words, bool held) {
     const std::uint32_t now = m_clock.tickCount();
     const std::optional<TransferOutcome> outcome =

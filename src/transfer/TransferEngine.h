@@ -87,6 +87,8 @@ public:
     // make way for the sender's new offers, which resume from their ".part" files; the outgoing
     // ones are offered again. Neither counts as failed. Gives how many went on.
     int continueHeld(const Opponent& opponent);
+    // The held lines will not go on (words: why): they stop again, counted as failed.
+    void failHeld(const QString& words);
 
 signals:
     // An outgoing line may have blocks to send again (an offer was accepted, a line resumed).

@@ -160,6 +160,44 @@ TEST(CliReconnectTest, WithReconnectingOffALostLineEndsBothSides) {
     EXPECT_FALSE(ann.output().contains("trying to get it back"));
 }
 
+TEST(CliReconnectTest, AnotherComputerAfterTheLineCameBackIsANewConversation) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("other-peer-cable").toStdString();
+    options.line.baud = Baud.toInt();
+    NullModemCable cable(options);
+    const Side annSide = makeSide("ann", 160000, 47);
+    const Side bobSide = makeSide("bob", 1000, 48);
+    const Side otherSide = makeSide("other", 3000, 49);
+    CliProcess ann(annSide.data,
+                   {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
+                    Baud, "--name", "Ann", "--incoming", annSide.incoming, "--exit-when-done",
+                    "send", annSide.file});
+    {
+        CliProcess bob(bobSide.data,
+                       {"join", "--serial", QString::fromStdString(cable.linkB().string()),
+                        "--baud", Baud, "--name", "Bob", "--incoming", bobSide.incoming});
+        ASSERT_TRUE(test::pumpUntil([&] { return receivedOf(annSide, bobSide) >= 20000; }));
+        // Bob's program is killed: no goodbye, the line falls silent.
+    }
+    ASSERT_TRUE(test::pumpUntil([&] { return ann.output().contains("Line lost at"); }));
+    // Another run on Bob's computer, under the same name: not the one Ann's files went to.
+    CliProcess other(otherSide.data,
+                     {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
+                      Baud, "--name", "Bob", "--incoming", otherSide.incoming, "--exit-when-done",
+                      "send", otherSide.file});
+    // Ann takes the new side's file, says that hers stopped, and ends; the new side ends done.
+    EXPECT_EQ(ann.exitCode(), 7) << ann.output().toStdString() << ann.errors().toStdString();
+    EXPECT_EQ(other.exitCode(), 0) << other.output().toStdString() << other.errors().toStdString();
+    EXPECT_TRUE(readFile(annSide.incoming + "/other.bin") == otherSide.bytes);
+    EXPECT_TRUE(ann.output().contains(
+        "The transfer of ann.bin was stopped: another computer came back on the line."))
+        << ann.output().toStdString();
+    EXPECT_FALSE(ann.output().contains("Line back at"));
+    // Nothing of Ann's file went to the new side, not even an offer.
+    EXPECT_EQ(QDir(otherSide.incoming).entryList(QDir::Files), QStringList());
+    EXPECT_FALSE(other.output().contains("ann.bin"));
+}
+
 // Quick rings and handshakes, as in the modem tests.
 ExchangeSettings quickExchange() {
     ExchangeSettings settings;
