@@ -77,9 +77,13 @@ void HeadlessPeer::connectPeer() {
         m_input->setEnabled(false);
         printLine(texts::LineLost.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
     });
-    connect(&m_peer, &Peer::lineBack, this, [this](int transfers) {
+    connect(&m_peer, &Peer::lineBack, this, [this](int outgoing, int incoming) {
         printLine(texts::LineBack.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                                      texts::transfersCount(transfers)));
+                                      texts::transfersCount(outgoing + incoming)));
+        if (incoming > 0) {
+            // Their lines went; the other side offers those files again, together.
+            m_offersArrived = false;
+        }
         m_input->setEnabled(!m_inputEnded);
     });
     connect(&m_peer, &Peer::sessionLost, this, [this] {

@@ -1,4 +1,5 @@
 #include "base/DataFolder.h"
+#include "peer/Peer.h"
 #include "shell/ApplicationWindows.h"
 #include "shell/MainForm.h"
 #include "shell/ModemDialog.h"
@@ -53,6 +54,8 @@ int main(int argc, char* argv[]) {
     if (!windows.create()) {
         return 0;
     }
+    const velmora::Peer& peer = windows.mainForm().peer();
+    serialPrompts.setQuiet([&peer] { return peer.reconnecting(); });
     windows.show();
     if (!captureFolder.isEmpty()) {
         QTimer::singleShot(0, &application, [&windows, &captureFolder] {

@@ -21,10 +21,10 @@ ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
             texts::LineLost.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
         m_view.setConnectionCommandsEnabled(true);
     });
-    connect(&peer, &Peer::lineBack, this, [this](int transfers) {
+    connect(&peer, &Peer::lineBack, this, [this](int outgoing, int incoming) {
         const QString line =
             texts::LineBack.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                                texts::transfersCount(transfers));
+                                texts::transfersCount(outgoing + incoming));
         setStatus(Connected);
         m_view.appendConversationLine(line);
         promptWhenConnected();
@@ -54,6 +54,9 @@ void ConnectionStatus::showInitialState() {
 
 void ConnectionStatus::DXPlay1Open(bool host) {
     m_view.setConnectionCommandsEnabled(true);
+    if (m_peer.reconnecting()) {
+        return;  // the line lost is being got back: lineBack tells when it is
+    }
     m_view.setWasConnected();
     setStatus(host ? Waiting : Connected);
     m_view.appendConversationLine(host ? Waiting : QStringLiteral("Connected."));

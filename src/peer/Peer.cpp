@@ -242,9 +242,9 @@ void Peer::helloReceived(const PeerSender& sender, const PeerHello& hello) {
     m_otherSide = {hello.utf8Name, hello.instance};
     if (m_reconnector->running()) {
         if (m_otherSide == m_lostSide) {
-            const int continuing = continueTransfers();
+            const TransferEngine::Continued continued = continueTransfers();
             m_reconnector->otherSideBack();
-            emit lineBack(continuing);
+            emit lineBack(continued.outgoing, continued.incoming);
         } else {
             // Another side: a new conversation, to which nothing of the old one goes.
             m_reconnector->otherSideChanged();
@@ -273,9 +273,9 @@ void Peer::sessionLostHere() {
     }
 }
 
-int Peer::continueTransfers() {
+TransferEngine::Continued Peer::continueTransfers() {
     const std::optional<Opponent> opponent = fileOpponent();
-    return opponent ? m_transfers->continueHeld(*opponent) : 0;
+    return opponent ? m_transfers->continueHeld(*opponent) : TransferEngine::Continued{};
 }
 
 void Peer::reconnectFinished(ReconnectEnd how) {

@@ -136,8 +136,9 @@ signals:
     // The line was lost and is being tried again; the transfers wait (stopped, without an
     // outcome) and the conversation stays.
     void lineLost();
-    // The same other side is back: `transfers` unfinished transfers go on.
-    void lineBack(int transfers);
+    // The same other side is back: the unfinished transfers go on, `outgoing` offered again from
+    // here, `incoming` to be offered again by the other side.
+    void lineBack(int outgoing, int incoming);
     void lineReleased();
     void connectStep(velmora::ConnectStep step);
     void connectFinished(const velmora::ConnectResult& result);
@@ -186,7 +187,7 @@ private:
     void endConnection(const QString& words, bool held = false);
     void sessionLostHere();
     // The same side is back: the held lines go on (see TransferEngine::continueHeld).
-    int continueTransfers();
+    TransferEngine::Continued continueTransfers();
     void reconnectFinished(ReconnectEnd how);
 
     UiHandOver m_handOver;

@@ -33,6 +33,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -572,6 +573,15 @@ void TMainForm::connectPeer() {
             [this](const QString& text) { m_ui->StatusPanel1->setText(text); });
     connect(m_peer.get(), &Peer::userMessage, this,
             [this](const QString& text) { dialogs().showMessage(text); });
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+    // Esc that no part of the window took ends the wait for a lost line, as Disconnect does.
+    if (event->key() == Qt::Key_Escape && m_peer->reconnecting()) {
+        m_peer->cancelConnect();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 QString TMainForm::incomingFolder() const {

@@ -121,6 +121,9 @@ void SerialSettingsDialog::acceptIfValid() {
 
 std::optional<SerialSettings> SerialSettingsDialog::askSerialSettings(
     const QList<SerialPortChoice>& ports, const SerialSettings& last) {
+    if (m_quiet && m_quiet()) {
+        return last;
+    }
     present(ports, last);
     placeOverActiveWindow();
     if (exec() != QDialog::Accepted) {
@@ -144,6 +147,9 @@ void SerialSettingsDialog::placeOverActiveWindow() {
 }
 
 void SerialSettingsDialog::showSerialError(const QString& message) {
+    if (m_quiet && m_quiet()) {
+        return;
+    }
     m_dialogs.showMessage(message);
 }
 

@@ -327,16 +327,18 @@ bool TransferEngine::isHeld(int row) const {
     return transfer.State == tsStopped && !transfer.Outcome;
 }
 
-int TransferEngine::continueHeld(const Opponent& opponent) {
+TransferEngine::Continued TransferEngine::continueHeld(const Opponent& opponent) {
     QStringList paths;
-    int continuing = 0;
+    Continued continued;
     for (int row = m_model.rowCount() - 1; row >= 0; --row) {
         if (!isHeld(row)) {
             continue;
         }
-        ++continuing;
         const TTransfer& transfer = m_model.transfer(row);
-        if (transfer.Outgoing && !transfer.SourcePath.isEmpty()) {
+        if (!transfer.Outgoing) {
+            ++continued.incoming;
+        } else if (!transfer.SourcePath.isEmpty()) {
+            ++continued.outgoing;
             paths.prepend(transfer.SourcePath);
         }
         m_model.removeTransfer(row, true);
@@ -344,7 +346,7 @@ int TransferEngine::continueHeld(const Opponent& opponent) {
     if (!paths.isEmpty()) {
         m_sender.sendFiles(paths, opponent);
     }
-    return continuing;
+    return continued;
 }
 
 void TransferEngine::failHeld(const QString& words) {

@@ -85,8 +85,12 @@ public:
     bool isHeld(int row) const;
     // The lost line is back to the same other side: the held lines go on. The incoming ones
     // make way for the sender's new offers, which resume from their ".part" files; the outgoing
-    // ones are offered again. Neither counts as failed. Gives how many went on.
-    int continueHeld(const Opponent& opponent);
+    // ones are offered again. Neither counts as failed.
+    struct Continued {
+        int outgoing = 0;
+        int incoming = 0;  // the other side offers these again
+    };
+    Continued continueHeld(const Opponent& opponent);
     // The held lines will not go on (words: why): they stop again, counted as failed.
     void failHeld(const QString& words);
 
