@@ -121,6 +121,7 @@ enum TransferReasonCode : std::uint8_t {
     trCannotRead = 4,   // the sender cannot read the file (detail: the system's words)
     trSourceChanged = 5,  // the file changed while it was sent
     trBadData = 6,        // the blocks are not what the offer said (more bytes, a damaged block)
+    trTooMany = 7,        // the receiver has as many files coming from this side as it takes
 };
 
 struct TextMessage {

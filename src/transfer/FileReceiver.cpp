@@ -7,6 +7,7 @@
 #include "transfer/TransferWords.h"
 #include "transfer/TransfersModel.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QStringDecoder>
@@ -16,6 +17,7 @@
 #include <cstring>
 
 #include <fcntl.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -44,13 +46,27 @@ qsizetype encodedLength(const QString& name) {
     return QFile::encodeName(name).size();
 }
 
-// The ".part" name of a file name, its base cut as far as the system's limit needs.
-QString partNameOf(const QString& name) {
-    QString base = name;
-    while (!base.isEmpty() && encodedLength(base + kPartSuffix) > kMaxNameBytes) {
-        base.chop(1);
+// The extended attribute that marks a ".part" this program made; its value is the offered size
+// in decimal.
+constexpr char kPartialMark[] = "user.velmora.partial";
+
+// The offered size a ".part" was marked with; empty when it carries no mark.
+std::optional<qint64> partialMarkOf(const QString& path) {
+    char value[24];
+    const ssize_t length =
+        ::lgetxattr(QFile::encodeName(path).constData(), kPartialMark, value, sizeof value);
+    if (length <= 0) {
+        return std::nullopt;
     }
-    return base + kPartSuffix;
+    bool ok = false;
+    const qint64 size = QByteArray(value, length).toLongLong(&ok);
+    return ok ? std::optional(size) : std::nullopt;
+}
+
+// Cuts the last character, a pair of surrogates as one.
+void chopCharacter(QString& text) {
+    const bool pair = text.size() >= 2 && text.back().isLowSurrogate();
+    text.chop(pair ? 2 : 1);
 }
 
 // Whether anything at all, a dangling link included, has this path.
@@ -111,14 +127,29 @@ bool FileReceiver::isPlainFileName(const QByteArray& name) {
     return !name.contains('/') && !name.contains('\\') && !name.contains('\0');
 }
 
-QString FileReceiver::numberedName(const QString& name, int number) {
-    if (number <= 1) {
-        return name;
-    }
+QString FileReceiver::fittedName(const QString& name, int number, const QString& suffix) {
     // The extension starts at the last dot, unless that dot starts the name.
     const qsizetype dot = name.lastIndexOf(u'.');
     const qsizetype at = dot > 0 ? dot : name.size();
-    return name.left(at) + QStringLiteral(" (%1)").arg(number) + name.mid(at);
+    QString stem = name.left(at);
+    QString extension = name.mid(at);
+    const QString tag = number > 1 ? QStringLiteral(" (%1)").arg(number) : QString();
+    const auto fits = [&] {
+        return encodedLength(stem + tag + extension + suffix) <= kMaxNameBytes;
+    };
+    while (!stem.isEmpty() && !fits()) {
+        chopCharacter(stem);
+    }
+    while (!extension.isEmpty() && !fits()) {
+        chopCharacter(extension);
+    }
+    return stem + tag + extension + suffix;
+}
+
+bool FileReceiver::markPartial(const QString& path, std::int32_t offeredSize) {
+    const QByteArray value = QByteArray::number(offeredSize);
+    return ::lsetxattr(QFile::encodeName(path).constData(), kPartialMark, value.constData(),
+                       static_cast<std::size_t>(value.size()), 0) == 0;
 }
 
 void FileReceiver::reply(const PeerSender& sender, const FileOffer& offer, FileReplyResult result,
@@ -127,11 +158,30 @@ void FileReceiver::reply(const PeerSender& sender, const FileOffer& offer, FileR
 }
 
 void FileReceiver::refuse(const PeerSender& sender, const FileOffer& offer, bool theyHearNews,
-                          std::uint8_t code, const QString& detail) {
+                          std::uint8_t code, const QString& detail, const QString& line) {
     if (theyHearNews) {
         m_send(sender.id, buildTransferReason({offer.transferId, code, detail.toUtf8()}));
     }
     reply(sender, offer, frBlocked, 0);
+    // Blocking files is the user's choice here, not a file that failed.
+    if (code != trBlocked) {
+        m_model.recordRefusedOffer();
+    }
+    if (!line.isEmpty()) {
+        m_notices.appendConversationLine(line);
+    }
+}
+
+int FileReceiver::openLinesOf(std::uint32_t sender) const {
+    int open = 0;
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const TTransfer& transfer = m_model.transfer(row);
+        if (!transfer.Outgoing && transfer.Recipients.front() == sender &&
+            (transfer.State == tsRunning || transfer.State == tsPaused)) {
+            ++open;
+        }
+    }
+    return open;
 }
 
 QString FileReceiver::usableIncomingFolder() {
@@ -166,10 +216,9 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     }
     const bool theyHearNews = details && (details->flags & kTransferNews) != 0;
     if (m_settings.blockIncoming()) {
-        refuse(sender, offer, theyHearNews, trBlocked, QString());
-        m_notices.appendConversationLine(
-            QStringLiteral("Refused the file \"%1\" offered by %2: Block incoming files is on.")
-                .arg(TerminalText::visible(shownName(offer.fileName)), sender.name));
+        refuse(sender, offer, theyHearNews, trBlocked, QString(),
+               QStringLiteral("Refused the file \"%1\" offered by %2: Block incoming files is on.")
+                   .arg(TerminalText::visible(shownName(offer.fileName)), sender.name));
         return;
     }
     // 255 names no transfer: asked for another identifier, the sender draws one that does.
@@ -182,10 +231,9 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     // sender's line stops.
     if (!isPlainFileName(offer.fileName)) {
         refuse(sender, offer, theyHearNews, trUnusableName,
-               QStringLiteral("it is not a plain file name"));
-        m_notices.appendConversationLine(
-            QStringLiteral("Refused the file \"%1\" offered by %2: it is not a plain file name.")
-                .arg(shownName(offer.fileName), sender.name));
+               QStringLiteral("it is not a plain file name"),
+               QStringLiteral("Refused the file \"%1\" offered by %2: it is not a plain file name.")
+                   .arg(shownName(offer.fileName), sender.name));
         return;
     }
     const bool checked = details && (details->flags & kCheckSha256) != 0;
@@ -195,26 +243,33 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     if (TerminalText::hasControlCharacters(fileName)) {
         // Such a name could move a terminal's cursor or forge a line when it is shown.
         refuse(sender, offer, theyHearNews, trUnusableName,
-               QStringLiteral("it holds control characters"));
-        m_notices.appendConversationLine(
-            QStringLiteral("Refused the file \"%1\" offered by %2: its name holds control "
-                           "characters.")
-                .arg(TerminalText::visible(fileName), sender.name));
+               QStringLiteral("it holds control characters"),
+               QStringLiteral("Refused the file \"%1\" offered by %2: its name holds control "
+                              "characters.")
+                   .arg(TerminalText::visible(fileName), sender.name));
+        return;
+    }
+    if (openLinesOf(sender.id) >= kMaxOpenTransfersPerPeer) {
+        // A flood of offers would otherwise make a ".part" for each.
+        refuse(sender, offer, theyHearNews, trTooMany, QString(),
+               QStringLiteral("Refused the file %1 offered by %2: %3 files from %2 are coming "
+                              "already.")
+                   .arg(fileName, sender.name)
+                   .arg(kMaxOpenTransfersPerPeer));
         return;
     }
     const QString folder = usableIncomingFolder();
-    const auto refuseFor = [&](std::uint8_t code, const QString& why) {
-        refuse(sender, offer, theyHearNews, code, why);
-        m_notices.appendConversationLine(
-            QStringLiteral("Could not receive the file %1 from %2 into %3: %4.")
-                .arg(fileName, sender.name, folder, why));
+    const auto cannotReceive = [&](std::uint8_t code, const QString& why) {
+        refuse(sender, offer, theyHearNews, code, why,
+               QStringLiteral("Could not receive the file %1 from %2 into %3: %4.")
+                   .arg(fileName, sender.name, folder, why));
     };
     if (offer.fileSize < 0) {
-        refuseFor(trBadData, QStringLiteral("its size is not a size"));
+        cannotReceive(trBadData, QStringLiteral("its size is not a size"));
         return;
     }
     if (encodedLength(fileName) > kMaxNameBytes) {
-        refuseFor(trUnusableName, QStringLiteral("the name is too long for this system"));
+        cannotReceive(trUnusableName, QStringLiteral("the name is too long for this system"));
         return;
     }
 
@@ -234,14 +289,14 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         transfer->Digest = newDigest();
     }
 
-    // Only a ".part" of this name continues, and only one no longer than the offered file.
-    const QString part = QDir(folder).filePath(partNameOf(fileName));
-    const QFileInfo partInfo(part);
-    if (partInfo.isFile() && !partInfo.isSymLink() && partInfo.size() <= offer.fileSize &&
-        !heldByAnotherLine(part)) {
-        // Unbuffered, so that a failed write shows at the block that failed.
+    if (const QString part = resumablePart(folder, fileName, offer.fileSize, checked);
+        !part.isEmpty()) {
+        // Unbuffered, so that a failed write shows at the block that failed. One without the
+        // mark is only read until the sender has found it to be the start of its file.
         auto target = std::make_unique<QFile>(part);
-        if (target->open(QIODevice::ReadWrite | QIODevice::Unbuffered)) {
+        const QIODevice::OpenMode mode =
+            partialMarkOf(part) ? QIODevice::ReadWrite : QIODevice::ReadOnly;
+        if (target->open(mode | QIODevice::Unbuffered)) {
             transfer->Target = std::move(target);
             transfer->PartPath = part;
         }
@@ -261,8 +316,8 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     const int row = m_model.addTransfer(std::move(transfer), offer.icon, m_locale);
     if (!resuming) {
         if (const std::optional<QString> why = openNewPart(row)) {
-            // Refused: the sender's line stops. The line here goes, its reason said.
-            refuse(sender, offer, theyHearNews, trCannotWrite, *why);
+            // Refused: the sender's line stops. The line here goes; openNewPart said why.
+            refuse(sender, offer, theyHearNews, trCannotWrite, *why, QString());
             m_model.removeTransfer(row);
             return;
         }
@@ -272,12 +327,50 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     }
 }
 
+QString FileReceiver::resumablePart(const QString& folder, const QString& fileName,
+                                    std::int32_t size, bool checked) const {
+    // The ".part"s of this name, up to the first number without one: another file's may hold
+    // the first name while this file's has a number.
+    QString newest;
+    QDateTime newestTime;
+    for (int number = 1; number <= kMaxNumberedNames; ++number) {
+        const QString path = QDir(folder).filePath(fittedName(fileName, number, kPartSuffix));
+        if (!pathTaken(path)) {
+            break;
+        }
+        const QFileInfo info(path);
+        if (!info.isFile() || info.isSymLink() || info.size() > size || heldByAnotherLine(path)) {
+            continue;
+        }
+        const std::optional<qint64> mark = partialMarkOf(path);
+        if (mark ? *mark != size : !checked) {
+            continue;
+        }
+        const QDateTime modified = info.lastModified();
+        if (newest.isEmpty() || modified > newestTime) {
+            newest = path;
+            newestTime = modified;
+        }
+    }
+    return newest;
+}
+
+bool FileReceiver::adoptPart(TTransfer& transfer) {
+    QFile& target = *transfer.Target;
+    target.close();
+    if (!target.open(QIODevice::ReadWrite | QIODevice::Unbuffered) || !target.seek(transfer.Done)) {
+        return false;
+    }
+    markPartial(transfer.PartPath, transfer.Size);
+    return true;
+}
+
 std::optional<QString> FileReceiver::openNewPart(int row) {
     TTransfer& transfer = m_model.transfer(row);
     QString why;
     for (int number = 1; number <= kMaxNumberedNames; ++number) {
         const QString path =
-            QDir(transfer.Folder).filePath(partNameOf(numberedName(transfer.FileName, number)));
+            QDir(transfer.Folder).filePath(fittedName(transfer.FileName, number, kPartSuffix));
         if (pathTaken(path)) {
             continue;
         }
@@ -286,6 +379,9 @@ std::optional<QString> FileReceiver::openNewPart(int row) {
         if (target->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
             transfer.Target = std::move(target);
             transfer.PartPath = path;
+            transfer.NewPart = true;
+            // Without the mark (a file system that keeps none) it is resumed only checked.
+            markPartial(path, transfer.Size);
             return std::nullopt;
         }
         why = target->errorString();
@@ -382,6 +478,13 @@ void FileReceiver::blockReceived(const PeerSender& sender, const FileBlock& bloc
                      .arg(transfer.Size));
         return;
     }
+    // The sender went on from the unmarked ".part": it is the start of this file.
+    if (!transfer.Target->isWritable() && !adoptPart(transfer)) {
+        stopLine(row, trCannotWrite, transfer.Target->errorString(),
+                 QStringLiteral("Could not write the file %1: %2.")
+                     .arg(transfer.PartPath, transfer.Target->errorString()));
+        return;
+    }
     const qint64 written = transfer.Target->write(block.data.data(), count);
     if (written != count) {
         stopLine(row, trCannotWrite, transfer.Target->errorString(),
@@ -429,13 +532,24 @@ void FileReceiver::restartReceived(const PeerSender& sender, const FileRestart& 
     if (row < 0 || !m_model.transfer(row).Target || !m_model.transfer(row).Checked) {
         return;
     }
-    // The ".part" held something else: it stays as it is, and the file comes again.
     TTransfer& transfer = m_model.transfer(row);
-    transfer.Target.reset();
     transfer.Done = 0;
     transfer.Window.clear();
     transfer.Digest = newDigest();
     const QString oldPart = QFileInfo(transfer.PartPath).fileName();
+    if (transfer.NewPart) {
+        // Only this line wrote to its ".part": it starts again in the same file.
+        if (!transfer.Target->resize(0) || !transfer.Target->seek(0)) {
+            stopLine(row, trCannotWrite, transfer.Target->errorString(),
+                     QStringLiteral("Could not write the file %1: %2.")
+                         .arg(transfer.PartPath, transfer.Target->errorString()));
+            return;
+        }
+        m_model.showLive(row, m_clock.tickCount());
+        return;
+    }
+    // The ".part" held something else: it stays as it is, and the file comes again.
+    transfer.Target.reset();
     if (const std::optional<QString> why = openNewPart(row)) {
         stopLine(row, trCannotWrite, *why,
                  QStringLiteral("The file %1 could not start again.").arg(transfer.FileName));
@@ -474,7 +588,7 @@ void FileReceiver::finish(int row) {
     }
     transfer.Target.reset();
     for (int number = 1; number <= kMaxNumberedNames; ++number) {
-        const QString name = numberedName(transfer.FileName, number);
+        const QString name = fittedName(transfer.FileName, number);
         const QString path = QDir(transfer.Folder).filePath(name);
         if (pathTaken(path)) {
             continue;
@@ -496,13 +610,28 @@ void FileReceiver::finish(int row) {
         }
     }
     const QString why = QString::fromLocal8Bit(std::strerror(errno));
-    const QString part = QFileInfo(transfer.PartPath).fileName();
+    // A sender that checks files waits for the verdict: an abort, which every version reads,
+    // ends its line.
+    if (transfer.Checked) {
+        if (transfer.TheyHearNews) {
+            m_send(transfer.Recipients.front(),
+                   buildTransferReason({transfer.Id, trCannotWrite, why.toUtf8()}));
+        }
+        m_send(transfer.Recipients.front(), buildTransferControl({transfer.Id, caAbort}));
+    }
+    const QFileInfo part(transfer.PartPath);
+    transfer.NewPart = false;  // kept as it is, as said
+    const bool kept = part.isFile();
     m_notices.appendConversationLine(
-        QStringLiteral("File %1 arrived whole, but could not be given its name (%2). It stays as "
-                       "%3.")
-            .arg(transfer.FileName, why, part));
+        (kept ? QStringLiteral("File %1 arrived whole, but could not be given its name (%2). It "
+                               "stays as %3 in %4.")
+              : QStringLiteral("File %1 arrived whole, but could not be given its name (%2), and "
+                               "%3 is gone from %4 with its bytes."))
+            .arg(transfer.FileName, why, part.fileName(), part.absolutePath()));
     m_model.endTransfer(row, tsStopped,
-                        QStringLiteral("whole, but could not be named; kept as %1").arg(part),
+                        (kept ? QStringLiteral("whole, but could not be named; kept as %1")
+                              : QStringLiteral("whole, but could not be named; %1 is gone"))
+                            .arg(part.fileName()),
                         m_clock.tickCount());
 }
 
@@ -523,8 +652,27 @@ void FileReceiver::stopLine(int row, std::uint8_t code, const QString& detail, c
     reportStop(row, reasonWords(code, detail, QString()), why);
 }
 
+void FileReceiver::lineStateChanged(int row) {
+    TTransfer& transfer = m_model.transfer(row);
+    if (transfer.Outgoing || !transfer.NewPart || transfer.Done != 0 ||
+        (transfer.State != tsStopped && transfer.State != tsAborted)) {
+        return;
+    }
+    transfer.Target.reset();
+    const QFileInfo part(transfer.PartPath);
+    // Only the empty file this line made; anything else that took its name meanwhile stays.
+    if (part.isFile() && !part.isSymLink() && part.size() == 0) {
+        QFile::remove(transfer.PartPath);
+    }
+    transfer.PartPath.clear();
+    transfer.NewPart = false;
+}
+
 void FileReceiver::reportStop(int row, const QString& words, const QString& why) {
-    const QString part = QFileInfo(m_model.transfer(row).PartPath).fileName();
+    const TTransfer& transfer = m_model.transfer(row);
+    // A ".part" this line made without a byte in it goes with the line.
+    const bool keeps = !transfer.NewPart || transfer.Done != 0;
+    const QString part = keeps ? QFileInfo(transfer.PartPath).fileName() : QString();
     m_notices.appendConversationLine(
         why + QStringLiteral(" Its transfer was stopped") +
         (part.isEmpty() ? QStringLiteral(".")

@@ -21,10 +21,14 @@ struct TTransfer;
 //
 // An incoming file is written as "NAME.part" and renamed to NAME (or "NAME (2).ext", ...) only
 // once it is whole, so a file the user already had is never opened for writing. A resume
-// continues only a ".part" file. The count must hold: bytes past the offered size, a damaged
-// block or an end with fewer bytes stop the line, and the ".part" stays for a later resume.
-// When the sender checks files (FileOfferDetails), the ".part" prefix is hashed before the reply
-// and the whole file is compared with the sender's digest at the end. UI thread only.
+// continues only a ".part" file that this program made: one that carries its mark (an extended
+// attribute with the offered size), or, when the sender checks files, an unmarked one of an
+// earlier version, read only until the sender has found its prefix to be the file's. The count
+// must hold: bytes past the offered size, a damaged block or an end with fewer bytes stop the
+// line, and the ".part" stays for a later resume; one that never got a byte goes. When the
+// sender checks files (FileOfferDetails), the ".part" prefix is hashed before the reply and the
+// whole file is compared with the sender's digest at the end. A participant may have at most
+// kMaxOpenTransfersPerPeer files coming at once; further offers are refused. UI thread only.
 class FileReceiver {
 public:
     // A sender that reads FileProgress hears how much was written at most this often.
@@ -48,15 +52,32 @@ public:
     // "." or "..", and without '/', '\' or a zero byte.
     static bool isPlainFileName(const QByteArray& name);
 
-    // The name with " (n)" before its extension ("a.txt", 2: "a (2).txt"); n 1 gives the name.
-    static QString numberedName(const QString& name, int number);
+    // The name with " (n)" before its extension ("a.txt", 2: "a (2).txt"; n 1 gives the name),
+    // followed by suffix, within the system's 255 bytes of a name: the part before the extension
+    // is cut first, then the extension, so that every number gives a name of its own.
+    static QString fittedName(const QString& name, int number, const QString& suffix = {});
+    // Marks a ".part" as made by this program for a file of offeredSize bytes; false when the
+    // file system keeps no such mark.
+    static bool markPartial(const QString& path, std::int32_t offeredSize);
+
+    // A line's state changed: a line that ended before its new ".part" got a byte removes it.
+    void lineStateChanged(int row);
 
 private:
     void reply(const PeerSender& sender, const FileOffer& offer, FileReplyResult result,
                std::int32_t offset);
-    // Refuses the offer, telling why first to a sender that reads reasons.
+    // Refuses the offer, telling why first to a sender that reads reasons, says so in the
+    // conversation (line, unless empty) and, unless files are blocked here, counts it as a
+    // failed transfer.
     void refuse(const PeerSender& sender, const FileOffer& offer, bool theyHearNews,
-                std::uint8_t code, const QString& detail);
+                std::uint8_t code, const QString& detail, const QString& line);
+    int openLinesOf(std::uint32_t sender) const;
+    // The ".part" of this name that an offer of this size continues: one made for a file of the
+    // size, or with checked an unmarked one; the newest of them. Empty when there is none.
+    QString resumablePart(const QString& folder, const QString& fileName, std::int32_t size,
+                          bool checked) const;
+    // Opens a resumed ".part" that was read only for writing, and marks it; false when it cannot.
+    static bool adoptPart(TTransfer& transfer);
     void replyAccepted(int row);
     QString usableIncomingFolder();
     // The incoming line of this participant and identifier; -1.

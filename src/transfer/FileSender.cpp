@@ -121,9 +121,34 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
     transfer->Recipients = {opponent.id};
     transfer->State = tsRunning;
     const QByteArray icon = iconField(m_icons ? m_icons(path) : QByteArray());
-    const int row = m_model.addTransfer(std::move(transfer), icon, m_locale);
-    sendOffer(m_model.transfer(row), opponent.id, icon);
+    m_model.addTransfer(std::move(transfer), icon, m_locale);
+    offerWaiting();
     return true;
+}
+
+int FileSender::openLinesTo(std::uint32_t participant) const {
+    int open = 0;
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const TTransfer& transfer = m_model.transfer(row);
+        if (transfer.Outgoing && transfer.Offered && transfer.Recipients.front() == participant &&
+            (transfer.State == tsRunning || transfer.State == tsPaused)) {
+            ++open;
+        }
+    }
+    return open;
+}
+
+void FileSender::offerWaiting() {
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        TTransfer& transfer = m_model.transfer(row);
+        if (!transfer.Outgoing || transfer.Offered || transfer.State != tsRunning ||
+            openLinesTo(transfer.Recipients.front()) >= kMaxOpenTransfersPerPeer) {
+            continue;
+        }
+        transfer.Offered = true;
+        sendOffer(transfer, transfer.Recipients.front(),
+                  m_model.data(m_model.index(row, 0), TransfersModel::IconRole).toByteArray());
+    }
 }
 
 void FileSender::sendOffer(const TTransfer& transfer, std::uint32_t to, const QByteArray& icon) {
@@ -156,11 +181,13 @@ std::optional<std::uint8_t> FileSender::drawId(int exceptRow) const {
 int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId,
                            bool forVerdict) const {
     const int row = m_model.findById(transferId, true);
-    if (row < 0 || m_model.transfer(row).DigestSent != forVerdict) {
+    if (row < 0 || !m_model.transfer(row).Offered ||
+        m_model.transfer(row).DigestSent != forVerdict) {
         return -1;
     }
     // A line that has ended has closed its file and takes no answer, except the verdict on a
-    // file whose end had gone out before an abort: that verdict is the file's true end.
+    // file whose end had gone out before an abort: that verdict is the file's true end. One not
+    // yet offered takes none yet.
     const TTransfer& found = m_model.transfer(row);
     if (found.ended() && !(forVerdict && found.awaitingVerdict() && !found.Outcome)) {
         return -1;

@@ -47,8 +47,11 @@ public:
                FileIconSource icons, QLocale locale);
 
     // Offers the files in the order given, one line each. opponent is empty while no session is
-    // open. Files that cannot be sent are reported and get no line.
+    // open. Files that cannot be sent are reported and get no line. Past
+    // kMaxOpenTransfersPerPeer open lines to the participant, a line waits to be offered.
     void sendFiles(const QStringList& paths, const std::optional<Opponent>& opponent);
+    // Offers the waiting lines that have a place now; called when a line changed or went.
+    void offerWaiting();
 
     void replyDetailsReceived(const PeerSender& sender, const FileReplyDetails& details);
     void replyReceived(const PeerSender& sender, const FileReply& reply);
@@ -69,6 +72,8 @@ public:
 private:
     bool offerFile(const QString& path, const Opponent& opponent);
     void sendOffer(const TTransfer& transfer, std::uint32_t to, const QByteArray& icon);
+    // Outgoing lines offered to the participant that have not ended.
+    int openLinesTo(std::uint32_t participant) const;
     // The outgoing line that waits for this participant's answer to its offer, or with
     // forVerdict to its end; -1.
     int waitingRow(const PeerSender& sender, std::uint8_t transferId, bool forVerdict) const;

@@ -13,6 +13,10 @@
 
 namespace velmora {
 
+// Files one participant may have coming from another at once: a receiver refuses offers past
+// it, and a sender holds its further offers back until earlier lines have ended.
+inline constexpr int kMaxOpenTransfersPerPeer = 32;
+
 // The state of one listed transfer. The values are those the record's State byte holds. The
 // last three are ended states: the line's clocks stand still, its words say why it ended, and
 // only removing it (and, outgoing, sending the file again) is left to do.
@@ -118,6 +122,7 @@ struct TTransfer {
     QString SourcePath;               // for sending the file again
     std::int64_t SourceModified = 0;  // the source's modification time (ns) when offered
     bool TheyCheck = false;           // the answer to the offer came with FileReplyDetails
+    bool Offered = false;             // the offer went; else it waits for a free place
     bool DigestSent = false;
     std::int32_t Carried = 0;    // bytes whose send call has returned
     std::int32_t Confirmed = 0;  // bytes the receiver said it has written (FileProgress)
@@ -127,6 +132,9 @@ struct TTransfer {
     QString Folder;
     QString PartPath;
     std::uint32_t ConfirmedTick = 0;
+    // Incoming only: this line made its ".part" (it did not continue one). Such a ".part" goes
+    // when the line ends before a byte was written to it.
+    bool NewPart = false;
 
     bool anyWaiting() const;
     bool hashingPrefix() const { return PrefixHashed < PrefixLength; }

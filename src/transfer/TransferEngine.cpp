@@ -2,6 +2,8 @@
 
 #include "transfer/TransferWords.h"
 
+#include <QScopedValueRollback>
+
 #include <algorithm>
 #include <vector>
 
@@ -18,6 +20,13 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
       m_receiver(m_model, clock, settings, notices, send, locale),
       m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons),
                locale) {
+    connect(&m_model, &TransfersModel::stateChanged, this, [this](int row) {
+        m_receiver.lineStateChanged(row);
+        if (!m_stoppingAll) {
+            m_sender.offerWaiting();
+        }
+    });
+    connect(&m_model, &TransfersModel::rowsRemoved, this, [this] { m_sender.offerWaiting(); });
     m_removalTimer.setInterval(kRemovalIntervalMs);
     connect(&m_removalTimer, &QTimer::timeout, this, &TransferEngine::removeFirstAborted);
     m_removalTimer.start();
@@ -351,6 +360,8 @@ TransferEngine::Continued TransferEngine::continueHeld(const Opponent& opponent)
 
 void TransferEngine::failHeld(const QString& words) {
     const std::uint32_t now = m_clock.tickCount();
+    // A line that stops makes no place for a waiting offer: the connection is ending.
+    const QScopedValueRollback stopping(m_stoppingAll, true);
     for (int row = 0; row < m_model.rowCount(); ++row) {
         if (isHeld(row)) {
             m_model.endTransfer(row, tsStopped, words, now);

@@ -120,6 +120,7 @@ private:
     // The record the status panel's notice is about, and the state the notice told of.
     const TTransfer* m_noticeAbout = nullptr;
     TransferState m_noticeState = tsRunning;
+    bool m_stoppingAll = false;
 };
 
 }  // namespace velmora

@@ -35,6 +35,10 @@ QString reasonWords(std::uint8_t code, const QString& detail, const QString& who
             words = here ? QStringLiteral("other data came than was offered")
                          : QStringLiteral("%1 got other data than was offered");
             break;
+        case trTooMany:
+            words = here ? QStringLiteral("too many files were coming at once")
+                         : QStringLiteral("%1 takes no more files at once");
+            break;
         default:
             words = here ? QStringLiteral("stopped here") : QStringLiteral("stopped by %1");
             break;

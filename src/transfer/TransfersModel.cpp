@@ -206,6 +206,10 @@ bool TransfersModel::anyEnded() const {
                        [](const Row& row) { return row.transfer->ended(); });
 }
 
+void TransfersModel::recordRefusedOffer() {
+    ++m_outcomes.failed;
+}
+
 void TransfersModel::setState(int row, TransferState state) {
     TTransfer& record = transfer(row);
     record.State = state;

@@ -84,12 +84,14 @@ public:
     // Records how the row's transfer ended, once: later calls for the row change nothing. A
     // row removed without an outcome is recorded as failed.
     void setOutcome(int row, TransferOutcome outcome);
+    // Counts an offer refused on this side, which never got a row, as a failed transfer.
+    void recordRefusedOffer();
     // How many transfers of this side ended each way since the model was made.
     struct Outcomes {
         int verifiedWhole = 0;
         int wholeUnverified = 0;
         int damaged = 0;
-        int failed = 0;
+        int failed = 0;  // refused offers included
     };
     const Outcomes& outcomes() const { return m_outcomes; }
 

@@ -9,7 +9,6 @@
 #include <QString>
 #include <QStringList>
 
-
 namespace velmora::test {
 
 QByteArray randomBytes(int size, quint32 seed);
@@ -28,6 +27,8 @@ public:
     void type(const QByteArray& text);
     // Sends it SIGTERM, as a user's kill or the end of a session would.
     void terminate() { m_process.terminate(); }
+    // Whether it has ended, as far as the event loop has seen.
+    bool finished() const { return m_process.state() == QProcess::NotRunning; }
     // Waits for the exit and gives its code; -1 when it did not end in time, -2 when it crashed.
     int exitCode(int timeoutMs = 120000);
     // Everything it has printed so far on standard output and on standard error.

@@ -2,10 +2,16 @@
 
 #include "CliProcess.h"
 #include "cable/NullModemCable.h"
+#include "protocol/PeerMessages.h"
+#include "session/link/SerialPortLine.h"
+#include "session/link/SerialPortOpener.h"
+#include "session/link/SerialProvider.h"
+#include "support/RecordingPeer.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSerialPort>
 
 #include <gtest/gtest.h>
 
@@ -97,6 +103,107 @@ TEST(CliTest, FailuresEndWithTheirOwnExitCodes) {
                        "--exit-when-done", "send", folder + "/a.txt"});
     EXPECT_EQ(sender.exitCode(), 7) << sender.errors().toStdString();
     EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
+}
+
+TEST(CliTest, AFileTheReceiverRefusesIsCountedOnBothSides) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("refusing-cable").toStdString();
+    options.line.baud = 921600;
+    NullModemCable cable(options);
+    const QString sendFolder = test::makeTempFolder("refusing-send");
+    const QString hostIn = test::makeTempFolder("refusing-in");
+    // A name with a bell in it, which the receiver must not print as it is.
+    ASSERT_TRUE(writeFile(sendFolder + "/bell\aname.txt", "ding"));
+    CliProcess host(test::makeTempFolder("refusing-host"),
+                    {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
+                     "921600", "--name", "Ann", "--incoming", hostIn, "--exit-when-done"});
+    CliProcess join(
+        test::makeTempFolder("refusing-join"),
+        {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud", "921600",
+         "--name", "Bob", "--exit-when-done", "send", sendFolder + "/bell\aname.txt"});
+    EXPECT_EQ(host.exitCode(), 7) << host.output().toStdString();
+    EXPECT_EQ(join.exitCode(), 7) << join.output().toStdString();
+    EXPECT_TRUE(host.output().contains("Refused the file \"bell")) << host.output().toStdString();
+    EXPECT_TRUE(
+        host.output().contains("name.txt\" offered by Bob: its name holds control "
+                               "characters."));
+    EXPECT_FALSE(host.output().contains('\a'));
+    EXPECT_TRUE(QDir(hostIn).isEmpty());
+}
+
+// A receiver of the first version, written from docs/wire-protocol.md alone: it takes every
+// offer and knows nothing of the file check.
+TEST(CliTest, ASenderWhoseReceiverCannotCheckFilesEndsWithExitCode9) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("older-cable").toStdString();
+    options.line.baud = 921600;
+    NullModemCable cable(options);
+    SerialSettings settings;
+    settings.portName = QString::fromStdString(cable.linkA().string());
+    settings.baud = 921600;
+    const QString olderData = test::makeTempFolder("older-data");
+    test::RecordingPeer older(
+        {guids::ServiceProviderSerial, QStringLiteral("Serial Connection"), [olderData, settings] {
+             return std::make_unique<SerialProvider>(olderData, nullptr, settings);
+         }});
+    QByteArray received;
+    bool ended = false;
+    QObject::connect(
+        &older.play, &TCustomDXPlay::OnMessage,
+        [&](TCustomDXPlay& play, TDXPlayPlayer& from, const void* data, std::int32_t size) {
+            const QByteArray message(static_cast<const char*>(data), size);
+            if (const auto offer = parseFileOffer(bytesOf(message))) {
+                const QByteArray reply =
+                    buildFileReply({0, offer->transferId, frAccepted, offer->icon});
+                play.SendMessage(from.ID, reply.constData(), static_cast<int>(reply.size()));
+            } else if (const auto block = parseFileBlock(bytesOf(message))) {
+                received.append(block->data.data(), static_cast<qsizetype>(block->data.size()));
+                ended = ended || block->last;
+            }
+        });
+    older.play.setProviderName(older.play.ProviderNameFromGUID(guids::ServiceProviderSerial));
+    older.play.OpenSession(true, "VelmoraSession", "Old");
+
+    const QString sendFolder = test::makeTempFolder("older-send");
+    const QByteArray bytes = randomBytes(50000, 9);
+    ASSERT_TRUE(writeFile(sendFolder + "/plain.bin", bytes));
+    CliProcess join(
+        test::makeTempFolder("older-join"),
+        {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud", "921600",
+         "--name", "Bob", "--exit-when-done", "send", sendFolder + "/plain.bin"});
+    ASSERT_TRUE(test::pumpUntil([&] { return ended || join.finished(); }))
+        << join.errors().toStdString();
+    EXPECT_EQ(received, bytes);
+    older.play.Close();
+    ASSERT_TRUE(test::pumpUntil([&] { return join.finished(); }));
+    EXPECT_EQ(join.exitCode(), 9) << join.errors().toStdString();
+}
+
+// The other end's link runs a later version: velmora-cli says so in the window's words.
+TEST(CliTest, APeerOfAnotherLinkVersionIsNamedNotCalledBusy) {
+    CableOptions options;
+    options.directory = test::makeTempFolder("version-cable").toStdString();
+    NullModemCable cable(options);
+    SerialSettings settings;
+    settings.portName = QString::fromStdString(cable.linkA().string());
+    QString error;
+    auto port = openSerialPort(settings, error);
+    ASSERT_NE(port, nullptr) << error.toStdString();
+    LinkEngine::Config newer;
+    newer.version = LinkEngine::kVersion + 1;
+    SerialPortLine later(std::move(port), settings, SerialPortLine::Role::Hosting, newer);
+
+    CliProcess join(
+        test::makeTempFolder("version-join"),
+        {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--name", "Bob"});
+    EXPECT_EQ(join.exitCode(), 5) << join.errors().toStdString();
+    EXPECT_TRUE(join.errors().contains(
+        QStringLiteral("The other computer runs version %1 of the Velmora serial link, this one "
+                       "version %2")
+            .arg(LinkEngine::kVersion + 1)
+            .arg(LinkEngine::kVersion)))
+        << join.errors().toStdString();
+    EXPECT_FALSE(join.errors().contains(QStringLiteral("Line is busy")));
 }
 
 TEST(CliTest, ASendFileThatCannotBeOpenedIsNotDone) {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QCryptographicHash>
 #include <QFileInfo>
+#include <QSet>
 
 #include <csignal>
 
@@ -117,7 +119,7 @@ TEST_F(FileReceiverTest, NewFileIsWrittenAsPartAndNamedWhenWhole) {
 
 TEST_F(FileReceiverTest, OnlyAPartFileIsContinuedAndTheUsersFileStaysAsItWas) {
     const QByteArray present = patternBytes(1000, 3);
-    writtenFile(incoming("a.txt.part"), present);
+    ASSERT_FALSE(markedPartial(incoming("a.txt.part"), present, 1500).isEmpty());
     auto reply = offer("a.txt", 1500, 1);
     ASSERT_TRUE(reply);
     EXPECT_EQ(reply->offset, 1000);
@@ -241,11 +243,11 @@ TEST_F(FileReceiverTest, AnOfferWithIdentifier255IsAnsweredWithAnotherIdentifier
 }
 
 TEST_F(FileReceiverTest, NumberedNamesKeepTheExtension) {
-    EXPECT_EQ(FileReceiver::numberedName("a.txt", 1), "a.txt");
-    EXPECT_EQ(FileReceiver::numberedName("a.txt", 2), "a (2).txt");
-    EXPECT_EQ(FileReceiver::numberedName("x.tar.gz", 12), "x.tar (12).gz");
-    EXPECT_EQ(FileReceiver::numberedName(".profile", 3), ".profile (3)");
-    EXPECT_EQ(FileReceiver::numberedName("plain", 2), "plain (2)");
+    EXPECT_EQ(FileReceiver::fittedName("a.txt", 1), "a.txt");
+    EXPECT_EQ(FileReceiver::fittedName("a.txt", 2), "a (2).txt");
+    EXPECT_EQ(FileReceiver::fittedName("x.tar.gz", 12), "x.tar (12).gz");
+    EXPECT_EQ(FileReceiver::fittedName(".profile", 3), ".profile (3)");
+    EXPECT_EQ(FileReceiver::fittedName("plain", 2), "plain (2)");
 }
 
 TEST_F(FileReceiverTest, NamesThatAreNotPlainFileNamesAreRefused) {
@@ -363,7 +365,7 @@ TEST_F(FileReceiverTest, WhatIsInTheWayIsPassedByAndNeverWritten) {
         EXPECT_EQ(reply->offset, 0);
         block(id, "new");
         block(id, {}, true);
-        const QString second = FileReceiver::numberedName(name, 2);
+        const QString second = FileReceiver::fittedName(name, 2);
         EXPECT_EQ(fileBytes(incoming(second)), "new") << name.toStdString();
         EXPECT_EQ(receiver.notices.lines.back(),
                   "File " + second + " received and saved into " + receiver.settings.incoming);
@@ -432,4 +434,183 @@ TEST_F(FileReceiverTest, AFailedWriteStopsTheLineAndTellsTheSender) {
     block(6, patternBytes(512, 10), true);
     EXPECT_EQ(receiver.model().rowCount(), 1);
     EXPECT_EQ(fileBytes(incoming("big.bin.part")).left(512), patternBytes(512, 7));
+}
+
+TEST_F(FileReceiverTest, APartFileWithoutTheMarkIsTheUsersAndAnUncheckedOfferLeavesItAlone) {
+    // The user's own notes, named like a partial, and a sender that cannot check files.
+    const QByteArray notes = patternBytes(700, 11);
+    writtenFile(incoming("notes.txt.part"), notes);
+    const QDateTime before = QFileInfo(incoming("notes.txt.part")).lastModified();
+    auto reply = offer("notes.txt", 1000, 1);
+    ASSERT_TRUE(reply);
+    EXPECT_EQ(reply->result, frAccepted);
+    EXPECT_EQ(reply->offset, 0);
+    const QByteArray offered = patternBytes(1000, 12);
+    block(1, offered, false, 2);
+    block(1, {}, true);
+    EXPECT_EQ(fileBytes(incoming("notes.txt")), offered);
+    EXPECT_EQ(fileBytes(incoming("notes.txt.part")), notes);
+    EXPECT_EQ(QFileInfo(incoming("notes.txt.part")).lastModified(), before);
+
+    // A partial made here for a file of another size is another file's: not continued either.
+    ASSERT_FALSE(markedPartial(incoming("b.bin.part"), "12345", 9).isEmpty());
+    ASSERT_EQ(offer("b.bin", 8, 2)->offset, 0);
+    block(2, "abcdefgh");
+    block(2, {}, true);
+    EXPECT_EQ(fileBytes(incoming("b.bin")), "abcdefgh");
+    EXPECT_EQ(fileBytes(incoming("b.bin.part")), "12345");
+}
+
+TEST_F(FileReceiverTest, AnUnmarkedPartIsOnlyReadUntilTheCheckingSenderGoesOnFromIt) {
+    // A partial of an earlier version, without the mark, offered by a sender that checks.
+    writtenFile(incoming("old.bin.part"), "abc");
+    receiver.deliver({receiver.id, buildFileOfferDetails({3, kCheckSha256, "old.bin"})}, sender);
+    receiver.deliver(
+        {receiver.id, buildFileOffer({"old.bin", 6, 3, QByteArray(kIconFieldSize, 0)})}, sender);
+    while (receiver.model().transfer(0).hashingPrefix()) {
+        receiver.engine->prepareBlock(receiver.cursor);
+    }
+    const auto sent = receiver.takeOutbox();
+    ASSERT_EQ(sent.size(), 2U);
+    EXPECT_EQ(parseFileReplyDetails(bytesOf(sent.front().bytes))->offset, 3);
+    EXPECT_FALSE(receiver.model().transfer(0).Target->isWritable());
+    // The sender found the prefix to be its file's and goes on: now it is written.
+    block(3, "def");
+    receiver.deliver(
+        {receiver.id,
+         buildFileDigest({3, QCryptographicHash::hash("abcdef", QCryptographicHash::Sha256)})},
+        sender);
+    block(3, {}, true);
+    EXPECT_EQ(fileBytes(incoming("old.bin")), "abcdef");
+    EXPECT_EQ(receiver.model().outcomes().verifiedWhole, 1);
+}
+
+TEST_F(FileReceiverTest, NamesNearTheLimitGetNamesOfTheirOwnThatFit) {
+    // 251 to 255 bytes, in one-byte and two-byte characters: every numbered name and ".part"
+    // fits in 255 bytes, differs from the others and keeps whole characters.
+    const QString cyrillic = QString(125, QChar(0x0414)) + QStringLiteral(".txt");  // 254 bytes
+    for (const QString& name : {QString(251, u'a'), QString(247, u'b') + QStringLiteral(".txt"),
+                                QString(255, u'c'), cyrillic}) {
+        QSet<QString> seen;
+        for (int number = 1; number <= 12; ++number) {
+            for (const QString& suffix : {QString(), QStringLiteral(".part")}) {
+                const QString fitted = FileReceiver::fittedName(name, number, suffix);
+                EXPECT_LE(QFile::encodeName(fitted).size(), 255);
+                EXPECT_TRUE(fitted.endsWith(suffix));
+                EXPECT_TRUE(fitted.isValidUtf16());
+                EXPECT_FALSE(seen.contains(fitted)) << fitted.toStdString();
+                seen.insert(fitted);
+            }
+        }
+        EXPECT_EQ(FileReceiver::fittedName(name, 1), name);
+    }
+    EXPECT_TRUE(FileReceiver::fittedName(QString(247, u'b') + QStringLiteral(".txt"), 2)
+                    .endsWith(QStringLiteral(" (2).txt")));
+
+    // A stale partial of another file holds the first ".part" name and the user's file the
+    // name itself: the file comes in under the next names, each within the limit.
+    const QByteArray longName = QByteArray(249, 'L') + ".txt";
+    const QString name = QString::fromLatin1(longName);
+    writtenFile(incoming(FileReceiver::fittedName(name, 1, ".part")), "stale");
+    writtenFile(incoming(name), "users");
+    for (const std::uint8_t id : {1, 2}) {
+        const auto reply = offer(longName, 3, id);
+        ASSERT_TRUE(reply);
+        ASSERT_EQ(reply->result, frAccepted) << receiver.notices.lines.back().toStdString();
+        block(id, id == 1 ? "one" : "two");
+        block(id, {}, true);
+    }
+    EXPECT_EQ(fileBytes(incoming(FileReceiver::fittedName(name, 2))), "one");
+    EXPECT_EQ(fileBytes(incoming(FileReceiver::fittedName(name, 3))), "two");
+    EXPECT_EQ(fileBytes(incoming(FileReceiver::fittedName(name, 1, ".part"))), "stale");
+    EXPECT_EQ(fileBytes(incoming(name)), "users");
+    EXPECT_EQ(receiver.model().outcomes().wholeUnverified, 2);
+}
+
+TEST_F(FileReceiverTest, AFloodOfOffersIsCutOffAndLeavesNoEmptyPartFiles) {
+    const int limit = kMaxOpenTransfersPerPeer;
+    for (int id = 0; id < limit + 8; ++id) {
+        const auto reply = offer("f" + QByteArray::number(id), 100, static_cast<std::uint8_t>(id));
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->result, id < limit ? frAccepted : frBlocked) << id;
+    }
+    // A sender that reads reasons hears why, before the refusal.
+    receiver.deliver(
+        {receiver.id, buildFileOfferDetails({200, kCheckSha256 | kTransferNews, "late"})}, sender);
+    receiver.deliver({receiver.id, buildFileOffer({"late", 1, 200, QByteArray(kIconFieldSize, 0)})},
+                     sender);
+    const auto answers = receiver.takeOutbox();
+    ASSERT_EQ(answers.size(), 2u);
+    EXPECT_EQ(parseTransferReason(bytesOf(answers[0].bytes))->code, trTooMany);
+    EXPECT_EQ(parseFileReply(bytesOf(answers[1].bytes))->result, frBlocked);
+    EXPECT_EQ(receiver.model().rowCount(), limit);
+    EXPECT_EQ(receiver.model().outcomes().failed, 9);
+    EXPECT_EQ(receiver.notices.lines.back(),
+              QStringLiteral("Refused the file late offered by alice: %1 files from alice are "
+                             "coming already.")
+                  .arg(limit));
+    // Another participant is not held back by this one.
+    TestPeer other(3, QStringLiteral("carol"), folder, 7);
+    receiver.deliver({receiver.id, buildFileOffer({"g", 1, 200, QByteArray(kIconFieldSize, 0)})},
+                     other);
+    EXPECT_EQ(parseFileReply(bytesOf(receiver.takeOutbox().front().bytes))->result, frAccepted);
+
+    // One line got bytes and one is aborted by the sender; then the connection ends.
+    block(0, "some");
+    receiver.deliver({receiver.id, buildTransferControl({1, caAbort})}, sender);
+    EXPECT_FALSE(QFileInfo::exists(incoming("f1.part")));
+    receiver.engine->stopAll(QStringLiteral("the connection was lost"));
+    EXPECT_EQ(QDir(receiver.settings.incoming).entryList(QDir::Files | QDir::Hidden),
+              QStringList{"f0.part"});
+    EXPECT_EQ(fileBytes(incoming("f0.part")), "some");
+}
+
+TEST_F(FileReceiverTest, AFileWholeButWithoutItsNameEndsTheSendersWaitAndSaysWhereItIs) {
+    const auto checkedOffer = [&](const QByteArray& name, std::uint8_t id) {
+        receiver.deliver({receiver.id, buildFileOfferDetails({id, kCheckSha256, name})}, sender);
+        receiver.deliver(
+            {receiver.id, buildFileOffer({name, 3, id, QByteArray(kIconFieldSize, 0)})}, sender);
+        receiver.takeOutbox();
+        block(id, "xyz");
+        receiver.deliver(
+            {receiver.id,
+             buildFileDigest({id, QCryptographicHash::hash("xyz", QCryptographicHash::Sha256)})},
+            sender);
+    };
+    // The incoming folder is removed before the end: the bytes went with it.
+    receiver.settings.incoming = folder + QStringLiteral("/doomed/");
+    QDir().mkpath(receiver.settings.incoming);
+    checkedOffer("gone.bin", 1);
+    ASSERT_TRUE(QDir(receiver.settings.incoming).removeRecursively());
+    block(1, {}, true);
+    auto sent = receiver.takeOutbox();
+    ASSERT_EQ(sent.size(), 1U);
+    auto control = parseTransferControl(bytesOf(sent.front().bytes));
+    ASSERT_TRUE(control);
+    EXPECT_EQ(control->action, caAbort);
+    EXPECT_EQ(control->transferId, 1);
+    EXPECT_EQ(receiver.model().transfer(0).State, tsStopped);
+    EXPECT_EQ(receiver.notices.lines.back(),
+              "File gone.bin arrived whole, but could not be given its name (No such file or "
+              "directory), and gone.bin.part is gone from " +
+                  folder + "/doomed with its bytes.");
+
+    // A folder that may no longer be written to: the bytes stay in the ".part", as said.
+    if (geteuid() != 0) {
+        const QString locked = folder + QStringLiteral("/locked/");
+        receiver.settings.incoming = locked;
+        QDir().mkpath(locked);
+        checkedOffer("kept.bin", 2);
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+        block(2, {}, true);
+        QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        sent = receiver.takeOutbox();
+        ASSERT_EQ(sent.size(), 1U);
+        EXPECT_EQ(parseTransferControl(bytesOf(sent.front().bytes))->action, caAbort);
+        EXPECT_EQ(receiver.notices.lines.back(),
+                  "File kept.bin arrived whole, but could not be given its name (Permission "
+                  "denied). It stays as kept.bin.part in " +
+                      folder + "/locked.");
+        EXPECT_EQ(fileBytes(locked + "kept.bin.part"), "xyz");
+    }
 }

@@ -86,6 +86,14 @@ inline QString writtenFile(const QString& path, const QByteArray& bytes) {
     return writeFile(path, bytes) ? path : QString();
 }
 
+// A ".part" as this program leaves it, marked for a file of offeredSize bytes; the path, or
+// empty when it cannot be written or marked.
+inline QString markedPartial(const QString& path, const QByteArray& bytes,
+                             std::int32_t offeredSize) {
+    return writeFile(path, bytes) && FileReceiver::markPartial(path, offeredSize) ? path
+                                                                                  : QString();
+}
+
 // The file's bytes; "<missing>" when there is no such file, so that it never equals empty bytes.
 inline QByteArray fileBytes(const QString& path) {
     return QFile::exists(path) ? readFile(path) : QByteArray("<missing>");

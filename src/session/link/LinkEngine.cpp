@@ -132,7 +132,14 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
 void LinkEngine::restart(const Config& config, std::int64_t nowMs) {
     std::unique_ptr<Compressors> spare =
         std::move(m_compressors ? m_compressors : m_spareCompressors);
+    const std::optional<std::int64_t> heard = m_otherVersionHeardMs;
+    const std::optional<std::int64_t> answered = m_otherVersionAnsweredMs;
     *this = LinkEngine(config, nowMs);
+    m_otherVersionHeardMs = heard;
+    m_otherVersionAnsweredMs = answered;
+    if (heard) {
+        m_nextHelloMs = std::max(nowMs, *heard + m_config.helloIntervalMs);
+    }
     if (spare) {
         for (MessageCompressor& compressor : spare->out) {
             compressor.restart();
@@ -162,7 +169,7 @@ void LinkEngine::feed(QByteArrayView bytes, std::int64_t nowMs) {
 void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
     const std::uint8_t type = loadU8(spanOf(body), 0);
     if (type == static_cast<std::uint8_t>(kMagic[0])) {
-        handleHello(body);
+        handleHello(body, nowMs);
         return;
     }
     if (type == kBye) {
@@ -196,7 +203,7 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
     handleData(body);
 }
 
-void LinkEngine::handleHello(const QByteArray& body) {
+void LinkEngine::handleHello(const QByteArray& body, std::int64_t nowMs) {
     if (body.size() <= kMagicBytes || !body.startsWith(QByteArrayView(kMagic, kMagicBytes))) {
         return;
     }
@@ -208,7 +215,12 @@ void LinkEngine::handleHello(const QByteArray& body) {
     const std::uint8_t version = reader.u8();
     if (version != m_config.version) {
         goDown(LineDown::Refused, {LinkFault::OtherVersion, version, m_config.version, 0});
-        m_helloReplyDue = true;  // so that the other side learns it as well
+        m_otherVersionHeardMs = nowMs;
+        // So that the other side learns it as well; once, not at the rate it hails.
+        if (!m_otherVersionAnsweredMs || nowMs - *m_otherVersionAnsweredMs >= kRefusalGapMs) {
+            m_otherVersionAnsweredMs = nowMs;
+            m_helloReplyDue = true;
+        }
         return;
     }
     const std::uint32_t nonce = reader.u32();

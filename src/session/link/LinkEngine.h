@@ -82,6 +82,10 @@ public:
     static constexpr int kMaxPayloadBytes = 4096;
     // Frames in flight at most; a power of two far below half the sequence space.
     static constexpr int kWindowFrames = 128;
+    // A hello of another version is answered at most once in this long, and a host's engine
+    // that starts again after one sends its own first hello a hello interval later: a peer
+    // that hails without end gets a few answers a second, not one for each of ours.
+    static constexpr std::int64_t kRefusalGapMs = 250;
 
     struct Config {
         int baud = 115200;
@@ -108,7 +112,8 @@ public:
     };
 
     LinkEngine(const Config& config, std::int64_t nowMs);
-    // As a new engine, but keeping the memory of its compression streams for the next peer.
+    // As a new engine, but keeping the memory of its compression streams for the next peer,
+    // and of the last hello of another version.
     void restart(const Config& config, std::int64_t nowMs);
 
     // Bytes read from the line.
@@ -194,7 +199,7 @@ private:
     };
 
     void handleFrame(const QByteArray& body, std::int64_t nowMs);
-    void handleHello(const QByteArray& body);
+    void handleHello(const QByteArray& body, std::int64_t nowMs);
     void handleData(const QByteArray& body);
     void handleAck(const QByteArray& body, std::int64_t nowMs);
     void handleBye(const QByteArray& body);
@@ -269,6 +274,9 @@ private:
     CompressionCounts m_compressionCounts;
     bool m_helloReplyDue = false;
     std::int64_t m_nextHelloMs;
+    // When a hello of another version was last heard, and last answered.
+    std::optional<std::int64_t> m_otherVersionHeardMs;
+    std::optional<std::int64_t> m_otherVersionAnsweredMs;
     bool m_heardEcho = false;
     bool m_heardBytes = false;
     bool m_heardFrames = false;

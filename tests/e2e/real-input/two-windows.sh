@@ -21,6 +21,7 @@ start_own_display
 
 # --- The cable and the two windows -----------------------------------------------------------
 "$cable_program" --dir "$work/cable" >"$work/cable.log" 2>&1 &
+cable_pid=$!
 pids+=($!)
 wait_for 10 test -e "$work/cable/B" || { echo "FAIL: the cable did not start"; exit 1; }
 
@@ -30,7 +31,7 @@ start_window() {  # start_window NAME CABLE_END X
     if [ ! -e "$home/serial.ini" ]; then
         printf '[Serial]\r\nPort=%s\r\nBaud=115200\r\nFlow=None\r\nAsk=0\r\n' \
             "$work/cable/$2" >"$home/serial.ini"
-        printf '[Common]\r\nCheckExtension=0\r\nShowloader=0\r\nAskExit=0\r\nUserName=%s\r\n' \
+        printf '[Common]\r\nCheckExtension=0\r\nShowloader=0\r\nAskExit=0\r\nReconnect=0\r\nUserName=%s\r\n' \
             "$name" >"$home/options.ini"
     fi
     VELMORA_HOME=$home "$velmora" >>"$work/$name.out" 2>>"$work/$name.err" &
@@ -187,6 +188,60 @@ done
 left_open=$(other_windows Ann; other_windows Bob)
 [ -n "$left_open" ] && echo "seen: windows left open: $(echo "$left_open" | paste -sd ',')"
 check "no dialog left open in either program" test -z "$left_open"
+
+# --- The plug pulled while a file moves; the ended row sent again once connected again ---------
+# Reconnecting is off in these windows' options: the rows end with the line.
+head -c 400000 /dev/urandom >"$work/long.bin"
+press "$(main_window Ann)" Insert
+if wait_for 10 has_other_windows Ann && sleep 1; then
+    xdotool type --delay 10 "$work/long.bin"
+    xdotool key Return
+fi
+part_has_bytes() { [ "$(stat -c %s "$work/Bob/Incoming/long.bin.part" 2>/dev/null || echo 0)" -ge 40000 ]; }
+wait_for 60 part_has_bytes
+check "the long file was on its way when the plug was pulled" part_has_bytes
+kill -USR1 "$cable_pid"
+sleep 12
+# The ended rows: clocks stopped, words why, only Remove and Send again (a look at the pictures).
+xdotool mousemove --window "$(main_window Ann)" 60 365 click 1
+xdotool mousemove --window "$(main_window Bob)" 60 365 click 1
+sleep 1
+screenshot plug-pulled
+sleep 3
+screenshot plug-pulled-later
+# Both windows' rows, as drawn 3 s apart: an ended row's clocks and figures stand still.
+rows_still() {
+    convert "$(ls "$screens"/*-plug-pulled.png)" -crop 1280x24+0+344 "$work/rows-1.png" &&
+        convert "$(ls "$screens"/*-plug-pulled-later.png)" -crop 1280x24+0+344 "$work/rows-2.png" &&
+        [ "$(compare -metric AE "$work/rows-1.png" "$work/rows-2.png" null: 2>&1)" = 0 ]
+}
+check "the ended rows' clocks stand still" rows_still
+export_log Ann "$work/ann-5.txt"
+export_log Bob "$work/bob-5.txt"
+for side in ann bob; do
+    check "$side's view says the connection was lost" log_has_line "$work/$side-5.txt" "Connection lost!"
+done
+check "what arrived stays in Bob's incoming folder" test -s "$work/Bob/Incoming/long.bin.part"
+kill -USR2 "$cable_pid"
+connect_as Bob 0
+sleep 1
+connect_as Ann 1
+sleep 4
+dismiss_others Ann
+# Ann's ended row, selected, and its Send again button.
+xdotool mousemove --window "$(main_window Ann)" 60 365 click 1
+sleep 0.5
+xdotool mousemove --window "$(main_window Ann)" 373 311 click 1
+wait_for 90 cmp -s "$work/long.bin" "$work/Bob/Incoming/long.bin"
+screenshot sent-again
+check "Send again on the ended row brought the whole file to Bob" \
+    cmp -s "$work/long.bin" "$work/Bob/Incoming/long.bin"
+check "the file continued its .part rather than coming as a second copy" \
+    test ! -e "$work/Bob/Incoming/long (2).bin"
+# Clear takes the ended rows away.
+xdotool mousemove --window "$(main_window Bob)" 447 311 click 1
+sleep 1
+screenshot cleared
 
 for name in Ann Bob; do show_errors "$name"; done
 finish_checks

@@ -8,6 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QLocale>
+
 #include <random>
 
 namespace velmora {
@@ -267,6 +270,72 @@ TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
     restart.b.engine = std::make_unique<LinkEngine>(config(115200, 99), restart.nowMs());
     ASSERT_TRUE(restart.runUntil([&] { return restart.a.down.has_value(); }, 3000));
     EXPECT_EQ(restart.a.down->reason, LineDown::Lost);
+}
+
+// The documents a peer is written from give the limit the link holds to.
+TEST(LinkEngineTest, TheDocumentsGiveTheLinksMessageLimit) {
+    const auto document = [](const char* name) {
+        QFile file(QStringLiteral(VELMORA_DOCS_DIR "/") + QLatin1String(name));
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).simplified()
+                                              : QString();
+    };
+    const QLocale english(QLocale::English);
+    const QString limit = english.toString(qlonglong{LinkEngine::kMaxMessageBytes});
+    const QString payload = english.toString(qlonglong{LinkEngine::kMaxMessageBytes - 12});
+    const QString wire = document("wire-protocol.md");
+    EXPECT_TRUE(wire.contains("The largest line message is " + limit + " bytes"));
+    EXPECT_TRUE(wire.contains("its payload (a peer message) is at most " + payload + " bytes"));
+    EXPECT_TRUE(document("serial-link.md").contains("Messages of 0 to " + limit + " bytes"));
+}
+
+// Hellos in bytes on the line, counted by their magic.
+int hellosIn(const QByteArray& bytes) {
+    return static_cast<int>(bytes.count(QByteArrayView("VLMR")));
+}
+
+TEST(LinkEngineTest, AWaitingHostAnswersAPeerOfAnotherVersionAFewTimesASecond) {
+    // A peer of another version that answers every hello at once and hails every 10 ms
+    // besides, against a host that starts its engine again after each refusal, as a hosting
+    // line does while it waits for the next caller.
+    auto newer = config(115200, 0x5151);
+    newer.version = LinkEngine::kVersion + 1;
+    const QByteArray hail = LinkEngine(newer, 0).takeOutput(0);
+    ASSERT_EQ(hellosIn(hail), 1);
+    LinkEngine host(config(115200, 0x4141), 0);
+    constexpr std::int64_t kRunMs = 12000;
+    int hostHellos = 0;
+    int hailsSent = 0;
+    int refusals = 0;
+    QByteArray toHost;
+    for (std::int64_t now = 0; now <= kRunMs; ++now) {
+        if (now % 10 == 0) {
+            toHost += hail;
+        }
+        if (!toHost.isEmpty()) {
+            hailsSent += hellosIn(toHost);
+            host.feed(std::exchange(toHost, {}), now);
+        }
+        if (const auto due = host.nextDeadlineMs(); due && *due <= now) {
+            host.onTimer(now);
+        }
+        const int hellos = hellosIn(host.takeOutput(now));
+        hostHellos += hellos;
+        for (int i = 0; i < hellos; ++i) {
+            toHost += hail;  // one answer for each
+        }
+        for (const LinkEvent& event : host.takeEvents()) {
+            if (event.kind == LinkEvent::Kind::Down) {
+                EXPECT_EQ(event.cause.fault, LinkFault::OtherVersion);
+                ++refusals;
+                host.restart(config(115200, 0x4141 + static_cast<std::uint32_t>(now)), now);
+            }
+        }
+    }
+    EXPECT_GT(refusals, 0);
+    // It answers, but no more than a few times a second and never more than it was hailed.
+    EXPECT_GE(hostHellos, 10);
+    EXPECT_LE(hostHellos, kRunMs / LinkEngine::kRefusalGapMs + 2);
+    EXPECT_LE(hostHellos, hailsSent);
 }
 
 TEST(LinkEngineTest, CleanLineCarriesEveryMessageNearTheLineRate) {
