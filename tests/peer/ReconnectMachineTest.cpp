@@ -189,6 +189,15 @@ TEST(ReconnectMachineTest, TheOtherSideBackOrTheUserEndsIt) {
         EXPECT_EQ(f.driver.asked.count("ended"), 1);
         EXPECT_EQ(f.machine.nextDeadlineMs(), std::nullopt);
     }
+    {
+        // Another side came back: the reconnect ends, the session it opened stays.
+        Fixture f;
+        f.machine.lineLost(ReconnectMachine::Line::Cable, false, f.now);
+        f.machine.attemptConnected();
+        f.machine.otherSideChanged();
+        EXPECT_EQ(f.driver.asked, (QStringList{"attempt", "ended"}));
+        EXPECT_EQ(f.driver.end, ReconnectEnd::Other);
+    }
 }
 
 }  // namespace
