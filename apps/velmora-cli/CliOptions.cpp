@@ -36,9 +36,12 @@ carrier) is tried again: the side that hosted hosts again, the side that joined 
 serial port is opened as soon as its device is there again under the same name, and a modem
 calls again or waits for the call again, at most 5 times. Once the same other side is back,
 every unfinished transfer goes on from where it stopped, in both directions. Reconnecting is
-given up 5 minutes after the line was lost; --no-reconnect ends at once instead. Ctrl-C (or SIGTERM) ends with a goodbye to the other
-side, and a modem hangs up; while the port is opened, the other side is looked for or a modem
-dials, it cancels the attempt (exit code 8). A second Ctrl-C ends at once.
+given up 5 minutes after the line was lost; --no-reconnect ends at once instead.
+
+Ctrl-C (or SIGTERM) ends with a goodbye to the other side, and a modem hangs up; while the port
+is opened, the other side is looked for or a modem dials, it cancels the attempt (exit code 8);
+while a lost line is being got back, it ends the wait (exit code 7 when files did not arrive). A
+second Ctrl-C ends at once.
 
 Exit codes:
   0  done: every file arrived whole, verified by its SHA-256 on both sides
