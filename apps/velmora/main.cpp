@@ -54,8 +54,9 @@ int main(int argc, char* argv[]) {
     if (!windows.create()) {
         return 0;
     }
-    const velmora::Peer& peer = windows.mainForm().peer();
+    velmora::Peer& peer = windows.mainForm().peer();
     serialPrompts.setQuiet([&peer] { return peer.reconnecting(); });
+    peer.setCableDevice([&serialPrompts] { return serialPrompts.lastDevice(); });
     windows.show();
     if (!captureFolder.isEmpty()) {
         QTimer::singleShot(0, &application, [&windows, &captureFolder] {

@@ -265,8 +265,12 @@ void Peer::sessionLostHere() {
     if (first) {
         m_lostSide = m_otherSide;
     }
+    ConnectRequest again = m_connectRequest;
+    if (again.method == ConnectRequest::Method::Cable && again.device.isEmpty() && m_cableDevice) {
+        again.device = m_cableDevice();
+    }
     // Running from here on, so that the lines that stop are seen as held.
-    m_reconnector->lineLost(m_connectRequest);
+    m_reconnector->lineLost(again);
     endConnection(QStringLiteral("waiting for the line to come back"), true);
     if (first) {
         emit lineLost();

@@ -15,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 namespace velmora {
@@ -68,6 +69,9 @@ public:
     // A lost line is being tried again: lineLost came, lineBack or the end did not yet.
     bool reconnecting() const { return m_reconnector->running(); }
     const ReconnectPolicy& reconnectPolicy() const { return m_reconnector->policy(); }
+    // Where the face learns the cable's device only when the provider asks for it: for a lost
+    // line whose connect request names no device, the device to watch for.
+    void setCableDevice(std::function<QString()> device) { m_cableDevice = std::move(device); }
     // The request of the attempt under way, or of the last one.
     const ConnectRequest& connectRequest() const { return m_connectRequest; }
 
@@ -197,6 +201,7 @@ private:
     std::unique_ptr<Connector> m_connector;
     std::unique_ptr<Reconnector> m_reconnector;
     bool m_reconnectEnabled = true;
+    std::function<QString()> m_cableDevice;
     // This run's instance, sent in the hello; who the other side is by its hello (empty
     // instance: it sent none), and the side a lost line waits for.
     QByteArray m_instance;

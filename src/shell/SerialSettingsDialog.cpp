@@ -1,6 +1,7 @@
 #include "shell/SerialSettingsDialog.h"
 
 #include "base/DialogService.h"
+#include "session/link/SerialPortOpener.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -129,7 +130,11 @@ std::optional<SerialSettings> SerialSettingsDialog::askSerialSettings(
     if (exec() != QDialog::Accepted) {
         return std::nullopt;
     }
-    return chosen();
+    const std::optional<SerialSettings> settings = chosen();
+    if (settings) {
+        m_lastDevice = serialDevicePath(settings->portName);
+    }
+    return settings;
 }
 
 void SerialSettingsDialog::placeOverActiveWindow() {

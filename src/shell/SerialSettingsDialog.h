@@ -29,6 +29,8 @@ public:
     // While `quiet` says so (a lost line being tried again), the last settings are taken without
     // asking and errors are not shown: the attempts go on by themselves.
     void setQuiet(std::function<bool()> quiet) { m_quiet = std::move(quiet); }
+    // The device of the settings last chosen or taken; empty before.
+    QString lastDevice() const { return m_lastDevice; }
 
     QComboBox* PortCombo = nullptr;
     QComboBox* BaudCombo = nullptr;
@@ -41,6 +43,7 @@ private:
 
     DialogService& m_dialogs;
     std::function<bool()> m_quiet;
+    QString m_lastDevice;
 };
 
 }  // namespace velmora
