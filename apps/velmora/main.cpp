@@ -1,6 +1,7 @@
 #include "base/DataFolder.h"
 #include "peer/Peer.h"
 #include "shell/ApplicationWindows.h"
+#include "shell/DesktopNotifier.h"
 #include "shell/MainForm.h"
 #include "shell/ModemDialog.h"
 #include "shell/QtDialogService.h"
@@ -49,6 +50,8 @@ int main(int argc, char* argv[]) {
     context.dialogs = &dialogs;
     context.sessionSystem = &sessions;
     context.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    velmora::DesktopNotifier notifier(QDBusConnection::sessionBus());
+    context.notifier = &notifier;
 
     velmora::ApplicationWindows windows(std::move(context));
     if (!windows.create()) {

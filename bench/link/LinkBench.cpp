@@ -668,6 +668,15 @@ double wholeFileRatio(const QByteArray& bytes, int level) {
     return ZSTD_isError(size) || size == 0 ? 0.0 : static_cast<double>(bytes.size()) / size;
 }
 
+// The machine's load over the last minute, as uptime says it: the figures of a busy machine are
+// noisier, ZMODEM's most of all.
+std::string loadAverage() {
+    std::ifstream in("/proc/loadavg");
+    std::string oneMinute;
+    in >> oneMinute;
+    return oneMinute.empty() ? std::string("unknown") : oneMinute;
+}
+
 std::string rateName(int baud) {
     return baud == kUnthrottled ? std::string("unthrottled") : std::to_string(baud);
 }
@@ -712,20 +721,21 @@ void rateFigures(const Folders& sub, const std::vector<int>& rates) {
         const double chatMs = chatLatencyUnderLoadMs(folder("chat"), baud);
         std::printf(
             "rate %s: efficiency=%s vs_zmodem=%.3f (ZMODEM %s) cpu_s=%.2f (ZMODEM %.2f, %.2f x) "
-            "chat_under_load_ms=%.0f (%lld bytes in %.1f s)\n",
+            "chat_under_load_ms=%.0f (%lld bytes in %.1f s; load %s)\n",
             name.c_str(), shareOfLine(baud, linkRate).c_str(),
             zmodem.rate > 0 ? linkRate / zmodem.rate : 0.0, shareOfLine(baud, zmodem.rate).c_str(),
             link.cpuSeconds, zmodem.cpuSeconds,
             zmodem.cpuSeconds > 0 ? link.cpuSeconds / zmodem.cpuSeconds : 0.0, chatMs,
-            static_cast<long long>(file.size()), link.wallSeconds);
+            static_cast<long long>(file.size()), link.wallSeconds, loadAverage().c_str());
         std::fflush(stdout);
         if (baud == kSlowLineBehindFastPorts) {
             // As behind a modem: the ports run at 115200, the line at its own rate.
             std::printf(
                 "rate %s behind ports at %d: chat_under_load_ms=%.0f (BER 1e-5: %.0f; goal <= "
-                "600)\n",
+                "600; load %s)\n",
                 name.c_str(), kBaud, chatLatencyUnderLoadMs(folder("chat-fast-ports"), baud, kBaud),
-                chatLatencyUnderLoadMs(folder("chat-fast-ports-noisy"), baud, kBaud, 1e-5));
+                chatLatencyUnderLoadMs(folder("chat-fast-ports-noisy"), baud, kBaud, 1e-5),
+                loadAverage().c_str());
             std::fflush(stdout);
         }
         if (corpus.tar.isEmpty()) {
@@ -736,10 +746,10 @@ void rateFigures(const Folders& sub, const std::vector<int>& rates) {
         const double textRate = fileRate(text.size(), textRun);
         std::printf(
             "text %s: efficiency=%s cpu_s=%.2f (%lld bytes of the corpus in %.1f s; as one file "
-            "they compress %.2f x at level 1, %.2f x at 19)\n",
+            "they compress %.2f x at level 1, %.2f x at 19; load %s)\n",
             name.c_str(), shareOfLine(baud, textRate).c_str(), textRun.cpuSeconds,
             static_cast<long long>(text.size()), textRun.wallSeconds, wholeFileRatio(text, 1),
-            wholeFileRatio(text, 19));
+            wholeFileRatio(text, 19), loadAverage().c_str());
         std::fflush(stdout);
     }
 }

@@ -13,6 +13,7 @@ namespace {
 
 const QString Common = QStringLiteral("Common");
 const QString Url = QStringLiteral("URL");
+const QString Desktop = QStringLiteral("Desktop");
 const QString Window = QStringLiteral("Window");
 
 // Hexadecimal digits; anything else gives nothing, so that a damaged value is not restored.
@@ -55,6 +56,8 @@ Options Options::read(const IniFile& ini, const QString& dataFolder) {
     o.Speed = ini.intValue(Common, "Speed", o.Speed);
     o.Showloader = ini.intValue(Common, "Showloader", o.Showloader);
     o.Reconnect = ini.intValue(Common, "Reconnect", o.Reconnect);
+    o.Notify = ini.intValue(Desktop, "Notify", o.Notify);
+    o.SendFolder = ini.stringValue(Desktop, "SendFolder", o.SendFolder);
     o.SupportEmail = ini.stringValue(Url, "SupportEmail", o.SupportEmail);
     o.CommonEmail = ini.stringValue(Url, "CommonEmail", o.CommonEmail);
     o.SiteURL = ini.stringValue(Url, "SiteURL", o.SiteURL);
@@ -80,6 +83,8 @@ void Options::write(IniFile& ini) const {
     ini.setValue(Common, "Speed", Speed);
     ini.setValue(Common, "Showloader", Showloader);
     ini.setValue(Common, "Reconnect", Reconnect);
+    ini.setValue(Desktop, "Notify", Notify);
+    ini.setValue(Desktop, "SendFolder", SendFolder);
 }
 
 WindowPlacement WindowPlacement::read(const IniFile& ini) {

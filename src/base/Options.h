@@ -24,6 +24,11 @@ struct Options {
     int Speed = 4;
     int Showloader = 1;
     int Reconnect = 1;  // a lost line is tried again and its transfers go on
+    // [Desktop]: 1: a chat line or a file that arrives while the window is not active is told by
+    // a desktop notification and the taskbar's attention hint.
+    int Notify = 1;
+    // [Desktop]: the folder the Send file dialog last chose from; empty before the first choice.
+    QString SendFolder;
     QString SupportEmail = QStringLiteral("support@oskvale.example");
     QString CommonEmail = QStringLiteral("info@oskvale.example");
     QString SiteURL = QStringLiteral("https://www.oskvale.example/velmora/");
@@ -35,7 +40,8 @@ struct Options {
     // made to end with the separator; an empty Path becomes the default folder.
     static Options read(const IniFile& ini, const QString& dataFolder);
 
-    // Writes the [Common] keys in their order, the four unused keys as 0. Other content is kept.
+    // Writes the [Common] keys in their order, the four unused keys as 0, then the [Desktop]
+    // keys. Other content is kept.
     void write(IniFile& ini) const;
 };
 

@@ -9,13 +9,19 @@
 #include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
 #include <QShowEvent>
 #include <QVBoxLayout>
+
+#include <algorithm>
+#include <iterator>
 
 namespace velmora {
 
@@ -93,6 +99,25 @@ TConnectionForm::TConnectionForm(ConnectionFormContext context, QWidget* parent)
     layout->addWidget(StatusLabel);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+    // As wide with the cable's short role names as with the modem's (shown now), so that the
+    // dialog keeps its size when the method changes.
+    ConnectionMode->setMinimumWidth(ConnectionMode->sizeHint().width());
+
+    // Tab goes down the dialog as it reads; each radio group is one stop.
+    QWidget* order[] = {Edit1,
+                        ConnectionMethod->button(0),
+                        ConnectionMethod->button(1),
+                        ConnectionMode->button(0),
+                        ConnectionMode->button(1),
+                        ModemComboBox,
+                        Label2,
+                        ModemPhoneNumber,
+                        ConnectButton,
+                        Button2,
+                        Button3};
+    for (std::size_t i = 1; i < std::size(order); ++i) {
+        setTabOrder(order[i - 1], order[i]);
+    }
 
     ConnectionMethod->setItemIndex(0);
     ConnectionMode->setItemIndex(0);
@@ -109,8 +134,33 @@ void TConnectionForm::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // A window restored from being minimised is shown again, not a new showing.
     if (!event->spontaneous()) {
+        placeOverOwner();
         FormActivate();
     }
+}
+
+void TConnectionForm::placeOverOwner() {
+    const QWidget* owner = parentWidget();
+    const QScreen* screen =
+        owner != nullptr && owner->isVisible() ? owner->screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    const QRect available = screen->availableGeometry();
+    const QRect around =
+        owner != nullptr && owner->isVisible() ? owner->frameGeometry() : available;
+    // The frame's size: the size of the dialog and the title bar and border the window manager
+    // adds (as the owner has them), so that the title bar is on the screen too.
+    const QSize decoration = owner != nullptr && owner->isVisible()
+                                 ? owner->frameGeometry().size() - owner->geometry().size()
+                                 : QSize();
+    const QSize frame = sizeHint().expandedTo(minimumSize()) + decoration;
+    QPoint topLeft = around.center() - QPoint(frame.width() / 2, frame.height() / 2);
+    topLeft.setX(std::clamp(topLeft.x(), available.left(),
+                            std::max(available.left(), available.right() - frame.width())));
+    topLeft.setY(std::clamp(topLeft.y(), available.top(),
+                            std::max(available.top(), available.bottom() - frame.height())));
+    move(topLeft);
 }
 
 void TConnectionForm::FormActivate() {
@@ -137,6 +187,7 @@ void TConnectionForm::ConnectionMethodClick() {
     ConnectionMode->setItemText(0, modem ? ModemWaitLabel : CableHostLabel);
     ConnectionMode->setItemText(1, modem ? ModemCallLabel : CableJoinLabel);
     ModemComboBox->setEnabled(modem);
+    Label2->setEnabled(modem);
     ModemPhoneNumber->setEnabled(modem);
     ConnectionModeClick();
 }

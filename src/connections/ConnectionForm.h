@@ -56,6 +56,9 @@ protected:
 
 private:
     void FormKeyDown(QKeyEvent* event);
+    // Centres the dialog on the window that owns it (on the screen while that is not shown),
+    // its whole frame within the screen's free area.
+    void placeOverOwner();
 
     ConnectionFormSupport m_support;
 };

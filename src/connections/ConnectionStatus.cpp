@@ -12,8 +12,7 @@ ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
     : m_peer(peer), m_view(view) {
     connect(&peer, &Peer::sessionOpened, this, [this](bool host) { DXPlay1Open(host); });
     connect(&peer, &Peer::playerAdded, this, [this] { DXPlay1AddPlayer(); });
-    connect(&peer, &Peer::playerDeleted, this,
-            [this] { endConnection(QStringLiteral("Remote user disconnected.")); });
+    connect(&peer, &Peer::playerDeleted, this, [this] { DXPlay1DeletePlayer(); });
     connect(&peer, &Peer::sessionLost, this, [this] { endConnection(texts::ConnectionLost); });
     // The Disconnect command stays, to end the wait.
     connect(&peer, &Peer::lineLost, this, [this] {
@@ -64,11 +63,29 @@ void ConnectionStatus::DXPlay1Open(bool host) {
 }
 
 void ConnectionStatus::DXPlay1AddPlayer() {
-    if (m_peer.playerCount() >= 2) {
+    // Said once: the side that joined said it as its session opened, with the host there.
+    if (m_peer.playerCount() >= 2 && m_status != Connected) {
         setStatus(Connected);
         m_view.appendConversationLine(QStringLiteral("Connected."));
     }
     promptWhenConnected();
+}
+
+void ConnectionStatus::DXPlay1DeletePlayer() {
+    endConnection(QStringLiteral("Remote user disconnected."));
+    // Once the session's pending events are delivered (a caller whose host cannot go on loses
+    // the session right after): when it stays open, this side waits for the next caller (a
+    // host, or a caller whose host left a session that goes on), and a caller that comes is
+    // taken without any action here.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (m_peer.isOpen() && m_peer.playerCount() < 2 && m_status == NotConnected) {
+                setStatus(Waiting);
+                m_view.appendConversationLine(Waiting);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void ConnectionStatus::setStatus(const QString& text) {

@@ -31,6 +31,7 @@ public:
 private:
     void DXPlay1Open(bool host);
     void DXPlay1AddPlayer();
+    void DXPlay1DeletePlayer();
     void setStatus(const QString& text);
     void promptWhenConnected();
     // Reports the end of the connection with the line given.

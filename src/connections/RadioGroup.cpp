@@ -22,6 +22,22 @@ RadioGroup::RadioGroup(const QString& title, const QStringList& items, QWidget* 
             emit indexChanged(id);
         }
     });
+    makeOneTabStop(m_buttons);
+}
+
+void RadioGroup::makeOneTabStop(const QList<QRadioButton*>& buttons) {
+    const auto update = [buttons] {
+        const bool anyChosen = std::any_of(buttons.begin(), buttons.end(),
+                                           [](const QRadioButton* b) { return b->isChecked(); });
+        for (QRadioButton* button : buttons) {
+            const bool stop = anyChosen ? button->isChecked() : button == buttons.first();
+            button->setFocusPolicy(stop ? Qt::StrongFocus : Qt::ClickFocus);
+        }
+    };
+    for (QRadioButton* button : buttons) {
+        connect(button, &QRadioButton::toggled, button, update);
+    }
+    update();
 }
 
 int RadioGroup::itemIndex() const {

@@ -10,6 +10,7 @@ namespace velmora {
 
 // A titled group of radio buttons chosen by index. indexChanged is emitted for every change of
 // the chosen index, made by the user or by the program; choosing the chosen one again is none.
+// The group is one stop of the Tab key (makeOneTabStop).
 class RadioGroup : public QGroupBox {
     Q_OBJECT
 
@@ -23,6 +24,10 @@ public:
     void setItemText(int index, const QString& text);
     int count() const { return static_cast<int>(m_buttons.size()); }
     QRadioButton* button(int index) const { return m_buttons.at(index); }
+
+    // Makes the buttons (radio buttons of one choice) one stop of the Tab key, on the chosen
+    // button or the first while none is; the arrow keys move the choice among them.
+    static void makeOneTabStop(const QList<QRadioButton*>& buttons);
 
 signals:
     void indexChanged(int index);

@@ -2,6 +2,8 @@
 
 #include "base/HelpTopic.h"
 #include "base/LinkLabel.h"
+#include "connections/RadioGroup.h"
+#include "connections/WizardPicture.h"
 #include "peer/Peer.h"
 
 #include <QComboBox>
@@ -35,11 +37,7 @@ TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
     setObjectName(QStringLiteral("WizardForm"));
     setWindowTitle(QStringLiteral("Connection wizard"));
 
-    auto* picture = new QFrame(this);
-    picture->setObjectName(QStringLiteral("Image1"));
-    picture->setFrameShape(QFrame::Panel);
-    picture->setFrameShadow(QFrame::Sunken);
-    picture->setMinimumSize(120, 220);
+    Picture = new WizardPicture(this);
 
     Notebook = new QStackedWidget(this);
     Notebook->setObjectName(QStringLiteral("Notebook"));
@@ -104,7 +102,7 @@ TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
     separator->setFrameShape(QFrame::HLine);
     separator->setFrameShadow(QFrame::Sunken);
     auto* body = new QHBoxLayout;
-    body->addWidget(picture);
+    body->addWidget(Picture);
     body->addWidget(Notebook, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
@@ -119,6 +117,10 @@ TWizardForm::TWizardForm(ConnectionFormContext context, QWidget* parent)
     layout->addWidget(separator);
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    RadioGroup::makeOneTabStop({Modem, Nullmodem});
+    connect(Modem, &QRadioButton::toggled, Picture, &WizardPicture::setModem);
+    RadioGroup::makeOneTabStop({NewGame, JoinGame});
 
     connect(Notebook, &QStackedWidget::currentChanged, this, [this] { NotebookPageChanged(); });
     connect(ModemComboBox, &QComboBox::currentIndexChanged, this,

@@ -13,6 +13,7 @@ class QStackedWidget;
 namespace velmora {
 
 class LinkLabel;
+class WizardPicture;
 
 // The connection wizard: the same connection as the New connection dialog, one question a page.
 class TWizardForm : public QDialog {
@@ -43,6 +44,8 @@ public:
     void Label7Click();
 
     QStackedWidget* Notebook = nullptr;
+    // The picture on the left: the line of the method chosen.
+    WizardPicture* Picture = nullptr;
     QRadioButton* Modem = nullptr;
     QRadioButton* Nullmodem = nullptr;
     QRadioButton* NewGame = nullptr;

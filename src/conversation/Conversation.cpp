@@ -15,6 +15,8 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPrinter>
 #include <QSaveFile>
 #include <QScopeGuard>
@@ -24,6 +26,7 @@
 #include <QTextCursor>
 #include <QTextDocumentFragment>
 #include <QTextEdit>
+#include <QValidator>
 
 #include <stdexcept>
 
@@ -32,8 +35,6 @@ namespace velmora {
 namespace {
 
 constexpr std::uint8_t SpaceCharCode = 32;
-const std::uint16_t VirtualKeyBackspace = *virtualKeyFromQtKey(Qt::Key_Backspace);
-const std::uint16_t VirtualKeyDelete = *virtualKeyFromQtKey(Qt::Key_Delete);
 const std::uint16_t VirtualKeyReturn = *virtualKeyFromQtKey(Qt::Key_Return);
 
 // What a key typed: the control characters "\r", "\b" and "\t" that travel as KeyStrokes,
@@ -51,7 +52,8 @@ std::optional<QString> typedText(const QKeyEvent& event) {
             break;
     }
     const QString text = event.text();
-    if (text.isEmpty()) {
+    // A shortcut (Ctrl+K) types nothing, whatever text the key carries.
+    if (text.isEmpty() || (event.modifiers() & (Qt::ControlModifier | Qt::MetaModifier)) != 0) {
         return std::nullopt;
     }
     // The first character decides, as for the view itself: a printable one, a private-use one
@@ -81,6 +83,48 @@ QStringList graphemesOf(const QString& text) {
     }
     return graphemes;
 }
+
+// Keys the view would act on by changing its text in place (the history both sides saw) rather
+// than typing at the end: in classic mode they do nothing.
+bool editsInPlace(const QKeyEvent& event) {
+    for (const QKeySequence::StandardKey key :
+         {QKeySequence::Delete, QKeySequence::DeleteEndOfLine, QKeySequence::DeleteEndOfWord,
+          QKeySequence::DeleteStartOfWord, QKeySequence::DeleteCompleteLine, QKeySequence::Undo,
+          QKeySequence::Redo}) {
+        if (event.matches(key)) {
+            return true;
+        }
+    }
+    return event.key() == Qt::Key_Delete;
+}
+
+// The message field holds one line: a line break that comes in by a paste, a middle-click or a
+// drop becomes a space, so that the field shows the text as it goes out.
+class OneLineValidator : public QValidator {
+public:
+    using QValidator::QValidator;
+    State validate(QString& input, int& position) const override {
+        QString line;
+        line.reserve(input.size());
+        int newPosition = position;
+        for (qsizetype i = 0; i < input.size(); ++i) {
+            const QChar c = input.at(i);
+            const bool pair = c == u'\r' && i + 1 < input.size() && input.at(i + 1) == u'\n';
+            if (pair && i < position) {
+                --newPosition;  // the pair becomes one space
+            }
+            if (pair) {
+                continue;  // the '\n' that follows stands for both
+            }
+            const bool lineBreak = c == u'\r' || c == u'\n' || c == QChar::LineSeparator ||
+                                   c == QChar::ParagraphSeparator;
+            line.append(lineBreak ? QChar(u' ') : c);
+        }
+        input = line;
+        position = newPosition;
+        return Acceptable;
+    }
+};
 
 struct KeyOfCharacter {
     int key = Qt::Key_unknown;
@@ -121,9 +165,11 @@ Conversation::Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, Peer
     // An undo would change this view alone; the other side's view could not follow it.
     m_view.setUndoRedoEnabled(false);
     m_field.setMaxLength(MaxMessageLength);
+    m_field.setValidator(new OneLineValidator(&m_field));
     m_field.clear();
     setPrompt(texts::ConnectPrompt);
     m_view.installEventFilter(this);
+    m_view.viewport()->installEventFilter(this);
     m_field.installEventFilter(this);
     connect(&m_field, &QLineEdit::returnPressed, this, [this] { SendSpeedButtonClick(); });
     setClassicMode(false);
@@ -144,10 +190,22 @@ void Conversation::appendLine(const QString& line) {
 }
 
 void Conversation::SendSpeedButtonClick() {
-    if (!m_peer.sendChatLine(m_field.text())) {
+    const QString text = m_field.text();
+    if (!m_peer.isOpen()) {
         m_dialogs.showMessage(FileSender::NotConnectedMessage);
         return;
     }
+    if (text.trimmed().isEmpty()) {
+        // A blank line says nothing: not sent, and its spaces do not start the next line.
+        m_field.clear();
+        return;
+    }
+    if (m_peer.playerCount() < 2) {
+        // Nobody would get it: not shown as sent, and kept for when someone joins.
+        appendLine(NobodyThereLine);
+        return;
+    }
+    m_peer.sendChatLine(text);
     m_field.clear();
 }
 
@@ -173,7 +231,7 @@ void Conversation::EditUndo() {
 
 void Conversation::EditCut() {
     if (m_hooks.classicMode()) {
-        cutFromView();
+        m_view.copy();  // the history both sides saw is not cut from this side alone
     } else {
         m_field.cut();
     }
@@ -195,8 +253,8 @@ void Conversation::EditPaste() {
     m_field.insert(clipboardText(m_field.text().size() - m_field.selectedText().size()));
 }
 
-QString Conversation::clipboardText(qsizetype lengthBefore) const {
-    const QString pasted = QApplication::clipboard()->text();
+QString Conversation::clipboardText(qsizetype lengthBefore, QClipboard::Mode mode) const {
+    const QString pasted = QApplication::clipboard()->text(mode);
     const qsizetype room = MaxMessageLength - lengthBefore;
     if (pasted.size() > room) {
         m_hooks.showNotice(
@@ -206,10 +264,16 @@ QString Conversation::clipboardText(qsizetype lengthBefore) const {
     return pasted.left(room);
 }
 
-void Conversation::pasteIntoView() {
-    deleteSelectionAsKeys();
+void Conversation::pasteIntoView(QClipboard::Mode mode) {
+    typeIntoView(clipboardText(0, mode));
+}
+
+void Conversation::typeIntoView(QString text) {
+    if (!canType()) {
+        return;
+    }
+    moveCaretToEnd();
     // Line ends become Enter; other control characters type nothing.
-    QString text = clipboardText(0);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\r")).replace(u'\n', u'\r');
     for (const QString& grapheme : graphemesOf(text)) {
         if (grapheme == u'\r' || grapheme == u'\t') {
@@ -220,36 +284,28 @@ void Conversation::pasteIntoView() {
     }
 }
 
-void Conversation::cutFromView() {
-    const QTextCursor cursor = m_view.textCursor();
-    if (cursor.hasSelection()) {
-        QApplication::clipboard()->setText(cursor.selection().toPlainText());
-        deleteSelectionAsKeys();
+bool Conversation::canType() {
+    if (m_peer.isOpen() && m_peer.playerCount() >= 2) {
+        return true;
     }
+    m_hooks.showNotice(NobodyThereNotice);
+    return false;
 }
 
-void Conversation::deleteSelectionAsKeys() {
+void Conversation::moveCaretToEnd() {
     QTextCursor cursor = m_view.textCursor();
-    const int start = cursor.selectionStart();
-    const int end = cursor.selectionEnd();
-    // The other view has no selection, only a caret where this view's caret is: Backspace
-    // deletes the characters when the caret ends the selection, Delete when it starts it. Both
-    // take one character as the user sees it.
-    const QStringList graphemes = graphemesOf(cursor.selectedText());
-    if (cursor.position() == end) {
-        int caret = end;
-        for (auto grapheme = graphemes.crbegin(); grapheme != graphemes.crend(); ++grapheme) {
-            sendKeyStroke(VirtualKeyBackspace, SpaceCharCode, caret);
-            sendKeyStroke(0, '\b', caret);
-            caret -= static_cast<int>(grapheme->size());
-        }
-    } else {
-        for (qsizetype i = 0; i < graphemes.size(); ++i) {
-            sendKeyStroke(VirtualKeyDelete, SpaceCharCode, start);
-        }
-    }
-    cursor.removeSelectedText();
+    cursor.movePosition(QTextCursor::End);
     m_view.setTextCursor(cursor);
+}
+
+void Conversation::focusInput() {
+    if (m_hooks.classicMode()) {
+        moveCaretToEnd();
+        m_view.ensureCursorVisible();
+        m_view.setFocus();
+    } else {
+        m_field.setFocus();
+    }
 }
 
 void Conversation::typeCharacter(std::uint8_t charCode) {
@@ -366,8 +422,8 @@ void Conversation::textReceived(const QString& senderName, const QString& text) 
 }
 
 void Conversation::typedTextReceived(const QString& text, std::uint16_t /*caret*/) {
-    // Replayed at this view's own caret, as every keystroke is.
-    m_view.setFocus();
+    // At the end of the view, where this side's own typing goes too (see keyStrokeReceived).
+    moveCaretToEnd();
     if (startsNewLine(0)) {
         feedCharacter('\r');
     }
@@ -375,35 +431,34 @@ void Conversation::typedTextReceived(const QString& text, std::uint16_t /*caret*
 }
 
 void Conversation::keyStrokeReceived(const KeyStroke& keyStroke) {
-    // Every keystroke is replayed at this view's own caret. (Dropping the ones whose caret
-    // equals the local selection start would drop every key while both views agree.)
-    m_view.setFocus();
+    // A key-down: the character it types comes in a message of its own. A key that types none
+    // (an arrow, Delete) moved the caret or edited the history there; here both sides type at
+    // the end only, and the user's own caret and focus stay where they are.
+    if (keyStroke.keyCode != 0) {
+        return;
+    }
     // What the other side types shows here also in chat mode, whose view the user cannot edit.
     const bool readOnly = m_view.isReadOnly();
     m_view.setReadOnly(false);
     const auto restoreMode = qScopeGuard([this, readOnly] { setClassicMode(!readOnly); });
-    if (keyStroke.keyCode != 0) {
-        const auto key = qtKeyFromVirtualKey(keyStroke.keyCode);
-        QKeyEvent event(QEvent::KeyPress, key.value_or(Qt::Key_unknown), Qt::NoModifier);
-        m_swallowReplayedKey = virtualKeyTypesCharacter(keyStroke.keyCode) || !key;
-        feedToView(event);
-        m_swallowReplayedKey = false;
-    } else {
-        if (startsNewLine(keyStroke.charCode)) {
-            feedCharacter('\r');
-        }
-        feedCharacter(keyStroke.charCode);
+    moveCaretToEnd();
+    if (startsNewLine(keyStroke.charCode)) {
+        feedCharacter('\r');
     }
+    feedCharacter(keyStroke.charCode);
 }
 
 bool Conversation::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::InputMethod && watched == &m_view) {
         return messagesEditInput(static_cast<const QInputMethodEvent&>(*event));
     }
+    if (watched == m_view.viewport()) {
+        return !m_replayPending && viewportEvent(*event);
+    }
     if (event->type() != QEvent::KeyPress) {
         return QObject::eventFilter(watched, event);
     }
-    const auto& key = static_cast<const QKeyEvent&>(*event);
+    auto& key = static_cast<QKeyEvent&>(*event);
     if (watched == &m_field) {
         if (key.matches(QKeySequence::Paste)) {
             EditPaste();
@@ -411,32 +466,95 @@ bool Conversation::eventFilter(QObject* watched, QEvent* event) {
         }
         return false;
     }
-    return watched == &m_view && messagesEditKey(key);
+    if (watched != &m_view) {
+        return false;
+    }
+    if (!m_replayPending && !m_hooks.classicMode() && forwardToField(key)) {
+        return true;
+    }
+    return messagesEditKey(key);
+}
+
+bool Conversation::forwardToField(QKeyEvent& event) {
+    const QString text = event.text();
+    const bool typesText =
+        !text.isEmpty() && text.at(0).isPrint() &&
+        (event.modifiers() & (Qt::ControlModifier | Qt::AltModifier | Qt::MetaModifier)) == 0;
+    if (!typesText || !m_field.isVisible() || !m_field.isEnabled()) {
+        return false;
+    }
+    m_field.setFocus();
+    QCoreApplication::sendEvent(&m_field, &event);
+    return true;
+}
+
+bool Conversation::viewportEvent(QEvent& event) {
+    if (!m_hooks.classicMode()) {
+        return false;
+    }
+    switch (event.type()) {
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonRelease:
+        case QEvent::MouseButtonDblClick: {
+            // The selection's middle-click paste is typed at the end and sent, as Ctrl+V is.
+            if (static_cast<const QMouseEvent&>(event).button() != Qt::MiddleButton) {
+                return false;
+            }
+            if (event.type() == QEvent::MouseButtonRelease &&
+                QApplication::clipboard()->supportsSelection()) {
+                pasteIntoView(QClipboard::Selection);
+            }
+            return true;
+        }
+        case QEvent::DragEnter:
+        case QEvent::DragMove:
+        case QEvent::Drop: {
+            auto& drop = static_cast<QDropEvent&>(event);
+            const QMimeData* data = drop.mimeData();
+            if (data == nullptr || data->hasUrls() || !data->hasText()) {
+                drop.ignore();  // files are for the window around the view
+                return true;
+            }
+            drop.acceptProposedAction();
+            if (event.type() == QEvent::Drop) {
+                typeIntoView(data->text());
+            }
+            return true;
+        }
+        default:
+            return false;
+    }
 }
 
 bool Conversation::messagesEditKey(const QKeyEvent& event) {
-    const bool swallow = std::exchange(m_swallowReplayedKey, false);
     if (m_replayPending || !m_hooks.classicMode()) {
-        return swallow;  // a replayed key is never sent back
+        return false;  // a replayed key is never sent back
     }
-    // Every change of the text goes to the other side as the keys that make it there.
+    // The history stays as both sides saw it: typed and pasted text goes in at the end, where
+    // the other side shows it, and keys that would change the text in place do nothing.
     if (event.matches(QKeySequence::Paste)) {
         pasteIntoView();
         return true;
     }
     if (event.matches(QKeySequence::Cut)) {
-        cutFromView();
+        m_view.copy();
+        return true;
+    }
+    if (editsInPlace(event)) {
         return true;
     }
     const auto typed = typedText(event);
-    const bool deletes = typed == u'\b' || event.key() == Qt::Key_Delete;
-    if (m_view.textCursor().hasSelection() && (typed || event.key() == Qt::Key_Delete)) {
-        deleteSelectionAsKeys();
-        if (deletes) {
-            return true;
-        }
+    if (!typed) {
+        // Keys that move the caret or the selection, or copy, act here alone and send nothing;
+        // one that carries other text (a control character) is not put into the view either.
+        return !event.text().isEmpty() && !event.matches(QKeySequence::Copy) &&
+               !event.matches(QKeySequence::SelectAll);
     }
-    if (typed && startsNewLine(typed->size() == 1 ? typed->at(0).unicode() : 0)) {
+    if (!canType()) {
+        return true;
+    }
+    moveCaretToEnd();
+    if (startsNewLine(typed->size() == 1 ? typed->at(0).unicode() : 0)) {
         sendKeyStroke(VirtualKeyReturn, SpaceCharCode, m_view.textCursor().selectionStart());
         typeCharacter('\r');
     }
@@ -445,16 +563,13 @@ bool Conversation::messagesEditKey(const QKeyEvent& event) {
     if (const auto virtualKey = virtualKeyFromQtKey(event.key())) {
         sendKeyStroke(*virtualKey, SpaceCharCode, caret);
     }
-    if (!typed) {
-        return swallow;
-    }
     if (isKeyStrokeCharacter(*typed)) {
-        sendKeyStroke(0, static_cast<std::uint8_t>(typed->at(0).unicode()), caret);
-        if (typed == u'\b') {
-            removePreviousCharacter();  // a whole grapheme, as the other side removes it
-            return true;
-        }
-        return swallow;
+        const auto charCode = static_cast<std::uint8_t>(typed->at(0).unicode());
+        sendKeyStroke(0, charCode, caret);
+        // Backspace takes a whole character, as the other side does; Enter and Tab go in as
+        // the other side puts them.
+        feedCharacter(charCode);
+        return true;
     }
     // Printable text is put into the view here, as the other side gets it.
     typeText(*typed);
@@ -466,7 +581,10 @@ bool Conversation::messagesEditInput(const QInputMethodEvent& event) {
         return false;
     }
     // What an input method commits is typed text; its composing text stays the view's own.
-    deleteSelectionAsKeys();
+    if (!canType()) {
+        return true;
+    }
+    moveCaretToEnd();
     for (const QString& grapheme : graphemesOf(event.commitString())) {
         if (!isKeyStrokeCharacter(grapheme)) {
             typeText(grapheme);

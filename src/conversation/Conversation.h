@@ -2,6 +2,7 @@
 
 #include "protocol/PeerMessageHandlers.h"
 
+#include <QClipboard>
 #include <QObject>
 #include <QString>
 
@@ -36,6 +37,12 @@ struct ConversationHooks {
 class Conversation : public QObject, public ConversationHandler {
 public:
     static constexpr int MaxMessageLength = 65535;  // what a text message's length can carry
+    // Said instead of sending when the session is open but nobody else is in it.
+    static inline const QString NobodyThereLine = QStringLiteral(
+        "Nobody is connected: your line was not sent. It is kept in the message "
+        "field.");
+    static inline const QString NobodyThereNotice =
+        QStringLiteral("Nobody is connected: what you type is not sent.");
 
     Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, Peer& peer,
                  DialogService& dialogs, ConversationHooks hooks, QObject* parent = nullptr);
@@ -50,6 +57,9 @@ public:
     void setPrompt(const QString& prompt);
     // Chat mode: a read-only view; classic mode: the user types into the view.
     void setClassicMode(bool classic);
+    // The keyboard focus and the caret where the user types in the current mode: the message
+    // field in chat mode, the end of the view in classic mode.
+    void focusInput();
 
     void EditUndo();
     void EditCut();
@@ -73,16 +83,25 @@ protected:
 private:
     // The view's key handler, before the view acts on the key; true swallows the key.
     bool messagesEditKey(const QKeyEvent& event);
+    // Chat mode: a character typed while the read-only view has the focus goes to the field.
+    bool forwardToField(QKeyEvent& event);
+    // Classic mode: the mouse's ways of putting text into the view (middle-click paste, a
+    // dropped text); true swallows the event.
+    bool viewportEvent(QEvent& event);
+    // Classic mode: whether typed text can go to the other side now; says so when it cannot.
+    bool canType();
+    // Classic mode: typed text goes where the other side shows it, at the end of the view.
+    void moveCaretToEnd();
     // Classic mode: the text an input method commits is sent as typed; true swallows the event.
     bool messagesEditInput(const QInputMethodEvent& event);
     // Sent only while the session is open.
     void sendKeyStroke(std::uint16_t keyCode, std::uint8_t charCode, int caret);
     // The clipboard's text cut to what fits a message after lengthBefore characters.
-    QString clipboardText(qsizetype lengthBefore) const;
-    // Classic mode: paste, cut and a typed-over selection, done here and sent as keys.
-    void pasteIntoView();
-    void cutFromView();
-    void deleteSelectionAsKeys();
+    QString clipboardText(qsizetype lengthBefore,
+                          QClipboard::Mode mode = QClipboard::Clipboard) const;
+    // Classic mode: text put into the view (pasted, dropped) is typed at its end, and sent.
+    void pasteIntoView(QClipboard::Mode mode = QClipboard::Clipboard);
+    void typeIntoView(QString text);
     // A character typed here without a key event: sent, then fed to the view.
     void typeCharacter(std::uint8_t charCode);
     // Printable characters typed here: sent, then put into the view as the other side gets them.
@@ -106,9 +125,6 @@ private:
     ConversationHooks m_hooks;
     bool m_replayPending = false;
     bool m_lineAppended = false;
-    // A replayed key-down of a key that types a character: the view's handler sees it, the view
-    // does not act on it (the character message that follows does).
-    bool m_swallowReplayedKey = false;
     std::unique_ptr<QPrinter> m_printer;
 };
 

@@ -45,25 +45,4 @@ std::optional<std::uint16_t> virtualKeyFromQtKey(int qtKey) {
     return std::nullopt;
 }
 
-std::optional<int> qtKeyFromVirtualKey(std::uint16_t virtualKey) {
-    if ((virtualKey >= 'A' && virtualKey <= 'Z') || (virtualKey >= '0' && virtualKey <= '9')) {
-        return virtualKey;
-    }
-    if (virtualKey >= VK_F1 && virtualKey < VK_F1 + 12) {
-        return Qt::Key_F1 + (virtualKey - VK_F1);
-    }
-    for (const auto& [qt, vk] : NamedKeys) {
-        if (vk == virtualKey) {
-            return qt;  // the first of the Qt keys that share a code
-        }
-    }
-    return std::nullopt;
-}
-
-bool virtualKeyTypesCharacter(std::uint16_t virtualKey) {
-    return (virtualKey >= 'A' && virtualKey <= 'Z') || (virtualKey >= '0' && virtualKey <= '9') ||
-           virtualKey == VK_SPACE || virtualKey == VK_RETURN || virtualKey == VK_BACK ||
-           virtualKey == VK_TAB;
-}
-
 }  // namespace velmora

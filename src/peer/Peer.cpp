@@ -7,6 +7,7 @@
 #include "transfer/FileIcon.h"
 #include "transfer/SendThreadLifetime.h"
 
+#include <QScopeGuard>
 #include <QStringDecoder>
 
 namespace velmora {
@@ -56,7 +57,12 @@ Peer::~Peer() {
     m_reconnector.reset();
     m_connector.reset();
     m_play->disconnect(this);
+    // The close lets the line go, which ends a send that waits for room on it; only then are
+    // the sender threads waited for (running the hand-overs they wait on meanwhile).
     m_play->Close();
+    for (std::unique_ptr<TSendThread>& thread : m_endingSenders) {
+        stopSendThread(thread, m_handOver);
+    }
 }
 
 void Peer::connectTo(const ConnectRequest& request) {
@@ -147,6 +153,9 @@ void Peer::messageArrived(const TDXPlayPlayer& from, const void* data, std::int3
         emit fileOfferReceived();
     }
     ConversationHandler& conversation = *this;
+    m_dispatchingFromOther =
+        from.RemotePlayer ? std::optional<QString>(from.Name) : std::optional<QString>();
+    const auto dispatched = qScopeGuard([this] { m_dispatchingFromOther.reset(); });
     dispatchPeerMessage({from.ID, from.Name}, bytes, size, conversation, *m_transfers);
 }
 
@@ -335,7 +344,8 @@ void Peer::close() {
         m_reconnector->stop();
         return;
     }
-    // The sender thread first: the block it has prepared is still sent while the session is open.
+    // The sender thread is asked to stop first, so that it prepares no more blocks; the session
+    // closes at once, without waiting for a block still going out.
     stopSender();
     m_play->Close();
 }
@@ -348,7 +358,22 @@ void Peer::startSender() {
 }
 
 void Peer::stopSender() {
-    stopSendThread(m_sendThread, m_handOver);
+    if (!m_sendThread) {
+        return;
+    }
+    // Not waited for here: a send that waits for room on the line ends when the session's worker
+    // closes the line. The thread is let go once it has ended.
+    m_sendThread->requestStop();
+    connect(
+        m_sendThread.get(), &QThread::finished, this, [this] { reapEndedSenders(); },
+        Qt::QueuedConnection);
+    m_endingSenders.push_back(std::move(m_sendThread));
+    reapEndedSenders();
+}
+
+void Peer::reapEndedSenders() {
+    std::erase_if(m_endingSenders,
+                  [](const std::unique_ptr<TSendThread>& thread) { return thread->hasEnded(); });
 }
 
 void Peer::endConnection(const QString& words, bool held) {
@@ -362,14 +387,23 @@ void Peer::endConnection(const QString& words, bool held) {
 
 void Peer::textReceived(const QString& senderName, const QString& text) {
     emit chatLineReceived(senderName, text);
+    if (m_dispatchingFromOther) {
+        emit otherSideSpoke(senderName, text);
+    }
 }
 
 void Peer::typedTextReceived(const QString& text, std::uint16_t caret) {
     emit typedTextArrived(text, caret);
+    if (m_dispatchingFromOther) {
+        emit otherSideTyped(*m_dispatchingFromOther);
+    }
 }
 
 void Peer::keyStrokeReceived(const KeyStroke& keyStroke) {
     emit keyStrokeArrived(keyStroke);
+    if (m_dispatchingFromOther) {
+        emit otherSideTyped(*m_dispatchingFromOther);
+    }
 }
 
 void Peer::showTransferStatus(const QString& text) {

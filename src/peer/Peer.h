@@ -17,6 +17,8 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
+#include <vector>
 
 namespace velmora {
 
@@ -123,8 +125,9 @@ public:
     bool senderRunning() const { return m_sendThread != nullptr; }
     bool senderSuspended() const { return m_sendThread && m_sendThread->isSuspended(); }
 
-    // Ends the sender thread, then the session (sessionClosed follows). A reconnect that waits
-    // ends: its transfers are counted as failed.
+    // Stops the sender thread, then closes the session (sessionClosed follows) at once; the
+    // goodbye and the release of the line follow on the session's worker (lineReleased). A
+    // reconnect that waits ends instead: its transfers are counted as failed.
     void close();
 
 signals:
@@ -157,6 +160,12 @@ signals:
     void charactersReplaced();
     // The other participant has offered files (each offer, taken or refused).
     void fileOfferReceived();
+    // A chat line came from the other participant (never the own copy); raised after
+    // chatLineReceived.
+    void otherSideSpoke(const QString& senderName, const QString& text);
+    // A key or typed text of classic mode came from the other participant; raised after the
+    // signal that shows it.
+    void otherSideTyped(const QString& senderName);
 
     // Words from the transfers for the user: a line for the conversation, a short status, and a
     // message that needs the user's attention (a message box in the window).
@@ -183,7 +192,9 @@ private:
     // Once per connection: some characters reached the other side as '?'.
     void noteReplacedText(const QString& text, const QString& sent);
     void startSender();
+    // Asks the sender thread to stop and lets it end on its own; the UI thread does not wait.
     void stopSender();
+    void reapEndedSenders();
     // The participant files go to, while a session is open.
     std::optional<Opponent> fileOpponent() const;
     // The connection ended (words: how, for the lines): every line stops and the sender thread
@@ -215,11 +226,16 @@ private:
     ConnectRequest m_connectRequest;
     std::unique_ptr<TransferEngine> m_transfers;
     std::unique_ptr<TSendThread> m_sendThread;
+    // Sender threads asked to stop that have not ended yet.
+    std::vector<std::unique_ptr<TSendThread>> m_endingSenders;
     // The text negotiation of the current connection: the remote player greeted (0: none yet),
     // whether its hello said it speaks UTF-8, whether the user has been told of lost characters.
     std::uint32_t m_greeted = 0;
     bool m_otherSpeaksUtf8 = false;
     bool m_replacedTextNoted = false;
+    // The name of the other participant whose message is being dispatched; none while the
+    // message being dispatched is the own participant's, or no message is.
+    std::optional<QString> m_dispatchingFromOther;
 };
 
 }  // namespace velmora

@@ -15,15 +15,20 @@
 #include "peer/Opponent.h"
 #include "peer/Peer.h"
 #include "shell/AboutBox.h"
+#include "shell/DesktopNotifier.h"
+#include "shell/FileDrop.h"
 #include "shell/HelpWindow.h"
 #include "shell/Icons.h"
 #include "shell/OptionsForm.h"
 #include "shell/TransfersListDelegate.h"
 #include "shell/Welcome.h"
 #include "transfer/FileIcon.h"
+#include "transfer/Transfer.h"
 #include "transfer/TransferEngine.h"
+#include "transfer/TransfersModel.h"
 
 #include "session/DXPlay.h"
+#include "session/DXPlayError.h"
 
 #include <QAction>
 #include <QApplication>
@@ -56,6 +61,26 @@ namespace {
 
 const QString UnsavedConnectionQuestion =
     QStringLiteral("Current connection is not saved! Do you want to save it now?");
+
+const QString ClosesWhenFilesDoneNotice = QStringLiteral("Velmora closes when the files are done.");
+
+// Closing while files move: which ones, and what each answer does.
+QString unfinishedFilesQuestion(const QStringList& files) {
+    constexpr int Named = 5;
+    QString names = files.mid(0, Named).join(QStringLiteral(", "));
+    if (files.size() > Named) {
+        names += QStringLiteral(" and %1 more").arg(files.size() - Named);
+    }
+    const bool one = files.size() == 1;
+    return QStringLiteral(
+               "%1 still being sent or received: %2.\n\n"
+               "Yes: wait until %3 done, then close Velmora.\n"
+               "No: close now and cut %4 off.\n"
+               "Cancel: keep Velmora open.")
+        .arg(one ? QStringLiteral("1 file is") : QStringLiteral("%1 files are").arg(files.size()),
+             names, one ? QStringLiteral("it is") : QStringLiteral("they are"),
+             one ? QStringLiteral("it") : QStringLiteral("them"));
+}
 
 // Folders in the options end with the separator, as they do when read.
 QString asFolderPath(const QString& folder) {
@@ -96,7 +121,13 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     transferContext.setIncomingFolder = [this](const QString& folder) {
         setIncomingFolder(folder);
     };
+    transferContext.sendFolder = [this] { return m_options.SendFolder; };
+    transferContext.setSendFolder = [this](const QString& folder) {
+        m_options.SendFolder = folder;
+        UpdateOptions();
+    };
     m_transferCommands = new TransferCommands(std::move(transferContext), this);
+    connectArrivals();
     resize(550, 420);
     if (const QScreen* screen = QApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
@@ -242,7 +273,15 @@ void TMainForm::ShowHint(const QString& hint) {
 
 void TMainForm::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
-    if (event->type() == QEvent::ActivationChange && isActiveWindow() && !FirstActivationDone) {
+    if (event->type() != QEvent::ActivationChange || !isActiveWindow()) {
+        return;
+    }
+    // The user is looking: what arrives from now on is told anew.
+    m_toldOfTyping = false;
+    if (m_context.notifier != nullptr) {
+        m_context.notifier->startOver();
+    }
+    if (!FirstActivationDone) {
         // Run after the activation has been delivered: the start-up window is modal.
         QMetaObject::invokeMethod(this, &TMainForm::FormActivate, Qt::QueuedConnection);
     }
@@ -309,7 +348,12 @@ void TMainForm::FormActivate() {
 }
 
 void TMainForm::FormCloseQuery(bool& CanClose) {
-    if (ConnectionModified && m_options.AskExit == 1) {
+    if (!closeDespiteUnfinishedFiles()) {
+        CanClose = false;
+        return;
+    }
+    // Asked only when Yes can save something: a changed dialog that never connected cannot.
+    if (ConnectionModified && m_options.AskExit == 1 && connectionCanBeSaved()) {
         const DialogButton answer =
             dialogs().ask(QuestionKind::Warning, UnsavedConnectionQuestion,
                           {DialogButton::Yes, DialogButton::No, DialogButton::Cancel});
@@ -334,6 +378,39 @@ void TMainForm::FormCloseQuery(bool& CanClose) {
     m_peer->close();
     CanClose = true;
     FormClose();
+}
+
+bool TMainForm::closeDespiteUnfinishedFiles() {
+    m_closeWhenFilesDone = false;
+    const QStringList files = transfers().unfinishedFiles();
+    if (files.isEmpty()) {
+        return true;
+    }
+    const DialogButton answer =
+        dialogs().ask(QuestionKind::Warning, unfinishedFilesQuestion(files),
+                      {DialogButton::Yes, DialogButton::No, DialogButton::Cancel});
+    if (answer == DialogButton::Yes) {
+        m_closeWhenFilesDone = true;
+        m_ui->StatusPanel1->setText(ClosesWhenFilesDoneNotice);
+    }
+    return answer == DialogButton::No;
+}
+
+void TMainForm::closeWhenFilesDone() {
+    if (m_closeWhenFilesDone && transfers().unfinishedFiles().isEmpty()) {
+        m_closeWhenFilesDone = false;
+        // After the change that ended the last file has been handled.
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    }
+}
+
+bool TMainForm::connectionCanBeSaved() const {
+    try {
+        const Peer::Connection connection = m_peer->connection();
+        return connection.cable || connection.modem;
+    } catch (const EDXPlayError&) {
+        return false;  // its error is shown when the user saves
+    }
 }
 
 void TMainForm::FormClose() {
@@ -434,11 +511,13 @@ void TMainForm::transferlist1Click() {
 void TMainForm::Classicmode1Click() {
     m_options.Mode = m_ui->Classicmode1->isChecked() ? 0 : 1;
     UpdateInterface();
+    m_conversation->focusInput();
 }
 
 void TMainForm::Chatmode1Click() {
     m_options.Mode = m_ui->Chatmode1->isChecked() ? 1 : 0;
     UpdateInterface();
+    m_conversation->focusInput();
 }
 
 void TMainForm::ChangeConnectionStatus(bool connected) {
@@ -557,6 +636,13 @@ void TMainForm::setWasConnected() {
 }
 
 void TMainForm::connectPeer() {
+    // Once connected, the keys go where the user types; the dialog that connected gives the
+    // focus back to the window as it closes.
+    connect(m_peer.get(), &Peer::sessionOpened, this, [this] { m_conversation->focusInput(); });
+    // A close that waits for the files goes on once none is left moving.
+    const TransfersModel& model = m_peer->transfers().model();
+    connect(&model, &QAbstractItemModel::dataChanged, this, &TMainForm::closeWhenFilesDone);
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, &TMainForm::closeWhenFilesDone);
     connect(m_peer.get(), &Peer::chatLineReceived, m_conversation.get(),
             &Conversation::textReceived);
     connect(m_peer.get(), &Peer::keyStrokeArrived, m_conversation.get(),
@@ -573,6 +659,50 @@ void TMainForm::connectPeer() {
             [this](const QString& text) { m_ui->StatusPanel1->setText(text); });
     connect(m_peer.get(), &Peer::userMessage, this,
             [this](const QString& text) { dialogs().showMessage(text); });
+}
+
+void TMainForm::connectArrivals() {
+    connect(m_peer.get(), &Peer::otherSideSpoke, this,
+            [this](const QString& name, const QString& text) {
+                tellUser(QStringLiteral("Message from %1").arg(name), text,
+                         QStringLiteral("im.received"));
+            });
+    // Classic mode's keys are told once until the user looks, not for every key.
+    connect(m_peer.get(), &Peer::otherSideTyped, this, [this](const QString& name) {
+        if (m_toldOfTyping || isActiveWindow()) {
+            return;
+        }
+        m_toldOfTyping = true;
+        tellUser(QStringLiteral("Message from %1").arg(name),
+                 QStringLiteral("%1 is typing.").arg(name), QStringLiteral("im.received"));
+    });
+    const TransfersModel& model = m_peer->transfers().model();
+    connect(&model, &QAbstractItemModel::rowsInserted, this,
+            [this, &model](const QModelIndex&, int first, int last) {
+                for (int row = first; row <= last; ++row) {
+                    const TTransfer& transfer = model.transfer(row);
+                    if (!transfer.Outgoing) {
+                        const TDXPlayPlayer* other = m_peer->opponent();
+                        tellUser(other != nullptr ? QStringLiteral("File from %1").arg(other->Name)
+                                                  : QStringLiteral("File arriving"),
+                                 transfer.FileName, QStringLiteral("transfer"));
+                    }
+                }
+            });
+    new FileDrop(
+        {this, m_ui->MessagesEdit->viewport(), m_ui->EditMessage,
+         m_ui->TransfersListView->viewport()},
+        [this](const QStringList& paths) { m_transferCommands->sendDroppedFiles(paths); }, this);
+}
+
+void TMainForm::tellUser(const QString& summary, const QString& body, const QString& category) {
+    if (m_options.Notify != 1 || isActiveWindow()) {
+        return;
+    }
+    if (m_context.notifier != nullptr) {
+        m_context.notifier->notify(summary, body, category);
+    }
+    QApplication::alert(this);
 }
 
 void TMainForm::keyPressEvent(QKeyEvent* event) {

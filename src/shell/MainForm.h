@@ -152,6 +152,16 @@ private:
     int blockSizeCode() const override;
 
     void connectPeer();
+    // Desktop notifications and the taskbar's hint for what arrives while the window is not
+    // active, and files dropped on the window.
+    void connectArrivals();
+    void tellUser(const QString& summary, const QString& body, const QString& category);
+    // Closing while files move: asks whether to wait for them, close now or stay; true to close
+    // now. Waiting closes the window by itself once they are done (closeWhenFilesDone).
+    bool closeDespiteUnfinishedFiles();
+    void closeWhenFilesDone();
+    // The session component holds a connection that the save commands can write to a file.
+    bool connectionCanBeSaved() const;
     QAction& command(const QString& name) const;
     void connectCommands();
 
@@ -182,6 +192,7 @@ private:
     Options m_options;
     bool m_helpAvailable = false;
     bool m_reportedUnsavedOptions = false;
+    bool m_closeWhenFilesDone = false;
     std::unique_ptr<Peer> m_peer;
     std::unique_ptr<Conversation> m_conversation;
     std::unique_ptr<ConnectionStatus> m_connectionStatus;
@@ -194,6 +205,8 @@ private:
     std::unique_ptr<MainFormUi> m_ui;
     TransferCommands* m_transferCommands = nullptr;  // a child
     std::vector<QPointer<THelpWindow>> m_helpWindows;
+    // Typing in classic mode was told since the window was last active.
+    bool m_toldOfTyping = false;
 };
 
 }  // namespace velmora

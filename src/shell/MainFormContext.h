@@ -10,6 +10,7 @@
 
 namespace velmora {
 
+class DesktopNotifier;
 class DialogService;
 class IDirectPlaySystem;
 
@@ -23,6 +24,9 @@ struct MainFormContext {
     DialogService* dialogs = nullptr;            // not owned; lives longer than the window
     IDirectPlaySystem* sessionSystem = nullptr;  // not owned; the session service of DXPlay1
     FileAssociation association;
+    // Tells of a chat line or a file that arrives while the window is not active; not owned.
+    // Null: no desktop notifications (the taskbar's hint is still given).
+    DesktopNotifier* notifier = nullptr;
     // Opens a web or mail address in the user's browser or mail program.
     std::function<void(const QUrl&)> openUrl;
 };

@@ -7,6 +7,7 @@
 #include "transfer/TransfersModel.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QLabel>
@@ -22,6 +23,8 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 namespace velmora {
 
@@ -149,6 +152,11 @@ void MainFormUi::createActions() {
                            QStringLiteral("Compose each line and send it with Enter"));
     Chatmode1->setCheckable(true);
     Chatmode1->setChecked(true);
+    // The talk modes are radio items: one of them is always the chosen one.
+    auto* talkModes = new QActionGroup(m_window);
+    talkModes->setExclusionPolicy(QActionGroup::ExclusionPolicy::Exclusive);
+    talkModes->addAction(Classicmode1);
+    talkModes->addAction(Chatmode1);
 
     Sendfile1 = makeAction("Sendfile1", QStringLiteral("&Send file..."),
                            QStringLiteral("Send some file to remote user"));
@@ -160,7 +168,7 @@ void MainFormUi::createActions() {
                                  QStringLiteral("Ignore all incoming files"));
     Blocktransfers1->setCheckable(true);
     Stoptransfers1 = makeAction("Stoptransfers1", QStringLiteral("&Abort transfer           Del"),
-                                QStringLiteral("Abort selected tranfer"));
+                                QStringLiteral("Abort selected transfer"));
     Stoptransfers1->setIcon(commandIcon(CommandIcon::Abort));
     Pausetransfer1 = makeAction("Pausetransfer1", QStringLiteral("&Pause transfer"),
                                 QStringLiteral("Pause selected transfer"));
@@ -173,16 +181,16 @@ void MainFormUi::createActions() {
     Sendfile2 = makeAction("Sendfile2", QStringLiteral("Send file..."),
                            QStringLiteral("Send some file to remote user"));
     Aborttransfer1 = makeAction("Aborttransfer1", QStringLiteral("Abort transfer"),
-                                QStringLiteral("Abort selected tranfer"));
+                                QStringLiteral("Abort selected transfer"));
     Aborttransfer1->setShortcut(QKeySequence(Qt::Key_Delete));
     Aborttransfer1->setShortcutContext(Qt::WidgetShortcut);
     Pausetransfer2 = makeAction("Pausetransfer2", QStringLiteral("Pause transfer"),
                                 QStringLiteral("Pause selected transfer"));
-    Resumetranfer1 = makeAction("Resumetranfer1", QStringLiteral("Resume tranfer"),
+    Resumetranfer1 = makeAction("Resumetranfer1", QStringLiteral("Resume transfer"),
                                 QStringLiteral("Resume selected transfer"));
     Sendfile3 = makeAction("Sendfile3", QStringLiteral("Send file..."),
                            QStringLiteral("Send some file to remote user"));
-    Recievefilesto2 = makeAction("Recievefilesto2", QStringLiteral("Recieve files to..."),
+    Recievefilesto2 = makeAction("Recievefilesto2", QStringLiteral("Receive files to..."),
                                  QStringLiteral("Specify where incoming files should be placed"));
     Blocktransfers2 = makeAction("Blocktransfers2", QStringLiteral("Block incoming files"),
                                  QStringLiteral("Ignore all incoming files"));
@@ -484,7 +492,15 @@ void MainFormUi::createCentralArea(TransfersModel& model) {
 void MainFormUi::createStatusBar() {
     StatusPanel0 = new QLabel(texts::NotConnected);
     StatusPanel0->setObjectName(QStringLiteral("StatusPanel0"));
-    StatusPanel0->setFixedWidth(150);
+    // Wide enough for each state of the connection in the window's font; a longer connect step
+    // widens it while it is shown.
+    const QFontMetrics metrics(StatusPanel0->font());
+    int widest = 150;
+    for (const QString& state : {texts::NotConnected, texts::WaitingForRemoteUser}) {
+        widest =
+            std::max(widest, metrics.horizontalAdvance(state) + 2 * metrics.averageCharWidth());
+    }
+    StatusPanel0->setMinimumWidth(widest);
     StatusPanel1 = new QLabel;
     StatusPanel1->setObjectName(QStringLiteral("StatusPanel1"));
     m_window->statusBar()->setObjectName(QStringLiteral("StatusLine"));

@@ -2,13 +2,13 @@
 
 #include "base/DialogService.h"
 #include "base/HelpTopic.h"
+#include "connections/RadioGroup.h"
 #include "shell/MainForm.h"
 
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
-#include <QFileInfo>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
@@ -33,6 +33,11 @@ QGroupBox* radioGroup(const QString& caption, const QStringList& items, QButtonG
         group->addButton(button, index);
         layout->addWidget(button);
     }
+    QList<QRadioButton*> buttons;
+    for (QAbstractButton* button : group->buttons()) {
+        buttons << static_cast<QRadioButton*>(button);
+    }
+    RadioGroup::makeOneTabStop(buttons);
     return box;
 }
 
@@ -89,8 +94,13 @@ TOptionsForm::TOptionsForm(TMainForm& mainForm) : m_mainForm(mainForm) {
         {QStringLiteral("Traditional"), QStringLiteral("Modern")}, ViewRadioGroup, this));
     CheckBox5 = new QCheckBox(QStringLiteral("Show loader on startup"));
     CheckBox4 = new QCheckBox(QStringLiteral("Show transfers list"));
+    NotifyCheckBox =
+        new QCheckBox(QStringLiteral("Tell me of messages and files that arrive while "
+                                     "the window is in the background"));
+    NotifyCheckBox->setObjectName(QStringLiteral("NotifyCheckBox"));
     appearanceLayout->addWidget(CheckBox5);
     appearanceLayout->addWidget(CheckBox4);
+    appearanceLayout->addWidget(NotifyCheckBox);
     auto* userBox = new QGroupBox(QStringLiteral("User name"));
     auto* userLayout = new QHBoxLayout(userBox);
     Edit2 = new QLineEdit;
@@ -136,6 +146,7 @@ void TOptionsForm::FormActivate() {
     CheckBox5->setChecked(o.Showloader == 1);
     Edit1->setText(o.Path);
     CheckBox4->setChecked(o.TransfersList == 1);
+    NotifyCheckBox->setChecked(o.Notify == 1);
     selectIndex(ViewRadioGroup, o.View);
     selectIndex(InterfaceRadioGroup, o.Mode);
     SpeedComboBox->setCurrentIndex(o.Speed >= 2 && o.Speed <= 4 ? o.Speed - 2 : -1);
@@ -146,8 +157,9 @@ void TOptionsForm::FormActivate() {
 void TOptionsForm::BitBtn1Click() {
     const QString typed = Edit1->text();
     // An empty name would stand for the current folder here and for the root folder once the
-    // receiver adds its separator: it is refused like a missing folder.
-    if (typed.trimmed().isEmpty() || !QFileInfo(QDir::current().absoluteFilePath(typed)).isDir()) {
+    // receiver adds its separator: it is refused. A folder that does not exist yet (the default
+    // one on a first start) is made now; only one that cannot be made is refused.
+    if (typed.trimmed().isEmpty() || !QDir().mkpath(QDir::current().absoluteFilePath(typed))) {
         m_mainForm.dialogs().showMessage(QStringLiteral(
             "Invalid directory for incoming files! Please, select existing directory."));
         Edit1->setFocus();
@@ -162,6 +174,7 @@ void TOptionsForm::BitBtn1Click() {
     o.Speed = SpeedComboBox->currentIndex() + 2;
     o.UserName = Edit2->text();
     o.Reconnect = ReconnectCheckBox->isChecked() ? 1 : 0;
+    o.Notify = NotifyCheckBox->isChecked() ? 1 : 0;
     m_mainForm.UpdateView();
     m_mainForm.UpdateOptions();
     m_mainForm.UpdateInterface();

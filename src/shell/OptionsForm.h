@@ -37,6 +37,7 @@ public:
     QCheckBox* CheckBox5 = nullptr;
     QCheckBox* CheckBox4 = nullptr;
     QCheckBox* ReconnectCheckBox = nullptr;
+    QCheckBox* NotifyCheckBox = nullptr;
     QLineEdit* Edit2 = nullptr;
     QPushButton* BitBtn1 = nullptr;
     QPushButton* BitBtn2 = nullptr;

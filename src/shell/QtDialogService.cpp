@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPageSetupDialog>
@@ -31,12 +32,33 @@ QMessageBox::StandardButton standardButton(DialogButton button) {
     return QMessageBox::NoButton;
 }
 
-QString startPath(const FileDialogRequest& request) {
-    if (request.fileName.isEmpty()) {
-        return request.folder;
+// The nearest folder that exists, from the one asked for up: a file dialog given a folder that
+// does not exist would take its last part for a file name and type it into the name field.
+QString existingFolder(const QString& folder) {
+    QString path = QDir::cleanPath(QDir::current().absoluteFilePath(folder));
+    while (!QFileInfo(path).isDir()) {
+        const QString parent = QFileInfo(path).path();
+        if (parent == path) {
+            break;
+        }
+        path = parent;
     }
-    return request.folder.isEmpty() ? request.fileName
-                                    : QDir(request.folder).filePath(request.fileName);
+    return path;
+}
+
+QString startPath(const FileDialogRequest& request) {
+    const QString folder = request.folder.isEmpty() ? QString() : existingFolder(request.folder);
+    if (request.fileName.isEmpty()) {
+        return folder;
+    }
+    return folder.isEmpty() ? request.fileName : QDir(folder).filePath(request.fileName);
+}
+
+// A message box: the program's title, an icon, and a frame that offers to close it but not to
+// maximise or minimise it.
+void prepareBox(QMessageBox& box) {
+    box.setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                       Qt::WindowCloseButtonHint);
 }
 
 // The texts break their lines the Windows way ("\n\r", "\r\n" or a lone "\r"); a Qt box
@@ -51,8 +73,9 @@ QString displayText(QString text) {
 }  // namespace
 
 void QtDialogService::showMessage(const QString& text) {
-    QMessageBox box(QMessageBox::NoIcon, QApplication::applicationName(), displayText(text),
+    QMessageBox box(QMessageBox::Information, QApplication::applicationName(), displayText(text),
                     QMessageBox::Ok, owner());
+    prepareBox(box);
     box.exec();
 }
 
@@ -61,6 +84,7 @@ DialogButton QtDialogService::ask(QuestionKind kind, const QString& text,
     QMessageBox box(kind == QuestionKind::Warning ? QMessageBox::Warning : QMessageBox::Question,
                     QApplication::applicationName(), displayText(text), QMessageBox::NoButton,
                     owner());
+    prepareBox(box);
     for (const DialogButton button : buttons) {
         box.addButton(standardButton(button));
     }

@@ -1,6 +1,8 @@
 #include "shell/ScreenCapture.h"
 
 #include "base/LinkLabel.h"
+#include "connections/ConnectionForm.h"
+#include "connections/WizardForm.h"
 #include "shell/AboutBox.h"
 #include "shell/ApplicationWindows.h"
 #include "shell/HelpWindow.h"
@@ -11,6 +13,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QRadioButton>
 #include <QTabWidget>
 
 namespace velmora {
@@ -43,6 +46,17 @@ bool captureWindows(ApplicationWindows& windows, const QString& folder) {
     // Hiding the start-up window stores its check box: it is left checked as it was made.
     saved &= save(windows.welcome(), folder, QStringLiteral("welcome"));
     windows.welcome()->hide();
+
+    TWizardForm* wizard = windows.wizardForm();
+    wizard->Modem->setChecked(true);
+    saved &= save(wizard, folder, QStringLiteral("wizard-modem"));
+    wizard->Nullmodem->setChecked(true);
+    saved &= save(wizard, folder, QStringLiteral("wizard-null-modem"));
+    wizard->hide();
+
+    TConnectionForm* connection = windows.connectionForm();
+    saved &= save(connection, folder, QStringLiteral("new-connection"));
+    connection->hide();
 
     TAboutBox* about = windows.aboutBox();
     about->Label5->setText(main.options().SiteURL);

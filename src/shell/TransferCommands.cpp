@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QMenu>
 #include <QShortcut>
@@ -67,9 +68,36 @@ void TransferCommands::Sendfile1Click() {
     FileDialogRequest request;
     request.title = QStringLiteral("Please, select the file or files you want to send");
     request.filter = QStringLiteral("All files (*)");
+    // Where the user last sent from; the home folder at first (never the incoming folder that a
+    // file dialog of the toolkit may remember from the folder browser).
+    const QString last = m_context.sendFolder();
+    request.folder = !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
     const QStringList paths = m_context.dialogs->openFileNames(request);
     if (!paths.isEmpty()) {
+        m_context.setSendFolder(QDir::toNativeSeparators(QFileInfo(paths.first()).absolutePath()));
         m_context.peer->sendFiles(paths);
+    }
+}
+
+void TransferCommands::sendDroppedFiles(const QStringList& paths) {
+    if (!m_context.peer->isOpen()) {
+        m_context.dialogs->showMessage(DroppedWhileNotConnected);
+        return;
+    }
+    QStringList files;
+    QStringList others;
+    for (const QString& path : paths) {
+        (QFileInfo(path).isFile() ? files : others) << path;
+    }
+    if (!others.isEmpty()) {
+        QStringList names;
+        for (const QString& other : others) {
+            names << QDir::toNativeSeparators(other);
+        }
+        m_context.dialogs->showMessage(NotFilesMessage.arg(names.join(QLatin1Char('\n'))));
+    }
+    if (!files.isEmpty()) {
+        m_context.peer->sendFiles(files);
     }
 }
 

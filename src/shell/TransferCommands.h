@@ -3,6 +3,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 
@@ -18,6 +19,12 @@ struct MainFormUi;
 // while it can act on a selected line (Clear ended: while any line has ended).
 class TransferCommands : public QObject {
 public:
+    static inline const QString DroppedWhileNotConnected = QStringLiteral(
+        "The dropped files were not sent: there is no connection. Please, connect first, then "
+        "drop them again.");
+    static inline const QString NotFilesMessage =
+        QStringLiteral("Only files can be sent. These were left out:\n%1");
+
     struct Context {
         Peer* peer = nullptr;
         DialogService* dialogs = nullptr;
@@ -25,12 +32,17 @@ public:
         // The incoming folder option, read and changed (the change is written at once).
         std::function<QString()> incomingFolder;
         std::function<void(const QString&)> setIncomingFolder;
+        // The folder the Send file dialog opens in, read and changed (written at once).
+        std::function<QString()> sendFolder;
+        std::function<void(const QString&)> setSendFolder;
     };
 
     // Connects the commands' menu items, buttons and the list's selection.
     explicit TransferCommands(Context context, QObject* parent = nullptr);
 
     void Sendfile1Click();
+    // Files dropped on the window: offered as Send file offers the files chosen in its dialog.
+    void sendDroppedFiles(const QStringList& paths);
     void Recievefilesto1Click();
     void Blocktransfers1Click();
     void Blocktransfers2Click();

@@ -83,12 +83,27 @@ void TransfersListDelegate::paint(QPainter* painter, const QStyleOptionViewItem&
     bar.maximum = 100;
     const QString text = index.data().toString();
     bar.progress = percentOf(text);
-    bar.text = text;
-    bar.textVisible = true;
-    bar.textAlignment = Qt::AlignCenter;
+    bar.textVisible = false;
     bar.state = option.state | QStyle::State_Horizontal;
     bar.palette = option.palette;
     style->drawControl(QStyle::CE_ProgressBar, &bar, painter, item.widget);
+
+    // The figure on a plate of the list's own colour, so that it reads the same over the fill,
+    // over its edge and beside it (a style that colours the text by the fill's edge cuts the
+    // digit the edge crosses).
+    const QFontMetrics metrics(option.font);
+    QRect plate = metrics.boundingRect(bar.rect, Qt::AlignCenter, text).adjusted(-2, 0, 2, 0);
+    plate = plate.intersected(bar.rect.adjusted(1, 1, -1, -1));
+    painter->save();
+    QColor base = option.palette.color(QPalette::Base);
+    base.setAlpha(220);
+    painter->setPen(Qt::NoPen);
+    painter->setBrush(base);
+    painter->drawRoundedRect(plate, 2, 2);
+    painter->setPen(option.palette.color(QPalette::Text));
+    painter->setFont(option.font);
+    painter->drawText(bar.rect, Qt::AlignCenter, text);
+    painter->restore();
 }
 
 QSize TransfersListDelegate::sizeHint(const QStyleOptionViewItem& option,

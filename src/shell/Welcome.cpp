@@ -121,6 +121,8 @@ void TWelcome::showModal() {
     if (const QScreen* screen = QApplication::primaryScreen()) {
         move(screen->availableGeometry().center() - rect().center());
     }
+    // The keyboard starts on the first link: Tab goes down the links, Enter follows one.
+    Label2->setFocus();
     exec();
 }
 

@@ -360,8 +360,6 @@ TransferEngine::Continued TransferEngine::continueHeld(const Opponent& opponent)
 
 void TransferEngine::failHeld(const QString& words) {
     const std::uint32_t now = m_clock.tickCount();
-    // A line that stops makes no place for a waiting offer: the connection is ending.
-    const QScopedValueRollback stopping(m_stoppingAll, true);
     for (int row = 0; row < m_model.rowCount(); ++row) {
         if (isHeld(row)) {
             m_model.endTransfer(row, tsStopped, words, now);
@@ -369,10 +367,28 @@ void TransferEngine::failHeld(const QString& words) {
     }
 }
 
+QStringList TransferEngine::unfinishedFiles() const {
+    QStringList files;
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        if (!m_model.transfer(row).ended()) {
+            files.append(m_model.transfer(row).FileName);
+        }
+    }
+    return files;
+}
+
 void TransferEngine::stopAll(const QString& words, bool held) {
     const std::uint32_t now = m_clock.tickCount();
+    const QStringList cutOff = unfinishedFiles();
+    // Held lines are not cut off: the conversation says that the line is being got back.
+    if (!cutOff.isEmpty() && !held) {
+        m_notices.appendConversationLine(
+            QStringLiteral("Cut off as %1: %2.").arg(words, cutOff.join(QStringLiteral(", "))));
+    }
     const std::optional<TransferOutcome> outcome =
         held ? std::nullopt : std::optional(TransferOutcome::Failed);
+    // A line that stops makes no place for a waiting offer: the connection is ending.
+    const QScopedValueRollback stopping(m_stoppingAll, true);
     for (int row = 0; row < m_model.rowCount(); ++row) {
         const TTransfer& transfer = m_model.transfer(row);
         if (!transfer.ended()) {

@@ -97,9 +97,11 @@ TEST(ConnectionStatusTest, HostLifecycleWithACallerComingAndGoing) {
     EXPECT_EQ(f.view.conversation.last(), "Connected.");
     EXPECT_EQ(f.view.messageField, "Type your message here and press Enter to send it.");
 
+    // The session stays open and takes the next caller: this side waits, and says so.
     ASSERT_TRUE(f.remoteLeaves());
-    EXPECT_EQ(f.view.status, "Not connected");
-    EXPECT_EQ(f.view.conversation.last(), "Remote user disconnected.");
+    ASSERT_TRUE(f.pumpUntil([&] { return f.view.status == "Waiting for remote user..."; }));
+    EXPECT_EQ(f.view.conversation.mid(2),
+              (QStringList{"Remote user disconnected.", "Waiting for remote user..."}));
     EXPECT_TRUE(f.view.commandsEnabled) << "the session is still open";
     EXPECT_FALSE(f.peer.senderRunning());
 
@@ -114,19 +116,19 @@ TEST(ConnectionStatusTest, HostLifecycleWithACallerComingAndGoing) {
     EXPECT_FALSE(f.peer.senderRunning());
     EXPECT_EQ(f.view.conversation,
               (QStringList{"Waiting for remote user...", "Connected.", "Remote user disconnected.",
-                           "Connected.", "Disconnected."}));
+                           "Waiting for remote user...", "Connected.", "Disconnected."}));
     EXPECT_EQ(f.view.messageField, "Type your message here and press Enter to send it.")
         << "nothing puts the connect prompt back";
 }
 
-TEST(ConnectionStatusTest, JoiningShowsConnectedTwice) {
+TEST(ConnectionStatusTest, JoiningShowsConnectedOnce) {
     StatusFixture f;
     f.hostElsewhere({"Theirs"});
     f.session.setProviderName("Serial Connection");
     test::enumerateSessions(f.session);
     test::openSession(f.session, false, "Theirs", "Bob");
     EXPECT_EQ(f.view.status, "Connected");
-    EXPECT_EQ(f.view.conversation, (QStringList{"Connected.", "Connected."}));
+    EXPECT_EQ(f.view.conversation, QStringList{"Connected."});
     EXPECT_EQ(f.view.messageField, "Type your message here and press Enter to send it.");
     EXPECT_TRUE(f.peer.senderRunning());
 }
@@ -143,6 +145,21 @@ TEST(ConnectionStatusTest, SessionLostStopsEverythingThenCloses) {
     EXPECT_EQ(f.view.status, "Not connected");
     EXPECT_FALSE(f.peer.senderRunning());
     EXPECT_FALSE(f.session.Opened());
+}
+
+TEST(ConnectionStatusTest, ASessionLostAsTheOtherSideLeavesDoesNotWait) {
+    // A caller whose host cannot go on: the host's player goes and the session is lost at once.
+    StatusFixture f;
+    f.host();
+    ASSERT_TRUE(f.remoteJoins());
+    const int before = static_cast<int>(f.view.conversation.size());
+    f.script().post(DPID_SYSMSG, encodeDestroyPlayer({DPPLAYERTYPE_PLAYER, RemoteId}));
+    f.script().post(DPID_SYSMSG, encodeSessionLost());
+    ASSERT_TRUE(f.pumpUntil([&] { return f.view.conversation.size() >= before + 3; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(f.view.conversation.mid(before),
+              (QStringList{"Remote user disconnected.", "Connection lost!", "Disconnected."}));
+    EXPECT_EQ(f.view.status, "Not connected");
 }
 
 }  // namespace

@@ -1,9 +1,11 @@
 #include "RtfReader.h"
 #include "session/FakeDirectPlay.h"
+#include "session/SystemMessages.h"
 
 #include "base/ProgramTexts.h"
 #include "base/ScriptedDialogService.h"
 #include "conversation/Conversation.h"
+#include "conversation/VirtualKeys.h"
 #include "peer/Peer.h"
 #include "support/FixedTransferSettings.h"
 #include "support/SessionSteps.h"
@@ -15,6 +17,7 @@
 #include <QFile>
 #include <QInputMethodEvent>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QPrinter>
 #include <QProcess>
 #include <QStandardPaths>
@@ -138,12 +141,30 @@ TEST(ConversationTest, ChatLinesShowOnBothSidesUnderTheirSendersNames) {
     EXPECT_EQ(ann.lines(), QStringList({shown})) << "own line through the own handler";
     EXPECT_EQ(bob.lines(), QStringList({shown}));
 
-    // An empty text is sent as it stands.
+    // An empty or blank line says nothing: it is not sent, and a blank one leaves the field.
+    const qsizetype bobSentBefore = bob.system.script->sentMessages().size();
     bob.field->clear();
     bob.conversation->SendSpeedButtonClick();
+    bob.field->setText(" \t ");
+    QTest::keyClick(bob.field, Qt::Key_Return);
     pair.carry();
-    EXPECT_EQ(ann.lines().mid(1), QStringList({"Bob>    "}));
+    EXPECT_EQ(bob.system.script->sentMessages().size(), bobSentBefore);
+    EXPECT_EQ(ann.lines(), QStringList({shown}));
     EXPECT_EQ(bob.lines(), ann.lines());
+    EXPECT_EQ(bob.field->text(), "");
+
+    // A pasted text of several lines shows in the field as the one line that goes out.
+    bob.field->clear();
+    QApplication::clipboard()->setText("first\r\nsecond\nthird");
+    bob.conversation->EditPaste();
+    EXPECT_EQ(bob.field->text(), "first second third");
+    EXPECT_EQ(bob.field->cursorPosition(), bob.field->text().size());
+    bob.field->setText("typed\nby a program\u2029too");
+    EXPECT_EQ(bob.field->text(), "typed by a program too");
+    QTest::keyClick(bob.field, Qt::Key_Return);
+    pair.carry();
+    EXPECT_EQ(ann.lines().last(), "Bob>    typed by a program too");
+    EXPECT_EQ(ann.lines().size(), 2);
 
     // A zero byte ends the text.
     QByteArray zero = buildTextMessage({QByteArray("ab\0cd", 5)});
@@ -161,6 +182,18 @@ TEST(ConversationTest, ChatLinesShowOnBothSidesUnderTheirSendersNames) {
     pair.carry();
     EXPECT_EQ(bob.view->textCursor().position(), bob.view->toPlainText().size());
     EXPECT_FALSE(bob.view->textCursor().hasSelection());
+
+    // A line typed while nobody else is there is not shown as sent: it stays in the field and
+    // the view says so.
+    const QStringList before = ann.lines();
+    const qsizetype annSentBefore = ann.system.script->sentMessages().size();
+    ann.system.script->post(DPID_SYSMSG, encodeDestroyPlayer({DPPLAYERTYPE_PLAYER, 2}));
+    ASSERT_TRUE(test::pumpUntil([&] { return ann.peer.playerCount() == 1; }));
+    ann.field->setText("anyone?");
+    QTest::keyClick(ann.field, Qt::Key_Return);
+    EXPECT_EQ(ann.field->text(), "anyone?");
+    EXPECT_EQ(ann.lines(), before + QStringList{Conversation::NobodyThereLine});
+    EXPECT_EQ(ann.system.script->sentMessages().size(), annSentBefore);
 
     // Sending while not connected says so and keeps the text.
     ann.play.Close();
@@ -218,21 +251,30 @@ TEST(ConversationTest, ClassicModeKeystrokesReplayOnceAndNeverEchoBack) {
     QTest::keyClick(ann.view, Qt::Key_Backspace);
     QTest::keyClick(ann.view, Qt::Key_Return);
     QTest::keyClicks(ann.view, "yo");
+    // Keys that only move the caret stay here; what is typed next goes at the end all the same.
+    const qsizetype annBefore = ann.system.script->sentMessages().size();
     QTest::keyClick(ann.view, Qt::Key_Left);
+    QTest::keyClick(ann.view, Qt::Key_Home);
+    EXPECT_EQ(ann.system.script->sentMessages().size(), annBefore);
     QTest::keyClicks(ann.view, "X");
     pair.carry();
-    EXPECT_EQ(ann.view->toPlainText(), "h\nyXo");
+    EXPECT_EQ(ann.view->toPlainText(), "h\nyoX");
     EXPECT_EQ(bob.view->toPlainText(), ann.view->toPlainText());
     EXPECT_EQ(bob.system.script->sentMessages().size(), bobBefore);
     EXPECT_FALSE(bob.conversation->replayPending());
 
-    // A key typed right after a replay is sent.
+    // A key typed right after a replay is sent; a received key-down that types nothing (an
+    // older peer's arrow) moves nothing here.
     bob.view->setFocus();
-    QTest::keyClick(bob.view, Qt::Key_End);
+    QTextCursor bobCaret = bob.view->textCursor();
+    bobCaret.setPosition(1);
+    bob.view->setTextCursor(bobCaret);
+    bob.conversation->keyStrokeReceived({*virtualKeyFromQtKey(Qt::Key_Left), ' ', 0});
+    EXPECT_EQ(bob.view->textCursor().position(), 1);
     QTest::keyClicks(bob.view, "!");
     pair.carry();
-    EXPECT_EQ(ann.view->toPlainText(), "h\nyXo!");
-    EXPECT_EQ(bob.view->toPlainText(), "h\nyXo!");
+    EXPECT_EQ(ann.view->toPlainText(), "h\nyoX!");
+    EXPECT_EQ(bob.view->toPlainText(), "h\nyoX!");
 
     // The caret travels cut to 16 bits.
     const auto typed = parseTypedText(bytesOf(bob.system.script->sentMessages().last().data));
@@ -242,26 +284,37 @@ TEST(ConversationTest, ClassicModeKeystrokesReplayOnceAndNeverEchoBack) {
 
     // Switching modes keeps the content.
     ann.setClassic(false);
-    EXPECT_EQ(ann.view->toPlainText(), "h\nyXo!");
+    EXPECT_EQ(ann.view->toPlainText(), "h\nyoX!");
     EXPECT_TRUE(ann.view->isReadOnly());
 
-    // In chat mode a keystroke moves the focus to the view and shows there; the view stays
-    // read-only for the user.
+    // In chat mode a keystroke shows in the view and leaves the focus in the field, where the
+    // user types; the view stays read-only for the user.
     QApplication::setActiveWindow(&ann.window);
-    ann.field->setFocus();
+    ann.conversation->focusInput();
     ASSERT_TRUE(ann.field->hasFocus());
     QTest::keyClicks(bob.view, "z");
     pair.carry();
-    EXPECT_TRUE(ann.view->hasFocus());
-    EXPECT_EQ(ann.view->toPlainText(), "h\nyXo!z");
+    EXPECT_TRUE(ann.field->hasFocus());
+    EXPECT_EQ(ann.view->toPlainText(), "h\nyoX!z");
     EXPECT_TRUE(ann.view->isReadOnly());
     EXPECT_EQ(ann.system.script->sentMessages().size(), pair.annSent) << "chat mode sends no key";
 
-    // Back in classic mode the first key typed is sent.
+    // A character typed while the chat-mode view has the focus goes to the field, not lost.
+    ann.view->setFocus();
+    QTest::keyClicks(ann.view, "ok");
+    EXPECT_TRUE(ann.field->hasFocus());
+    EXPECT_EQ(ann.field->text(), "ok");
+    EXPECT_EQ(ann.view->toPlainText(), "h\nyoX!z");
+    ann.field->clear();
+
+    // Back in classic mode the caret is at the end of the view, and the first key typed is sent.
     ann.setClassic(true);
+    ann.conversation->focusInput();
+    EXPECT_TRUE(ann.view->hasFocus());
+    EXPECT_EQ(ann.view->textCursor().position(), ann.view->toPlainText().size());
     QTest::keyClicks(ann.view, "w");
     pair.carry();
-    EXPECT_EQ(bob.view->toPlainText(), "h\nyXo!zw");
+    EXPECT_EQ(bob.view->toPlainText(), "h\nyoX!zw");
 }
 
 TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
@@ -278,32 +331,75 @@ TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
         EXPECT_EQ(bob.view->toPlainText(), text);
     };
 
+    // The history is never edited from one side: Ctrl+X copies only, and Ctrl+V types at the end.
     QTest::keyClicks(ann.view, "abc");
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(ann.view, Qt::Key_X, Qt::ControlModifier);
-    same("a");
+    same("abc");
     EXPECT_EQ(QApplication::clipboard()->text(), "bc");
     QTest::keyClick(ann.view, Qt::Key_V, Qt::ControlModifier);
-    same("abc");
+    same("abcbc");
 
-    // Edit > Cut and Edit > Paste act on the view too, a line break as Enter.
+    // Edit > Cut and Edit > Paste act on the view too, a line break as Enter; the caret put in
+    // the middle of the text does not take the pasted text there.
+    QTextCursor caret = ann.view->textCursor();
+    caret.setPosition(1);
+    ann.view->setTextCursor(caret);
     QApplication::clipboard()->setText("x\r\ny\u0007");
     ann.conversation->EditPaste();
-    same("abcx\ny");
+    same("abcbcx\ny");
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     ann.conversation->EditCut();
-    same("abcx\n");
+    same("abcbcx\ny");
+    EXPECT_EQ(QApplication::clipboard()->text(), "y");
     EXPECT_TRUE(ann.field->text().isEmpty()) << "the hidden field is not touched";
 
-    // Typing over a selection, and Backspace on one.
-    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
-    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
+    // Typing with the caret or a selection in the middle goes at the end; Delete and Backspace
+    // never take text from the middle.
+    const qsizetype sentBefore = ann.system.script->sentMessages().size();
+    caret.setPosition(1);
+    caret.setPosition(3, QTextCursor::KeepAnchor);
+    ann.view->setTextCursor(caret);
+    QTest::keyClick(ann.view, Qt::Key_Delete);
+    QTest::keyClick(ann.view, Qt::Key_K, Qt::ControlModifier);  // delete to the end of the line
+    same("abcbcx\ny");
+    EXPECT_EQ(ann.system.script->sentMessages().size(), sentBefore);
     QTest::keyClicks(ann.view, "Z");
-    same("abcZ");
-    QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
+    same("abcbcx\nyZ");
+    caret.setPosition(2);
+    ann.view->setTextCursor(caret);
     QTest::keyClick(ann.view, Qt::Key_Backspace);
-    same("abc");
+    same("abcbcx\ny");
+
+    // A middle-click pastes the selection at the end and sends it; it never puts text into
+    // this view alone.
+    QWidget* viewport = ann.view->viewport();
+    QApplication::clipboard()->setText("mid", QClipboard::Selection);
+    QTest::mouseClick(viewport, Qt::MiddleButton, {}, QPoint(3, 3));
+    same(QApplication::clipboard()->supportsSelection() ? "abcbcx\nymid" : "abcbcx\ny");
+    ann.view->setPlainText("abcbcx\ny");
+    bob.view->setPlainText("abcbcx\ny");
+
+    // A dropped text is typed at the end too; dropped files are left to the window.
+    QMimeData text;
+    text.setText("dropped");
+    QDragEnterEvent textEnter(QPoint(3, 3), Qt::CopyAction, &text, Qt::LeftButton, {});
+    QApplication::sendEvent(viewport, &textEnter);
+    EXPECT_TRUE(textEnter.isAccepted());
+    QDropEvent textDrop(QPointF(3, 3), Qt::CopyAction, &text, Qt::LeftButton, {});
+    QApplication::sendEvent(viewport, &textDrop);
+    EXPECT_TRUE(textDrop.isAccepted());
+    same("abcbcx\nydropped");
+    QMimeData files;
+    files.setUrls({QUrl::fromLocalFile("/tmp/a.txt")});
+    QDragEnterEvent fileEnter(QPoint(3, 3), Qt::CopyAction, &files, Qt::LeftButton, {});
+    QApplication::sendEvent(viewport, &fileEnter);
+    EXPECT_FALSE(fileEnter.isAccepted());
+    same("abcbcx\nydropped");
+    ann.view->setPlainText("abc");
+    bob.view->setPlainText("abc");
+    ann.conversation->focusInput();
 
     // A chat line from the other side, then typing: the typed text starts a line of its own.
     bob.setClassic(false);
@@ -374,25 +470,19 @@ TEST(ConversationTest, ClassicModeSendsWholeCharactersAndBackspaceRemovesOne) {
     QTest::keyClick(ann.view, Qt::Key_Backspace);
     same("ok " + grin);
 
-    // Typing over a selection of such characters removes them one by one on the other side.
+    // Typing over a selection of such characters keeps them and types at the end.
     typeKey(ann.view, accented);
     typeKey(ann.view, coder);
     same("ok " + grin + accented + coder);
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClicks(ann.view, "x");
-    same("ok " + grin + "x");
-    // Delete, from the start of a selection.
-    QTest::keyClick(ann.view, Qt::Key_Left);
-    QTest::keyClick(ann.view, Qt::Key_Left);
-    QTest::keyClick(ann.view, Qt::Key_Right, Qt::ShiftModifier);
-    QTest::keyClick(ann.view, Qt::Key_Delete);
-    same("ok x");
+    same("ok " + grin + accented + coder + "x");
 
     // Pasted text goes character by character, each one whole.
     QApplication::clipboard()->setText(accented + grin);
     ann.conversation->EditPaste();
-    same("ok " + accented + grin + "x");
+    same("ok " + grin + accented + coder + "x" + accented + grin);
     EXPECT_EQ(ann.lines().size(), 1) << "no notice between current peers";
 }
 

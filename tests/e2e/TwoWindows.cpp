@@ -53,13 +53,14 @@ CableOptions fastCable(double bitErrorRate, double garbageBurstsPerSecond) {
 }
 
 Computer::Computer(const std::filesystem::path& cableEnd, const QString& userName,
-                   const QByteArray& moreOptions) {
+                   const QByteArray& moreOptions, DesktopNotifier* notifier) {
     SerialSettings port;
     port.portName = QString::fromStdString(cableEnd.string());
     port.baud = 2000000;
     Shell::Setup setup;
     setup.optionsIni = quietOptions("UserName=" + userName.toUtf8() + "\n" + moreOptions);
     setup.providers = installedProviders({makeTempFolder("providers"), nullptr, port, nullptr});
+    setup.notifier = notifier;
     shell = std::make_unique<Shell>(setup);
     EXPECT_TRUE(shell->create());
     main().show();

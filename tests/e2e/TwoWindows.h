@@ -26,9 +26,10 @@ QByteArray patternBytes(int size, int seed);
 // cable's end, its dialogs answered by the test.
 class Computer {
 public:
-    // moreOptions: further lines of the options file's [Common] section.
+    // moreOptions: further lines of the options file's [Common] section; notifier: the desktop
+    // notifications' service, none by default.
     Computer(const std::filesystem::path& cableEnd, const QString& userName,
-             const QByteArray& moreOptions = {});
+             const QByteArray& moreOptions = {}, DesktopNotifier* notifier = nullptr);
 
     TMainForm& main() const { return shell->main(); }
     ScriptedDialogService& dialogs() const { return shell->dialogs; }

@@ -61,23 +61,24 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     EXPECT_FALSE(ann.main().commandEnabled("Sendfile1"));
     connectAnnAndBob(ann, bob);
     EXPECT_EQ(ann.lines(), (QStringList{"Waiting for remote user...", "Connected."}));
-    EXPECT_EQ(bob.lines(), (QStringList{"Connected.", "Connected."}));
+    EXPECT_EQ(bob.lines(), QStringList{"Connected."}) << "said once by the side that joined";
     EXPECT_TRUE(ann.main().commandEnabled("Sendfile1"));
     EXPECT_TRUE(bob.main().commandEnabled("Closeconnection1"));
     EXPECT_EQ(test::part<QLineEdit>(bob.main(), "EditMessage")->placeholderText(),
               "Type your message here and press Enter to send it.");
 
-    // Chat mode: each line on both sides under its sender's name.
+    // Chat mode: each line on both sides under its sender's name; an empty line is not sent.
     const QStringList chat{"Ann>    Hello Bob", QString::fromUtf8("Bob>    Grüße, 5 €"),
-                           "Ann>    "};
+                           "Ann>    end"};
     say(ann, "Hello Bob");
-    ASSERT_TRUE(pumpUntil([&] { return bob.lines().size() == 3; }));
+    ASSERT_TRUE(pumpUntil([&] { return bob.lines().size() == 2; }));
     say(bob, QString::fromUtf8("Grüße, 5 €"));
     ASSERT_TRUE(pumpUntil([&] { return ann.lines().size() == 4; }));
     say(ann, QString());
-    ASSERT_TRUE(pumpUntil([&] { return bob.lines().size() == 5; }));
+    say(ann, "end");
+    ASSERT_TRUE(pumpUntil([&] { return bob.lines().size() == 4; }));
     EXPECT_EQ(ann.lines().mid(2), chat);
-    EXPECT_EQ(bob.lines().mid(2), chat);
+    EXPECT_EQ(bob.lines().mid(1), chat);
     EXPECT_TRUE(test::part<QLineEdit>(ann.main(), "EditMessage")->text().isEmpty());
 
     // Classic mode on both sides: what one types shows once on each side, never echoed back.
@@ -88,27 +89,28 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     type(ann, Qt::Key_I, "i");
     type(ann, Qt::Key_X, "x");
     type(ann, Qt::Key_Backspace);
-    ASSERT_TRUE(pumpUntil([&] { return viewText(bob).endsWith("Ann>    \nhi"); }));
+    ASSERT_TRUE(pumpUntil([&] { return viewText(bob).endsWith("Ann>    end\nhi"); }));
     type(bob, Qt::Key_Exclam, "!");
-    ASSERT_TRUE(pumpUntil([&] { return viewText(ann).endsWith("Ann>    \nhi!"); }, 5000))
+    ASSERT_TRUE(pumpUntil([&] { return viewText(ann).endsWith("Ann>    end\nhi!"); }, 5000))
         << viewText(ann).toStdString() << "\n--\n"
         << viewText(bob).toStdString();
     pumpFor(300);
-    EXPECT_TRUE(viewText(ann).endsWith("Ann>    \nhi!"));
-    EXPECT_TRUE(viewText(bob).endsWith("Ann>    \nhi!"));
+    EXPECT_TRUE(viewText(ann).endsWith("Ann>    end\nhi!"));
+    EXPECT_TRUE(viewText(bob).endsWith("Ann>    end\nhi!"));
 
     // Back to chat mode: the content stays.
     ann.main().runCommand("Chatmode1");
     EXPECT_TRUE(test::part<QTextEdit>(ann.main(), "MessagesEdit")->isReadOnly());
-    EXPECT_TRUE(viewText(ann).endsWith("Ann>    \nhi!"));
+    EXPECT_TRUE(viewText(ann).endsWith("Ann>    end\nhi!"));
 
     bob.disconnect();
     EXPECT_EQ(bob.lines().last(), "Disconnected.");
     EXPECT_EQ(bob.status(), "Not connected");
     EXPECT_FALSE(bob.main().commandEnabled("Sendfile1"));
-    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Not connected"; }));
-    EXPECT_EQ(ann.lines().last(), "Remote user disconnected.");
-    // The host's session stays open for the next caller.
+    // The host's session stays open for the next caller, and says so.
+    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Waiting for remote user..."; }));
+    EXPECT_EQ(ann.lines().mid(ann.lines().size() - 2),
+              (QStringList{"Remote user disconnected.", "Waiting for remote user..."}));
     EXPECT_TRUE(ann.main().commandEnabled("Closeconnection1"));
     ann.disconnect();
     EXPECT_EQ(ann.lines().last(), "Disconnected.");
@@ -494,6 +496,74 @@ TEST(TwoWindows, FiveMegabytesArriveWholeOverANoisyLine) {
     ASSERT_TRUE(pumpUntil([&] { return allArrived(large, bob); }, 120000));
     const CableCounters noise = cable.counters();
     EXPECT_GT(noise.aToB.flipped + noise.aToB.inserted, 0u);
+}
+
+}  // namespace
+}  // namespace velmora
+
+namespace velmora {
+namespace {
+
+// Closing the window while a file moves: the question names it; waiting closes the window once
+// it has arrived; closing now ends at once and the other side says which file was cut off.
+TEST(TwoWindows, ClosingWhileAFileMovesAsksAndCanWaitForIt) {
+    NullModemCable cable(test::fastCable());
+    Computer ann(cable.linkA(), "Ann", "AskExit=0\n");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+    ann.main().show();
+    Files big;
+    big.add("big.bin", test::patternBytes(1500000, 6));
+    ann.sendFiles(big.paths);
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > 0; }));
+
+    // Cancel: nothing changes. Yes: the window waits for the file, then closes by itself.
+    ann.dialogs().answerQuestion(DialogButton::Cancel);
+    ann.main().close();
+    const QString question =
+        "1 file is still being sent or received: big.bin.\n\n"
+        "Yes: wait until it is done, then close Velmora.\n"
+        "No: close now and cut it off.\n"
+        "Cancel: keep Velmora open.";
+    EXPECT_EQ(ann.dialogs().questions(), QStringList{question});
+    EXPECT_TRUE(ann.main().isVisible());
+    EXPECT_NE(ann.notice(), "Velmora closes when the files are done.");
+    ann.dialogs().answerQuestion(DialogButton::Yes);
+    ann.main().close();
+    EXPECT_TRUE(ann.main().isVisible());
+    EXPECT_TRUE(ann.main().peer().isOpen());
+    EXPECT_EQ(ann.notice(), "Velmora closes when the files are done.");
+    ASSERT_TRUE(pumpUntil([&] { return !ann.main().isVisible(); }));
+    EXPECT_TRUE(allArrived(big, bob)) << "the window closed once the file was there";
+    EXPECT_EQ(ann.dialogs().questions().size(), 2);
+    ASSERT_TRUE(pumpUntil([&] { return bob.status() == "Waiting for remote user..."; }));
+}
+
+TEST(TwoWindows, ClosingNowCutsTheFileOffAndTheOtherSideNamesIt) {
+    NullModemCable cable(test::fastCable());
+    Computer ann(cable.linkA(), "Ann", "AskExit=0\n");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+    ann.main().show();
+    Files files;
+    files.add("first.bin", test::patternBytes(1500000, 7));
+    files.add("second.bin", test::patternBytes(1500000, 8));
+    ann.sendFiles(files.paths);
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > 0; }));
+
+    // No: the window goes at once, without waiting for the line; the goodbye follows.
+    ann.dialogs().answerQuestion(DialogButton::No);
+    ann.main().close();
+    ASSERT_EQ(ann.dialogs().questions().size(), 1);
+    EXPECT_TRUE(ann.dialogs().questions()[0].startsWith(
+        "2 files are still being sent or received: first.bin, second.bin."));
+    EXPECT_FALSE(ann.main().isVisible());
+    EXPECT_FALSE(ann.main().peer().isOpen());
+    EXPECT_FALSE(ann.main().peer().senderRunning());
+    ASSERT_TRUE(pumpUntil([&] { return bob.lines().contains("Remote user disconnected."); }));
+    EXPECT_TRUE(bob.lines().contains("Cut off as Ann left: first.bin, second.bin."))
+        << bob.lines().join('|').toStdString();
+    EXPECT_TRUE(pumpUntil([&] { return bob.status() == "Waiting for remote user..."; }));
 }
 
 }  // namespace

@@ -14,6 +14,17 @@ namespace {
 
 const QString HelpSource = QStringLiteral(VELMORA_HELP_SOURCE);
 
+// The quick start's page explains what a first cable connection asks and needs.
+TEST(HelpPages, EstablishingAConnectionExplainsThePortPrompt) {
+    QFile file(HelpTopic::pageFile(HelpSource, HelpTopic::QuickStart));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(file.readAll());
+    for (const char* needed : {"Serial Connection", "/dev/ttyUSB0", "/dev/ttyS0",
+                               "/dev/serial/by-id/", "dialout", "serial.ini"}) {
+        EXPECT_TRUE(html.contains(QLatin1String(needed))) << needed;
+    }
+}
+
 TEST(HelpPages, EveryTopicHasItsPageAndEveryLinkLeadsToAPage) {
     for (const QString& topic :
          {HelpTopic::Introduction, HelpTopic::QuickStart, HelpTopic::OptionsDialog,

@@ -2,12 +2,14 @@
 
 #include "peer/Peer.h"
 #include "session/DXPlay.h"
+#include "session/Guid.h"
 #include "session/service/MemoryCable.h"
 #include "shell/FileAssociation.h"
 #include "shell/HelpWindow.h"
 #include "shell/Welcome.h"
 
 #include <QAction>
+#include <QActionGroup>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -285,13 +287,22 @@ TEST(MainForm, ViewAndMessageCommandsApplyAndWriteOptions) {
     EXPECT_TRUE(test::part<QWidget>(main, "PanelMsgEdit")->isHidden());
     EXPECT_FALSE(test::part<QTextEdit>(main, "MessagesEdit")->isReadOnly());
     EXPECT_EQ(value("Mode"), "0");
-    main.runCommand("Classicmode1");  // unchecking classic is chat
-    EXPECT_TRUE(main.commandChecked("Chatmode1"));
-    EXPECT_EQ(value("Mode"), "1");
-    main.runCommand("Chatmode1");  // unchecking chat is classic
+    // Radio items: choosing the chosen mode again keeps it; the other item changes it.
+    main.runCommand("Classicmode1");
     EXPECT_TRUE(main.commandChecked("Classicmode1"));
+    EXPECT_FALSE(main.commandChecked("Chatmode1"));
     EXPECT_EQ(value("Mode"), "0");
     main.runCommand("Chatmode1");
+    EXPECT_TRUE(main.commandChecked("Chatmode1"));
+    EXPECT_FALSE(main.commandChecked("Classicmode1"));
+    EXPECT_EQ(value("Mode"), "1");
+    main.runCommand("Chatmode1");
+    EXPECT_TRUE(main.commandChecked("Chatmode1"));
+    EXPECT_EQ(value("Mode"), "1");
+    const QActionGroup* modes = test::part<QAction>(main, "Chatmode1")->actionGroup();
+    ASSERT_NE(modes, nullptr) << "the talk modes are one group of radio items";
+    EXPECT_TRUE(modes->isExclusive());
+    EXPECT_EQ(test::part<QAction>(main, "Classicmode1")->actionGroup(), modes);
 
     // The view style is applied but not written until another change writes.
     main.runCommand("raditionalview1");
@@ -376,11 +387,20 @@ TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
     }
 }
 
+// A cable and a modem provider as the program has them, over a cable in memory.
+QList<ProviderEntry> cableAndModem(const MemoryCable& cable) {
+    const ProviderEntry memory = cable.providerEntry(MemoryCable::Side::A);
+    return {{guids::ServiceProviderSerial, "Serial Connection", memory.create},
+            {guids::ServiceProviderModem, "Modem Connection", memory.create}};
+}
+
 TEST(MainForm, CloseQueryAnswers) {
     const QString recents = "/x/one.vmc\r\n/x/two.vmc\r\n";
+    MemoryCable cable;
+    const Shell::Setup quiet{quietOptions(), {}, true, false, cableAndModem(cable)};
     // Two recent entries read at start; the file is gone afterwards, so that only the close
     // writes it again. A field changed in the New connection dialog leaves the connection
-    // changed.
+    // changed, and the session component holds a cable connection that can be saved.
     auto prepare = [&](Shell& shell) {
         QFile file(shell.dataFolder + "/recents.list");
         EXPECT_TRUE(file.open(QIODevice::WriteOnly));
@@ -388,6 +408,7 @@ TEST(MainForm, CloseQueryAnswers) {
         file.close();
         EXPECT_TRUE(shell.create());
         EXPECT_TRUE(file.remove());
+        shell.main().peer().session().setProviderName("Serial Connection");
         shell.main().connectionFormContext().markConnectionModified();
         EXPECT_TRUE(shell.main().connectionModified());
     };
@@ -397,7 +418,7 @@ TEST(MainForm, CloseQueryAnswers) {
     };
 
     {  // Cancel: the window stays, nothing else happens.
-        Shell shell{QByteArray(quietOptions())};
+        Shell shell{quiet};
         prepare(shell);
         shell.dialogs.answerQuestion(DialogButton::Cancel);
         bool canClose = true;
@@ -410,7 +431,7 @@ TEST(MainForm, CloseQueryAnswers) {
         EXPECT_EQ(shell.main().recentConnections().size(), 2);
     }
     {  // No: closes, writes the recent list, ends the session.
-        Shell shell{QByteArray(quietOptions())};
+        Shell shell{quiet};
         prepare(shell);
         const auto saving = test::record(&shell.main(), &TMainForm::saveConnectionRequested);
         shell.dialogs.answerQuestion(DialogButton::No);
@@ -422,26 +443,24 @@ TEST(MainForm, CloseQueryAnswers) {
         EXPECT_EQ(saving->size(), 0);
     }
     {  // Yes: the save dialog; a chosen name is saved, a cancelled dialog still closes.
-        Shell shell{QByteArray(quietOptions())};
+        Shell shell{quiet};
         prepare(shell);
         const auto saving = test::record(&shell.main(), &TMainForm::saveConnectionRequested);
         shell.dialogs.answerQuestion(DialogButton::Yes);
-        shell.dialogs.answerFile("/x/saved.vmc");
+        const QString saved = QDir(shell.dataFolder).filePath("saved.vmc");
+        shell.dialogs.answerFile(saved);
         bool canClose = false;
         shell.main().FormCloseQuery(canClose);
         EXPECT_TRUE(canClose);
         ASSERT_EQ(saving->size(), 1);
-        EXPECT_EQ(saving->at(0), "/x/saved.vmc");
+        EXPECT_EQ(saving->at(0), saved);
         const auto& records = shell.dialogs.records();
         ASSERT_GE(records.size(), 2u);
-        EXPECT_EQ(records[records.size() - 2].request.filter, "Velmora Connection (*.vmc)");
-        // No session was ever opened: the save's guard says so and writes nothing.
-        EXPECT_EQ(shell.dialogs.messages(),
-                  QStringList{"Sorry, but there was no connection since program execution. So "
-                              "there is no connection to save."});
-        EXPECT_FALSE(QFileInfo::exists("/x/saved.vmc"));
+        EXPECT_EQ(records.back().request.filter, "Velmora Connection (*.vmc)");
+        EXPECT_TRUE(shell.dialogs.messages().isEmpty());
+        EXPECT_TRUE(QFileInfo(saved).isFile()) << "Yes did what it offered";
 
-        Shell cancelled{QByteArray(quietOptions())};
+        Shell cancelled{quiet};
         prepare(cancelled);
         const auto none = test::record(&cancelled.main(), &TMainForm::saveConnectionRequested);
         cancelled.dialogs.answerQuestion(DialogButton::Yes);
@@ -452,13 +471,24 @@ TEST(MainForm, CloseQueryAnswers) {
         EXPECT_EQ(none->size(), 0);
     }
     {  // AskExit 0: no question even with a changed connection.
-        Shell shell{QByteArray(quietOptions("AskExit=0\n"))};
+        Shell shell{Shell::Setup{quietOptions("AskExit=0\n"), {}, true, false, quiet.providers}};
         prepare(shell);
         bool canClose = false;
         shell.main().FormCloseQuery(canClose);
         EXPECT_TRUE(canClose);
         EXPECT_TRUE(shell.dialogs.questions().isEmpty());
         EXPECT_EQ(recentsText(shell), recents);
+    }
+    {  // A changed dialog that never connected (File > New connection..., Esc): nothing that
+       // Yes could save, so no question.
+        Shell shell{quiet};
+        ASSERT_TRUE(shell.create());
+        shell.main().connectionFormContext().markConnectionModified();
+        bool canClose = false;
+        shell.main().FormCloseQuery(canClose);
+        EXPECT_TRUE(canClose);
+        EXPECT_TRUE(shell.dialogs.questions().isEmpty());
+        EXPECT_TRUE(shell.dialogs.messages().isEmpty());
     }
     {  // Unchanged connection: no question; the options are not written on close.
         Shell shell{QByteArray(quietOptions())};

@@ -8,6 +8,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
@@ -65,9 +67,13 @@ TEST(OptionsForm, OkStoresAndWritesAndAnInvalidFolderKeepsTheDialogOpen) {
     EXPECT_EQ(form.Edit1->text(), incoming);
     EXPECT_NE(main.options().Path, incoming);
 
-    // A folder that does not exist: the message, nothing stored.
+    // A folder that cannot be made (a file of that name is in the way, or below a file): the
+    // message, nothing stored.
     const Options before = main.options();
-    form.Edit1->setText(incoming + "/missing");
+    QFile blocker(QDir(shell.dataFolder).filePath("a file"));
+    ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+    blocker.close();
+    form.Edit1->setText(blocker.fileName() + "/below");
     form.Edit2->setText("Bob");
     form.BitBtn1Click();
     EXPECT_EQ(
@@ -80,6 +86,10 @@ TEST(OptionsForm, OkStoresAndWritesAndAnInvalidFolderKeepsTheDialogOpen) {
     form.Edit1->setText("");
     form.BitBtn1Click();
     EXPECT_EQ(shell.dialogs.messages().size(), 2);
+    form.Edit1->setText(blocker.fileName());
+    form.BitBtn1Click();
+    EXPECT_EQ(shell.dialogs.messages().size(), 3);
+    EXPECT_EQ(form.result(), 0);
 
     // A good folder: every value stored as set, the path as typed, and written.
     form.Edit1->setText(incoming);
@@ -120,7 +130,32 @@ TEST(OptionsForm, OkStoresAndWritesAndAnInvalidFolderKeepsTheDialogOpen) {
     form.BitBtn1Click();
     QDir::setCurrent(current);
     EXPECT_EQ(main.options().Path, "in");
-    EXPECT_EQ(shell.dialogs.messages().size(), 2);
+    EXPECT_EQ(shell.dialogs.messages().size(), 3);
+}
+
+TEST(OptionsForm, OkMakesAFolderThatDoesNotExistYet) {
+    // A first start: the default incoming folder is not there until a file arrives.
+    Shell shell{QByteArray(quietOptions())};
+    ASSERT_TRUE(shell.create());
+    TMainForm& main = shell.main();
+    TOptionsForm& form = *shell.windows->optionsForm();
+    const QString defaultFolder = main.options().Path;
+    ASSERT_FALSE(QFileInfo::exists(defaultFolder));
+    form.FormActivate();
+    form.BitBtn1Click();
+    EXPECT_TRUE(shell.dialogs.messages().isEmpty());
+    EXPECT_EQ(form.result(), QDialog::Accepted);
+    EXPECT_TRUE(QFileInfo(defaultFolder).isDir());
+    EXPECT_EQ(main.options().Path, defaultFolder);
+
+    // A new folder two levels down is made with its parent, and stored as typed.
+    const QString nested = QDir(shell.dataFolder).filePath("received/2026");
+    form.FormActivate();
+    form.Edit1->setText(nested);
+    form.BitBtn1Click();
+    EXPECT_TRUE(shell.dialogs.messages().isEmpty());
+    EXPECT_TRUE(QFileInfo(nested).isDir());
+    EXPECT_EQ(main.options().Path, nested);
 }
 
 TEST(OptionsForm, CancelHelpAndF1) {

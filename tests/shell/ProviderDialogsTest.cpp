@@ -87,7 +87,9 @@ TEST(ProviderDialogs, SerialPromptKeepsTheRememberedPortOnEnterAndOpensOverItsWi
         for (int i = 0; i < dialog.PortCombo->count(); ++i) {
             listed << dialog.PortCombo->itemText(i);
         }
-        // Enter as the keyboard gives it: to the widget with the focus, the port's field.
+        // Enter as the keyboard gives it: to the widget with the focus, the port's field, once
+        // the prompt is the active window (a user's key reaches no window before that).
+        ASSERT_TRUE(QTest::qWaitForWindowActive(shown));
         for (int press = 0; press < 2 && dialog.isVisible(); ++press) {
             QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
         }

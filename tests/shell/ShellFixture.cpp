@@ -48,6 +48,7 @@ Shell::Shell(const Setup& setup)
     context.sessionSystem = &sessions;
     context.association = association;
     context.openUrl = [this](const QUrl& url) { openedUrls.push_back(url); };
+    context.notifier = setup.notifier;
     windows = std::make_unique<ApplicationWindows>(std::move(context));
 }
 

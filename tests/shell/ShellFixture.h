@@ -27,8 +27,9 @@ public:
         QByteArray optionsIni;  // written as options.ini when not empty
         QStringList arguments;
         bool withHelp = true;
-        bool associated = false;         // the .vmc association exists already
-        QList<ProviderEntry> providers;  // none: no session can be opened
+        bool associated = false;              // the .vmc association exists already
+        QList<ProviderEntry> providers;       // none: no session can be opened
+        DesktopNotifier* notifier = nullptr;  // none: no desktop notifications
     };
 
     explicit Shell(const Setup& setup);

@@ -137,10 +137,15 @@ TEST_F(TransferEndingsTest, AStopOnOneSideIsExplainedOnTheOther) {
 
 TEST_F(TransferEndingsTest, ALostConnectionEndsEveryLineThatRan) {
     startSending("lost.bin");
+    ASSERT_EQ(link.a.engine->unfinishedFiles(), QStringList{"lost.bin"});
     link.a.engine->stopAll(QStringLiteral("the connection was lost"));
     link.b.engine->stopAll(QStringLiteral("the connection was lost"));
     expectEnded(link.a, 0, tsStopped, "the connection was lost");
     expectEnded(link.b, 0, tsStopped, "the connection was lost");
+    // Both conversations name the files cut off.
+    EXPECT_EQ(link.a.notices.lines.back(), "Cut off as the connection was lost: lost.bin.");
+    EXPECT_EQ(link.b.notices.lines.back(), "Cut off as the connection was lost: lost.bin.");
+    EXPECT_TRUE(link.a.engine->unfinishedFiles().isEmpty());
     EXPECT_TRUE(link.a.engine->canSendAgain(0));
     EXPECT_FALSE(link.b.engine->canSendAgain(0));
     // A later end changes no words.

@@ -61,6 +61,11 @@ constexpr double kSlowLineShare = 0.75;
 // The bytes in flight on a line slower than its port: one frame and this much line time, for
 // the acknowledgement's way back and the time both ends take to answer.
 constexpr std::int64_t kFlightMs = 150;
+// On a line that carries its port's rate, the bytes in flight cover the shortest round trip seen
+// and four times its variation, for the ends' wake-ups on a busy machine: at least this much and
+// a frame's line time (the shortest round trip may be a short frame's, read at once, where a
+// long one waits for the reader's pause), at most kFlightMs.
+constexpr std::int64_t kFlightMarginMs = 25;
 constexpr std::int64_t kMaxRtoMs = 20000;
 
 // Line bytes of a frame: its body, CRC and flag (escapes aside).
@@ -90,7 +95,10 @@ int payloadForRate(int baud, bool behindFasterPort) {
     // sensible frame instead.
     const int bytes = static_cast<int>(static_cast<std::int64_t>(baud) * 9 / 1000) & ~63;
     const int least = behindFasterPort ? 128 : std::clamp(baud / 20 & ~63, 128, 448);
-    return std::clamp(bytes, least, LinkEngine::kMaxPayloadBytes);
+    // Above 2 KiB a frame takes at most 5 ms of line: on a fast line the frames in flight are
+    // what a chat line waits for, and at 2 KiB header, CRC and flag cost 0.4 %.
+    const int most = std::clamp(baud / 2000 & ~63, 2048, LinkEngine::kMaxPayloadBytes);
+    return std::clamp(bytes, least, most);
 }
 
 // About 100 ms of line time per frame, so that an interactive message never waits longer for
@@ -359,6 +367,7 @@ void LinkEngine::handleAck(const QByteArray& body, std::int64_t nowMs) {
         measureLine(frame, nowMs);
         if (sentOnce) {
             const auto sample = static_cast<double>(nowMs - frame.sentAtMs);
+            m_minRttMs = std::min(m_minRttMs.value_or(sample), sample);
             if (!m_srttMs) {
                 m_srttMs = sample;
                 m_rttVarMs = sample / 2;
@@ -444,7 +453,17 @@ bool LinkEngine::inFlightFull() const {
         return m_inFlightBytes >= kFirstFlightFrames * frameBytes;
     }
     if (!lineSlowerThanPort()) {
-        return false;  // the pacing by the port's rate keeps the buffers short
+        // The pacing by the port's rate keeps the port's buffers short, but a line that now and
+        // then carries less (a receiver late to read, a busy machine) lets bytes gather behind
+        // it: no more than the shortest round trip seen needs, a margin for its variation and
+        // two frames.
+        if (!m_minRttMs) {
+            return false;
+        }
+        const auto least = static_cast<double>(std::max(kFlightMarginMs, wireTimeMs(frameBytes)));
+        const auto flightMs = static_cast<std::int64_t>(
+            *m_minRttMs + std::clamp(4 * m_rttVarMs, least, std::max(least, double{kFlightMs})));
+        return m_inFlightBytes >= lineBytesPerSecond() * flightMs / 1000 + 2 * frameBytes;
     }
     return m_inFlightBytes >= lineBytesPerSecond() * kFlightMs / 1000 + frameBytes;
 }
@@ -531,10 +550,14 @@ bool LinkEngine::send(const QByteArray& message, Lane lane) {
         // File data is worth the level the line affords; chat lines and keystrokes are short,
         // gain from the history more than from the level, and stay quick.
         if (agreed == Lane::Ordered) {
-            compressor.setLevel(MessageCompressor::levelForLine(lineBytesPerSecond()));
+            compressor.setLevel(m_levelChoice.level(lineBytesPerSecond()));
         }
+        m_lastCompressed.reset();
         m_compressionCounts.bytesIn += static_cast<std::uint64_t>(message.size());
         if (auto compressed = compressor.compress(message)) {
+            if (agreed == Lane::Ordered) {
+                m_lastCompressed = {compressed->size(), compressor.lastLevel()};
+            }
             queued = {std::move(*compressed), true};
             ++m_compressionCounts.compressed;
         } else {
@@ -545,6 +568,14 @@ bool LinkEngine::send(const QByteArray& message, Lane lane) {
     queue.queuedBytes += queued.bytes.size();
     queue.messages.push_back(std::move(queued));
     return true;
+}
+
+void LinkEngine::sendTook(std::int64_t micros) {
+    if (m_lastCompressed) {
+        m_levelChoice.compressed(m_lastCompressed->second, m_lastCompressed->first, micros,
+                                 lineBytesPerSecond());
+        m_lastCompressed.reset();
+    }
 }
 
 qsizetype LinkEngine::queuedBytes() const {

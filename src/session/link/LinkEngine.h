@@ -121,6 +121,9 @@ public:
     // Bytes of a frame begun on the line and not yet ended: a driver may read the rest of a
     // long frame in larger pieces.
     qsizetype partialFrameBytes() const { return m_codec.partialFrameBytes(); }
+    // The processor time the last send() took (compressing it): a level that leaves the sender
+    // no time to spare is lowered for the messages that follow.
+    void sendTook(std::int64_t micros);
     // Whether a message of this size may be queued in this lane now without passing the lane's
     // back-pressure bound. A single message of any allowed size is always accepted on an empty
     // lane.
@@ -271,6 +274,9 @@ private:
     };
     std::unique_ptr<Compressors> m_compressors;
     std::unique_ptr<Compressors> m_spareCompressors;  // kept by restart()
+    CompressionLevelChoice m_levelChoice;
+    // The last message of the ordered lane, when it went compressed: its bytes and level.
+    std::optional<std::pair<qsizetype, int>> m_lastCompressed;
     CompressionCounts m_compressionCounts;
     bool m_helloReplyDue = false;
     std::int64_t m_nextHelloMs;
@@ -297,6 +303,7 @@ private:
     int m_statFrames = 0;
     int m_statLost = 0;
     std::optional<double> m_srttMs;
+    std::optional<double> m_minRttMs;  // the shortest round trip seen
     double m_rttVarMs = 0;
     int m_backoff = 1;
     // When the retransmission timer last fired: the frames sent before it wait one more

@@ -3,6 +3,7 @@
 #include <zstd.h>
 
 #include <algorithm>
+#include <iterator>
 
 namespace velmora {
 
@@ -55,6 +56,31 @@ int MessageCompressor::levelForLine(std::int64_t bytesPerSecond) {
     return kFastLevel;
 }
 
+int CompressionLevelChoice::level(std::int64_t lineBytesPerSecond) const {
+    return std::min(MessageCompressor::levelForLine(lineBytesPerSecond), m_ceiling);
+}
+
+void CompressionLevelChoice::compressed(int level, qsizetype compressedBytes, std::int64_t micros,
+                                        std::int64_t lineBytesPerSecond) {
+    const std::int64_t lineMicros = static_cast<std::int64_t>(compressedBytes) * 1'000'000 /
+                                    std::max<std::int64_t>(lineBytesPerSecond, 1);
+    const auto step = std::find_if(std::begin(kLevels), std::end(kLevels),
+                                   [level](int each) { return each <= level; });
+    if (micros * 2 > lineMicros) {
+        // The next step below the level that took too long.
+        m_ceiling = step == std::end(kLevels) || std::next(step) == std::end(kLevels)
+                        ? MessageCompressor::kFastLevel
+                        : *std::next(step);
+        m_cheapInARow = 0;
+        return;
+    }
+    m_cheapInARow = micros * 10 < lineMicros ? m_cheapInARow + 1 : 0;
+    if (m_cheapInARow >= kCheapToClimb && level >= m_ceiling && m_ceiling < kLevels[0]) {
+        m_ceiling = *std::prev(std::find(std::begin(kLevels), std::end(kLevels), m_ceiling));
+        m_cheapInARow = 0;
+    }
+}
+
 void MessageCompressor::beginFrame() {
     // Data that did not shrink is likely followed by more of it (a compressed file): it is not
     // worth a slow level until some shrinks again.
@@ -82,6 +108,7 @@ std::optional<QByteArray> MessageCompressor::compress(QByteArrayView message) {
     if (m_frameLevel == 0) {
         beginFrame();
     }
+    m_lastLevel = m_frameLevel;
     // Strictly smaller than the message, or it goes plain.
     QByteArray compressed(std::max<qsizetype>(message.size() - 1, 0), Qt::Uninitialized);
     ZSTD_inBuffer in{message.data(), static_cast<std::size_t>(message.size()), 0};

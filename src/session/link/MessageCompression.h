@@ -42,6 +42,8 @@ public:
     void setLevel(int level) { m_level = level; }
     // The level of the frame in progress; 0 before the next message begins one.
     int frameLevel() const { return m_frameLevel; }
+    // The level the last message was compressed at.
+    int lastLevel() const { return m_lastLevel; }
 
     // The message compressed; nothing when that is not smaller, and then the history has
     // started over.
@@ -59,7 +61,33 @@ private:
     std::unique_ptr<ZSTD_CCtx_s, Free> m_context;
     int m_level = kFastLevel;
     int m_frameLevel = 0;
+    int m_lastLevel = 0;
     bool m_lastWentPlain = false;
+};
+
+// The ordered lane's level from the line and from the sender's spare time: the line's level
+// (MessageCompressor::levelForLine) while compressing a message takes less than half the time
+// the line takes to carry what it became. A message that took longer shows the processor close
+// to being the limit (a slow or busy machine): the level drops a step (19, 17, 9, 3, 1) for the
+// messages that follow. After kCheapToClimb messages in a row that took under a tenth of their
+// line time it climbs a step again, up to the line's. No clock: the owner says what each
+// message cost.
+class CompressionLevelChoice {
+public:
+    static constexpr int kCheapToClimb = 32;
+    // The steps, from the slowest.
+    static constexpr int kLevels[] = {19, 17, 9, 3, 1};
+
+    // The level for the next message on a line that carries this many bytes per second.
+    int level(std::int64_t lineBytesPerSecond) const;
+    // A message compressed at `level` into `compressedBytes` took `micros` of the sender's time.
+    void compressed(int level, qsizetype compressedBytes, std::int64_t micros,
+                    std::int64_t lineBytesPerSecond);
+
+private:
+    // The highest level the sender has time for; the line's may be lower.
+    int m_ceiling = kLevels[0];
+    int m_cheapInARow = 0;
 };
 
 class MessageDecompressor {

@@ -23,8 +23,9 @@ public:
     // What a driver's receive buffer is taken to hold: a pseudo-terminal and the tty layer of
     // most UART drivers hold about 4 KiB.
     static constexpr qsizetype kDriverBufferBytes = 4096;
-    // A paused read aims at this much: half the buffer, so that a late wake-up does not fill it.
-    static constexpr qsizetype kBatchBytes = kDriverBufferBytes / 2;
+    // A paused read aims at this much: a quarter of the buffer, so that a late wake-up does not
+    // fill it and the end of a frame on a fast line waits a few milliseconds at most.
+    static constexpr qsizetype kBatchBytes = kDriverBufferBytes / 4;
     // A read that brought this much may have found the buffer full: the line may be faster.
     static constexpr qsizetype kNearlyFullBytes = kDriverBufferBytes * 3 / 4;
     // The longest pause: the most the end of a frame waits for its read.

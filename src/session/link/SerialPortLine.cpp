@@ -9,6 +9,8 @@
 #include <QThread>
 #include <QTimer>
 
+#include <time.h>
+
 #include <algorithm>
 
 namespace velmora {
@@ -18,6 +20,13 @@ namespace {
 // Output is handed to the port only while less than this waits in its own buffer, so that the
 // link's pacing, not a buffer, decides what goes next.
 constexpr qint64 kPortBacklogBytes = 256;
+
+// The processor time the calling thread has taken, in microseconds.
+std::int64_t threadCpuMicros() {
+    timespec time{};
+    ::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &time);
+    return static_cast<std::int64_t>(time.tv_sec) * 1'000'000 + time.tv_nsec / 1000;
+}
 
 }  // namespace
 
@@ -288,9 +297,13 @@ bool SerialPortLine::sendInLane(const QByteArray& message, Lane lane) {
                        m_engine->canAccept(message.size(), lane);
             });
         }
+        // The processor time of this thread, not the wall's: a moment of other work on a busy
+        // machine says nothing of what compressing costs.
+        const std::int64_t startUs = threadCpuMicros();
         if (m_closing || m_portFailed || !m_engine->send(message, lane)) {
             return false;
         }
+        m_engine->sendTook(threadCpuMicros() - startUs);
     }
     QMetaObject::invokeMethod(
         m_context.get(), [this] { pump(); }, Qt::QueuedConnection);

@@ -187,6 +187,13 @@ lines_before() {  # lines_before FILE LINE
 }
 cli_said() { grep -qF -- "$1" "$cli_out"; }  # cli_said TEXT
 
+# The window manager offers a message box no maximise.
+box_offers_no_maximize() {  # box_offers_no_maximize WINDOW
+    local actions
+    actions=$(xprop -id "$1" _NET_WM_ALLOWED_ACTIONS 2>/dev/null)
+    echo "seen: the message box allows: ${actions#*= }"
+    [[ $actions == *_NET_WM_ACTION_CLOSE* ]] && [[ $actions != *MAXIMIZE* ]]
+}
 # One connection of the window, as ROLE (0 Master, 1 Slave) by CONNECT (connect_by_dialog or
 # connect_by_wizard), against velmora-cli; then a chat line and a file each way, and the end.
 connection() {  # connection CONNECT ROLE
@@ -236,12 +243,16 @@ connection() {  # connection CONNECT ROLE
     check "$step: the window shows velmora-cli's line" log_has_line "$work/$step.txt" \
         "Cleo>    Hello window, $step"
     # What the window said as it connected: a host waits, then its caller arrives; a joiner
-    # says "Connected." as it opens and again as it takes its place beside the host.
-    local opening=("Waiting for remote user..." "Connected.")
-    [ "$role" = 1 ] && opening=("Connected." "Connected.")
-    check "$step: the window said \"${opening[0]}\" then \"${opening[1]}\" as it connected" test \
-        "$(lines_before "$work/$step.txt" "$name>    Hello Cleo, $step")" = \
-        "${opening[0]}|${opening[1]}"
+    # says "Connected." once, as it opens beside the host.
+    local opening
+    opening=$(lines_before "$work/$step.txt" "$name>    Hello Cleo, $step")
+    if [ "$role" = 0 ]; then
+        check "$step: the window said \"Waiting for remote user...\" then \"Connected.\"" \
+            test "$opening" = "Waiting for remote user...|Connected."
+    else
+        check "$step: the window said \"Connected.\" once as it joined" \
+            test "${opening#*|}" = "Connected." -a "${opening%|*}" != "Connected."
+    fi
     check "$step: the window says its file arrived whole" log_has_line "$work/$step.txt" \
         "File $(basename "$window_file") arrived whole and verified."
     check "$step: the window says where velmora-cli's file went" log_has_said_where \
@@ -254,6 +265,8 @@ connection() {  # connection CONNECT ROLE
     xdotool key d
     await_dialog Velmora
     screenshot "$step-disconnect-question"
+    check "$step: the question box offers to close it, not to maximise it" \
+        box_offers_no_maximize "$dialog"
     press "$dialog" Return
     wait_for 10 cli_said "$name has left."
     sleep 1
@@ -268,6 +281,148 @@ connection() {  # connection CONNECT ROLE
     exec 3>&-
     echo "--- velmora-cli's output:"
     cat "$cli_out"
+}
+
+# --- The first hour after connecting, from another empty data folder -------------------------
+# Options accepts the default incoming folder that does not exist yet; the keys go where the
+# user types after connecting and after each mode switch; a blank line is not sent; after the
+# other side leaves the window waits and says a line was not sent; closing the window while a
+# file moves asks about it, then the window goes at once and velmora-cli names the file cut off.
+cut_off_said() { grep -q "^Cut off as $1 left: .*$2" "$cli_out"; }  # cut_off_said NAME FILE
+first_hour() {
+    local main name start gone big=$work/big-from-window.bin
+    route=hour
+    home=$work/hour-home
+    first_start "$home"
+    click "$(window_named Win '^Welcome to Velmora !$')" 375 271  # its Close button
+    wait_for 10 no_window_named Win '^Welcome to Velmora !$' ||
+        give_up "the start-up window did not close"
+    main=$(main_window Win)
+
+    # File > Options... (Up, Up: past Exit), OK as the dialog opens.
+    check "hour: no incoming folder yet on a fresh install" test ! -e "$home/Incoming"
+    press "$main" alt+f
+    sleep 0.3
+    xdotool key Up Up Return
+    await_dialog Options
+    screenshot "$route-options"
+    press "$dialog" Return
+    wait_for 10 no_window_named Win '^Options$'
+    sleep 0.5
+    screenshot "$route-options-ok"
+    check "hour: OK in Options closed the dialog on a fresh install" no_window_named Win '^Options$'
+    check "hour: OK in Options showed no message" no_window_named Win '^Velmora$'
+    check "hour: OK in Options made the incoming folder" test -d "$home/Incoming"
+    [ -z "$(other_windows Win)" ] || give_up "Options left a window: $(other_windows Win)"
+
+    connect_by_dialog 0
+    answer_serial_prompt "$work/cable/A"
+    start_cli join
+    wait_for 40 cli_said "Connected with " || give_up "hour: velmora-cli did not connect"
+    name=$(sed -n 's/^Connected with \(.*\)\.$/\1/p' "$cli_out" | head -1)
+    sleep 1
+    # Typed at once, without a click: the keys go into the message field. A blank line is not
+    # sent.
+    xdotool type --delay 20 "Typed at once"
+    xdotool key Return
+    xdotool type --delay 20 "   "
+    xdotool key Return
+    wait_for 10 cli_said "$name>    Typed at once"
+    screenshot "$route-typed-at-once"
+    check "hour: a line typed right after connecting, without a click, went out" \
+        cli_said "$name>    Typed at once"
+    # Message > Classic mode: typed straight away, the text goes to the end of the conversation.
+    xdotool key alt+m
+    sleep 0.3
+    xdotool key a
+    sleep 0.5
+    xdotool type --delay 20 "classic words"
+    sleep 0.5
+    screenshot "$route-classic-typed"
+    # The word "Connected" of the second line double-clicked (the X selection), then a
+    # middle-click into the first line: the word is pasted at the end, as typed text is, not at
+    # the point clicked.
+    xdotool mousemove --window "$main" 25 75 click --repeat 2 --delay 80 1
+    sleep 0.3
+    xdotool mousemove --window "$main" 200 61 click 2
+    sleep 0.5
+    screenshot "$route-classic-middle-click"
+    # Message > Chat mode: the next line goes out.
+    xdotool key alt+m
+    sleep 0.3
+    xdotool key h
+    sleep 0.5
+    xdotool type --delay 20 "Back in chat"
+    xdotool key Return
+    wait_for 10 cli_said "$name>    Back in chat"
+    check "hour: the first line after switching back to chat mode went out" \
+        cli_said "$name>    Back in chat"
+    check "hour: the blank line was not sent" bash -c "! grep -qx '$name>  *' '$cli_out'"
+    export_log Win "$work/hour-1.txt"
+    check "hour: classic-mode keys typed after the switch, and a middle-click paste, went to the end" \
+        test "$(lines_before "$work/hour-1.txt" "$name>    Back in chat" | cut -d'|' -f2)" = \
+        "classic wordsConnected"
+    check "hour: the middle-click put nothing where it was clicked" \
+        log_has_line "$work/hour-1.txt" "Waiting for remote user..."
+
+    # velmora-cli leaves: the window waits for the next caller; a line typed now is kept.
+    kill -TERM "$cli_pid" 2>/dev/null
+    wait_for 10 bash -c "! kill -0 $cli_pid 2>/dev/null"
+    exec 3>&-
+    sleep 1
+    screenshot "$route-other-side-left"
+    xdotool windowfocus --sync "$main"
+    xdotool type --delay 20 "Anyone there"
+    xdotool key Return
+    sleep 0.5
+    screenshot "$route-line-while-alone"
+    export_log Win "$work/hour-2.txt"
+    check "hour: after the other side left the window waits for the next caller" \
+        test "$(lines_before "$work/hour-2.txt" "Nobody is connected: your line was not sent. It is kept in the message field.")" = \
+        "Remote user disconnected.|Waiting for remote user..."
+    check "hour: the line typed while nobody was there is not shown as sent" \
+        bash -c "! grep -q 'Anyone there' '$work/hour-2.txt'"
+
+    # A new caller is taken as it comes; the window sends a large file and is closed while the
+    # file moves: the question names the file; No closes the window at once.
+    start_cli join
+    wait_for 40 cli_said "Connected with " || give_up "hour: the second caller did not connect"
+    head -c 3000000 /dev/urandom >"$big"
+    press "$main" Insert
+    if wait_for 10 has_other_windows Win && sleep 1; then
+        xdotool type --delay 10 "$big"
+        xdotool key Return
+    fi
+    wait_for 20 grep -q "$(basename "$big")" "$cli_out"
+    sleep 2
+    screenshot "$route-file-moving"
+    press "$main" alt+F4
+    await_dialog Velmora
+    screenshot "$route-close-question"
+    xdotool key alt+n
+    start=$SECONDS
+    wait_for 10 question_gone "$dialog"
+    # The question about the unsaved connection may follow: No.
+    if wait_for 2 window_named Win '^Velmora$' >/dev/null; then
+        screenshot "$route-close-second-question"
+        xdotool key alt+n
+    fi
+    start=$SECONDS
+    wait_for 10 bash -c "[ -z \"\$(xdotool search --all --pid ${pid_of[Win]} --onlyvisible --name . 2>/dev/null)\" ]"
+    gone=$((SECONDS - start))
+    screenshot "$route-closed"
+    echo "seen: the window was gone $gone s after the last answer"
+    check "hour: the window closed after the answer" test -z "$(other_windows Win)$(main_window Win)"
+    wait_for 20 cut_off_said "$name" "$(basename "$big")"
+    check "hour: velmora-cli learns that the window left" cli_said "$name has left."
+    check "hour: velmora-cli names the file that was cut off" cut_off_said "$name" "$(basename "$big")"
+    wait_for 20 bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
+    check "hour: the program ended" bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
+    kill -TERM "$cli_pid" 2>/dev/null
+    exec 3>&-
+    echo "--- velmora-cli's output:"
+    cat "$cli_out"
+    show_errors Win
 }
 
 # --- Through File > New connection... -----------------------------------------------------------
@@ -293,9 +448,59 @@ first_start "$home"
 connection connect_by_wizard 1
 connection connect_by_wizard 0
 show_errors Win
+
+# --- By the keyboard alone, from another empty data folder -------------------------------------
+# The start-up window's link "Create new connection" by Tab and Enter; in the New connection
+# dialog, which opens on Modem, Tab to the chosen method, Down to Null-modem, Tab to the role,
+# Down for Slave, Enter for Connect. No mouse until the chat line of the connection's checks.
+route=keyboard
+home=$work/keyboard-home
+connect_by_keyboard() {  # connect_by_keyboard ROLE
+    local welcome
+    welcome=$(window_named Win '^Welcome to Velmora !$')
+    if [ -n "$welcome" ]; then
+        press "$welcome" Tab
+        sleep 0.3
+        screenshot "$route-start-up-link-focused"
+        xdotool key Return
+    else
+        press "$(main_window Win)" ctrl+n
+    fi
+    await_dialog "New connection"
+    screenshot "$route-new-connection-opened"
+    local keys=(Tab Down Tab)
+    [ "$1" = 1 ] && keys+=(Down)
+    press "$dialog" "${keys[@]}"
+    sleep 0.3
+    screenshot "$route-new-connection-chosen"
+    xdotool key Return
+}
+first_start "$home"
+connection connect_by_keyboard 0
+connection connect_by_keyboard 1
+# Ctrl+N while nothing is connected opens the dialog at once; Esc closes it, Alt+F X ends.
+press "$(main_window Win)" ctrl+n
+await_dialog "New connection"
+check "keyboard: the New connection dialog opens over the main window with its title bar" \
+    test "$(xdotool getwindowgeometry --shell "$dialog" | sed -n 's/^Y=//p')" -gt 0
+press "$dialog" Escape
+wait_for 10 no_window_named Win '^New connection$'
+check "keyboard: Esc closed the New connection dialog" no_window_named Win '^New connection$'
+press "$(main_window Win)" alt+f
+sleep 0.3
+xdotool key x
+# Asked whether to save the connection: No (Alt+N).
+if wait_for 5 window_named Win '^Velmora$' >/dev/null; then
+    screenshot "$route-exit-question"
+    press "$(window_named Win '^Velmora$')" alt+n
+fi
+wait_for 10 bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
+check "keyboard: File > Exit ended the program" bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
+show_errors Win
 # Qt warns when a timer or a socket notifier is made on a thread that cannot run it (a thread
 # not started by QThread, or another thread than the object's): the port or the line it serves
 # is then not watched as the code expects.
+first_hour
 thread_warnings='QSocketNotifier: Can only be used with threads started with QThread'
 thread_warnings+='|Timers cannot be started from another thread'
 for program in Win cli; do

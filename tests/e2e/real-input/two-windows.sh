@@ -148,10 +148,15 @@ export_log Bob "$work/bob-2.txt"
 dismiss_others Bob
 say Bob "Anybody there?"
 export_log Bob "$work/bob-3.txt"
-# Bob now hosts the session alone, waiting for the next caller: as any waiting host, it shows
-# its own line once (nobody else is there to take it).
-check "Bob, hosting alone after the host left, shows a typed line once" \
-    bash -c "[ -f '$work/bob-3.txt' ] && [ \"\$(grep -cF 'Bob>    Anybody there?' '$work/bob-3.txt')\" = 1 ]"
+# Bob now hosts the session alone, waiting for the next caller, and says so; a line typed now
+# reaches nobody: it is not shown as sent, and the conversation says so.
+check "Bob, hosting alone after the host left, says it waits for the next caller" \
+    log_has_line "$work/bob-3.txt" "Waiting for remote user..."
+check "Bob, hosting alone after the host left, does not show a typed line as sent" \
+    bash -c "[ -f '$work/bob-3.txt' ] && ! grep -qF 'Bob>    Anybody there?' '$work/bob-3.txt'"
+check "Bob, hosting alone after the host left, says the line was not sent" \
+    log_has_line "$work/bob-3.txt" \
+    "Nobody is connected: your line was not sent. It is kept in the message field."
 
 # --- Connect again: Ann's window again; Bob, who stayed, hosts on the line it holds ----------
 start_window Ann A 0

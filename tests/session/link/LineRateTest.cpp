@@ -123,5 +123,23 @@ TEST(LineRate, ALineAsFastAsItsPortsKeepsThePortsFramesAndRate) {
     EXPECT_EQ(link.a.engine->basePayloadBytes(), 1024);
 }
 
+TEST(LineRate, AFastLineThatNowAndThenStopsKeepsNoQueueInFrontOfAChatLine) {
+    // 3 Mbaud, stopping for 10 ms every 250 ms (a receiver late to read): the pacing by the
+    // port's rate alone would let the bytes the line did not carry gather in front of a chat
+    // line, up to the back-pressure bound (about 150 ms of line).
+    SimulatedLink link(config(3'000'000, 1), config(3'000'000, 2), 72);
+    link.aToB.impairments.stallEveryMs = 250;
+    link.aToB.impairments.stallMs = 10;
+    const Streamed streamed = streamWithChat(link);
+    ASSERT_GE(streamed.worstChatMs, 0);
+    // The bytes in flight: the round trip, 25 ms for the ends' wake-ups and two frames of
+    // 7 ms; a stall may come on top.
+    EXPECT_LE(streamed.worstChatMs, 60);
+    // The line is kept busy whenever it carries (96 % of the time), less headers and escapes.
+    EXPECT_GE(streamed.fileBytesPerSecond, 0.93 * 0.96 * 300'000);
+    EXPECT_EQ(link.a.engine->lineBytesPerSecond(), 300'000);
+    EXPECT_EQ(link.a.engine->basePayloadBytes(), 2048);
+}
+
 }  // namespace
 }  // namespace velmora

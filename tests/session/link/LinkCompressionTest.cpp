@@ -277,6 +277,45 @@ TEST(LinkCompressionTest, TheLevelFollowsTheLineAndFallsForDataThatDoesNotShrink
     EXPECT_EQ(decodeLane(sent, plain), plain);
 }
 
+TEST(LinkCompressionTest, TheLevelDropsWhenTheProcessorIsTheLimitAndClimbsBackWithTimeToSpare) {
+    CompressionLevelChoice choice;
+    constexpr std::int64_t kLine = 960;  // 1000 compressed bytes take about 1.04 s of line
+    const int lineLevel = MessageCompressor::levelForLine(kLine);
+    ASSERT_EQ(choice.level(kLine), lineLevel);
+    // Cheap messages never raise the level above the line's.
+    for (int i = 0; i < 2 * CompressionLevelChoice::kCheapToClimb; ++i) {
+        choice.compressed(lineLevel, 1000, 1000, kLine);
+    }
+    EXPECT_EQ(choice.level(kLine), lineLevel);
+    // More than half the line time: a step down per such message, to level 1 at the least.
+    std::vector<int> levels;
+    for (int i = 0; i < 6; ++i) {
+        choice.compressed(choice.level(kLine), 1000, 600'000, kLine);
+        levels.push_back(choice.level(kLine));
+    }
+    EXPECT_EQ(levels, (std::vector<int>{17, 9, 3, 1, 1, 1}));
+    // Under half but over a tenth keeps the level; only a run of cheap ones climbs a step.
+    choice.compressed(1, 1000, 300'000, kLine);
+    EXPECT_EQ(choice.level(kLine), 1);
+    for (int i = 1; i < CompressionLevelChoice::kCheapToClimb; ++i) {
+        choice.compressed(1, 1000, 50'000, kLine);
+    }
+    EXPECT_EQ(choice.level(kLine), 1);
+    choice.compressed(1, 1000, 200'000, kLine);  // the run is broken
+    for (int i = 0; i < CompressionLevelChoice::kCheapToClimb; ++i) {
+        EXPECT_EQ(choice.level(kLine), 1) << i;
+        choice.compressed(1, 1000, 50'000, kLine);
+    }
+    EXPECT_EQ(choice.level(kLine), 3);
+    // A fast line's own level is lower than the ceiling: the ceiling does not raise it.
+    EXPECT_EQ(choice.level(40'000'000), MessageCompressor::kFastLevel);
+    // Data that went at the fast level for not shrinking does not move the ceiling up.
+    for (int i = 0; i < 2 * CompressionLevelChoice::kCheapToClimb; ++i) {
+        choice.compressed(MessageCompressor::kFastLevel, 1000, 1, kLine);
+    }
+    EXPECT_EQ(choice.level(kLine), 3);
+}
+
 TEST(LinkCompressionTest, ASlowLinesLevelSavesLineOverAFastOnes) {
     const auto compressedBytes = [](std::int64_t lineRate) {
         MessageCompressor compressor;

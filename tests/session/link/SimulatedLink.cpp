@@ -6,9 +6,8 @@
 namespace velmora::test {
 
 void SimulatedWire::put(char byte, std::int64_t nowMs) {
-    const std::int64_t byteUs = 10'000'000 / m_baud;
-    m_freeAtUs = std::max(m_freeAtUs, nowMs * 1000) + byteUs;
-    m_bytes.push_back({m_freeAtUs, byte});
+    m_freeAtNs = std::max(m_freeAtNs, nowMs * 1'000'000) + byteNs();
+    m_bytes.push_back({m_freeAtNs, byte});
 }
 
 void SimulatedWire::write(const QByteArray& bytes, std::int64_t nowMs) {
@@ -23,7 +22,7 @@ void SimulatedWire::write(const QByteArray& bytes, std::int64_t nowMs) {
         }
         if (impairments.dropRate > 0 && chance(m_random) < impairments.dropRate) {
             // The byte still takes its time on the line.
-            m_freeAtUs = std::max(m_freeAtUs, nowMs * 1000) + 10'000'000 / m_baud;
+            m_freeAtNs = std::max(m_freeAtNs, nowMs * 1'000'000) + byteNs();
             continue;
         }
         if (byteErrorRate > 0 && chance(m_random) < byteErrorRate) {
@@ -34,6 +33,14 @@ void SimulatedWire::write(const QByteArray& bytes, std::int64_t nowMs) {
 }
 
 void SimulatedWire::addNoise(std::int64_t nowMs) {
+    if (impairments.stallEveryMs > 0 && nowMs % impairments.stallEveryMs == 0) {
+        // What has not arrived yet arrives later by the stall, and so does what follows.
+        const std::int64_t stallNs = impairments.stallMs * 1'000'000;
+        for (InFlight& byte : m_bytes) {
+            byte.arrivalNs += stallNs;
+        }
+        m_freeAtNs = std::max(m_freeAtNs, nowMs * 1'000'000) + stallNs;
+    }
     std::uniform_real_distribution<double> chance(0.0, 1.0);
     if (impairments.garbagePerMs > 0 && chance(m_random) < impairments.garbagePerMs) {
         const auto length = 1 + m_random() % 32;
@@ -45,7 +52,7 @@ void SimulatedWire::addNoise(std::int64_t nowMs) {
 
 QByteArray SimulatedWire::read(std::int64_t nowMs) {
     QByteArray bytes;
-    while (!m_bytes.empty() && m_bytes.front().arrivalUs <= nowMs * 1000) {
+    while (!m_bytes.empty() && m_bytes.front().arrivalNs <= nowMs * 1'000'000) {
         if (!cut) {
             bytes.append(m_bytes.front().byte);
         }

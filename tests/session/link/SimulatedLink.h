@@ -22,6 +22,10 @@ struct Impairments {
     double garbagePerMs = 0.0;
     // Chance per byte that a raw XON or XOFF is inserted (flow control of the line).
     double flowControlBytes = 0.0;
+    // The line stops for stallMs every stallEveryMs, as one does whose receiver is late to read
+    // a full buffer: it then carries less than its rate.
+    std::int64_t stallEveryMs = 0;
+    std::int64_t stallMs = 0;
 };
 
 // One direction of a serial line under a virtual clock: bytes pass at baud / 10 per second,
@@ -33,6 +37,7 @@ public:
     void write(const QByteArray& bytes, std::int64_t nowMs);
     // The bytes that have arrived by now.
     QByteArray read(std::int64_t nowMs);
+    // Noise and stalls due at this millisecond.
     void addNoise(std::int64_t nowMs);
 
     Impairments impairments;
@@ -42,14 +47,16 @@ public:
 
 private:
     struct InFlight {
-        std::int64_t arrivalUs;
+        std::int64_t arrivalNs;
         char byte;
     };
     void put(char byte, std::int64_t nowMs);
+    // A byte's time on the line: 10 bits.
+    std::int64_t byteNs() const { return 10'000'000'000 / m_baud; }
 
     int m_baud;
     std::mt19937_64 m_random;
-    std::int64_t m_freeAtUs = 0;
+    std::int64_t m_freeAtNs = 0;
     std::deque<InFlight> m_bytes;
 };
 
