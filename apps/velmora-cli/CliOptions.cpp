@@ -39,9 +39,19 @@ whether you may open them, and if not why and the command that fixes it.
 Lines typed on standard input are sent as chat lines once the other side is there; received
 lines are printed as "name>    text". Files named after "send" are offered as soon as the other
 side is there. Files offered by the other side are received into the incoming folder; a partial
-file of the same name there is resumed. Ctrl-C (or SIGTERM) ends with a goodbye to the other
-side, and a modem hangs up; while the port is opened, the other side is looked for or a modem
-dials, it cancels the attempt (exit code 8). A second Ctrl-C ends at once.
+file of the same name there is resumed.
+
+A line that is lost (a pulled cable, a USB adapter that drops out, a modem that loses the
+carrier) is tried again: the side that hosted hosts again, the side that joined joins again, a
+serial port is opened as soon as its device is there again under the same name, and a modem
+calls again or waits for the call again, at most 5 times. Once the same other side is back,
+every unfinished transfer goes on from where it stopped, in both directions. Reconnecting is
+given up 5 minutes after the line was lost; --no-reconnect ends at once instead.
+
+Ctrl-C (or SIGTERM) ends with a goodbye to the other side, and a modem hangs up; while the port
+is opened, the other side is looked for or a modem dials, it cancels the attempt (exit code 8);
+while a lost line is being got back, it ends the wait (exit code 7 when files did not arrive). A
+second Ctrl-C ends at once.
 
 Exit codes:
   0  done: every file arrived whole, verified by its SHA-256 on both sides
@@ -53,7 +63,7 @@ Exit codes:
      the modem did not answer, the cable's port is taken by another program, the network
      host cannot be reached or is no Velmora), or the other
      side runs another version of Velmora (printed in the window's words)
-  6  connection lost
+  6  connection lost (with reconnecting off, or given up after 5 minutes)
   7  a file was refused, stopped, or did not arrive whole
   8  any other failure, or the attempt to connect was cancelled by Ctrl-C or SIGTERM
   9  every file arrived with its full length, but the other side is an older Velmora
@@ -138,10 +148,13 @@ std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(
         "exit-when-done",
         "End once every file offered by either side has ended, when the other side has offered "
         "its files or has left.");
+    const QCommandLineOption noReconnect(
+        "no-reconnect", "End when the line is lost, rather than trying to get it back.");
     const QCommandLineOption wait("wait", "Joining: seconds to look for the host (default 30).",
                                   "SECONDS", "30");
     parser.addOptions({help, version, serial, modem, phone, tcp, passphraseFile, baud, flow, name,
-                       session, incoming, blockCode, blockIncoming, exitWhenDone, wait});
+                       session, incoming, blockCode, blockIncoming, exitWhenDone, noReconnect,
+                       wait});
     parser.addPositionalArgument("host|join|ports",
                                  "Wait for the other side, join it, or list the serial ports.");
     parser.addPositionalArgument("send FILE...", "Files to offer.", "[send FILE...]");
@@ -264,6 +277,7 @@ std::variant<CliOptions, CliExit, PortsCommand> parseCliOptions(
         parser.isSet(incoming) ? parser.value(incoming) : QStringLiteral("."));
     options.blockIncoming = parser.isSet(blockIncoming);
     options.exitWhenDone = parser.isSet(exitWhenDone);
+    options.reconnect = !parser.isSet(noReconnect);
     return options;
 }
 

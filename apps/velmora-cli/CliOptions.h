@@ -46,8 +46,9 @@ struct CliOptions {
     int blockCode = 5;
     bool blockIncoming = false;
     bool exitWhenDone = false;
-    int waitSeconds = 30;  // joining: how long to look for the host's session
-    QStringList files;     // offered once the other side is there
+    bool reconnect = true;  // a lost line is tried again
+    int waitSeconds = 30;   // joining: how long to look for the host's session
+    QStringList files;      // offered once the other side is there
 };
 
 // What the command line asks for, or the text to print and the code to end with (--help,

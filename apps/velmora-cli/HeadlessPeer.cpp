@@ -19,6 +19,7 @@
 #include "transfer/SendThreadLifetime.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QTimer>
@@ -50,6 +51,7 @@ HeadlessPeer::HeadlessPeer(CliOptions options, QString dataFolder, QTextStream& 
       m_service(installedProviders({m_dataFolder, &m_prompts, m_options.serial, &m_prompts,
                                     &m_prompts, m_options.passphrase})),
       m_peer(m_service, *this) {
+    m_peer.setReconnect(m_options.reconnect);
     if (m_options.playerName.isEmpty()) {
         m_options.playerName = defaultPlayerName();
     }
@@ -73,6 +75,19 @@ void HeadlessPeer::connectPeer() {
             printLine(texts::WaitingForRemoteUser);
         }
         QTimer::singleShot(0, this, [this] { checkDone(); });
+    });
+    connect(&m_peer, &Peer::lineLost, this, [this] {
+        m_input->setEnabled(false);
+        printLine(texts::LineLost.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+    });
+    connect(&m_peer, &Peer::lineBack, this, [this](int outgoing, int incoming) {
+        printLine(texts::LineBack.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
+                                      texts::transfersCount(outgoing + incoming)));
+        if (incoming > 0) {
+            // Their lines went; the other side offers those files again, together.
+            m_offersArrived = false;
+        }
+        m_input->setEnabled(!m_inputEnded);
     });
     connect(&m_peer, &Peer::sessionLost, this, [this] {
         printLine(texts::ConnectionLost);
@@ -195,6 +210,7 @@ ConnectRequest HeadlessPeer::connectRequest() const {
     } else {
         // The host may start after us: look for it until the time given has passed.
         request.searchForMs = static_cast<std::int64_t>(m_options.waitSeconds) * 1000;
+        request.device = serialDevicePath(m_options.serial.portName);
     }
     return request;
 }
@@ -357,8 +373,8 @@ void HeadlessPeer::showMessage(const QString& text) {
 
 void HeadlessPeer::transferStateChanged(int row) {
     const TTransfer& transfer = m_peer.transfers().model().transfer(row);
-    if (transfer.State != tsStopped) {
-        return;
+    if (transfer.State != tsStopped || m_peer.transfers().isHeld(row)) {
+        return;  // a line held for the line to come back has not failed
     }
     ++m_failures;
     printLine(QStringLiteral("The transfer of %1 was stopped: %2.")

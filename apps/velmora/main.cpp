@@ -1,5 +1,6 @@
 #include "base/DataFolder.h"
 #include "conversation/Conversation.h"
+#include "peer/Peer.h"
 #include "shell/ApplicationWindows.h"
 #include "shell/DesktopNotifier.h"
 #include "shell/MainForm.h"
@@ -63,6 +64,9 @@ int main(int argc, char* argv[]) {
     networkPrompts.setNotice([&windows](const QString& notice) {
         windows.mainForm().conversation().appendLine(notice);
     });
+    velmora::Peer& peer = windows.mainForm().peer();
+    serialPrompts.setQuiet([&peer] { return peer.reconnecting(); });
+    peer.setCableDevice([&serialPrompts] { return serialPrompts.lastDevice(); });
     windows.show();
     if (!captureFolder.isEmpty()) {
         QTimer::singleShot(0, &application, [&windows, &captureFolder] {

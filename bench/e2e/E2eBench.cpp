@@ -8,11 +8,14 @@
 //   e2e_resume_s         the plug pulled at half the file, new processes on both sides: the time
 //                        from their start to the whole file, against the time the missing part
 //                        takes alone on a clean line
+//   e2e_reconnect_s      the plug pulled three times for 5 s each during one transfer, both
+//                        programs getting the line back by themselves: the time to the whole
+//                        file, against the clean time plus the outages plus 3 s per outage
 // Each time runs from the start of the receiving program (the sending one is started right
 // after it) to the moment the received file has its full size; it must then be byte for byte
 // the source, and both programs must end well.
 //
-//   velmora-bench-e2e [clean] [noisy] [resume]    (none: all three)
+//   velmora-bench-e2e [clean] [noisy] [resume] [reconnect]    (none: all four)
 
 #include "support/BenchSupport.h"
 
@@ -107,11 +110,13 @@ std::string inFolder(const std::string& folder, const std::string& name) {
 // under work.
 TransferProcesses startVelmora(const Programs& programs, const CableProcess& cable,
                                const std::string& work, const std::string& source,
-                               const std::string& incoming) {
+                               const std::string& incoming,
+                               const std::vector<std::string>& extra = {}) {
     std::filesystem::create_directories(incoming);
     const auto options = [&](const std::string& side, std::vector<std::string> arguments) {
         SpawnOptions spawn;
         spawn.arguments = std::move(arguments);
+        spawn.arguments.insert(spawn.arguments.begin() + 1, extra.begin(), extra.end());
         spawn.log = inFolder(work, side + ".log");
         const std::string data = inFolder(work, side + "-data");
         std::filesystem::create_directories(data);
@@ -198,9 +203,10 @@ bool resumeAfterPulledPlug(const Programs& programs, const std::string& folder,
     const std::string partial = receivedPath(incoming, source);
     const CableProcess cable(programs.cable, inFolder(work, "cable"), lineOptions("0"));
     {
-        // The plug is pulled once half the file has been written; both sides lose the line.
-        const TransferProcesses first =
-            startVelmora(programs, cable, inFolder(work, "first"), source, incoming);
+        // The plug is pulled once half the file has been written; both sides lose the line and,
+        // not trying to get it back, end.
+        const TransferProcesses first = startVelmora(programs, cable, inFolder(work, "first"),
+                                                     source, incoming, {"--no-reconnect"});
         while (fileSize(partial) < kFileBytes / 2 && !first.receiver->hasEnded()) {
             std::this_thread::sleep_for(5ms);
         }
@@ -245,6 +251,57 @@ bool resumeAfterPulledPlug(const Programs& programs, const std::string& folder,
     return true;
 }
 
+// One transfer whose plug is pulled for kOutage at a quarter, a half and three quarters of the
+// file; both programs get the line back by themselves. Compared with the same transfer on a clean
+// cable in the same run.
+bool reconnectThroughOutages(const Programs& programs, const std::string& folder,
+                             const std::string& source, std::chrono::seconds limit) {
+    constexpr auto kOutage = 5s;
+    constexpr int kOutages = 3;
+    const std::string work = inFolder(folder, "reconnect");
+    Timing clean;
+    {
+        const CableProcess cable(programs.cable, inFolder(work, "cable-clean"), lineOptions("0"));
+        clean = velmoraTransfer(programs, cable, inFolder(work, "clean"), source, limit);
+    }
+    const std::string incoming = inFolder(work, "incoming");
+    const std::string target = receivedPath(incoming, source);
+    const std::string partial = target + ".part";
+    const CableProcess cable(programs.cable, inFolder(work, "cable"), lineOptions("0"));
+    const TransferProcesses processes =
+        startVelmora(programs, cable, inFolder(work, "outages"), source, incoming);
+    bool outagesDone = true;
+    for (int outage = 1; outage <= kOutages && outagesDone; ++outage) {
+        const std::uint64_t at = kFileBytes * static_cast<std::uint64_t>(outage) / (kOutages + 1);
+        while (fileSize(partial) < at && !processes.receiver->hasEnded()) {
+            std::this_thread::sleep_for(5ms);
+        }
+        outagesDone = !processes.receiver->hasEnded();
+        cable.unplug();
+        std::this_thread::sleep_for(kOutage);
+        cable.plugIn();
+    }
+    const Timing withOutages = awaitTransfer(processes, source, target, limit, "the transfer");
+    if (!clean.whole || !withOutages.whole || !outagesDone) {
+        std::printf("e2e_reconnect_s=FAILED (clean %s, with outages %s%s)\n",
+                    clean.whole ? "whole" : "failed", withOutages.whole ? "whole" : "failed",
+                    outagesDone ? "" : ", ended before the last outage");
+        return false;
+    }
+    const double outages = kOutages * std::chrono::duration<double>(kOutage).count();
+    const double goal = clean.seconds + outages + 3.0 * kOutages;
+    std::printf(
+        "e2e_reconnect_s=%.1f (%llu bytes at %d baud with %d outages of %.0f s, each side getting "
+        "the line back by itself; goal <= %.1f)\n",
+        withOutages.seconds, static_cast<unsigned long long>(kFileBytes), kBaud, kOutages,
+        outages / kOutages, goal);
+    std::printf("e2e_reconnect_clean_s=%.1f (the same transfer without outages)\n", clean.seconds);
+    std::printf("e2e_reconnect_cost_per_outage_s=%.2f (beyond the outage itself; goal <= 3.0)\n",
+                (withOutages.seconds - clean.seconds - outages) / kOutages);
+    std::fflush(stdout);
+    return withOutages.seconds <= goal;
+}
+
 std::string temporaryFolder() {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "velmora-bench-e2e-XXXXXX").string();
@@ -273,6 +330,9 @@ int run(const std::set<std::string>& parts) {
     if (wanted("resume")) {
         ok &= resumeAfterPulledPlug(programs, folder, source, 900s);
     }
+    if (wanted("reconnect")) {
+        ok &= reconnectThroughOutages(programs, folder, source, 900s);
+    }
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     return ok ? 0 : 1;
@@ -285,8 +345,8 @@ int main(int argc, char* argv[]) {
     std::set<std::string> parts;
     for (int i = 1; i < argc; ++i) {
         const std::string part = argv[i];
-        if (part != "clean" && part != "noisy" && part != "resume") {
-            std::fprintf(stderr, "usage: velmora-bench-e2e [clean] [noisy] [resume]\n");
+        if (part != "clean" && part != "noisy" && part != "resume" && part != "reconnect") {
+            std::fprintf(stderr, "usage: velmora-bench-e2e [clean] [noisy] [resume] [reconnect]\n");
             return 2;
         }
         parts.insert(part);

@@ -55,6 +55,7 @@ Options Options::read(const IniFile& ini, const QString& dataFolder) {
     o.Mode = ini.intValue(Common, "Mode", o.Mode);
     o.Speed = ini.intValue(Common, "Speed", o.Speed);
     o.Showloader = ini.intValue(Common, "Showloader", o.Showloader);
+    o.Reconnect = ini.intValue(Common, "Reconnect", o.Reconnect);
     o.Notify = ini.intValue(Desktop, "Notify", o.Notify);
     o.SendFolder = ini.stringValue(Desktop, "SendFolder", o.SendFolder);
     o.SupportEmail = ini.stringValue(Url, "SupportEmail", o.SupportEmail);
@@ -81,6 +82,7 @@ void Options::write(IniFile& ini) const {
     ini.setValue(Common, "Mode", Mode);
     ini.setValue(Common, "Speed", Speed);
     ini.setValue(Common, "Showloader", Showloader);
+    ini.setValue(Common, "Reconnect", Reconnect);
     ini.setValue(Desktop, "Notify", Notify);
     ini.setValue(Desktop, "SendFolder", SendFolder);
 }

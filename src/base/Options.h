@@ -23,6 +23,7 @@ struct Options {
     int Mode = 1;
     int Speed = 4;
     int Showloader = 1;
+    int Reconnect = 1;  // a lost line is tried again and its transfers go on
     // [Desktop]: 1: a chat line or a file that arrives while the window is not active is told by
     // a desktop notification and the taskbar's attention hint.
     int Notify = 1;

@@ -16,6 +16,12 @@ inline const QString TypePrompt =
 inline const QString NotConnected = QStringLiteral("Not connected");
 inline const QString WaitingForRemoteUser = QStringLiteral("Waiting for remote user...");
 inline const QString ConnectionLost = QStringLiteral("Connection lost!");
+// A lost line that is tried again (%1: the time, HH:MM:SS; %2: how many transfers go on).
+inline const QString LineLost = QStringLiteral("Line lost at %1, trying to get it back...");
+inline const QString LineBack = QStringLiteral("Line back at %1; %2 continue");
+inline QString transfersCount(int count) {
+    return count == 1 ? QStringLiteral("1 transfer") : QStringLiteral("%1 transfers").arg(count);
+}
 inline const QString NoSessionsFound = QStringLiteral("No sessions were found on remote computer!");
 
 // Sending a message or a file with no session open.

@@ -4,6 +4,8 @@
 #include "connections/ConnectionStatusView.h"
 #include "peer/Peer.h"
 
+#include <QTime>
+
 namespace velmora {
 
 ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
@@ -12,6 +14,20 @@ ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
     connect(&peer, &Peer::playerAdded, this, [this] { DXPlay1AddPlayer(); });
     connect(&peer, &Peer::playerDeleted, this, [this] { DXPlay1DeletePlayer(); });
     connect(&peer, &Peer::sessionLost, this, [this] { endConnection(texts::ConnectionLost); });
+    // The Disconnect command stays, to end the wait.
+    connect(&peer, &Peer::lineLost, this, [this] {
+        endConnection(
+            texts::LineLost.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
+        m_view.setConnectionCommandsEnabled(true);
+    });
+    connect(&peer, &Peer::lineBack, this, [this](int outgoing, int incoming) {
+        const QString line =
+            texts::LineBack.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
+                                texts::transfersCount(outgoing + incoming));
+        setStatus(Connected);
+        m_view.appendConversationLine(line);
+        promptWhenConnected();
+    });
     // An attempt shows each step at once, and how it ended when no session opened.
     connect(&peer, &Peer::connectStep, this, [this](ConnectStep step) {
         setStatus(connectStepText(step, m_peer.connectRequest()));
@@ -37,6 +53,9 @@ void ConnectionStatus::showInitialState() {
 
 void ConnectionStatus::DXPlay1Open(bool host) {
     m_view.setConnectionCommandsEnabled(true);
+    if (m_peer.reconnecting()) {
+        return;  // the line lost is being got back: lineBack tells when it is
+    }
     m_view.setWasConnected();
     setStatus(host ? Waiting : Connected);
     m_view.appendConversationLine(host ? Waiting : QStringLiteral("Connected."));

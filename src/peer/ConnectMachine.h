@@ -28,6 +28,8 @@ struct ConnectRequest {
     int retries = 0;
     // Searches go on at least this long while nothing is found (0: only `retries` count).
     std::int64_t searchForMs = 0;
+    // The cable's device path, when the face knows it: watched while a lost line waits for it.
+    QString device;
 };
 
 // Where an attempt has got to, for the user to see.

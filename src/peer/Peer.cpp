@@ -30,13 +30,31 @@ Peer::Peer(IDirectPlaySystem& system, TransferSettings& settings, QObject* paren
     connectSessionEvents();
     // Made after the peer's own handlers, so that sessionOpened comes before connectFinished.
     m_connector = std::make_unique<Connector>(*m_play);
-    connect(m_connector.get(), &Connector::progress, this, &Peer::connectStep);
-    connect(m_connector.get(), &Connector::ended, this, &Peer::connectFinished);
+    m_reconnector = std::make_unique<Reconnector>(*m_connector, *m_play, ReconnectPolicy{});
+    // The attempts of a reconnect are quiet: their outcomes go to the reconnect alone.
+    connect(m_connector.get(), &Connector::progress, this, [this](ConnectStep step) {
+        if (!m_reconnector->running()) {
+            emit connectStep(step);
+        }
+    });
+    connect(m_connector.get(), &Connector::ended, this, [this](const ConnectResult& result) {
+        if (m_reconnector->running()) {
+            m_reconnector->attemptEnded(result);
+        } else {
+            emit connectFinished(result);
+        }
+    });
+    connect(m_reconnector.get(), &Reconnector::finished, this, &Peer::reconnectFinished);
+    m_instance.resize(kHelloInstanceSize);
+    for (char& byte : m_instance) {
+        byte = static_cast<char>(m_random.generate());
+    }
 }
 
 Peer::~Peer() {
     stopSender();
     // No listener may hear of the close while the peer is half gone.
+    m_reconnector.reset();
     m_connector.reset();
     m_play->disconnect(this);
     // The close lets the line go, which ends a send that waits for room on it; only then are
@@ -48,6 +66,9 @@ Peer::~Peer() {
 }
 
 void Peer::connectTo(const ConnectRequest& request) {
+    if (m_reconnector->running()) {
+        m_reconnector->stop();  // the user connects anew
+    }
     if (m_connector->running()) {
         return;
     }
@@ -57,6 +78,10 @@ void Peer::connectTo(const ConnectRequest& request) {
 }
 
 void Peer::cancelConnect() {
+    if (m_reconnector->running()) {
+        m_reconnector->stop();
+        return;
+    }
     m_connector->cancel();
 }
 
@@ -106,13 +131,15 @@ void Peer::connectSessionEvents() {
                 endConnection(QStringLiteral("%1 left").arg(player.Name));
                 emit playerDeleted(player);
             });
-    connect(play, &TCustomDXPlay::OnSessionLost, this, [this](TCustomDXPlay&) {
-        endConnection(QStringLiteral("the connection was lost"));
-        emit sessionLost();
-    });
+    connect(play, &TCustomDXPlay::OnSessionLost, this,
+            [this](TCustomDXPlay&) { sessionLostHere(); });
     connect(play, &TCustomDXPlay::OnClose, this, [this](TCustomDXPlay&) {
-        endConnection(QStringLiteral("the connection was closed"));
-        emit sessionClosed();
+        // A session closed on the way back is no news to the faces, and its lines stay held.
+        const bool reconnecting = m_reconnector->running();
+        endConnection(QStringLiteral("the connection was closed"), reconnecting);
+        if (!reconnecting) {
+            emit sessionClosed();
+        }
     });
     connect(play, &TCustomDXPlay::OnReleased, this,
             [this](TCustomDXPlay&) { emit lineReleased(); });
@@ -198,7 +225,8 @@ void Peer::greetOpponent() {
 void Peer::sendHello(std::uint32_t to, bool answer) {
     const TDXPlayPlayer* local = m_play->LocalPlayer();
     const QByteArray message =
-        buildPeerHello({kHelloUtf8Text, answer, local != nullptr ? local->Name.toUtf8() : ""});
+        buildPeerHello({static_cast<std::uint8_t>(kHelloUtf8Text | kHelloInstance), answer,
+                        local != nullptr ? local->Name.toUtf8() : "", m_instance});
     m_play->SendMessage(to, message.constData(), static_cast<std::int32_t>(message.size()));
 }
 
@@ -220,6 +248,68 @@ void Peer::helloReceived(const PeerSender& sender, const PeerHello& hello) {
     if (!hello.answer) {
         m_greeted = sender.id;
         sendHello(sender.id, true);
+    }
+    // Who the other side is, for a line that is lost and comes back. The own hello has gone
+    // before anything a continuation sends.
+    m_otherSide = {hello.utf8Name, hello.instance};
+    if (m_reconnector->running()) {
+        if (m_otherSide == m_lostSide) {
+            const TransferEngine::Continued continued = continueTransfers();
+            m_reconnector->otherSideBack();
+            emit lineBack(continued.outgoing, continued.incoming);
+        } else {
+            // Another side: a new conversation, to which nothing of the old one goes.
+            m_reconnector->otherSideChanged();
+        }
+    }
+}
+
+void Peer::sessionLostHere() {
+    const bool reconnect =
+        m_reconnector->running() ||
+        (m_reconnectEnabled && !m_otherSide.instance.isEmpty() && m_play->Players().Count() >= 2);
+    if (!reconnect) {
+        endConnection(QStringLiteral("the connection was lost"));
+        emit sessionLost();
+        return;
+    }
+    const bool first = !m_reconnector->running();
+    if (first) {
+        m_lostSide = m_otherSide;
+    }
+    ConnectRequest again = m_connectRequest;
+    if (again.method == ConnectRequest::Method::Cable && again.device.isEmpty() && m_cableDevice) {
+        again.device = m_cableDevice();
+    }
+    // Running from here on, so that the lines that stop are seen as held.
+    m_reconnector->lineLost(again);
+    endConnection(QStringLiteral("waiting for the line to come back"), true);
+    if (first) {
+        emit lineLost();
+    }
+}
+
+TransferEngine::Continued Peer::continueTransfers() {
+    const std::optional<Opponent> opponent = fileOpponent();
+    return opponent ? m_transfers->continueHeld(*opponent) : TransferEngine::Continued{};
+}
+
+void Peer::reconnectFinished(ReconnectEnd how) {
+    m_lostSide = {};
+    switch (how) {
+        case ReconnectEnd::Back:
+            return;
+        case ReconnectEnd::Other:
+            m_transfers->failHeld(QStringLiteral("another computer came back on the line"));
+            return;
+        case ReconnectEnd::GaveUp:
+            m_transfers->failHeld(QStringLiteral("the line did not come back"));
+            emit sessionLost();
+            return;
+        case ReconnectEnd::Stopped:
+            m_transfers->failHeld(QStringLiteral("the connection was closed"));
+            emit sessionClosed();
+            return;
     }
 }
 
@@ -253,6 +343,10 @@ void Peer::resumeSender() {
 }
 
 void Peer::close() {
+    if (m_reconnector->running()) {
+        m_reconnector->stop();
+        return;
+    }
     // The sender thread is asked to stop first, so that it prepares no more blocks; the session
     // closes at once, without waiting for a block still going out.
     stopSender();
@@ -285,9 +379,10 @@ void Peer::reapEndedSenders() {
                   [](const std::unique_ptr<TSendThread>& thread) { return thread->hasEnded(); });
 }
 
-void Peer::endConnection(const QString& words) {
-    m_transfers->stopAll(words);
+void Peer::endConnection(const QString& words, bool held) {
+    m_transfers->stopAll(words, held);
     stopSender();
+    m_otherSide = {};
     m_greeted = 0;
     m_otherSpeaksUtf8 = false;
     m_replacedTextNoted = false;

@@ -2,6 +2,7 @@
 
 #include "peer/ConnectMachine.h"
 #include "peer/Connector.h"
+#include "peer/Reconnector.h"
 #include "protocol/PeerMessageHandlers.h"
 #include "session/DXPlay.h"
 #include "session/UiHandOver.h"
@@ -14,6 +15,7 @@
 #include <QRandomGenerator>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -56,9 +58,22 @@ public:
     // first when a session opened). Any session still open is closed first. Nothing happens
     // while an attempt runs.
     void connectTo(const ConnectRequest& request);
-    // Ends the attempt under way: connectFinished says Cancelled at once.
+    // Ends the attempt under way: connectFinished says Cancelled at once. A reconnect that
+    // waits ends as close() ends it.
     void cancelConnect();
-    bool connecting() const { return m_connector->running(); }
+    bool connecting() const { return m_connector->running() && !m_reconnector->running(); }
+
+    // Whether a lost line is tried again (on by default). It is, with another side whose hello
+    // names its instance: once the same instance is back, the unfinished transfers of both
+    // directions go on from where they stopped, offered again by their senders.
+    void setReconnect(bool on) { m_reconnectEnabled = on; }
+    bool reconnectEnabled() const { return m_reconnectEnabled; }
+    // A lost line is being tried again: lineLost came, lineBack or the end did not yet.
+    bool reconnecting() const { return m_reconnector->running(); }
+    const ReconnectPolicy& reconnectPolicy() const { return m_reconnector->policy(); }
+    // Where the face learns the cable's device only when the provider asks for it: for a lost
+    // line whose connect request names no device, the device to watch for.
+    void setCableDevice(std::function<QString()> device) { m_cableDevice = std::move(device); }
     // The request of the attempt under way, or of the last one.
     const ConnectRequest& connectRequest() const { return m_connectRequest; }
 
@@ -114,7 +129,8 @@ public:
     bool senderSuspended() const { return m_sendThread && m_sendThread->isSuspended(); }
 
     // Stops the sender thread, then closes the session (sessionClosed follows) at once; the
-    // goodbye and the release of the line follow on the session's worker (lineReleased).
+    // goodbye and the release of the line follow on the session's worker (lineReleased). A
+    // reconnect that waits ends instead: its transfers are counted as failed.
     void close();
 
 signals:
@@ -124,8 +140,15 @@ signals:
     // A participant was added: the own one right after opening, then each remote one.
     void playerAdded(const velmora::TDXPlayPlayer& player);
     void playerDeleted(const velmora::TDXPlayPlayer& player);
+    // The line is gone for good: reconnecting is off, or was given up.
     void sessionLost();
     void sessionClosed();
+    // The line was lost and is being tried again; the transfers wait (stopped, without an
+    // outcome) and the conversation stays.
+    void lineLost();
+    // The same other side is back: the unfinished transfers go on, `outgoing` offered again from
+    // here, `incoming` to be offered again by the other side.
+    void lineBack(int outgoing, int incoming);
     void lineReleased();
     void connectStep(velmora::ConnectStep step);
     void connectFinished(const velmora::ConnectResult& result);
@@ -178,14 +201,31 @@ private:
     // The participant files go to, while a session is open.
     std::optional<Opponent> fileOpponent() const;
     // The connection ended (words: how, for the lines): every line stops and the sender thread
-    // ends.
-    void endConnection(const QString& words);
+    // ends; held: the lines wait for the line to come back.
+    void endConnection(const QString& words, bool held = false);
+    void sessionLostHere();
+    // The same side is back: the held lines go on (see TransferEngine::continueHeld).
+    TransferEngine::Continued continueTransfers();
+    void reconnectFinished(ReconnectEnd how);
 
     UiHandOver m_handOver;
     SystemTransferClock m_clock;
     QRandomGenerator m_random;
     std::unique_ptr<TDXPlay> m_play;
     std::unique_ptr<Connector> m_connector;
+    std::unique_ptr<Reconnector> m_reconnector;
+    bool m_reconnectEnabled = true;
+    std::function<QString()> m_cableDevice;
+    // This run's instance, sent in the hello; who the other side is by its hello (empty
+    // instance: it sent none), and the side a lost line waits for.
+    QByteArray m_instance;
+    struct Identity {
+        QByteArray name;
+        QByteArray instance;
+        bool operator==(const Identity&) const = default;
+    };
+    Identity m_otherSide;
+    Identity m_lostSide;
     ConnectRequest m_connectRequest;
     std::unique_ptr<TransferEngine> m_transfers;
     std::unique_ptr<TSendThread> m_sendThread;

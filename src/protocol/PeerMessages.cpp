@@ -397,11 +397,19 @@ std::optional<FileProgress> parseFileProgress(MessageBytes message) {
 QByteArray buildPeerHello(const PeerHello& hello) {
     const QByteArray name =
         hello.utf8Name.size() <= kMaxUtf8NameLength ? hello.utf8Name : QByteArray();
-    ByteWriter writer = messageOf(MessageKind::PeerHello, kPeerHelloHeaderSize + name.size());
-    writer.u8(hello.flags)
+    const bool instance =
+        (hello.flags & kHelloInstance) != 0 && hello.instance.size() == kHelloInstanceSize;
+    const std::uint8_t flags =
+        instance ? hello.flags : static_cast<std::uint8_t>(hello.flags & ~kHelloInstance);
+    ByteWriter writer = messageOf(MessageKind::PeerHello, kPeerHelloHeaderSize + name.size() +
+                                                              (instance ? kHelloInstanceSize : 0));
+    writer.u8(flags)
         .u8(hello.answer ? 1 : 0)
         .u16(static_cast<std::uint16_t>(name.size()))
         .bytes(name);
+    if (instance) {
+        writer.bytes(hello.instance);
+    }
     return writer.take();
 }
 
@@ -431,6 +439,14 @@ std::optional<PeerHello> parsePeerHello(MessageBytes message) {
     hello.utf8Name = reader->copy(nameLength);
     if (!reader->ok() || nameLength > kMaxUtf8NameLength) {
         return std::nullopt;
+    }
+    if ((hello.flags & kHelloInstance) != 0) {
+        hello.instance = reader->copy(kHelloInstanceSize);
+        if (!reader->ok()) {
+            // Said, but not there: taken as a hello without it.
+            hello.instance.clear();
+            hello.flags &= static_cast<std::uint8_t>(~kHelloInstance);
+        }
     }
     return hello;
 }

@@ -77,6 +77,10 @@ inline constexpr std::uint8_t kTransferNews = 0x02;
 // chat lines, typed characters and its name in UTF-8.
 inline constexpr int kPeerHelloHeaderSize = 8;
 inline constexpr std::uint8_t kHelloUtf8Text = 0x01;
+// Flags bit: the side's instance follows the name; it continues its transfers when a lost line
+// comes back to the same instance.
+inline constexpr std::uint8_t kHelloInstance = 0x02;
+inline constexpr int kHelloInstanceSize = 16;
 // A UTF-8 chat line is its text plus this many bytes (kind, 32-bit length).
 inline constexpr int kUtf8TextHeaderSize = 8;
 // The longest UTF-8 text a chat line carries: 65535 UTF-16 units take at most three bytes each.
@@ -211,6 +215,8 @@ struct PeerHello {
     std::uint8_t flags = kHelloUtf8Text;
     bool answer = false;  // false: a greeting; true: the answer to the other side's greeting
     QByteArray utf8Name;  // the sender's player name in UTF-8, at most kMaxUtf8NameLength bytes
+    // With kHelloInstance: kHelloInstanceSize bytes that name the sender's run of the program.
+    QByteArray instance;
 };
 
 // A chat line in UTF-8, sent instead of a TextMessage to a peer whose hello has kHelloUtf8Text.

@@ -38,6 +38,7 @@
 #include <QFileInfo>
 #include <QFontMetrics>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -458,6 +459,7 @@ void TMainForm::UpdateInterface() {
     m_ui->Chatmode1->setChecked(!classic);
     m_ui->PanelMsgEdit->setVisible(!classic);
     m_conversation->setClassicMode(classic);
+    m_peer->setReconnect(m_options.Reconnect != 0);
     UpdateOptions();
 }
 
@@ -701,6 +703,15 @@ void TMainForm::tellUser(const QString& summary, const QString& body, const QStr
         m_context.notifier->notify(summary, body, category);
     }
     QApplication::alert(this);
+}
+
+void TMainForm::keyPressEvent(QKeyEvent* event) {
+    // Esc that no part of the window took ends the wait for a lost line, as Disconnect does.
+    if (event->key() == Qt::Key_Escape && m_peer->reconnecting()) {
+        m_peer->cancelConnect();
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
 }
 
 QString TMainForm::incomingFolder() const {

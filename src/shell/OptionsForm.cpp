@@ -81,6 +81,9 @@ TOptionsForm::TOptionsForm(TMainForm& mainForm) : m_mainForm(mainForm) {
     pathLayout->addWidget(Edit1, 1);
     pathLayout->addWidget(Button6);
     generalLayout->addWidget(pathBox);
+    ReconnectCheckBox =
+        new QCheckBox(QStringLiteral("Get a lost line back and continue its transfers"));
+    generalLayout->addWidget(ReconnectCheckBox);
     generalLayout->addStretch();
     PageControl1->addTab(general, QStringLiteral("General"));
 
@@ -148,6 +151,7 @@ void TOptionsForm::FormActivate() {
     selectIndex(InterfaceRadioGroup, o.Mode);
     SpeedComboBox->setCurrentIndex(o.Speed >= 2 && o.Speed <= 4 ? o.Speed - 2 : -1);
     Edit2->setText(o.UserName);
+    ReconnectCheckBox->setChecked(o.Reconnect != 0);
 }
 
 void TOptionsForm::BitBtn1Click() {
@@ -169,6 +173,7 @@ void TOptionsForm::BitBtn1Click() {
     o.Mode = InterfaceRadioGroup->checkedId();
     o.Speed = SpeedComboBox->currentIndex() + 2;
     o.UserName = Edit2->text();
+    o.Reconnect = ReconnectCheckBox->isChecked() ? 1 : 0;
     o.Notify = NotifyCheckBox->isChecked() ? 1 : 0;
     m_mainForm.UpdateView();
     m_mainForm.UpdateOptions();

@@ -36,6 +36,7 @@ public:
     QButtonGroup* ViewRadioGroup = nullptr;
     QCheckBox* CheckBox5 = nullptr;
     QCheckBox* CheckBox4 = nullptr;
+    QCheckBox* ReconnectCheckBox = nullptr;
     QCheckBox* NotifyCheckBox = nullptr;
     QLineEdit* Edit2 = nullptr;
     QPushButton* BitBtn1 = nullptr;

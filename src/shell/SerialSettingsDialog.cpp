@@ -1,6 +1,7 @@
 #include "shell/SerialSettingsDialog.h"
 
 #include "base/DialogService.h"
+#include "session/link/SerialPortOpener.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -125,12 +126,19 @@ void SerialSettingsDialog::acceptIfValid() {
 
 std::optional<SerialSettings> SerialSettingsDialog::askSerialSettings(
     const QList<SerialPortChoice>& ports, const SerialSettings& last) {
+    if (m_quiet && m_quiet()) {
+        return last;
+    }
     present(ports, last);
     placeOverActiveWindow();
     if (exec() != QDialog::Accepted) {
         return std::nullopt;
     }
-    return chosen();
+    const std::optional<SerialSettings> settings = chosen();
+    if (settings) {
+        m_lastDevice = serialDevicePath(settings->portName);
+    }
+    return settings;
 }
 
 void SerialSettingsDialog::placeOverActiveWindow() {
@@ -148,6 +156,9 @@ void SerialSettingsDialog::placeOverActiveWindow() {
 }
 
 void SerialSettingsDialog::showSerialError(const QString& message) {
+    if (m_quiet && m_quiet()) {
+        return;
+    }
     m_dialogs.showMessage(message);
 }
 

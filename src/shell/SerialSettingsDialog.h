@@ -4,6 +4,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QComboBox;
 
 namespace velmora {
@@ -24,6 +26,11 @@ public:
     std::optional<SerialSettings> askSerialSettings(const QList<SerialPortChoice>& ports,
                                                     const SerialSettings& last) override;
     void showSerialError(const QString& message) override;
+    // While `quiet` says so (a lost line being tried again), the last settings are taken without
+    // asking and errors are not shown: the attempts go on by themselves.
+    void setQuiet(std::function<bool()> quiet) { m_quiet = std::move(quiet); }
+    // The device of the settings last chosen or taken; empty before.
+    QString lastDevice() const { return m_lastDevice; }
 
     QComboBox* PortCombo = nullptr;
     QComboBox* BaudCombo = nullptr;
@@ -35,6 +42,8 @@ private:
     void placeOverActiveWindow();
 
     DialogService& m_dialogs;
+    std::function<bool()> m_quiet;
+    QString m_lastDevice;
 };
 
 }  // namespace velmora

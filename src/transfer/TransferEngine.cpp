@@ -331,6 +331,42 @@ void TransferEngine::removeFirstAborted() {
     }
 }
 
+bool TransferEngine::isHeld(int row) const {
+    const TTransfer& transfer = m_model.transfer(row);
+    return transfer.State == tsStopped && !transfer.Outcome;
+}
+
+TransferEngine::Continued TransferEngine::continueHeld(const Opponent& opponent) {
+    QStringList paths;
+    Continued continued;
+    for (int row = m_model.rowCount() - 1; row >= 0; --row) {
+        if (!isHeld(row)) {
+            continue;
+        }
+        const TTransfer& transfer = m_model.transfer(row);
+        if (!transfer.Outgoing) {
+            ++continued.incoming;
+        } else if (!transfer.SourcePath.isEmpty()) {
+            ++continued.outgoing;
+            paths.prepend(transfer.SourcePath);
+        }
+        m_model.removeTransfer(row, true);
+    }
+    if (!paths.isEmpty()) {
+        m_sender.sendFiles(paths, opponent);
+    }
+    return continued;
+}
+
+void TransferEngine::failHeld(const QString& words) {
+    const std::uint32_t now = m_clock.tickCount();
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        if (isHeld(row)) {
+            m_model.endTransfer(row, tsStopped, words, now);
+        }
+    }
+}
+
 QStringList TransferEngine::unfinishedFiles() const {
     QStringList files;
     for (int row = 0; row < m_model.rowCount(); ++row) {
@@ -341,23 +377,26 @@ QStringList TransferEngine::unfinishedFiles() const {
     return files;
 }
 
-void TransferEngine::stopAll(const QString& words) {
+void TransferEngine::stopAll(const QString& words, bool held) {
     const std::uint32_t now = m_clock.tickCount();
     const QStringList cutOff = unfinishedFiles();
-    if (!cutOff.isEmpty()) {
+    // Held lines are not cut off: the conversation says that the line is being got back.
+    if (!cutOff.isEmpty() && !held) {
         m_notices.appendConversationLine(
             QStringLiteral("Cut off as %1: %2.").arg(words, cutOff.join(QStringLiteral(", "))));
     }
+    const std::optional<TransferOutcome> outcome =
+        held ? std::nullopt : std::optional(TransferOutcome::Failed);
     // A line that stops makes no place for a waiting offer: the connection is ending.
     const QScopedValueRollback stopping(m_stoppingAll, true);
     for (int row = 0; row < m_model.rowCount(); ++row) {
         const TTransfer& transfer = m_model.transfer(row);
         if (!transfer.ended()) {
-            m_model.endTransfer(row, tsStopped, words, now);
-        } else if (transfer.awaitingVerdict() && !transfer.Outcome) {
+            m_model.endTransfer(row, tsStopped, words, now, outcome);
+        } else if (transfer.awaitingVerdict() && !transfer.Outcome && !isHeld(row)) {
             m_model.endTransfer(row, tsStopped,
                                 transfer.EndWords + QStringLiteral("; no verdict came: ") + words,
-                                now);
+                                now, outcome);
         }
     }
 }

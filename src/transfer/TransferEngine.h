@@ -79,9 +79,23 @@ public:
     // The connection ended (words: how, for the lines): every line that had not ended stops,
     // closes its file and waits for the user to remove it. A ".part" stays for a later resume.
     // The conversation is told which files were cut off.
-    void stopAll(const QString& words);
+    // held: the line was lost and may come back; the lines get no outcome yet, so that they can
+    // go on once it is back (or be counted as failed when it is not), and are not told as cut off.
+    void stopAll(const QString& words, bool held = false);
     // The files of the lines that have not ended (offered, moving or paused), in list order.
     QStringList unfinishedFiles() const;
+    // Whether a line is held: stopped by a lost line, waiting for it to come back.
+    bool isHeld(int row) const;
+    // The lost line is back to the same other side: the held lines go on. The incoming ones
+    // make way for the sender's new offers, which resume from their ".part" files; the outgoing
+    // ones are offered again. Neither counts as failed.
+    struct Continued {
+        int outgoing = 0;
+        int incoming = 0;  // the other side offers these again
+    };
+    Continued continueHeld(const Opponent& opponent);
+    // The held lines will not go on (words: why): they stop again, counted as failed.
+    void failHeld(const QString& words);
 
 signals:
     // An outgoing line may have blocks to send again (an offer was accepted, a line resumed).

@@ -90,11 +90,13 @@ int TransfersModel::addTransfer(std::unique_ptr<TTransfer> transfer, const QByte
     return row;
 }
 
-void TransfersModel::removeTransfer(int row) {
+void TransfersModel::removeTransfer(int row, bool goesOn) {
     if (row < 0 || row >= rowCount()) {
         return;
     }
-    setOutcome(row, TransferOutcome::Failed);
+    if (!goesOn) {
+        setOutcome(row, TransferOutcome::Failed);
+    }
     beginRemoveRows({}, row, row);
     m_rows.erase(m_rows.begin() + row);
     endRemoveRows();

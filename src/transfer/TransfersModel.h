@@ -46,8 +46,9 @@ public:
     // gives it its state image. Returns the row.
     int addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon,
                     const QLocale& locale = QLocale());
-    // Removes the row; its file closes with its record.
-    void removeTransfer(int row);
+    // Removes the row; its file closes with its record. A line without an outcome counts as
+    // failed, unless it goes on in a new line (goesOn: a line held through a lost line).
+    void removeTransfer(int row, bool goesOn = false);
 
     TTransfer& transfer(int row);
     const TTransfer& transfer(int row) const;

@@ -107,7 +107,7 @@ TEST(CliNoisyCableTest, FilesArriveWholeAndEveryChatLineOnceInOrder) {
     EXPECT_GT(counters.bToA.inserted, 0u);
 }
 
-TEST(CliNoisyCableTest, PulledPlugEndsBothSidesAndTheNextRunResumes) {
+TEST(CliNoisyCableTest, PulledPlugWithoutReconnectingEndsBothSidesAndTheNextRunResumes) {
     CableOptions options;
     options.directory = test::makeTempFolder("pulled-cable").toStdString();
     options.line.baud = Baud.toInt();
@@ -126,6 +126,7 @@ TEST(CliNoisyCableTest, PulledPlugEndsBothSidesAndTheNextRunResumes) {
                                       Baud,
                                       "--name",
                                       "Ann",
+                                      "--no-reconnect",
                                       "--exit-when-done",
                                       "send",
                                       sendFolder + "/big.bin"};
@@ -138,6 +139,7 @@ TEST(CliNoisyCableTest, PulledPlugEndsBothSidesAndTheNextRunResumes) {
                                       "Bob",
                                       "--incoming",
                                       incoming,
+                                      "--no-reconnect",
                                       "--exit-when-done"};
     const QString partial = incoming + "/big.bin.part";
     qint64 received = 0;

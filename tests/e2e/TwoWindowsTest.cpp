@@ -14,6 +14,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
+#include <QTest>
 #include <QTextEdit>
 #include <QToolButton>
 #include <QTreeView>
@@ -232,10 +233,10 @@ TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
 namespace velmora {
 namespace {
 
-TEST(TwoWindows, PlugPulledMidTransferThenResumedAfterReconnecting) {
+TEST(TwoWindows, PlugPulledWithReconnectingOffThenResumedAfterConnectingByHand) {
     NullModemCable cable(test::fastCable());
-    Computer ann(cable.linkA(), "Ann");
-    Computer bob(cable.linkB(), "Bob");
+    Computer ann(cable.linkA(), "Ann", "Reconnect=0\n");
+    Computer bob(cable.linkB(), "Bob", "Reconnect=0\n");
     connectAnnAndBob(ann, bob);
 
     Files big;
@@ -291,6 +292,88 @@ TEST(TwoWindows, PlugPulledMidTransferThenResumedAfterReconnecting) {
     ASSERT_TRUE(pumpUntil([&] { return allArrived(big, bob); }));
     // Sending went on from what the receiver already held.
     EXPECT_GT(firstDone, partial - 1);
+}
+
+bool containsLine(const Computer& computer, const QString& start) {
+    const QStringList lines = computer.lines();
+    return std::any_of(lines.begin(), lines.end(),
+                       [&start](const QString& line) { return line.startsWith(start); });
+}
+
+// The cable's plug pulled and put back in mid-transfer: both windows show the lost line and the
+// waiting transfers, and the transfers go on by themselves once the line is back.
+TEST(TwoWindows, PlugPulledMidTransferGoesOnByItselfOnceTheLineIsBack) {
+    NullModemCable cable(test::fastCable());
+    Computer ann(cable.linkA(), "Ann");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+
+    Files fromAnn;
+    fromAnn.add("big.bin", test::patternBytes(1200000, 7));
+    Files fromBob;
+    fromBob.add("other.bin", test::patternBytes(900000, 8));
+    ann.sendFiles(fromAnn.paths);
+    bob.sendFiles(fromBob.paths);
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > 200000 && incomingDone(ann) > 0; }));
+    cable.unplug();
+    ASSERT_TRUE(pumpUntil(
+        [&] { return containsLine(ann, "Line lost at ") && containsLine(bob, "Line lost at "); }));
+    for (Computer* side : {&ann, &bob}) {
+        EXPECT_TRUE(side->lines().last().endsWith(", trying to get it back..."));
+        EXPECT_EQ(side->status(), "Not connected");
+        // Disconnect stays, to end the wait; the lines wait without having failed.
+        EXPECT_TRUE(side->main().commandEnabled("Closeconnection1"));
+        ASSERT_EQ(side->transfers().rowCount(), 2);
+        for (int row = 0; row < 2; ++row) {
+            EXPECT_EQ(side->transfers().transfer(row).State, tsStopped);
+            EXPECT_EQ(side->transfers().transfer(row).EndWords,
+                      "waiting for the line to come back");
+        }
+        EXPECT_EQ(side->transfers().outcomes().failed, 0);
+        EXPECT_FALSE(side->lines().contains("Connection lost!"));
+    }
+    cable.plugIn();
+    ASSERT_TRUE(pumpUntil([&] { return allArrived(fromAnn, bob) && allArrived(fromBob, ann); }));
+    ASSERT_TRUE(pumpUntil([&] { return ann.transfers().rowCount() == 0; }));
+    for (Computer* side : {&ann, &bob}) {
+        EXPECT_TRUE(containsLine(*side, "Line back at ")) << side->lines().join('|').toStdString();
+        const QStringList lines = side->lines();
+        EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const QString& line) {
+            return line.endsWith("; 2 transfers continue");
+        }));
+        EXPECT_EQ(side->status(), "Connected");
+        EXPECT_EQ(side->transfers().outcomes().failed, 0);
+        EXPECT_EQ(side->transfers().outcomes().verifiedWhole, 2);  // one sent, one received
+        // No second copy under a free name.
+        EXPECT_EQ(QDir(side->incomingFolder()).entryList(QDir::Files).size(), 1);
+    }
+}
+
+// Esc ends the wait for a lost line: the transfers that waited end as failed.
+TEST(TwoWindows, EscEndsTheWaitForALostLine) {
+    NullModemCable cable(test::fastCable());
+    Computer ann(cable.linkA(), "Ann");
+    Computer bob(cable.linkB(), "Bob");
+    connectAnnAndBob(ann, bob);
+    Files big;
+    big.add("big.bin", test::patternBytes(1200000, 9));
+    ann.sendFiles(big.paths);
+    ASSERT_TRUE(pumpUntil([&] { return incomingDone(bob) > 100000; }));
+    cable.unplug();
+    ASSERT_TRUE(pumpUntil([&] { return containsLine(ann, "Line lost at "); }));
+    // In the conversation, which leaves Esc to the window.
+    QTest::keyClick(test::part<QTextEdit>(ann.main(), "MessagesEdit"), Qt::Key_Escape);
+    ASSERT_TRUE(pumpUntil([&] { return ann.lines().last() == "Disconnected."; }))
+        << ann.lines().join('|').toStdString();
+    EXPECT_FALSE(ann.main().peer().reconnecting());
+    ASSERT_EQ(ann.transfers().rowCount(), 1);
+    EXPECT_EQ(ann.transfers().transfer(0).EndWords, "the connection was closed");
+    EXPECT_EQ(ann.transfers().outcomes().failed, 1);
+    // Bob still waits; Ann's side does not come back.
+    cable.plugIn();
+    pumpFor(1500);
+    EXPECT_TRUE(bob.main().peer().reconnecting());
+    EXPECT_FALSE(containsLine(ann, "Line back at "));
 }
 
 // Block incoming files: both menu items agree, and offers are refused while it is on.

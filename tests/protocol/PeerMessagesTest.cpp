@@ -490,6 +490,26 @@ TEST(PeerMessages, Utf8TextLayoutsAndParsing) {
     longName[7] = 0x04;  // NameLength 1024, with 1023 bytes there
     EXPECT_FALSE(parsePeerHello(bytesOf(longName + "n")));
 
+    // The instance follows the name when bit 1 says so; a later field may follow it.
+    const QByteArray instance = fromHex("00112233445566778899aabbccddeeff");
+    const QByteArray withInstance =
+        buildPeerHello({kHelloUtf8Text | kHelloInstance, false, "Al", instance});
+    EXPECT_EQ(withInstance, fromHex("0d000000 03 00 0200 416c 00112233445566778899aabbccddeeff"));
+    const auto readInstance = parsePeerHello(bytesOf(withInstance + "later"));
+    ASSERT_TRUE(readInstance);
+    EXPECT_EQ(readInstance->flags, kHelloUtf8Text | kHelloInstance);
+    EXPECT_EQ(readInstance->utf8Name, "Al");
+    EXPECT_EQ(readInstance->instance, instance);
+    // An instance of another size is not sent, nor is the bit; one cut short is not read.
+    EXPECT_EQ(buildPeerHello({kHelloUtf8Text | kHelloInstance, false, "Al", "short"}),
+              fromHex("0d000000 01 00 0200 416c"));
+    const auto cutShort = parsePeerHello(bytesOf(withInstance.left(withInstance.size() - 1)));
+    ASSERT_TRUE(cutShort) << "the rest of the hello still holds";
+    EXPECT_EQ(cutShort->flags, kHelloUtf8Text);
+    EXPECT_TRUE(cutShort->instance.isEmpty());
+    // A hello without the bit has no instance, whatever follows its name.
+    EXPECT_TRUE(parsePeerHello(bytesOf(hello + instance))->instance.isEmpty());
+
     // The example of the wire protocol's description.
     EXPECT_EQ(buildPeerHello({kHelloUtf8Text, false, QStringLiteral("B\u014db").toUtf8()}),
               fromHex("0d000000 01 00 0400 42c58d62"));

@@ -26,6 +26,7 @@ TEST(Options, MissingFileGivesDefaultsAndTheFirstWriteCreatesIt) {
     EXPECT_EQ(options.Showloader, 1);
     EXPECT_EQ(options.TransfersList, 1);
     EXPECT_EQ(options.InternalLoop, 0);
+    EXPECT_EQ(options.Reconnect, 1);
     EXPECT_EQ(options.UserName, "");
     EXPECT_EQ(options.Path, folder + "/Incoming/");
     ASSERT_TRUE(file.save(options));
@@ -33,7 +34,7 @@ TEST(Options, MissingFileGivesDefaultsAndTheFirstWriteCreatesIt) {
               "[Common]\nCheckExtension=1\nAskExit=1\nAskStop=1\nPath=" + folder.toUtf8() +
                   "/Incoming/\nUserName=\nInternalLoop=0\nView=1\nc_Help=0\nc_Connections1=1\n"
                   "c_Editor1=1\nc_View2=0\nc_ransfer1=0\nTransfersList=1\nUsersList=0\nMode=1\n"
-                  "Speed=4\nShowloader=1\n\n[Desktop]\nNotify=1\nSendFolder=\n");
+                  "Speed=4\nShowloader=1\nReconnect=1\n\n[Desktop]\nNotify=1\nSendFolder=\n");
 }
 
 TEST(Options, UrlSectionIsReadAndKeptAndBadValuesTakeDefaults) {

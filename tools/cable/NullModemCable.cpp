@@ -201,6 +201,35 @@ bool NullModemCable::isPluggedIn() const {
     return m_pluggedIn;
 }
 
+void NullModemCable::removeDevice(CableEnd end) {
+    {
+        const std::lock_guard lock(m_mutex);
+        setPluggedLocked(false, end == CableEnd::A ? "device A removed" : "device B removed");
+        const std::filesystem::path& link = end == CableEnd::A ? m_linkA : m_linkB;
+        PseudoTerminal& terminal = end == CableEnd::A ? *m_endA : *m_endB;
+        std::error_code error;
+        if (std::filesystem::read_symlink(link, error) == terminal.slavePath() && !error) {
+            std::filesystem::remove(link, error);
+        }
+        terminal.close();
+    }
+    wake();
+}
+
+void NullModemCable::restoreDevice(CableEnd end) {
+    {
+        const std::lock_guard lock(m_mutex);
+        const std::filesystem::path& link = end == CableEnd::A ? m_linkA : m_linkB;
+        PseudoTerminal& terminal = end == CableEnd::A ? *m_endA : *m_endB;
+        terminal.open();
+        std::error_code error;
+        std::filesystem::remove(link, error);
+        std::filesystem::create_symlink(terminal.slavePath(), link);
+        setPluggedLocked(true, end == CableEnd::A ? "device A back" : "device B back");
+    }
+    wake();
+}
+
 void NullModemCable::injectGarbage(CableDirection direction, std::size_t length) {
     {
         const std::lock_guard lock(m_mutex);

@@ -32,6 +32,7 @@ struct LineSettings {
 };
 
 enum class CableDirection { AToB, BToA };
+enum class CableEnd { A, B };
 
 struct CableDirectionCounters {
     std::uint64_t passed = 0;    // bytes that reached the other end (inserted ones not counted)
@@ -93,6 +94,12 @@ public:
     void unplug();
     void plugIn();
     bool isPluggedIn() const;
+
+    // The device of one end goes away, as a USB adapter pulled out does: the plug is pulled, the
+    // end's terminal closed (a program that has it open gets a hang-up) and its link removed.
+    // restoreDevice brings a new terminal under the same link and plugs the cable in again.
+    void removeDevice(CableEnd end);
+    void restoreDevice(CableEnd end);
 
     // Inserts a burst of `length` random bytes into one direction (nothing while unplugged).
     void injectGarbage(CableDirection direction, std::size_t length);

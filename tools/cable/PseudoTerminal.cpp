@@ -31,6 +31,24 @@ void addDescriptorFlags(int fd, int statusFlags) {
 }  // namespace
 
 PseudoTerminal::PseudoTerminal() {
+    open();
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    close();
+}
+
+void PseudoTerminal::close() {
+    if (m_master >= 0) {
+        ::close(m_slave);
+        ::close(m_master);
+    }
+    m_master = -1;
+    m_slave = -1;
+}
+
+void PseudoTerminal::open() {
+    close();
     termios raw{};
     ::cfmakeraw(&raw);
     raw.c_cflag |= CLOCAL | CREAD;
@@ -48,15 +66,9 @@ PseudoTerminal::PseudoTerminal() {
         }
         m_slavePath = name.data();
     } catch (...) {
-        ::close(m_master);
-        ::close(m_slave);
+        close();
         throw;
     }
-}
-
-PseudoTerminal::~PseudoTerminal() {
-    ::close(m_slave);
-    ::close(m_master);
 }
 
 std::size_t PseudoTerminal::bytesWaitingAtSlave() const {

@@ -16,6 +16,13 @@ public:
     PseudoTerminal();
     ~PseudoTerminal();
 
+    // The device goes away, as a USB adapter pulled out does: both ends are closed, so a program
+    // that has the slave open gets a hang-up, and the descriptors are -1 until open().
+    void close();
+    // A new pair, with a new slave path. Throws std::system_error as the constructor does.
+    void open();
+    bool isOpen() const { return m_master >= 0; }
+
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
