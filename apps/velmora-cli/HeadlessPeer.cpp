@@ -81,8 +81,8 @@ void HeadlessPeer::connectPeer() {
         printLine(texts::LineLost.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss"))));
     });
     connect(&m_peer, &Peer::lineBack, this, [this](int outgoing, int incoming) {
-        printLine(texts::LineBack.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                                      texts::transfersCount(outgoing + incoming)));
+        printLine(texts::lineBack(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
+                                  outgoing + incoming));
         if (incoming > 0) {
             // Their lines went; the other side offers those files again, together.
             m_offersArrived = false;

@@ -16,11 +16,16 @@ inline const QString TypePrompt =
 inline const QString NotConnected = QStringLiteral("Not connected");
 inline const QString WaitingForRemoteUser = QStringLiteral("Waiting for remote user...");
 inline const QString ConnectionLost = QStringLiteral("Connection lost!");
-// A lost line that is tried again (%1: the time, HH:MM:SS; %2: how many transfers go on).
+// A lost line that is tried again (%1: the time, HH:MM:SS).
 inline const QString LineLost = QStringLiteral("Line lost at %1, trying to get it back...");
-inline const QString LineBack = QStringLiteral("Line back at %1; %2 continue");
-inline QString transfersCount(int count) {
-    return count == 1 ? QStringLiteral("1 transfer") : QStringLiteral("%1 transfers").arg(count);
+// The line back at the time (HH:MM:SS), and how many transfers go on.
+inline QString lineBack(const QString& time, int transfers) {
+    const QString back = QStringLiteral("Line back at %1").arg(time);
+    if (transfers == 0) {
+        return back;
+    }
+    return back + (transfers == 1 ? QStringLiteral("; 1 transfer continues")
+                                  : QStringLiteral("; %1 transfers continue").arg(transfers));
 }
 inline const QString NoSessionsFound = QStringLiteral("No sessions were found on remote computer!");
 

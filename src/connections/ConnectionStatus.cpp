@@ -21,9 +21,8 @@ ConnectionStatus::ConnectionStatus(Peer& peer, ConnectionStatusView& view)
         m_view.setConnectionCommandsEnabled(true);
     });
     connect(&peer, &Peer::lineBack, this, [this](int outgoing, int incoming) {
-        const QString line =
-            texts::LineBack.arg(QTime::currentTime().toString(QStringLiteral("HH:mm:ss")),
-                                texts::transfersCount(outgoing + incoming));
+        const QString line = texts::lineBack(
+            QTime::currentTime().toString(QStringLiteral("HH:mm:ss")), outgoing + incoming);
         setStatus(Connected);
         m_view.appendConversationLine(line);
         promptWhenConnected();

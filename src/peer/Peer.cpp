@@ -10,6 +10,8 @@
 #include <QScopeGuard>
 #include <QStringDecoder>
 
+#include <algorithm>
+
 namespace velmora {
 
 Peer::Peer(IDirectPlaySystem& system, TransferSettings& settings, QObject* parent)
@@ -95,9 +97,16 @@ Peer::Connection Peer::connection() {
     if (provider.isEmpty()) {
         return connection;
     }
-    connection.cable = provider == m_play->ProviderNameFromGUID(guids::ServiceProviderSerial);
-    connection.modem = provider == m_play->ProviderNameFromGUID(guids::ServiceProviderModem);
-    connection.network = provider == m_play->ProviderNameFromGUID(guids::ServiceProviderTcpIp);
+    // A kind of provider that is not installed is simply not the one in use.
+    const auto inUse = [this, &provider](const Guid& kind) {
+        const auto& providers = m_play->Providers();
+        return std::any_of(providers.begin(), providers.end(), [&](const auto& entry) {
+            return entry.Id == kind && entry.Name == provider;
+        });
+    };
+    connection.cable = inUse(guids::ServiceProviderSerial);
+    connection.modem = inUse(guids::ServiceProviderModem);
+    connection.network = inUse(guids::ServiceProviderTcpIp);
     connection.hostName = m_play->TCPIPSetting().HostName;
     connection.port = m_play->TCPIPSetting().Port;
     connection.sessionName = m_play->SessionName();

@@ -407,7 +407,7 @@ void TMainForm::closeWhenFilesDone() {
 bool TMainForm::connectionCanBeSaved() const {
     try {
         const Peer::Connection connection = m_peer->connection();
-        return connection.cable || connection.modem;
+        return connection.cable || connection.modem || connection.network;
     } catch (const EDXPlayError&) {
         return false;  // its error is shown when the user saves
     }

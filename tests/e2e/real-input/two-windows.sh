@@ -2,7 +2,9 @@
 # Two Velmora windows over the virtual null-modem cable on a virtual X server, driven only by
 # key and mouse events (xdotool), as a user drives them: Ann hosts and Bob joins, a chat line
 # goes each way, Ann sends a file, Ann's window is closed (the host leaves), and the two connect
-# again. Each step is checked from what the program wrote to disk (received files, exported
+# again. Then the cable's plug is pulled while a file moves: with reconnecting off the rows end
+# and Send again finishes the file; with it on the line comes back and the file goes on by
+# itself. Each step is checked from what the program wrote to disk (received files, exported
 # conversations, the data folders), from its error output and from the windows on the screen;
 # screenshots of every step are kept. Every check prints PASS or FAIL; any FAIL fails the run.
 #
@@ -247,6 +249,45 @@ check "the file continued its .part rather than coming as a second copy" \
 xdotool mousemove --window "$(main_window Bob)" 447 311 click 1
 sleep 1
 screenshot cleared
+
+# --- Reconnecting on: the plug pulled and put back while a file moves; it goes on by itself ----
+for name in Ann Bob; do
+    kill "${pid_of[$name]}"
+    wait "${pid_of[$name]}" 2>/dev/null
+    sed -i 's/Reconnect=0/Reconnect=1/' "$work/$name/options.ini"
+done
+start_window Ann A 0
+start_window Bob B 640
+connect_as Ann 0
+sleep 1
+connect_as Bob 1
+sleep 4
+head -c 300000 /dev/urandom >"$work/again.bin"
+press "$(main_window Ann)" Insert
+if wait_for 10 has_other_windows Ann && sleep 1; then
+    xdotool type --delay 10 "$work/again.bin"
+    xdotool key Return
+fi
+again_has_bytes() { [ "$(stat -c %s "$work/Bob/Incoming/again.bin.part" 2>/dev/null || echo 0)" -ge 40000 ]; }
+wait_for 60 again_has_bytes
+kill -USR1 "$cable_pid"
+sleep 8
+screenshot line-lost-waiting
+kill -USR2 "$cable_pid"
+wait_for 120 cmp -s "$work/again.bin" "$work/Bob/Incoming/again.bin"
+sleep 1
+screenshot line-back
+export_log Ann "$work/ann-6.txt"
+export_log Bob "$work/bob-6.txt"
+for side in ann bob; do
+    check "$side's view says the line was lost and is tried again" \
+        grep -q "Line lost at [0-9:]*, trying to get it back\.\.\." "$work/$side-6.txt"
+    check "$side's view says the line came back and the transfer goes on" \
+        grep -q "Line back at [0-9:]*; 1 transfer continues" "$work/$side-6.txt"
+done
+check "the file went on by itself and arrived whole" \
+    cmp -s "$work/again.bin" "$work/Bob/Incoming/again.bin"
+check "it came once, not as a second copy" test ! -e "$work/Bob/Incoming/again (2).bin"
 
 for name in Ann Bob; do show_errors "$name"; done
 finish_checks
