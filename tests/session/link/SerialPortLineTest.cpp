@@ -164,6 +164,7 @@ TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
 
 TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
     NullModemCable cable(cableOptions(kBaud));
+    RecordingListener hostEvents;  // outlives the host's line, which reports to it
     auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
     QString error;
     auto port = openSerialPort(settingsFor(cable.linkB()), error);
@@ -179,7 +180,6 @@ TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
     EXPECT_TRUE(words.contains("version")) << words.toStdString();
     // The host hears the caller's hello as well, whenever that is: its line goes down refused,
     // in words, and is kept for the next caller, as a hosting session keeps it.
-    RecordingListener hostEvents;
     host->start(&hostEvents);
     ASSERT_TRUE(hostEvents.waitFor([&] { return !hostEvents.downs.empty(); }));
     EXPECT_EQ(hostEvents.downs.front(), LineDown::Refused);  // the only one written so far
