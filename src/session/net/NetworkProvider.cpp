@@ -23,15 +23,6 @@
 
 namespace velmora {
 
-namespace {
-
-QString addressText(const QByteArray& data) {
-    const qsizetype end = data.indexOf('\0');
-    return fromWindows1252(end < 0 ? data : data.left(end));
-}
-
-}  // namespace
-
 NetworkProvider::NetworkProvider(NetworkPrompts* prompts, std::optional<QString> passphrase,
                                  NetworkLine::Tuning tuning)
     : m_prompts(prompts), m_passphrase(std::move(passphrase)), m_tuning(std::move(tuning)) {}
@@ -41,7 +32,7 @@ HRESULT NetworkProvider::initialize(const Address& address) {
     m_port = 0;
     for (const AddressElement& element : address) {
         if (element.dataType == guids::AddressINet) {
-            m_hostName = addressText(element.data);
+            m_hostName = fromWindows1252Field(element.data);
         } else if (element.dataType == guids::AddressINetPort && element.data.size() == 2) {
             m_port = ByteReader(element.data).u16();
         }
