@@ -96,21 +96,19 @@ bool Computer::connectByNetwork(bool host, quint16 port) {
 }
 
 bool Computer::connectThroughDialog(const std::function<void(TConnectionForm&)>& fill) {
-    bool closedOpen = false;
-    ModalWatcher watcher(
-        [](QWidget* modal) { return qobject_cast<TConnectionForm*>(modal) != nullptr; },
-        [&](QWidget* modal) {
-            auto* form = static_cast<TConnectionForm*>(modal);
-            fill(*form);
-            form->ConnectButton->click();
-            EXPECT_TRUE(pumpUntil([&] { return !main().peer().connecting(); }));
-            closedOpen = !form->isVisible() && main().peer().isOpen();
-            if (form->isVisible()) {
-                form->reject();
-            }
-        });
     main().runCommand("FileNewItem");
-    EXPECT_TRUE(watcher.seen());
+    auto* form = qobject_cast<TConnectionForm*>(QApplication::activeModalWidget());
+    if (form == nullptr) {
+        ADD_FAILURE() << "the New connection dialog is not shown";
+        return false;
+    }
+    fill(*form);
+    form->ConnectButton->click();
+    EXPECT_TRUE(pumpUntil([&] { return !main().peer().connecting(); }));
+    const bool closedOpen = !form->isVisible() && main().peer().isOpen();
+    if (form->isVisible()) {
+        form->reject();
+    }
     return closedOpen;
 }
 
