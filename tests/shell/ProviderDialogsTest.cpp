@@ -12,6 +12,9 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <vector>
+
 namespace velmora {
 namespace {
 
@@ -50,24 +53,35 @@ TEST(ProviderDialogs, SerialSettingsPresetChosenAndValidated) {
     EXPECT_EQ(dialogs.messages().last(), "Port busy");
 }
 
-TEST(ProviderDialogs, SerialAskReturnsOnOkAndNothingOnCancel) {
+TEST(ProviderDialogs, SerialAskAnswersOnceWithoutWaiting) {
     ScriptedDialogService dialogs;
+    std::vector<std::optional<SerialSettings>> answers;
+    const auto reply = [&](std::optional<SerialSettings> answer) { answers.push_back(answer); };
+    const SerialSettings last{"ttyS0", 9600, FlowControl::None};
     SerialSettingsDialog dialog(dialogs);
-    {
-        test::ModalWatcher watcher([&](QWidget*) {
-            dialog.FlowCombo->setCurrentIndex(2);
-            button(dialog, QDialogButtonBox::Ok)->click();
-        });
-        EXPECT_EQ(dialog.askSerialSettings({{"ttyS0", ""}}, {"ttyS0", 9600, FlowControl::None}),
-                  (SerialSettings{"ttyS0", 9600, FlowControl::XonXoff}));
-        EXPECT_TRUE(watcher.seen());
-    }
-    {
-        test::ModalWatcher watcher(
-            [&](QWidget*) { button(dialog, QDialogButtonBox::Cancel)->click(); });
-        EXPECT_FALSE(dialog.askSerialSettings({}, {"ttyS0", 9600, FlowControl::None}));
-        EXPECT_TRUE(watcher.seen());
-    }
+
+    // The call comes back with the prompt shown and modal; the answer comes with OK.
+    dialog.askSerialSettings({{"ttyS0", ""}}, last, reply);
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_EQ(dialog.windowModality(), Qt::ApplicationModal);
+    EXPECT_TRUE(answers.empty());
+    dialog.FlowCombo->setCurrentIndex(2);
+    button(dialog, QDialogButtonBox::Ok)->click();
+    EXPECT_FALSE(dialog.isVisible());
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_EQ(answers[0], (SerialSettings{"ttyS0", 9600, FlowControl::XonXoff}));
+
+    dialog.askSerialSettings({}, last, reply);
+    button(dialog, QDialogButtonBox::Cancel)->click();
+    ASSERT_EQ(answers.size(), 2U);
+    EXPECT_FALSE(answers[1]);
+
+    // A prompt that goes away unanswered (its window closed) answers nothing, once.
+    auto closing = std::make_unique<SerialSettingsDialog>(dialogs);
+    closing->askSerialSettings({}, last, reply);
+    closing.reset();
+    ASSERT_EQ(answers.size(), 3U);
+    EXPECT_FALSE(answers[2]);
     EXPECT_TRUE(dialogs.messages().isEmpty());
 }
 
@@ -80,28 +94,26 @@ TEST(ProviderDialogs, SerialPromptKeepsTheRememberedPortOnEnterAndOpensOverItsWi
     QApplication::setActiveWindow(&window);
     const SerialSettings remembered{"/tmp/cable/B", 115200, FlowControl::None};
     const QList<SerialPortChoice> ports{{"ttyS0", ""}, {"ttyUSB0", "FT232R USB UART"}};
-    QRect shownAt;
+    std::optional<std::optional<SerialSettings>> answer;
+    dialog.askSerialSettings(ports, remembered,
+                             [&](std::optional<SerialSettings> given) { answer = given; });
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    EXPECT_TRUE(window.frameGeometry().contains(dialog.frameGeometry().center()))
+        << dialog.frameGeometry().x() << "," << dialog.frameGeometry().y();
     QStringList listed;
-    test::ModalWatcher watcher([&](QWidget* shown) {
-        shownAt = shown->frameGeometry();
-        for (int i = 0; i < dialog.PortCombo->count(); ++i) {
-            listed << dialog.PortCombo->itemText(i);
-        }
-        // Enter as the keyboard gives it: to the widget with the focus, the port's field, once
-        // the prompt is the active window (a user's key reaches no window before that).
-        ASSERT_TRUE(QTest::qWaitForWindowActive(shown));
-        for (int press = 0; press < 2 && dialog.isVisible(); ++press) {
-            QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
-        }
-        if (dialog.isVisible()) {
-            dialog.reject();
-        }
-    });
-    EXPECT_EQ(dialog.askSerialSettings(ports, remembered), remembered);
-    ASSERT_TRUE(watcher.seen());
-    EXPECT_TRUE(window.frameGeometry().contains(shownAt.center()))
-        << shownAt.x() << "," << shownAt.y();
+    for (int i = 0; i < dialog.PortCombo->count(); ++i) {
+        listed << dialog.PortCombo->itemText(i);
+    }
     EXPECT_EQ(listed, QStringList({"/tmp/cable/B", "ttyS0", "ttyUSB0 (FT232R USB UART)"}));
+    // Enter as the keyboard gives it: to the widget with the focus, the port's field.
+    for (int press = 0; press < 2 && dialog.isVisible(); ++press) {
+        QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+    }
+    if (dialog.isVisible()) {
+        dialog.reject();
+    }
+    ASSERT_TRUE(answer);
+    EXPECT_EQ(*answer, remembered);
 }
 
 TEST(ProviderDialogs, ModemChoiceNeedsANumberOnlyWhenAsked) {
@@ -118,13 +130,16 @@ TEST(ProviderDialogs, ModemChoiceNeedsANumberOnlyWhenAsked) {
     EXPECT_TRUE(dialog.PhoneEdit->isHidden());
     EXPECT_EQ(dialog.chosen(), (ModemChoice{"/dev/ttyACM3", ""}));
 
-    test::ModalWatcher watcher([&](QWidget*) {
-        dialog.ModemCombo->setEditText("");
-        button(dialog, QDialogButtonBox::Ok)->click();  // refused: no modem
-        button(dialog, QDialogButtonBox::Cancel)->click();
-    });
-    EXPECT_FALSE(dialog.askModem({"USB Modem (ttyACM0)"}, {}, false));
-    EXPECT_TRUE(watcher.seen());
+    std::vector<std::optional<ModemChoice>> answers;
+    dialog.askModem({"USB Modem (ttyACM0)"}, {}, false,
+                    [&](std::optional<ModemChoice> given) { answers.push_back(given); });
+    dialog.ModemCombo->setEditText("");
+    button(dialog, QDialogButtonBox::Ok)->click();  // refused: no modem
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(answers.empty());
+    button(dialog, QDialogButtonBox::Cancel)->click();
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_FALSE(answers[0]);
     EXPECT_EQ(dialogs.messages(), QStringList{"Please choose a modem."});
 }
 
