@@ -1,18 +1,24 @@
 #include "ShellFixture.h"
 
 #include "shell/ModemDialog.h"
+#include "shell/PassphraseDialog.h"
 #include "shell/SerialSettingsDialog.h"
+
+#include "support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <thread>
 #include <vector>
 
 namespace velmora {
@@ -141,6 +147,92 @@ TEST(ProviderDialogs, ModemChoiceNeedsANumberOnlyWhenAsked) {
     ASSERT_EQ(answers.size(), 1U);
     EXPECT_FALSE(answers[0]);
     EXPECT_EQ(dialogs.messages(), QStringList{"Please choose a modem."});
+}
+
+// The passphrase as a user types it: shown masked, returned on OK (Enter), nothing on Cancel,
+// and not kept in the field afterwards.
+TEST(ProviderDialogs, PassphraseIsMaskedReturnedOnOkAndNothingOnCancel) {
+    ScriptedDialogService dialogs;
+    PassphraseDialog dialog(dialogs);
+    std::vector<std::optional<QString>> answers;
+    const auto reply = [&](std::optional<QString> given) { answers.push_back(given); };
+    dialog.askPassphrase("127.0.0.1:5000", reply);
+    // Typed as the keyboard gives it: into the field, which has the focus.
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dialog));
+    QTest::keyClicks(dialog.focusWidget(), "open sesame");
+    const QString shown = dialog.PassphraseEdit->displayText();
+    QStringList labels;
+    for (const QLabel* label : dialog.findChildren<QLabel*>()) {
+        labels << label->text();
+    }
+    QTest::keyClick(dialog.focusWidget(), Qt::Key_Return);
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_EQ(answers[0], "open sesame");
+    EXPECT_EQ(dialog.PassphraseEdit->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(shown.size(), 11);
+    EXPECT_FALSE(shown.contains("sesame")) << shown.toStdString();
+    EXPECT_EQ(shown, QString(11, shown.at(0)));
+    EXPECT_TRUE(labels.contains("Network line with 127.0.0.1:5000"));
+    EXPECT_TRUE(dialog.PassphraseEdit->text().isEmpty()) << "the passphrase stays in no widget";
+
+    // Cancel, with text typed: nothing. The next question starts with an empty field.
+    dialog.askPassphrase("example.org:5000", reply);
+    EXPECT_EQ(dialog.PassphraseEdit->text(), "");
+    dialog.PassphraseEdit->setText("half typed");
+    button(dialog, QDialogButtonBox::Cancel)->click();
+    ASSERT_EQ(answers.size(), 2U);
+    EXPECT_EQ(answers[1], std::nullopt);
+    EXPECT_TRUE(dialog.PassphraseEdit->text().isEmpty());
+    EXPECT_TRUE(dialogs.messages().isEmpty());
+}
+
+// OK with the field empty is refused with a word and the question stays, for the passphrase
+// to be typed or the question cancelled: an empty passphrase would let anyone in. Spaces are
+// part of the passphrase as typed, as velmora-cli keeps them in its file, so that a window and
+// velmora-cli given the same text agree.
+TEST(ProviderDialogs, AnEmptyPassphraseIsRefusedAndTheQuestionStays) {
+    ScriptedDialogService dialogs;
+    PassphraseDialog dialog(dialogs);
+    std::vector<std::optional<QString>> answers;
+    const auto reply = [&](std::optional<QString> given) { answers.push_back(given); };
+    dialog.askPassphrase("127.0.0.1:5000", reply);
+    button(dialog, QDialogButtonBox::Ok)->click();
+    EXPECT_TRUE(dialog.isVisible());
+    EXPECT_TRUE(answers.empty());
+    dialog.PassphraseEdit->setText(" two words ");
+    button(dialog, QDialogButtonBox::Ok)->click();
+    ASSERT_EQ(answers.size(), 1U);
+    EXPECT_EQ(answers[0], " two words ");
+    EXPECT_EQ(dialogs.messages(), QStringList{"Please type the passphrase."});
+
+    dialog.askPassphrase("127.0.0.1:5000", reply);
+    button(dialog, QDialogButtonBox::Ok)->click();
+    button(dialog, QDialogButtonBox::Cancel)->click();
+    ASSERT_EQ(answers.size(), 2U);
+    EXPECT_EQ(answers[1], std::nullopt);
+    EXPECT_EQ(dialogs.messages().size(), 2);
+}
+
+// Why a line did not come about is a message; a host's notice of a caller turned away comes
+// from the line's own thread and reaches the window on the UI thread.
+TEST(ProviderDialogs, NetworkErrorsAreShownAndRefusedCallersNoticedOnTheUiThread) {
+    ScriptedDialogService dialogs;
+    PassphraseDialog dialog(dialogs);
+    dialog.showNetworkError("Cannot reach example.org:5000: no answer.");
+    EXPECT_EQ(dialogs.messages(), QStringList{"Cannot reach example.org:5000: no answer."});
+
+    QStringList notices;
+    bool onUiThread = true;
+    dialog.setNotice([&](const QString& notice) {
+        onUiThread = onUiThread && QThread::currentThread() == dialog.thread();
+        notices << notice;
+    });
+    std::thread line([&dialog] { dialog.callerRefused("A caller was turned away."); });
+    line.join();
+    EXPECT_TRUE(notices.isEmpty()) << "not from the line's thread";
+    ASSERT_TRUE(test::pumpUntil([&] { return !notices.isEmpty(); }));
+    EXPECT_EQ(notices, QStringList{"A caller was turned away."});
+    EXPECT_TRUE(onUiThread);
 }
 
 }  // namespace
