@@ -115,6 +115,7 @@ TEST(MainForm, FirstStartWithoutOptionsFile) {
         shell.windows->welcome()->Button1->click();
     });
     main.FormActivate();
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_TRUE(welcomeShown);
     EXPECT_TRUE(main.firstActivationDone());
 
@@ -517,7 +518,7 @@ TEST(MainForm, ModalDialogsSuspendAndResumeTheSenderThread) {
         static_cast<QDialog*>(modal)->reject();
     });
     shell.main().runCommand("HelpAboutItem");
-    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_TRUE(suspendedWhileShown);
     EXPECT_FALSE(peer.senderSuspended());
 }

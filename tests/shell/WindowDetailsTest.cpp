@@ -74,7 +74,7 @@ TEST(WindowDetails, MessageBoxesCarryAnIconAndOfferNoMaximize) {
     {
         test::ModalWatcher watcher(look(message));
         dialogs.showMessage(QStringLiteral("Line is busy!"));
-        EXPECT_TRUE(watcher.seen());
+        EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     }
     Seen question;
     {
@@ -82,7 +82,7 @@ TEST(WindowDetails, MessageBoxesCarryAnIconAndOfferNoMaximize) {
         dialogs.ask(QuestionKind::Warning,
                     QStringLiteral("Are you sure to close current connection?"),
                     {DialogButton::Ok, DialogButton::Cancel});
-        EXPECT_TRUE(watcher.seen());
+        EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     }
     EXPECT_EQ(message.icon, QMessageBox::Information);
     EXPECT_EQ(question.icon, QMessageBox::Warning);
@@ -113,7 +113,7 @@ TEST(WindowDetails, FileDialogOfAMissingFolderStartsInTheNearestOneWithNoNameTyp
         dialog->reject();
     });
     EXPECT_TRUE(dialogs.openFileName(request).isEmpty());
-    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_EQ(shownFolder, folder);
     EXPECT_EQ(typedName, QString());
 }
