@@ -274,3 +274,75 @@ answer_serial_prompt() {  # answer_serial_prompt NAME PORT
         stop_run
     fi
 }
+
+# --- Steps in a main window that several tests take -------------------------------------------
+# File > Options... (Up, Up: past Exit). On the General page, when RECONNECT is "turn", a click
+# on "Get a lost line back and continue its transfers" turns reconnecting over; when NEW_NAME is
+# given, Ctrl+Tab to the Appearance page, a click into the user name field and the name typed
+# over what it holds; OK with Enter.
+change_options() {  # change_options NAME RECONNECT(turn|keep) [NEW_NAME]
+    press "$(main_window "$1")" alt+f
+    sleep 0.3
+    xdotool key Up Up Return
+    await_dialog "$1" Options
+    if [ "$2" = turn ]; then
+        click "$dialog" 30 286
+        screenshot "$1-options-general"
+    fi
+    if [ -n "${3:-}" ]; then
+        xdotool key ctrl+Tab
+        sleep 0.3
+        click "$dialog" 273 257
+        xdotool key ctrl+a
+        xdotool type --delay 20 "$3"
+        sleep 0.3
+        screenshot "$1-options-appearance"
+    fi
+    xdotool key Return
+    wait_for 10 no_window_named "$1" '^Options$' || give_up "$1: Options did not close"
+}
+option_is() {  # option_is NAME KEY VALUE: the options.ini of NAME's data folder holds KEY=VALUE
+    grep -qxF "$2=$3" <(tr -d '\r' <"$work/$1/options.ini")
+}
+
+# File > New connection (Ctrl+N), a session still open closed first when the program asks (OK).
+# Leaves the dialog open, in $dialog, the keyboard in its session name field.
+open_connection_dialog() {  # open_connection_dialog NAME
+    press "$(main_window "$1")" ctrl+n
+    sleep 1
+    if [ -n "$(window_named "$1" '^Velmora$')" ]; then
+        press "$(window_named "$1" '^Velmora$')" Return
+    fi
+    await_dialog "$1" "New connection"
+    xdotool windowfocus --sync "$dialog"
+}
+# The New connection dialog; a click on the connection method (0 Modem, 1 Null-modem
+# (COM-to-COM), 2 Network (TCP/IP)), then on the mode (0 the host's, 1 the caller's), where the
+# dialog lays them out. Leaves the dialog open, in $dialog.
+choose_connection() {  # choose_connection NAME METHOD MODE
+    open_connection_dialog "$1"
+    click "$dialog" 30 $((158 + 26 * $2))
+    click "$dialog" 249 $((158 + 26 * $3))
+}
+
+# File > Exit (Alt+F X); the question whether to save the connection, if asked, answered No.
+exit_window() {  # exit_window NAME
+    press "$(main_window "$1")" alt+f
+    sleep 0.3
+    xdotool key x
+    if wait_for 5 window_named "$1" '^Velmora$' >/dev/null; then
+        screenshot "$1-exit-question"
+        press "$(window_named "$1" '^Velmora$')" alt+n
+    fi
+    wait_for 10 bash -c "! kill -0 ${pid_of[$1]} 2>/dev/null"
+}
+
+# The text of NAME's message box, read off its picture (tesseract; the picture enlarged three
+# times, as the reader wants letters taller than a screen draws them). Qt's message boxes on
+# Linux neither copy their text nor let it be selected, so this is what a user's eyes get.
+message_text() {  # message_text NAME
+    local box
+    box=$(window_named "$1" '^Velmora$') || return 1
+    import -window "$box" -resize 300% "$work/message-box.png" &&
+        tesseract "$work/message-box.png" - 2>/dev/null
+}

@@ -52,32 +52,6 @@ start_window() {  # start_window NAME
 }
 # Where NAME's main window is on the screen and its size.
 placement() { xdotool getwindowgeometry "$(main_window "$1")" | sed 1d; }  # placement NAME
-option_is() {  # option_is NAME KEY VALUE: NAME's options.ini holds KEY=VALUE
-    grep -qxF "$2=$3" <(tr -d '\r' <"$work/$1/options.ini")
-}
-# File > Options... (Up, Up: past Exit). On the General page a click on "Get a lost line back
-# and continue its transfers" turns reconnecting over; when NEW_NAME is given, Ctrl+Tab to the
-# Appearance page, a click into the user name field and the name typed over what it holds; OK
-# with Enter.
-change_options() {  # change_options NAME [NEW_NAME]
-    press "$(main_window "$1")" alt+f
-    sleep 0.3
-    xdotool key Up Up Return
-    await_dialog "$1" Options
-    click "$dialog" 30 286
-    screenshot "$1-options-general"
-    if [ -n "${2:-}" ]; then
-        xdotool key ctrl+Tab
-        sleep 0.3
-        click "$dialog" 273 257
-        xdotool key ctrl+a
-        xdotool type --delay 20 "$2"
-        sleep 0.3
-        screenshot "$1-options-appearance"
-    fi
-    xdotool key Return
-    wait_for 10 no_window_named "$1" '^Options$' || give_up "$1: Options did not close"
-}
 # Closes NAME's message boxes and dialogs with Esc, the message boxes (titled "Velmora") first,
 # since they are modal over the dialogs.
 dismiss_others() {
@@ -91,41 +65,18 @@ dismiss_others() {
         sleep 0.5
     done
 }
-# File > New connection (Ctrl+N); a click on "Null-modem (COM-to-COM)", then on Master (0) or
-# Slave (1), where the dialog lays them out for a cable; Alt+C for Connect; NAME's end of the
-# cable typed into the Serial Connection prompt.
+# File > New connection, "Null-modem (COM-to-COM)", Master (0) or Slave (1); Alt+C for Connect;
+# NAME's end of the cable typed into the Serial Connection prompt.
 connect_as() {  # connect_as NAME ROLE
-    local main
-    main=$(main_window "$1")
-    press "$main" ctrl+n
-    sleep 1
-    # A session still open asks first whether to close it: OK.
-    if [ -n "$(window_named "$1" '^Velmora$')" ]; then
-        press "$(window_named "$1" '^Velmora$')" Return
-    fi
-    await_dialog "$1" "New connection"
-    xdotool windowfocus --sync "$dialog"
-    click "$dialog" 30 184
-    click "$dialog" 249 $((158 + 26 * $2))
+    choose_connection "$1" 1 "$2"
     screenshot "$1-connect-dialog"
     xdotool key alt+c
     answer_serial_prompt "$1" "$work/cable/${cable_end[$1]}"
 }
-# File > Exit (Alt+F X); the question whether to save the connection, if asked, answered No.
-exit_window() {  # exit_window NAME
-    press "$(main_window "$1")" alt+f
-    sleep 0.3
-    xdotool key x
-    if wait_for 5 window_named "$1" '^Velmora$' >/dev/null; then
-        screenshot "$1-exit-question"
-        press "$(window_named "$1" '^Velmora$')" alt+n
-    fi
-    wait_for 10 bash -c "! kill -0 ${pid_of[$1]} 2>/dev/null"
-}
 
 for name in Ann Bob; do
     start_window "$name"
-    change_options "$name" "$name"
+    change_options "$name" turn "$name"
     check "$name's name, typed in Options, is kept" option_is "$name" UserName "$name"
     check "$name's reconnecting, turned off in Options, is kept off" option_is "$name" Reconnect 0
 done
@@ -303,7 +254,7 @@ screenshot cleared
 # --- Reconnecting on: the plug pulled and put back while a file moves; it goes on by itself ----
 # Turned on in each window's Options while the two are connected: it holds from the next loss.
 for name in Ann Bob; do
-    change_options "$name"
+    change_options "$name" turn
     check "$name's reconnecting, turned on in Options, is kept on" option_is "$name" Reconnect 1
 done
 dismiss_others Ann
