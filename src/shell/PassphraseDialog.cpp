@@ -1,6 +1,7 @@
 #include "shell/PassphraseDialog.h"
 
 #include "base/DialogService.h"
+#include "shell/PromptPlacement.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>
@@ -48,6 +49,7 @@ std::optional<QString> PassphraseDialog::askPassphrase(const QString& where) {
     m_where->setText(QStringLiteral("Network line with %1").arg(where));
     PassphraseEdit->clear();
     PassphraseEdit->setFocus();
+    placeOverActiveWindow(*this);
     const bool accepted = exec() == QDialog::Accepted;
     const QString passphrase = PassphraseEdit->text();
     PassphraseEdit->clear();  // not kept in the window

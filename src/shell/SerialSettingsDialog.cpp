@@ -2,14 +2,13 @@
 
 #include "base/DialogService.h"
 #include "session/link/SerialPortOpener.h"
+#include "shell/PromptPlacement.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QVBoxLayout>
-#include <QWindow>
 
 #include <algorithm>
 
@@ -130,7 +129,7 @@ std::optional<SerialSettings> SerialSettingsDialog::askSerialSettings(
         return last;
     }
     present(ports, last);
-    placeOverActiveWindow();
+    placeOverActiveWindow(*this);
     if (exec() != QDialog::Accepted) {
         return std::nullopt;
     }
@@ -139,20 +138,6 @@ std::optional<SerialSettings> SerialSettingsDialog::askSerialSettings(
         m_lastDevice = serialDevicePath(settings->portName);
     }
     return settings;
-}
-
-void SerialSettingsDialog::placeOverActiveWindow() {
-    QWidget* const owner = QApplication::activeWindow();
-    if (owner == nullptr || owner == this) {
-        return;
-    }
-    adjustSize();
-    move(owner->frameGeometry().center() - rect().center());
-    // The window manager keeps the prompt above its window.
-    if (QWindow* const ownerWindow = owner->windowHandle()) {
-        winId();
-        windowHandle()->setTransientParent(ownerWindow);
-    }
 }
 
 void SerialSettingsDialog::showSerialError(const QString& message) {

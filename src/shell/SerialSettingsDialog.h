@@ -38,8 +38,6 @@ public:
 
 private:
     void acceptIfValid();
-    // Centred over the window the user works in, and kept above it, as a prompt of that window.
-    void placeOverActiveWindow();
 
     DialogService& m_dialogs;
     std::function<bool()> m_quiet;

@@ -1,6 +1,7 @@
 #include "ShellFixture.h"
 
 #include "shell/ModemDialog.h"
+#include "shell/PassphraseDialog.h"
 #include "shell/SerialSettingsDialog.h"
 
 #include <QApplication>
@@ -9,6 +10,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -102,6 +104,31 @@ TEST(ProviderDialogs, SerialPromptKeepsTheRememberedPortOnEnterAndOpensOverItsWi
     EXPECT_TRUE(window.frameGeometry().contains(shownAt.center()))
         << shownAt.x() << "," << shownAt.y();
     EXPECT_EQ(listed, QStringList({"/tmp/cable/B", "ttyS0", "ttyUSB0 (FT232R USB UART)"}));
+}
+
+// The passphrase prompt, as the serial one, opens over the window the user works in and is kept
+// above it; what is typed is returned and not kept in the dialog.
+TEST(ProviderDialogs, PassphrasePromptOpensOverItsWindowAndKeepsNothing) {
+    ScriptedDialogService dialogs;
+    PassphraseDialog dialog(dialogs);
+    QWidget window;
+    window.setGeometry(500, 400, 700, 500);
+    window.show();
+    QApplication::setActiveWindow(&window);
+    QRect shownAt;
+    QWindow* above = nullptr;
+    test::ModalWatcher watcher([&](QWidget* shown) {
+        shownAt = shown->frameGeometry();
+        above = shown->windowHandle()->transientParent();
+        QTest::keyClicks(dialog.PassphraseEdit, "copper kettle");
+        QTest::keyClick(dialog.PassphraseEdit, Qt::Key_Return);
+    });
+    EXPECT_EQ(dialog.askPassphrase("127.0.0.1:5700"), QString("copper kettle"));
+    ASSERT_TRUE(watcher.seen());
+    EXPECT_TRUE(window.frameGeometry().contains(shownAt.center()))
+        << shownAt.x() << "," << shownAt.y();
+    EXPECT_EQ(above, window.windowHandle());
+    EXPECT_TRUE(dialog.PassphraseEdit->text().isEmpty());
 }
 
 TEST(ProviderDialogs, ModemChoiceNeedsANumberOnlyWhenAsked) {
