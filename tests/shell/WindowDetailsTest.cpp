@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QStyleOptionViewItem>
 #include <QTabWidget>
@@ -257,6 +258,23 @@ TEST(WindowDetails, NewConnectionDialogByKeyboard) {
     const QList<QWidget*> after{form.ModemComboBox, form.Label2, form.ModemPhoneNumber,
                                 form.ConnectButton};
     for (QWidget* next : after) {
+        press(Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+
+    // The network: after its mode come the host name and the port, then Connect.
+    for (int back = 0; back < 5; ++back) {
+        press(Qt::Key_Backtab);
+    }
+    ASSERT_EQ(QApplication::focusWidget(), form.ConnectionMethod->button(0));
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_EQ(form.ConnectionMethod->itemIndex(), 2);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.ConnectionMode->button(1)) << "the chosen one";
+    EXPECT_EQ(form.ConnectionMode->itemText(1), "Call remote computer");
+    const QList<QWidget*> network{form.NetworkHostName, form.NetworkPort, form.ConnectButton};
+    for (QWidget* next : network) {
         press(Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
     }
