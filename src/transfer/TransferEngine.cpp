@@ -25,6 +25,10 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
         if (!m_stoppingAll) {
             m_sender.offerWaiting();
         }
+        // The figures move only while a line runs: the refresh ticks from then on.
+        if (m_model.transfer(row).State == tsRunning && !m_refreshTimer.isActive()) {
+            m_refreshTimer.start();
+        }
     });
     connect(&m_model, &TransfersModel::rowsRemoved, this, [this] { m_sender.offerWaiting(); });
     m_removalTimer.setInterval(kRemovalIntervalMs);
@@ -32,7 +36,6 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
     m_removalTimer.start();
     m_refreshTimer.setInterval(kRefreshIntervalMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &TransferEngine::refresh);
-    m_refreshTimer.start();
     // A notice about a line does not outlive the state it told of.
     connect(&m_model, &TransfersModel::stateChanged, this, [this](int row) {
         if (&m_model.transfer(row) == m_noticeAbout &&
@@ -306,10 +309,16 @@ void TransferEngine::setPauseState(int row, TransferState state) {
 
 void TransferEngine::refresh() {
     const std::uint32_t now = m_clock.tickCount();
+    bool running = false;
     for (int row = 0; row < m_model.rowCount(); ++row) {
-        if (!m_model.transfer(row).ended()) {
+        if (m_model.transfer(row).State == tsRunning) {
             m_model.showLive(row, now);
+            running = true;
         }
+    }
+    // Paused and ended lines stand still (a pause drew its figures once): nothing to tick for.
+    if (!running) {
+        m_refreshTimer.stop();
     }
 }
 
