@@ -172,18 +172,6 @@ void FileReceiver::refuse(const PeerSender& sender, const FileOffer& offer, bool
     }
 }
 
-int FileReceiver::openLinesOf(std::uint32_t sender) const {
-    int open = 0;
-    for (int row = 0; row < m_model.rowCount(); ++row) {
-        const TTransfer& transfer = m_model.transfer(row);
-        if (!transfer.Outgoing && transfer.Recipients.front() == sender &&
-            (transfer.State == tsRunning || transfer.State == tsPaused)) {
-            ++open;
-        }
-    }
-    return open;
-}
-
 QString FileReceiver::usableIncomingFolder() {
     if (!QFileInfo(m_settings.incomingFolder()).isDir()) {
         const QString fallback = m_settings.defaultIncomingFolder();
@@ -249,7 +237,7 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
                    .arg(TerminalText::visible(fileName), sender.name));
         return;
     }
-    if (openLinesOf(sender.id) >= kMaxOpenTransfersPerPeer) {
+    if (m_model.openLines(sender.id, false) >= kMaxOpenTransfersPerPeer) {
         // A flood of offers would otherwise make a ".part" for each.
         refuse(sender, offer, theyHearNews, trTooMany, QString(),
                QStringLiteral("Refused the file %1 offered by %2: %3 files from %2 are coming "

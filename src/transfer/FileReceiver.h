@@ -71,7 +71,6 @@ private:
     // failed transfer.
     void refuse(const PeerSender& sender, const FileOffer& offer, bool theyHearNews,
                 std::uint8_t code, const QString& detail, const QString& line);
-    int openLinesOf(std::uint32_t sender) const;
     // The ".part" of this name that an offer of this size continues: one made for a file of the
     // size, or with checked an unmarked one; the newest of them. Empty when there is none.
     QString resumablePart(const QString& folder, const QString& fileName, std::int32_t size,

@@ -126,23 +126,11 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
     return true;
 }
 
-int FileSender::openLinesTo(std::uint32_t participant) const {
-    int open = 0;
-    for (int row = 0; row < m_model.rowCount(); ++row) {
-        const TTransfer& transfer = m_model.transfer(row);
-        if (transfer.Outgoing && transfer.Offered && transfer.Recipients.front() == participant &&
-            (transfer.State == tsRunning || transfer.State == tsPaused)) {
-            ++open;
-        }
-    }
-    return open;
-}
-
 void FileSender::offerWaiting() {
     for (int row = 0; row < m_model.rowCount(); ++row) {
         TTransfer& transfer = m_model.transfer(row);
         if (!transfer.Outgoing || transfer.Offered || transfer.State != tsRunning ||
-            openLinesTo(transfer.Recipients.front()) >= kMaxOpenTransfersPerPeer) {
+            m_model.openLines(transfer.Recipients.front(), true) >= kMaxOpenTransfersPerPeer) {
             continue;
         }
         transfer.Offered = true;

@@ -72,8 +72,6 @@ public:
 private:
     bool offerFile(const QString& path, const Opponent& opponent);
     void sendOffer(const TTransfer& transfer, std::uint32_t to, const QByteArray& icon);
-    // Outgoing lines offered to the participant that have not ended.
-    int openLinesTo(std::uint32_t participant) const;
     // The outgoing line that waits for this participant's answer to its offer, or with
     // forVerdict to its end; -1.
     int waitingRow(const PeerSender& sender, std::uint8_t transferId, bool forVerdict) const;

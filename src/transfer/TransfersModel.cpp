@@ -136,6 +136,14 @@ bool TransfersModel::holdsId(std::uint8_t id, int exceptRow) const {
     return false;
 }
 
+int TransfersModel::openLines(std::uint32_t participant, bool outgoing) const {
+    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [&](const Row& row) {
+        const TTransfer& transfer = *row.transfer;
+        return transfer.Outgoing == outgoing && (!outgoing || transfer.Offered) &&
+               transfer.Recipients.front() == participant && !transfer.ended();
+    }));
+}
+
 void TransfersModel::setProgress(int row, const ProgressTexts& texts) {
     Row& line = m_rows.at(static_cast<std::size_t>(row));
     if (line.transfer->ended()) {

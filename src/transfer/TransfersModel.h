@@ -58,6 +58,9 @@ public:
     int findById(std::uint8_t id, std::optional<bool> outgoing = std::nullopt) const;
     // Whether a row other than exceptRow holds the identifier.
     bool holdsId(std::uint8_t id, int exceptRow = -1) const;
+    // The open lines of one direction with the participant: offered (an incoming line is an
+    // offer taken) and not ended. kMaxOpenTransfersPerPeer bounds them.
+    int openLines(std::uint32_t participant, bool outgoing) const;
 
     // Changes nothing once the row has ended.
     void setProgress(int row, const ProgressTexts& texts);
