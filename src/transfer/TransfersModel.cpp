@@ -166,12 +166,6 @@ const ProgressTexts& TransfersModel::progress(int row) const {
     return m_rows.at(static_cast<std::size_t>(row)).texts;
 }
 
-void TransfersModel::setProgressText(int row, TransferColumn column, const QString& text) {
-    ProgressTexts texts = progress(row);
-    texts.at(static_cast<std::size_t>(column - 1)) = text;
-    setProgress(row, texts);
-}
-
 void TransfersModel::setOutcome(int row, TransferOutcome outcome) {
     TTransfer& record = transfer(row);
     if (record.Outcome) {

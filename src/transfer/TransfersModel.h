@@ -81,8 +81,6 @@ public:
     int stateImage(int row) const;
 
     const ProgressTexts& progress(int row) const;
-    // Sets one sub-item, Size to Speed.
-    void setProgressText(int row, TransferColumn column, const QString& text);
 
     // Records how the row's transfer ended, once: later calls for the row change nothing. A
     // row removed without an outcome is recorded as failed.
