@@ -601,11 +601,7 @@ void FileReceiver::finish(int row) {
     // A sender that checks files waits for the verdict: an abort, which every version reads,
     // ends its line.
     if (transfer.Checked) {
-        if (transfer.TheyHearNews) {
-            m_send(transfer.Recipients.front(),
-                   buildTransferReason({transfer.Id, trCannotWrite, why.toUtf8()}));
-        }
-        m_send(transfer.Recipients.front(), buildTransferControl({transfer.Id, caAbort}));
+        sendStop(m_send, transfer, trCannotWrite, why);
     }
     const QFileInfo part(transfer.PartPath);
     transfer.NewPart = false;  // kept as it is, as said
@@ -631,12 +627,7 @@ void FileReceiver::sendVerdict(const TTransfer& transfer, FileVerdictResult resu
 
 void FileReceiver::stopLine(int row, std::uint8_t code, const QString& detail, const QString& why) {
     const TTransfer& transfer = m_model.transfer(row);
-    for (const std::uint32_t recipient : transfer.Recipients) {
-        if (transfer.TheyHearNews) {
-            m_send(recipient, buildTransferReason({transfer.Id, code, detail.toUtf8()}));
-        }
-        m_send(recipient, buildTransferControl({transfer.Id, caAbort}));
-    }
+    sendStop(m_send, transfer, code, detail);
     reportStop(row, reasonWords(code, detail, QString()), why);
 }
 

@@ -499,12 +499,7 @@ bool FileSender::sourceChanged(const TTransfer& transfer) const {
 void FileSender::stopLine(int row, std::uint8_t code, const QString& detail, const QString& why) {
     const TTransfer& transfer = m_model.transfer(row);
     m_notices.appendConversationLine(why + QStringLiteral(" Its transfer was stopped."));
-    for (const std::uint32_t recipient : transfer.Recipients) {
-        if (transfer.TheyHearNews) {
-            m_send(recipient, buildTransferReason({transfer.Id, code, detail.toUtf8()}));
-        }
-        m_send(recipient, buildTransferControl({transfer.Id, caAbort}));
-    }
+    sendStop(m_send, transfer, code, detail);
     m_model.endTransfer(row, tsStopped, reasonWords(code, detail, QString()), m_clock.tickCount());
 }
 
