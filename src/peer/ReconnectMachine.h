@@ -61,7 +61,7 @@ public:
     // running (the line that came back was lost before the other side returned) counts as a
     // failed attempt.
     void lineLost(Line line, bool deviceMissing, std::int64_t nowMs);
-    void deviceAppeared(std::int64_t nowMs);
+    void deviceAppeared();
     void deviceVanished();
     // The attempt's session is open (hosting again or joined); the other side may still come.
     void attemptConnected();

@@ -30,7 +30,7 @@ Reconnector::Reconnector(Connector& connector, TCustomDXPlay& play, ReconnectPol
     });
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
         if (!deviceMissing()) {
-            m_machine.deviceAppeared(nowMs());
+            m_machine.deviceAppeared();
         } else {
             watchDevice(true);  // a folder on the way may have come: watch the nearest one
         }
@@ -120,7 +120,7 @@ void Reconnector::watchDevice(bool on) {
 
 void Reconnector::checkDevice() {
     if (!deviceMissing()) {
-        m_machine.deviceAppeared(nowMs());
+        m_machine.deviceAppeared();
     }
 }
 
