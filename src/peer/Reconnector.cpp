@@ -41,6 +41,11 @@ Reconnector::Reconnector(Connector& connector, TCustomDXPlay& play, ReconnectPol
 void Reconnector::lineLost(const ConnectRequest& request) {
     if (!running()) {
         m_request = request;
+        // Only a path of the file system can be watched and checked: a port a terminal server
+        // exports ("tcp://HOST:PORT") has no device to wait for, and is tried as it is.
+        if (!QDir::isAbsolutePath(m_request.device)) {
+            m_request.device.clear();
+        }
         if (m_request.calling && m_request.method == ConnectRequest::Method::Cable) {
             m_request.searchForMs = std::max(m_request.searchForMs, kSearchAgainForMs);
         }
