@@ -413,16 +413,12 @@ std::optional<QByteArray> FileSender::nextMessage(int row) {
             case PrefixSlice::Done:
                 return prefixChecked(row);
             case PrefixSlice::Failed:
-                stopLine(row, trCannotRead, transfer.Source->errorString(),
-                         QStringLiteral("Could not read the file %1: %2.")
-                             .arg(transfer.FileName, transfer.Source->errorString()));
+                stopUnreadable(row);
                 return std::nullopt;
         }
     }
     if (sourceChanged(transfer)) {
-        stopLine(
-            row, trSourceChanged, QString(),
-            QStringLiteral("The file %1 changed while it was being sent.").arg(transfer.FileName));
+        stopChanged(row);
         return std::nullopt;
     }
     const int code =
@@ -431,16 +427,12 @@ std::optional<QByteArray> FileSender::nextMessage(int row) {
     QByteArray data(*blockSizeOfCode(code), Qt::Uninitialized);
     const qint64 n = transfer.Source->read(data.data(), data.size());
     if (n < 0) {
-        stopLine(row, trCannotRead, transfer.Source->errorString(),
-                 QStringLiteral("Could not read the file %1: %2.")
-                     .arg(transfer.FileName, transfer.Source->errorString()));
+        stopUnreadable(row);
         return std::nullopt;
     }
     // The count must come out at the offered size: more or fewer bytes mean the file changed.
     if (qint64{transfer.Done} + n > transfer.Size || (n == 0 && transfer.Done != transfer.Size)) {
-        stopLine(
-            row, trSourceChanged, QString(),
-            QStringLiteral("The file %1 changed while it was being sent.").arg(transfer.FileName));
+        stopChanged(row);
         return std::nullopt;
     }
     if (n == 0 && transfer.Checked && !transfer.DigestSent) {
@@ -494,6 +486,19 @@ std::optional<QByteArray> FileSender::prefixChecked(int row) {
 bool FileSender::sourceChanged(const TTransfer& transfer) const {
     const auto stamp = stampOf(*transfer.Source);
     return !stamp || stamp->first != transfer.Size || stamp->second != transfer.SourceModified;
+}
+
+void FileSender::stopUnreadable(int row) {
+    const TTransfer& transfer = m_model.transfer(row);
+    const QString error = transfer.Source->errorString();
+    stopLine(row, trCannotRead, error,
+             QStringLiteral("Could not read the file %1: %2.").arg(transfer.FileName, error));
+}
+
+void FileSender::stopChanged(int row) {
+    stopLine(row, trSourceChanged, QString(),
+             QStringLiteral("The file %1 changed while it was being sent.")
+                 .arg(m_model.transfer(row).FileName));
 }
 
 void FileSender::stopLine(int row, std::uint8_t code, const QString& detail, const QString& why) {

@@ -82,6 +82,9 @@ private:
     // not this file's.
     std::optional<QByteArray> prefixChecked(int row);
     bool sourceChanged(const TTransfer& transfer) const;
+    // Stops the line whose file could not be read, or changed while it was sent.
+    void stopUnreadable(int row);
+    void stopChanged(int row);
     // Stops the line, tells the receiver (why, when it reads reasons) and says why.
     void stopLine(int row, std::uint8_t code, const QString& detail, const QString& why);
     // A random identifier that no line other than exceptRow holds; empty when all are taken.
