@@ -468,16 +468,12 @@ void FileReceiver::blockReceived(const PeerSender& sender, const FileBlock& bloc
     }
     // The sender went on from the unmarked ".part": it is the start of this file.
     if (!transfer.Target->isWritable() && !adoptPart(transfer)) {
-        stopLine(row, trCannotWrite, transfer.Target->errorString(),
-                 QStringLiteral("Could not write the file %1: %2.")
-                     .arg(transfer.PartPath, transfer.Target->errorString()));
+        stopUnwritable(row);
         return;
     }
     const qint64 written = transfer.Target->write(block.data.data(), count);
     if (written != count) {
-        stopLine(row, trCannotWrite, transfer.Target->errorString(),
-                 QStringLiteral("Could not write the file %1: %2.")
-                     .arg(transfer.PartPath, transfer.Target->errorString()));
+        stopUnwritable(row);
         return;
     }
     if (transfer.Digest) {
@@ -528,9 +524,7 @@ void FileReceiver::restartReceived(const PeerSender& sender, const FileRestart& 
     if (transfer.NewPart) {
         // Only this line wrote to its ".part": it starts again in the same file.
         if (!transfer.Target->resize(0) || !transfer.Target->seek(0)) {
-            stopLine(row, trCannotWrite, transfer.Target->errorString(),
-                     QStringLiteral("Could not write the file %1: %2.")
-                         .arg(transfer.PartPath, transfer.Target->errorString()));
+            stopUnwritable(row);
             return;
         }
         m_model.showLive(row, m_clock.tickCount());
@@ -623,6 +617,13 @@ void FileReceiver::sendVerdict(const TTransfer& transfer, FileVerdictResult resu
     if (transfer.Checked) {
         m_send(transfer.Recipients.front(), buildFileVerdict({transfer.Id, result}));
     }
+}
+
+void FileReceiver::stopUnwritable(int row) {
+    const TTransfer& transfer = m_model.transfer(row);
+    const QString error = transfer.Target->errorString();
+    stopLine(row, trCannotWrite, error,
+             QStringLiteral("Could not write the file %1: %2.").arg(transfer.PartPath, error));
 }
 
 void FileReceiver::stopLine(int row, std::uint8_t code, const QString& detail, const QString& why) {

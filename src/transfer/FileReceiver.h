@@ -87,6 +87,8 @@ private:
     bool heldByAnotherLine(const QString& path) const;
     void finish(int row);
     int firstHashingRow() const;
+    // Stops the line whose ".part" could not be written.
+    void stopUnwritable(int row);
     // Stops the line, tells the sender (why, when it reads reasons) and says why.
     void stopLine(int row, std::uint8_t code, const QString& detail, const QString& why);
     // Stops the line, its words on it, and says why, without a word to the sender.
