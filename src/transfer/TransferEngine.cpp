@@ -150,23 +150,20 @@ void TransferEngine::controlReceived(const PeerSender& sender, const TransferCon
         }
         if (state != tsStopped) {
             setPauseState(row, state);
-            showNotice(
-                row,
-                QStringLiteral("Remote computer %1 transfer of %2!").arg(what, transfer.FileName));
-            continue;
+        } else {
+            // An abort without a reason before it is the other side's user's.
+            const PeerReason reason = transfer.TheirReason.value_or(PeerReason{trUserAborted, {}});
+            const QString words = reasonWords(reason.code, reason.detail, sender.name);
+            if (reason.code != trUserAborted) {
+                m_notices.appendConversationLine(
+                    QStringLiteral("The transfer of %1 was stopped: %2.")
+                        .arg(transfer.FileName, words));
+            }
+            // A file whose end had gone out may have arrived all the same: its verdict tells.
+            const bool awaiting = transfer.awaitingVerdict();
+            m_model.endTransfer(row, tsStopped, words, now,
+                                awaiting ? std::nullopt : std::optional(TransferOutcome::Failed));
         }
-        const QString words =
-            transfer.TheirReason
-                ? reasonWords(transfer.TheirReason->code, transfer.TheirReason->detail, sender.name)
-                : QStringLiteral("aborted by %1").arg(sender.name);
-        if (transfer.TheirReason && transfer.TheirReason->code != trUserAborted) {
-            m_notices.appendConversationLine(QStringLiteral("The transfer of %1 was stopped: %2.")
-                                                 .arg(transfer.FileName, words));
-        }
-        // A file whose end had gone out may have arrived all the same: its verdict tells.
-        const bool awaiting = transfer.awaitingVerdict();
-        m_model.endTransfer(row, tsStopped, words, now,
-                            awaiting ? std::nullopt : std::optional(TransferOutcome::Failed));
         showNotice(
             row, QStringLiteral("Remote computer %1 transfer of %2!").arg(what, transfer.FileName));
     }
