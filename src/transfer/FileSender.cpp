@@ -169,18 +169,17 @@ std::optional<std::uint8_t> FileSender::drawId(int exceptRow) const {
 int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId,
                            bool forVerdict) const {
     const int row = m_model.findById(transferId, true);
-    if (row < 0 || !m_model.transfer(row).Offered ||
-        m_model.transfer(row).DigestSent != forVerdict) {
+    if (row < 0) {
         return -1;
     }
-    // A line that has ended has closed its file and takes no answer, except the verdict on a
-    // file whose end had gone out before an abort: that verdict is the file's true end. One not
-    // yet offered takes none yet.
-    const TTransfer& found = m_model.transfer(row);
-    if (found.ended() && !(forVerdict && found.awaitingVerdict() && !found.Outcome)) {
-        return -1;
-    }
+    // A line not yet offered takes no answer yet. One that has ended has closed its file and
+    // takes none, except the verdict on a file whose end had gone out before an abort: that
+    // verdict is the file's true end.
     const TTransfer& transfer = m_model.transfer(row);
+    if (!transfer.Offered || transfer.DigestSent != forVerdict ||
+        (transfer.ended() && !(forVerdict && transfer.awaitingVerdict() && !transfer.Outcome))) {
+        return -1;
+    }
     for (std::size_t i = 0; i < transfer.Recipients.size(); ++i) {
         if (transfer.Recipients[i] == sender.id && transfer.Waiting[i] == 1) {
             return row;
