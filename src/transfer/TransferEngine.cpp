@@ -25,15 +25,18 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
         if (!m_stoppingAll) {
             m_sender.offerWaiting();
         }
-        // The figures move only while a line runs: the refresh ticks from then on.
-        if (m_model.transfer(row).State == tsRunning && !m_refreshTimer.isActive()) {
+        // The figures move only while a line runs: the refresh ticks from then on. Aborted and
+        // finished lines go by themselves: the removal ticks until they are gone.
+        const TransferState state = m_model.transfer(row).State;
+        if (state == tsRunning && !m_refreshTimer.isActive()) {
             m_refreshTimer.start();
+        } else if ((state == tsAborted || state == tsFinished) && !m_removalTimer.isActive()) {
+            m_removalTimer.start();
         }
     });
     connect(&m_model, &TransfersModel::rowsRemoved, this, [this] { m_sender.offerWaiting(); });
     m_removalTimer.setInterval(kRemovalIntervalMs);
     connect(&m_removalTimer, &QTimer::timeout, this, &TransferEngine::removeFirstAborted);
-    m_removalTimer.start();
     m_refreshTimer.setInterval(kRefreshIntervalMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &TransferEngine::refresh);
     // A notice about a line does not outlive the state it told of.
@@ -332,9 +335,18 @@ void TransferEngine::removeFirstAborted() {
         // A line that waits for the verdict on a file it aborted too late stays to show it.
         if (transfer.State == tsAborted && !(transfer.awaitingVerdict() && !transfer.Outcome)) {
             m_model.removeTransfer(row);
+            break;
+        }
+    }
+    // Nothing is left to take away: the timer waits for the next line that is aborted or
+    // finishes.
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const TransferState state = m_model.transfer(row).State;
+        if (state == tsAborted || state == tsFinished) {
             return;
         }
     }
+    m_removalTimer.stop();
 }
 
 bool TransferEngine::isHeld(int row) const {

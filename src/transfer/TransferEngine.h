@@ -75,7 +75,7 @@ public:
     void refresh();
 
     // The removal timer's tick: the first aborted line goes, and the finished lines that have
-    // shown their end long enough.
+    // shown their end long enough. The timer runs only while there are such lines.
     void removeFirstAborted();
     // The connection ended (words: how, for the lines): every line that had not ended stops,
     // closes its file and waits for the user to remove it. A ".part" stays for a later resume.
