@@ -112,13 +112,12 @@ bool renameWithoutReplacing(const QString& from, const QString& to) {
 
 FileReceiver::FileReceiver(TransfersModel& model, const TransferClock& clock,
                            TransferSettings& settings, TransferNotices& notices,
-                           PeerMessageSink send, QLocale locale)
+                           PeerMessageSink send)
     : m_model(model),
       m_clock(clock),
       m_settings(settings),
       m_notices(notices),
-      m_send(std::move(send)),
-      m_locale(std::move(locale)) {}
+      m_send(std::move(send)) {}
 
 bool FileReceiver::isPlainFileName(const QByteArray& name) {
     if (name.isEmpty() || name == "." || name == "..") {
@@ -301,7 +300,7 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         }
         transfer->Done = held;
     }
-    const int row = m_model.addTransfer(std::move(transfer), offer.icon, m_locale);
+    const int row = m_model.addTransfer(std::move(transfer), offer.icon);
     if (!resuming) {
         if (const std::optional<QString> why = openNewPart(row)) {
             // Refused: the sender's line stops. The line here goes; openNewPart said why.

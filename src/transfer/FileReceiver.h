@@ -3,8 +3,6 @@
 #include "protocol/PeerMessageHandlers.h"
 #include "transfer/TransferServices.h"
 
-#include <QLocale>
-
 #include <map>
 #include <optional>
 #include <utility>
@@ -35,7 +33,7 @@ public:
     static constexpr std::uint32_t kConfirmIntervalMs = 250;
 
     FileReceiver(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
-                 TransferNotices& notices, PeerMessageSink send, QLocale locale);
+                 TransferNotices& notices, PeerMessageSink send);
 
     void offerDetailsReceived(const PeerSender& sender, const FileOfferDetails& details);
     void offerReceived(const PeerSender& sender, const FileOffer& offer);
@@ -100,7 +98,6 @@ private:
     TransferSettings& m_settings;
     TransferNotices& m_notices;
     PeerMessageSink m_send;
-    QLocale m_locale;
     // Details that came before their offer, by participant and identifier.
     std::map<std::pair<std::uint32_t, std::uint8_t>, FileOfferDetails> m_details;
 };

@@ -53,15 +53,14 @@ int blockCodeForRate(std::optional<double> rate, int most) {
 
 FileSender::FileSender(TransfersModel& model, const TransferClock& clock,
                        TransferSettings& settings, TransferNotices& notices, PeerMessageSink send,
-                       RandomSource random, FileIconSource icons, QLocale locale)
+                       RandomSource random, FileIconSource icons)
     : m_model(model),
       m_clock(clock),
       m_settings(settings),
       m_notices(notices),
       m_send(std::move(send)),
       m_random(std::move(random)),
-      m_icons(std::move(icons)),
-      m_locale(std::move(locale)) {}
+      m_icons(std::move(icons)) {}
 
 void FileSender::sendFiles(const QStringList& paths, const std::optional<Opponent>& opponent) {
     if (!opponent) {
@@ -121,7 +120,7 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
     transfer->Recipients = {opponent.id};
     transfer->State = tsRunning;
     const QByteArray icon = iconField(m_icons ? m_icons(path) : QByteArray());
-    m_model.addTransfer(std::move(transfer), icon, m_locale);
+    m_model.addTransfer(std::move(transfer), icon);
     offerWaiting();
     return true;
 }

@@ -4,7 +4,6 @@
 #include "protocol/PeerMessageHandlers.h"
 #include "transfer/TransferServices.h"
 
-#include <QLocale>
 #include <QStringList>
 
 #include <cstdint>
@@ -44,7 +43,7 @@ public:
 
     FileSender(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
                TransferNotices& notices, PeerMessageSink send, RandomSource random,
-               FileIconSource icons, QLocale locale);
+               FileIconSource icons);
 
     // Offers the files in the order given, one line each. opponent is empty while no session is
     // open. Files that cannot be sent are reported and get no line. Past
@@ -97,7 +96,6 @@ private:
     PeerMessageSink m_send;
     RandomSource m_random;
     FileIconSource m_icons;
-    QLocale m_locale;
     // The file block the thread took last cycle, counted once it has left.
     struct InFlight {
         std::uint8_t id = 0;

@@ -17,9 +17,9 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
       m_notices(notices),
       m_clock(clock),
       m_send(send),
-      m_receiver(m_model, clock, settings, notices, send, locale),
-      m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons),
-               locale) {
+      m_model(std::move(locale)),
+      m_receiver(m_model, clock, settings, notices, send),
+      m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons)) {
     connect(&m_model, &TransfersModel::stateChanged, this, [this](int row) {
         m_receiver.lineStateChanged(row);
         if (!m_stoppingAll) {

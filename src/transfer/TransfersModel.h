@@ -30,7 +30,8 @@ public:
         OutgoingRole,                       // bool
     };
 
-    explicit TransfersModel(QObject* parent = nullptr);
+    // The figures are written in the locale's way.
+    explicit TransfersModel(QLocale locale = QLocale(), QObject* parent = nullptr);
     ~TransfersModel() override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -44,8 +45,7 @@ public:
 
     // Adds a row at the end with the record, the file's icon and the texts of a new line, and
     // gives it its state image. Returns the row.
-    int addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon,
-                    const QLocale& locale = QLocale());
+    int addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon);
     // Removes the row; its file closes with its record. A line without an outcome counts as
     // failed, unless it goes on in a new line (goesOn: a line held through a lost line).
     void removeTransfer(int row, bool goesOn = false);
@@ -113,11 +113,11 @@ private:
         ProgressTexts texts;
         int stateImage = siSending;
         int iconIndex = 0;
-        QLocale locale;
     };
 
     void changeState(int row);
 
+    const QLocale m_locale;
     std::vector<Row> m_rows;
     std::vector<QByteArray> m_icons;
     Outcomes m_outcomes;
