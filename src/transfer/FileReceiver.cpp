@@ -276,16 +276,15 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         transfer->Digest = newDigest();
     }
 
-    if (const QString part = resumablePart(folder, fileName, offer.fileSize, checked);
-        !part.isEmpty()) {
+    if (const std::optional<ResumablePart> part =
+            resumablePart(folder, fileName, offer.fileSize, checked)) {
         // Unbuffered, so that a failed write shows at the block that failed. One without the
         // mark is only read until the sender has found it to be the start of its file.
-        auto target = std::make_unique<QFile>(part);
-        const QIODevice::OpenMode mode =
-            partialMarkOf(part) ? QIODevice::ReadWrite : QIODevice::ReadOnly;
+        auto target = std::make_unique<QFile>(part->path);
+        const QIODevice::OpenMode mode = part->marked ? QIODevice::ReadWrite : QIODevice::ReadOnly;
         if (target->open(mode | QIODevice::Unbuffered)) {
             transfer->Target = std::move(target);
-            transfer->PartPath = part;
+            transfer->PartPath = part->path;
         }
     }
     const bool resuming = transfer->Target != nullptr;
@@ -314,11 +313,13 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     }
 }
 
-QString FileReceiver::resumablePart(const QString& folder, const QString& fileName,
-                                    std::int32_t size, bool checked) const {
+std::optional<FileReceiver::ResumablePart> FileReceiver::resumablePart(const QString& folder,
+                                                                       const QString& fileName,
+                                                                       std::int32_t size,
+                                                                       bool checked) const {
     // The ".part"s of this name, up to the first number without one: another file's may hold
     // the first name while this file's has a number.
-    QString newest;
+    std::optional<ResumablePart> newest;
     QDateTime newestTime;
     for (int number = 1; number <= kMaxNumberedNames; ++number) {
         const QString path = QDir(folder).filePath(fittedName(fileName, number, kPartSuffix));
@@ -334,8 +335,8 @@ QString FileReceiver::resumablePart(const QString& folder, const QString& fileNa
             continue;
         }
         const QDateTime modified = info.lastModified();
-        if (newest.isEmpty() || modified > newestTime) {
-            newest = path;
+        if (!newest || modified > newestTime) {
+            newest = ResumablePart{path, mark.has_value()};
             newestTime = modified;
         }
     }

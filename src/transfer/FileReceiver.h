@@ -70,9 +70,14 @@ private:
     void refuse(const PeerSender& sender, const FileOffer& offer, bool theyHearNews,
                 std::uint8_t code, const QString& detail, const QString& line);
     // The ".part" of this name that an offer of this size continues: one made for a file of the
-    // size, or with checked an unmarked one; the newest of them. Empty when there is none.
-    QString resumablePart(const QString& folder, const QString& fileName, std::int32_t size,
-                          bool checked) const;
+    // size (marked), or with checked an unmarked one; the newest of them. None when there is
+    // none.
+    struct ResumablePart {
+        QString path;
+        bool marked = false;
+    };
+    std::optional<ResumablePart> resumablePart(const QString& folder, const QString& fileName,
+                                               std::int32_t size, bool checked) const;
     // Opens a resumed ".part" that was read only for writing, and marks it; false when it cannot.
     static bool adoptPart(TTransfer& transfer);
     void replyAccepted(int row);
