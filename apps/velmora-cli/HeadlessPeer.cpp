@@ -191,6 +191,7 @@ ConnectRequest HeadlessPeer::connectRequest() const {
     switch (m_options.line) {
         case LineKind::Serial:
             request.method = ConnectRequest::Method::Cable;
+            request.device = serialDevicePath(m_options.serial.portName);
             break;
         case LineKind::Modem:
             request.method = ConnectRequest::Method::Modem;
@@ -210,7 +211,6 @@ ConnectRequest HeadlessPeer::connectRequest() const {
     } else {
         // The host may start after us: look for it until the time given has passed.
         request.searchForMs = static_cast<std::int64_t>(m_options.waitSeconds) * 1000;
-        request.device = serialDevicePath(m_options.serial.portName);
     }
     return request;
 }

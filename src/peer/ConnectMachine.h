@@ -29,6 +29,7 @@ struct ConnectRequest {
     // Searches go on at least this long while nothing is found (0: only `retries` count).
     std::int64_t searchForMs = 0;
     // The cable's device path, when the face knows it: watched while a lost line waits for it.
+    // Anything but an absolute path (a port's network address) is not watched.
     QString device;
 };
 

@@ -67,10 +67,8 @@ public:
     // names its instance: once the same instance is back, the unfinished transfers of both
     // directions go on from where they stopped, offered again by their senders.
     void setReconnect(bool on) { m_reconnectEnabled = on; }
-    bool reconnectEnabled() const { return m_reconnectEnabled; }
     // A lost line is being tried again: lineLost came, lineBack or the end did not yet.
     bool reconnecting() const { return m_reconnector->running(); }
-    const ReconnectPolicy& reconnectPolicy() const { return m_reconnector->policy(); }
     // Where the face learns the cable's device only when the provider asks for it: for a lost
     // line whose connect request names no device, the device to watch for.
     void setCableDevice(std::function<QString()> device) { m_cableDevice = std::move(device); }

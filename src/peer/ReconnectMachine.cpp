@@ -24,7 +24,7 @@ void ReconnectMachine::lineLost(Line line, bool deviceMissing, std::int64_t nowM
     }
 }
 
-void ReconnectMachine::deviceAppeared(std::int64_t /*nowMs*/) {
+void ReconnectMachine::deviceAppeared() {
     if (m_state == State::WaitingForDevice) {
         m_actions.watchDevice(false);
         startAttempt();

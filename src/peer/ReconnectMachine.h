@@ -56,13 +56,12 @@ public:
         : m_actions(actions), m_policy(policy) {}
 
     bool running() const { return m_state != State::Idle; }
-    const ReconnectPolicy& policy() const { return m_policy; }
 
     // The line was lost. deviceMissing: the cable's device path is known and gone. A loss while
     // running (the line that came back was lost before the other side returned) counts as a
     // failed attempt.
     void lineLost(Line line, bool deviceMissing, std::int64_t nowMs);
-    void deviceAppeared(std::int64_t nowMs);
+    void deviceAppeared();
     void deviceVanished();
     // The attempt's session is open (hosting again or joined); the other side may still come.
     void attemptConnected();

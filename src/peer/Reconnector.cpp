@@ -30,7 +30,7 @@ Reconnector::Reconnector(Connector& connector, TCustomDXPlay& play, ReconnectPol
     });
     connect(&m_watcher, &QFileSystemWatcher::directoryChanged, this, [this] {
         if (!deviceMissing()) {
-            m_machine.deviceAppeared(nowMs());
+            m_machine.deviceAppeared();
         } else {
             watchDevice(true);  // a folder on the way may have come: watch the nearest one
         }
@@ -41,6 +41,11 @@ Reconnector::Reconnector(Connector& connector, TCustomDXPlay& play, ReconnectPol
 void Reconnector::lineLost(const ConnectRequest& request) {
     if (!running()) {
         m_request = request;
+        // Only a path of the file system can be watched and checked: a port a terminal server
+        // exports ("tcp://HOST:PORT") has no device to wait for, and is tried as it is.
+        if (!QDir::isAbsolutePath(m_request.device)) {
+            m_request.device.clear();
+        }
         if (m_request.calling && m_request.method == ConnectRequest::Method::Cable) {
             m_request.searchForMs = std::max(m_request.searchForMs, kSearchAgainForMs);
         }
@@ -120,7 +125,7 @@ void Reconnector::watchDevice(bool on) {
 
 void Reconnector::checkDevice() {
     if (!deviceMissing()) {
-        m_machine.deviceAppeared(nowMs());
+        m_machine.deviceAppeared();
     }
 }
 

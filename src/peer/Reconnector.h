@@ -25,7 +25,6 @@ public:
                 QObject* parent = nullptr);
 
     bool running() const { return m_machine.running() || m_lossPending; }
-    const ReconnectPolicy& policy() const { return m_machine.policy(); }
 
     // The line of `request` was lost: tries to get it back, from the event loop's next turn,
     // once the session component has closed what was lost.

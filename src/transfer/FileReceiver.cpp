@@ -112,13 +112,12 @@ bool renameWithoutReplacing(const QString& from, const QString& to) {
 
 FileReceiver::FileReceiver(TransfersModel& model, const TransferClock& clock,
                            TransferSettings& settings, TransferNotices& notices,
-                           PeerMessageSink send, QLocale locale)
+                           PeerMessageSink send)
     : m_model(model),
       m_clock(clock),
       m_settings(settings),
       m_notices(notices),
-      m_send(std::move(send)),
-      m_locale(std::move(locale)) {}
+      m_send(std::move(send)) {}
 
 bool FileReceiver::isPlainFileName(const QByteArray& name) {
     if (name.isEmpty() || name == "." || name == "..") {
@@ -170,18 +169,6 @@ void FileReceiver::refuse(const PeerSender& sender, const FileOffer& offer, bool
     if (!line.isEmpty()) {
         m_notices.appendConversationLine(line);
     }
-}
-
-int FileReceiver::openLinesOf(std::uint32_t sender) const {
-    int open = 0;
-    for (int row = 0; row < m_model.rowCount(); ++row) {
-        const TTransfer& transfer = m_model.transfer(row);
-        if (!transfer.Outgoing && transfer.Recipients.front() == sender &&
-            (transfer.State == tsRunning || transfer.State == tsPaused)) {
-            ++open;
-        }
-    }
-    return open;
 }
 
 QString FileReceiver::usableIncomingFolder() {
@@ -249,7 +236,7 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
                    .arg(TerminalText::visible(fileName), sender.name));
         return;
     }
-    if (openLinesOf(sender.id) >= kMaxOpenTransfersPerPeer) {
+    if (m_model.openLines(sender.id, false) >= kMaxOpenTransfersPerPeer) {
         // A flood of offers would otherwise make a ".part" for each.
         refuse(sender, offer, theyHearNews, trTooMany, QString(),
                QStringLiteral("Refused the file %1 offered by %2: %3 files from %2 are coming "
@@ -289,16 +276,15 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         transfer->Digest = newDigest();
     }
 
-    if (const QString part = resumablePart(folder, fileName, offer.fileSize, checked);
-        !part.isEmpty()) {
+    if (const std::optional<ResumablePart> part =
+            resumablePart(folder, fileName, offer.fileSize, checked)) {
         // Unbuffered, so that a failed write shows at the block that failed. One without the
         // mark is only read until the sender has found it to be the start of its file.
-        auto target = std::make_unique<QFile>(part);
-        const QIODevice::OpenMode mode =
-            partialMarkOf(part) ? QIODevice::ReadWrite : QIODevice::ReadOnly;
+        auto target = std::make_unique<QFile>(part->path);
+        const QIODevice::OpenMode mode = part->marked ? QIODevice::ReadWrite : QIODevice::ReadOnly;
         if (target->open(mode | QIODevice::Unbuffered)) {
             transfer->Target = std::move(target);
-            transfer->PartPath = part;
+            transfer->PartPath = part->path;
         }
     }
     const bool resuming = transfer->Target != nullptr;
@@ -313,7 +299,7 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
         }
         transfer->Done = held;
     }
-    const int row = m_model.addTransfer(std::move(transfer), offer.icon, m_locale);
+    const int row = m_model.addTransfer(std::move(transfer), offer.icon);
     if (!resuming) {
         if (const std::optional<QString> why = openNewPart(row)) {
             // Refused: the sender's line stops. The line here goes; openNewPart said why.
@@ -327,11 +313,13 @@ void FileReceiver::offerReceived(const PeerSender& sender, const FileOffer& offe
     }
 }
 
-QString FileReceiver::resumablePart(const QString& folder, const QString& fileName,
-                                    std::int32_t size, bool checked) const {
+std::optional<FileReceiver::ResumablePart> FileReceiver::resumablePart(const QString& folder,
+                                                                       const QString& fileName,
+                                                                       std::int32_t size,
+                                                                       bool checked) const {
     // The ".part"s of this name, up to the first number without one: another file's may hold
     // the first name while this file's has a number.
-    QString newest;
+    std::optional<ResumablePart> newest;
     QDateTime newestTime;
     for (int number = 1; number <= kMaxNumberedNames; ++number) {
         const QString path = QDir(folder).filePath(fittedName(fileName, number, kPartSuffix));
@@ -347,8 +335,8 @@ QString FileReceiver::resumablePart(const QString& folder, const QString& fileNa
             continue;
         }
         const QDateTime modified = info.lastModified();
-        if (newest.isEmpty() || modified > newestTime) {
-            newest = path;
+        if (!newest || modified > newestTime) {
+            newest = ResumablePart{path, mark.has_value()};
             newestTime = modified;
         }
     }
@@ -480,16 +468,12 @@ void FileReceiver::blockReceived(const PeerSender& sender, const FileBlock& bloc
     }
     // The sender went on from the unmarked ".part": it is the start of this file.
     if (!transfer.Target->isWritable() && !adoptPart(transfer)) {
-        stopLine(row, trCannotWrite, transfer.Target->errorString(),
-                 QStringLiteral("Could not write the file %1: %2.")
-                     .arg(transfer.PartPath, transfer.Target->errorString()));
+        stopUnwritable(row);
         return;
     }
     const qint64 written = transfer.Target->write(block.data.data(), count);
     if (written != count) {
-        stopLine(row, trCannotWrite, transfer.Target->errorString(),
-                 QStringLiteral("Could not write the file %1: %2.")
-                     .arg(transfer.PartPath, transfer.Target->errorString()));
+        stopUnwritable(row);
         return;
     }
     if (transfer.Digest) {
@@ -540,9 +524,7 @@ void FileReceiver::restartReceived(const PeerSender& sender, const FileRestart& 
     if (transfer.NewPart) {
         // Only this line wrote to its ".part": it starts again in the same file.
         if (!transfer.Target->resize(0) || !transfer.Target->seek(0)) {
-            stopLine(row, trCannotWrite, transfer.Target->errorString(),
-                     QStringLiteral("Could not write the file %1: %2.")
-                         .arg(transfer.PartPath, transfer.Target->errorString()));
+            stopUnwritable(row);
             return;
         }
         m_model.showLive(row, m_clock.tickCount());
@@ -613,11 +595,7 @@ void FileReceiver::finish(int row) {
     // A sender that checks files waits for the verdict: an abort, which every version reads,
     // ends its line.
     if (transfer.Checked) {
-        if (transfer.TheyHearNews) {
-            m_send(transfer.Recipients.front(),
-                   buildTransferReason({transfer.Id, trCannotWrite, why.toUtf8()}));
-        }
-        m_send(transfer.Recipients.front(), buildTransferControl({transfer.Id, caAbort}));
+        sendStop(m_send, transfer, trCannotWrite, why);
     }
     const QFileInfo part(transfer.PartPath);
     transfer.NewPart = false;  // kept as it is, as said
@@ -641,14 +619,16 @@ void FileReceiver::sendVerdict(const TTransfer& transfer, FileVerdictResult resu
     }
 }
 
+void FileReceiver::stopUnwritable(int row) {
+    const TTransfer& transfer = m_model.transfer(row);
+    const QString error = transfer.Target->errorString();
+    stopLine(row, trCannotWrite, error,
+             QStringLiteral("Could not write the file %1: %2.").arg(transfer.PartPath, error));
+}
+
 void FileReceiver::stopLine(int row, std::uint8_t code, const QString& detail, const QString& why) {
     const TTransfer& transfer = m_model.transfer(row);
-    for (const std::uint32_t recipient : transfer.Recipients) {
-        if (transfer.TheyHearNews) {
-            m_send(recipient, buildTransferReason({transfer.Id, code, detail.toUtf8()}));
-        }
-        m_send(recipient, buildTransferControl({transfer.Id, caAbort}));
-    }
+    sendStop(m_send, transfer, code, detail);
     reportStop(row, reasonWords(code, detail, QString()), why);
 }
 

@@ -3,8 +3,6 @@
 #include "protocol/PeerMessageHandlers.h"
 #include "transfer/TransferServices.h"
 
-#include <QLocale>
-
 #include <map>
 #include <optional>
 #include <utility>
@@ -35,7 +33,7 @@ public:
     static constexpr std::uint32_t kConfirmIntervalMs = 250;
 
     FileReceiver(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
-                 TransferNotices& notices, PeerMessageSink send, QLocale locale);
+                 TransferNotices& notices, PeerMessageSink send);
 
     void offerDetailsReceived(const PeerSender& sender, const FileOfferDetails& details);
     void offerReceived(const PeerSender& sender, const FileOffer& offer);
@@ -71,11 +69,15 @@ private:
     // failed transfer.
     void refuse(const PeerSender& sender, const FileOffer& offer, bool theyHearNews,
                 std::uint8_t code, const QString& detail, const QString& line);
-    int openLinesOf(std::uint32_t sender) const;
     // The ".part" of this name that an offer of this size continues: one made for a file of the
-    // size, or with checked an unmarked one; the newest of them. Empty when there is none.
-    QString resumablePart(const QString& folder, const QString& fileName, std::int32_t size,
-                          bool checked) const;
+    // size (marked), or with checked an unmarked one; the newest of them. None when there is
+    // none.
+    struct ResumablePart {
+        QString path;
+        bool marked = false;
+    };
+    std::optional<ResumablePart> resumablePart(const QString& folder, const QString& fileName,
+                                               std::int32_t size, bool checked) const;
     // Opens a resumed ".part" that was read only for writing, and marks it; false when it cannot.
     static bool adoptPart(TTransfer& transfer);
     void replyAccepted(int row);
@@ -88,6 +90,8 @@ private:
     bool heldByAnotherLine(const QString& path) const;
     void finish(int row);
     int firstHashingRow() const;
+    // Stops the line whose ".part" could not be written.
+    void stopUnwritable(int row);
     // Stops the line, tells the sender (why, when it reads reasons) and says why.
     void stopLine(int row, std::uint8_t code, const QString& detail, const QString& why);
     // Stops the line, its words on it, and says why, without a word to the sender.
@@ -99,7 +103,6 @@ private:
     TransferSettings& m_settings;
     TransferNotices& m_notices;
     PeerMessageSink m_send;
-    QLocale m_locale;
     // Details that came before their offer, by participant and identifier.
     std::map<std::pair<std::uint32_t, std::uint8_t>, FileOfferDetails> m_details;
 };

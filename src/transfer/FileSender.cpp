@@ -53,15 +53,14 @@ int blockCodeForRate(std::optional<double> rate, int most) {
 
 FileSender::FileSender(TransfersModel& model, const TransferClock& clock,
                        TransferSettings& settings, TransferNotices& notices, PeerMessageSink send,
-                       RandomSource random, FileIconSource icons, QLocale locale)
+                       RandomSource random, FileIconSource icons)
     : m_model(model),
       m_clock(clock),
       m_settings(settings),
       m_notices(notices),
       m_send(std::move(send)),
       m_random(std::move(random)),
-      m_icons(std::move(icons)),
-      m_locale(std::move(locale)) {}
+      m_icons(std::move(icons)) {}
 
 void FileSender::sendFiles(const QStringList& paths, const std::optional<Opponent>& opponent) {
     if (!opponent) {
@@ -121,28 +120,16 @@ bool FileSender::offerFile(const QString& path, const Opponent& opponent) {
     transfer->Recipients = {opponent.id};
     transfer->State = tsRunning;
     const QByteArray icon = iconField(m_icons ? m_icons(path) : QByteArray());
-    m_model.addTransfer(std::move(transfer), icon, m_locale);
+    m_model.addTransfer(std::move(transfer), icon);
     offerWaiting();
     return true;
-}
-
-int FileSender::openLinesTo(std::uint32_t participant) const {
-    int open = 0;
-    for (int row = 0; row < m_model.rowCount(); ++row) {
-        const TTransfer& transfer = m_model.transfer(row);
-        if (transfer.Outgoing && transfer.Offered && transfer.Recipients.front() == participant &&
-            (transfer.State == tsRunning || transfer.State == tsPaused)) {
-            ++open;
-        }
-    }
-    return open;
 }
 
 void FileSender::offerWaiting() {
     for (int row = 0; row < m_model.rowCount(); ++row) {
         TTransfer& transfer = m_model.transfer(row);
         if (!transfer.Outgoing || transfer.Offered || transfer.State != tsRunning ||
-            openLinesTo(transfer.Recipients.front()) >= kMaxOpenTransfersPerPeer) {
+            m_model.openLines(transfer.Recipients.front(), true) >= kMaxOpenTransfersPerPeer) {
             continue;
         }
         transfer.Offered = true;
@@ -181,18 +168,17 @@ std::optional<std::uint8_t> FileSender::drawId(int exceptRow) const {
 int FileSender::waitingRow(const PeerSender& sender, std::uint8_t transferId,
                            bool forVerdict) const {
     const int row = m_model.findById(transferId, true);
-    if (row < 0 || !m_model.transfer(row).Offered ||
-        m_model.transfer(row).DigestSent != forVerdict) {
+    if (row < 0) {
         return -1;
     }
-    // A line that has ended has closed its file and takes no answer, except the verdict on a
-    // file whose end had gone out before an abort: that verdict is the file's true end. One not
-    // yet offered takes none yet.
-    const TTransfer& found = m_model.transfer(row);
-    if (found.ended() && !(forVerdict && found.awaitingVerdict() && !found.Outcome)) {
-        return -1;
-    }
+    // A line not yet offered takes no answer yet. One that has ended has closed its file and
+    // takes none, except the verdict on a file whose end had gone out before an abort: that
+    // verdict is the file's true end.
     const TTransfer& transfer = m_model.transfer(row);
+    if (!transfer.Offered || transfer.DigestSent != forVerdict ||
+        (transfer.ended() && !(forVerdict && transfer.awaitingVerdict() && !transfer.Outcome))) {
+        return -1;
+    }
     for (std::size_t i = 0; i < transfer.Recipients.size(); ++i) {
         if (transfer.Recipients[i] == sender.id && transfer.Waiting[i] == 1) {
             return row;
@@ -425,16 +411,12 @@ std::optional<QByteArray> FileSender::nextMessage(int row) {
             case PrefixSlice::Done:
                 return prefixChecked(row);
             case PrefixSlice::Failed:
-                stopLine(row, trCannotRead, transfer.Source->errorString(),
-                         QStringLiteral("Could not read the file %1: %2.")
-                             .arg(transfer.FileName, transfer.Source->errorString()));
+                stopUnreadable(row);
                 return std::nullopt;
         }
     }
     if (sourceChanged(transfer)) {
-        stopLine(
-            row, trSourceChanged, QString(),
-            QStringLiteral("The file %1 changed while it was being sent.").arg(transfer.FileName));
+        stopChanged(row);
         return std::nullopt;
     }
     const int code =
@@ -443,16 +425,12 @@ std::optional<QByteArray> FileSender::nextMessage(int row) {
     QByteArray data(*blockSizeOfCode(code), Qt::Uninitialized);
     const qint64 n = transfer.Source->read(data.data(), data.size());
     if (n < 0) {
-        stopLine(row, trCannotRead, transfer.Source->errorString(),
-                 QStringLiteral("Could not read the file %1: %2.")
-                     .arg(transfer.FileName, transfer.Source->errorString()));
+        stopUnreadable(row);
         return std::nullopt;
     }
     // The count must come out at the offered size: more or fewer bytes mean the file changed.
     if (qint64{transfer.Done} + n > transfer.Size || (n == 0 && transfer.Done != transfer.Size)) {
-        stopLine(
-            row, trSourceChanged, QString(),
-            QStringLiteral("The file %1 changed while it was being sent.").arg(transfer.FileName));
+        stopChanged(row);
         return std::nullopt;
     }
     if (n == 0 && transfer.Checked && !transfer.DigestSent) {
@@ -508,15 +486,23 @@ bool FileSender::sourceChanged(const TTransfer& transfer) const {
     return !stamp || stamp->first != transfer.Size || stamp->second != transfer.SourceModified;
 }
 
+void FileSender::stopUnreadable(int row) {
+    const TTransfer& transfer = m_model.transfer(row);
+    const QString error = transfer.Source->errorString();
+    stopLine(row, trCannotRead, error,
+             QStringLiteral("Could not read the file %1: %2.").arg(transfer.FileName, error));
+}
+
+void FileSender::stopChanged(int row) {
+    stopLine(row, trSourceChanged, QString(),
+             QStringLiteral("The file %1 changed while it was being sent.")
+                 .arg(m_model.transfer(row).FileName));
+}
+
 void FileSender::stopLine(int row, std::uint8_t code, const QString& detail, const QString& why) {
     const TTransfer& transfer = m_model.transfer(row);
     m_notices.appendConversationLine(why + QStringLiteral(" Its transfer was stopped."));
-    for (const std::uint32_t recipient : transfer.Recipients) {
-        if (transfer.TheyHearNews) {
-            m_send(recipient, buildTransferReason({transfer.Id, code, detail.toUtf8()}));
-        }
-        m_send(recipient, buildTransferControl({transfer.Id, caAbort}));
-    }
+    sendStop(m_send, transfer, code, detail);
     m_model.endTransfer(row, tsStopped, reasonWords(code, detail, QString()), m_clock.tickCount());
 }
 

@@ -4,7 +4,6 @@
 #include "protocol/PeerMessageHandlers.h"
 #include "transfer/TransferServices.h"
 
-#include <QLocale>
 #include <QStringList>
 
 #include <cstdint>
@@ -44,7 +43,7 @@ public:
 
     FileSender(TransfersModel& model, const TransferClock& clock, TransferSettings& settings,
                TransferNotices& notices, PeerMessageSink send, RandomSource random,
-               FileIconSource icons, QLocale locale);
+               FileIconSource icons);
 
     // Offers the files in the order given, one line each. opponent is empty while no session is
     // open. Files that cannot be sent are reported and get no line. Past
@@ -72,8 +71,6 @@ public:
 private:
     bool offerFile(const QString& path, const Opponent& opponent);
     void sendOffer(const TTransfer& transfer, std::uint32_t to, const QByteArray& icon);
-    // Outgoing lines offered to the participant that have not ended.
-    int openLinesTo(std::uint32_t participant) const;
     // The outgoing line that waits for this participant's answer to its offer, or with
     // forVerdict to its end; -1.
     int waitingRow(const PeerSender& sender, std::uint8_t transferId, bool forVerdict) const;
@@ -84,6 +81,9 @@ private:
     // not this file's.
     std::optional<QByteArray> prefixChecked(int row);
     bool sourceChanged(const TTransfer& transfer) const;
+    // Stops the line whose file could not be read, or changed while it was sent.
+    void stopUnreadable(int row);
+    void stopChanged(int row);
     // Stops the line, tells the receiver (why, when it reads reasons) and says why.
     void stopLine(int row, std::uint8_t code, const QString& detail, const QString& why);
     // A random identifier that no line other than exceptRow holds; empty when all are taken.
@@ -96,7 +96,6 @@ private:
     PeerMessageSink m_send;
     RandomSource m_random;
     FileIconSource m_icons;
-    QLocale m_locale;
     // The file block the thread took last cycle, counted once it has left.
     struct InFlight {
         std::uint8_t id = 0;

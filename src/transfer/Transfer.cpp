@@ -1,5 +1,7 @@
 #include "transfer/Transfer.h"
 
+#include "protocol/PeerMessages.h"
+
 #include <algorithm>
 
 namespace velmora {
@@ -47,6 +49,16 @@ void TTransfer::stopClock(std::uint32_t now) {
 
 void TTransfer::startClock(std::uint32_t now) {
     RunningSince = now;
+}
+
+void sendStop(const PeerMessageSink& send, const TTransfer& transfer, std::uint8_t code,
+              const QString& detail) {
+    for (const std::uint32_t recipient : transfer.Recipients) {
+        if (transfer.TheyHearNews) {
+            send(recipient, buildTransferReason({transfer.Id, code, detail.toUtf8()}));
+        }
+        send(recipient, buildTransferControl({transfer.Id, caAbort}));
+    }
 }
 
 std::unique_ptr<QCryptographicHash> newDigest() {

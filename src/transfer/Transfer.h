@@ -1,5 +1,7 @@
 #pragma once
 
+#include "transfer/TransferServices.h"
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <QFile>
@@ -154,6 +156,11 @@ struct TTransfer {
 
 // A fresh SHA-256.
 std::unique_ptr<QCryptographicHash> newDigest();
+
+// Tells the other side that the line stops: why first (code, and the system's words in detail),
+// when its details said it reads reasons, then the abort that every version reads.
+void sendStop(const PeerMessageSink& send, const TTransfer& transfer, std::uint8_t code,
+              const QString& detail);
 
 // Done after a block of this many bytes. Wraps around instead of overflowing when a peer sends
 // more than a 32-bit count can describe.

@@ -17,22 +17,28 @@ TransferEngine::TransferEngine(TransferSettings& settings, TransferNotices& noti
       m_notices(notices),
       m_clock(clock),
       m_send(send),
-      m_receiver(m_model, clock, settings, notices, send, locale),
-      m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons),
-               locale) {
+      m_model(std::move(locale)),
+      m_receiver(m_model, clock, settings, notices, send),
+      m_sender(m_model, clock, settings, notices, send, std::move(random), std::move(icons)) {
     connect(&m_model, &TransfersModel::stateChanged, this, [this](int row) {
         m_receiver.lineStateChanged(row);
         if (!m_stoppingAll) {
             m_sender.offerWaiting();
         }
+        // The figures move only while a line runs: the refresh ticks from then on. Aborted and
+        // finished lines go by themselves: the removal ticks until they are gone.
+        const TransferState state = m_model.transfer(row).State;
+        if (state == tsRunning && !m_refreshTimer.isActive()) {
+            m_refreshTimer.start();
+        } else if ((state == tsAborted || state == tsFinished) && !m_removalTimer.isActive()) {
+            m_removalTimer.start();
+        }
     });
     connect(&m_model, &TransfersModel::rowsRemoved, this, [this] { m_sender.offerWaiting(); });
     m_removalTimer.setInterval(kRemovalIntervalMs);
     connect(&m_removalTimer, &QTimer::timeout, this, &TransferEngine::removeFirstAborted);
-    m_removalTimer.start();
     m_refreshTimer.setInterval(kRefreshIntervalMs);
     connect(&m_refreshTimer, &QTimer::timeout, this, &TransferEngine::refresh);
-    m_refreshTimer.start();
     // A notice about a line does not outlive the state it told of.
     connect(&m_model, &TransfersModel::stateChanged, this, [this](int row) {
         if (&m_model.transfer(row) == m_noticeAbout &&
@@ -147,23 +153,20 @@ void TransferEngine::controlReceived(const PeerSender& sender, const TransferCon
         }
         if (state != tsStopped) {
             setPauseState(row, state);
-            showNotice(
-                row,
-                QStringLiteral("Remote computer %1 transfer of %2!").arg(what, transfer.FileName));
-            continue;
+        } else {
+            // An abort without a reason before it is the other side's user's.
+            const PeerReason reason = transfer.TheirReason.value_or(PeerReason{trUserAborted, {}});
+            const QString words = reasonWords(reason.code, reason.detail, sender.name);
+            if (reason.code != trUserAborted) {
+                m_notices.appendConversationLine(
+                    QStringLiteral("The transfer of %1 was stopped: %2.")
+                        .arg(transfer.FileName, words));
+            }
+            // A file whose end had gone out may have arrived all the same: its verdict tells.
+            const bool awaiting = transfer.awaitingVerdict();
+            m_model.endTransfer(row, tsStopped, words, now,
+                                awaiting ? std::nullopt : std::optional(TransferOutcome::Failed));
         }
-        const QString words =
-            transfer.TheirReason
-                ? reasonWords(transfer.TheirReason->code, transfer.TheirReason->detail, sender.name)
-                : QStringLiteral("aborted by %1").arg(sender.name);
-        if (transfer.TheirReason && transfer.TheirReason->code != trUserAborted) {
-            m_notices.appendConversationLine(QStringLiteral("The transfer of %1 was stopped: %2.")
-                                                 .arg(transfer.FileName, words));
-        }
-        // A file whose end had gone out may have arrived all the same: its verdict tells.
-        const bool awaiting = transfer.awaitingVerdict();
-        m_model.endTransfer(row, tsStopped, words, now,
-                            awaiting ? std::nullopt : std::optional(TransferOutcome::Failed));
         showNotice(
             row, QStringLiteral("Remote computer %1 transfer of %2!").arg(what, transfer.FileName));
     }
@@ -306,10 +309,16 @@ void TransferEngine::setPauseState(int row, TransferState state) {
 
 void TransferEngine::refresh() {
     const std::uint32_t now = m_clock.tickCount();
+    bool running = false;
     for (int row = 0; row < m_model.rowCount(); ++row) {
-        if (!m_model.transfer(row).ended()) {
+        if (m_model.transfer(row).State == tsRunning) {
             m_model.showLive(row, now);
+            running = true;
         }
+    }
+    // Paused and ended lines stand still (a pause drew its figures once): nothing to tick for.
+    if (!running) {
+        m_refreshTimer.stop();
     }
 }
 
@@ -326,9 +335,18 @@ void TransferEngine::removeFirstAborted() {
         // A line that waits for the verdict on a file it aborted too late stays to show it.
         if (transfer.State == tsAborted && !(transfer.awaitingVerdict() && !transfer.Outcome)) {
             m_model.removeTransfer(row);
+            break;
+        }
+    }
+    // Nothing is left to take away: the timer waits for the next line that is aborted or
+    // finishes.
+    for (int row = 0; row < m_model.rowCount(); ++row) {
+        const TransferState state = m_model.transfer(row).State;
+        if (state == tsAborted || state == tsFinished) {
             return;
         }
     }
+    m_removalTimer.stop();
 }
 
 bool TransferEngine::isHeld(int row) const {

@@ -23,7 +23,7 @@ public:
     static constexpr int kRemovalIntervalMs = 500;
     // How long a finished line shows that its file arrived whole before it goes.
     static constexpr std::uint32_t kFinishedShownMs = 1000;
-    // How often the running and paused lines' figures are drawn again from their records.
+    // How often the running lines' figures are drawn again from their records, while any runs.
     static constexpr int kRefreshIntervalMs = 250;
 
     // The settings, notices and clock must outlive the engine.
@@ -70,11 +70,12 @@ public:
     // verified.
     bool canSendAgain(int row) const;
 
-    // Draws the figures of every running and paused line again from its record.
+    // Draws the figures of every running line again from its record; the refresh timer stops
+    // once none runs.
     void refresh();
 
     // The removal timer's tick: the first aborted line goes, and the finished lines that have
-    // shown their end long enough.
+    // shown their end long enough. The timer runs only while there are such lines.
     void removeFirstAborted();
     // The connection ended (words: how, for the lines): every line that had not ended stops,
     // closes its file and waits for the user to remove it. A ".part" stays for a later resume.

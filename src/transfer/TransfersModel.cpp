@@ -13,7 +13,8 @@ constexpr std::array<int, kTransferColumnCount> kWidths{100, 50, 70, 60, 60, 50,
 
 }  // namespace
 
-TransfersModel::TransfersModel(QObject* parent) : QAbstractTableModel(parent) {}
+TransfersModel::TransfersModel(QLocale locale, QObject* parent)
+    : QAbstractTableModel(parent), m_locale(std::move(locale)) {}
 
 TransfersModel::~TransfersModel() = default;
 
@@ -70,8 +71,7 @@ int TransfersModel::columnWidth(int column) {
     return kWidths[static_cast<std::size_t>(column)];
 }
 
-int TransfersModel::addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon,
-                                const QLocale& locale) {
+int TransfersModel::addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon) {
     // Lines of files of one type share their icon.
     auto known = std::find(m_icons.begin(), m_icons.end(), icon);
     if (known == m_icons.end()) {
@@ -80,10 +80,9 @@ int TransfersModel::addTransfer(std::unique_ptr<TTransfer> transfer, const QByte
     const int row = rowCount();
     beginInsertRows({}, row, row);
     Row added;
-    added.texts = initialProgressTexts(transfer->Size, transfer->Done, locale);
+    added.texts = initialProgressTexts(transfer->Size, transfer->Done, m_locale);
     added.transfer = std::move(transfer);
     added.iconIndex = static_cast<int>(known - m_icons.begin());
-    added.locale = locale;
     m_rows.push_back(std::move(added));
     endInsertRows();
     changeState(row);
@@ -136,6 +135,14 @@ bool TransfersModel::holdsId(std::uint8_t id, int exceptRow) const {
     return false;
 }
 
+int TransfersModel::openLines(std::uint32_t participant, bool outgoing) const {
+    return static_cast<int>(std::count_if(m_rows.begin(), m_rows.end(), [&](const Row& row) {
+        const TTransfer& transfer = *row.transfer;
+        return transfer.Outgoing == outgoing && (!outgoing || transfer.Offered) &&
+               transfer.Recipients.front() == participant && !transfer.ended();
+    }));
+}
+
 void TransfersModel::setProgress(int row, const ProgressTexts& texts) {
     Row& line = m_rows.at(static_cast<std::size_t>(row));
     if (line.transfer->ended()) {
@@ -147,21 +154,14 @@ void TransfersModel::setProgress(int row, const ProgressTexts& texts) {
 }
 
 void TransfersModel::showLive(int row, std::uint32_t now) {
-    const Row& line = m_rows.at(static_cast<std::size_t>(row));
-    const TTransfer& record = *line.transfer;
+    const TTransfer& record = transfer(row);
     setProgress(row, liveProgressTexts({record.Size, record.counted(), record.Window.rate(),
                                         record.elapsedMs(now), record.State == tsPaused},
-                                       line.locale));
+                                       m_locale));
 }
 
 const ProgressTexts& TransfersModel::progress(int row) const {
     return m_rows.at(static_cast<std::size_t>(row)).texts;
-}
-
-void TransfersModel::setProgressText(int row, TransferColumn column, const QString& text) {
-    ProgressTexts texts = progress(row);
-    texts.at(static_cast<std::size_t>(column - 1)) = text;
-    setProgress(row, texts);
 }
 
 void TransfersModel::setOutcome(int row, TransferOutcome outcome) {

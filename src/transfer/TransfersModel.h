@@ -30,7 +30,8 @@ public:
         OutgoingRole,                       // bool
     };
 
-    explicit TransfersModel(QObject* parent = nullptr);
+    // The figures are written in the locale's way.
+    explicit TransfersModel(QLocale locale = QLocale(), QObject* parent = nullptr);
     ~TransfersModel() override;
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -44,8 +45,7 @@ public:
 
     // Adds a row at the end with the record, the file's icon and the texts of a new line, and
     // gives it its state image. Returns the row.
-    int addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon,
-                    const QLocale& locale = QLocale());
+    int addTransfer(std::unique_ptr<TTransfer> transfer, const QByteArray& icon);
     // Removes the row; its file closes with its record. A line without an outcome counts as
     // failed, unless it goes on in a new line (goesOn: a line held through a lost line).
     void removeTransfer(int row, bool goesOn = false);
@@ -58,6 +58,9 @@ public:
     int findById(std::uint8_t id, std::optional<bool> outgoing = std::nullopt) const;
     // Whether a row other than exceptRow holds the identifier.
     bool holdsId(std::uint8_t id, int exceptRow = -1) const;
+    // The open lines of one direction with the participant: offered (an incoming line is an
+    // offer taken) and not ended. kMaxOpenTransfersPerPeer bounds them.
+    int openLines(std::uint32_t participant, bool outgoing) const;
 
     // Changes nothing once the row has ended.
     void setProgress(int row, const ProgressTexts& texts);
@@ -78,8 +81,6 @@ public:
     int stateImage(int row) const;
 
     const ProgressTexts& progress(int row) const;
-    // Sets one sub-item, Size to Speed.
-    void setProgressText(int row, TransferColumn column, const QString& text);
 
     // Records how the row's transfer ended, once: later calls for the row change nothing. A
     // row removed without an outcome is recorded as failed.
@@ -112,11 +113,11 @@ private:
         ProgressTexts texts;
         int stateImage = siSending;
         int iconIndex = 0;
-        QLocale locale;
     };
 
     void changeState(int row);
 
+    const QLocale m_locale;
     std::vector<Row> m_rows;
     std::vector<QByteArray> m_icons;
     Outcomes m_outcomes;

@@ -180,6 +180,22 @@ TEST(Peer, APulledPlugStopsTheLinesAndTheNextConnectionResumes) {
     EXPECT_EQ(contents(c.bob.incoming("big.bin")), contents(source));
 }
 
+TEST(Peer, ALostLineOfAPortOnTheNetworkIsTriedAgainWithoutWaitingForADevice) {
+    Connected c;
+    // The faces name the cable's port by its address at a terminal server: no file to watch.
+    for (Side* side : {&c.ann, &c.bob}) {
+        side->peer.setCableDevice([] { return QStringLiteral("tcp://127.0.0.1:9"); });
+    }
+    ASSERT_TRUE(c.connect());
+    int back = 0;
+    for (Side* side : {&c.ann, &c.bob}) {
+        QObject::connect(&side->peer, &Peer::lineBack, [&back] { ++back; });
+    }
+    c.cable.cut();
+    ASSERT_TRUE(pumpUntil([&] { return back == 2; }, 20000));
+    EXPECT_EQ(c.ann.losses + c.bob.losses, 0);
+}
+
 // A Velmora of the first version: the session component alone, which shows chat lines in
 // Windows-1252 and passes over every kind it does not know.
 struct OlderSide {

@@ -21,7 +21,7 @@ struct Driver : ReconnectActions {
     void checkDevice() override {
         asked << "check";
         if (devicePresent) {
-            machine->deviceAppeared(*now);
+            machine->deviceAppeared();
         }
     }
     void ended(ReconnectEnd how) override {
@@ -88,7 +88,7 @@ TEST(ReconnectMachineTest, AMissingDeviceIsWatchedAndTriedTheMomentItIsBack) {
 
     // The watch sees it come back between two checks: tried at once, the watch ended.
     f.driver.asked.clear();
-    f.machine.deviceAppeared(f.now);
+    f.machine.deviceAppeared();
     EXPECT_EQ(f.driver.asked, (QStringList{"unwatch", "attempt"}));
 
     // The attempt fails because it went again: back to watching, no pause.
@@ -109,7 +109,7 @@ TEST(ReconnectMachineTest, ADeviceThatVanishesDuringAPauseIsWaitedFor) {
     EXPECT_EQ(f.last(), "watch");
     f.runUntil(10000);
     EXPECT_EQ(f.driver.asked.count("attempt"), 1);  // only the first
-    f.machine.deviceAppeared(f.now);
+    f.machine.deviceAppeared();
     EXPECT_EQ(f.last(), "attempt");
 }
 

@@ -45,7 +45,7 @@ TEST(TransfersModel, ColumnsCaptionsAndWidths) {
 }
 
 TEST(TransfersModel, RowsOwnTheirRecordsAndFiles) {
-    TransfersModel model;
+    TransfersModel model(QLocale::c());
     int inserted = 0;
     int removed = 0;
     std::vector<int> stateChanges;
@@ -61,9 +61,9 @@ TEST(TransfersModel, RowsOwnTheirRecordsAndFiles) {
     const QPointer<QFile> source = sending->Source.get();
     const QByteArray iconA(kIconFieldSize, 'a');
     const QByteArray iconB(kIconFieldSize, 'b');
-    EXPECT_EQ(model.addTransfer(std::move(sending), iconA, QLocale::c()), 0);
-    EXPECT_EQ(model.addTransfer(record(9, false), iconB, QLocale::c()), 1);
-    EXPECT_EQ(model.addTransfer(record(4, false), iconA, QLocale::c()), 2);
+    EXPECT_EQ(model.addTransfer(std::move(sending), iconA), 0);
+    EXPECT_EQ(model.addTransfer(record(9, false), iconB), 1);
+    EXPECT_EQ(model.addTransfer(record(4, false), iconA), 2);
     EXPECT_EQ(inserted, 3);
     EXPECT_EQ(stateChanges, (std::vector<int>{0, 1, 2}));
 
