@@ -5,6 +5,13 @@
 
 namespace velmora::test {
 
+LinkEngine::Config linkConfig(int baud, std::uint32_t nonce) {
+    LinkEngine::Config config;
+    config.baud = baud;
+    config.nonce = nonce;
+    return config;
+}
+
 void SimulatedWire::put(char byte, std::int64_t nowMs) {
     m_freeAtNs = std::max(m_freeAtNs, nowMs * 1'000'000) + byteNs();
     m_bytes.push_back({m_freeAtNs, byte});

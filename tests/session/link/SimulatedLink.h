@@ -14,6 +14,9 @@
 
 namespace velmora::test {
 
+// An engine's settings at a port rate, with the nonce that tells this engine from its peer.
+LinkEngine::Config linkConfig(int baud, std::uint32_t nonce);
+
 // How one direction of the simulated line spoils the bytes it carries.
 struct Impairments {
     double bitErrorRate = 0.0;
