@@ -584,12 +584,7 @@ bool Conversation::messagesEditInput(const QInputMethodEvent& event) {
     if (!canType()) {
         return true;
     }
-    moveCaretToEnd();
-    for (const QString& grapheme : graphemesOf(event.commitString())) {
-        if (!isKeyStrokeCharacter(grapheme)) {
-            typeText(grapheme);
-        }
-    }
+    typeIntoView(event.commitString());
     QInputMethodEvent composing(event.preeditString(), event.attributes());
     QCoreApplication::sendEvent(&m_view, &composing);
     return true;

@@ -43,8 +43,7 @@ QStringList readModemNames(IDirectPlaySystem& system) {
                 // Zero-terminated text; the terminator is looked for within the element only.
                 const QByteArray bytes(static_cast<const char*>(data),
                                        static_cast<qsizetype>(dataSize));
-                const qsizetype end = bytes.indexOf('\0');
-                names.append(fromWindows1252(end < 0 ? bytes : bytes.left(end)));
+                names.append(fromWindows1252Field(bytes));
             }
             return true;
         },

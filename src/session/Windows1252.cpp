@@ -56,4 +56,9 @@ QString fromWindows1252(const QByteArray& bytes) {
     return text;
 }
 
+QString fromWindows1252Field(const QByteArray& field) {
+    const qsizetype end = field.indexOf('\0');
+    return fromWindows1252(end < 0 ? field : field.left(end));
+}
+
 }  // namespace velmora

@@ -2,6 +2,7 @@
 
 #include "base/IniFile.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -10,8 +11,12 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStandardPaths>
+#include <QTimer>
 
+#include <algorithm>
 #include <map>
+#include <utility>
+#include <vector>
 
 namespace velmora {
 
@@ -37,17 +42,43 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
     return file.commit();
 }
 
-// Runs a freedesktop database tool on a folder. A tool that is not installed is no failure:
-// such a system has no desktop that reads its database.
-bool runTool(const QString& name, const QString& folder) {
-    const QString program = QStandardPaths::findExecutable(name);
-    if (program.isEmpty()) {
-        return true;
+// The freedesktop database tools, each with the folder it reads: run one after another
+// without waiting for them; `done` learns on this thread whether each finished well. A tool
+// that is not installed is no failure: such a system has no desktop that reads its database.
+// The processes belong to the application, which ends any still running when it quits.
+void runTools(std::vector<std::pair<QString, QString>> tools, std::function<void(bool)> done) {
+    const auto installed = std::find_if(tools.begin(), tools.end(), [](const auto& tool) {
+        return !QStandardPaths::findExecutable(tool.first).isEmpty();
+    });
+    tools.erase(tools.begin(), installed);
+    const auto finish = [done](bool well) {
+        if (done) {
+            done(well);
+        }
+    };
+    if (tools.empty()) {
+        finish(true);
+        return;
     }
-    QProcess process;
-    process.start(program, {folder});
-    return process.waitForFinished(ToolTimeoutMs) && process.exitStatus() == QProcess::NormalExit &&
-           process.exitCode() == 0;
+    auto* process = new QProcess(QCoreApplication::instance());
+    QObject::connect(process, &QProcess::finished, process,
+                     [process, tools, done, finish](int code, QProcess::ExitStatus status) {
+                         process->deleteLater();
+                         if (status != QProcess::NormalExit || code != 0) {
+                             finish(false);
+                             return;
+                         }
+                         runTools({tools.begin() + 1, tools.end()}, done);
+                     });
+    QObject::connect(process, &QProcess::errorOccurred, process,
+                     [process, finish](QProcess::ProcessError error) {
+                         if (error == QProcess::FailedToStart) {
+                             process->deleteLater();
+                             finish(false);
+                         }
+                     });
+    QTimer::singleShot(ToolTimeoutMs, process, [process] { process->kill(); });
+    process->start(QStandardPaths::findExecutable(tools.front().first), {tools.front().second});
 }
 
 QStringList environmentList(const char* variable, const QStringList& fallback) {
@@ -218,7 +249,8 @@ bool FileAssociation::isAssociated() const {
            defaultApplication(MimeType) == DesktopEntry;
 }
 
-bool FileAssociation::associate(const QString& programPath) const {
+bool FileAssociation::associate(const QString& programPath,
+                                std::function<void(bool)> updated) const {
     const QByteArray mime =
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
         "<mime-info xmlns=\"http://www.freedesktop.org/standards/shared-mime-info\">\n"
@@ -244,9 +276,13 @@ bool FileAssociation::associate(const QString& programPath) const {
     const bool written = writeFile(mimePackagePath(), mime) &&
                          writeFile(desktopEntryPath(), desktop) &&
                          QDir().mkpath(m_folders.configHome) && mimeApps.save(mimeAppsPath());
-    return written &&
-           runTool(QStringLiteral("update-mime-database"), m_folders.dataHome + "/mime") &&
-           runTool(QStringLiteral("update-desktop-database"), m_folders.dataHome + "/applications");
+    if (!written) {
+        return false;
+    }
+    runTools({{QStringLiteral("update-mime-database"), m_folders.dataHome + "/mime"},
+              {QStringLiteral("update-desktop-database"), m_folders.dataHome + "/applications"}},
+             std::move(updated));
+    return true;
 }
 
 }  // namespace velmora

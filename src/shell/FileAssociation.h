@@ -3,6 +3,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
+
 namespace velmora {
 
 // The user's and the system's data and configuration folders that an association reads and
@@ -37,10 +39,10 @@ public:
     // gives the file that type, and the type's default application is that entry.
     bool isAssociated() const;
     // Writes the MIME type, the desktop entry (Exec: the program, quoted where it must be,
-    // followed by " %f") and the default, then updates the MIME and desktop databases with the
-    // freedesktop tools where they are installed. False when a file could not be written or a
-    // tool failed.
-    bool associate(const QString& programPath) const;
+    // followed by " %f") and the default, then starts the freedesktop tools, where they are
+    // installed, that update the MIME and desktop databases; `updated` learns later, on this
+    // thread, whether they did. False when a file could not be written (no tool runs then).
+    bool associate(const QString& programPath, std::function<void(bool)> updated = {}) const;
 
     // The MIME type that the MIME database gives a file of this name, or an empty string.
     QString mimeTypeOfFileName(const QString& fileName) const;

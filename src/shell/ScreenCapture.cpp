@@ -11,7 +11,6 @@
 #include "shell/Welcome.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QRadioButton>
 #include <QTabWidget>
@@ -23,7 +22,6 @@ namespace {
 bool save(QWidget* window, const QString& folder, const QString& name) {
     window->show();
     window->raise();
-    QApplication::processEvents();
     return window->grab().save(QDir(folder).filePath(name + QStringLiteral(".png")));
 }
 

@@ -10,6 +10,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace velmora {
 namespace {
 
@@ -49,7 +51,10 @@ TEST(FileAssociation, AssociatesThroughTheDatabasesAndKeepsOtherDefaults) {
         << "a default in mimeapps.list is not enough while the MIME database has no *.vmc";
 
     const QString program = root + "/My Programs/velmora";
-    ASSERT_TRUE(association.associate(program));
+    std::optional<bool> updated;
+    ASSERT_TRUE(association.associate(program, [&updated](bool well) { updated = well; }));
+    ASSERT_TRUE(test::pumpUntil([&updated] { return updated.has_value(); }));
+    EXPECT_TRUE(*updated);
     EXPECT_TRUE(association.isAssociated());
     EXPECT_EQ(association.mimeTypeOfFileName("Bob.VMC"), FileAssociation::MimeType);
     EXPECT_TRUE(test::readFile(association.mimeAppsPath()).contains("text/plain=editor.desktop\n"));

@@ -28,6 +28,7 @@
 #include <QTreeView>
 
 #include "support/SessionSteps.h"
+#include "support/TestEnvironment.h"
 #include "support/WindowParts.h"
 
 #include <QTest>
@@ -534,8 +535,9 @@ TEST(MainForm, AssociationCheckAnswers) {
         EXPECT_EQ(shell.dialogs.questions(), (QStringList{never, everyTime}));
         EXPECT_EQ(shell.dialogs.records()[0].questionKind, QuestionKind::Warning);
         EXPECT_EQ(shell.dialogs.records()[1].questionKind, QuestionKind::Confirmation);
+        // The desktop's databases are updated by tools that run after the answer.
         const FileAssociation association(shell.xdgData, shell.xdgConfig);
-        EXPECT_TRUE(association.isAssociated());
+        EXPECT_TRUE(test::pumpUntil([&association] { return association.isAssociated(); }));
         QFile desktop(association.desktopEntryPath());
         ASSERT_TRUE(desktop.open(QIODevice::ReadOnly));
         EXPECT_TRUE(desktop.readAll().contains("Exec=/opt/velmora/velmora %f"));

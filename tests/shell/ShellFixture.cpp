@@ -11,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 namespace velmora::test {
 
 namespace {}  // namespace
@@ -37,7 +39,10 @@ Shell::Shell(const Setup& setup)
     }
     FileAssociation association(xdgData, xdgConfig);
     if (setup.associated) {
-        EXPECT_TRUE(association.associate("/opt/velmora/velmora"));
+        std::optional<bool> updated;
+        EXPECT_TRUE(association.associate("/opt/velmora/velmora",
+                                          [&updated](bool well) { updated = well; }));
+        EXPECT_TRUE(test::pumpUntil([&updated] { return updated.has_value(); }));
     }
     MainFormContext context;
     context.dataFolder = dataFolder;

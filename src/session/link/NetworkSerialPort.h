@@ -1,6 +1,7 @@
 #pragma once
 
 #include "session/link/SerialSettings.h"
+#include "session/link/SocketStream.h"
 #include "session/link/TelnetComPort.h"
 
 #include <QIODevice>
@@ -24,30 +25,20 @@ std::unique_ptr<QIODevice> openNetworkSerialPort(const SerialSettings& settings,
 
 // The RFC 2217 stream: a connected socket behind TelnetComPort. Its end, or the socket's
 // failure, emits readChannelFinished with errorString() saying why.
-class TelnetSocket : public QIODevice {
+class TelnetSocket : public SocketStream {
 public:
     TelnetSocket(std::unique_ptr<QTcpSocket> socket, const SerialSettings& settings);
-    ~TelnetSocket() override;
 
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override;
-    qint64 bytesToWrite() const override;
-    void close() override;
     // The baud rate the server confirmed (0: none yet).
     std::uint32_t confirmedBaud() const { return m_codec.confirmedBaud(); }
 
 protected:
-    qint64 readData(char* data, qint64 maxSize) override;
+    void socketReadable() override;
+    void socketEnded() override;
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
-    void socketReadable();
-    void socketEnded();
-
-    QTcpSocket* m_socket;  // a child
     TelnetComPort m_codec;
-    QByteArray m_data;  // read, not yet taken
-    bool m_ended = false;
 };
 
 }  // namespace velmora

@@ -9,15 +9,6 @@
 
 namespace velmora {
 
-namespace {
-
-QString addressText(const QByteArray& data) {
-    const qsizetype end = data.indexOf('\0');
-    return fromWindows1252(end < 0 ? data : data.left(end));
-}
-
-}  // namespace
-
 QByteArray dialString(const QString& number) {
     QByteArray dial;
     for (const QChar c : number) {
@@ -37,9 +28,9 @@ HRESULT ModemProvider::initialize(const Address& address) {
     m_choice = {};
     for (const AddressElement& element : address) {
         if (element.dataType == guids::AddressModem) {
-            m_choice.modem = addressText(element.data);
+            m_choice.modem = fromWindows1252Field(element.data);
         } else if (element.dataType == guids::AddressPhone) {
-            m_choice.phone = addressText(element.data);
+            m_choice.phone = fromWindows1252Field(element.data);
         }
     }
     return DP_OK;

@@ -7,22 +7,21 @@
 #include "session/net/SecureSocket.h"
 
 #include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QHostAddress>
 #include <QHostInfo>
 #include <QTcpSocket>
-#include <QTimer>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 namespace velmora {
-
-namespace {
-
-QString addressText(const QByteArray& data) {
-    const qsizetype end = data.indexOf('\0');
-    return fromWindows1252(end < 0 ? data : data.left(end));
-}
-
-}  // namespace
 
 NetworkProvider::NetworkProvider(NetworkPrompts* prompts, std::optional<QString> passphrase,
                                  NetworkLine::Tuning tuning)
@@ -33,7 +32,7 @@ HRESULT NetworkProvider::initialize(const Address& address) {
     m_port = 0;
     for (const AddressElement& element : address) {
         if (element.dataType == guids::AddressINet) {
-            m_hostName = addressText(element.data);
+            m_hostName = fromWindows1252Field(element.data);
         } else if (element.dataType == guids::AddressINetPort && element.data.size() == 2) {
             m_port = ByteReader(element.data).u16();
         }
@@ -72,24 +71,79 @@ std::optional<QString> NetworkProvider::choosePassphrase(const QString& where, H
     return chosen;
 }
 
-void NetworkProvider::connectSocket(QTcpSocket& socket, const QDeadlineTimer& deadline) {
-    // On the worker thread, which has no event loop of its own: one runs until the socket is
-    // connected or failed, the time is up or the attempt is cancelled. (A timed-out
-    // waitForConnected would abandon the attempt, so it cannot be sliced to look at a cancel.)
-    QEventLoop loop;
-    QTimer look;
-    QObject::connect(&look, &QTimer::timeout, &loop, [&] {
-        if (m_cancelled || deadline.hasExpired()) {
-            loop.quit();
-        }
-    });
-    QObject::connect(&socket, &QTcpSocket::connected, &loop, &QEventLoop::quit);
-    QObject::connect(&socket, &QTcpSocket::errorOccurred, &loop, &QEventLoop::quit);
-    look.start(50);
-    socket.connectToHost(m_hostName, m_port);
-    if (socket.state() != QAbstractSocket::UnconnectedState) {
-        loop.exec();
+std::optional<QString> NetworkProvider::connectSocket(QTcpSocket& socket,
+                                                      const QDeadlineTimer& deadline) {
+    // On the worker thread, without an event loop: the name is looked up, then each address is
+    // tried with a non-blocking connect watched in short slices, so that a cancel or the end of
+    // the time ends the attempt at once. The socket takes the connected descriptor.
+    const QHostInfo found = QHostInfo::fromName(m_hostName);
+    if (found.error() != QHostInfo::NoError || found.addresses().isEmpty()) {
+        return found.errorString();
     }
+    QString why;
+    for (const QHostAddress& address : found.addresses()) {
+        const int descriptor = connectedDescriptor(address, deadline, why);
+        if (descriptor >= 0) {
+            socket.setSocketDescriptor(descriptor);
+            return std::nullopt;
+        }
+        if (m_cancelled || deadline.hasExpired()) {
+            break;
+        }
+    }
+    return why;
+}
+
+int NetworkProvider::connectedDescriptor(const QHostAddress& address,
+                                         const QDeadlineTimer& deadline, QString& why) const {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.protocol() == QAbstractSocket::IPv4Protocol) {
+        auto* const inet = reinterpret_cast<sockaddr_in*>(&storage);
+        inet->sin_family = AF_INET;
+        inet->sin_port = htons(m_port);
+        inet->sin_addr.s_addr = htonl(address.toIPv4Address());
+        length = sizeof(sockaddr_in);
+    } else {
+        auto* const inet6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        inet6->sin6_family = AF_INET6;
+        inet6->sin6_port = htons(m_port);
+        const Q_IPV6ADDR bytes = address.toIPv6Address();
+        std::memcpy(&inet6->sin6_addr, bytes.c, sizeof bytes.c);
+        inet6->sin6_scope_id = address.scopeId().toUInt();
+        length = sizeof(sockaddr_in6);
+    }
+    const int descriptor =
+        ::socket(storage.ss_family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (descriptor < 0) {
+        why = QString::fromLocal8Bit(std::strerror(errno));
+        return -1;
+    }
+    int error =
+        ::connect(descriptor, reinterpret_cast<const sockaddr*>(&storage), length) == 0 ? 0 : errno;
+    if (error == EINPROGRESS) {
+        error = ETIMEDOUT;
+        pollfd watched{descriptor, POLLOUT, 0};
+        while (!m_cancelled && !deadline.hasExpired()) {
+            const int slice = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 50));
+            const int ready = ::poll(&watched, 1, slice);
+            if (ready > 0) {
+                socklen_t size = sizeof error;
+                ::getsockopt(descriptor, SOL_SOCKET, SO_ERROR, &error, &size);
+                break;
+            }
+            if (ready < 0 && errno != EINTR) {
+                error = errno;
+                break;
+            }
+        }
+    }
+    if (error != 0) {
+        ::close(descriptor);
+        why = QString::fromLocal8Bit(std::strerror(error));
+        return -1;
+    }
+    return descriptor;
 }
 
 HRESULT NetworkProvider::connect(std::unique_ptr<Line>& line) {
@@ -106,15 +160,15 @@ HRESULT NetworkProvider::connect(std::unique_ptr<Line>& line) {
     }
     const QDeadlineTimer deadline(kCallLimitMs);
     auto socket = std::make_unique<QTcpSocket>();
-    connectSocket(*socket, deadline);
+    const std::optional<QString> unreachable = connectSocket(*socket, deadline);
     if (m_cancelled) {
         return DPERR_USERCANCEL;
     }
-    if (socket->state() != QAbstractSocket::ConnectedState) {
-        return failed(NETERR_UNREACHABLE,
-                      QStringLiteral("Cannot reach %1: %2.")
-                          .arg(where, deadline.hasExpired() ? QStringLiteral("no answer")
-                                                            : socket->errorString()));
+    if (unreachable) {
+        return failed(
+            NETERR_UNREACHABLE,
+            QStringLiteral("Cannot reach %1: %2.")
+                .arg(where, deadline.hasExpired() ? QStringLiteral("no answer") : *unreachable));
     }
     auto secure = std::make_unique<SecureSocket>(
         std::move(socket), SecureStream::caller(), std::function<void()>(),

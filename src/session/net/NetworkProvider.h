@@ -11,6 +11,7 @@
 #include <optional>
 
 class QDeadlineTimer;
+class QHostAddress;
 class QTcpSocket;
 
 namespace velmora {
@@ -52,7 +53,11 @@ public:
 private:
     std::optional<QString> choosePassphrase(const QString& where, HRESULT& failure);
     HRESULT failed(HRESULT code, const QString& message);
-    void connectSocket(QTcpSocket& socket, const QDeadlineTimer& deadline);
+    // Connects the socket to the host, or says why it could not.
+    std::optional<QString> connectSocket(QTcpSocket& socket, const QDeadlineTimer& deadline);
+    // A descriptor connected to the address, or -1 and why.
+    int connectedDescriptor(const QHostAddress& address, const QDeadlineTimer& deadline,
+                            QString& why) const;
 
     NetworkPrompts* m_prompts;
     UiHandOver m_ui;  // the prompts are the UI thread's; connect() and listen() run on the worker

@@ -4,7 +4,6 @@
 #include <QTcpSocket>
 
 #include <algorithm>
-#include <cstring>
 #include <utility>
 
 namespace velmora {
@@ -43,38 +42,20 @@ QString secureFailureText(SecureStream::Failure failure, const QString& peer, bo
 
 SecureSocket::SecureSocket(std::unique_ptr<QTcpSocket> socket, SecureStream stream,
                            std::function<void()> settled, DeriveKey deriveKey)
-    : m_socket(socket.release()),
+    : SocketStream(std::move(socket)),
       m_stream(std::move(stream)),
       m_deriveKey(std::move(deriveKey)),
       m_settled(std::move(settled)),
       m_hosting(m_stream.role() == SecureStream::Role::Host) {
-    m_socket->setParent(this);
-    // The link sends its acknowledgements and chat lines as they come: no waiting for more.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    const QTcpSocket& connected = this->socket();
     const QString host =
-        m_socket->peerName().isEmpty() ? m_socket->peerAddress().toString() : m_socket->peerName();
-    m_peer = QStringLiteral("%1:%2").arg(host).arg(m_socket->peerPort());
+        connected.peerName().isEmpty() ? connected.peerAddress().toString() : connected.peerName();
+    m_peer = QStringLiteral("%1:%2").arg(host).arg(connected.peerPort());
     setObjectName(m_peer);
-    open(QIODevice::ReadWrite | QIODevice::Unbuffered);
-    connect(m_socket, &QTcpSocket::readyRead, this, [this] { socketReadable(); });
-    connect(m_socket, &QTcpSocket::bytesWritten, this,
-            [this](qint64 count) { emit bytesWritten(count); });
-    connect(m_socket, &QTcpSocket::disconnected, this, [this] { socketEnded(); });
-    // A wait that timed out (waitUntilOpen's slices) is no failure of the socket.
-    connect(m_socket, &QTcpSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (error != QAbstractSocket::SocketTimeoutError) {
-            socketEnded();
-        }
-    });
     flushOutput();  // a host's greeting
-    if (m_socket->bytesAvailable() > 0) {
+    if (connected.bytesAvailable() > 0) {
         socketReadable();
     }
-}
-
-SecureSocket::~SecureSocket() {
-    // The socket, a child, goes after this part of the object: no signal of it may reach it.
-    m_socket->disconnect(this);
 }
 
 void SecureSocket::settle() {
@@ -85,14 +66,14 @@ void SecureSocket::settle() {
 
 void SecureSocket::flushOutput() {
     const QByteArray output = m_stream.takeOutput();
-    if (!output.isEmpty() && m_socket->state() == QAbstractSocket::ConnectedState) {
-        m_socket->write(output);
+    if (!output.isEmpty() && socket().state() == QAbstractSocket::ConnectedState) {
+        socket().write(output);
     }
 }
 
 void SecureSocket::socketReadable() {
     const SecureStream::State before = m_stream.state();
-    m_stream.feed(m_socket->readAll());
+    m_stream.feed(socket().readAll());
     if (m_stream.state() == SecureStream::State::NeedKey) {
         const std::optional<QByteArray> key =
             m_deriveKey ? m_deriveKey(m_stream.salt()) : std::nullopt;
@@ -103,86 +84,64 @@ void SecureSocket::socketReadable() {
         }
         m_stream.setKey(*key);
         // The host's bytes that came meanwhile go to the handshake now.
-        m_stream.feed(m_socket->readAll());
+        m_stream.feed(socket().readAll());
     }
     flushOutput();
-    m_plain.append(m_stream.takePlain());
+    const QByteArray plain = m_stream.takePlain();
     if (m_stream.state() == SecureStream::State::Ended) {
         ended(secureFailureText(m_stream.failure(), m_peer, m_hosting));
     } else if (before != SecureStream::State::Open &&
                m_stream.state() == SecureStream::State::Open) {
         settle();
     }
-    if (!m_plain.isEmpty()) {
-        emit readyRead();
-    }
+    deliver(plain);
 }
 
 void SecureSocket::socketEnded() {
-    if (m_ended) {
+    if (hasEnded()) {
         return;
     }
     m_socketFailed = true;
-    const bool closed = m_socket->error() == QAbstractSocket::RemoteHostClosedError ||
-                        m_socket->state() == QAbstractSocket::UnconnectedState;
+    const bool closed = socket().error() == QAbstractSocket::RemoteHostClosedError ||
+                        socket().state() == QAbstractSocket::UnconnectedState;
     if (m_hosting && m_stream.state() != SecureStream::State::Open) {
         ended(QStringLiteral("A caller at %1 was turned away: %2.")
                   .arg(m_peer, closed ? QStringLiteral("it left during the handshake")
-                                      : m_socket->errorString()));
+                                      : socket().errorString()));
     } else {
         ended(closed ? QStringLiteral("The other computer (%1) closed the connection.").arg(m_peer)
-                     : m_socket->errorString());
+                     : socket().errorString());
     }
 }
 
 void SecureSocket::ended(const QString& why) {
-    if (m_ended) {
+    if (hasEnded()) {
         return;
     }
-    m_ended = true;
-    setErrorString(why);
-    m_socket->disconnectFromHost();
+    markEnded(why);
     settle();
     emit readChannelFinished();
-}
-
-qint64 SecureSocket::bytesAvailable() const {
-    return m_plain.size() + QIODevice::bytesAvailable();
-}
-
-qint64 SecureSocket::bytesToWrite() const {
-    return m_socket->bytesToWrite();
 }
 
 bool SecureSocket::waitUntilOpen(std::chrono::milliseconds limit,
                                  const std::atomic<bool>& cancelled) {
     const QDeadlineTimer deadline(limit);
-    while (m_stream.state() != SecureStream::State::Open && !m_ended && !cancelled.load() &&
+    while (m_stream.state() != SecureStream::State::Open && !hasEnded() && !cancelled.load() &&
            !deadline.hasExpired()) {
         const int slice = static_cast<int>(std::min<qint64>(deadline.remainingTime(), 50));
         // Writing first: the greeting or a handshake message may still wait in the socket.
-        m_socket->waitForBytesWritten(0);
-        if (m_socket->waitForReadyRead(slice)) {
+        socket().waitForBytesWritten(0);
+        if (socket().waitForReadyRead(slice)) {
             socketReadable();
-        } else if (m_socket->state() != QAbstractSocket::ConnectedState) {
+        } else if (socket().state() != QAbstractSocket::ConnectedState) {
             socketEnded();
         }
     }
-    return m_stream.state() == SecureStream::State::Open && !m_ended;
-}
-
-qint64 SecureSocket::readData(char* data, qint64 maxSize) {
-    if (m_plain.isEmpty()) {
-        return m_ended ? -1 : 0;
-    }
-    const qint64 count = std::min<qint64>(maxSize, m_plain.size());
-    std::memcpy(data, m_plain.constData(), static_cast<size_t>(count));
-    m_plain.remove(0, count);
-    return count;
+    return m_stream.state() == SecureStream::State::Open && !hasEnded();
 }
 
 qint64 SecureSocket::writeData(const char* data, qint64 size) {
-    if (m_ended || !m_stream.write(QByteArrayView(data, size))) {
+    if (hasEnded() || !m_stream.write(QByteArrayView(data, size))) {
         return -1;
     }
     flushOutput();
@@ -190,14 +149,12 @@ qint64 SecureSocket::writeData(const char* data, qint64 size) {
 }
 
 void SecureSocket::close() {
-    if (!m_ended && m_stream.state() == SecureStream::State::Open) {
+    if (!hasEnded() && m_stream.state() == SecureStream::State::Open) {
         m_stream.close();
         flushOutput();
-        m_socket->flush();
+        socket().flush();
     }
-    m_ended = true;
-    m_socket->disconnectFromHost();
-    QIODevice::close();
+    SocketStream::close();
 }
 
 }  // namespace velmora

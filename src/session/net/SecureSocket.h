@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/link/SocketStream.h"
 #include "session/net/SecureStream.h"
 
 #include <QByteArray>
@@ -20,8 +21,8 @@ namespace velmora {
 // written is encrypted, what is read was decrypted. It runs the handshake first (a caller
 // derives the key when the host's salt has come, through `deriveKey`); reading and writing
 // begin once the stream is open. When the stream or the socket ends, errorString() says why and
-// readChannelFinished is emitted. Lives on one thread at a time with its socket (a child).
-class SecureSocket : public QIODevice {
+// readChannelFinished is emitted.
+class SecureSocket : public SocketStream {
 public:
     // Nothing when the key cannot be derived.
     using DeriveKey = std::function<std::optional<QByteArray>(const QByteArray& salt)>;
@@ -30,7 +31,6 @@ public:
     // (also from within the constructor, for bytes that came before it).
     SecureSocket(std::unique_ptr<QTcpSocket> socket, SecureStream stream,
                  std::function<void()> settled, DeriveKey deriveKey = {});
-    ~SecureSocket() override;
 
     SecureStream::State state() const { return m_stream.state(); }
     SecureStream::Failure failure() const { return m_stream.failure(); }
@@ -42,31 +42,24 @@ public:
     // The other end's address, "host:port".
     QString peerText() const { return m_peer; }
 
-    bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override;
-    qint64 bytesToWrite() const override;
     void close() override;
 
 protected:
-    qint64 readData(char* data, qint64 maxSize) override;
+    void socketReadable() override;
+    void socketEnded() override;
     qint64 writeData(const char* data, qint64 size) override;
 
 private:
-    void socketReadable();
-    void socketEnded();
     void flushOutput();
     void ended(const QString& why);
     void settle();
 
-    QTcpSocket* m_socket;  // a child
     SecureStream m_stream;
     DeriveKey m_deriveKey;
     std::function<void()> m_settled;
     const bool m_hosting;
     QString m_peer;
-    QByteArray m_plain;  // read, not yet taken
     bool m_socketFailed = false;
-    bool m_ended = false;
 };
 
 // The words for a stream that failed in its handshake, for the user of the host or the caller.
