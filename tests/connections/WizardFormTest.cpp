@@ -2,6 +2,7 @@
 
 #include "base/LinkLabel.h"
 #include "connections/WizardForm.h"
+#include "support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -29,11 +30,6 @@ const QString CableHelp =
     "Select \"Master\" for one of two computers and click \"Finish\". Then select \"Slave\" for "
     "another computer and click \"Finish\". After establishing connection this window will "
     "disappear.";
-
-QByteArray contentsOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct Wizard : FormFixture {
     using FormFixture::FormFixture;
@@ -237,7 +233,7 @@ TEST(WizardFormTest, CallingPathsRetriesAndFailures) {
     f.script().enumResult = DPERR_GENERIC;
     f.next();
     EXPECT_EQ(f.dialogs.messages(), QStringList{"Line is busy!"});
-    EXPECT_EQ(contentsOf(f.phonesPath()), "321\r\n");
+    EXPECT_EQ(test::readFile(f.phonesPath()), "321\r\n");
     EXPECT_EQ(f.buttons(), "EnterPhoneNumber back Complete");
 
     // A cancelled provider prompt is silent.
