@@ -1,6 +1,7 @@
 #include "cable/NullModemCable.h"
 #include "session/link/SerialPortLine.h"
 #include "session/link/SerialPortOpener.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -60,13 +61,6 @@ private:
     }
 };
 
-CableOptions cableOptions(int baud) {
-    CableOptions options;
-    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
-    options.line.baud = baud;
-    return options;
-}
-
 SerialSettings settingsFor(const std::filesystem::path& end) {
     SerialSettings settings;
     settings.portName = QString::fromStdString(end.string());
@@ -94,7 +88,7 @@ QByteArray randomMessage(std::mt19937& random, qsizetype size) {
 }
 
 TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
-    NullModemCable cable(cableOptions(kBaud));
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
     auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
     auto caller = openLine(cable.linkB(), SerialPortLine::Role::Calling);
     ASSERT_TRUE(host && caller);
@@ -163,7 +157,7 @@ TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
 }
 
 TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
-    NullModemCable cable(cableOptions(kBaud));
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
     RecordingListener hostEvents;  // outlives the host's line, which reports to it
     auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
     QString error;
@@ -189,7 +183,7 @@ TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
 }
 
 TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
-    auto cable = std::make_unique<NullModemCable>(cableOptions(kBaud));
+    auto cable = std::make_unique<NullModemCable>(test::cableIn(QStringLiteral("cable"), kBaud));
     auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
     auto caller = openLine(cable->linkB(), SerialPortLine::Role::Calling);
     ASSERT_TRUE(host && caller);
@@ -222,7 +216,7 @@ TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
 }
 
 TEST(SerialPortLineTest, VanishedDeviceIsALostLineWithoutCrashOrHang) {
-    auto cable = std::make_unique<NullModemCable>(cableOptions(kBaud));
+    auto cable = std::make_unique<NullModemCable>(test::cableIn(QStringLiteral("cable"), kBaud));
     auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
     auto caller = openLine(cable->linkB(), SerialPortLine::Role::Calling);
     ASSERT_TRUE(host && caller);
@@ -241,7 +235,7 @@ TEST(SerialPortLineTest, VanishedDeviceIsALostLineWithoutCrashOrHang) {
 }
 
 TEST(SerialPortLineTest, TakesOverAPortThatWasUsedBefore) {
-    NullModemCable cable(cableOptions(kBaud));
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
     auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
     ASSERT_TRUE(host);
     RecordingListener hostEvents;
@@ -273,7 +267,7 @@ TEST(SerialPortLineTest, OpenFailuresNameTheDeviceAndTheCause) {
     EXPECT_EQ(openSerialPort(missing, error), nullptr);
     EXPECT_TRUE(error.contains("/dev/ttyVelmoraNone")) << error.toStdString();
 
-    NullModemCable cable(cableOptions(kBaud));
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
     SerialSettings tooFast = settingsFor(cable.linkA());
     tooFast.baud = 5000000;
     EXPECT_EQ(openSerialPort(tooFast, error), nullptr);

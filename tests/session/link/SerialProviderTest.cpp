@@ -1,6 +1,7 @@
 #include "base/IniFile.h"
 #include "cable/NullModemCable.h"
 #include "session/link/SerialProvider.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -65,13 +66,6 @@ private:
     std::condition_variable m_changed;
 };
 
-CableOptions cableOptions() {
-    CableOptions options;
-    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
-    options.line.baud = 115200;
-    return options;
-}
-
 SerialSettings settingsFor(const std::filesystem::path& end, FlowControl flow) {
     SerialSettings settings;
     settings.portName = QString::fromStdString(end.string());
@@ -81,7 +75,7 @@ SerialSettings settingsFor(const std::filesystem::path& end, FlowControl flow) {
 }
 
 TEST(SerialProviderTest, AsksPresetWithTheLastSettingsAndRemembersTheAnswer) {
-    NullModemCable cable(cableOptions());
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), 115200));
     const QString folder = test::makeTempFolder(QStringLiteral("data"));
     ScriptedPrompts prompts;
     prompts.answer = settingsFor(cable.linkA(), FlowControl::XonXoff);
@@ -128,7 +122,7 @@ TEST(SerialProviderTest, CancelIsASilentAbortThatChangesNothing) {
 }
 
 TEST(SerialProviderTest, UnattendedProvidersConnectWithoutAsking) {
-    NullModemCable cable(cableOptions());
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), 115200));
     // The host reads its settings from the file with Ask=0, the caller is given them.
     const QString hostFolder = test::makeTempFolder(QStringLiteral("host"));
     IniFile file;
