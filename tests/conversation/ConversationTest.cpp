@@ -384,7 +384,8 @@ TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
     QWidget* viewport = ann.view->viewport();
     QApplication::clipboard()->setText("mid", QClipboard::Selection);
     QTest::mouseClick(viewport, Qt::MiddleButton, {}, QPoint(3, 3));
-    pair.expectBothShow(QApplication::clipboard()->supportsSelection() ? "abcbcx\nymid" : "abcbcx\ny");
+    pair.expectBothShow(QApplication::clipboard()->supportsSelection() ? "abcbcx\nymid"
+                                                                       : "abcbcx\ny");
     ann.view->setPlainText("abcbcx\ny");
     bob.view->setPlainText("abcbcx\ny");
 
@@ -438,7 +439,6 @@ void commitInput(QWidget* view, const QString& text) {
 TEST(ConversationTest, ClassicModeSendsWholeCharactersAndBackspaceRemovesOne) {
     Pair pair;
     auto& ann = pair.ann;
-    auto& bob = pair.bob;
     pair.typeClassicOnAnn();
     const QString grin = QStringLiteral("\U0001F600");
     const QString coder = QStringLiteral("\U0001F469\u200D\U0001F4BB");  // one grapheme
