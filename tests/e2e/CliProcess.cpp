@@ -2,6 +2,9 @@
 
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
 
 namespace velmora::test {
 
@@ -12,6 +15,12 @@ QByteArray randomBytes(int size, quint32 seed) {
         byte = static_cast<char>(random.generate());
     }
     return bytes;
+}
+
+quint16 freePort() {
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    return probe.serverPort();
 }
 
 CliProcess::CliProcess(const QString& dataFolder, const QStringList& arguments,
