@@ -6,6 +6,7 @@
 #include "connections/RadioGroup.h"
 #include "session/DXPlay.h"
 #include "session/providers/InstalledProviders.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowParts.h"
 #include "transfer/TransferEngine.h"
@@ -15,11 +16,13 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
 #include <QTextEdit>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -47,9 +50,7 @@ QByteArray patternBytes(int size, int seed) {
 }
 
 CableOptions fastCable(double bitErrorRate, double garbageBurstsPerSecond) {
-    CableOptions options;
-    options.directory = makeTempFolder("cable").toStdString();
-    options.line.baud = 2000000;
+    CableOptions options = cableIn("cable", 2000000);
     options.line.bitErrorRate = bitErrorRate;
     options.line.garbageBurstsPerSecond = garbageBurstsPerSecond;
     return options;
@@ -112,6 +113,27 @@ bool Computer::connectThroughDialog(const std::function<void(TConnectionForm&)>&
     main().runCommand("FileNewItem");
     EXPECT_TRUE(watcher.seen());
     return closedOpen;
+}
+
+void Computer::say(const QString& text) {
+    part<QLineEdit>(main(), "EditMessage")->setText(text);
+    part<QToolButton>(main(), "SendSpeedButton")->click();
+}
+
+void Computer::typeKey(Qt::Key key, const QString& text) {
+    QWidget* view = part<QTextEdit>(main(), "MessagesEdit");
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(view, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(view, &release);
+}
+
+void connectAnnAndBob(Computer& ann, Computer& bob) {
+    ASSERT_TRUE(ann.connectByCable(true));
+    EXPECT_EQ(ann.status(), "Waiting for remote user...");
+    ASSERT_TRUE(bob.connectByCable(false));
+    EXPECT_EQ(bob.status(), "Connected");
+    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Connected"; }));
 }
 
 void Computer::sendFiles(const QStringList& paths) {

@@ -52,6 +52,10 @@ public:
     bool connectByNetwork(bool host, quint16 port);
     // Send file, with the files chosen in the dialog.
     void sendFiles(const QStringList& paths);
+    // A chat line typed into the message field and sent with its button.
+    void say(const QString& text);
+    // A key typed into the conversation view, as classic mode takes it.
+    void typeKey(Qt::Key key, const QString& text = {});
     // Selects the transfers list's line and runs the action as its menu item would.
     void onLine(int row, QAction* action);
     // Disconnect, answering the question with OK when one is asked.
@@ -63,6 +67,10 @@ private:
     // New connection, the dialog filled by `fill`, then Connect.
     bool connectThroughDialog(const std::function<void(TConnectionForm&)>& fill);
 };
+
+// Ann hosts (Master), Bob calls (Slave), both through the New connection dialog, and both end
+// up connected.
+void connectAnnAndBob(Computer& ann, Computer& bob);
 
 inline const QString kNetworkPassphrase = QStringLiteral("two windows, one passphrase");
 

@@ -4,13 +4,8 @@
 #include "TwoWindows.h"
 
 #include "support/TestEnvironment.h"
-#include "support/WindowParts.h"
 
 #include <QDir>
-#include <QLineEdit>
-#include <QTcpServer>
-#include <QTextEdit>
-#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -66,8 +61,7 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
     ann.sendFiles({annFolder + "/from-ann.bin"});
     const QStringList annLines = chatLines("Ann", 15);
     for (const QString& line : annLines) {
-        test::part<QLineEdit>(ann.main(), "EditMessage")->setText(line);
-        test::part<QToolButton>(ann.main(), "SendSpeedButton")->click();
+        ann.say(line);
     }
 
     ASSERT_TRUE(pumpUntil(
@@ -94,10 +88,7 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
 }
 
 TEST(WindowAgainstCli, FilesAndChatBothWaysOverTheNetworkBehindThePassphrase) {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
+    const quint16 port = test::freePort();
     Computer ann(test::fastCable().directory / "unused", "Ann");
     ASSERT_TRUE(ann.connectByNetwork(true, port));
 
@@ -118,8 +109,7 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverTheNetworkBehindThePassphrase) {
     const QString annFolder = test::makeTempFolder("ann-outgoing");
     ASSERT_TRUE(test::writeFile(annFolder + "/from-ann.bin", fromAnn));
     ann.sendFiles({annFolder + "/from-ann.bin"});
-    test::part<QLineEdit>(ann.main(), "EditMessage")->setText("hello cli");
-    test::part<QToolButton>(ann.main(), "SendSpeedButton")->click();
+    ann.say("hello cli");
 
     ASSERT_TRUE(pumpUntil(
         [&] {
