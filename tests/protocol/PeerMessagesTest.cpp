@@ -423,14 +423,10 @@ TEST(PeerMessages, Utf8TextLayoutsAndParsing) {
     // The example of the wire protocol's description.
     EXPECT_EQ(buildPeerHello({kHelloUtf8Text, false, QStringLiteral("B\u014db").toUtf8()}),
               fromHex("0d000000 01 00 0400 42c58d62"));
-    EXPECT_EQ(buildChatMessage(QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 "
-                                              "\u65e5\u672c"),
-                               true),
+    const QString greeting = QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 \u65e5\u672c");
+    EXPECT_EQ(buildChatMessage(greeting, true),
               fromHex("0e000000 13000000 d09fd180d0b8d0b2d0b5d182 20 e697a5 e69cac"));
-    EXPECT_EQ(buildChatMessage(QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 "
-                                              "\u65e5\u672c"),
-                               false),
-              fromHex("00000000 0900 3f3f3f3f3f3f203f3f 0000"));
+    EXPECT_EQ(buildChatMessage(greeting, false), fromHex("00000000 0900 3f3f3f3f3f3f203f3f 0000"));
     EXPECT_EQ(buildTypedText({0, QStringLiteral("\U0001F600").toUtf8()}),
               fromHex("0f000000 0000 0400 f09f9880"));
 
