@@ -16,6 +16,8 @@
 namespace velmora {
 namespace {
 
+using test::frame;
+using test::helloFrom;
 using test::linkConfig;
 using test::SimulatedLink;
 
@@ -584,23 +586,6 @@ TEST(LinkEngineTest, BackPressureHoldsAboutOneBlockAndKeepsTheOrder) {
     EXPECT_EQ(link.b.messages[blocksBeforeChat], makeMessage(1000, 20, 9));
     // The bound's worth of bytes at the line rate, and a little.
     EXPECT_LE(*chatArrivedAt - *chatSentAt, engine.backPressureBytes() * 1000 / 11520 + 300);
-}
-
-QByteArray frame(const QByteArray& body) {
-    QByteArray wire;
-    FrameCodec::encode(body, false, wire);
-    return wire;
-}
-
-// A hello of a peer that is up; flags 0x02 alone: a peer that takes no zero-fill frames.
-QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen, char flags = '\x02') {
-    return frame(ByteWriter()
-                     .bytes(QByteArray("VLMR"))
-                     .u8(LinkEngine::kVersion)
-                     .u32(nonce)
-                     .u32(seen)
-                     .u8(static_cast<std::uint8_t>(flags))
-                     .take());
 }
 
 TEST(LinkEngineTest, PeerThatSendsAnEndlessMessageIsCutOff) {
