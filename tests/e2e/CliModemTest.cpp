@@ -43,8 +43,7 @@ TEST(CliModemTest, HostAnswersTheCallFilesAndLinesGoBothWays) {
                     {"host", "--modem", "ann's MODEM", "--name", "Ann", "--incoming", hostIn,
                      "--exit-when-done", "send", sendFolder + "/to-bob.bin"});
     host.type("Ann here\n");
-    ASSERT_TRUE(pumpUntil([&] { return host.output().contains("Waiting for a call..."); }))
-        << host.errors().toStdString();
+    ASSERT_TRUE(host.prints("Waiting for a call...")) << host.errors().toStdString();
     CliProcess join(makeTempFolder("modem-join-data"),
                     {"join", "--modem", bobModem, "--phone", "(555) 100", "--name", "Bob",
                      "--incoming", joinIn, "--exit-when-done", "send", sendFolder + "/to-ann.bin"});

@@ -30,8 +30,7 @@ TEST(CliNetworkTest, FilesAndChatGoBothWaysBehindThePassphrase) {
                     {"host", "--tcp", port, "--passphrase-file",
                      passphraseFile("correct horse battery"), "--name", "Ann", "--incoming", hostIn,
                      "--exit-when-done", "send", sendFolder + "/big.bin"});
-    ASSERT_TRUE(pumpUntil([&] { return host.output().contains("Waiting for remote user"); }))
-        << host.errors().toStdString();
+    ASSERT_TRUE(host.prints("Waiting for remote user")) << host.errors().toStdString();
     // The passphrase from the environment this time.
     CliProcess join(makeTempFolder("join-data"),
                     {"join", "--tcp", "127.0.0.1:" + port, "--name", "Bob", "--incoming", joinIn,
@@ -54,11 +53,7 @@ TEST(CliNetworkTest, TheHostTurnsAwayWhoeverLacksThePassphraseAndTakesTheNextCal
     const QString secret = passphraseFile("open sesame");
     CliProcess host(makeTempFolder("host-data"), {"host", "--tcp", "127.0.0.1:" + port,
                                                   "--passphrase-file", secret, "--name", "Ann"});
-    ASSERT_TRUE(pumpUntil([&] { return host.output().contains("Waiting for remote user"); }))
-        << host.errors().toStdString();
-    const auto hostSays = [&](const QString& text) {
-        return pumpUntil([&] { return host.errors().contains(text); }, 30000);
-    };
+    ASSERT_TRUE(host.prints("Waiting for remote user")) << host.errors().toStdString();
 
     // The wrong passphrase: refused on both sides, with their own words.
     CliProcess wrong(makeTempFolder("wrong-data"),
@@ -66,7 +61,7 @@ TEST(CliNetworkTest, TheHostTurnsAwayWhoeverLacksThePassphraseAndTakesTheNextCal
     EXPECT_EQ(wrong.exitCode(), 10) << wrong.errors().toStdString();
     EXPECT_TRUE(wrong.errors().contains("The passphrase is not the same as the other computer's"))
         << wrong.errors().toStdString();
-    EXPECT_TRUE(hostSays("was turned away: its passphrase is not the same as this one."))
+    EXPECT_TRUE(host.warns("was turned away: its passphrase is not the same as this one.", 30000))
         << host.errors().toStdString();
     EXPECT_FALSE(host.output().contains("Connected with"));
 
@@ -83,7 +78,8 @@ TEST(CliNetworkTest, TheHostTurnsAwayWhoeverLacksThePassphraseAndTakesTheNextCal
     EXPECT_TRUE(
         pumpUntil([&] { return garbage.state() == QAbstractSocket::UnconnectedState; }, 30000));
     EXPECT_TRUE(garbage.readAll().startsWith("VMNT"));
-    EXPECT_TRUE(hostSays("was turned away: it is not a Velmora.")) << host.errors().toStdString();
+    EXPECT_TRUE(host.warns("was turned away: it is not a Velmora.", 30000))
+        << host.errors().toStdString();
 
     // One that leaves in the middle of the handshake.
     QTcpSocket leaver;
@@ -91,7 +87,7 @@ TEST(CliNetworkTest, TheHostTurnsAwayWhoeverLacksThePassphraseAndTakesTheNextCal
     ASSERT_TRUE(leaver.waitForConnected(5000));
     ASSERT_TRUE(leaver.waitForReadyRead(15000));
     leaver.abort();
-    EXPECT_TRUE(hostSays("was turned away: it left during the handshake."))
+    EXPECT_TRUE(host.warns("was turned away: it left during the handshake.", 30000))
         << host.errors().toStdString();
 
     // One that says nothing: timed out, while the next caller waits its turn and gets in.
@@ -101,9 +97,10 @@ TEST(CliNetworkTest, TheHostTurnsAwayWhoeverLacksThePassphraseAndTakesTheNextCal
     CliProcess right(makeTempFolder("right-data"),
                      {"join", "--tcp", address, "--passphrase-file", secret, "--name", "Bob"});
     right.type("at last\n");
-    EXPECT_TRUE(hostSays("was turned away: it did not finish the handshake in 10 seconds."))
+    EXPECT_TRUE(
+        host.warns("was turned away: it did not finish the handshake in 10 seconds.", 30000))
         << host.errors().toStdString();
-    EXPECT_TRUE(pumpUntil([&] { return host.output().contains("Bob>    at last"); }, 30000))
+    EXPECT_TRUE(host.prints("Bob>    at last", 30000))
         << host.output().toStdString() << host.errors().toStdString()
         << right.errors().toStdString();
     EXPECT_TRUE(right.output().contains("Connected with Ann."));

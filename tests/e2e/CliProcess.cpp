@@ -69,6 +69,14 @@ QString CliProcess::errors() {
     return QString::fromUtf8(m_errors);
 }
 
+bool CliProcess::prints(const QString& text, int limitMs) {
+    return pumpUntil([&] { return output().contains(text); }, limitMs);
+}
+
+bool CliProcess::warns(const QString& text, int limitMs) {
+    return pumpUntil([&] { return errors().contains(text); }, limitMs);
+}
+
 QStringList CliProcess::linesAfter(const QString& prefix) {
     QStringList found;
     for (const QString& line : output().split('\n')) {

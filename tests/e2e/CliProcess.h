@@ -40,6 +40,10 @@ public:
     // Everything it has printed so far on standard output and on standard error.
     QString output();
     QString errors();
+    // Runs the event loop until standard output (or standard error) holds `text`; false when it
+    // did not within the limit.
+    bool prints(const QString& text, int limitMs = 60000);
+    bool warns(const QString& text, int limitMs = 60000);
     // The lines of standard output that begin with `prefix`, without it.
     QStringList linesAfter(const QString& prefix);
 

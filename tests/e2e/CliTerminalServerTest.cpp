@@ -104,8 +104,7 @@ TEST_F(TerminalServer, RawTcpCarriesChatAndFilesToTheCablesOtherEnd) {
         makeTempFolder("host-data"),
         {"host", "--serial", QStringLiteral("tcp://127.0.0.1:%1").arg(server.raw), "--baud",
          "230400", "--name", "Ann", "--exit-when-done", "send", sendFolder + "/over.bin"});
-    ASSERT_TRUE(pumpUntil([&] { return host.output().contains("Waiting for remote user"); }))
-        << host.errors().toStdString();
+    ASSERT_TRUE(host.prints("Waiting for remote user")) << host.errors().toStdString();
     CliProcess join(makeTempFolder("join-data"),
                     {"join", "--serial", linkPath(cable.linkB()), "--baud", "230400", "--name",
                      "Bob", "--incoming", joinIn, "--exit-when-done"});
@@ -126,21 +125,17 @@ TEST_F(TerminalServer, Rfc2217SetsTheRemotePortsSpeedAndCarriesTheLink) {
     // The cable's end joins first and waits; the network side calls through the server.
     CliProcess host(makeTempFolder("host-data"), {"host", "--serial", linkPath(cable.linkB()),
                                                   "--baud", "115200", "--name", "Ann"});
-    ASSERT_TRUE(pumpUntil([&] { return host.output().contains("Waiting for remote user"); }))
-        << host.errors().toStdString();
+    ASSERT_TRUE(host.prints("Waiting for remote user")) << host.errors().toStdString();
     CliProcess join(
         makeTempFolder("join-data"),
         {"join", "--serial", QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.telnet), "--baud",
          "115200", "--name", "Bob"});
-    ASSERT_TRUE(pumpUntil([&] { return join.output().contains("Connected with Ann."); }))
-        << join.errors().toStdString();
+    ASSERT_TRUE(join.prints("Connected with Ann.")) << join.errors().toStdString();
     EXPECT_EQ(speedOf(device), B115200) << "ser2net opened it at 9600 baud";
     join.type("a line \xff with the telnet escape\n");
-    EXPECT_TRUE(pumpUntil([&] { return host.output().contains("Bob>    a line"); }))
-        << host.output().toStdString();
+    EXPECT_TRUE(host.prints("Bob>    a line")) << host.output().toStdString();
     host.type("and back\n");
-    EXPECT_TRUE(pumpUntil([&] { return join.output().contains("Ann>    and back"); }))
-        << join.output().toStdString();
+    EXPECT_TRUE(join.prints("Ann>    and back")) << join.output().toStdString();
     join.terminate();
     EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
     host.terminate();

@@ -79,7 +79,7 @@ TEST(CliTest, FailuresEndWithTheirOwnExitCodes) {
     ASSERT_TRUE(writeFile(folder + "/a.txt", "some text"));
     CliProcess host(makeTempFolder("refuse-host"), {"host", "--serial", linkPath(cable.linkA()),
                                                     "--block-incoming", "--exit-when-done"});
-    ASSERT_TRUE(pumpUntil([&] { return host.output().contains("Waiting for remote user"); }));
+    ASSERT_TRUE(host.prints("Waiting for remote user"));
     // A port in use by another program.
     CliProcess second(data, {"host", "--serial", linkPath(cable.linkA())});
     EXPECT_EQ(second.exitCode(), 5);
@@ -208,27 +208,24 @@ TEST(CliTest, LinesAndNamesInEveryScriptArriveWholeAndControlsShowVisibly) {
                                                   "--baud", "921600", "--name", ann});
     CliProcess join(makeTempFolder("utf8-join"), {"join", "--serial", linkPath(cable.linkB()),
                                                   "--baud", "921600", "--name", bob});
-    ASSERT_TRUE(pumpUntil([&] { return join.output().contains("Connected with"); }))
-        << join.errors().toStdString();
+    ASSERT_TRUE(join.prints("Connected with")) << join.errors().toStdString();
     // Each side's hello goes before its first line: a side that shows the other's line has
     // heard it, and has answered it before its own next line.
     join.type("ready\n");
-    ASSERT_TRUE(pumpUntil([&] { return host.output().contains(">    ready"); }));
+    ASSERT_TRUE(host.prints(">    ready"));
     EXPECT_TRUE(host.output().contains(bob + ">    ready")) << "the name from the hello";
 
     const QString line = QStringLiteral(
         "Gr\u00fc\u00dfe \u65e5\u672c\u8a9e \u041f\u0440\u0438\u0432\u0435\u0442 "
         "\u0645\u0631\u062d\u0628\u0627 \U0001F600");
     host.type(line.toUtf8() + " \x1b[2J\n");
-    ASSERT_TRUE(pumpUntil([&] { return join.output().contains(line); }))
-        << join.output().toStdString();
+    ASSERT_TRUE(join.prints(line)) << join.output().toStdString();
     EXPECT_TRUE(join.output().contains(ann + ">    " + line + " ^[[2J"))
         << join.output().toStdString();
     const QString answer =
         QStringLiteral("\u041e\u0442\u0432\u0435\u0442 \u4e2d\u6587 \U0001F44D\U0001F3FD");
     join.type(answer.toUtf8() + "\n");
-    ASSERT_TRUE(pumpUntil([&] { return host.output().contains(bob + ">    " + answer); }))
-        << host.output().toStdString();
+    ASSERT_TRUE(host.prints(bob + ">    " + answer)) << host.output().toStdString();
     EXPECT_FALSE(host.output().contains("could not be sent"));
     EXPECT_FALSE(join.output().contains("could not be sent"));
     join.terminate();
@@ -244,8 +241,7 @@ TEST(CliTest, EndedByTheUserItSaysGoodbye) {
                      "Ann", "--exit-when-done"});
     CliProcess join(makeTempFolder("goodbye-join"), {"join", "--serial", linkPath(cable.linkB()),
                                                      "--baud", "921600", "--name", "Bob"});
-    ASSERT_TRUE(pumpUntil([&] { return join.output().contains("Connected with Ann."); }))
-        << join.errors().toStdString();
+    ASSERT_TRUE(join.prints("Connected with Ann.")) << join.errors().toStdString();
     join.terminate();
     EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
     // The host hears a goodbye, not a line gone quiet.
@@ -263,8 +259,7 @@ TEST(CliTest, SigtermAtEveryPhaseEndsProperly) {
     {
         CliProcess join(makeTempFolder("sigterm-search"),
                         {"join", "--serial", linkB, "--name", "Bob", "--wait", "60"});
-        ASSERT_TRUE(
-            pumpUntil([&] { return join.errors().contains("Looking for the other computer..."); }));
+        ASSERT_TRUE(join.warns("Looking for the other computer..."));
         join.terminate();
         EXPECT_EQ(join.exitCode(), 8) << join.errors().toStdString();
         EXPECT_TRUE(join.errors().contains("Cancelled: no connection was made."));
@@ -273,8 +268,7 @@ TEST(CliTest, SigtermAtEveryPhaseEndsProperly) {
     {
         CliProcess host(makeTempFolder("sigterm-wait"),
                         {"host", "--serial", linkA, "--name", "Ann"});
-        ASSERT_TRUE(
-            pumpUntil([&] { return host.output().contains("Waiting for remote user..."); }));
+        ASSERT_TRUE(host.prints("Waiting for remote user..."));
         host.terminate();
         EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString();
     }
@@ -286,8 +280,7 @@ TEST(CliTest, SigtermAtEveryPhaseEndsProperly) {
                      "--exit-when-done"});
     CliProcess join(makeTempFolder("sigterm-join"),
                     {"join", "--serial", linkB, "--name", "Bob", "send", folder + "/big.bin"});
-    ASSERT_TRUE(pumpUntil([&] { return join.output().contains("Connected with Ann."); }))
-        << join.errors().toStdString();
+    ASSERT_TRUE(join.prints("Connected with Ann.")) << join.errors().toStdString();
     join.terminate();
     EXPECT_EQ(join.exitCode(), 7) << "the file did not arrive: " << join.errors().toStdString();
     EXPECT_NE(host.exitCode(), 0);
