@@ -87,15 +87,25 @@ QByteArray randomMessage(std::mt19937& random, qsizetype size) {
     return message;
 }
 
-TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
-    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
-    auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
-    auto caller = openLine(cable.linkB(), SerialPortLine::Role::Calling);
-    ASSERT_TRUE(host && caller);
-    ASSERT_TRUE(caller->waitUntilUp(kPatience)) << caller->lastError().toStdString();
+// A host and a caller on the two ends of a cable, the caller's line up. The listeners come
+// first so that they outlive the lines, which report to them from their own threads.
+class LinePair : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(host && caller);
+        ASSERT_TRUE(caller->waitUntilUp(kPatience)) << caller->lastError().toStdString();
+    }
 
     RecordingListener hostEvents;
     RecordingListener callerEvents;
+    std::unique_ptr<NullModemCable> cable =
+        std::make_unique<NullModemCable>(test::cableIn(QStringLiteral("cable"), kBaud));
+    std::unique_ptr<SerialPortLine> host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
+    std::unique_ptr<SerialPortLine> caller =
+        openLine(cable->linkB(), SerialPortLine::Role::Calling);
+};
+
+TEST_F(LinePair, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
     host->start(&hostEvents);
     caller->start(&callerEvents);
     ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 1; }));
@@ -145,11 +155,11 @@ TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
     caller.reset();
 
     // A new caller on the same cable finds the host waiting.
-    auto second = openLine(cable.linkB(), SerialPortLine::Role::Calling);
+    RecordingListener secondEvents;  // outlives the second caller's line
+    auto second = openLine(cable->linkB(), SerialPortLine::Role::Calling);
     ASSERT_TRUE(second);
     ASSERT_TRUE(second->waitUntilUp(kPatience)) << second->lastError().toStdString();
     ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 2; }));
-    RecordingListener secondEvents;
     second->start(&secondEvents);
     ASSERT_TRUE(host->send(QByteArray("welcome back")));
     ASSERT_TRUE(secondEvents.waitFor([&] { return secondEvents.messages.size() == 1; }));
@@ -182,14 +192,7 @@ TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
     EXPECT_TRUE(host->keepForNextPeer()) << "the host waits on for the next caller";
 }
 
-TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
-    auto cable = std::make_unique<NullModemCable>(test::cableIn(QStringLiteral("cable"), kBaud));
-    auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
-    auto caller = openLine(cable->linkB(), SerialPortLine::Role::Calling);
-    ASSERT_TRUE(host && caller);
-    ASSERT_TRUE(caller->waitUntilUp(kPatience));
-    RecordingListener hostEvents;
-    RecordingListener callerEvents;
+TEST_F(LinePair, APulledPlugIsALostLineOnBothSides) {
     host->start(&hostEvents);
     caller->start(&callerEvents);
 
@@ -215,13 +218,7 @@ TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
     host->close();
 }
 
-TEST(SerialPortLineTest, VanishedDeviceIsALostLineWithoutCrashOrHang) {
-    auto cable = std::make_unique<NullModemCable>(test::cableIn(QStringLiteral("cable"), kBaud));
-    auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
-    auto caller = openLine(cable->linkB(), SerialPortLine::Role::Calling);
-    ASSERT_TRUE(host && caller);
-    ASSERT_TRUE(caller->waitUntilUp(kPatience));
-    RecordingListener hostEvents;
+TEST_F(LinePair, VanishedDeviceIsALostLineWithoutCrashOrHang) {
     host->start(&hostEvents);
     ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 1; }));
 
@@ -235,10 +232,10 @@ TEST(SerialPortLineTest, VanishedDeviceIsALostLineWithoutCrashOrHang) {
 }
 
 TEST(SerialPortLineTest, TakesOverAPortThatWasUsedBefore) {
+    RecordingListener hostEvents;  // outlives the host's line, which reports to it
     NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
     auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
     ASSERT_TRUE(host);
-    RecordingListener hostEvents;
     host->start(&hostEvents);
 
     // Someone else talks on the port first (a modem's command phase), then hands it over.
