@@ -1,6 +1,7 @@
 #include "base/IniFile.h"
 #include "cable/NullModemCable.h"
 #include "session/link/SerialProvider.h"
+#include "support/RecordingListener.h"
 #include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
@@ -8,14 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-
 namespace velmora {
 namespace {
-
-using namespace std::chrono_literals;
 
 class ScriptedPrompts : public SerialPrompts {
 public:
@@ -33,37 +28,6 @@ public:
     QList<SerialPortChoice> offeredPorts;
     SerialSettings offered;
     QStringList errors;
-};
-
-class UpListener : public LineListener {
-public:
-    void lineUp() override {
-        change([this] { up = true; });
-    }
-    void lineMessage(const QByteArray& message) override {
-        change([&] { messages.append(message); });
-    }
-    void lineDown(LineDown) override {}
-
-    bool waitFor(const std::function<bool()>& condition) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 30s, condition);
-    }
-
-    bool up = false;
-    QList<QByteArray> messages;
-
-private:
-    template <typename Change>
-    void change(Change apply) {
-        {
-            std::lock_guard lock(m_mutex);
-            apply();
-        }
-        m_changed.notify_all();
-    }
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
 };
 
 SerialSettings settingsFor(const std::filesystem::path& end, FlowControl flow) {
@@ -135,18 +99,19 @@ TEST(SerialProviderTest, UnattendedProvidersConnectWithoutAsking) {
     SerialProvider callerProvider(test::makeTempFolder(QStringLiteral("caller")), nullptr,
                                   settingsFor(cable.linkB(), FlowControl::None));
 
+    // The listeners outlive the lines, which report to them from their own threads.
+    test::RecordingListener hostEvents;
+    test::RecordingListener callerEvents;
     std::unique_ptr<Line> host;
     std::unique_ptr<Line> caller;
     ASSERT_EQ(hostProvider.listen(host), DP_OK) << hostProvider.lastError().toStdString();
     ASSERT_EQ(callerProvider.connect(caller), DP_OK) << callerProvider.lastError().toStdString();
-    UpListener hostEvents;
-    UpListener callerEvents;
     host->start(&hostEvents);
     caller->start(&callerEvents);
-    ASSERT_TRUE(callerEvents.waitFor([&] { return callerEvents.up; }));
+    ASSERT_TRUE(callerEvents.waitFor([](const auto& l) { return l.ups() > 0; }));
     ASSERT_TRUE(caller->send(QByteArray("hello")));
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.messages.size() == 1; }));
-    EXPECT_EQ(hostEvents.messages[0], QByteArray("hello"));
+    ASSERT_TRUE(hostEvents.waitFor([](const auto& l) { return l.messages().size() == 1; }));
+    EXPECT_EQ(hostEvents.messages()[0], QByteArray("hello"));
     caller->close();
 }
 
