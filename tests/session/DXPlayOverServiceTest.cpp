@@ -62,6 +62,8 @@ TEST(DXPlayOverServiceTest, HostAndCallerTalkLeaveAndComeBack) {
     // The caller leaves: the host keeps its session, and a new caller joins it.
     bob.play.Close();
     ASSERT_TRUE(pumpUntil([&] { return ann.events.last() == "delete Bob"; }));
+    // Bob's end of the cable is free only once his component has let it go.
+    ASSERT_TRUE(pumpUntil([&] { return !bob.play.Releasing(); })) << "the cable's end is let go";
     EXPECT_TRUE(ann.play.Opened());
     EXPECT_EQ(ann.play.Players().Count(), 1);
     Peer carol(cable.providerEntry(MemoryCable::Side::B));
