@@ -76,7 +76,7 @@ void expectToldOfOutages(CliProcess& side, int outages) {
                                                              "\\d+ transfers? continue"))),
               outages)
         << output.toStdString();
-    EXPECT_FALSE(output.contains(QStringLiteral("Connection lost!")));
+    EXPECT_FALSE(output.contains(QStringLiteral("Connection lost!"))) << output.toStdString();
 }
 
 bool bothLost(CliProcess& ann, CliProcess& bob) {
