@@ -17,7 +17,7 @@ QString passphraseFile(const QString& text) {
 }
 
 TEST(CliNetworkTest, FilesAndChatGoBothWaysBehindThePassphrase) {
-    const QString port = QString::number(freePort());
+    const QString port = QString::number(freeLoopbackPort());
     const QString sendFolder = makeTempFolder("send");
     const QString hostIn = makeTempFolder("host-in");
     const QString joinIn = makeTempFolder("join-in");
@@ -48,7 +48,7 @@ TEST(CliNetworkTest, FilesAndChatGoBothWaysBehindThePassphrase) {
 }
 
 TEST(CliNetworkTest, TheHostTurnsAwayWhoeverLacksThePassphraseAndTakesTheNextCaller) {
-    const QString port = QString::number(freePort());
+    const QString port = QString::number(freeLoopbackPort());
     const QString address = "127.0.0.1:" + port;
     const QString secret = passphraseFile("open sesame");
     CliProcess host(makeTempFolder("host-data"), {"host", "--tcp", "127.0.0.1:" + port,

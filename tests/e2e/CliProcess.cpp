@@ -17,7 +17,7 @@ QByteArray randomBytes(int size, quint32 seed) {
     return bytes;
 }
 
-quint16 freePort() {
+quint16 freeLoopbackPort() {
     QTcpServer probe;
     EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
     return probe.serverPort();

@@ -14,8 +14,8 @@ namespace velmora::test {
 
 QByteArray randomBytes(int size, quint32 seed);
 
-// A loopback port nobody listens on now.
-quint16 freePort();
+// A loopback TCP port nobody listens on now.
+quint16 freeLoopbackPort();
 
 // A velmora-cli process with its own data folder. It is killed when the object goes while it
 // still runs.

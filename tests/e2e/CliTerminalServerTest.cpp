@@ -25,7 +25,7 @@ namespace {
 // device starts at 9600 baud, so that a speed set by RFC 2217 shows.
 class Ser2Net {
 public:
-    Ser2Net(const QString& device) : raw(freePort()), telnet(freePort()) {
+    Ser2Net(const QString& device) : raw(freeLoopbackPort()), telnet(freeLoopbackPort()) {
         const QString ser2net = QStandardPaths::findExecutable("ser2net");
         if (ser2net.isEmpty()) {
             return;

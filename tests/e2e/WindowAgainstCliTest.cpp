@@ -88,8 +88,8 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
 }
 
 TEST(WindowAgainstCli, FilesAndChatBothWaysOverTheNetworkBehindThePassphrase) {
-    const quint16 port = test::freePort();
-    Computer ann(test::fastCable().directory / "unused", "Ann");
+    const quint16 port = test::freeLoopbackPort();
+    Computer ann(test::noCable(), "Ann");
     ASSERT_TRUE(ann.connectByNetwork(true, port));
 
     const QString outgoing = test::makeTempFolder("cli-outgoing");
