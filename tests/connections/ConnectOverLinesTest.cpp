@@ -11,6 +11,7 @@
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionService.h"
 #include "support/FixedTransferSettings.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -129,20 +130,14 @@ TEST(ConnectOverLinesTest, DialogsConnectOverTheMemoryCable) {
 }
 
 TEST(ConnectOverLinesTest, DialogsConnectOverTheVirtualCable) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("cable").toStdString();
-    options.line.baud = 460800;
-    NullModemCable cable(options);
+    NullModemCable cable(test::cableIn("cable", 460800));
     Computer master(serialEntry(cable.linkA(), nullptr), "Ann");
     Computer slave(serialEntry(cable.linkB(), nullptr), "Bob");
     connectMasterAndSlave(master, slave);
 }
 
 TEST(ConnectOverLinesTest, SlaveWithoutMasterAndACancelledPortPrompt) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("cable").toStdString();
-    options.line.baud = 460800;
-    NullModemCable cable(options);
+    NullModemCable cable(test::cableIn("cable", 460800));
     Computer slave(serialEntry(cable.linkB(), nullptr), "Bob");
     slave.connectAs(1);
     EXPECT_EQ(slave.dialogs.messages(), QStringList{"No sessions were found on remote computer!"});

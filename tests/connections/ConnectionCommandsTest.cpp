@@ -6,6 +6,7 @@
 #include "connections/RadioGroup.h"
 #include "connections/WizardForm.h"
 #include "support/SessionSteps.h"
+#include "support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -21,11 +22,6 @@ namespace velmora {
 namespace {
 
 using test::FormFixture;
-
-QByteArray contentsOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct Commands : FormFixture {
     bool connectionModified = false;
@@ -94,7 +90,7 @@ TEST(ConnectionCommandsTest, SavingTheHostAndTheCallerAndReadingThemBack) {
     ASSERT_EQ(f.dialogs.records().size(), 1u);
     EXPECT_EQ(f.dialogs.records()[0].request.filter, "Velmora Connection (*.vmc)");
     EXPECT_EQ(f.dialogs.records()[0].request.folder, QDir::current().filePath("Connections"));
-    EXPECT_EQ(contentsOf(f.folder + "/host.vmc"),
+    EXPECT_EQ(test::readFile(f.folder + "/host.vmc"),
               "[Connection]\nProvider=0\nSessionName=Mine\nModemName=USB Modem\nPhoneNumber=\n"
               "IsHost=0\n");
     EXPECT_TRUE(f.recent.isEmpty()) << "saving leaves the recent list alone";
@@ -112,7 +108,7 @@ TEST(ConnectionCommandsTest, SavingTheHostAndTheCallerAndReadingThemBack) {
     EXPECT_EQ(caller.Provider, 1);
     EXPECT_EQ(caller.IsHost, 1);
     EXPECT_EQ(caller.SessionName, "Theirs");
-    EXPECT_TRUE(contentsOf(f.folder + "/caller.vmc").contains("Who=Bob"));
+    EXPECT_TRUE(test::readFile(f.folder + "/caller.vmc").contains("Who=Bob"));
 
     // Reopening them chooses the roles they were saved with.
     f.commands->LoadConnection(f.folder + "/host.vmc");

@@ -11,11 +11,6 @@
 namespace velmora {
 namespace {
 
-QByteArray contentsOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 TEST(ConnectionFileTest, ExtensionIsAppendedUnlessFoundCaseSensitively) {
     EXPECT_EQ(ConnectionFile::withExtension("conn"), "conn.vmc");
     EXPECT_EQ(ConnectionFile::withExtension("/a/b/conn.vmc"), "/a/b/conn.vmc");
@@ -54,8 +49,9 @@ TEST(ConnectionFileTest, WritesKeysInOrderAndReadsThemBack) {
     host.ModemName = "Modem \xc3\xa9";
     host.IsHost = 0;
     ASSERT_TRUE(ConnectionFile::write(path, host));
-    EXPECT_EQ(contentsOf(path), QByteArray("[Connection]\nProvider=0\nSessionName=VelmoraSession\n"
-                                           "ModemName=Modem \xc3\xa9\nPhoneNumber=\nIsHost=0\n"));
+    EXPECT_EQ(test::readFile(path),
+              QByteArray("[Connection]\nProvider=0\nSessionName=VelmoraSession\n"
+                         "ModemName=Modem \xc3\xa9\nPhoneNumber=\nIsHost=0\n"));
 
     ConnectionSettings caller;
     caller.Provider = 1;
@@ -74,7 +70,7 @@ TEST(ConnectionFileTest, WritesKeysInOrderAndReadsThemBack) {
     ConnectionSettings other = caller;
     other.Provider.reset();
     ASSERT_TRUE(ConnectionFile::write(folder + "/other.vmc", other));
-    EXPECT_FALSE(contentsOf(folder + "/other.vmc").contains("Provider"));
+    EXPECT_FALSE(test::readFile(folder + "/other.vmc").contains("Provider"));
     EXPECT_EQ(ConnectionFile::read(folder + "/other.vmc").Provider, 0);
 }
 
@@ -88,7 +84,7 @@ TEST(ConnectionFileTest, ANetworkConnectionKeepsItsAddressAfterTheOldKeys) {
     network.IsHost = 1;
     ASSERT_TRUE(ConnectionFile::write(folder + "/net.vmc", network));
     // The keys a version with two methods reads come first, as they always did.
-    EXPECT_EQ(contentsOf(folder + "/net.vmc"),
+    EXPECT_EQ(test::readFile(folder + "/net.vmc"),
               QByteArray("[Connection]\nProvider=2\nSessionName=VelmoraSession\nModemName=\n"
                          "PhoneNumber=\nIsHost=1\nHostName=ann.example\nPort=5700\n"));
     const ConnectionSettings back = ConnectionFile::read(folder + "/net.vmc");
@@ -107,7 +103,7 @@ TEST(ConnectionFileTest, ANetworkConnectionKeepsItsAddressAfterTheOldKeys) {
     cable.Provider = 1;
     cable.HostName = "ignored";
     ASSERT_TRUE(ConnectionFile::write(folder + "/cable.vmc", cable));
-    EXPECT_FALSE(contentsOf(folder + "/cable.vmc").contains("HostName"));
+    EXPECT_FALSE(test::readFile(folder + "/cable.vmc").contains("HostName"));
 }
 
 TEST(ConnectionFileTest, SavingOverAFileKeepsItsOtherContent) {
@@ -121,7 +117,7 @@ TEST(ConnectionFileTest, SavingOverAFileKeepsItsOtherContent) {
     settings.SessionName = "S";
     settings.IsHost = 0;
     ASSERT_TRUE(ConnectionFile::write(path, settings));
-    const QByteArray bytes = contentsOf(path);
+    const QByteArray bytes = test::readFile(path);
     EXPECT_TRUE(bytes.startsWith("; made by hand"));
     EXPECT_TRUE(bytes.contains("[Before]"));
     EXPECT_TRUE(bytes.contains("A=1"));

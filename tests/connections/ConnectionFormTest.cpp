@@ -33,11 +33,6 @@ QStringList itemsOf(const QComboBox& box) {
     return items;
 }
 
-QByteArray contentsOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct Form : FormFixture {
     using FormFixture::FormFixture;
     TConnectionForm form{context()};
@@ -246,7 +241,7 @@ TEST(ConnectionFormTest, CallingOverTheModemRemembersTheNumberFirst) {
     EXPECT_EQ(f.script().enumSessionsCalls, 21);
     EXPECT_EQ(f.dialogs.messages(), QStringList{"No sessions were found on remote computer!"});
     EXPECT_TRUE(f.form.isVisible());
-    EXPECT_EQ(contentsOf(f.phonesPath()), "555-ABC\r\n") << "same number in other letters";
+    EXPECT_EQ(test::readFile(f.phonesPath()), "555-ABC\r\n") << "same number in other letters";
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "555-abc");
     EXPECT_EQ(f.play.ModemSetting().ModemName, "USB Modem");
     EXPECT_EQ(f.play.ProviderName(), "");
@@ -260,7 +255,7 @@ TEST(ConnectionFormTest, CallingOverTheModemRemembersTheNumberFirst) {
     f.form.ConnectButton->click();
     ASSERT_TRUE(f.settle());
     EXPECT_EQ(f.dialogs.messages(), QStringList{"Line is busy!"});
-    EXPECT_EQ(contentsOf(f.phonesPath()), "12 34\r\n555-ABC\r\n");
+    EXPECT_EQ(test::readFile(f.phonesPath()), "12 34\r\n555-ABC\r\n");
     EXPECT_EQ(itemsOf(*f.form.ModemPhoneNumber), (QStringList{"12 34", "555-ABC"}));
     EXPECT_EQ(f.play.ProviderName(), "Modem Connection");
     EXPECT_TRUE(f.form.isVisible());
@@ -290,7 +285,7 @@ TEST(ConnectionFormTest, OtherModemAndAnEmptyNumber) {
     ASSERT_TRUE(f.settle());
     EXPECT_FALSE(f.play.ModemSetting().Enabled);
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "before");
-    EXPECT_EQ(contentsOf(f.phonesPath()), "999\r\n");
+    EXPECT_EQ(test::readFile(f.phonesPath()), "999\r\n");
     EXPECT_EQ(itemsOf(*f.form.ModemPhoneNumber), QStringList{"999"});
 
     // An empty field with an entry selected calls that entry (and lists the empty number).
@@ -300,7 +295,7 @@ TEST(ConnectionFormTest, OtherModemAndAnEmptyNumber) {
     f.form.ModemPhoneNumber->setEditText("");
     f.form.ConnectButton->click();
     ASSERT_TRUE(f.settle());
-    EXPECT_EQ(contentsOf(f.phonesPath()), "\r\n999\r\n");
+    EXPECT_EQ(test::readFile(f.phonesPath()), "\r\n999\r\n");
     EXPECT_TRUE(f.play.ModemSetting().Enabled);
     EXPECT_EQ(f.play.ModemSetting().PhoneNumber, "999");
 }

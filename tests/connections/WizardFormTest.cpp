@@ -2,6 +2,7 @@
 
 #include "base/LinkLabel.h"
 #include "connections/WizardForm.h"
+#include "support/TestEnvironment.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -36,11 +37,6 @@ const QString NetworkHelp =
     "and port. Both type the same passphrase when asked; everything sent is then encrypted, "
     "unlike a serial port over a terminal server. After establishing connection this window "
     "will disappear.";
-
-QByteArray contentsOf(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 struct Wizard : FormFixture {
     using FormFixture::FormFixture;
@@ -244,7 +240,7 @@ TEST(WizardFormTest, CallingPathsRetriesAndFailures) {
     f.script().enumResult = DPERR_GENERIC;
     f.next();
     EXPECT_EQ(f.dialogs.messages(), QStringList{"Line is busy!"});
-    EXPECT_EQ(contentsOf(f.phonesPath()), "321\r\n");
+    EXPECT_EQ(test::readFile(f.phonesPath()), "321\r\n");
     EXPECT_EQ(f.buttons(), "EnterPhoneNumber back Complete");
 
     // A cancelled provider prompt is silent.

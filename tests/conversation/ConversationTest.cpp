@@ -114,6 +114,21 @@ struct Pair {
         forward(bob, ann, bobSent);
     }
 
+    // Both sides in classic mode, Ann's view active and focused for typing.
+    void typeClassicOnAnn() {
+        ann.setClassic(true);
+        bob.setClassic(true);
+        QApplication::setActiveWindow(&ann.window);
+        ann.view->setFocus();
+    }
+
+    // Carries what is on the way; then both views show `text`.
+    void expectBothShow(const QString& text) {
+        carry();
+        EXPECT_EQ(ann.view->toPlainText(), text);
+        EXPECT_EQ(bob.view->toPlainText(), text);
+    }
+
 private:
     static void forward(Side& from, Side& to, qsizetype& done) {
         const auto sent = from.system.script->sentMessages();
@@ -321,25 +336,17 @@ TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
     Pair pair;
     auto& ann = pair.ann;
     auto& bob = pair.bob;
-    ann.setClassic(true);
-    bob.setClassic(true);
-    QApplication::setActiveWindow(&ann.window);
-    ann.view->setFocus();
-    const auto same = [&](const QString& text) {
-        pair.carry();
-        EXPECT_EQ(ann.view->toPlainText(), text);
-        EXPECT_EQ(bob.view->toPlainText(), text);
-    };
+    pair.typeClassicOnAnn();
 
     // The history is never edited from one side: Ctrl+X copies only, and Ctrl+V types at the end.
     QTest::keyClicks(ann.view, "abc");
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(ann.view, Qt::Key_X, Qt::ControlModifier);
-    same("abc");
+    pair.expectBothShow("abc");
     EXPECT_EQ(QApplication::clipboard()->text(), "bc");
     QTest::keyClick(ann.view, Qt::Key_V, Qt::ControlModifier);
-    same("abcbc");
+    pair.expectBothShow("abcbc");
 
     // Edit > Cut and Edit > Paste act on the view too, a line break as Enter; the caret put in
     // the middle of the text does not take the pasted text there.
@@ -348,10 +355,10 @@ TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
     ann.view->setTextCursor(caret);
     QApplication::clipboard()->setText("x\r\ny\u0007");
     ann.conversation->EditPaste();
-    same("abcbcx\ny");
+    pair.expectBothShow("abcbcx\ny");
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     ann.conversation->EditCut();
-    same("abcbcx\ny");
+    pair.expectBothShow("abcbcx\ny");
     EXPECT_EQ(QApplication::clipboard()->text(), "y");
     EXPECT_TRUE(ann.field->text().isEmpty()) << "the hidden field is not touched";
 
@@ -363,21 +370,22 @@ TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
     ann.view->setTextCursor(caret);
     QTest::keyClick(ann.view, Qt::Key_Delete);
     QTest::keyClick(ann.view, Qt::Key_K, Qt::ControlModifier);  // delete to the end of the line
-    same("abcbcx\ny");
+    pair.expectBothShow("abcbcx\ny");
     EXPECT_EQ(ann.system.script->sentMessages().size(), sentBefore);
     QTest::keyClicks(ann.view, "Z");
-    same("abcbcx\nyZ");
+    pair.expectBothShow("abcbcx\nyZ");
     caret.setPosition(2);
     ann.view->setTextCursor(caret);
     QTest::keyClick(ann.view, Qt::Key_Backspace);
-    same("abcbcx\ny");
+    pair.expectBothShow("abcbcx\ny");
 
     // A middle-click pastes the selection at the end and sends it; it never puts text into
     // this view alone.
     QWidget* viewport = ann.view->viewport();
     QApplication::clipboard()->setText("mid", QClipboard::Selection);
     QTest::mouseClick(viewport, Qt::MiddleButton, {}, QPoint(3, 3));
-    same(QApplication::clipboard()->supportsSelection() ? "abcbcx\nymid" : "abcbcx\ny");
+    pair.expectBothShow(QApplication::clipboard()->supportsSelection() ? "abcbcx\nymid"
+                                                                       : "abcbcx\ny");
     ann.view->setPlainText("abcbcx\ny");
     bob.view->setPlainText("abcbcx\ny");
 
@@ -390,13 +398,13 @@ TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
     QDropEvent textDrop(QPointF(3, 3), Qt::CopyAction, &text, Qt::LeftButton, {});
     QApplication::sendEvent(viewport, &textDrop);
     EXPECT_TRUE(textDrop.isAccepted());
-    same("abcbcx\nydropped");
+    pair.expectBothShow("abcbcx\nydropped");
     QMimeData files;
     files.setUrls({QUrl::fromLocalFile("/tmp/a.txt")});
     QDragEnterEvent fileEnter(QPoint(3, 3), Qt::CopyAction, &files, Qt::LeftButton, {});
     QApplication::sendEvent(viewport, &fileEnter);
     EXPECT_FALSE(fileEnter.isAccepted());
-    same("abcbcx\nydropped");
+    pair.expectBothShow("abcbcx\nydropped");
     ann.view->setPlainText("abc");
     bob.view->setPlainText("abc");
     ann.conversation->focusInput();
@@ -407,7 +415,7 @@ TEST(ConversationTest, ClassicModeEditsShowTheSameTextOnBothSides) {
     bob.conversation->SendSpeedButtonClick();
     pair.carry();
     QTest::keyClicks(ann.view, "w");
-    same("abc\nBob>    hi\nw");
+    pair.expectBothShow("abc\nBob>    hi\nw");
 
     // A replayed key right after a line this side alone appended starts a new line too.
     bob.conversation->appendLine("notice");
@@ -431,16 +439,7 @@ void commitInput(QWidget* view, const QString& text) {
 TEST(ConversationTest, ClassicModeSendsWholeCharactersAndBackspaceRemovesOne) {
     Pair pair;
     auto& ann = pair.ann;
-    auto& bob = pair.bob;
-    ann.setClassic(true);
-    bob.setClassic(true);
-    QApplication::setActiveWindow(&ann.window);
-    ann.view->setFocus();
-    const auto same = [&](const QString& text) {
-        pair.carry();
-        EXPECT_EQ(ann.view->toPlainText(), text);
-        EXPECT_EQ(bob.view->toPlainText(), text);
-    };
+    pair.typeClassicOnAnn();
     const QString grin = QStringLiteral("\U0001F600");
     const QString coder = QStringLiteral("\U0001F469\u200D\U0001F4BB");  // one grapheme
     const QString accented = QStringLiteral("e\u0301");                  // e, combining acute
@@ -459,30 +458,30 @@ TEST(ConversationTest, ClassicModeSendsWholeCharactersAndBackspaceRemovesOne) {
     commitInput(ann.view, QStringLiteral("\u65e5\u672c"));
     QTest::keyClicks(ann.view, "e");
     typeKey(ann.view, QStringLiteral("\u0301"));
-    same("ok " + grin + coder + QStringLiteral("\u65e5\u672c") + accented);
+    pair.expectBothShow("ok " + grin + coder + QStringLiteral("\u65e5\u672c") + accented);
 
     // Backspace takes what the user sees as one character, on both sides.
     QTest::keyClick(ann.view, Qt::Key_Backspace);
-    same("ok " + grin + coder + QStringLiteral("\u65e5\u672c"));
+    pair.expectBothShow("ok " + grin + coder + QStringLiteral("\u65e5\u672c"));
     QTest::keyClick(ann.view, Qt::Key_Backspace);
     QTest::keyClick(ann.view, Qt::Key_Backspace);
-    same("ok " + grin + coder);
+    pair.expectBothShow("ok " + grin + coder);
     QTest::keyClick(ann.view, Qt::Key_Backspace);
-    same("ok " + grin);
+    pair.expectBothShow("ok " + grin);
 
     // Typing over a selection of such characters keeps them and types at the end.
     typeKey(ann.view, accented);
     typeKey(ann.view, coder);
-    same("ok " + grin + accented + coder);
+    pair.expectBothShow("ok " + grin + accented + coder);
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClick(ann.view, Qt::Key_Left, Qt::ShiftModifier);
     QTest::keyClicks(ann.view, "x");
-    same("ok " + grin + accented + coder + "x");
+    pair.expectBothShow("ok " + grin + accented + coder + "x");
 
     // Pasted text goes character by character, each one whole.
     QApplication::clipboard()->setText(accented + grin);
     ann.conversation->EditPaste();
-    same("ok " + grin + accented + coder + "x" + accented + grin);
+    pair.expectBothShow("ok " + grin + accented + coder + "x" + accented + grin);
     EXPECT_EQ(ann.lines().size(), 1) << "no notice between current peers";
 }
 
@@ -502,10 +501,7 @@ TEST(ConversationTest, AnOlderPeerGetsQuestionMarksThatTheOwnViewShowsToo) {
     EXPECT_EQ(bob.lines(), QStringList{shown});
     EXPECT_EQ(ann.lines(), (QStringList{shown, texts::CharactersNotSent}));
 
-    ann.setClassic(true);
-    bob.setClassic(true);
-    QApplication::setActiveWindow(&ann.window);
-    ann.view->setFocus();
+    pair.typeClassicOnAnn();
     QTest::keyClick(ann.view, Qt::Key_End, Qt::ControlModifier);
     typeKey(ann.view, QStringLiteral("\u00fc"));
     typeKey(ann.view, QStringLiteral("\u4e2d"));

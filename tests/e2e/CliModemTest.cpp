@@ -3,32 +3,17 @@
 
 #include "CliProcess.h"
 #include "modem-exchange/ModemExchange.h"
+#include "support/QuickExchange.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using test::CliProcess;
-using test::randomBytes;
-using test::readFile;
-using test::writeFile;
-
-// Quick rings and handshakes; a short guard time, which the dialer's longer one satisfies.
-ExchangeSettings quickExchange(std::uint32_t noAnswerMs) {
-    ExchangeSettings settings;
-    settings.rateBps = 56000;
-    settings.ringIntervalMs = 100;
-    settings.noAnswerMs = noAnswerMs;
-    settings.handshakeMs = 50;
-    settings.guardTimeMs = 100;
-    return settings;
-}
 
 // A data folder whose modem list names the modems.
 QString folderWithModems(const QList<std::pair<QString, std::string>>& modems) {
-    const QString folder = test::makeTempFolder(QStringLiteral("cli-modems"));
+    const QString folder = makeTempFolder(QStringLiteral("cli-modems"));
     QByteArray list;
     int index = 0;
     for (const auto& [name, device] : modems) {
@@ -37,17 +22,17 @@ QString folderWithModems(const QList<std::pair<QString, std::string>>& modems) {
                     .arg(name, QString::fromStdString(device))
                     .toUtf8();
     }
-    EXPECT_TRUE(test::writeFile(folder + "/modems.ini", list));
+    EXPECT_TRUE(writeFile(folder + "/modems.ini", list));
     return folder;
 }
 
 TEST(CliModemTest, HostAnswersTheCallFilesAndLinesGoBothWays) {
-    ModemExchange exchange(quickExchange(30000));
+    ModemExchange exchange(quickExchange());
     const QString annModem = QString::fromStdString(exchange.addModem("555 100"));
     const QString bobModem = QString::fromStdString(exchange.addModem("555 200"));
-    const QString sendFolder = test::makeTempFolder("modem-send");
-    const QString hostIn = test::makeTempFolder("modem-host-in");
-    const QString joinIn = test::makeTempFolder("modem-join-in");
+    const QString sendFolder = makeTempFolder("modem-send");
+    const QString hostIn = makeTempFolder("modem-host-in");
+    const QString joinIn = makeTempFolder("modem-join-in");
     const QByteArray toBob = randomBytes(9000, 11);
     const QByteArray toAnn = randomBytes(5000, 12);
     ASSERT_TRUE(writeFile(sendFolder + "/to-bob.bin", toBob));
@@ -58,9 +43,8 @@ TEST(CliModemTest, HostAnswersTheCallFilesAndLinesGoBothWays) {
                     {"host", "--modem", "ann's MODEM", "--name", "Ann", "--incoming", hostIn,
                      "--exit-when-done", "send", sendFolder + "/to-bob.bin"});
     host.type("Ann here\n");
-    ASSERT_TRUE(test::pumpUntil([&] { return host.output().contains("Waiting for a call..."); }))
-        << host.errors().toStdString();
-    CliProcess join(test::makeTempFolder("modem-join-data"),
+    ASSERT_TRUE(host.prints("Waiting for a call...")) << host.errors().toStdString();
+    CliProcess join(makeTempFolder("modem-join-data"),
                     {"join", "--modem", bobModem, "--phone", "(555) 100", "--name", "Bob",
                      "--incoming", joinIn, "--exit-when-done", "send", sendFolder + "/to-ann.bin"});
     join.type("Bob calling\n");
@@ -108,7 +92,7 @@ TEST(CliModemTest, CallsThatDoNotComeAboutEndWithTheirOwnCodes) {
     const QString unknownErrors = unknown.errors();
     EXPECT_TRUE(unknownErrors.contains("No such modem: Carol's modem."));
     EXPECT_TRUE(unknownErrors.contains("names: Bob's modem.")) << unknownErrors.toStdString();
-    CliProcess noList(test::makeTempFolder("no-modem-list"), {"host", "--modem", "Bob's modem"});
+    CliProcess noList(makeTempFolder("no-modem-list"), {"host", "--modem", "Bob's modem"});
     EXPECT_EQ(noList.exitCode(), 2);
     EXPECT_TRUE(noList.errors().contains("names no modem"));
     CliProcess noDevice(data, {"join", "--modem", "/dev/velmora-no-modem", "--phone", "200"});
@@ -132,4 +116,4 @@ TEST(CliModemTest, CallsThatDoNotComeAboutEndWithTheirOwnCodes) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -3,19 +3,15 @@
 
 #include "CliProcess.h"
 #include "cable/NullModemCable.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QFileInfo>
 
 #include <gtest/gtest.h>
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using test::CliProcess;
-using test::randomBytes;
-using test::readFile;
-using test::writeFile;
 
 const QString Baud = QStringLiteral("921600");
 
@@ -50,17 +46,15 @@ QStringList writeFiles(const QString& folder, const QList<SentFile>& files) {
 }
 
 TEST(CliNoisyCableTest, FilesArriveWholeAndEveryChatLineOnceInOrder) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("noisy-cable").toStdString();
-    options.line.baud = Baud.toInt();
+    CableOptions options = cableIn("noisy-cable", Baud.toInt());
     options.line.bitErrorRate = 1e-4;
     options.line.garbageBurstsPerSecond = 10;
     options.line.garbageBurstMaxLength = 32;
     options.seed = 7;
     NullModemCable cable(options);
 
-    const QString annFolder = test::makeTempFolder("noisy-ann");
-    const QString bobFolder = test::makeTempFolder("noisy-bob");
+    const QString annFolder = makeTempFolder("noisy-ann");
+    const QString bobFolder = makeTempFolder("noisy-bob");
     const QList<SentFile> annFiles = {{"one.bin", randomBytes(150000, 21)},
                                       {"two.bin", randomBytes(40000, 22)},
                                       {"three.txt", "a small file\n"}};
@@ -68,19 +62,18 @@ TEST(CliNoisyCableTest, FilesArriveWholeAndEveryChatLineOnceInOrder) {
                                       {"five.bin", randomBytes(20000, 24)}};
     const QStringList annPaths = writeFiles(annFolder, annFiles);
     const QStringList bobPaths = writeFiles(bobFolder, bobFiles);
-    const QString annIn = test::makeTempFolder("noisy-ann-in");
-    const QString bobIn = test::makeTempFolder("noisy-bob-in");
+    const QString annIn = makeTempFolder("noisy-ann-in");
+    const QString bobIn = makeTempFolder("noisy-bob-in");
 
-    CliProcess ann(
-        test::makeTempFolder("noisy-ann-data"),
-        QStringList{"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
-                    Baud, "--name", "Ann", "--incoming", annIn, "--exit-when-done", "send"} +
-            annPaths);
-    CliProcess bob(test::makeTempFolder("noisy-bob-data"),
-                   QStringList{"join", "--serial", QString::fromStdString(cable.linkB().string()),
-                               "--baud", Baud, "--name", "Bob", "--incoming", bobIn, "--block-code",
-                               "3", "--exit-when-done", "send"} +
-                       bobPaths);
+    CliProcess ann(makeTempFolder("noisy-ann-data"),
+                   QStringList{"host", "--serial", linkPath(cable.linkA()), "--baud", Baud,
+                               "--name", "Ann", "--incoming", annIn, "--exit-when-done", "send"} +
+                       annPaths);
+    CliProcess bob(
+        makeTempFolder("noisy-bob-data"),
+        QStringList{"join", "--serial", linkPath(cable.linkB()), "--baud", Baud, "--name", "Bob",
+                    "--incoming", bobIn, "--block-code", "3", "--exit-when-done", "send"} +
+            bobPaths);
     // Typed at once; each side sends them when the other is there.
     const QStringList annLines = chatLines("Ann", 25);
     const QStringList bobLines = chatLines("Bob", 25);
@@ -108,20 +101,17 @@ TEST(CliNoisyCableTest, FilesArriveWholeAndEveryChatLineOnceInOrder) {
 }
 
 TEST(CliNoisyCableTest, PulledPlugWithoutReconnectingEndsBothSidesAndTheNextRunResumes) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("pulled-cable").toStdString();
-    options.line.baud = Baud.toInt();
-    NullModemCable cable(options);
+    NullModemCable cable(cableIn("pulled-cable", Baud.toInt()));
 
-    const QString sendFolder = test::makeTempFolder("pulled-send");
-    const QString incoming = test::makeTempFolder("pulled-in");
+    const QString sendFolder = makeTempFolder("pulled-send");
+    const QString incoming = makeTempFolder("pulled-in");
     const QByteArray big = randomBytes(250000, 31);
     ASSERT_TRUE(writeFile(sendFolder + "/big.bin", big));
-    const QString annData = test::makeTempFolder("pulled-ann-data");
-    const QString bobData = test::makeTempFolder("pulled-bob-data");
+    const QString annData = makeTempFolder("pulled-ann-data");
+    const QString bobData = makeTempFolder("pulled-bob-data");
     const QStringList annArguments = {"host",
                                       "--serial",
-                                      QString::fromStdString(cable.linkA().string()),
+                                      linkPath(cable.linkA()),
                                       "--baud",
                                       Baud,
                                       "--name",
@@ -130,23 +120,15 @@ TEST(CliNoisyCableTest, PulledPlugWithoutReconnectingEndsBothSidesAndTheNextRunR
                                       "--exit-when-done",
                                       "send",
                                       sendFolder + "/big.bin"};
-    const QStringList bobArguments = {"join",
-                                      "--serial",
-                                      QString::fromStdString(cable.linkB().string()),
-                                      "--baud",
-                                      Baud,
-                                      "--name",
-                                      "Bob",
-                                      "--incoming",
-                                      incoming,
-                                      "--no-reconnect",
-                                      "--exit-when-done"};
+    const QStringList bobArguments = {
+        "join",       "--serial", linkPath(cable.linkB()), "--baud",          Baud, "--name", "Bob",
+        "--incoming", incoming,   "--no-reconnect",        "--exit-when-done"};
     const QString partial = incoming + "/big.bin.part";
     qint64 received = 0;
     {
         CliProcess ann(annData, annArguments);
         CliProcess bob(bobData, bobArguments);
-        ASSERT_TRUE(test::pumpUntil([&] { return QFileInfo(partial).size() >= 60000; }))
+        ASSERT_TRUE(pumpUntil([&] { return QFileInfo(partial).size() >= 60000; }))
             << bob.errors().toStdString();
         cable.unplug();
         EXPECT_EQ(ann.exitCode(), 6) << ann.errors().toStdString();
@@ -173,4 +155,4 @@ TEST(CliNoisyCableTest, PulledPlugWithoutReconnectingEndsBothSidesAndTheNextRunR
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

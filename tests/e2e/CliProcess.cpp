@@ -2,6 +2,9 @@
 
 #include <QProcessEnvironment>
 #include <QRandomGenerator>
+#include <QTcpServer>
+
+#include <gtest/gtest.h>
 
 namespace velmora::test {
 
@@ -12,6 +15,12 @@ QByteArray randomBytes(int size, quint32 seed) {
         byte = static_cast<char>(random.generate());
     }
     return bytes;
+}
+
+quint16 freeLoopbackPort() {
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    return probe.serverPort();
 }
 
 CliProcess::CliProcess(const QString& dataFolder, const QStringList& arguments,
@@ -58,6 +67,14 @@ QString CliProcess::output() {
 QString CliProcess::errors() {
     m_errors += m_process.readAllStandardError();
     return QString::fromUtf8(m_errors);
+}
+
+bool CliProcess::prints(const QString& text, int limitMs) {
+    return pumpUntil([&] { return output().contains(text); }, limitMs);
+}
+
+bool CliProcess::warns(const QString& text, int limitMs) {
+    return pumpUntil([&] { return errors().contains(text); }, limitMs);
 }
 
 QStringList CliProcess::linesAfter(const QString& prefix) {

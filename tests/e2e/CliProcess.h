@@ -14,6 +14,9 @@ namespace velmora::test {
 
 QByteArray randomBytes(int size, quint32 seed);
 
+// A loopback TCP port nobody listens on now.
+quint16 freeLoopbackPort();
+
 // A velmora-cli process with its own data folder. It is killed when the object goes while it
 // still runs.
 class CliProcess {
@@ -37,6 +40,10 @@ public:
     // Everything it has printed so far on standard output and on standard error.
     QString output();
     QString errors();
+    // Runs the event loop until standard output (or standard error) holds `text`; false when it
+    // did not within the limit.
+    bool prints(const QString& text, int limitMs = 60000);
+    bool warns(const QString& text, int limitMs = 60000);
     // The lines of standard output that begin with `prefix`, without it.
     QStringList linesAfter(const QString& prefix);
 

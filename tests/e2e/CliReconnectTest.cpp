@@ -6,6 +6,8 @@
 #include "CliProcess.h"
 #include "cable/NullModemCable.h"
 #include "modem-exchange/ModemExchange.h"
+#include "support/QuickExchange.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QDir>
@@ -16,13 +18,8 @@
 
 #include <functional>
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using test::CliProcess;
-using test::randomBytes;
-using test::readFile;
-using test::writeFile;
 
 const QString Baud = QStringLiteral("115200");
 
@@ -31,11 +28,26 @@ struct Side {
     QString incoming;
     QString file;  // the file it sends
     QByteArray bytes;
+
+    // Takes files into its own folder, sends its file and ends when all is done.
+    QStringList sendingAndEnding() const {
+        return {"--incoming", incoming, "--exit-when-done", "send", file};
+    }
 };
 
+// The arguments of a program that hosts on the cable's end A, or joins on end B, as `name`.
+QStringList onCable(const NullModemCable& cable, const QString& role, const QString& name,
+                    const QStringList& more) {
+    return QStringList{
+               role,     "--serial", linkPath(role == "host" ? cable.linkA() : cable.linkB()),
+               "--baud", Baud,       "--name",
+               name} +
+           more;
+}
+
 Side makeSide(const QString& name, int size, quint32 seed) {
-    Side side{test::makeTempFolder(name + "-data"), test::makeTempFolder(name + "-in"),
-              test::makeTempFolder(name + "-send") + "/" + name + ".bin", randomBytes(size, seed)};
+    Side side{makeTempFolder(name + "-data"), makeTempFolder(name + "-in"),
+              makeTempFolder(name + "-send") + "/" + name + ".bin", randomBytes(size, seed)};
     EXPECT_TRUE(writeFile(side.file, side.bytes));
     return side;
 }
@@ -64,7 +76,7 @@ void expectToldOfOutages(CliProcess& side, int outages) {
                                                              "\\d+ transfers? continue"))),
               outages)
         << output.toStdString();
-    EXPECT_FALSE(output.contains(QStringLiteral("Connection lost!")));
+    EXPECT_FALSE(output.contains(QStringLiteral("Connection lost!"))) << output.toStdString();
 }
 
 bool bothLost(CliProcess& ann, CliProcess& bob) {
@@ -78,32 +90,23 @@ bool bothLost(CliProcess& ann, CliProcess& bob) {
 void runThroughOutages(const QList<double>& points,
                        const std::function<void(NullModemCable&)>& outage,
                        const std::function<void(NullModemCable&)>& back) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("reconnect-cable").toStdString();
-    options.line.baud = Baud.toInt();
-    NullModemCable cable(options);
+    NullModemCable cable(cableIn("reconnect-cable", Baud.toInt()));
     const Side annSide = makeSide("ann", 160000, 41);
     const Side bobSide = makeSide("bob", 120000, 42);
 
-    CliProcess ann(annSide.data,
-                   {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
-                    Baud, "--name", "Ann", "--incoming", annSide.incoming, "--exit-when-done",
-                    "send", annSide.file});
-    CliProcess bob(bobSide.data,
-                   {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
-                    Baud, "--name", "Bob", "--incoming", bobSide.incoming, "--exit-when-done",
-                    "send", bobSide.file});
+    CliProcess ann(annSide.data, onCable(cable, "host", "Ann", annSide.sendingAndEnding()));
+    CliProcess bob(bobSide.data, onCable(cable, "join", "Bob", bobSide.sendingAndEnding()));
     int outages = 0;
     for (const double point : points) {
         const qint64 at = static_cast<qint64>(point * annSide.bytes.size());
-        ASSERT_TRUE(test::pumpUntil([&] { return receivedOf(annSide, bobSide) >= at; }))
+        ASSERT_TRUE(pumpUntil([&] { return receivedOf(annSide, bobSide) >= at; }))
             << ann.errors().toStdString() << bob.errors().toStdString();
         outage(cable);
-        ASSERT_TRUE(test::pumpUntil([&] { return bothLost(ann, bob); }));
+        ASSERT_TRUE(pumpUntil([&] { return bothLost(ann, bob); }));
         back(cable);
         ++outages;
         // The next outage only once this one is over on both sides.
-        ASSERT_TRUE(test::pumpUntil([&] {
+        ASSERT_TRUE(pumpUntil([&] {
             return ann.output().count(QStringLiteral("Line back at")) == outages &&
                    bob.output().count(QStringLiteral("Line back at")) == outages;
         })) << ann.output().toStdString()
@@ -138,21 +141,16 @@ TEST(CliReconnectTest, APulledPlugPutBackCarriesOn) {
 }
 
 TEST(CliReconnectTest, WithReconnectingOffALostLineEndsBothSides) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("no-reconnect-cable").toStdString();
-    options.line.baud = Baud.toInt();
-    NullModemCable cable(options);
+    NullModemCable cable(cableIn("no-reconnect-cable", Baud.toInt()));
     const Side annSide = makeSide("ann", 160000, 43);
     const Side bobSide = makeSide("bob", 1000, 44);
-    CliProcess ann(
-        annSide.data,
-        {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud", Baud,
-         "--name", "Ann", "--no-reconnect", "--exit-when-done", "send", annSide.file});
-    CliProcess bob(
-        bobSide.data,
-        {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud", Baud,
-         "--name", "Bob", "--incoming", bobSide.incoming, "--no-reconnect", "--exit-when-done"});
-    ASSERT_TRUE(test::pumpUntil([&] { return receivedOf(annSide, bobSide) >= 20000; }));
+    CliProcess ann(annSide.data,
+                   onCable(cable, "host", "Ann",
+                           {"--no-reconnect", "--exit-when-done", "send", annSide.file}));
+    CliProcess bob(bobSide.data,
+                   onCable(cable, "join", "Bob",
+                           {"--incoming", bobSide.incoming, "--no-reconnect", "--exit-when-done"}));
+    ASSERT_TRUE(pumpUntil([&] { return receivedOf(annSide, bobSide) >= 20000; }));
     cable.removeDevice(CableEnd::B);
     EXPECT_EQ(ann.exitCode(), 6) << ann.errors().toStdString();
     EXPECT_EQ(bob.exitCode(), 6) << bob.errors().toStdString();
@@ -161,30 +159,20 @@ TEST(CliReconnectTest, WithReconnectingOffALostLineEndsBothSides) {
 }
 
 TEST(CliReconnectTest, AnotherComputerAfterTheLineCameBackIsANewConversation) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("other-peer-cable").toStdString();
-    options.line.baud = Baud.toInt();
-    NullModemCable cable(options);
+    NullModemCable cable(cableIn("other-peer-cable", Baud.toInt()));
     const Side annSide = makeSide("ann", 160000, 47);
     const Side bobSide = makeSide("bob", 1000, 48);
     const Side otherSide = makeSide("other", 3000, 49);
-    CliProcess ann(annSide.data,
-                   {"host", "--serial", QString::fromStdString(cable.linkA().string()), "--baud",
-                    Baud, "--name", "Ann", "--incoming", annSide.incoming, "--exit-when-done",
-                    "send", annSide.file});
+    CliProcess ann(annSide.data, onCable(cable, "host", "Ann", annSide.sendingAndEnding()));
     {
         CliProcess bob(bobSide.data,
-                       {"join", "--serial", QString::fromStdString(cable.linkB().string()),
-                        "--baud", Baud, "--name", "Bob", "--incoming", bobSide.incoming});
-        ASSERT_TRUE(test::pumpUntil([&] { return receivedOf(annSide, bobSide) >= 20000; }));
+                       onCable(cable, "join", "Bob", {"--incoming", bobSide.incoming}));
+        ASSERT_TRUE(pumpUntil([&] { return receivedOf(annSide, bobSide) >= 20000; }));
         // Bob's program is killed: no goodbye, the line falls silent.
     }
-    ASSERT_TRUE(test::pumpUntil([&] { return ann.output().contains("Line lost at"); }));
+    ASSERT_TRUE(ann.prints("Line lost at"));
     // Another run on Bob's computer, under the same name: not the one Ann's files went to.
-    CliProcess other(otherSide.data,
-                     {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
-                      Baud, "--name", "Bob", "--incoming", otherSide.incoming, "--exit-when-done",
-                      "send", otherSide.file});
+    CliProcess other(otherSide.data, onCable(cable, "join", "Bob", otherSide.sendingAndEnding()));
     // Ann takes the new side's file, says that hers stopped, and ends; the new side ends done.
     EXPECT_EQ(ann.exitCode(), 7) << ann.output().toStdString() << ann.errors().toStdString();
     EXPECT_EQ(other.exitCode(), 0) << other.output().toStdString() << other.errors().toStdString();
@@ -198,32 +186,21 @@ TEST(CliReconnectTest, AnotherComputerAfterTheLineCameBackIsANewConversation) {
     EXPECT_FALSE(other.output().contains("ann.bin"));
 }
 
-// Quick rings and handshakes, as in the modem tests.
-ExchangeSettings quickExchange() {
-    ExchangeSettings settings;
-    settings.rateBps = 56000;
-    settings.ringIntervalMs = 100;
-    settings.noAnswerMs = 30000;
-    settings.handshakeMs = 50;
-    settings.guardTimeMs = 100;
-    return settings;
-}
-
 TEST(CliReconnectTest, AModemCallThatDropsItsCarrierIsCalledAgainAndCarriesOn) {
     ModemExchange exchange(quickExchange());
     const QString annModem = QString::fromStdString(exchange.addModem("555 100"));
     const QString bobModem = QString::fromStdString(exchange.addModem("555 200"));
     const Side annSide = makeSide("modem-ann", 60000, 45);
     const Side bobSide = makeSide("modem-bob", 40000, 46);
-    CliProcess ann(annSide.data, {"host", "--modem", annModem, "--name", "Ann", "--incoming",
-                                  annSide.incoming, "--exit-when-done", "send", annSide.file});
+    CliProcess ann(annSide.data, QStringList{"host", "--modem", annModem, "--name", "Ann"} +
+                                     annSide.sendingAndEnding());
     CliProcess bob(bobSide.data,
-                   {"join", "--modem", bobModem, "--phone", "555 100", "--name", "Bob",
-                    "--incoming", bobSide.incoming, "--exit-when-done", "send", bobSide.file});
-    ASSERT_TRUE(test::pumpUntil([&] { return receivedOf(annSide, bobSide) >= 15000; }))
+                   QStringList{"join", "--modem", bobModem, "--phone", "555 100", "--name", "Bob"} +
+                       bobSide.sendingAndEnding());
+    ASSERT_TRUE(pumpUntil([&] { return receivedOf(annSide, bobSide) >= 15000; }))
         << ann.errors().toStdString() << bob.errors().toStdString();
     exchange.setPlugged("555 200", false);
-    ASSERT_TRUE(test::pumpUntil([&] { return bothLost(ann, bob); }))
+    ASSERT_TRUE(pumpUntil([&] { return bothLost(ann, bob); }))
         << ann.output().toStdString() << bob.output().toStdString();
     exchange.setPlugged("555 200", true);
     EXPECT_EQ(ann.exitCode(), 0) << ann.output().toStdString() << ann.errors().toStdString();
@@ -238,4 +215,4 @@ TEST(CliReconnectTest, AModemCallThatDropsItsCarrierIsCalledAgainAndCarriesOn) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

@@ -4,12 +4,12 @@
 
 #include "CliProcess.h"
 #include "cable/NullModemCable.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <gtest/gtest.h>
@@ -18,25 +18,14 @@
 #include <termios.h>
 #include <unistd.h>
 
-namespace velmora {
+namespace velmora::test {
 namespace {
-
-using test::CliProcess;
-using test::randomBytes;
-using test::readFile;
-using test::writeFile;
-
-quint16 freePort() {
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    return probe.serverPort();
-}
 
 // ser2net exporting one device on two loopback ports: raw TCP and RFC 2217 (telnet). The
 // device starts at 9600 baud, so that a speed set by RFC 2217 shows.
 class Ser2Net {
 public:
-    Ser2Net(const QString& device) : raw(freePort()), telnet(freePort()) {
+    Ser2Net(const QString& device) : raw(freeLoopbackPort()), telnet(freeLoopbackPort()) {
         const QString ser2net = QStandardPaths::findExecutable("ser2net");
         if (ser2net.isEmpty()) {
             return;
@@ -69,7 +58,7 @@ public:
 
 private:
     static bool waitForPort(quint16 port) {
-        return test::pumpUntil(
+        return pumpUntil(
             [port] {
                 QTcpSocket probe;
                 probe.connectToHost(QHostAddress::LocalHost, port);
@@ -103,26 +92,22 @@ struct TerminalServer : ::testing::Test {
 };
 
 TEST_F(TerminalServer, RawTcpCarriesChatAndFilesToTheCablesOtherEnd) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("cable").toStdString();
-    options.line.baud = 230400;
-    NullModemCable cable(options);
-    Ser2Net server(QFileInfo(QString::fromStdString(cable.linkA().string())).canonicalFilePath());
+    NullModemCable cable(cableIn("cable", 230400));
+    Ser2Net server(QFileInfo(linkPath(cable.linkA())).canonicalFilePath());
     ASSERT_TRUE(server.started()) << server.log().toStdString();
 
-    const QString sendFolder = test::makeTempFolder("send");
-    const QString joinIn = test::makeTempFolder("join-in");
+    const QString sendFolder = makeTempFolder("send");
+    const QString joinIn = makeTempFolder("join-in");
     const QByteArray file = randomBytes(60000, 21);
     ASSERT_TRUE(writeFile(sendFolder + "/over.bin", file));
     CliProcess host(
-        test::makeTempFolder("host-data"),
+        makeTempFolder("host-data"),
         {"host", "--serial", QStringLiteral("tcp://127.0.0.1:%1").arg(server.raw), "--baud",
          "230400", "--name", "Ann", "--exit-when-done", "send", sendFolder + "/over.bin"});
-    ASSERT_TRUE(test::pumpUntil([&] { return host.output().contains("Waiting for remote user"); }))
-        << host.errors().toStdString();
-    CliProcess join(test::makeTempFolder("join-data"),
-                    {"join", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
-                     "230400", "--name", "Bob", "--incoming", joinIn, "--exit-when-done"});
+    ASSERT_TRUE(host.prints("Waiting for remote user")) << host.errors().toStdString();
+    CliProcess join(makeTempFolder("join-data"),
+                    {"join", "--serial", linkPath(cable.linkB()), "--baud", "230400", "--name",
+                     "Bob", "--incoming", joinIn, "--exit-when-done"});
     join.type("hello through the terminal server\n");
     EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
     EXPECT_EQ(host.exitCode(), 0) << host.errors().toStdString() << host.output().toStdString();
@@ -132,34 +117,25 @@ TEST_F(TerminalServer, RawTcpCarriesChatAndFilesToTheCablesOtherEnd) {
 }
 
 TEST_F(TerminalServer, Rfc2217SetsTheRemotePortsSpeedAndCarriesTheLink) {
-    CableOptions options;
-    options.directory = test::makeTempFolder("cable").toStdString();
-    options.line.baud = 115200;
-    NullModemCable cable(options);
-    const QString device =
-        QFileInfo(QString::fromStdString(cable.linkA().string())).canonicalFilePath();
+    NullModemCable cable(cableIn("cable", 115200));
+    const QString device = QFileInfo(linkPath(cable.linkA())).canonicalFilePath();
     Ser2Net server(device);
     ASSERT_TRUE(server.started()) << server.log().toStdString();
 
     // The cable's end joins first and waits; the network side calls through the server.
-    CliProcess host(test::makeTempFolder("host-data"),
-                    {"host", "--serial", QString::fromStdString(cable.linkB().string()), "--baud",
-                     "115200", "--name", "Ann"});
-    ASSERT_TRUE(test::pumpUntil([&] { return host.output().contains("Waiting for remote user"); }))
-        << host.errors().toStdString();
+    CliProcess host(makeTempFolder("host-data"), {"host", "--serial", linkPath(cable.linkB()),
+                                                  "--baud", "115200", "--name", "Ann"});
+    ASSERT_TRUE(host.prints("Waiting for remote user")) << host.errors().toStdString();
     CliProcess join(
-        test::makeTempFolder("join-data"),
+        makeTempFolder("join-data"),
         {"join", "--serial", QStringLiteral("rfc2217://127.0.0.1:%1").arg(server.telnet), "--baud",
          "115200", "--name", "Bob"});
-    ASSERT_TRUE(test::pumpUntil([&] { return join.output().contains("Connected with Ann."); }))
-        << join.errors().toStdString();
+    ASSERT_TRUE(join.prints("Connected with Ann.")) << join.errors().toStdString();
     EXPECT_EQ(speedOf(device), B115200) << "ser2net opened it at 9600 baud";
     join.type("a line \xff with the telnet escape\n");
-    EXPECT_TRUE(test::pumpUntil([&] { return host.output().contains("Bob>    a line"); }))
-        << host.output().toStdString();
+    EXPECT_TRUE(host.prints("Bob>    a line")) << host.output().toStdString();
     host.type("and back\n");
-    EXPECT_TRUE(test::pumpUntil([&] { return join.output().contains("Ann>    and back"); }))
-        << join.output().toStdString();
+    EXPECT_TRUE(join.prints("Ann>    and back")) << join.output().toStdString();
     join.terminate();
     EXPECT_EQ(join.exitCode(), 0) << join.errors().toStdString();
     host.terminate();
@@ -167,4 +143,4 @@ TEST_F(TerminalServer, Rfc2217SetsTheRemotePortsSpeedAndCarriesTheLink) {
 }
 
 }  // namespace
-}  // namespace velmora
+}  // namespace velmora::test

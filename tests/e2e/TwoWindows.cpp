@@ -9,6 +9,7 @@
 #include "session/net/NetworkProvider.h"
 #include "session/providers/InstalledProviders.h"
 #include "shell/PassphraseDialog.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowParts.h"
 #include "transfer/TransferEngine.h"
@@ -18,12 +19,13 @@
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTcpServer>
 #include <QTextEdit>
+#include <QToolButton>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -50,12 +52,6 @@ private:
 
 }  // namespace
 
-quint16 freeLoopbackPort() {
-    QTcpServer probe;
-    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    return probe.serverPort();
-}
-
 void pumpFor(int milliseconds) {
     QElapsedTimer timer;
     timer.start();
@@ -77,9 +73,7 @@ QByteArray patternBytes(int size, int seed) {
 }
 
 CableOptions fastCable(double bitErrorRate, double garbageBurstsPerSecond) {
-    CableOptions options;
-    options.directory = makeTempFolder("cable").toStdString();
-    options.line.baud = 2000000;
+    CableOptions options = cableIn("cable", 2000000);
     options.line.bitErrorRate = bitErrorRate;
     options.line.garbageBurstsPerSecond = garbageBurstsPerSecond;
     return options;
@@ -162,6 +156,27 @@ bool Computer::connectThroughDialog(const std::function<void(TConnectionForm&)>&
         form->reject();
     }
     return closedOpen;
+}
+
+void Computer::say(const QString& text) {
+    part<QLineEdit>(main(), "EditMessage")->setText(text);
+    part<QToolButton>(main(), "SendSpeedButton")->click();
+}
+
+void Computer::typeKey(Qt::Key key, const QString& text) {
+    QWidget* view = part<QTextEdit>(main(), "MessagesEdit");
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
+    QApplication::sendEvent(view, &press);
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
+    QApplication::sendEvent(view, &release);
+}
+
+void connectAnnAndBob(Computer& ann, Computer& bob) {
+    ASSERT_TRUE(ann.connectByCable(true));
+    EXPECT_EQ(ann.status(), "Waiting for remote user...");
+    ASSERT_TRUE(bob.connectByCable(false));
+    EXPECT_EQ(bob.status(), "Connected");
+    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Connected"; }));
 }
 
 void Computer::sendFiles(const QStringList& paths) {

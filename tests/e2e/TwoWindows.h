@@ -27,9 +27,6 @@ void pumpFor(int milliseconds);
 // Bytes that differ from file to file, so that a block in the wrong place shows.
 QByteArray patternBytes(int size, int seed);
 
-// A loopback TCP port nobody listens on now.
-quint16 freeLoopbackPort();
-
 inline const QString kNetworkPassphrase = QStringLiteral("two windows, one passphrase");
 
 // One user's program: its windows over its own data folder, its serial provider told the
@@ -61,6 +58,10 @@ public:
     bool connectByNetwork(bool host, quint16 port, const QString& passphrase = kNetworkPassphrase);
     // Send file, with the files chosen in the dialog.
     void sendFiles(const QStringList& paths);
+    // A chat line typed into the message field and sent with its button.
+    void say(const QString& text);
+    // A key typed into the conversation view, as classic mode takes it.
+    void typeKey(Qt::Key key, const QString& text = {});
     // Selects the transfers list's line and runs the action as its menu item would.
     void onLine(int row, QAction* action);
     // Disconnect, answering the question with OK when one is asked.
@@ -75,6 +76,10 @@ private:
     // Made with the shell, whose dialog service it asks through.
     std::unique_ptr<PassphraseDialog> m_networkPrompts;
 };
+
+// Ann hosts (Master), Bob calls (Slave), both through the New connection dialog, and both end
+// up connected.
+void connectAnnAndBob(Computer& ann, Computer& bob);
 
 // A null-modem cable in a folder of the test's own, at a rate high enough for a fast suite.
 CableOptions fastCable(double bitErrorRate = 0.0, double garbageBurstsPerSecond = 0.0);

@@ -1,3 +1,4 @@
+#include "CliProcess.h"
 #include "TwoWindows.h"
 #include "peer/Peer.h"
 
@@ -7,16 +8,13 @@
 #include "support/WindowParts.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QItemSelectionModel>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QTest>
 #include <QTextEdit>
-#include <QToolButton>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
@@ -25,30 +23,21 @@ namespace velmora {
 namespace {
 
 using test::Computer;
+using test::connectAnnAndBob;
 using test::pumpFor;
 using test::pumpUntil;
 
-// Ann hosts (Master), Bob calls (Slave), both through the New connection dialog.
-void connectAnnAndBob(Computer& ann, Computer& bob) {
-    ASSERT_TRUE(ann.connectByCable(true));
-    EXPECT_EQ(ann.status(), "Waiting for remote user...");
-    ASSERT_TRUE(bob.connectByCable(false));
-    EXPECT_EQ(bob.status(), "Connected");
-    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Connected"; }));
-}
+// Ann's and Bob's windows over a fast cable, connected; the options go into their options files.
+struct Connected {
+    explicit Connected(const QByteArray& annOptions = {}, const QByteArray& bobOptions = {})
+        : ann(cable.linkA(), "Ann", annOptions), bob(cable.linkB(), "Bob", bobOptions) {
+        connectAnnAndBob(ann, bob);
+    }
 
-void say(Computer& computer, const QString& text) {
-    test::part<QLineEdit>(computer.main(), "EditMessage")->setText(text);
-    test::part<QToolButton>(computer.main(), "SendSpeedButton")->click();
-}
-
-void type(Computer& computer, Qt::Key key, const QString& text = {}) {
-    QWidget* view = test::part<QTextEdit>(computer.main(), "MessagesEdit");
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QApplication::sendEvent(view, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QApplication::sendEvent(view, &release);
-}
+    NullModemCable cable{test::fastCable()};
+    Computer ann;
+    Computer bob;
+};
 
 QString viewText(const Computer& computer) {
     return test::part<QTextEdit>(computer.main(), "MessagesEdit")->toPlainText();
@@ -70,12 +59,12 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     // Chat mode: each line on both sides under its sender's name; an empty line is not sent.
     const QStringList chat{"Ann>    Hello Bob", QString::fromUtf8("Bob>    Grüße, 5 €"),
                            "Ann>    end"};
-    say(ann, "Hello Bob");
+    ann.say("Hello Bob");
     ASSERT_TRUE(pumpUntil([&] { return bob.lines().size() == 2; }));
-    say(bob, QString::fromUtf8("Grüße, 5 €"));
+    bob.say(QString::fromUtf8("Grüße, 5 €"));
     ASSERT_TRUE(pumpUntil([&] { return ann.lines().size() == 4; }));
-    say(ann, QString());
-    say(ann, "end");
+    ann.say(QString());
+    ann.say("end");
     ASSERT_TRUE(pumpUntil([&] { return bob.lines().size() == 4; }));
     EXPECT_EQ(ann.lines().mid(2), chat);
     EXPECT_EQ(bob.lines().mid(1), chat);
@@ -85,12 +74,12 @@ TEST(TwoWindows, ConnectTalkInBothModesAndDisconnect) {
     ann.main().runCommand("Classicmode1");
     bob.main().runCommand("Classicmode1");
     EXPECT_FALSE(test::part<QTextEdit>(ann.main(), "MessagesEdit")->isReadOnly());
-    type(ann, Qt::Key_H, "h");
-    type(ann, Qt::Key_I, "i");
-    type(ann, Qt::Key_X, "x");
-    type(ann, Qt::Key_Backspace);
+    ann.typeKey(Qt::Key_H, "h");
+    ann.typeKey(Qt::Key_I, "i");
+    ann.typeKey(Qt::Key_X, "x");
+    ann.typeKey(Qt::Key_Backspace);
     ASSERT_TRUE(pumpUntil([&] { return viewText(bob).endsWith("Ann>    end\nhi"); }));
-    type(bob, Qt::Key_Exclam, "!");
+    bob.typeKey(Qt::Key_Exclam, "!");
     ASSERT_TRUE(pumpUntil([&] { return viewText(ann).endsWith("Ann>    end\nhi!"); }, 5000))
         << viewText(ann).toStdString() << "\n--\n"
         << viewText(bob).toStdString();
@@ -158,10 +147,8 @@ qint64 incomingDone(const Computer& computer) {
 }
 
 TEST(TwoWindows, FilesBothWaysAtOncePausedResumedAndAborted) {
-    NullModemCable cable(test::fastCable());
-    Computer ann(cable.linkA(), "Ann");
-    Computer bob(cable.linkB(), "Bob");
-    connectAnnAndBob(ann, bob);
+    Connected connected;
+    auto& [cable, ann, bob] = connected;
 
     // Three files each way at once, an empty one among them.
     Files fromAnn;
@@ -234,10 +221,8 @@ namespace velmora {
 namespace {
 
 TEST(TwoWindows, PlugPulledWithReconnectingOffThenResumedAfterConnectingByHand) {
-    NullModemCable cable(test::fastCable());
-    Computer ann(cable.linkA(), "Ann", "Reconnect=0\n");
-    Computer bob(cable.linkB(), "Bob", "Reconnect=0\n");
-    connectAnnAndBob(ann, bob);
+    Connected connected("Reconnect=0\n", "Reconnect=0\n");
+    auto& [cable, ann, bob] = connected;
 
     Files big;
     big.add("big.bin", test::patternBytes(1200000, 6));
@@ -303,10 +288,8 @@ bool containsLine(const Computer& computer, const QString& start) {
 // The cable's plug pulled and put back in mid-transfer: both windows show the lost line and the
 // waiting transfers, and the transfers go on by themselves once the line is back.
 TEST(TwoWindows, PlugPulledMidTransferGoesOnByItselfOnceTheLineIsBack) {
-    NullModemCable cable(test::fastCable());
-    Computer ann(cable.linkA(), "Ann");
-    Computer bob(cable.linkB(), "Bob");
-    connectAnnAndBob(ann, bob);
+    Connected connected;
+    auto& [cable, ann, bob] = connected;
 
     Files fromAnn;
     fromAnn.add("big.bin", test::patternBytes(1200000, 7));
@@ -351,10 +334,8 @@ TEST(TwoWindows, PlugPulledMidTransferGoesOnByItselfOnceTheLineIsBack) {
 
 // Esc ends the wait for a lost line: the transfers that waited end as failed.
 TEST(TwoWindows, EscEndsTheWaitForALostLine) {
-    NullModemCable cable(test::fastCable());
-    Computer ann(cable.linkA(), "Ann");
-    Computer bob(cable.linkB(), "Bob");
-    connectAnnAndBob(ann, bob);
+    Connected connected;
+    auto& [cable, ann, bob] = connected;
     Files big;
     big.add("big.bin", test::patternBytes(1200000, 9));
     ann.sendFiles(big.paths);
@@ -378,10 +359,8 @@ TEST(TwoWindows, EscEndsTheWaitForALostLine) {
 
 // Block incoming files: both menu items agree, and offers are refused while it is on.
 TEST(TwoWindows, BlockedOffersStopTheSendersLine) {
-    NullModemCable cable(test::fastCable());
-    Computer ann(cable.linkA(), "Ann");
-    Computer bob(cable.linkB(), "Bob");
-    connectAnnAndBob(ann, bob);
+    Connected connected;
+    auto& [cable, ann, bob] = connected;
 
     bob.main().runCommand("Blocktransfers2");
     EXPECT_TRUE(bob.main().incomingBlocked());
@@ -507,10 +486,8 @@ namespace {
 // Closing the window while a file moves: the question names it; waiting closes the window once
 // it has arrived; closing now ends at once and the other side says which file was cut off.
 TEST(TwoWindows, ClosingWhileAFileMovesAsksAndCanWaitForIt) {
-    NullModemCable cable(test::fastCable());
-    Computer ann(cable.linkA(), "Ann", "AskExit=0\n");
-    Computer bob(cable.linkB(), "Bob");
-    connectAnnAndBob(ann, bob);
+    Connected connected("AskExit=0\n");
+    auto& [cable, ann, bob] = connected;
     ann.main().show();
     Files big;
     big.add("big.bin", test::patternBytes(1500000, 6));
@@ -540,10 +517,8 @@ TEST(TwoWindows, ClosingWhileAFileMovesAsksAndCanWaitForIt) {
 }
 
 TEST(TwoWindows, ClosingNowCutsTheFileOffAndTheOtherSideNamesIt) {
-    NullModemCable cable(test::fastCable());
-    Computer ann(cable.linkA(), "Ann", "AskExit=0\n");
-    Computer bob(cable.linkB(), "Bob");
-    connectAnnAndBob(ann, bob);
+    Connected connected("AskExit=0\n");
+    auto& [cable, ann, bob] = connected;
     ann.main().show();
     Files files;
     files.add("first.bin", test::patternBytes(1500000, 7));
@@ -590,10 +565,10 @@ TEST(TwoWindows, ChatAndFilesBothWaysOverTheNetworkBehindThePassphrase) {
         EXPECT_EQ(side->dialogs().pendingAnswers(), 0);
     }
 
-    say(ann, "Hello Bob, over the network");
+    ann.say("Hello Bob, over the network");
     ASSERT_TRUE(
         pumpUntil([&] { return bob.lines().contains("Ann>    Hello Bob, over the network"); }));
-    say(bob, QString::fromUtf8("Grüße zurück, 5 €"));
+    bob.say(QString::fromUtf8("Grüße zurück, 5 €"));
     ASSERT_TRUE(pumpUntil(
         [&] { return ann.lines().contains(QString::fromUtf8("Bob>    Grüße zurück, 5 €")); }));
 
@@ -642,10 +617,10 @@ TEST(TwoWindows, DifferentPassphrasesAreRefusedOnBothSidesAndTheHostTakesTheNext
     EXPECT_EQ(ann.status(), "Waiting for remote user...");
     EXPECT_TRUE(ann.dialogs().messages().isEmpty()) << "the host says it in its conversation";
     // Typed while refused: not sent then, nor later.
-    say(bob, "typed while refused");
+    bob.say("typed while refused");
 
     ASSERT_TRUE(bob.connectByNetwork(false, port, "open sesame"));
-    say(bob, "at last");
+    bob.say("at last");
     ASSERT_TRUE(pumpUntil([&] { return ann.lines().contains("Bob>    at last"); }));
     EXPECT_EQ(ann.lines(), (QStringList{"Waiting for remote user...", refused, "Connected.",
                                         "Bob>    at last"}));

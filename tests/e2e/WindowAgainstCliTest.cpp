@@ -4,12 +4,8 @@
 #include "TwoWindows.h"
 
 #include "support/TestEnvironment.h"
-#include "support/WindowParts.h"
 
 #include <QDir>
-#include <QLineEdit>
-#include <QTextEdit>
-#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -65,8 +61,7 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
     ann.sendFiles({annFolder + "/from-ann.bin"});
     const QStringList annLines = chatLines("Ann", 15);
     for (const QString& line : annLines) {
-        test::part<QLineEdit>(ann.main(), "EditMessage")->setText(line);
-        test::part<QToolButton>(ann.main(), "SendSpeedButton")->click();
+        ann.say(line);
     }
 
     ASSERT_TRUE(pumpUntil(
@@ -114,8 +109,7 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverTheNetworkBehindThePassphrase) {
     const QString annFolder = test::makeTempFolder("ann-outgoing");
     ASSERT_TRUE(test::writeFile(annFolder + "/from-ann.bin", fromAnn));
     ann.sendFiles({annFolder + "/from-ann.bin"});
-    test::part<QLineEdit>(ann.main(), "EditMessage")->setText("hello cli");
-    test::part<QToolButton>(ann.main(), "SendSpeedButton")->click();
+    ann.say("hello cli");
 
     ASSERT_TRUE(pumpUntil(
         [&] {

@@ -16,12 +16,10 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileInfo>
-#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMimeData>
 #include <QProcess>
 #include <QTextEdit>
-#include <QToolButton>
 #include <QTreeView>
 #include <QUrl>
 
@@ -31,6 +29,7 @@ namespace velmora {
 namespace {
 
 using test::Computer;
+using test::connectAnnAndBob;
 using test::pumpUntil;
 
 // A notification service that keeps what it is asked to show: it answers Notify as the
@@ -105,27 +104,6 @@ private:
     QProcess m_daemon;
 };
 
-// Ann hosts (Master), Bob calls (Slave).
-void connectAnnAndBob(Computer& ann, Computer& bob) {
-    ASSERT_TRUE(ann.connectByCable(true));
-    ASSERT_TRUE(bob.connectByCable(false));
-    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Connected"; }));
-}
-
-void say(Computer& computer, const QString& text) {
-    test::part<QLineEdit>(computer.main(), "EditMessage")->setText(text);
-    test::part<QToolButton>(computer.main(), "SendSpeedButton")->click();
-}
-
-// A key typed into the conversation, as classic mode takes it.
-void typeKey(Computer& computer, Qt::Key key, const QString& text) {
-    QWidget* view = test::part<QTextEdit>(computer.main(), "MessagesEdit");
-    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, text);
-    QApplication::sendEvent(view, &press);
-    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, text);
-    QApplication::sendEvent(view, &release);
-}
-
 // Makes a window of neither computer the active one: both main windows are in the background.
 void lookAway(QWidget& elsewhere) {
     elsewhere.show();
@@ -174,7 +152,7 @@ TEST(WindowArrivals, NotificationsWhileInTheBackground) {
     lookAway(elsewhere);
     auto& shown = bus.standIn.shown;
 
-    say(ann, "Lunch at one?");
+    ann.say("Lunch at one?");
     ASSERT_TRUE(pumpUntil([&] { return !shown.empty(); }));
     EXPECT_EQ(shown[0].appName, "Velmora");
     EXPECT_EQ(shown[0].summary, "Message from Ann");
@@ -183,7 +161,7 @@ TEST(WindowArrivals, NotificationsWhileInTheBackground) {
     EXPECT_EQ(shown[0].hints.value("category").toString(), "im.received");
 
     // Markup characters are shown as typed; the next notification replaces the first.
-    say(ann, "<b>bring</b> the cable & the modem");
+    ann.say("<b>bring</b> the cable & the modem");
     ASSERT_TRUE(pumpUntil([&] { return shown.size() == 2; }));
     EXPECT_EQ(shown[1].body, "&lt;b&gt;bring&lt;/b&gt; the cable &amp; the modem");
     EXPECT_EQ(shown[1].replacesId, shown[0].id);
@@ -198,17 +176,17 @@ TEST(WindowArrivals, NotificationsWhileInTheBackground) {
 
     // Turned off: nothing is told ("quiet" would come before "loud", on one connection).
     bob.main().options().Notify = 0;
-    say(ann, "quiet");
+    ann.say("quiet");
     ASSERT_TRUE(pumpUntil([&] { return bob.lines().contains("Ann>    quiet"); }));
     bob.main().options().Notify = 1;
     // Once Bob has looked at his window, the next notification is a new one.
     bob.main().activateWindow();
     QApplication::setActiveWindow(&bob.main());
     ASSERT_TRUE(pumpUntil([&] { return bob.main().isActiveWindow(); }));
-    say(ann, "seen while looking");
+    ann.say("seen while looking");
     ASSERT_TRUE(pumpUntil([&] { return bob.lines().contains("Ann>    seen while looking"); }));
     lookAway(elsewhere);
-    say(ann, "loud");
+    ann.say("loud");
     ASSERT_TRUE(pumpUntil([&] { return shown.size() == 4; }));
     EXPECT_EQ(shown[3].body, "loud");
     EXPECT_EQ(shown[3].replacesId, 0u);
@@ -226,12 +204,12 @@ TEST(WindowArrivals, NotificationsWhileInTheBackground) {
     lookAway(elsewhere);
     for (const auto& [key, text] :
          {std::pair{Qt::Key_H, "h"}, {Qt::Key_I, "i"}, {Qt::Key_Exclam, "!"}}) {
-        typeKey(ann, key, text);
+        ann.typeKey(key, text);
     }
     ASSERT_TRUE(pumpUntil([&] { return shown.size() == 5; }));
     EXPECT_EQ(shown[4].body, "Ann is typing.");
     ann.main().runCommand("Chatmode1");
-    say(ann, "typed enough");
+    ann.say("typed enough");
     ASSERT_TRUE(pumpUntil([&] { return shown.size() == 6; }));
     EXPECT_EQ(shown[5].body, "typed enough");
     EXPECT_EQ(shown[5].summary, "Message from Ann");

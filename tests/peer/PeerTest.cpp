@@ -80,11 +80,6 @@ QString writeFile(const QString& folder, const QString& name, qsizetype size, qu
     return path;
 }
 
-QByteArray contents(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 struct Connected {
     MemoryCable cable;
     Side ann{cable, MemoryCable::Side::A, QStringLiteral("Ann")};
@@ -132,8 +127,8 @@ TEST(Peer, FilesCrossBothWaysAtOnce) {
     c.bob.peer.sendFiles({fromBob});
     ASSERT_TRUE(pumpUntil([&] { return c.bob.received() == 2 && c.ann.received() == 1; }))
         << c.ann.lines.join("|").toStdString() << c.bob.lines.join("|").toStdString();
-    EXPECT_EQ(contents(c.bob.incoming("ann.bin")), contents(fromAnn));
-    EXPECT_EQ(contents(c.ann.incoming("bob.bin")), contents(fromBob));
+    EXPECT_EQ(test::readFile(c.bob.incoming("ann.bin")), test::readFile(fromAnn));
+    EXPECT_EQ(test::readFile(c.ann.incoming("bob.bin")), test::readFile(fromBob));
     EXPECT_TRUE(QFile::exists(c.bob.incoming("empty.txt")));
 }
 
@@ -177,7 +172,7 @@ TEST(Peer, APulledPlugStopsTheLinesAndTheNextConnectionResumes) {
     ASSERT_TRUE(pumpUntil([&] { return c.bob.received() == 1; }))
         << c.bob.lines.join("|").toStdString();
     EXPECT_GE(resumedAt, partial) << "the second offer continues the partial file";
-    EXPECT_EQ(contents(c.bob.incoming("big.bin")), contents(source));
+    EXPECT_EQ(test::readFile(c.bob.incoming("big.bin")), test::readFile(source));
 }
 
 TEST(Peer, ALostLineOfAPortOnTheNetworkIsTriedAgainWithoutWaitingForADevice) {

@@ -35,6 +35,7 @@ QByteArray sampleIcon() {
     return icon;
 }
 
+// The bytes written in hex, a space between fields (QByteArray::fromHex skips it).
 QByteArray fromHex(const char* hex) {
     return QByteArray::fromHex(hex);
 }
@@ -53,11 +54,7 @@ TEST(PeerMessages, BlockSizeCodesMapOneToSevenAndNothingElse) {
 
 TEST(PeerMessages, TextMessageLayoutAndParsing) {
     const QByteArray built = buildTextMessage({QByteArray("Hi\xe9", 3)});
-    EXPECT_EQ(built, fromHex("00000000"
-                             "0300"
-                             "4869e9"
-                             "00"
-                             "00"));
+    EXPECT_EQ(built, fromHex("00000000 0300 4869e9 00 00"));
 
     const auto parsed = parseTextMessage(bytesOf(built));
     ASSERT_TRUE(parsed);
@@ -70,30 +67,18 @@ TEST(PeerMessages, TextMessageLayoutAndParsing) {
     EXPECT_TRUE(empty->text.isEmpty());
 
     // The text ends at its first zero byte even when Length says more.
-    const auto cut =
-        parseTextMessage(bytesOf(fromHex("00000000"
-                                         "0500"
-                                         "41420043440000")));
+    const auto cut = parseTextMessage(bytesOf(fromHex("00000000 0500 41420043440000")));
     ASSERT_TRUE(cut);
     EXPECT_EQ(cut->text, QByteArray("AB"));
 
     // Without the trailing zero and reserved byte the text is still complete.
-    const auto bare =
-        parseTextMessage(bytesOf(fromHex("00000000"
-                                         "0200"
-                                         "4142")));
+    const auto bare = parseTextMessage(bytesOf(fromHex("00000000 0200 4142")));
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->text, QByteArray("AB"));
 
     // Length beyond the message's end, and a wrong kind.
-    EXPECT_FALSE(
-        parseTextMessage(bytesOf(fromHex("00000000"
-                                         "0300"
-                                         "4142"))));
-    EXPECT_FALSE(
-        parseTextMessage(bytesOf(fromHex("01000000"
-                                         "0000"
-                                         "0000"))));
+    EXPECT_FALSE(parseTextMessage(bytesOf(fromHex("00000000 0300 4142"))));
+    EXPECT_FALSE(parseTextMessage(bytesOf(fromHex("01000000 0000 0000"))));
 }
 
 TEST(PeerMessages, TextLongerThanTheLengthFieldIsCut) {
@@ -150,10 +135,7 @@ TEST(PeerMessages, FileReplyLayoutAndParsing) {
     const QByteArray icon = sampleIcon();
     const QByteArray built = buildFileReply({1000, 17, frAccepted, icon});
     ASSERT_EQ(built.size(), 328);
-    EXPECT_EQ(built.left(10), fromHex("02000000"
-                                      "e8030000"
-                                      "11"
-                                      "00"));
+    EXPECT_EQ(built.left(10), fromHex("02000000 e8030000 11 00"));
     EXPECT_EQ(built.mid(10), icon);
 
     const auto parsed = parseFileReply(bytesOf(built));
@@ -178,12 +160,7 @@ TEST(PeerMessages, FileBlockLayoutAndParsing) {
     const QByteArray data("hello");
     const QByteArray built = buildFileBlock({false, 9, 1, bytesOf(data)});
     ASSERT_EQ(built.size(), 523);
-    EXPECT_EQ(built.left(16), fromHex("03000000"
-                                      "00"
-                                      "09"
-                                      "05000000"
-                                      "01"
-                                      "68656c6c6f"));
+    EXPECT_EQ(built.left(16), fromHex("03000000 00 09 05000000 01 68656c6c6f"));
     EXPECT_EQ(built.mid(16), QByteArray(523 - 16, '\0'));
 
     const auto parsed = parseFileBlock(bytesOf(built));
@@ -242,25 +219,14 @@ TEST(PeerMessages, MalformedFileBlocksAreInvalid) {
 
 TEST(PeerMessages, KeyStrokeAndTransferControlLayouts) {
     const QByteArray key = buildKeyStroke({0x0025, 32, 0xBEEF});
-    EXPECT_EQ(key, fromHex("04000000"
-                           "2500"
-                           "20"
-                           "00"
-                           "efbe"
-                           "0000"));
+    EXPECT_EQ(key, fromHex("04000000 2500 20 00 efbe 0000"));
     const auto parsedKey = parseKeyStroke(bytesOf(key));
     ASSERT_TRUE(parsedKey);
     EXPECT_EQ(parsedKey->keyCode, 0x25);
     EXPECT_EQ(parsedKey->charCode, 32);
     EXPECT_EQ(parsedKey->caret, 0xBEEF);
 
-    const auto typed =
-        parseKeyStroke(bytesOf(fromHex("04000000"
-                                       "0000"
-                                       "e9"
-                                       "ff"
-                                       "0100"
-                                       "ffff")));
+    const auto typed = parseKeyStroke(bytesOf(fromHex("04000000 0000 e9 ff 0100 ffff")));
     ASSERT_TRUE(typed);
     EXPECT_EQ(typed->keyCode, 0);
     EXPECT_EQ(typed->charCode, 0xE9);
@@ -268,24 +234,14 @@ TEST(PeerMessages, KeyStrokeAndTransferControlLayouts) {
 
     for (const TransferAction action : {caResume, caPause, caAbort}) {
         const QByteArray control = buildTransferControl({200, action});
-        EXPECT_EQ(control, fromHex("05000000"
-                                   "c8") +
-                               char(action) + QByteArray(2, '\0'));
+        EXPECT_EQ(control, fromHex("05000000 c8") + char(action) + QByteArray(2, '\0'));
         const auto parsed = parseTransferControl(bytesOf(control));
         ASSERT_TRUE(parsed);
         EXPECT_EQ(parsed->transferId, 200);
         EXPECT_EQ(parsed->action, action);
     }
-    EXPECT_FALSE(
-        parseTransferControl(bytesOf(fromHex("05000000"
-                                             "01"
-                                             "03"
-                                             "0000"))));
-    EXPECT_FALSE(
-        parseTransferControl(bytesOf(fromHex("05000000"
-                                             "ff"
-                                             "00"
-                                             "0000"))));
+    EXPECT_FALSE(parseTransferControl(bytesOf(fromHex("05000000 01 03 0000"))));
+    EXPECT_FALSE(parseTransferControl(bytesOf(fromHex("05000000 ff 00 0000"))));
 }
 
 TEST(PeerMessages, IdentifierOutsideTheRangeIsRejectedInRepliesButAnOfferIsRead) {
@@ -352,21 +308,12 @@ TEST(PeerMessages, EveryTruncationOfEveryKindIsRejectedWithoutReadingPastTheEnd)
 }
 
 TEST(PeerMessages, FileCheckLayoutsAndParsing) {
-    const QByteArray digest = fromHex(
-        "000102030405060708090a0b0c0d0e0f"
-        "101112131415161718191a1b1c1d1e1f");
-    EXPECT_EQ(buildFileOfferDetails({0x2A, kCheckSha256, "\xd0\xaf.txt"}), fromHex("06000000"
-                                                                                   "2a"
-                                                                                   "01"
-                                                                                   "0600"
-                                                                                   "d0af2e747874"));
+    const QByteArray digest =
+        fromHex("000102030405060708090a0b0c0d0e0f 101112131415161718191a1b1c1d1e1f");
+    EXPECT_EQ(buildFileOfferDetails({0x2A, kCheckSha256, "\xd0\xaf.txt"}),
+              fromHex("06000000 2a 01 0600 d0af2e747874"));
     const auto offerDetails =
-        parseFileOfferDetails(bytesOf(fromHex("06000000"
-                                              "2a"
-                                              "01"
-                                              "0200"
-                                              "6162"
-                                              "ffff")));  // later fields
+        parseFileOfferDetails(bytesOf(fromHex("06000000 2a 01 0200 6162 ffff")));  // later fields
     ASSERT_TRUE(offerDetails);
     EXPECT_EQ(offerDetails->transferId, 0x2A);
     EXPECT_EQ(offerDetails->flags, kCheckSha256);
@@ -380,30 +327,18 @@ TEST(PeerMessages, FileCheckLayoutsAndParsing) {
     tooLong[7] = 0x04;
     EXPECT_FALSE(parseFileOfferDetails(bytesOf(tooLong)));
 
-    EXPECT_EQ(buildFileReplyDetails({0x2A, kCheckSha256, 0x01020304, digest}), fromHex("07000000"
-                                                                                       "2a"
-                                                                                       "01"
-                                                                                       "0000"
-                                                                                       "04030201") +
-                                                                                   digest);
+    EXPECT_EQ(buildFileReplyDetails({0x2A, kCheckSha256, 0x01020304, digest}),
+              fromHex("07000000 2a 01 0000 04030201") + digest);
     const auto replyDetails = parseFileReplyDetails(
         bytesOf(buildFileReplyDetails({3, kCheckSha256, 1000, digest.left(5)})));
     ASSERT_TRUE(replyDetails);
     EXPECT_EQ(replyDetails->offset, 1000);
     EXPECT_EQ(replyDetails->prefixDigest, digest.left(5) + QByteArray(27, '\0'));
 
-    EXPECT_EQ(buildFileDigest({0x2A, digest}), fromHex("08000000"
-                                                       "2a"
-                                                       "000000") +
-                                                   digest);
+    EXPECT_EQ(buildFileDigest({0x2A, digest}), fromHex("08000000 2a 000000") + digest);
     EXPECT_EQ(parseFileDigest(bytesOf(buildFileDigest({9, digest})))->digest, digest);
-    EXPECT_EQ(buildFileRestart({0x2A}), fromHex("09000000"
-                                                "2a"
-                                                "000000"));
-    EXPECT_EQ(buildFileVerdict({0x2A, fvDamaged}), fromHex("0a000000"
-                                                           "2a"
-                                                           "01"
-                                                           "0000"));
+    EXPECT_EQ(buildFileRestart({0x2A}), fromHex("09000000 2a 000000"));
+    EXPECT_EQ(buildFileVerdict({0x2A, fvDamaged}), fromHex("0a000000 2a 01 0000"));
     EXPECT_EQ(parseFileVerdict(bytesOf(buildFileVerdict({4, fvIncomplete})))->result, fvIncomplete);
 
     // The identifier 255 and verdicts past 2 are refused.
@@ -415,31 +350,15 @@ TEST(PeerMessages, FileCheckLayoutsAndParsing) {
                      parseFileReplyDetails(bytesOf(message)) || parseFileDigest(bytesOf(message)) ||
                      parseFileRestart(bytesOf(message)) || parseFileVerdict(bytesOf(message)));
     }
-    EXPECT_FALSE(
-        parseFileVerdict(bytesOf(fromHex("0a000000"
-                                         "01"
-                                         "03"
-                                         "0000"))));
+    EXPECT_FALSE(parseFileVerdict(bytesOf(fromHex("0a000000 01 03 0000"))));
 }
 
 TEST(PeerMessages, ReasonAndProgressLayoutsAndParsing) {
-    EXPECT_EQ(buildTransferReason({0x2A, trBlocked, {}}), fromHex("0b000000"
-                                                                  "2a"
-                                                                  "01"
-                                                                  "0000"));
-    EXPECT_EQ(buildTransferReason({0x2A, trCannotWrite, "full"}), fromHex("0b000000"
-                                                                          "2a"
-                                                                          "03"
-                                                                          "0400"
-                                                                          "66756c6c"));
+    EXPECT_EQ(buildTransferReason({0x2A, trBlocked, {}}), fromHex("0b000000 2a 01 0000"));
+    EXPECT_EQ(buildTransferReason({0x2A, trCannotWrite, "full"}),
+              fromHex("0b000000 2a 03 0400 66756c6c"));
     // A reason of a later version is kept as it came; bytes after the layout are ignored.
-    const auto later =
-        parseTransferReason(bytesOf(fromHex("0b000000"
-                                            "07"
-                                            "63"
-                                            "0200"
-                                            "6869"
-                                            "ffff")));
+    const auto later = parseTransferReason(bytesOf(fromHex("0b000000 07 63 0200 6869 ffff")));
     ASSERT_TRUE(later);
     EXPECT_EQ(later->transferId, 7);
     EXPECT_EQ(later->code, 0x63);
@@ -454,10 +373,7 @@ TEST(PeerMessages, ReasonAndProgressLayoutsAndParsing) {
     tooLong[7] = 0x04;
     EXPECT_FALSE(parseTransferReason(bytesOf(tooLong)));
 
-    EXPECT_EQ(buildFileProgress({0x2A, 0x01020304}), fromHex("0c000000"
-                                                             "2a"
-                                                             "000000"
-                                                             "04030201"));
+    EXPECT_EQ(buildFileProgress({0x2A, 0x01020304}), fromHex("0c000000 2a 000000 04030201"));
     EXPECT_EQ(parseFileProgress(bytesOf(buildFileProgress({3, 70000})))->written, 70000);
     // A negative count and the identifier 255 are refused.
     EXPECT_FALSE(parseFileProgress(bytesOf(buildFileProgress({3, -1}))));
@@ -467,23 +383,17 @@ TEST(PeerMessages, ReasonAndProgressLayoutsAndParsing) {
     }
 }
 
-
 TEST(PeerMessages, Utf8TextLayoutsAndParsing) {
     // The hello: kind 13, flags, answer, name length, the UTF-8 name.
     const QByteArray hello = buildPeerHello({kHelloUtf8Text, true, "J\xc3\xb6rg"});
-    EXPECT_EQ(hello, fromHex("0d000000"
-                             "01"
-                             "01"
-                             "0500"
-                             "4ac3b67267"));
+    EXPECT_EQ(hello, fromHex("0d000000 01 01 0500 4ac3b67267"));
     const auto readHello = parsePeerHello(bytesOf(hello + "later fields"));
     ASSERT_TRUE(readHello) << "bytes after the layout are for later versions";
     EXPECT_EQ(readHello->flags, kHelloUtf8Text);
     EXPECT_TRUE(readHello->answer);
     EXPECT_EQ(readHello->utf8Name, "J\xc3\xb6rg");
     EXPECT_EQ(buildPeerHello({kHelloUtf8Text, false, QByteArray(1024, 'n')}),
-              fromHex("0d000000010000"
-                      "00"))
+              fromHex("0d000000010000 00"))
         << "a name past 1023 bytes is left out";
     QByteArray longName = buildPeerHello({0, false, QByteArray(1023, 'n')});
     longName[6] = 0x00;
@@ -513,22 +423,16 @@ TEST(PeerMessages, Utf8TextLayoutsAndParsing) {
     // The example of the wire protocol's description.
     EXPECT_EQ(buildPeerHello({kHelloUtf8Text, false, QStringLiteral("B\u014db").toUtf8()}),
               fromHex("0d000000 01 00 0400 42c58d62"));
-    EXPECT_EQ(buildChatMessage(QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 "
-                                              "\u65e5\u672c"),
-                               true),
+    const QString greeting = QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 \u65e5\u672c");
+    EXPECT_EQ(buildChatMessage(greeting, true),
               fromHex("0e000000 13000000 d09fd180d0b8d0b2d0b5d182 20 e697a5 e69cac"));
-    EXPECT_EQ(buildChatMessage(QStringLiteral("\u041f\u0440\u0438\u0432\u0435\u0442 "
-                                              "\u65e5\u672c"),
-                               false),
-              fromHex("00000000 0900 3f3f3f3f3f3f203f3f 0000"));
+    EXPECT_EQ(buildChatMessage(greeting, false), fromHex("00000000 0900 3f3f3f3f3f3f203f3f 0000"));
     EXPECT_EQ(buildTypedText({0, QStringLiteral("\U0001F600").toUtf8()}),
               fromHex("0f000000 0000 0400 f09f9880"));
 
     // A chat line: kind 14, a 32-bit length, the UTF-8 bytes; it stops at a zero byte.
     const QByteArray text = buildUtf8TextMessage({"\xd0\x96 \xe4\xb8\xad"});
-    EXPECT_EQ(text, fromHex("0e000000"
-                            "06000000"
-                            "d09620e4b8ad"));
+    EXPECT_EQ(text, fromHex("0e000000 06000000 d09620e4b8ad"));
     EXPECT_EQ(parseUtf8TextMessage(bytesOf(text))->text, "\xd0\x96 \xe4\xb8\xad");
     EXPECT_EQ(parseUtf8TextMessage(bytesOf(buildUtf8TextMessage({QByteArray("ab\0cd", 5)})))->text,
               "ab");
@@ -538,10 +442,7 @@ TEST(PeerMessages, Utf8TextLayoutsAndParsing) {
 
     // Typed text: kind 15, caret, length, the UTF-8 bytes of whole characters; never empty.
     const QByteArray typed = buildTypedText({0x1234, "\xf0\x9f\x98\x80"});
-    EXPECT_EQ(typed, fromHex("0f000000"
-                             "3412"
-                             "0400"
-                             "f09f9880"));
+    EXPECT_EQ(typed, fromHex("0f000000 3412 0400 f09f9880"));
     const auto readTyped = parseTypedText(bytesOf(typed));
     ASSERT_TRUE(readTyped);
     EXPECT_EQ(readTyped->caret, 0x1234);

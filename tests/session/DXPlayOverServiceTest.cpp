@@ -22,39 +22,14 @@ namespace {
 
 using test::pumpUntil;
 
-struct Peer : test::RecordingPeer {
-    using RecordingPeer::RecordingPeer;
-    void host(const QString& name) {
-        play.setProviderName("Memory cable");
-        test::openSession(play, true, "Chat", name);
-    }
-    bool join(const QString& name) {
-        play.setProviderName("Memory cable");
-        if (test::enumerateSessions(play) != DP_OK || play.Sessions().isEmpty()) {
-            return false;
-        }
-        test::openSession(play, false, play.Sessions().first().Name, name);
-        return true;
-    }
-    void send(const QByteArray& message) {
-        play.SendMessage(DPID_ALLPLAYERS, message.constData(), message.size());
-    }
-};
-
-QByteArray numbered(std::uint32_t kind, int number, int size) {
-    QByteArray message(size, static_cast<char>(number));
-    std::memcpy(message.data(), &kind, 4);
-    if (size >= 8) {
-        std::memcpy(message.data() + 4, &number, 4);
-    }
-    return message;
-}
+using Peer = test::RecordingPeer;
+using test::numberedMessage;
 
 TEST(DXPlayOverServiceTest, HostAndCallerTalkLeaveAndComeBack) {
     MemoryCable cable;
     Peer ann(cable.providerEntry(MemoryCable::Side::A));
     Peer bob(cable.providerEntry(MemoryCable::Side::B));
-    ann.host("Ann");
+    ann.host("Chat", "Ann");
     EXPECT_TRUE(ann.play.IsHost());
     ASSERT_TRUE(bob.join("Bob"));
     EXPECT_EQ(bob.play.SessionName(), "Chat");
@@ -70,29 +45,31 @@ TEST(DXPlayOverServiceTest, HostAndCallerTalkLeaveAndComeBack) {
     const std::vector<int> sizes = {4, 12, 584, 32779, 1048587, 8, 65543};
     std::thread sender([&] {
         for (int i = 0; i < 300; ++i) {
-            bob.send(numbered(3, i, sizes[i % sizes.size()]));
+            bob.send(numberedMessage(3, i, sizes[i % sizes.size()]));
         }
     });
     for (int i = 0; i < 300; ++i) {
-        ann.send(numbered(0, i, 8 + i));
+        ann.send(numberedMessage(0, i, 8 + i));
     }
     ASSERT_TRUE(
         pumpUntil([&] { return ann.messages.size() == 300 && bob.messages.size() == 300; }));
     sender.join();
     for (int i = 0; i < 300; ++i) {
-        EXPECT_EQ(ann.messages[i], numbered(3, i, sizes[i % sizes.size()])) << i;
-        EXPECT_EQ(bob.messages[i], numbered(0, i, 8 + i)) << i;
+        EXPECT_EQ(ann.messages[i], numberedMessage(3, i, sizes[i % sizes.size()])) << i;
+        EXPECT_EQ(bob.messages[i], numberedMessage(0, i, 8 + i)) << i;
     }
 
     // The caller leaves: the host keeps its session, and a new caller joins it.
     bob.play.Close();
     ASSERT_TRUE(pumpUntil([&] { return ann.events.last() == "delete Bob"; }));
+    // Bob's end of the cable is free only once his component has let it go.
+    ASSERT_TRUE(pumpUntil([&] { return !bob.play.Releasing(); })) << "the cable's end is let go";
     EXPECT_TRUE(ann.play.Opened());
     EXPECT_EQ(ann.play.Players().Count(), 1);
     Peer carol(cable.providerEntry(MemoryCable::Side::B));
     ASSERT_TRUE(carol.join("Carol"));
     ASSERT_TRUE(pumpUntil([&] { return ann.events.last() == "add Carol"; }));
-    carol.send(numbered(0, 7, 12));
+    carol.send(numberedMessage(0, 7, 12));
     ASSERT_TRUE(pumpUntil([&] { return ann.messages.size() == 301; }));
 
     // The plug is pulled: both sides lose the session, lost before close.
@@ -108,7 +85,7 @@ TEST(DXPlayOverServiceTest, TheCallerBecomesHostWhenTheHostLeaves) {
     MemoryCable cable;
     Peer ann(cable.providerEntry(MemoryCable::Side::A));
     Peer bob(cable.providerEntry(MemoryCable::Side::B));
-    ann.host("Ann");
+    ann.host("Chat", "Ann");
     ASSERT_TRUE(bob.join("Bob"));
     ann.play.Close();
     ASSERT_TRUE(pumpUntil([&] { return bob.events.last() == "delete Ann"; }));
@@ -121,7 +98,7 @@ TEST(DXPlayOverServiceTest, NoSessionUnderAnotherApplication) {
     MemoryCable cable;
     Peer ann(cable.providerEntry(MemoryCable::Side::A));
     Peer bob(cable.providerEntry(MemoryCable::Side::B));
-    ann.host("Ann");
+    ann.host("Chat", "Ann");
     bob.play.setGUID("{0F1E2D3C-4B5A-6978-8796-A5B4C3D2E1F0}");
     bob.play.setProviderName("Memory cable");
     EXPECT_EQ(test::enumerateSessions(bob.play), DP_OK);

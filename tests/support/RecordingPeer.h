@@ -5,10 +5,13 @@
 
 #include "session/DXPlay.h"
 #include "session/service/SessionService.h"
+#include "support/SessionSteps.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QStringList>
+
+#include <cstring>
 
 #include <gtest/gtest.h>
 
@@ -16,13 +19,26 @@ namespace velmora::test {
 
 inline const QString RecordingPeerGuid = QStringLiteral("{A2196E45-287F-4F8F-987A-382C87886EED}");
 
+// A message of `size` bytes whose first word is `kind` and whose second (when it fits) is
+// `number`; every other byte is the number's low byte.
+inline QByteArray numberedMessage(std::uint32_t kind, int number, int size) {
+    QByteArray message(size, static_cast<char>(number));
+    std::memcpy(message.data(), &kind, 4);
+    if (size >= 8) {
+        std::memcpy(message.data() + 4, &number, 4);
+    }
+    return message;
+}
+
 struct RecordingPeer {
+    QString providerName;
     SessionService service;
     QStringList events;  // "open", "close", "lost", "add NAME", "delete NAME"
     QList<QByteArray> messages;
     TDXPlay play{service};
 
-    explicit RecordingPeer(ProviderEntry provider) : service({std::move(provider)}) {
+    explicit RecordingPeer(ProviderEntry provider)
+        : providerName(provider.name), service({std::move(provider)}) {
         play.setGUID(RecordingPeerGuid);
         QObject::connect(&play, &TCustomDXPlay::OnOpen,
                          [this](TCustomDXPlay&) { events << "open"; });
@@ -41,6 +57,24 @@ struct RecordingPeer {
                 messages.append(QByteArray(static_cast<const char*>(data), size));
             });
         play.setExceptionDisplay([](const QString& text) { ADD_FAILURE() << text.toStdString(); });
+    }
+
+    // Hosts a session of that name through the provider.
+    void host(const QString& sessionName, const QString& playerName) {
+        play.setProviderName(providerName);
+        openSession(play, true, sessionName, playerName);
+    }
+    // Joins the first session the provider finds; false when it finds none.
+    bool join(const QString& playerName) {
+        play.setProviderName(providerName);
+        if (enumerateSessions(play) != DP_OK || play.Sessions().isEmpty()) {
+            return false;
+        }
+        openSession(play, false, play.Sessions().first().Name, playerName);
+        return true;
+    }
+    void send(const QByteArray& message) {
+        play.SendMessage(DPID_ALLPLAYERS, message.constData(), message.size());
     }
 };
 

@@ -19,9 +19,9 @@ namespace {
 
 // Side a sends through a real sender thread; the test's main thread is the UI thread of both
 // sides and carries the messages between them.
-class SendThreadTest : public ::testing::Test {
+class SendThreadTest : public LinkInFolder {
 protected:
-    SendThreadTest() : folder(makeTempFolder(QStringLiteral("thread"))), link(folder) {
+    SendThreadTest() : LinkInFolder(QStringLiteral("thread")) {
         thread = std::make_unique<TSendThread>(
             [this](std::function<void()> work) { return handOver.runOnUiThread(std::move(work)); },
             [this](BlockCursor& cursor) {
@@ -88,8 +88,6 @@ protected:
         std::deque<SentMessage> messages;
     };
 
-    QString folder;
-    TestLink link;
     UiHandOver handOver;
     ThreadOutbox sent;
     std::atomic<int> prepared{0};

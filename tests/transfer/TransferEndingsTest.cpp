@@ -13,14 +13,9 @@ using namespace velmora::test;
 
 namespace {
 
-class TransferEndingsTest : public ::testing::Test {
+class TransferEndingsTest : public LinkInFolder {
 protected:
-    TransferEndingsTest() : folder(makeTempFolder(QStringLiteral("endings"))), link(folder) {}
-
-    QString source(const QString& name, const QByteArray& bytes) {
-        QDir().mkpath(folder + "/out");
-        return writtenFile(folder + "/out/" + name, bytes);
-    }
+    TransferEndingsTest() : LinkInFolder(QStringLiteral("endings")) {}
 
     // Offers a file from a to b, lets the offer be answered and the first blocks cross, with
     // the clocks at 1 s and 3 s.
@@ -59,9 +54,6 @@ protected:
         peer.engine->refresh();
         EXPECT_EQ(model.progress(row), before);
     }
-
-    QString folder;
-    TestLink link;
 };
 
 TEST_F(TransferEndingsTest, ARunningLineTicksAndAVerifiedOneStops) {

@@ -109,12 +109,9 @@ struct LineCase {
     int blockCode;
 };
 
-class TransferFiguresTest : public ::testing::TestWithParam<LineCase> {
+class TransferFiguresTest : public LinkInFolder, public ::testing::WithParamInterface<LineCase> {
 protected:
-    TransferFiguresTest() : folder(makeTempFolder(QStringLiteral("figures"))), link(folder) {}
-
-    QString folder;
-    TestLink link;
+    TransferFiguresTest() : LinkInFolder(QStringLiteral("figures")) {}
 };
 
 // 9600 and 115200 baud; a cable's block size, so that the line's queue holds many seconds.
@@ -126,9 +123,7 @@ TEST_P(TransferFiguresTest, BothSidesCountWhatCrossedAndAgree) {
     link.a.settings.code = line.blockCode;
     // About 70 s of the line.
     const int size = static_cast<int>(line.bytesPerMs * 70'000);
-    QDir().mkpath(folder + "/out");
-    link.a.engine->sendFiles({writtenFile(folder + "/out/paced.bin", patternBytes(size, 3))},
-                             link.opponentOf(link.a));
+    link.a.engine->sendFiles({source("paced.bin", patternBytes(size, 3))}, link.opponentOf(link.a));
     ThrottledLine throttled(link, line.bytesPerMs, 32768 + 4096);
     TransfersModel& sender = link.a.model();
     TransfersModel& receiver = link.b.model();
@@ -211,7 +206,7 @@ TEST_P(TransferFiguresTest, BothSidesCountWhatCrossedAndAgree) {
 
     runUntil(throttled.now() + 100'000);
     EXPECT_EQ(receiver.rowCount(), 0);
-    EXPECT_EQ(fileBytes(link.b.settings.incoming + "paced.bin"), patternBytes(size, 3));
+    EXPECT_EQ(fileBytes(received(link.b, "paced.bin")), patternBytes(size, 3));
 }
 
 }  // namespace

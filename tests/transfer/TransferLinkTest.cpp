@@ -16,18 +16,9 @@ using namespace velmora::test;
 
 namespace {
 
-class TransferLinkTest : public ::testing::Test {
+class TransferLinkTest : public LinkInFolder {
 protected:
-    TransferLinkTest() : folder(makeTempFolder(QStringLiteral("link"))), link(folder) {}
-
-    QString source(const QString& name, const QByteArray& bytes) {
-        QDir().mkpath(folder + "/out");
-        return writtenFile(folder + "/out/" + name, bytes);
-    }
-
-    QString received(const TestPeer& peer, const QString& name) const {
-        return peer.settings.incoming + name;
-    }
+    TransferLinkTest() : LinkInFolder(QStringLiteral("link")) {}
 
     // The identifiers of the FileBlock messages in a side's outbox, in order; the outbox is
     // delivered afterwards.
@@ -69,9 +60,6 @@ protected:
         }
         return bytes;
     }
-
-    QString folder;
-    TestLink link;
 };
 
 }  // namespace

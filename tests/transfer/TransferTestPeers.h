@@ -11,6 +11,8 @@
 
 #include "support/TestEnvironment.h"
 
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -224,6 +226,27 @@ public:
 
     TestPeer a;
     TestPeer b;
+};
+
+// A fixture: the link in a temporary folder of the test's own, and the files it sends and
+// receives there.
+class LinkInFolder : public ::testing::Test {
+protected:
+    explicit LinkInFolder(const QString& prefix) : folder(makeTempFolder(prefix)), link(folder) {}
+
+    // A file to send, written under the folder's "out".
+    QString source(const QString& name, const QByteArray& bytes) {
+        QDir().mkpath(folder + "/out");
+        return writtenFile(folder + "/out/" + name, bytes);
+    }
+
+    // Where a file sent to `peer` arrives.
+    static QString received(const TestPeer& peer, const QString& name) {
+        return peer.settings.incoming + name;
+    }
+
+    QString folder;
+    TestLink link;
 };
 
 }  // namespace velmora::test

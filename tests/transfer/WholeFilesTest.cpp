@@ -14,18 +14,9 @@ using namespace velmora::test;
 
 namespace {
 
-class WholeFilesTest : public ::testing::Test {
+class WholeFilesTest : public LinkInFolder {
 protected:
-    WholeFilesTest() : folder(makeTempFolder(QStringLiteral("whole"))), link(folder) {}
-
-    QString source(const QString& name, const QByteArray& bytes) {
-        QDir().mkpath(folder + "/out");
-        return writtenFile(folder + "/out/" + name, bytes);
-    }
-
-    QString received(const TestPeer& peer, const QString& name) const {
-        return peer.settings.incoming + name;
-    }
+    WholeFilesTest() : LinkInFolder(QStringLiteral("whole")) {}
 
     // Sends one file from a to b and runs until nothing moves.
     void sendAndRun(const QString& path) {
@@ -37,9 +28,6 @@ protected:
         return std::any_of(peer.notices.lines.begin(), peer.notices.lines.end(),
                            [&](const QString& line) { return line.contains(text); });
     }
-
-    QString folder;
-    TestLink link;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "session/service/SessionService.h"
 #include "support/RecordingPeer.h"
 #include "support/SessionSteps.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -15,7 +16,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <random>
 #include <thread>
 
@@ -38,56 +38,31 @@ ProviderEntry serialEntry(const std::filesystem::path& end) {
 
 struct Peer : test::RecordingPeer {
     explicit Peer(const std::filesystem::path& end) : RecordingPeer(serialEntry(end)) {}
-    void host(const QString& name) {
-        play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderSerial));
-        test::openSession(play, true, "VelmoraSession", name);
-    }
-    bool join(const QString& name) {
-        play.setProviderName(play.ProviderNameFromGUID(guids::ServiceProviderSerial));
-        if (test::enumerateSessions(play) != DP_OK || play.Sessions().isEmpty()) {
-            return false;
-        }
-        test::openSession(play, false, play.Sessions().first().Name, name);
-        return true;
-    }
-    void send(const QByteArray& message) {
-        play.SendMessage(DPID_ALLPLAYERS, message.constData(), message.size());
-    }
 };
 
-QByteArray numbered(std::uint32_t kind, int number, int size) {
-    QByteArray message(size, static_cast<char>(number));
-    std::memcpy(message.data(), &kind, 4);
-    std::memcpy(message.data() + 4, &number, 4);
-    return message;
-}
+using test::numberedMessage;
 
 // A cable at a rate that keeps the tests short.
-CableOptions cableOptions() {
-    CableOptions options;
-    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
-    options.line.baud = 460800;
-    return options;
-}
+constexpr int kCableBaud = 460800;
 
 // Ann hosts on one end of a cable, Bob joins on the other.
 struct Connected {
-    NullModemCable cable{cableOptions()};
+    NullModemCable cable{test::cableIn(QStringLiteral("cable"), kCableBaud)};
     Peer master{cable.linkA()};
     Peer slave{cable.linkB()};
 
     bool connect() {
-        master.host("Ann");
+        master.host("VelmoraSession", "Ann");
         return slave.join("Bob");
     }
 };
 
 TEST(DXPlayOverCableTest, HostJoinTalkCloseAndPulledPlug) {
-    NullModemCable cable(cableOptions());
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kCableBaud));
 
     Peer master(cable.linkA());
     Peer slave(cable.linkB());
-    master.host("Ann");
+    master.host("VelmoraSession", "Ann");
     EXPECT_TRUE(master.play.IsHost());
     ASSERT_TRUE(slave.join("Bob"));
     EXPECT_EQ(slave.play.SessionName(), "VelmoraSession");
@@ -97,18 +72,18 @@ TEST(DXPlayOverCableTest, HostJoinTalkCloseAndPulledPlug) {
     // Both ways, a file block among chat lines, from a sender thread and the UI thread.
     std::thread sender([&] {
         for (int i = 0; i < 20; ++i) {
-            slave.send(numbered(3, i, i == 10 ? 32779 : 12 + i));
+            slave.send(numberedMessage(3, i, i == 10 ? 32779 : 12 + i));
         }
     });
     for (int i = 0; i < 20; ++i) {
-        master.send(numbered(0, i, 20 + i));
+        master.send(numberedMessage(0, i, 20 + i));
     }
     ASSERT_TRUE(
         pumpUntil([&] { return master.messages.size() == 20 && slave.messages.size() == 20; }));
     sender.join();
     for (int i = 0; i < 20; ++i) {
-        EXPECT_EQ(master.messages[i], numbered(3, i, i == 10 ? 32779 : 12 + i)) << i;
-        EXPECT_EQ(slave.messages[i], numbered(0, i, 20 + i)) << i;
+        EXPECT_EQ(master.messages[i], numberedMessage(3, i, i == 10 ? 32779 : 12 + i)) << i;
+        EXPECT_EQ(slave.messages[i], numberedMessage(0, i, 20 + i)) << i;
     }
 
     // The caller closes: the master keeps its session and a new caller joins it.
@@ -137,7 +112,7 @@ TEST(DXPlayOverCableTest, FileBlocksOfEveryBlockSizeCross) {
     // file is padding, so most of each block is zeros: the largest crosses in seconds.
     std::vector<QByteArray> blocks;
     for (const int size : {512, 1024, 2048, 4096, 32768, 65536, 1048576}) {
-        QByteArray block = numbered(3, static_cast<int>(blocks.size()) + 1, 11 + 4096);
+        QByteArray block = numberedMessage(3, static_cast<int>(blocks.size()) + 1, 11 + 4096);
         block.resize(11 + size);
         blocks.push_back(block);
         master.send(block);
@@ -158,7 +133,7 @@ TEST(DXPlayOverCableTest, ChatLineOvertakesTheFileBlocksBeingSent) {
 
     // Four blocks of 32 KiB (about 0.7 s of line each, random bytes) stream from a sender
     // thread; a chat line typed during the first one arrives before that block is complete.
-    QByteArray block = numbered(3, 1, 11 + 32768);
+    QByteArray block = numberedMessage(3, 1, 11 + 32768);
     std::mt19937 random(5);
     for (qsizetype i = 8; i < block.size(); ++i) {
         block[i] = static_cast<char>(random());
@@ -169,7 +144,7 @@ TEST(DXPlayOverCableTest, ChatLineOvertakesTheFileBlocksBeingSent) {
         }
     });
     pumpUntil([] { return false; }, 300);
-    const QByteArray chat = numbered(0, 7, 28);
+    const QByteArray chat = numberedMessage(0, 7, 28);
     slave.send(chat);
     ASSERT_TRUE(pumpUntil([&] { return master.messages.size() == 5; }));
     sender.join();
@@ -177,9 +152,7 @@ TEST(DXPlayOverCableTest, ChatLineOvertakesTheFileBlocksBeingSent) {
 }
 
 TEST(DXPlayOverCableTest, NoMasterOnTheCableFindsNoSession) {
-    CableOptions options;
-    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
-    NullModemCable cable(options);
+    NullModemCable cable(test::cableIn(QStringLiteral("cable")));
     Peer slave(cable.linkB());
     slave.play.setProviderName(slave.play.ProviderNameFromGUID(guids::ServiceProviderSerial));
     test::enumerateSessions(slave.play);

@@ -15,14 +15,8 @@
 namespace velmora {
 namespace {
 
+using test::linkConfig;
 using test::SimulatedLink;
-
-LinkEngine::Config config(int baud, std::uint32_t nonce) {
-    LinkEngine::Config c;
-    c.baud = baud;
-    c.nonce = nonce;
-    return c;
-}
 
 // Pieces of a file, small enough that a slow line delivers many in the test's time.
 constexpr qsizetype kBlockBytes = 4096;
@@ -96,7 +90,7 @@ Streamed streamWithChat(SimulatedLink& link) {
 TEST(LineRate, AChatLineOnALineSlowerThanItsPortsWaitsNoLongerThanOnItsOwnRate) {
     for (const double bitErrorRate : {0.0, 1e-4}) {
         // The ports at 115200, the line at 9600.
-        SimulatedLink link(config(115200, 1), config(115200, 2), 70, 9600);
+        SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 70, 9600);
         link.aToB.impairments.bitErrorRate = bitErrorRate;
         link.bToA.impairments.bitErrorRate = bitErrorRate;
         const Streamed streamed = streamWithChat(link);
@@ -114,7 +108,7 @@ TEST(LineRate, AChatLineOnALineSlowerThanItsPortsWaitsNoLongerThanOnItsOwnRate) 
 }
 
 TEST(LineRate, ALineAsFastAsItsPortsKeepsThePortsFramesAndRate) {
-    SimulatedLink link(config(115200, 1), config(115200, 2), 71);
+    SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 71);
     const Streamed streamed = streamWithChat(link);
     ASSERT_GE(streamed.worstChatMs, 0);
     EXPECT_LE(streamed.worstChatMs, 150);
@@ -127,7 +121,7 @@ TEST(LineRate, AFastLineThatNowAndThenStopsKeepsNoQueueInFrontOfAChatLine) {
     // 3 Mbaud, stopping for 10 ms every 250 ms (a receiver late to read): the pacing by the
     // port's rate alone would let the bytes the line did not carry gather in front of a chat
     // line, up to the back-pressure bound (about 150 ms of line).
-    SimulatedLink link(config(3'000'000, 1), config(3'000'000, 2), 72);
+    SimulatedLink link(linkConfig(3'000'000, 1), linkConfig(3'000'000, 2), 72);
     link.aToB.impairments.stallEveryMs = 250;
     link.aToB.impairments.stallMs = 10;
     const Streamed streamed = streamWithChat(link);

@@ -4,7 +4,6 @@
 #include "SimulatedLink.h"
 
 #include "base/ByteLayout.h"
-#include "session/link/FrameCodec.h"
 #include "session/link/LinkEngine.h"
 #include "session/link/MessageCompression.h"
 
@@ -18,6 +17,8 @@
 namespace velmora {
 namespace {
 
+using test::frame;
+using test::helloFrom;
 using test::SimulatedLink;
 
 LinkEngine::Config config(std::uint32_t nonce, bool compression = true) {
@@ -135,23 +136,6 @@ TEST(LinkCompressionTest, IncompressibleMessagesGoPlain) {
     EXPECT_LT(wireBytes, kBlocks * 32779 * 102 / 100);
 }
 
-QByteArray frame(const QByteArray& body) {
-    QByteArray wire;
-    FrameCodec::encode(body, false, wire);
-    return wire;
-}
-
-// A peer that is up and takes compressed messages and lanes.
-QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen) {
-    return frame(ByteWriter()
-                     .bytes(QByteArray("VLMR"))
-                     .u8(LinkEngine::kVersion)
-                     .u32(nonce)
-                     .u32(seen)
-                     .u8(0x02 | 0x08 | 0x10)
-                     .take());
-}
-
 QByteArray compressedMessage(std::uint16_t seq, const QByteArray& bytes) {
     return frame(ByteWriter().u8(0x23).u16(seq).bytes(bytes).take());
 }
@@ -159,7 +143,7 @@ QByteArray compressedMessage(std::uint16_t seq, const QByteArray& bytes) {
 // What an engine reports when the other side sends these compressed messages.
 std::optional<LinkEvent> downAfter(const std::vector<QByteArray>& payloads) {
     LinkEngine engine(config(1), 0);
-    engine.feed(helloFrom(2, 1), 10);
+    engine.feed(helloFrom(2, 1, 0x02 | 0x08 | 0x10), 10);  // takes compression and lanes
     EXPECT_TRUE(engine.compressionAgreed());
     std::uint16_t seq = 0;
     for (const QByteArray& payload : payloads) {

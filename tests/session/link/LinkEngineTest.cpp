@@ -16,14 +16,10 @@
 namespace velmora {
 namespace {
 
+using test::frame;
+using test::helloFrom;
+using test::linkConfig;
 using test::SimulatedLink;
-
-LinkEngine::Config config(int baud, std::uint32_t nonce) {
-    LinkEngine::Config c;
-    c.baud = baud;
-    c.nonce = nonce;
-    return c;
-}
 
 // A message that carries its own number and can be checked byte for byte.
 QByteArray makeMessage(std::uint32_t index, qsizetype size, std::uint64_t seed) {
@@ -115,7 +111,7 @@ bool bothUp(const SimulatedLink& link) {
 
 // File blocks of 32 KiB one way at 115200 baud: payload bytes per second over the raw byte rate.
 double fileBlockEfficiency(double bitErrorRate, std::uint64_t seed) {
-    SimulatedLink files(config(115200, 3), config(115200, 4), seed);
+    SimulatedLink files(linkConfig(115200, 3), linkConfig(115200, 4), seed);
     files.aToB.impairments.bitErrorRate = bitErrorRate;
     files.bToA.impairments.bitErrorRate = bitErrorRate;
     if (!files.runUntil([&] { return bothUp(files); }, 3000)) {
@@ -209,7 +205,7 @@ TEST(FrameCodecTest, EncodesChecksAndFindsFramesAgainAfterNoise) {
 
 TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
     // Two engines come up; each tells its listener once.
-    SimulatedLink link(config(115200, 11), config(115200, 22), 1);
+    SimulatedLink link(linkConfig(115200, 11), linkConfig(115200, 22), 1);
     ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
     EXPECT_LT(link.nowMs(), 200);
     link.runUntil([] { return false; }, 3000);
@@ -221,17 +217,17 @@ TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
     EXPECT_EQ(ups(link.b), 1);
 
     // The host starts long before the caller: still one exchange when the caller comes.
-    SimulatedLink late(config(9600, 5), config(9600, 6), 2);
+    SimulatedLink late(linkConfig(9600, 5), linkConfig(9600, 6), 2);
     late.bToA.cut = true;
     late.aToB.cut = true;
     late.runUntil([] { return false; }, 10000);
     late.bToA.cut = false;
     late.aToB.cut = false;
-    late.b.engine = std::make_unique<LinkEngine>(config(9600, 6), late.nowMs());
+    late.b.engine = std::make_unique<LinkEngine>(linkConfig(9600, 6), late.nowMs());
     EXPECT_TRUE(late.runUntil([&] { return bothUp(late); }, 3000));
 
     // Its own hello echoed back (a modem in command mode, a loop-back plug) is not a peer.
-    LinkEngine echo(config(115200, 33), 0);
+    LinkEngine echo(linkConfig(115200, 33), 0);
     for (std::int64_t now = 0; now < 5000; now += 10) {
         echo.feed(echo.takeOutput(now), now);
         echo.onTimer(now);
@@ -241,16 +237,16 @@ TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
     EXPECT_EQ(echo.heard(), LinkHeard::OwnEcho);
 
     // A terminal typing at it.
-    LinkEngine terminal(config(115200, 44), 0);
+    LinkEngine terminal(linkConfig(115200, 44), 0);
     terminal.feed(QByteArray("AT\r\nhello there\r\n"), 100);
     EXPECT_FALSE(terminal.isUp());
     EXPECT_EQ(terminal.heard(), LinkHeard::Bytes);
-    EXPECT_EQ(LinkEngine(config(115200, 45), 0).heard(), LinkHeard::Nothing);
+    EXPECT_EQ(LinkEngine(linkConfig(115200, 45), 0).heard(), LinkHeard::Nothing);
 
     // Another version: both sides refuse and name both versions; no message goes through.
-    auto newer = config(115200, 55);
+    auto newer = linkConfig(115200, 55);
     newer.version = LinkEngine::kVersion + 1;
-    SimulatedLink versions(config(115200, 66), newer, 3);
+    SimulatedLink versions(linkConfig(115200, 66), newer, 3);
     ASSERT_TRUE(versions.runUntil([&] { return versions.a.down && versions.b.down; }, 5000));
     for (const auto* side : {&versions.a, &versions.b}) {
         EXPECT_FALSE(side->up);
@@ -265,9 +261,9 @@ TEST(LinkEngineTest, HelloTellsAPeerFromAnEchoATerminalAndAnotherVersion) {
     EXPECT_FALSE(versions.a.engine->send(QByteArray("ping")));
 
     // A peer that starts over under a new nonce while up: the old link is lost.
-    SimulatedLink restart(config(115200, 77), config(115200, 88), 4);
+    SimulatedLink restart(linkConfig(115200, 77), linkConfig(115200, 88), 4);
     ASSERT_TRUE(restart.runUntil([&] { return bothUp(restart); }, 3000));
-    restart.b.engine = std::make_unique<LinkEngine>(config(115200, 99), restart.nowMs());
+    restart.b.engine = std::make_unique<LinkEngine>(linkConfig(115200, 99), restart.nowMs());
     ASSERT_TRUE(restart.runUntil([&] { return restart.a.down.has_value(); }, 3000));
     EXPECT_EQ(restart.a.down->reason, LineDown::Lost);
 }
@@ -297,11 +293,11 @@ TEST(LinkEngineTest, AWaitingHostAnswersAPeerOfAnotherVersionAFewTimesASecond) {
     // A peer of another version that answers every hello at once and hails every 10 ms
     // besides, against a host that starts its engine again after each refusal, as a hosting
     // line does while it waits for the next caller.
-    auto newer = config(115200, 0x5151);
+    auto newer = linkConfig(115200, 0x5151);
     newer.version = LinkEngine::kVersion + 1;
     const QByteArray hail = LinkEngine(newer, 0).takeOutput(0);
     ASSERT_EQ(hellosIn(hail), 1);
-    LinkEngine host(config(115200, 0x4141), 0);
+    LinkEngine host(linkConfig(115200, 0x4141), 0);
     constexpr std::int64_t kRunMs = 12000;
     int hostHellos = 0;
     int hailsSent = 0;
@@ -327,7 +323,7 @@ TEST(LinkEngineTest, AWaitingHostAnswersAPeerOfAnotherVersionAFewTimesASecond) {
             if (event.kind == LinkEvent::Kind::Down) {
                 EXPECT_EQ(event.cause.fault, LinkFault::OtherVersion);
                 ++refusals;
-                host.restart(config(115200, 0x4141 + static_cast<std::uint32_t>(now)), now);
+                host.restart(linkConfig(115200, 0x4141 + static_cast<std::uint32_t>(now)), now);
             }
         }
     }
@@ -340,7 +336,7 @@ TEST(LinkEngineTest, AWaitingHostAnswersAPeerOfAnotherVersionAFewTimesASecond) {
 
 TEST(LinkEngineTest, CleanLineCarriesEveryMessageNearTheLineRate) {
     // Thousands of messages of mixed sizes both ways at once.
-    SimulatedLink link(config(115200, 1), config(115200, 2), 10);
+    SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 10);
     Traffic traffic(2000, 10);
     traffic.run(link, 900000);
     traffic.expectAllArrived(link);
@@ -368,7 +364,7 @@ TEST(LinkEngineTest, NoisyLinesDeliverEveryMessageIntactOrReportTheLoss) {
     std::uint64_t seed = 100;
     for (const Scenario& scenario : scenarios) {
         SCOPED_TRACE(scenario.name);
-        SimulatedLink link(config(115200, 1), config(115200, 2), ++seed);
+        SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), ++seed);
         link.aToB.impairments = scenario.impairments;
         link.bToA.impairments = scenario.impairments;
         Traffic traffic(1500, seed);
@@ -377,7 +373,7 @@ TEST(LinkEngineTest, NoisyLinesDeliverEveryMessageIntactOrReportTheLoss) {
     }
 
     // Under heavy bit errors the frames get shorter; on a clean line they grow back.
-    SimulatedLink link(config(115200, 1), config(115200, 2), 200);
+    SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 200);
     link.aToB.impairments.bitErrorRate = 1e-4;
     Traffic noisy(400, 200);
     noisy.run(link, 900000);
@@ -397,7 +393,7 @@ TEST(LinkEngineTest, NoisyLinesDeliverEveryMessageIntactOrReportTheLoss) {
 }
 
 TEST(LinkEngineTest, SilenceShorterThanTheLimitIsRiddenOut) {
-    SimulatedLink link(config(115200, 1), config(115200, 2), 300);
+    SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 300);
     Traffic traffic(800, 300);
     int pauses = 0;
     link.runUntil(
@@ -419,7 +415,7 @@ TEST(LinkEngineTest, SilenceShorterThanTheLimitIsRiddenOut) {
 TEST(LinkEngineTest, CutLineIsReportedLostWithinFiveSeconds) {
     for (const int baud : {115200, 9600}) {
         SCOPED_TRACE(baud);
-        SimulatedLink link(config(baud, 1), config(baud, 2), 400);
+        SimulatedLink link(linkConfig(baud, 1), linkConfig(baud, 2), 400);
         Traffic traffic(100000, 400);
         traffic.run(link, 20000);
         ASSERT_FALSE(link.a.down || link.b.down);
@@ -440,15 +436,15 @@ TEST(LinkEngineTest, CutLineIsReportedLostWithinFiveSeconds) {
 }
 
 TEST(LinkEngineTest, LossIsDeclaredAtTheSilenceDeadlineAndNotBefore) {
-    SimulatedLink link(config(115200, 1), config(115200, 2), 500);
+    SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 500);
     ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
     // Idle, the keep-alives hold the line.
     link.runUntil([&] { return link.a.down || link.b.down; }, 30000);
     ASSERT_FALSE(link.a.down || link.b.down);
 
     // The engine alone: nothing arrives after the last byte at t = 1000.
-    LinkEngine engine(config(115200, 1), 0);
-    LinkEngine peer(config(115200, 2), 0);
+    LinkEngine engine(linkConfig(115200, 1), 0);
+    LinkEngine peer(linkConfig(115200, 2), 0);
     peer.feed(engine.takeOutput(0), 0);
     engine.feed(peer.takeOutput(0), 500);
     peer.feed(engine.takeOutput(500), 500);
@@ -474,9 +470,9 @@ TEST(LinkEngineTest, LossIsDeclaredAtTheSilenceDeadlineAndNotBefore) {
 }
 
 TEST(LinkEngineTest, SlowLineWithLargeFramesIsNeverLostWhileBytesArrive) {
-    auto slow = config(2400, 1);
+    auto slow = linkConfig(2400, 1);
     slow.maxPayloadBytes = LinkEngine::kMaxPayloadBytes;
-    auto slowPeer = config(2400, 2);
+    auto slowPeer = linkConfig(2400, 2);
     slowPeer.maxPayloadBytes = LinkEngine::kMaxPayloadBytes;
     SimulatedLink link(slow, slowPeer, 600);
     link.aToB.impairments.bitErrorRate = 2e-6;
@@ -504,11 +500,11 @@ TEST(LinkEngineTest, SlowLineWithLargeFramesIsNeverLostWhileBytesArrive) {
 }
 
 TEST(LinkEngineTest, XonXoffBytesNeverGoOutRaw) {
-    auto xon = config(115200, 1);
+    auto xon = linkConfig(115200, 1);
     xon.escapeXonXoff = true;
     // Only one side asks; the other escapes for it as well, and the line's own XON/XOFF bytes
     // are taken out before the frames are read.
-    SimulatedLink link(xon, config(115200, 2), 700);
+    SimulatedLink link(xon, linkConfig(115200, 2), 700);
     std::uint64_t rawAToB = 0;
     std::uint64_t rawBToA = 0;
     const auto counter = [](std::uint64_t& count) {
@@ -526,7 +522,7 @@ TEST(LinkEngineTest, XonXoffBytesNeverGoOutRaw) {
 }
 
 TEST(LinkEngineTest, GoodbyeDeliversWhatWasQueuedFirst) {
-    SimulatedLink link(config(115200, 1), config(115200, 2), 800);
+    SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 800);
     ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(link.a.engine->send(makeMessage(i, 3000, 8)));
@@ -541,7 +537,7 @@ TEST(LinkEngineTest, GoodbyeDeliversWhatWasQueuedFirst) {
     EXPECT_FALSE(link.a.down.has_value());
 
     // A goodbye nobody answers gives up after a bounded time.
-    SimulatedLink alone(config(115200, 3), config(115200, 4), 801);
+    SimulatedLink alone(linkConfig(115200, 3), linkConfig(115200, 4), 801);
     ASSERT_TRUE(alone.runUntil([&] { return bothUp(alone); }, 3000));
     alone.aToB.cut = alone.bToA.cut = true;
     alone.a.engine->close(alone.nowMs());
@@ -549,7 +545,7 @@ TEST(LinkEngineTest, GoodbyeDeliversWhatWasQueuedFirst) {
 }
 
 TEST(LinkEngineTest, BackPressureHoldsAboutOneBlockAndKeepsTheOrder) {
-    SimulatedLink link(config(115200, 1), config(115200, 2), 900);
+    SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 900);
     ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
     LinkEngine& engine = *link.a.engine;
     EXPECT_FALSE(engine.send(QByteArray(LinkEngine::kMaxMessageBytes + 1, 'x')));
@@ -592,25 +588,8 @@ TEST(LinkEngineTest, BackPressureHoldsAboutOneBlockAndKeepsTheOrder) {
     EXPECT_LE(*chatArrivedAt - *chatSentAt, engine.backPressureBytes() * 1000 / 11520 + 300);
 }
 
-QByteArray frame(const QByteArray& body) {
-    QByteArray wire;
-    FrameCodec::encode(body, false, wire);
-    return wire;
-}
-
-// A hello of a peer that is up; flags 0x02 alone: a peer that takes no zero-fill frames.
-QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen, char flags = '\x02') {
-    return frame(ByteWriter()
-                     .bytes(QByteArray("VLMR"))
-                     .u8(LinkEngine::kVersion)
-                     .u32(nonce)
-                     .u32(seen)
-                     .u8(static_cast<std::uint8_t>(flags))
-                     .take());
-}
-
 TEST(LinkEngineTest, PeerThatSendsAnEndlessMessageIsCutOff) {
-    LinkEngine engine(config(115200, 1), 0);
+    LinkEngine engine(linkConfig(115200, 1), 0);
     engine.feed(helloFrom(2, 1), 10);
     ASSERT_TRUE(engine.isUp());
     std::uint16_t seq = 0;
@@ -633,7 +612,7 @@ TEST(LinkEngineTest, PeerThatSendsAnEndlessMessageIsCutOff) {
     EXPECT_EQ(events[1].reason, LineDown::Lost);
 
     // A stray acknowledgement for frames never sent changes nothing.
-    LinkEngine other(config(115200, 1), 0);
+    LinkEngine other(linkConfig(115200, 1), 0);
     other.feed(helloFrom(2, 1), 10);
     ASSERT_TRUE(other.send(QByteArray("abcd")));
     other.takeOutput(20);
@@ -654,7 +633,7 @@ TEST(LinkEngineTest, ZerosThatEndAMessageGoAsTheirCount) {
     shortTail.replace(280, 20, QByteArray(20, '\0'));  // too few zeros to be worth a frame
     const std::vector<QByteArray> messages = {lastBlock, endOfFile, shortTail,
                                               QByteArray(5000, '\0'), makeMessage(4, 100, 5)};
-    SimulatedLink link(config(115200, 1), config(115200, 2), 800);
+    SimulatedLink link(linkConfig(115200, 1), linkConfig(115200, 2), 800);
     std::uint64_t written = 0;
     link.aToB.onWritten = [&written](char) { ++written; };
     ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 3000));
@@ -674,7 +653,7 @@ TEST(LinkEngineTest, ZerosThatEndAMessageGoAsTheirCount) {
 
     // A peer that does not say it takes zero-fill frames gets every byte.
     for (const auto& [flags, takesZeroFill] : {std::pair{'\x02', false}, std::pair{'\x06', true}}) {
-        LinkEngine engine(config(115200, 1), 0);
+        LinkEngine engine(linkConfig(115200, 1), 0);
         engine.feed(helloFrom(2, 1, flags), 10);
         ASSERT_TRUE(engine.isUp());
         QByteArray message = makeMessage(5, 600, 5);
@@ -696,8 +675,8 @@ TEST(LinkEngineTest, FirstExchangeIsTheDocumentedBytes) {
     const QByteArray helloB =
         hex("7E 56 4C 4D 52 01 B2 C4 7D 33 7D 5D 01 9E 5C 3A 1C 26 BB 9C 05 7E");
     const QByteArray upA = hex("7E 56 4C 4D 52 01 01 9E 5C 3A B2 C4 7D 33 7D 5D 1E 25 78 AA C9 7E");
-    LinkEngine a(config(115200, 0x3A5C9E01), 0);
-    LinkEngine b(config(115200, 0x7D13C4B2), 0);
+    LinkEngine a(linkConfig(115200, 0x3A5C9E01), 0);
+    LinkEngine b(linkConfig(115200, 0x7D13C4B2), 0);
     ASSERT_EQ(a.takeOutput(0), helloA);
     b.takeOutput(0);  // B's own first hello crosses A's
     b.feed(helloA, 10);

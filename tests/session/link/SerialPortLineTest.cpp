@@ -1,6 +1,8 @@
 #include "cable/NullModemCable.h"
 #include "session/link/SerialPortLine.h"
 #include "session/link/SerialPortOpener.h"
+#include "support/RecordingListener.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -11,61 +13,18 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
 #include <random>
-#include <vector>
+#include <thread>
 
 namespace velmora {
 namespace {
 
 using namespace std::chrono_literals;
+using test::RecordingListener;
 
 constexpr int kBaud = 460800;
 // Generous: the machine running the tests may be busy.
 constexpr auto kPatience = 30s;
-
-class RecordingListener : public LineListener {
-public:
-    void lineUp() override {
-        record([this] { ++ups; });
-    }
-    void lineMessage(const QByteArray& message) override {
-        record([&] { messages.push_back(message); });
-    }
-    void lineDown(LineDown reason) override {
-        record([&] { downs.push_back(reason); });
-    }
-
-    template <typename Condition>
-    bool waitFor(Condition condition, std::chrono::milliseconds timeout = kPatience) {
-        std::unique_lock lock(mutex);
-        return changed.wait_for(lock, timeout, [&] { return condition(); });
-    }
-
-    std::mutex mutex;
-    std::condition_variable changed;
-    int ups = 0;
-    std::vector<QByteArray> messages;
-    std::vector<LineDown> downs;
-
-private:
-    template <typename Change>
-    void record(Change change) {
-        {
-            std::lock_guard lock(mutex);
-            change();
-        }
-        changed.notify_all();
-    }
-};
-
-CableOptions cableOptions(int baud) {
-    CableOptions options;
-    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
-    options.line.baud = baud;
-    return options;
-}
 
 SerialSettings settingsFor(const std::filesystem::path& end) {
     SerialSettings settings;
@@ -93,24 +52,34 @@ QByteArray randomMessage(std::mt19937& random, qsizetype size) {
     return message;
 }
 
-TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
-    NullModemCable cable(cableOptions(kBaud));
-    auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
-    auto caller = openLine(cable.linkB(), SerialPortLine::Role::Calling);
-    ASSERT_TRUE(host && caller);
-    ASSERT_TRUE(caller->waitUntilUp(kPatience)) << caller->lastError().toStdString();
+// A host and a caller on the two ends of a cable, the caller's line up. The listeners come
+// first so that they outlive the lines, which report to them from their own threads.
+class LinePair : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(host && caller);
+        ASSERT_TRUE(caller->waitUntilUp(kPatience)) << caller->lastError().toStdString();
+    }
 
     RecordingListener hostEvents;
     RecordingListener callerEvents;
+    std::unique_ptr<NullModemCable> cable =
+        std::make_unique<NullModemCable>(test::cableIn(QStringLiteral("cable"), kBaud));
+    std::unique_ptr<SerialPortLine> host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
+    std::unique_ptr<SerialPortLine> caller =
+        openLine(cable->linkB(), SerialPortLine::Role::Calling);
+};
+
+TEST_F(LinePair, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
     host->start(&hostEvents);
     caller->start(&callerEvents);
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 1; }));
-    ASSERT_TRUE(callerEvents.waitFor([&] { return callerEvents.ups == 1; }));
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return l.ups() == 1; }));
+    ASSERT_TRUE(callerEvents.waitFor([&](const auto& l) { return l.ups() == 1; }));
 
     // Both ways at once, from threads of their own, with one message larger than the bound.
     std::mt19937 random(7);
-    std::vector<QByteArray> toHost;
-    std::vector<QByteArray> toCaller;
+    QList<QByteArray> toHost;
+    QList<QByteArray> toCaller;
     for (int i = 0; i < 40; ++i) {
         toHost.push_back(randomMessage(random, 4 + random() % 3000));
         toCaller.push_back(randomMessage(random, 4 + random() % 3000));
@@ -125,45 +94,37 @@ TEST(SerialPortLineTest, CarriesMessagesBothWaysAndHostWaitsForTheNextCaller) {
         EXPECT_TRUE(host->send(message));
     }
     callerSender.join();
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.messages.size() == toHost.size(); }));
     ASSERT_TRUE(
-        callerEvents.waitFor([&] { return callerEvents.messages.size() == toCaller.size(); }));
-    {
-        std::lock_guard lock(hostEvents.mutex);
-        EXPECT_EQ(hostEvents.messages, toHost);
-    }
-    {
-        std::lock_guard lock(callerEvents.mutex);
-        EXPECT_EQ(callerEvents.messages, toCaller);
-    }
+        hostEvents.waitFor([&](const auto& l) { return l.messages().size() == toHost.size(); }));
+    ASSERT_TRUE(callerEvents.waitFor(
+        [&](const auto& l) { return l.messages().size() == toCaller.size(); }));
+    EXPECT_EQ(hostEvents.messages(), toHost);
+    EXPECT_EQ(callerEvents.messages(), toCaller);
 
     // The caller says goodbye: what it sent last still arrives, the host hears PeerClosed.
     ASSERT_TRUE(caller->send(QByteArray("last words")));
     caller->close();
     EXPECT_FALSE(caller->send(QByteArray("too late")));
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.downs.size() == 1; }));
-    {
-        std::lock_guard lock(hostEvents.mutex);
-        EXPECT_EQ(hostEvents.downs[0], LineDown::PeerClosed);
-        EXPECT_EQ(hostEvents.messages.back(), QByteArray("last words"));
-    }
-    EXPECT_TRUE(callerEvents.downs.empty());
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return l.downs().size() == 1; }));
+    EXPECT_EQ(hostEvents.downs()[0], LineDown::PeerClosed);
+    EXPECT_EQ(hostEvents.messages().back(), QByteArray("last words"));
+    EXPECT_TRUE(callerEvents.downs().isEmpty());
     caller.reset();
 
     // A new caller on the same cable finds the host waiting.
-    auto second = openLine(cable.linkB(), SerialPortLine::Role::Calling);
+    RecordingListener secondEvents;  // outlives the second caller's line
+    auto second = openLine(cable->linkB(), SerialPortLine::Role::Calling);
     ASSERT_TRUE(second);
     ASSERT_TRUE(second->waitUntilUp(kPatience)) << second->lastError().toStdString();
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 2; }));
-    RecordingListener secondEvents;
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return l.ups() == 2; }));
     second->start(&secondEvents);
     ASSERT_TRUE(host->send(QByteArray("welcome back")));
-    ASSERT_TRUE(secondEvents.waitFor([&] { return secondEvents.messages.size() == 1; }));
-    EXPECT_EQ(secondEvents.messages[0], QByteArray("welcome back"));
+    ASSERT_TRUE(secondEvents.waitFor([&](const auto& l) { return l.messages().size() == 1; }));
+    EXPECT_EQ(secondEvents.messages()[0], QByteArray("welcome back"));
 }
 
 TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
-    NullModemCable cable(cableOptions(kBaud));
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
     RecordingListener hostEvents;  // outlives the host's line, which reports to it
     auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
     QString error;
@@ -181,21 +142,14 @@ TEST(SerialPortLineTest, ACallerRefusedForItsLinkVersionSaysSoInWords) {
     // The host hears the caller's hello as well, whenever that is: its line goes down refused,
     // in words, and is kept for the next caller, as a hosting session keeps it.
     host->start(&hostEvents);
-    ASSERT_TRUE(hostEvents.waitFor([&] { return !hostEvents.downs.empty(); }));
-    EXPECT_EQ(hostEvents.downs.front(), LineDown::Refused);  // the only one written so far
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return !l.downs().isEmpty(); }));
+    EXPECT_EQ(hostEvents.downs().front(), LineDown::Refused);  // the only one written so far
     EXPECT_TRUE(host->refusalText().contains(QString::number(LinkEngine::kVersion + 1)))
         << host->refusalText().toStdString();
     EXPECT_TRUE(host->keepForNextPeer()) << "the host waits on for the next caller";
 }
 
-TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
-    auto cable = std::make_unique<NullModemCable>(cableOptions(kBaud));
-    auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
-    auto caller = openLine(cable->linkB(), SerialPortLine::Role::Calling);
-    ASSERT_TRUE(host && caller);
-    ASSERT_TRUE(caller->waitUntilUp(kPatience));
-    RecordingListener hostEvents;
-    RecordingListener callerEvents;
+TEST_F(LinePair, APulledPlugIsALostLineOnBothSides) {
     host->start(&hostEvents);
     caller->start(&callerEvents);
 
@@ -205,13 +159,13 @@ TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
         while (caller->send(block)) {
         }
     });
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.messages.size() >= 2; }));
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return l.messages().size() >= 2; }));
     cable->unplug();
-    ASSERT_TRUE(hostEvents.waitFor([&] { return !hostEvents.downs.empty(); }));
-    ASSERT_TRUE(callerEvents.waitFor([&] { return !callerEvents.downs.empty(); }));
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return !l.downs().isEmpty(); }));
+    ASSERT_TRUE(callerEvents.waitFor([&](const auto& l) { return !l.downs().isEmpty(); }));
     sender.join();
-    EXPECT_EQ(hostEvents.downs, std::vector<LineDown>{LineDown::Lost});
-    EXPECT_EQ(callerEvents.downs, std::vector<LineDown>{LineDown::Lost});
+    EXPECT_EQ(hostEvents.downs(), QList<LineDown>{LineDown::Lost});
+    EXPECT_EQ(callerEvents.downs(), QList<LineDown>{LineDown::Lost});
     EXPECT_TRUE(caller->lastError().contains("Nothing has come"))
         << caller->lastError().toStdString();
     EXPECT_FALSE(caller->send(QByteArray("anyone?")));
@@ -221,30 +175,24 @@ TEST(SerialPortLineTest, PulledPlugAndVanishedDeviceAreLostLines) {
     host->close();
 }
 
-TEST(SerialPortLineTest, VanishedDeviceIsALostLineWithoutCrashOrHang) {
-    auto cable = std::make_unique<NullModemCable>(cableOptions(kBaud));
-    auto host = openLine(cable->linkA(), SerialPortLine::Role::Hosting);
-    auto caller = openLine(cable->linkB(), SerialPortLine::Role::Calling);
-    ASSERT_TRUE(host && caller);
-    ASSERT_TRUE(caller->waitUntilUp(kPatience));
-    RecordingListener hostEvents;
+TEST_F(LinePair, VanishedDeviceIsALostLineWithoutCrashOrHang) {
     host->start(&hostEvents);
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.ups == 1; }));
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return l.ups() == 1; }));
 
     // Both pseudo-terminals disappear, as a USB adapter does when it is pulled out.
     cable.reset();
-    ASSERT_TRUE(hostEvents.waitFor([&] { return !hostEvents.downs.empty(); }));
-    EXPECT_EQ(hostEvents.downs, std::vector<LineDown>{LineDown::Lost});
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return !l.downs().isEmpty(); }));
+    EXPECT_EQ(hostEvents.downs(), QList<LineDown>{LineDown::Lost});
     EXPECT_FALSE(host->send(QByteArray("anyone?")));
     host->close();
     caller->close();
 }
 
 TEST(SerialPortLineTest, TakesOverAPortThatWasUsedBefore) {
-    NullModemCable cable(cableOptions(kBaud));
+    RecordingListener hostEvents;  // outlives the host's line, which reports to it
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
     auto host = openLine(cable.linkA(), SerialPortLine::Role::Hosting);
     ASSERT_TRUE(host);
-    RecordingListener hostEvents;
     host->start(&hostEvents);
 
     // Someone else talks on the port first (a modem's command phase), then hands it over.
@@ -257,8 +205,8 @@ TEST(SerialPortLineTest, TakesOverAPortThatWasUsedBefore) {
                           SerialPortLine::Role::Calling);
     ASSERT_TRUE(caller.waitUntilUp(kPatience)) << caller.lastError().toStdString();
     ASSERT_TRUE(caller.send(QByteArray("hello host")));
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.messages.size() == 1; }));
-    EXPECT_EQ(hostEvents.messages[0], QByteArray("hello host"));
+    ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return l.messages().size() == 1; }));
+    EXPECT_EQ(hostEvents.messages()[0], QByteArray("hello host"));
 }
 
 TEST(SerialPortLineTest, OpenFailuresNameTheDeviceAndTheCause) {
@@ -273,7 +221,7 @@ TEST(SerialPortLineTest, OpenFailuresNameTheDeviceAndTheCause) {
     EXPECT_EQ(openSerialPort(missing, error), nullptr);
     EXPECT_TRUE(error.contains("/dev/ttyVelmoraNone")) << error.toStdString();
 
-    NullModemCable cable(cableOptions(kBaud));
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), kBaud));
     SerialSettings tooFast = settingsFor(cable.linkA());
     tooFast.baud = 5000000;
     EXPECT_EQ(openSerialPort(tooFast, error), nullptr);

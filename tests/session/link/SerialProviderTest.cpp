@@ -1,20 +1,16 @@
 #include "base/IniFile.h"
 #include "cable/NullModemCable.h"
 #include "session/link/SerialProvider.h"
+#include "support/RecordingListener.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-
 namespace velmora {
 namespace {
-
-using namespace std::chrono_literals;
 
 class ScriptedPrompts : public SerialPrompts {
 public:
@@ -34,44 +30,6 @@ public:
     QStringList errors;
 };
 
-class UpListener : public LineListener {
-public:
-    void lineUp() override {
-        change([this] { up = true; });
-    }
-    void lineMessage(const QByteArray& message) override {
-        change([&] { messages.append(message); });
-    }
-    void lineDown(LineDown) override {}
-
-    bool waitFor(const std::function<bool()>& condition) {
-        std::unique_lock lock(m_mutex);
-        return m_changed.wait_for(lock, 30s, condition);
-    }
-
-    bool up = false;
-    QList<QByteArray> messages;
-
-private:
-    template <typename Change>
-    void change(Change apply) {
-        {
-            std::lock_guard lock(m_mutex);
-            apply();
-        }
-        m_changed.notify_all();
-    }
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-};
-
-CableOptions cableOptions() {
-    CableOptions options;
-    options.directory = test::makeTempFolder(QStringLiteral("cable")).toStdString();
-    options.line.baud = 115200;
-    return options;
-}
-
 SerialSettings settingsFor(const std::filesystem::path& end, FlowControl flow) {
     SerialSettings settings;
     settings.portName = QString::fromStdString(end.string());
@@ -81,7 +39,7 @@ SerialSettings settingsFor(const std::filesystem::path& end, FlowControl flow) {
 }
 
 TEST(SerialProviderTest, AsksPresetWithTheLastSettingsAndRemembersTheAnswer) {
-    NullModemCable cable(cableOptions());
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), 115200));
     const QString folder = test::makeTempFolder(QStringLiteral("data"));
     ScriptedPrompts prompts;
     prompts.answer = settingsFor(cable.linkA(), FlowControl::XonXoff);
@@ -128,7 +86,7 @@ TEST(SerialProviderTest, CancelIsASilentAbortThatChangesNothing) {
 }
 
 TEST(SerialProviderTest, UnattendedProvidersConnectWithoutAsking) {
-    NullModemCable cable(cableOptions());
+    NullModemCable cable(test::cableIn(QStringLiteral("cable"), 115200));
     // The host reads its settings from the file with Ask=0, the caller is given them.
     const QString hostFolder = test::makeTempFolder(QStringLiteral("host"));
     IniFile file;
@@ -141,18 +99,19 @@ TEST(SerialProviderTest, UnattendedProvidersConnectWithoutAsking) {
     SerialProvider callerProvider(test::makeTempFolder(QStringLiteral("caller")), nullptr,
                                   settingsFor(cable.linkB(), FlowControl::None));
 
+    // The listeners outlive the lines, which report to them from their own threads.
+    test::RecordingListener hostEvents;
+    test::RecordingListener callerEvents;
     std::unique_ptr<Line> host;
     std::unique_ptr<Line> caller;
     ASSERT_EQ(hostProvider.listen(host), DP_OK) << hostProvider.lastError().toStdString();
     ASSERT_EQ(callerProvider.connect(caller), DP_OK) << callerProvider.lastError().toStdString();
-    UpListener hostEvents;
-    UpListener callerEvents;
     host->start(&hostEvents);
     caller->start(&callerEvents);
-    ASSERT_TRUE(callerEvents.waitFor([&] { return callerEvents.up; }));
+    ASSERT_TRUE(callerEvents.waitFor([](const auto& l) { return l.ups() > 0; }));
     ASSERT_TRUE(caller->send(QByteArray("hello")));
-    ASSERT_TRUE(hostEvents.waitFor([&] { return hostEvents.messages.size() == 1; }));
-    EXPECT_EQ(hostEvents.messages[0], QByteArray("hello"));
+    ASSERT_TRUE(hostEvents.waitFor([](const auto& l) { return l.messages().size() == 1; }));
+    EXPECT_EQ(hostEvents.messages()[0], QByteArray("hello"));
     caller->close();
 }
 

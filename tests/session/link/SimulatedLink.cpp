@@ -1,9 +1,35 @@
 #include "SimulatedLink.h"
 
+#include "base/ByteLayout.h"
+#include "session/link/FrameCodec.h"
+
 #include <algorithm>
 #include <cmath>
 
 namespace velmora::test {
+
+LinkEngine::Config linkConfig(int baud, std::uint32_t nonce) {
+    LinkEngine::Config config;
+    config.baud = baud;
+    config.nonce = nonce;
+    return config;
+}
+
+QByteArray frame(const QByteArray& body) {
+    QByteArray wire;
+    FrameCodec::encode(body, false, wire);
+    return wire;
+}
+
+QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen, std::uint8_t flags) {
+    return frame(ByteWriter()
+                     .bytes(QByteArray("VLMR"))
+                     .u8(LinkEngine::kVersion)
+                     .u32(nonce)
+                     .u32(seen)
+                     .u8(flags)
+                     .take());
+}
 
 void SimulatedWire::put(char byte, std::int64_t nowMs) {
     m_freeAtNs = std::max(m_freeAtNs, nowMs * 1'000'000) + byteNs();

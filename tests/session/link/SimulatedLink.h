@@ -14,6 +14,15 @@
 
 namespace velmora::test {
 
+// An engine's settings at a port rate, with the nonce that tells this engine from its peer.
+LinkEngine::Config linkConfig(int baud, std::uint32_t nonce);
+
+// `body` framed as the other side puts it on the line (without zero fill).
+QByteArray frame(const QByteArray& body);
+// The hello of a peer that is up, with its nonce, the nonce it has seen, and its flags (0x02
+// alone: a peer that takes no zero-fill frames).
+QByteArray helloFrom(std::uint32_t nonce, std::uint32_t seen, std::uint8_t flags = 0x02);
+
 // How one direction of the simulated line spoils the bytes it carries.
 struct Impairments {
     double bitErrorRate = 0.0;

@@ -37,6 +37,12 @@ public:
     }
     void command(const std::string& line) const { send(line + "\r"); }
 
+    // Gives a command and reads until the modem has said this line. False on time-out.
+    bool answers(const std::string& text, const std::string& line) {
+        command(text);
+        return waitForLine(line);
+    }
+
     // Reads until the modem has said this line; what came before it is dropped. False on time-out.
     bool waitForLine(const std::string& line) {
         const auto deadline = Clock::now() + kWaitLimit;
@@ -112,10 +118,8 @@ ExchangeSettings quickSettings() {
 
 // Both modems answer with results only (no echo) and the call between them is up.
 void connect(Terminal& caller, Terminal& callee, const std::string& number) {
-    caller.command("ATE0");
-    ASSERT_TRUE(caller.waitForLine("OK"));
-    callee.command("ATE0");
-    ASSERT_TRUE(callee.waitForLine("OK"));
+    ASSERT_TRUE(caller.answers("ATE0", "OK"));
+    ASSERT_TRUE(callee.answers("ATE0", "OK"));
     caller.command("ATDT" + number);
     ASSERT_TRUE(callee.waitForLine("RING"));
     callee.command("ATA");
@@ -129,25 +133,17 @@ void connect(Terminal& caller, Terminal& callee, const std::string& number) {
 TEST(ModemExchangeTest, CommandsGetOkOrErrorWithEchoAndNumericCodes) {
     ModemExchange exchange(quickSettings());
     Terminal modem(exchange.addModem("100"));
-    modem.command("AT");
-    ASSERT_TRUE(modem.waitForLine("AT"));  // echo is on after power-up
+    ASSERT_TRUE(modem.answers("AT", "AT"));  // echo is on after power-up
     ASSERT_TRUE(modem.waitForLine("OK"));
-    modem.command("ATE0 V1 X4 &C1 S0=3");
-    ASSERT_TRUE(modem.waitForLine("OK"));
-    modem.command("ATS0?");
-    ASSERT_TRUE(modem.waitForLine("3"));
-    modem.command("ATJ");
-    ASSERT_TRUE(modem.waitForLine("ERROR"));
+    ASSERT_TRUE(modem.answers("ATE0 V1 X4 &C1 S0=3", "OK"));
+    ASSERT_TRUE(modem.answers("ATS0?", "3"));
+    ASSERT_TRUE(modem.answers("ATJ", "ERROR"));
     // Anything before "AT" is not part of the command.
     modem.send("+++");
-    modem.command("ATV0");
-    ASSERT_TRUE(modem.waitForLine("0"));
-    modem.command("ATJ");
-    ASSERT_TRUE(modem.waitForLine("4"));
-    modem.command("ATZ");
-    ASSERT_TRUE(modem.waitForLine("OK"));  // the reset brings words and echo back
-    modem.command("AT");
-    ASSERT_TRUE(modem.waitForLine("AT"));
+    ASSERT_TRUE(modem.answers("ATV0", "0"));
+    ASSERT_TRUE(modem.answers("ATJ", "4"));
+    ASSERT_TRUE(modem.answers("ATZ", "OK"));  // the reset brings words and echo back
+    ASSERT_TRUE(modem.answers("AT", "AT"));
     ASSERT_TRUE(modem.waitForLine("OK"));
 }
 
@@ -155,10 +151,8 @@ TEST(ModemExchangeTest, CallRingsUntilAnsweredThenDataFlowsAtTheLineRate) {
     ModemExchange exchange(quickSettings());
     Terminal ann(exchange.addModem("100"));
     Terminal bob(exchange.addModem("2-00"));  // the number's digits count
-    ann.command("ATE0");
-    ASSERT_TRUE(ann.waitForLine("OK"));
-    bob.command("ATE0");
-    ASSERT_TRUE(bob.waitForLine("OK"));
+    ASSERT_TRUE(ann.answers("ATE0", "OK"));
+    ASSERT_TRUE(bob.answers("ATE0", "OK"));
     ann.command("ATDT 200");
     ASSERT_TRUE(bob.waitForLine("RING"));
     ASSERT_TRUE(bob.waitForLine("RING"));  // rings on while no one answers
@@ -186,8 +180,7 @@ TEST(ModemExchangeTest, CallRingsUntilAnsweredThenDataFlowsAtTheLineRate) {
     std::this_thread::sleep_for(200ms);
     ann.send("+++");
     ASSERT_TRUE(ann.waitForLine("OK"));
-    ann.command("ATH0");
-    ASSERT_TRUE(ann.waitForLine("OK"));
+    ASSERT_TRUE(ann.answers("ATH0", "OK"));
     ASSERT_TRUE(bob.waitForLine("NO CARRIER"));
     bob.command("ATDT100");
     ASSERT_TRUE(ann.waitForLine("RING"));
@@ -211,13 +204,11 @@ TEST(ModemExchangeTest, EscapeNeedsTheGuardTimesAndAtoGoesBackOnline) {
     std::this_thread::sleep_for(200ms);
     ann.send("+++");
     ASSERT_TRUE(ann.waitForLine("OK"));
-    ann.command("AT");
-    ASSERT_TRUE(ann.waitForLine("OK"));
+    ASSERT_TRUE(ann.answers("AT", "OK"));
     EXPECT_EQ(bob.readFor(50ms), "+++");  // the remote modem passes the escape on as data
     bob.send("while away");               // lost: Ann's modem is not online
     std::this_thread::sleep_for(100ms);
-    ann.command("ATO");
-    ASSERT_TRUE(ann.waitForLine("CONNECT 19200"));
+    ASSERT_TRUE(ann.answers("ATO", "CONNECT 19200"));
     ann.send("back");
     ASSERT_TRUE(bob.waitForBytes(4));
     EXPECT_EQ(bob.takeInput(), "back");
@@ -226,10 +217,8 @@ TEST(ModemExchangeTest, EscapeNeedsTheGuardTimesAndAtoGoesBackOnline) {
     exchange.setPlugged("200", false);
     ASSERT_TRUE(bob.waitForLine("NO CARRIER"));
     ASSERT_TRUE(ann.waitForLine("NO CARRIER"));
-    bob.command("ATDT100");
-    ASSERT_TRUE(bob.waitForLine("NO DIALTONE"));
-    ann.command("ATO");
-    ASSERT_TRUE(ann.waitForLine("NO CARRIER"));  // no call to go back to
+    ASSERT_TRUE(bob.answers("ATDT100", "NO DIALTONE"));
+    ASSERT_TRUE(ann.answers("ATO", "NO CARRIER"));  // no call to go back to
 }
 
 TEST(ModemExchangeTest, BusyNoAnswerUnpluggedAndAutoAnswer) {
@@ -238,8 +227,7 @@ TEST(ModemExchangeTest, BusyNoAnswerUnpluggedAndAutoAnswer) {
     Terminal bob(exchange.addModem("200"));
     Terminal carol(exchange.addModem("300"));
     Terminal dave(exchange.addModem("400"));
-    carol.command("ATE0");
-    ASSERT_TRUE(carol.waitForLine("OK"));
+    ASSERT_TRUE(carol.answers("ATE0", "OK"));
 
     // Nobody answers: NO ANSWER after the time-out, and the callee stops ringing.
     carol.command("ATDT400");
@@ -248,42 +236,33 @@ TEST(ModemExchangeTest, BusyNoAnswerUnpluggedAndAutoAnswer) {
     dave.readFor(200ms);
     EXPECT_EQ(dave.readFor(200ms), "");
     // An unknown number: no carrier; one's own number: busy.
-    carol.command("ATDT999");
-    ASSERT_TRUE(carol.waitForLine("NO CARRIER"));
-    carol.command("ATDT300");
-    ASSERT_TRUE(carol.waitForLine("BUSY"));
+    ASSERT_TRUE(carol.answers("ATDT999", "NO CARRIER"));
+    ASSERT_TRUE(carol.answers("ATDT300", "BUSY"));
 
     // Auto-answer after two rings.
-    bob.command("ATE0S0=2");
-    ASSERT_TRUE(bob.waitForLine("OK"));
-    ann.command("ATE0DT200");
-    ASSERT_TRUE(ann.waitForLine("CONNECT 19200"));
+    ASSERT_TRUE(bob.answers("ATE0S0=2", "OK"));
+    ASSERT_TRUE(ann.answers("ATE0DT200", "CONNECT 19200"));
     ASSERT_TRUE(bob.waitForLine("CONNECT 19200"));
     EXPECT_EQ(bob.countLines("RING"), 2);
     // Busy while in a call.
-    carol.command("ATDT200");
-    ASSERT_TRUE(carol.waitForLine("BUSY"));
+    ASSERT_TRUE(carol.answers("ATDT200", "BUSY"));
 
     // An unplugged caller has no dial tone; an unplugged callee never rings.
     exchange.setPlugged("300", false);
-    carol.command("ATDT400");
-    ASSERT_TRUE(carol.waitForLine("NO DIALTONE"));
+    ASSERT_TRUE(carol.answers("ATDT400", "NO DIALTONE"));
     exchange.setPlugged("300", true);
     exchange.setPlugged("400", false);
-    carol.command("ATDT400");
-    ASSERT_TRUE(carol.waitForLine("NO ANSWER"));
+    ASSERT_TRUE(carol.answers("ATDT400", "NO ANSWER"));
     EXPECT_EQ(dave.readFor(100ms), "");
 
     // A key pressed while dialling abandons the call.
     exchange.setPlugged("400", true);
-    dave.command("ATE0");
-    ASSERT_TRUE(dave.waitForLine("OK"));
+    ASSERT_TRUE(dave.answers("ATE0", "OK"));
     carol.command("ATDT400");
     ASSERT_TRUE(dave.waitForLine("RING"));
     carol.send("\r");
     ASSERT_TRUE(carol.waitForLine("NO CARRIER"));
-    dave.command("ATA");
-    ASSERT_TRUE(dave.waitForLine("NO CARRIER"));  // the caller is gone
+    ASSERT_TRUE(dave.answers("ATA", "NO CARRIER"));  // the caller is gone
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "session/modem/ModemResults.h"
 #include "session/service/SessionService.h"
 #include "session/service/SessionWire.h"
+#include "support/QuickExchange.h"
 #include "support/RecordingPeer.h"
 #include "support/SessionSteps.h"
 #include "support/TestEnvironment.h"
@@ -29,18 +30,6 @@ namespace {
 const QString ProviderName = QStringLiteral("Modem Connection");
 
 using test::pumpUntil;
-
-// The caller gives up after noAnswerMs; long enough by default for the host's modem to finish
-// hanging up after one call and to answer the next.
-ExchangeSettings exchangeSettings(std::uint32_t noAnswerMs = 30000) {
-    ExchangeSettings settings;
-    settings.rateBps = 56000;
-    settings.ringIntervalMs = 100;
-    settings.noAnswerMs = noAnswerMs;
-    settings.handshakeMs = 50;
-    settings.guardTimeMs = 100;
-    return settings;
-}
 
 // Short, but with room for a busy machine: no timing here decides a result by a hair.
 ModemProviderOptions quickOptions() {
@@ -124,9 +113,6 @@ struct Peer : test::RecordingPeer {
         test::openSession(play, false, play.Sessions().first().Name, name);
         return play.Opened();
     }
-    void send(const QByteArray& message) {
-        play.SendMessage(DPID_ALLPLAYERS, message.constData(), message.size());
-    }
 };
 
 // A message made mostly of "+++", as a file block might be.
@@ -140,7 +126,7 @@ QByteArray escapes(int number, int size) {
 }
 
 TEST(ModemProviderTest, CallAnswerTalkHangUpAndCallAgain) {
-    ModemExchange exchange(exchangeSettings());
+    ModemExchange exchange(test::quickExchange());
     const QString folder = folderWithModems({{"Ann's modem", exchange.addModem("100")},
                                              {"Bob's modem", exchange.addModem("200")},
                                              {"Carol's modem", exchange.addModem("300")}});
@@ -191,7 +177,7 @@ TEST(ModemProviderTest, CallAnswerTalkHangUpAndCallAgain) {
 }
 
 TEST(ModemProviderTest, CallsThatDoNotComeAboutGiveTheModemsCode) {
-    ModemExchange exchange(exchangeSettings(800));
+    ModemExchange exchange(test::quickExchange(800));
     const std::string silentDevice = exchange.addModem("400");  // nobody answers there
     const QString folder =
         folderWithModems({{"Bob's modem", exchange.addModem("200")}, {"Silent", silentDevice}});
@@ -211,7 +197,7 @@ TEST(ModemProviderTest, CallsThatDoNotComeAboutGiveTheModemsCode) {
 }
 
 TEST(ModemProviderTest, WhileDiallingTheUiThreadIsFreeAndACloseHangsUp) {
-    ModemExchange exchange(exchangeSettings(5000));  // nobody answers at 400
+    ModemExchange exchange(test::quickExchange(5000));  // nobody answers at 400
     const std::string silentDevice = exchange.addModem("400");
     const QString folder =
         folderWithModems({{"Bob's modem", exchange.addModem("200")}, {"Silent", silentDevice}});
@@ -263,7 +249,7 @@ struct CallUp {
 };
 
 TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
-    ModemExchange exchange(exchangeSettings());
+    ModemExchange exchange(test::quickExchange());
     CallUp call(exchange);
     auto& [folder, ann, bob] = call;
 
@@ -280,7 +266,7 @@ TEST(ModemProviderTest, ALineThatDropsIsALostSessionOnBothSides) {
 }
 
 TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
-    ModemExchange exchange(exchangeSettings());
+    ModemExchange exchange(test::quickExchange());
     ScriptedPrompts prompts;
     CallUp call(exchange, &prompts);
     auto& [folder, ann, bob] = call;
@@ -297,7 +283,7 @@ TEST(ModemProviderTest, WhenTheHostHangsUpTheCallersSessionEndsAsLost) {
 }
 
 TEST(ModemProviderTest, ACallerOfAnotherLinkVersionIsToldAndTheHostAnswersTheNextCall) {
-    ModemExchange exchange(exchangeSettings());
+    ModemExchange exchange(test::quickExchange());
     const QString folder = folderWithModems(
         {{"Ann's modem", exchange.addModem("100")}, {"Bob's modem", exchange.addModem("200")}});
     Peer ann(folder);
@@ -318,7 +304,7 @@ TEST(ModemProviderTest, ACallerOfAnotherLinkVersionIsToldAndTheHostAnswersTheNex
 }
 
 TEST(ModemProviderTest, AsksForWhatTheAddressLeavesOutPresetWithTheLastChoice) {
-    ModemExchange exchange(exchangeSettings());
+    ModemExchange exchange(test::quickExchange());
     const std::string device = exchange.addModem("200");
     const QString folder = folderWithModems({{"Bob's modem", device}});
     ScriptedPrompts prompts;

@@ -6,6 +6,7 @@
 #include "cable/NullModemCable.h"
 #include "session/SystemMessages.h"
 #include "session/link/SerialProvider.h"
+#include "support/TestCable.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -24,10 +25,7 @@ ProviderEntry serialEntry(const std::filesystem::path& end) {
 }
 
 TEST(HostLeavesOverCable, TheCallerHostsOnThePortItHoldsAndTheNextCallerJoins) {
-    CableOptions options;
-    options.directory = makeTempFolder(QStringLiteral("cable")).toStdString();
-    options.line.baud = 460800;
-    NullModemCable cable(options);
+    NullModemCable cable(cableIn(QStringLiteral("cable"), 460800));
 
     ServicePeer host({serialEntry(cable.linkA())}, guids::ServiceProviderSerial);
     ServicePeer caller({serialEntry(cable.linkB())}, guids::ServiceProviderSerial);

@@ -1,9 +1,9 @@
-#include "RecordingListener.h"
 #include "ServicePeer.h"
 
 #include "session/SystemMessages.h"
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionWire.h"
+#include "support/RecordingListener.h"
 
 #include <gtest/gtest.h>
 

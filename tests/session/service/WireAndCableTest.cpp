@@ -1,8 +1,8 @@
-#include "RecordingListener.h"
 #include "ServicePeer.h"
 
 #include "session/service/MemoryCable.h"
 #include "session/service/SessionWire.h"
+#include "support/RecordingListener.h"
 
 #include <gtest/gtest.h>
 

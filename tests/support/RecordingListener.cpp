@@ -1,4 +1,4 @@
-#include "RecordingListener.h"
+#include "support/RecordingListener.h"
 
 namespace velmora::test {
 
@@ -15,6 +15,11 @@ QList<QByteArray> RecordingListener::messages() const {
 std::optional<LineDown> RecordingListener::down() const {
     const std::lock_guard lock(m_mutex);
     return m_down;
+}
+
+QList<LineDown> RecordingListener::downs() const {
+    const std::lock_guard lock(m_mutex);
+    return m_downs;
 }
 
 bool RecordingListener::waitFor(
@@ -57,6 +62,7 @@ void RecordingListener::lineMessage(const QByteArray& message) {
 void RecordingListener::lineDown(LineDown reason) {
     const std::lock_guard lock(m_mutex);
     m_down = reason;
+    m_downs.append(reason);
     ++m_changes;
     m_changed.notify_all();
 }

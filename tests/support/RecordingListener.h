@@ -13,13 +13,16 @@
 
 namespace velmora::test {
 
-// Records what a line reports, for tests that drive a raw line end. An optional hook runs on
-// the line's thread for every message, before it is recorded.
+// Records what a line reports, from whichever thread it reports on, for tests that drive a line
+// end. An optional hook runs on the line's thread for every message, before it is recorded.
 class RecordingListener : public LineListener {
 public:
     int ups() const;
     QList<QByteArray> messages() const;
+    // The reason the line went down since it was last up, if it did.
     std::optional<LineDown> down() const;
+    // Every reason reported, in order.
+    QList<LineDown> downs() const;
 
     // Waits (generously) until the condition on this listener holds; true when it did.
     bool waitFor(const std::function<bool(const RecordingListener&)>& condition) const;
@@ -37,6 +40,7 @@ private:
     int m_ups = 0;
     QList<QByteArray> m_messages;
     std::optional<LineDown> m_down;
+    QList<LineDown> m_downs;
 };
 
 }  // namespace velmora::test
