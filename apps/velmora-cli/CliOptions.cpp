@@ -32,7 +32,9 @@ Over a network the host waits on a TCP port, on the loopback address unless it n
 (0.0.0.0 for every address), and the other side connects to it. Both sides need the same
 passphrase, read from the first line of the file named by --passphrase-file or from the
 VELMORA_PASSPHRASE environment variable (never from the command line); only a side that knows
-it gets in, and everything after the handshake is encrypted.
+it gets in, and everything after the handshake is encrypted. A serial port that a terminal
+server exports (--serial tcp://... or rfc2217://...) is not encrypted: only a network line
+(--tcp), where both sides use a passphrase, encrypts what goes over the network.
 "ports" lists the serial ports with their descriptions, their /dev/serial/by-id/ names and
 whether you may open them, and if not why and the command that fixes it.
 

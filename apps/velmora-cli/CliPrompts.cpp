@@ -5,9 +5,9 @@
 
 namespace velmora {
 
-std::optional<SerialSettings> CliPrompts::askSerialSettings(const QList<SerialPortChoice>&,
-                                                            const SerialSettings&) {
-    return std::nullopt;  // a cancel: the command line left the port out
+void CliPrompts::askSerialSettings(const QList<SerialPortChoice>&, const SerialSettings&,
+                                   PromptReply<SerialSettings> reply) {
+    reply(std::nullopt);  // a cancel: the command line left the port out
 }
 
 void CliPrompts::showSerialError(const QString& message) {
@@ -15,8 +15,9 @@ void CliPrompts::showSerialError(const QString& message) {
     m_err << message << Qt::endl;
 }
 
-std::optional<ModemChoice> CliPrompts::askModem(const QStringList&, const ModemChoice&, bool) {
-    return std::nullopt;  // a cancel: the command line left the modem or the number out
+void CliPrompts::askModem(const QStringList&, const ModemChoice&, bool,
+                          PromptReply<ModemChoice> reply) {
+    reply(std::nullopt);  // a cancel: the command line left the modem or the number out
 }
 
 void CliPrompts::showModemError(const QString& message) {
@@ -24,8 +25,8 @@ void CliPrompts::showModemError(const QString& message) {
     m_err << message << Qt::endl;
 }
 
-std::optional<QString> CliPrompts::askPassphrase(const QString&) {
-    return std::nullopt;  // a cancel: velmora-cli reads the passphrase before it starts
+void CliPrompts::askPassphrase(const QString&, PromptReply<QString> reply) {
+    reply(std::nullopt);  // a cancel: velmora-cli reads the passphrase before it starts
 }
 
 void CliPrompts::showNetworkError(const QString& message) {

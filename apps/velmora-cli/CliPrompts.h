@@ -16,13 +16,13 @@ class CliPrompts : public SerialPrompts, public ModemPrompts, public NetworkProm
 public:
     explicit CliPrompts(QTextStream& err) : m_err(err) {}
 
-    std::optional<SerialSettings> askSerialSettings(const QList<SerialPortChoice>& ports,
-                                                    const SerialSettings& last) override;
+    void askSerialSettings(const QList<SerialPortChoice>& ports, const SerialSettings& last,
+                           PromptReply<SerialSettings> reply) override;
     void showSerialError(const QString& message) override;
-    std::optional<ModemChoice> askModem(const QStringList& modems, const ModemChoice& last,
-                                        bool needPhone) override;
+    void askModem(const QStringList& modems, const ModemChoice& last, bool needPhone,
+                  PromptReply<ModemChoice> reply) override;
     void showModemError(const QString& message) override;
-    std::optional<QString> askPassphrase(const QString& where) override;
+    void askPassphrase(const QString& where, PromptReply<QString> reply) override;
     void showNetworkError(const QString& message) override;
     void callerRefused(const QString& message) override;
 

@@ -33,6 +33,8 @@ public:
 
     // A plain message box with an OK button.
     virtual void showMessage(const QString& text) = 0;
+    // The same box, shown without waiting for its OK: the caller goes on at once.
+    virtual void showNotice(const QString& text) = 0;
     // A question with the given buttons; returns the button pressed. Closing the box without a
     // button returns Cancel when it is offered, else the last button.
     virtual DialogButton ask(QuestionKind kind, const QString& text,

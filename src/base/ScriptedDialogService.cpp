@@ -107,6 +107,10 @@ void ScriptedDialogService::showMessage(const QString& text) {
     m_records.push_back(Record{Call::Message, text, {}, {}, {}, {}});
 }
 
+void ScriptedDialogService::showNotice(const QString& text) {
+    showMessage(text);
+}
+
 DialogButton ScriptedDialogService::ask(QuestionKind kind, const QString& text,
                                         const QList<DialogButton>& buttons) {
     const Record record{Call::Question, text, kind, buttons, {}, {}};

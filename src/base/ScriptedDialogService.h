@@ -61,6 +61,7 @@ public:
     void clear();
 
     void showMessage(const QString& text) override;
+    void showNotice(const QString& text) override;
     DialogButton ask(QuestionKind kind, const QString& text,
                      const QList<DialogButton>& buttons) override;
     std::optional<QString> askText(const QString& title, const QString& label,

@@ -47,9 +47,12 @@ void ConnectionCommands::FileNew() {
         form->activateWindow();
         return;
     }
+    // Modal to the window without an event loop of its own; the sender goes on once it closes.
     m_context.suspendSender();
-    form->exec();
-    m_context.resumeSender();
+    QObject::connect(
+        form, &QDialog::finished, form, [resume = m_context.resumeSender] { resume(); },
+        Qt::SingleShotConnection);
+    form->open();
 }
 
 void ConnectionCommands::ConnectionWizard1Click() {
@@ -60,7 +63,7 @@ void ConnectionCommands::ConnectionWizard1Click() {
 }
 
 void ConnectionCommands::showWizard() {
-    m_context.wizardForm->exec();
+    m_context.wizardForm->open();
 }
 
 bool ConnectionCommands::openChosenFile() {

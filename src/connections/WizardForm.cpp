@@ -33,9 +33,12 @@ const QString CableHelp = QStringLiteral(
     "another computer and click \"Finish\". After establishing connection this window will "
     "disappear.");
 const QString NetworkHelp = QStringLiteral(
-    "Select \"Wait for a caller\" for one of two computers and click \"Next\". Then select "
-    "\"Call remote computer\" for another computer and click \"Next\". Both type the same "
-    "passphrase when asked. After establishing connection this window will disappear.");
+    "Select \"Wait for a caller\" for one of two computers and click \"Next\": it waits on a "
+    "port, for callers on this computer only unless you name an address. Then select \"Call "
+    "remote computer\" for another computer, click \"Next\" and type the first one's address "
+    "and port. Both type the same passphrase when asked; everything sent is then encrypted, "
+    "unlike a serial port over a terminal server. After establishing connection this window "
+    "will disappear.");
 
 }  // namespace
 

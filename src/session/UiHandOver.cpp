@@ -37,6 +37,31 @@ bool UiHandOver::runOnUiThread(std::function<void()> work) {
     return job->succeeded;
 }
 
+bool UiHandOver::awaitOnUiThread(const std::function<void(std::function<void()> finished)>& start) {
+    // Its own lock and signal: the reply may come after this object's queue has moved on.
+    struct Reply {
+        std::mutex mutex;
+        std::condition_variable condition;
+        bool given = false;
+    };
+    const auto reply = std::make_shared<Reply>();
+    const auto finished = [reply] {
+        {
+            const std::lock_guard lock(reply->mutex);
+            reply->given = true;
+        }
+        reply->condition.notify_all();
+    };
+    if (!runOnUiThread([&start, &finished] { start(finished); })) {
+        return false;
+    }
+    std::unique_lock lock(reply->mutex);
+    if (QThread::currentThread() != thread()) {
+        reply->condition.wait(lock, [&reply] { return reply->given; });
+    }
+    return reply->given;
+}
+
 void UiHandOver::runPending() {
     for (;;) {
         std::shared_ptr<Job> job;

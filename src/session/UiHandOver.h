@@ -8,6 +8,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 namespace velmora {
 
@@ -24,6 +25,27 @@ public:
     // Runs the function on the UI thread and returns once it has run; directly when called on
     // the UI thread. False when the function raised (the error stops there).
     bool runOnUiThread(std::function<void()> work);
+
+    // Starts `start` on the UI thread and waits, on the calling thread, until it calls the
+    // function it is given: at once, or later from the UI thread's own event loop (a prompt the
+    // user answers), so the UI thread never waits for it. On the UI thread itself nothing can be
+    // waited for: false unless `start` called it at once.
+    bool awaitOnUiThread(const std::function<void(std::function<void()> finished)>& start);
+
+    // The answer a prompt started by `ask` hands to its reply, at once or later (see
+    // awaitOnUiThread); nothing when it gave none.
+    template <typename Answer>
+    std::optional<Answer> askOnUiThread(
+        const std::function<void(std::function<void(std::optional<Answer>)>)>& ask) {
+        const auto answer = std::make_shared<std::optional<Answer>>();
+        awaitOnUiThread([&ask, answer](std::function<void()> finished) {
+            ask([answer, finished = std::move(finished)](std::optional<Answer> given) {
+                *answer = std::move(given);
+                finished();
+            });
+        });
+        return *answer;
+    }
 
     // UI thread: returns once the predicate holds, running pending hand-overs meanwhile. The
     // predicate is checked after every hand-over and after every wake().

@@ -12,9 +12,8 @@
 namespace velmora {
 
 ModemDialog::ModemDialog(DialogService& dialogs, QWidget* parent)
-    : QDialog(parent), m_dialogs(dialogs) {
-    setObjectName(QStringLiteral("ModemDialog"));
-    setWindowTitle(QStringLiteral("Modem Connection"));
+    : PromptDialog(dialogs, QStringLiteral("ModemDialog"), QStringLiteral("Modem Connection"),
+                   parent) {
     ModemCombo = new QComboBox;
     ModemCombo->setObjectName(QStringLiteral("ModemCombo"));
     ModemCombo->setEditable(true);
@@ -26,12 +25,9 @@ ModemDialog::ModemDialog(DialogService& dialogs, QWidget* parent)
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("&Modem:"), ModemCombo);
     form->addRow(m_phoneLabel, PhoneEdit);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    connect(buttons, &QDialogButtonBox::accepted, this, &ModemDialog::acceptIfValid);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(buttons);
+    layout->addWidget(okCancel());
 }
 
 void ModemDialog::present(const QStringList& modems, const ModemChoice& last, bool needPhone) {
@@ -58,27 +54,24 @@ std::optional<ModemChoice> ModemDialog::chosen() const {
     return choice;
 }
 
-void ModemDialog::acceptIfValid() {
-    if (!chosen()) {
-        m_dialogs.showMessage(m_needPhone ? QStringLiteral("Please choose a modem and type the "
-                                                           "number to dial.")
-                                          : QStringLiteral("Please choose a modem."));
-        return;
+QString ModemDialog::problem() const {
+    if (chosen()) {
+        return QString();
     }
-    accept();
+    return m_needPhone ? QStringLiteral("Please choose a modem and type the number to dial.")
+                       : QStringLiteral("Please choose a modem.");
 }
 
-std::optional<ModemChoice> ModemDialog::askModem(const QStringList& modems, const ModemChoice& last,
-                                                 bool needPhone) {
+void ModemDialog::askModem(const QStringList& modems, const ModemChoice& last, bool needPhone,
+                           PromptReply<ModemChoice> reply) {
     present(modems, last, needPhone);
-    if (exec() != QDialog::Accepted) {
-        return std::nullopt;
-    }
-    return chosen();
+    ask([this, reply = std::move(reply)](bool accepted) {
+        reply(accepted ? chosen() : std::nullopt);
+    });
 }
 
 void ModemDialog::showModemError(const QString& message) {
-    m_dialogs.showMessage(message);
+    dialogs().showNotice(message);
 }
 
 }  // namespace velmora

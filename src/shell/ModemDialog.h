@@ -1,8 +1,7 @@
 #pragma once
 
 #include "session/modem/ModemPrompts.h"
-
-#include <QDialog>
+#include "shell/PromptDialog.h"
 
 class QComboBox;
 class QLabel;
@@ -14,7 +13,7 @@ class DialogService;
 
 // Asks for the modem of a call and, when the connection does not name one, the number to dial.
 // The modem list takes any device path typed by hand.
-class ModemDialog : public QDialog, public ModemPrompts {
+class ModemDialog : public PromptDialog, public ModemPrompts {
 public:
     explicit ModemDialog(DialogService& dialogs, QWidget* parent = nullptr);
 
@@ -24,17 +23,16 @@ public:
     // What the fields say; nothing when the modem, or a needed number, is empty.
     std::optional<ModemChoice> chosen() const;
 
-    std::optional<ModemChoice> askModem(const QStringList& modems, const ModemChoice& last,
-                                        bool needPhone) override;
+    void askModem(const QStringList& modems, const ModemChoice& last, bool needPhone,
+                  PromptReply<ModemChoice> reply) override;
     void showModemError(const QString& message) override;
 
     QComboBox* ModemCombo = nullptr;
     QLineEdit* PhoneEdit = nullptr;
 
 private:
-    void acceptIfValid();
+    QString problem() const override;
 
-    DialogService& m_dialogs;
     QLabel* m_phoneLabel = nullptr;
     bool m_needPhone = false;
 };

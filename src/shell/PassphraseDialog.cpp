@@ -11,9 +11,8 @@
 namespace velmora {
 
 PassphraseDialog::PassphraseDialog(DialogService& dialogs, QWidget* parent)
-    : QDialog(parent), m_dialogs(dialogs) {
-    setObjectName(QStringLiteral("PassphraseDialog"));
-    setWindowTitle(QStringLiteral("Network Connection"));
+    : PromptDialog(dialogs, QStringLiteral("PassphraseDialog"),
+                   QStringLiteral("Network Connection"), parent) {
     m_where = new QLabel;
     PassphraseEdit = new QLineEdit;
     PassphraseEdit->setObjectName(QStringLiteral("PassphraseEdit"));
@@ -25,40 +24,36 @@ PassphraseDialog::PassphraseDialog(DialogService& dialogs, QWidget* parent)
                        "it can connect, and everything sent is encrypted. A long passphrase, such "
                        "as four or five random words, is much harder to guess."));
     hint->setWordWrap(true);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    connect(buttons, &QDialogButtonBox::accepted, this, &PassphraseDialog::acceptIfValid);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_where);
     layout->addWidget(label);
     layout->addWidget(PassphraseEdit);
     layout->addWidget(hint);
-    layout->addWidget(buttons);
+    layout->addWidget(okCancel());
 }
 
-void PassphraseDialog::acceptIfValid() {
-    if (PassphraseEdit->text().isEmpty()) {
-        m_dialogs.showMessage(QStringLiteral("Please type the passphrase."));
-        return;
-    }
-    accept();
+QString PassphraseDialog::problem() const {
+    return PassphraseEdit->text().isEmpty() ? QStringLiteral("Please type the passphrase.")
+                                            : QString();
 }
 
-std::optional<QString> PassphraseDialog::askPassphrase(const QString& where) {
+void PassphraseDialog::askPassphrase(const QString& where, PromptReply<QString> reply) {
     m_where->setText(QStringLiteral("Network line with %1").arg(where));
     PassphraseEdit->clear();
     PassphraseEdit->setFocus();
-    const bool accepted = exec() == QDialog::Accepted;
-    const QString passphrase = PassphraseEdit->text();
-    PassphraseEdit->clear();  // not kept in the window
-    if (!accepted) {
-        return std::nullopt;
-    }
-    return passphrase;
+    // The field, not the dialog: it is still there when the dialog goes away unanswered.
+    ask([edit = PassphraseEdit, reply = std::move(reply)](bool accepted) {
+        std::optional<QString> passphrase;
+        if (accepted) {
+            passphrase = edit->text();
+        }
+        edit->clear();  // not kept in the window
+        reply(passphrase);
+    });
 }
 
 void PassphraseDialog::showNetworkError(const QString& message) {
-    m_dialogs.showMessage(message);
+    dialogs().showNotice(message);
 }
 
 void PassphraseDialog::callerRefused(const QString& message) {

@@ -9,6 +9,8 @@
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 
+#include <memory>
+
 namespace velmora {
 
 namespace {
@@ -70,13 +72,26 @@ QString displayText(QString text) {
     return text;
 }
 
+std::unique_ptr<QMessageBox> messageBox(const QString& text) {
+    auto box =
+        std::make_unique<QMessageBox>(QMessageBox::Information, QApplication::applicationName(),
+                                      displayText(text), QMessageBox::Ok, owner());
+    prepareBox(*box);
+    return box;
+}
+
 }  // namespace
 
 void QtDialogService::showMessage(const QString& text) {
-    QMessageBox box(QMessageBox::Information, QApplication::applicationName(), displayText(text),
-                    QMessageBox::Ok, owner());
-    prepareBox(box);
-    box.exec();
+    messageBox(text)->exec();
+}
+
+void QtDialogService::showNotice(const QString& text) {
+    // Owned by its window, or by itself when there is none: it goes when it is closed.
+    QMessageBox* const box = messageBox(text).release();
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
 }
 
 DialogButton QtDialogService::ask(QuestionKind kind, const QString& text,

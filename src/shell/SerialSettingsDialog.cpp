@@ -3,13 +3,11 @@
 #include "base/DialogService.h"
 #include "session/link/SerialPortOpener.h"
 
-#include <QApplication>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QVBoxLayout>
-#include <QWindow>
 
 #include <algorithm>
 
@@ -36,9 +34,8 @@ QString flowCaption(FlowControl flow) {
 }  // namespace
 
 SerialSettingsDialog::SerialSettingsDialog(DialogService& dialogs, QWidget* parent)
-    : QDialog(parent), m_dialogs(dialogs) {
-    setObjectName(QStringLiteral("SerialSettingsDialog"));
-    setWindowTitle(QStringLiteral("Serial Connection"));
+    : PromptDialog(dialogs, QStringLiteral("SerialSettingsDialog"),
+                   QStringLiteral("Serial Connection"), parent) {
     PortCombo = new QComboBox;
     PortCombo->setObjectName(QStringLiteral("PortCombo"));
     PortCombo->setEditable(true);
@@ -63,12 +60,9 @@ SerialSettingsDialog::SerialSettingsDialog(DialogService& dialogs, QWidget* pare
     form->addRow(QStringLiteral("&Port:"), PortCombo);
     form->addRow(QStringLiteral("&Speed (baud):"), BaudCombo);
     form->addRow(QStringLiteral("&Flow control:"), FlowCombo);
-    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
-    connect(buttons, &QDialogButtonBox::accepted, this, &SerialSettingsDialog::acceptIfValid);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
-    layout->addWidget(buttons);
+    layout->addWidget(okCancel());
 }
 
 void SerialSettingsDialog::present(const QList<SerialPortChoice>& ports,
@@ -114,52 +108,37 @@ std::optional<SerialSettings> SerialSettingsDialog::chosen() const {
     return settings;
 }
 
-void SerialSettingsDialog::acceptIfValid() {
-    if (!chosen()) {
-        m_dialogs.showMessage(QStringLiteral("Please choose a port and a speed from %1 to %2 baud.")
-                                  .arg(SerialSettings::kMinBaud)
-                                  .arg(SerialSettings::kMaxBaud));
-        return;
+QString SerialSettingsDialog::problem() const {
+    if (chosen()) {
+        return QString();
     }
-    accept();
+    return QStringLiteral("Please choose a port and a speed from %1 to %2 baud.")
+        .arg(SerialSettings::kMinBaud)
+        .arg(SerialSettings::kMaxBaud);
 }
 
-std::optional<SerialSettings> SerialSettingsDialog::askSerialSettings(
-    const QList<SerialPortChoice>& ports, const SerialSettings& last) {
+void SerialSettingsDialog::askSerialSettings(const QList<SerialPortChoice>& ports,
+                                             const SerialSettings& last,
+                                             PromptReply<SerialSettings> reply) {
     if (m_quiet && m_quiet()) {
-        return last;
+        reply(last);
+        return;
     }
     present(ports, last);
-    placeOverActiveWindow();
-    if (exec() != QDialog::Accepted) {
-        return std::nullopt;
-    }
-    const std::optional<SerialSettings> settings = chosen();
-    if (settings) {
-        m_lastDevice = serialDevicePath(settings->portName);
-    }
-    return settings;
-}
-
-void SerialSettingsDialog::placeOverActiveWindow() {
-    QWidget* const owner = QApplication::activeWindow();
-    if (owner == nullptr || owner == this) {
-        return;
-    }
-    adjustSize();
-    move(owner->frameGeometry().center() - rect().center());
-    // The window manager keeps the prompt above its window.
-    if (QWindow* const ownerWindow = owner->windowHandle()) {
-        winId();
-        windowHandle()->setTransientParent(ownerWindow);
-    }
+    ask([this, reply = std::move(reply)](bool accepted) {
+        const std::optional<SerialSettings> settings = accepted ? chosen() : std::nullopt;
+        if (settings) {
+            m_lastDevice = serialDevicePath(settings->portName);
+        }
+        reply(settings);
+    });
 }
 
 void SerialSettingsDialog::showSerialError(const QString& message) {
     if (m_quiet && m_quiet()) {
         return;
     }
-    m_dialogs.showMessage(message);
+    dialogs().showNotice(message);
 }
 
 }  // namespace velmora

@@ -1,8 +1,7 @@
 #pragma once
 
 #include "session/link/SerialPrompts.h"
-
-#include <QDialog>
+#include "shell/PromptDialog.h"
 
 #include <functional>
 
@@ -14,7 +13,7 @@ class DialogService;
 
 // Asks for the serial port, its speed and its flow control before a cable connection. The port
 // list offers the ports the system knows and takes any device path typed by hand.
-class SerialSettingsDialog : public QDialog, public SerialPrompts {
+class SerialSettingsDialog : public PromptDialog, public SerialPrompts {
 public:
     explicit SerialSettingsDialog(DialogService& dialogs, QWidget* parent = nullptr);
 
@@ -23,8 +22,8 @@ public:
     // What the fields say; nothing when the port is empty or the speed out of range.
     std::optional<SerialSettings> chosen() const;
 
-    std::optional<SerialSettings> askSerialSettings(const QList<SerialPortChoice>& ports,
-                                                    const SerialSettings& last) override;
+    void askSerialSettings(const QList<SerialPortChoice>& ports, const SerialSettings& last,
+                           PromptReply<SerialSettings> reply) override;
     void showSerialError(const QString& message) override;
     // While `quiet` says so (a lost line being tried again), the last settings are taken without
     // asking and errors are not shown: the attempts go on by themselves.
@@ -37,11 +36,8 @@ public:
     QComboBox* FlowCombo = nullptr;
 
 private:
-    void acceptIfValid();
-    // Centred over the window the user works in, and kept above it, as a prompt of that window.
-    void placeOverActiveWindow();
+    QString problem() const override;
 
-    DialogService& m_dialogs;
     std::function<bool()> m_quiet;
     QString m_lastDevice;
 };

@@ -32,9 +32,9 @@ using test::pumpUntil;
 
 // The user cancels the port settings.
 struct CancellingPrompts : SerialPrompts {
-    std::optional<SerialSettings> askSerialSettings(const QList<SerialPortChoice>&,
-                                                    const SerialSettings&) override {
-        return std::nullopt;
+    void askSerialSettings(const QList<SerialPortChoice>&, const SerialSettings&,
+                           PromptReply<SerialSettings> reply) override {
+        reply(std::nullopt);
     }
     void showSerialError(const QString&) override {}
 };

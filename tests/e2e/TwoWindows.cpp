@@ -4,8 +4,11 @@
 #include "connections/ConnectionFile.h"
 #include "connections/ConnectionForm.h"
 #include "connections/RadioGroup.h"
+#include "conversation/Conversation.h"
 #include "session/DXPlay.h"
+#include "session/net/NetworkProvider.h"
 #include "session/providers/InstalledProviders.h"
+#include "shell/PassphraseDialog.h"
 #include "support/TestEnvironment.h"
 #include "support/WindowParts.h"
 #include "transfer/TransferEngine.h"
@@ -19,12 +22,39 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QTcpServer>
 #include <QTextEdit>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
 
 namespace velmora::test {
+
+namespace {
+
+// The window's network prompts, with the passphrase typed into the dialog service's text
+// prompt, which the test answers, instead of into the modal passphrase dialog.
+class ScriptedPassphrase : public PassphraseDialog {
+public:
+    explicit ScriptedPassphrase(DialogService& dialogs)
+        : PassphraseDialog(dialogs), m_dialogs(dialogs) {}
+
+    void askPassphrase(const QString& where, PromptReply<QString> reply) override {
+        reply(m_dialogs.askText(windowTitle(),
+                                QStringLiteral("Passphrase of the line with %1:").arg(where), {}));
+    }
+
+private:
+    DialogService& m_dialogs;
+};
+
+}  // namespace
+
+quint16 freeLoopbackPort() {
+    QTcpServer probe;
+    EXPECT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
+    return probe.serverPort();
+}
 
 void pumpFor(int milliseconds) {
     QElapsedTimer timer;
@@ -55,6 +85,10 @@ CableOptions fastCable(double bitErrorRate, double garbageBurstsPerSecond) {
     return options;
 }
 
+std::filesystem::path noCable() {
+    return fastCable().directory / "unused";
+}
+
 Computer::Computer(const std::filesystem::path& cableEnd, const QString& userName,
                    const QByteArray& moreOptions, DesktopNotifier* notifier) {
     SerialSettings port;
@@ -63,12 +97,29 @@ Computer::Computer(const std::filesystem::path& cableEnd, const QString& userNam
     Shell::Setup setup;
     setup.optionsIni = quietOptions("UserName=" + userName.toUtf8() + "\n" + moreOptions);
     setup.providers = installedProviders(
-        {makeTempFolder("providers"), nullptr, port, nullptr, nullptr, kNetworkPassphrase});
+        {makeTempFolder("providers"), nullptr, port, nullptr, nullptr, std::nullopt});
+    // The network provider, made when a line opens, asks the prompts made below with the shell.
+    for (ProviderEntry& entry : setup.providers) {
+        if (entry.guid == guids::ServiceProviderTcpIp) {
+            entry.create = [this] {
+                return std::make_unique<NetworkProvider>(m_networkPrompts.get(), std::nullopt);
+            };
+        }
+    }
     setup.notifier = notifier;
     shell = std::make_unique<Shell>(setup);
+    m_networkPrompts = std::make_unique<ScriptedPassphrase>(shell->dialogs);
+    // As the program shows them: in the conversation.
+    m_networkPrompts->setNotice(
+        [this](const QString& notice) { main().conversation().appendLine(notice); });
     EXPECT_TRUE(shell->create());
     main().show();
     main().FormActivate();
+}
+
+Computer::~Computer() {
+    // The session component first: a host's line tells the prompts of callers until it ends.
+    shell.reset();
 }
 
 QStringList Computer::lines() const {
@@ -86,7 +137,8 @@ bool Computer::connectByCable(bool host) {
     });
 }
 
-bool Computer::connectByNetwork(bool host, quint16 port) {
+bool Computer::connectByNetwork(bool host, quint16 port, const QString& passphrase) {
+    dialogs().answerText(passphrase);
     return connectThroughDialog([host, port](TConnectionForm& form) {
         form.ConnectionMethod->button(NetworkProviderIndex)->click();
         form.ConnectionMode->button(host ? 0 : 1)->click();
@@ -96,21 +148,19 @@ bool Computer::connectByNetwork(bool host, quint16 port) {
 }
 
 bool Computer::connectThroughDialog(const std::function<void(TConnectionForm&)>& fill) {
-    bool closedOpen = false;
-    ModalWatcher watcher(
-        [](QWidget* modal) { return qobject_cast<TConnectionForm*>(modal) != nullptr; },
-        [&](QWidget* modal) {
-            auto* form = static_cast<TConnectionForm*>(modal);
-            fill(*form);
-            form->ConnectButton->click();
-            EXPECT_TRUE(pumpUntil([&] { return !main().peer().connecting(); }));
-            closedOpen = !form->isVisible() && main().peer().isOpen();
-            if (form->isVisible()) {
-                form->reject();
-            }
-        });
     main().runCommand("FileNewItem");
-    EXPECT_TRUE(watcher.seen());
+    auto* form = qobject_cast<TConnectionForm*>(QApplication::activeModalWidget());
+    if (form == nullptr) {
+        ADD_FAILURE() << "the New connection dialog is not shown";
+        return false;
+    }
+    fill(*form);
+    form->ConnectButton->click();
+    EXPECT_TRUE(pumpUntil([&] { return !main().peer().connecting(); }));
+    const bool closedOpen = !form->isVisible() && main().peer().isOpen();
+    if (form->isVisible()) {
+        form->reject();
+    }
     return closedOpen;
 }
 

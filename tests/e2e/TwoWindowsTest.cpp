@@ -568,3 +568,90 @@ TEST(TwoWindows, ClosingNowCutsTheFileOffAndTheOtherSideNamesIt) {
 
 }  // namespace
 }  // namespace velmora
+
+namespace velmora {
+namespace {
+
+TEST(TwoWindows, ChatAndFilesBothWaysOverTheNetworkBehindThePassphrase) {
+    const quint16 port = test::freeLoopbackPort();
+    Computer ann(test::noCable(), "Ann");
+    Computer bob(test::noCable(), "Bob");
+    ASSERT_TRUE(ann.connectByNetwork(true, port));
+    EXPECT_EQ(ann.status(), "Waiting for remote user...");
+    ASSERT_TRUE(bob.connectByNetwork(false, port));
+    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Connected"; }));
+    EXPECT_EQ(bob.status(), "Connected");
+    const QString where = QStringLiteral("127.0.0.1:%1").arg(port);
+    for (Computer* side : {&ann, &bob}) {
+        // Asked once, naming the line; the answer was taken.
+        ASSERT_EQ(side->dialogs().records().size(), 1u);
+        EXPECT_EQ(side->dialogs().records()[0].call, ScriptedDialogService::Call::Text);
+        EXPECT_EQ(side->dialogs().records()[0].text, "Passphrase of the line with " + where + ":");
+        EXPECT_EQ(side->dialogs().pendingAnswers(), 0);
+    }
+
+    say(ann, "Hello Bob, over the network");
+    ASSERT_TRUE(
+        pumpUntil([&] { return bob.lines().contains("Ann>    Hello Bob, over the network"); }));
+    say(bob, QString::fromUtf8("Grüße zurück, 5 €"));
+    ASSERT_TRUE(pumpUntil(
+        [&] { return ann.lines().contains(QString::fromUtf8("Bob>    Grüße zurück, 5 €")); }));
+
+    Files fromAnn;
+    fromAnn.add("report.bin", test::patternBytes(1500000, 41));
+    Files fromBob;
+    fromBob.add(QString::fromUtf8("übersicht.dat"), test::patternBytes(700001, 42));
+    ann.sendFiles(fromAnn.paths);
+    bob.sendFiles(fromBob.paths);
+    ASSERT_TRUE(pumpUntil([&] { return allArrived(fromAnn, bob) && allArrived(fromBob, ann); }));
+    ASSERT_TRUE(pumpUntil([&] { return ann.transfers().rowCount() == 0; }));
+    for (Computer* side : {&ann, &bob}) {
+        EXPECT_EQ(side->transfers().outcomes().verifiedWhole, 2);  // one sent, one received
+        EXPECT_EQ(side->transfers().outcomes().failed, 0);
+        EXPECT_TRUE(side->dialogs().messages().isEmpty());
+    }
+    EXPECT_TRUE(bob.lines().contains("File report.bin received and saved into " +
+                                     bob.main().options().Path));
+
+    // The host waits for the next caller once this one has gone.
+    bob.disconnect();
+    ASSERT_TRUE(pumpUntil([&] { return ann.status() == "Waiting for remote user..."; }));
+    EXPECT_TRUE(ann.lines().contains("Remote user disconnected."));
+}
+
+// A caller whose passphrase differs: both windows say why, nothing the caller typed reaches the
+// host, and the host takes the next caller, this time with the right passphrase.
+TEST(TwoWindows, DifferentPassphrasesAreRefusedOnBothSidesAndTheHostTakesTheNextCaller) {
+    const quint16 port = test::freeLoopbackPort();
+    Computer ann(test::noCable(), "Ann");
+    Computer bob(test::noCable(), "Bob");
+    ASSERT_TRUE(ann.connectByNetwork(true, port, "open sesame"));
+    EXPECT_FALSE(bob.connectByNetwork(false, port, "open sesam"));
+    EXPECT_EQ(bob.dialogs().messages(),
+              QStringList{QStringLiteral("The passphrase is not the same as the other computer's "
+                                         "(127.0.0.1:%1): no connection was made.")
+                              .arg(port)});
+    EXPECT_EQ(bob.status(), "Not connected");
+    EXPECT_FALSE(bob.main().peer().isOpen());
+    EXPECT_FALSE(bob.main().commandEnabled("Sendfile1"));
+    ASSERT_TRUE(pumpUntil([&] { return ann.lines().size() == 2; }));
+    const QString refused = ann.lines().last();
+    EXPECT_TRUE(refused.startsWith("A caller at 127.0.0.1:")) << refused.toStdString();
+    EXPECT_TRUE(refused.endsWith(" was turned away: its passphrase is not the same as this one."))
+        << refused.toStdString();
+    EXPECT_EQ(ann.status(), "Waiting for remote user...");
+    EXPECT_TRUE(ann.dialogs().messages().isEmpty()) << "the host says it in its conversation";
+    // Typed while refused: not sent then, nor later.
+    say(bob, "typed while refused");
+
+    ASSERT_TRUE(bob.connectByNetwork(false, port, "open sesame"));
+    say(bob, "at last");
+    ASSERT_TRUE(pumpUntil([&] { return ann.lines().contains("Bob>    at last"); }));
+    EXPECT_EQ(ann.lines(), (QStringList{"Waiting for remote user...", refused, "Connected.",
+                                        "Bob>    at last"}));
+    EXPECT_EQ(ann.status(), "Connected");
+    EXPECT_EQ(bob.dialogs().messages().size(), 1);
+}
+
+}  // namespace
+}  // namespace velmora

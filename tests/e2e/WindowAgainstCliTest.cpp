@@ -8,7 +8,6 @@
 
 #include <QDir>
 #include <QLineEdit>
-#include <QTcpServer>
 #include <QTextEdit>
 #include <QToolButton>
 
@@ -94,11 +93,8 @@ TEST(WindowAgainstCli, FilesAndChatBothWaysOverANoisyCable) {
 }
 
 TEST(WindowAgainstCli, FilesAndChatBothWaysOverTheNetworkBehindThePassphrase) {
-    QTcpServer probe;
-    ASSERT_TRUE(probe.listen(QHostAddress::LocalHost, 0));
-    const quint16 port = probe.serverPort();
-    probe.close();
-    Computer ann(test::fastCable().directory / "unused", "Ann");
+    const quint16 port = test::freeLoopbackPort();
+    Computer ann(test::noCable(), "Ann");
     ASSERT_TRUE(ann.connectByNetwork(true, port));
 
     const QString outgoing = test::makeTempFolder("cli-outgoing");

@@ -92,7 +92,7 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
     EXPECT_TRUE(watcher.seen());
     EXPECT_EQ(newConnection->size(), 1);
     EXPECT_TRUE(hiddenDuringCommand);
-    EXPECT_TRUE(connectionDialog.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return connectionDialog.seen(); }));
     EXPECT_TRUE(main.connectionModified());
     EXPECT_EQ(shell.optionsFile().value("Common", "Showloader"), "1");
 
@@ -127,7 +127,7 @@ TEST(Welcome, TheWizardLinkShowsTheWizardAndMarksTheConnectionChanged) {
         [](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
     welcome.Label2Click();
     EXPECT_EQ(wizard->size(), 1);
-    EXPECT_TRUE(wizardDialog.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return wizardDialog.seen(); }));
     EXPECT_TRUE(main.connectionModified());
 }
 

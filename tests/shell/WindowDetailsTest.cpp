@@ -312,7 +312,7 @@ TEST(WindowDetails, StartUpWindowLinksByKeyboard) {
             static_cast<QDialog*>(modal)->reject();
         });
     press(Qt::Key_Return);
-    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_TRUE(formShown);
     EXPECT_FALSE(welcome.isVisible());
 }

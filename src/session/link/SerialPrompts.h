@@ -1,5 +1,6 @@
 #pragma once
 
+#include "session/PromptReply.h"
 #include "session/link/SerialSettings.h"
 
 #include <QList>
@@ -23,10 +24,10 @@ public:
     virtual ~SerialPrompts() = default;
 
     // Asks for the port (one of `ports`, or any device path typed by hand), the baud rate and
-    // the flow control, preset with `last`. Nothing when the user cancels.
-    virtual std::optional<SerialSettings> askSerialSettings(const QList<SerialPortChoice>& ports,
-                                                            const SerialSettings& last) = 0;
-    // Tells the user why the port cannot be used.
+    // the flow control, preset with `last`, on the UI thread; the answer goes to `reply`.
+    virtual void askSerialSettings(const QList<SerialPortChoice>& ports, const SerialSettings& last,
+                                   PromptReply<SerialSettings> reply) = 0;
+    // Tells the user why the port cannot be used, without waiting for the user.
     virtual void showSerialError(const QString& message) = 0;
 };
 

@@ -77,8 +77,10 @@ std::optional<SerialSettings> SerialProvider::chooseSettings(HRESULT& failure) {
         failure = DPERR_UNINITIALIZED;
         return std::nullopt;
     }
-    std::optional<SerialSettings> chosen;
-    m_ui.runOnUiThread([&] { chosen = m_prompts->askSerialSettings(ports, last); });
+    const std::optional<SerialSettings> chosen =
+        m_ui.askOnUiThread<SerialSettings>([&](PromptReply<SerialSettings> reply) {
+            m_prompts->askSerialSettings(ports, last, std::move(reply));
+        });
     if (!chosen) {
         failure = DPERR_USERCANCEL;
         return std::nullopt;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "session/PromptReply.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -21,10 +23,10 @@ public:
     virtual ~ModemPrompts() = default;
 
     // Asks for the modem (one of `modems`, or a device path typed by hand) and, when `needPhone`,
-    // the number to dial, preset with `last`. Nothing when the user cancels.
-    virtual std::optional<ModemChoice> askModem(const QStringList& modems, const ModemChoice& last,
-                                                bool needPhone) = 0;
-    // Tells the user why the modem cannot be used.
+    // the number to dial, preset with `last`, on the UI thread; the answer goes to `reply`.
+    virtual void askModem(const QStringList& modems, const ModemChoice& last, bool needPhone,
+                          PromptReply<ModemChoice> reply) = 0;
+    // Tells the user why the modem cannot be used, without waiting for the user.
     virtual void showModemError(const QString& message) = 0;
 };
 

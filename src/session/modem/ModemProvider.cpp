@@ -92,8 +92,10 @@ HRESULT ModemProvider::choose(bool calling, ModemEntry& modem) {
                 offered.append(port.name);
             }
         }
-        std::optional<ModemChoice> answer;
-        m_ui.runOnUiThread([&] { answer = m_prompts->askModem(offered, preset, calling); });
+        const std::optional<ModemChoice> answer =
+            m_ui.askOnUiThread<ModemChoice>([&](PromptReply<ModemChoice> reply) {
+                m_prompts->askModem(offered, preset, calling, std::move(reply));
+            });
         if (!answer) {
             return DPERR_USERCANCEL;
         }

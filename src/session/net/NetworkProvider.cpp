@@ -62,8 +62,8 @@ std::optional<QString> NetworkProvider::choosePassphrase(const QString& where, H
                          QStringLiteral("A network line needs a passphrase, and none was given."));
         return std::nullopt;
     }
-    std::optional<QString> chosen;
-    m_ui.runOnUiThread([&] { chosen = m_prompts->askPassphrase(where); });
+    const std::optional<QString> chosen = m_ui.askOnUiThread<QString>(
+        [&](PromptReply<QString> reply) { m_prompts->askPassphrase(where, std::move(reply)); });
     if (!chosen || chosen->isEmpty()) {
         failure = DPERR_USERCANCEL;
         return std::nullopt;

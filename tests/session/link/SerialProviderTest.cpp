@@ -18,12 +18,12 @@ using namespace std::chrono_literals;
 
 class ScriptedPrompts : public SerialPrompts {
 public:
-    std::optional<SerialSettings> askSerialSettings(const QList<SerialPortChoice>& ports,
-                                                    const SerialSettings& last) override {
+    void askSerialSettings(const QList<SerialPortChoice>& ports, const SerialSettings& last,
+                           PromptReply<SerialSettings> reply) override {
         ++asked;
         offeredPorts = ports;
         offered = last;
-        return answer;
+        reply(answer);
     }
     void showSerialError(const QString& message) override { errors.append(message); }
 

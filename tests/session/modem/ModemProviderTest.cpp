@@ -74,13 +74,13 @@ QString folderWithModems(const QList<std::pair<QString, std::string>>& modems) {
 
 class ScriptedPrompts : public ModemPrompts {
 public:
-    std::optional<ModemChoice> askModem(const QStringList& modems, const ModemChoice& last,
-                                        bool needPhone) override {
+    void askModem(const QStringList& modems, const ModemChoice& last, bool needPhone,
+                  PromptReply<ModemChoice> reply) override {
         ++asked;
         offered = modems;
         preset = last;
         phoneAsked = needPhone;
-        return answer;
+        reply(answer);
     }
     void showModemError(const QString& message) override { errors.append(message); }
 

@@ -77,6 +77,9 @@ TEST(ComponentOverService, TwoComponentsConnectTalkAndPart) {
     EXPECT_EQ(host.deleted, QStringList{"Bob"});
     EXPECT_TRUE(host.play.Opened());
     EXPECT_EQ(host.lost, 0);
+    // The first caller lets its end of the cable go on its worker, after its goodbye: the end
+    // is free for another caller only then.
+    ASSERT_TRUE(eventsUntil([&] { return !caller.play.Releasing(); }));
 
     // The cable is pulled under a second caller: both components lose the session.
     Computer second(cable, Side::B);
