@@ -10,6 +10,13 @@
 //   transfer_cpu_ratio      processor time of both sides over the wall time of that transfer
 //   transfer_rss_growth_mb  growth of resident memory while a 1 GiB file crosses an
 //                           unthrottled cable
+//   transfer_share_BAUD     on slow lines (2400, 9600 and 19200 baud): a file of about a minute
+//                           of line, timed from the offer to the file received, over the line
+//                           rate
+//   transfer_vs_zmodem_BAUD ZMODEM's time (sz/rz, the same file on the same kind of cable,
+//                           timed from its start to the file received, best of two) over that
+//
+//   velmora-bench-transfer [rates [BAUD...]]    (rates alone: only the slow-line shares)
 
 #include "peer/Peer.h"
 #include "session/link/SerialPortLine.h"
@@ -29,6 +36,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
@@ -44,6 +52,9 @@ constexpr double kLineRate = kBaud / 10.0;
 constexpr std::uint64_t kFileBytes = 2 * 1024 * 1024;
 constexpr std::uint64_t kLargeFileBytes = 1024ULL * 1024 * 1024;
 constexpr int kBlockCode = 5;
+// The slow lines measured by default, and about how long their files take.
+const std::vector<int> kSlowLineRates = {2400, 9600, 19200};
+constexpr double kSlowLineSeconds = 60.0;
 // The unthrottled cable: the port is set to the highest rate there is, and the link is told of
 // a rate far above what the cable and the processor carry, so that neither the line nor the
 // link's pacing limits the transfer.
@@ -88,10 +99,11 @@ private:
     SerialSettings m_settings;
 };
 
-ProviderEntry serialEntry(const std::string& device, bool unpaced, const QString& dataFolder) {
+ProviderEntry serialEntry(const std::string& device, bool unpaced, int baud,
+                          const QString& dataFolder) {
     SerialSettings settings;
     settings.portName = QString::fromStdString(device);
-    settings.baud = unpaced ? kFastPortBaud : kBaud;
+    settings.baud = unpaced ? kFastPortBaud : baud;
     if (unpaced) {
         return {guids::ServiceProviderSerial, kProviderName,
                 [settings] { return std::make_unique<UnpacedSerialProvider>(settings); }};
@@ -249,11 +261,11 @@ struct TransferRun {
 
 // One file from the joining side to the hosting side, from the offer to the file received.
 TransferRun transferFile(const CableProcess& cable, bool unpaced, const QString& folder,
-                         const std::string& source, std::chrono::seconds limit) {
+                         const std::string& source, std::chrono::seconds limit, int baud = kBaud) {
     const QString incoming = folder + "/incoming";
     QDir().mkpath(incoming);
-    BenchPeer receiver(serialEntry(cable.endA(), unpaced, folder), incoming);
-    BenchPeer sender(serialEntry(cable.endB(), unpaced, folder), incoming);
+    BenchPeer receiver(serialEntry(cable.endA(), unpaced, baud, folder), incoming);
+    BenchPeer sender(serialEntry(cable.endB(), unpaced, baud, folder), incoming);
     receiver.connectAs(false, QStringLiteral("Ann"));
     TransferRun run;
     if (!runUntil([&] { return receiver.connectOutcome().has_value(); }, 30s) ||
@@ -266,8 +278,12 @@ TransferRun transferFile(const CableProcess& cable, bool unpaced, const QString&
         return sender.connectOutcome().value_or(ConnectOutcome::Connected) !=
                ConnectOutcome::Connected;
     };
-    if (!runUntil([&] { return receiver.opponentPresent() || joinFailed(); }, 30s) ||
-        !receiver.opponentPresent()) {
+    // On a slow line the host sees the caller a while before the caller has joined.
+    const auto joined = [&] {
+        return receiver.opponentPresent() && sender.opponentPresent() &&
+               sender.connectOutcome() == ConnectOutcome::Connected;
+    };
+    if (!runUntil([&] { return joined() || joinFailed(); }, 30s) || !joined()) {
         std::fprintf(stderr, "the two sides did not connect\n");
         return run;
     }
@@ -306,6 +322,87 @@ TransferRun transferFile(const CableProcess& cable, bool unpaced, const QString&
     return run;
 }
 
+// ZMODEM (sz and rz) sending source over the cable: the seconds from its start to the file
+// received whole; 0 when it was not.
+double zmodemSeconds(const CableProcess& cable, const std::string& work, const std::string& source,
+                     std::chrono::seconds limit) {
+    const std::string incoming = work + "/incoming";
+    std::filesystem::create_directories(incoming);
+    const std::string target =
+        (std::filesystem::path(incoming) / std::filesystem::path(source).filename()).string();
+    const std::uint64_t size = fileSize(source);
+    ChildProcess receiver({{"rz", "-q", "-y"}, cable.endA(), work + "/rz.log", incoming, {}});
+    ChildProcess sender({{"sz", "-q", source}, cable.endB(), work + "/sz.log", {}, {}});
+    const auto until = Clock::now() + limit;
+    while (fileSize(target) < size && Clock::now() < until && !sender.hasEnded()) {
+        std::this_thread::sleep_for(5ms);
+    }
+    const auto wholeAt = Clock::now();
+    const bool ended = sender.waitForEnd(30s) && receiver.waitForEnd(30s);
+    if (!ended || sender.exitCode() != 0 || !sameContents(source, target)) {
+        std::fprintf(stderr, "ZMODEM did not deliver the file whole\n");
+        return 0.0;
+    }
+    return secondsBetween(receiver.startedAt(), wholeAt);
+}
+
+// The share of a slow line a transfer through the sender thread and the receiver takes, against
+// ZMODEM's on the same kind of cable; whether both delivered the file.
+bool slowLineShare(const std::string& cableProgram, const QString& folder, int baud) {
+    const std::string work = (folder + "/rate-" + QString::number(baud)).toStdString();
+    const double lineRate = baud / 10.0;
+    const auto bytes = static_cast<std::uint64_t>(lineRate * kSlowLineSeconds);
+    const std::string source = work + "/minute.bin";
+    std::filesystem::create_directories(work);
+    writeRandomFile(source, bytes, 3);
+    const std::vector<std::string> line = {"--baud", std::to_string(baud)};
+    const auto limit = std::chrono::seconds(static_cast<int>(kSlowLineSeconds * 4));
+    TransferRun run;
+    {
+        const CableProcess cable(cableProgram, work + "/cable", line);
+        run = transferFile(cable, false, QString::fromStdString(work), source, limit, baud);
+    }
+    if (run.whole) {
+        std::printf("transfer_share_%d=%.3f (%llu bytes in %.1f s through the sender thread)\n",
+                    baud, static_cast<double>(bytes) / run.seconds / lineRate,
+                    static_cast<unsigned long long>(bytes), run.seconds);
+        std::fflush(stdout);
+    }
+    double zmodem = 0.0;
+    for (const char* attempt : {"1", "2"}) {
+        const CableProcess cable(cableProgram, work + "/zmodem-cable-" + attempt, line);
+        const double seconds = zmodemSeconds(cable, work + "/zmodem-" + attempt, source, limit);
+        if (seconds > 0.0 && (zmodem == 0.0 || seconds < zmodem)) {
+            zmodem = seconds;
+        }
+    }
+    if (!run.whole || zmodem == 0.0) {
+        std::printf("transfer_vs_zmodem_%d=FAILED (Velmora %s, ZMODEM %s)\n", baud,
+                    run.whole ? "whole" : "failed", zmodem > 0.0 ? "whole" : "failed");
+        std::fflush(stdout);
+        return false;
+    }
+    const double zmodemShare = static_cast<double>(bytes) / zmodem / lineRate;
+    std::printf(
+        "transfer_vs_zmodem_%d=%.3f (ZMODEM %.3f of the line, %.1f s, best of two; goal >= "
+        "1.0)\n",
+        baud, zmodem / run.seconds, zmodemShare, zmodem);
+    std::fflush(stdout);
+    return true;
+}
+
+int slowLineShares(const std::string& cableProgram, const std::vector<int>& rates) {
+    QTemporaryDir temporary;
+    if (!temporary.isValid()) {
+        return 1;
+    }
+    int failures = 0;
+    for (const int baud : rates) {
+        failures += slowLineShare(cableProgram, temporary.path(), baud) ? 0 : 1;
+    }
+    return failures == 0 ? 0 : 1;
+}
+
 int runBenchmarks(const std::string& cableProgram) {
     QTemporaryDir temporary;
     if (!temporary.isValid()) {
@@ -313,7 +410,7 @@ int runBenchmarks(const std::string& cableProgram) {
     }
     const QString folder = temporary.path();
     const auto sub = [&](const char* name) { return (folder + "/" + name).toStdString(); };
-    int failures = 0;
+    int failures = slowLineShares(cableProgram, kSlowLineRates);
 
     {
         const CableProcess cable(cableProgram, sub("cable"), {"--baud", std::to_string(kBaud)});
@@ -387,7 +484,21 @@ int runBenchmarks(const std::string& cableProgram) {
 
 int main(int argc, char* argv[]) {
     QCoreApplication application(argc, argv);
+    const QStringList arguments = application.arguments().mid(1);
+    std::vector<int> rates;
+    for (const QString& argument : arguments.mid(1)) {
+        rates.push_back(argument.toInt());
+    }
+    if ((!arguments.isEmpty() && arguments.front() != QStringLiteral("rates")) ||
+        std::count(rates.begin(), rates.end(), 0) > 0) {
+        std::fprintf(stderr, "usage: velmora-bench-transfer [rates [BAUD...]]\n");
+        return 2;
+    }
     try {
+        if (!arguments.isEmpty()) {
+            return velmora::bench::slowLineShares(
+                VELMORA_CABLE_PATH, rates.empty() ? velmora::bench::kSlowLineRates : rates);
+        }
         return velmora::bench::runBenchmarks(VELMORA_CABLE_PATH);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());

@@ -39,6 +39,21 @@ std::optional<std::pair<qint64, std::int64_t>> stampOf(const QFile& file) {
 // twice a second.
 constexpr double kBlockTimeMs = 400.0;
 
+// The fewest file bytes a block carries short of the file's end, however slow the line: below
+// it the headers every block costs take too much of the line (see fillForRate).
+constexpr int kMinBlockFill = 256;
+
+// On a slow line (its offer took kSlowAnswerMs or more to be answered) a line goes at most
+// kFirstAhead ahead of a receiver that counts what it wrote until it has counted once, for at
+// most kFirstCountWaitMs: the blocks chosen with the rate its count gives then cross soon,
+// instead of behind all that the link takes before its send call waits (32 KiB, half a minute
+// of a 9600 baud line). A receiver counts a block that comes 250 ms or more after the offer,
+// so such a line gets its first count with its first block; on a fast line the first blocks
+// may come sooner and go uncounted, and it does not wait.
+constexpr std::uint32_t kSlowAnswerMs = 250;
+constexpr std::int32_t kFirstAhead = 1024;
+constexpr std::uint32_t kFirstCountWaitMs = 1000;
+
 // The largest block code up to most whose block the line carries within kBlockTimeMs at the
 // rate (bytes per millisecond); the smallest while no rate is known.
 int blockCodeForRate(std::optional<double> rate, int most) {
@@ -47,6 +62,20 @@ int blockCodeForRate(std::optional<double> rate, int most) {
         ++code;
     }
     return code;
+}
+
+// How many file bytes a block of the code carries: all it holds, unless even the smallest block
+// takes the line longer than kBlockTimeMs. Then only what the line carries in that time, not
+// fewer than kMinBlockFill: the zeros after them cost a few bytes of line (a zero fill), so the
+// block crosses sooner and both sides' figures move more often. The rate counts file bytes, so
+// the headers' share of the line lowers the fill until a block with its headers takes
+// kBlockTimeMs.
+int fillForRate(std::optional<double> rate, int code) {
+    const int size = *blockSizeOfCode(code);
+    if (!rate || code != kMinBlockCode) {
+        return size;
+    }
+    return std::clamp(static_cast<int>(*rate * kBlockTimeMs), kMinBlockFill, size);
 }
 
 }  // namespace
@@ -231,6 +260,7 @@ void FileSender::replyReceived(const PeerSender& sender, const FileReply& reply)
             }
             transfer.Carried = transfer.Done;
             transfer.Confirmed = transfer.Done;
+            transfer.SlowAnswer = transfer.elapsedMs(m_clock.tickCount()) >= kSlowAnswerMs;
             m_model.showLive(row, m_clock.tickCount());
             for (std::size_t i = 0; i < transfer.Recipients.size(); ++i) {
                 if (transfer.Recipients[i] == sender.id) {
@@ -323,8 +353,20 @@ void FileSender::progressReceived(const PeerSender& sender, const FileProgress& 
         return;
     }
     const std::uint32_t now = m_clock.tickCount();
-    transfer.Confirmed = std::clamp(progress.written, 0, transfer.Size);
+    const std::int32_t written = std::clamp(progress.written, 0, transfer.Size);
+    if (!transfer.ConfirmedAt && transfer.FirstBlockAt && written > transfer.Confirmed &&
+        now != *transfer.FirstBlockAt) {
+        // The first count since the first block went: a rough figure at once, a little low
+        // since it includes the way there and back.
+        transfer.LineRate =
+            static_cast<double>(written - transfer.Confirmed) / (now - *transfer.FirstBlockAt);
+    }
+    transfer.Confirmed = written;
+    transfer.ConfirmedAt = now;
     transfer.Window.add(now, transfer.Confirmed);
+    if (const std::optional<double> rate = transfer.Window.rate()) {
+        transfer.LineRate = rate;
+    }
     m_model.showLive(row, now);
 }
 
@@ -419,10 +461,22 @@ std::optional<QByteArray> FileSender::nextMessage(int row) {
         stopChanged(row);
         return std::nullopt;
     }
-    const int code =
-        blockCodeForRate(transfer.Window.rate(),
-                         std::clamp(m_settings.blockSizeCode(), kMinBlockCode, kMaxBlockCode));
-    QByteArray data(*blockSizeOfCode(code), Qt::Uninitialized);
+    if (transfer.TheyHearNews) {
+        const std::uint32_t now = m_clock.tickCount();
+        if (!transfer.FirstBlockAt) {
+            transfer.FirstBlockAt = now;
+        } else if (transfer.SlowAnswer && !transfer.ConfirmedAt &&
+                   transfer.Done - transfer.Confirmed >= kFirstAhead &&
+                   now - *transfer.FirstBlockAt < kFirstCountWaitMs) {
+            return std::nullopt;
+        }
+    }
+    // The receiver's counts measure the line; without them, what left the send call.
+    const std::optional<double> rate =
+        transfer.LineRate ? transfer.LineRate : transfer.Window.rate();
+    const int code = blockCodeForRate(
+        rate, std::clamp(m_settings.blockSizeCode(), kMinBlockCode, kMaxBlockCode));
+    QByteArray data(fillForRate(rate, code), Qt::Uninitialized);
     const qint64 n = transfer.Source->read(data.data(), data.size());
     if (n < 0) {
         stopUnreadable(row);

@@ -128,6 +128,16 @@ struct TTransfer {
     bool DigestSent = false;
     std::int32_t Carried = 0;    // bytes whose send call has returned
     std::int32_t Confirmed = 0;  // bytes the receiver said it has written (FileProgress)
+    // The offer took long to be answered: a slow line, whose first blocks wait for the
+    // receiver's first count (see FileSender).
+    bool SlowAnswer = false;
+    // When the first block went to a receiver that counts, and when it last counted.
+    std::optional<std::uint32_t> FirstBlockAt;
+    std::optional<std::uint32_t> ConfirmedAt;
+    // File bytes per millisecond the line carries to the receiver, by its counts: the rate of
+    // the Window once it has one, a first figure from the first count before. Kept through
+    // pauses, since the line stays the same.
+    std::optional<double> LineRate;
 
     // Incoming only: the name that the finished file gets (before any " (2)") and the ".part"
     // file it is written to until then; the tick of the last FileProgress sent.
