@@ -213,10 +213,10 @@ struct FileProgress {
 // Each side's first message once both players exist; a side that gets a greeting answers it.
 struct PeerHello {
     std::uint8_t flags = kHelloUtf8Text;
-    bool answer = false;  // false: a greeting; true: the answer to the other side's greeting
-    QByteArray utf8Name;  // the sender's player name in UTF-8, at most kMaxUtf8NameLength bytes
+    bool answer = false;    // false: a greeting; true: the answer to the other side's greeting
+    QByteArray utf8Name{};  // the sender's player name in UTF-8, at most kMaxUtf8NameLength bytes
     // With kHelloInstance: kHelloInstanceSize bytes that name the sender's run of the program.
-    QByteArray instance;
+    QByteArray instance{};
 };
 
 // A chat line in UTF-8, sent instead of a TextMessage to a peer whose hello has kHelloUtf8Text.

@@ -109,7 +109,7 @@ TEST(CliNetworkTest, TheHostTurnsAwayWhoeverLacksThePassphraseAndTakesTheNextCal
 }
 
 TEST(CliNetworkTest, AfterACallerLeavesTheHostTakesTheNextOne) {
-    const QString port = freePort();
+    const QString port = QString::number(freeLoopbackPort());
     const QString address = "127.0.0.1:" + port;
     const QString secret = passphraseFile("open sesame");
     CliProcess host(
