@@ -45,8 +45,11 @@ int main(int argc, char* argv[]) {
     velmora::PassphraseDialog networkPrompts(dialogs);
     velmora::MainFormContext context;
     context.dataFolder = velmora::dataFolder(programFolder);
-    velmora::SessionService sessions(velmora::installedProviders(
-        {context.dataFolder, &serialPrompts, std::nullopt, &modemPrompts, &networkPrompts}));
+    velmora::SessionService sessions(
+        velmora::installedProviders({.dataFolder = context.dataFolder,
+                                     .serialPrompts = &serialPrompts,
+                                     .modemPrompts = &modemPrompts,
+                                     .networkPrompts = &networkPrompts}));
     context.helpFolder = velmora::helpFolder(programFolder);
     context.programPath = QApplication::applicationFilePath();
     context.arguments = arguments;

@@ -1,6 +1,7 @@
 #include "connections/ConnectionCommands.h"
 
 #include "base/DialogService.h"
+#include "base/ModalDialog.h"
 #include "connections/ConnectionFile.h"
 #include "connections/ConnectionForm.h"
 #include "connections/ConnectionModified.h"
@@ -47,12 +48,9 @@ void ConnectionCommands::FileNew() {
         form->activateWindow();
         return;
     }
-    // Modal to the window without an event loop of its own; the sender goes on once it closes.
+    // The sender goes on once the dialog closes.
     m_context.suspendSender();
-    QObject::connect(
-        form, &QDialog::finished, form, [resume = m_context.resumeSender] { resume(); },
-        Qt::SingleShotConnection);
-    form->open();
+    showModal(*form, m_context.resumeSender);
 }
 
 void ConnectionCommands::ConnectionWizard1Click() {
@@ -63,7 +61,7 @@ void ConnectionCommands::ConnectionWizard1Click() {
 }
 
 void ConnectionCommands::showWizard() {
-    m_context.wizardForm->open();
+    showModal(*m_context.wizardForm);
 }
 
 bool ConnectionCommands::openChosenFile() {

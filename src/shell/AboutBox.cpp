@@ -1,6 +1,7 @@
 #include "shell/AboutBox.h"
 
 #include "base/LinkLabel.h"
+#include "base/ModalDialog.h"
 #include "shell/Icons.h"
 #include "shell/MainForm.h"
 
@@ -67,14 +68,14 @@ TAboutBox::TAboutBox(TMainForm& mainForm) : m_mainForm(mainForm) {
     connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-void TAboutBox::showModal(QWidget* over) {
+void TAboutBox::showModal(QWidget* over, std::function<void()> closed) {
     Label5->setText(m_mainForm.options().SiteURL);
     adjustSize();
     setFixedSize(sizeHint());
     if (over != nullptr) {
         move(over->frameGeometry().center() - rect().center());
     }
-    exec();
+    velmora::showModal(*this, std::move(closed));
 }
 
 void TAboutBox::Label5Click() {

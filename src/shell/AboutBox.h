@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QPushButton;
 
 namespace velmora {
@@ -16,8 +18,8 @@ class TAboutBox : public QDialog {
 public:
     explicit TAboutBox(TMainForm& mainForm);
 
-    // Shows the box modally, centred on the window.
-    void showModal(QWidget* over);
+    // Shows the box modally, centred on the window, without waiting: `closed` runs when it closes.
+    void showModal(QWidget* over, std::function<void()> closed);
     void Label5Click();
 
     LinkLabel* Label5 = nullptr;

@@ -588,8 +588,7 @@ void TMainForm::HelpAbout() {
         return;
     }
     TrySuspendThreat();
-    m_aboutBox->showModal(this);
-    TryResumeThreat();
+    m_aboutBox->showModal(this, [this] { TryResumeThreat(); });
 }
 
 void TMainForm::Options1Click() {
@@ -597,8 +596,7 @@ void TMainForm::Options1Click() {
         return;
     }
     TrySuspendThreat();
-    m_optionsForm->showModal(this);
-    TryResumeThreat();
+    m_optionsForm->showModal(this, [this] { TryResumeThreat(); });
 }
 
 void TMainForm::runWizardFromWelcome() {

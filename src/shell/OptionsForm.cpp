@@ -2,6 +2,7 @@
 
 #include "base/DialogService.h"
 #include "base/HelpTopic.h"
+#include "base/ModalDialog.h"
 #include "connections/RadioGroup.h"
 #include "shell/MainForm.h"
 
@@ -132,13 +133,13 @@ TOptionsForm::TOptionsForm(TMainForm& mainForm) : m_mainForm(mainForm) {
     setFixedSize(size().expandedTo(sizeHint()));
 }
 
-void TOptionsForm::showModal(QWidget* over) {
+void TOptionsForm::showModal(QWidget* over, std::function<void()> closed) {
     FormActivate();
     PageControl1->setCurrentIndex(0);
     if (over != nullptr) {
         move(over->frameGeometry().center() - rect().center());
     }
-    exec();
+    velmora::showModal(*this, std::move(closed));
 }
 
 void TOptionsForm::FormActivate() {

@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <functional>
+
 class QButtonGroup;
 class QCheckBox;
 class QComboBox;
@@ -20,8 +22,9 @@ class TOptionsForm : public QDialog {
 public:
     explicit TOptionsForm(TMainForm& mainForm);
 
-    // Fills the controls from the current values and shows the dialog modally over the window.
-    void showModal(QWidget* over);
+    // Fills the controls from the current values and shows the dialog modally over the window,
+    // without waiting: `closed` runs when it closes.
+    void showModal(QWidget* over, std::function<void()> closed);
     // Fills the controls from the main window's current values.
     void FormActivate();
     void BitBtn1Click();  // OK

@@ -1,6 +1,7 @@
 #include "shell/PromptDialog.h"
 
 #include "base/DialogService.h"
+#include "base/ModalDialog.h"
 
 #include <QApplication>
 #include <QDialogButtonBox>
@@ -38,10 +39,7 @@ void PromptDialog::ask(std::function<void(bool accepted)> finished) {
         earlier(false);
     }
     placeOverActiveWindow();
-    setWindowModality(Qt::ApplicationModal);
-    show();
-    raise();
-    activateWindow();
+    showModal(*this);
 }
 
 void PromptDialog::acceptIfValid() {

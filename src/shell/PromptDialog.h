@@ -11,9 +11,9 @@ namespace velmora {
 class DialogService;
 
 // A dialog that a connection asks through while its line is being opened: shown over the
-// window the user works in and modal to the application, but without an event loop of its own,
-// so the UI thread goes on; OK is taken only when the fields are valid. The one who asked hears
-// the outcome once, also when the dialog goes away unanswered.
+// window the user works in and modal to the application (see showModal); OK is taken only when the
+// fields are valid. The one who asked hears the outcome once, also when the dialog goes away
+// unanswered.
 class PromptDialog : public QDialog {
 public:
     PromptDialog(DialogService& dialogs, const QString& objectName, const QString& title,

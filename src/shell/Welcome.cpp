@@ -1,6 +1,7 @@
 #include "shell/Welcome.h"
 
 #include "base/LinkLabel.h"
+#include "base/ModalDialog.h"
 #include "shell/Icons.h"
 #include "shell/MainForm.h"
 
@@ -123,7 +124,7 @@ void TWelcome::showModal() {
     }
     // The keyboard starts on the first link: Tab goes down the links, Enter follows one.
     Label2->setFocus();
-    exec();
+    velmora::showModal(*this);
 }
 
 void TWelcome::hideEvent(QHideEvent* event) {

@@ -125,5 +125,43 @@ TEST(CliNetworkTest, TheHostTurnsAwayWhoeverLacksThePassphraseAndTakesTheNextCal
     EXPECT_EQ(right.exitCode(), 0) << right.errors().toStdString();
 }
 
+TEST(CliNetworkTest, AfterACallerLeavesTheHostTakesTheNextOne) {
+    const QString port = freePort();
+    const QString address = "127.0.0.1:" + port;
+    const QString secret = passphraseFile("open sesame");
+    CliProcess host(
+        test::makeTempFolder("host-data"),
+        {"host", "--tcp", "127.0.0.1:" + port, "--passphrase-file", secret, "--name", "Ann"});
+    ASSERT_TRUE(test::pumpUntil([&] { return host.output().contains("Waiting for remote user"); }))
+        << host.errors().toStdString();
+    const auto hostShows = [&](const QString& text) {
+        return test::pumpUntil([&] { return host.output().contains(text); }, 30000);
+    };
+
+    CliProcess first(test::makeTempFolder("first-data"),
+                     {"join", "--tcp", address, "--passphrase-file", secret, "--name", "Bob"});
+    first.type("first caller\n");
+    ASSERT_TRUE(hostShows("Bob>    first caller")) << host.errors().toStdString();
+    first.terminate();
+    EXPECT_EQ(first.exitCode(), 0) << first.errors().toStdString();
+    ASSERT_TRUE(hostShows("Bob has left.")) << host.output().toStdString();
+
+    // The next caller is taken, not left in the listen queue until its call times out: one with
+    // another passphrase is turned away at once, one with the same gets in.
+    CliProcess wrong(test::makeTempFolder("wrong-data"),
+                     {"join", "--tcp", address, "--passphrase-file", passphraseFile("open sesam")});
+    EXPECT_EQ(wrong.exitCode(), 10) << wrong.errors().toStdString();
+    EXPECT_TRUE(wrong.errors().contains("The passphrase is not the same as the other computer's"))
+        << wrong.errors().toStdString();
+    CliProcess second(test::makeTempFolder("second-data"),
+                      {"join", "--tcp", address, "--passphrase-file", secret, "--name", "Cid"});
+    second.type("second caller\n");
+    EXPECT_TRUE(hostShows("Cid>    second caller"))
+        << host.output().toStdString() << second.errors().toStdString();
+    EXPECT_TRUE(second.output().contains("Connected with Ann."));
+    second.terminate();
+    EXPECT_EQ(second.exitCode(), 0) << second.errors().toStdString();
+}
+
 }  // namespace
 }  // namespace velmora

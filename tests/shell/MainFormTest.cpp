@@ -115,6 +115,7 @@ TEST(MainForm, FirstStartWithoutOptionsFile) {
         shell.windows->welcome()->Button1->click();
     });
     main.FormActivate();
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_TRUE(welcomeShown);
     EXPECT_TRUE(main.firstActivationDone());
 
@@ -374,7 +375,8 @@ TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
         EXPECT_TRUE(help->isHidden());
     }
     {
-        Shell shell({quietOptions("[URL]\nSupportEmail=desk@here.example\n"), {}, false, false});
+        Shell shell({.optionsIni = quietOptions("[URL]\nSupportEmail=desk@here.example\n"),
+                     .withHelp = false});
         ASSERT_TRUE(shell.create());
         EXPECT_EQ(shell.dialogs.messages(), QStringList{"HTML Help is not installed on this PC."});
         shell.main().runCommand("HelpContentsItem");
@@ -516,7 +518,7 @@ TEST(MainForm, ModalDialogsSuspendAndResumeTheSenderThread) {
         static_cast<QDialog*>(modal)->reject();
     });
     shell.main().runCommand("HelpAboutItem");
-    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_TRUE(suspendedWhileShown);
     EXPECT_FALSE(peer.senderSuspended());
 }
@@ -560,7 +562,7 @@ TEST(MainForm, AssociationCheckAnswers) {
         EXPECT_EQ(shell.optionsFile().value("Common", "CheckExtension"), "0");
     }
     {  // Already associated: nothing is asked.
-        Shell shell({noLoader, {}, true, true});
+        Shell shell({.optionsIni = noLoader, .associated = true});
         ASSERT_TRUE(shell.create());
         EXPECT_TRUE(shell.dialogs.questions().isEmpty());
     }
@@ -568,7 +570,7 @@ TEST(MainForm, AssociationCheckAnswers) {
 
 TEST(MainForm, CommandLineRules) {
     {  // -uninstall: the feedback question and page, then the end.
-        Shell shell({quietOptions(), {"-uninstall", "x.vmc"}, true, false});
+        Shell shell({.optionsIni = quietOptions(), .arguments = {"-uninstall", "x.vmc"}});
         shell.dialogs.answerQuestion(DialogButton::Yes);
         EXPECT_FALSE(shell.create());
         ASSERT_EQ(shell.dialogs.questions().size(), 1);
@@ -581,7 +583,8 @@ TEST(MainForm, CommandLineRules) {
     }
     {  // Another letter case is a connection file; later arguments are ignored; no start-up
        // window even with Showloader 1.
-        Shell shell({"[Common]\nCheckExtension=0\n", {"-Uninstall", "second.vmc"}, true, false});
+        Shell shell({.optionsIni = "[Common]\nCheckExtension=0\n",
+                     .arguments = {"-Uninstall", "second.vmc"}});
         ASSERT_TRUE(shell.create());
         const auto opening = test::record(&shell.main(), &TMainForm::connectionFileRequested);
         shell.main().FormActivate();

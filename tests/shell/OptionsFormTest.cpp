@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QTextBrowser>
 
+#include "support/TestEnvironment.h"
 #include "support/WindowParts.h"
 
 #include <gtest/gtest.h>
@@ -172,7 +173,7 @@ TEST(OptionsForm, CancelHelpAndF1) {
         form.BitBtn2->click();
     });
     main.runCommand("Options1");
-    EXPECT_TRUE(cancel.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return cancel.seen(); }));
     EXPECT_EQ(main.options().UserName, "");
     EXPECT_EQ(shell.optionsText(), before);
 
@@ -184,7 +185,7 @@ TEST(OptionsForm, CancelHelpAndF1) {
         form.BitBtn3->click();
     });
     main.runCommand("Options1");
-    EXPECT_TRUE(keys.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return keys.seen(); }));
     EXPECT_FALSE(form.isVisible());
     auto* help = form.findChild<THelpWindow*>();
     ASSERT_NE(help, nullptr);

@@ -24,16 +24,16 @@ namespace velmora::test {
 class Shell {
 public:
     struct Setup {
-        QByteArray optionsIni;  // written as options.ini when not empty
-        QStringList arguments;
+        QByteArray optionsIni{};  // written as options.ini when not empty
+        QStringList arguments{};
         bool withHelp = true;
         bool associated = false;              // the .vmc association exists already
-        QList<ProviderEntry> providers;       // none: no session can be opened
+        QList<ProviderEntry> providers{};     // none: no session can be opened
         DesktopNotifier* notifier = nullptr;  // none: no desktop notifications
     };
 
     explicit Shell(const Setup& setup);
-    explicit Shell(const QByteArray& optionsIni) : Shell(Setup{optionsIni, {}, true, false}) {}
+    explicit Shell(const QByteArray& optionsIni) : Shell(Setup{.optionsIni = optionsIni}) {}
     Shell() : Shell(Setup{}) {}
 
     // Creates the windows (the start-up steps run); false on the uninstall path.

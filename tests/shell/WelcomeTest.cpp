@@ -64,7 +64,7 @@ TEST(Welcome, ShowloaderZeroAndOne) {
             welcome.Button1->click();
         });
         shell.main().FormActivate();
-        EXPECT_TRUE(watcher.seen());
+        EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
         EXPECT_EQ(shell.optionsFile().value("Common", "Showloader"), "0");
     }
 }
@@ -89,7 +89,7 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
         closeModal);
     test::ModalWatcher watcher([&](QWidget*) { welcome.Label3->clicked(); });
     main.FormActivate();
-    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_EQ(newConnection->size(), 1);
     EXPECT_TRUE(hiddenDuringCommand);
     EXPECT_TRUE(test::pumpUntil([&] { return connectionDialog.seen(); }));
@@ -165,9 +165,9 @@ TEST(Welcome, ARecentConnectionClosesTheWindowBeforeItOpens) {
         [](QWidget* modal) { return qobject_cast<TWelcome*>(modal) != nullptr; },
         [&](QWidget*) { welcome.Label5->clicked(); });
     main.FormActivate();
-    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_TRUE(menuShown);
-    EXPECT_TRUE(connectionDialog.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return connectionDialog.seen(); }));
     EXPECT_TRUE(hiddenWhenOpened);
     EXPECT_TRUE(welcome.isHidden());
     EXPECT_EQ(main.recentConnections(), QStringList{fileName});

@@ -27,6 +27,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSignalSpy>
+#include <QSpinBox>
 #include <QStandardItemModel>
 #include <QStyleOptionViewItem>
 #include <QTabWidget>
@@ -74,7 +75,7 @@ TEST(WindowDetails, MessageBoxesCarryAnIconAndOfferNoMaximize) {
     {
         test::ModalWatcher watcher(look(message));
         dialogs.showMessage(QStringLiteral("Line is busy!"));
-        EXPECT_TRUE(watcher.seen());
+        EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     }
     Seen question;
     {
@@ -82,7 +83,7 @@ TEST(WindowDetails, MessageBoxesCarryAnIconAndOfferNoMaximize) {
         dialogs.ask(QuestionKind::Warning,
                     QStringLiteral("Are you sure to close current connection?"),
                     {DialogButton::Ok, DialogButton::Cancel});
-        EXPECT_TRUE(watcher.seen());
+        EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     }
     EXPECT_EQ(message.icon, QMessageBox::Information);
     EXPECT_EQ(question.icon, QMessageBox::Warning);
@@ -113,7 +114,7 @@ TEST(WindowDetails, FileDialogOfAMissingFolderStartsInTheNearestOneWithNoNameTyp
         dialog->reject();
     });
     EXPECT_TRUE(dialogs.openFileName(request).isEmpty());
-    EXPECT_TRUE(watcher.seen());
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     EXPECT_EQ(shownFolder, folder);
     EXPECT_EQ(typedName, QString());
 }
@@ -257,6 +258,23 @@ TEST(WindowDetails, NewConnectionDialogByKeyboard) {
     const QList<QWidget*> after{form.ModemComboBox, form.Label2, form.ModemPhoneNumber,
                                 form.ConnectButton};
     for (QWidget* next : after) {
+        press(Qt::Key_Tab);
+        EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
+    }
+
+    // The network: after its mode come the host name and the port, then Connect.
+    for (int back = 0; back < 5; ++back) {
+        press(Qt::Key_Backtab);
+    }
+    ASSERT_EQ(QApplication::focusWidget(), form.ConnectionMethod->button(0));
+    press(Qt::Key_Down);
+    press(Qt::Key_Down);
+    EXPECT_EQ(form.ConnectionMethod->itemIndex(), 2);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(QApplication::focusWidget(), form.ConnectionMode->button(1)) << "the chosen one";
+    EXPECT_EQ(form.ConnectionMode->itemText(1), "Call remote computer");
+    const QList<QWidget*> network{form.NetworkHostName, form.NetworkPort, form.ConnectButton};
+    for (QWidget* next : network) {
         press(Qt::Key_Tab);
         EXPECT_EQ(QApplication::focusWidget(), next) << next->objectName().toStdString();
     }

@@ -74,20 +74,6 @@ protected:
     TestLink link;
 };
 
-// The one message of a kind among those sent.
-std::optional<SentMessage> onlyOfKind(const std::deque<SentMessage>& sent, MessageKind kind) {
-    std::optional<SentMessage> found;
-    for (const SentMessage& message : sent) {
-        if (messageKindOf(bytesOf(message.bytes)) == static_cast<std::uint32_t>(kind)) {
-            if (found) {
-                return std::nullopt;
-            }
-            found = message;
-        }
-    }
-    return found;
-}
-
 }  // namespace
 
 TEST_F(TransferLinkTest, SeveralFilesArriveWholeTakingTurns) {

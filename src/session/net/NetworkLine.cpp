@@ -252,9 +252,22 @@ void NetworkLine::lineMessage(const QByteArray& message) {
 }
 
 void NetworkLine::lineDown(LineDown reason) {
-    std::lock_guard listenerLock(m_listenerMutex);
-    if (m_listener) {
-        m_listener->lineDown(reason);
+    {
+        std::lock_guard listenerLock(m_listenerMutex);
+        if (m_listener) {
+            m_listener->lineDown(reason);
+        }
+    }
+    if (reason != LineDown::PeerClosed) {
+        return;
+    }
+    // The caller said goodbye and closed its connection: the host waits for the next caller,
+    // which only a new connection can bring. Let go on this line's thread, as keepForNextPeer
+    // does for a refused caller.
+    std::shared_lock lock(m_sessionMutex);
+    if (!m_closing) {
+        QMetaObject::invokeMethod(
+            m_context.get(), [this] { dropSession(); }, Qt::QueuedConnection);
     }
 }
 

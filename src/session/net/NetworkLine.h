@@ -35,8 +35,8 @@ inline constexpr int kNetworkLinkBaud = 1'000'000'000;
 // gets the serial link over the encrypted stream (a SerialPortLine, whose calls are passed on).
 // A caller that sends garbage, says nothing for `handshakeLimitMs`, leaves in the handshake or
 // fails the key proof is turned away with a notice (NetworkPrompts::callerRefused), the next one
-// taken; after a failed key proof only after the throttle's pause. After a caller's goodbye the
-// line waits for the next caller.
+// taken; after a failed key proof only after the throttle's pause. After a caller's goodbye its
+// connection is let go and the line waits for the next caller.
 class NetworkLine : public Line, private LineListener {
 public:
     struct Tuning {

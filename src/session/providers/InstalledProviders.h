@@ -18,10 +18,10 @@ class SerialPrompts;
 struct ProviderSetup {
     QString dataFolder;                      // where the providers keep their settings
     SerialPrompts* serialPrompts = nullptr;  // asks for the port; may be null with fixed settings
-    std::optional<SerialSettings> serialSettings;  // used without asking when given
+    std::optional<SerialSettings> serialSettings{};  // used without asking when given
     ModemPrompts* modemPrompts = nullptr;  // asks for the modem and number the address leaves out
     NetworkPrompts* networkPrompts = nullptr;  // asks for the passphrase when none is given
-    std::optional<QString> passphrase;         // of network lines, used without asking
+    std::optional<QString> passphrase{};       // of network lines, used without asking
 };
 
 inline const QString SerialProviderName = QStringLiteral("Serial Connection");

@@ -29,90 +29,20 @@ require_tools Xvfb xdotool import xprop openbox
 make_work_folder "${4:-}"
 start_own_display
 
-# --- A window manager, as on any user's desktop ----------------------------------------------
-# It gives the keyboard to the window that is activated, keeps a prompt above the window it
-# belongs to and puts a close button on each title bar. Without one, which window takes the
-# keys depends on the program's own focus calls alone, and a prompt that takes no input (the
-# fault a new user met) can look different here from what a user sees. Openbox is small, needs
-# no configuration and follows the standard (EWMH) that xdotool's window activation relies on.
-openbox >"$work/openbox.log" 2>&1 &
-pids+=($!)
-window_manager_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
-wait_for 10 window_manager_up || { echo "FAIL: the window manager did not start"; exit 1; }
+start_window_manager
 
 # --- The cable ---------------------------------------------------------------------------------
 "$cable_program" --dir "$work/cable" >"$work/cable.log" 2>&1 &
 pids+=($!)
 wait_for 10 test -e "$work/cable/B" || { echo "FAIL: the cable did not start"; exit 1; }
 
-# Stops the run after a failed step: what follows needs it.
-stop_run() {
-    echo "stopped: the remaining steps need that step"
-    show_errors Win
-    exit 1
-}
-give_up() {  # give_up WHY: a failed step that is no check of its own
-    echo "FAIL: $1"
-    stop_run
-}
-
-# Clicks a point of a window, given in the window's own coordinates.
-click() {  # click WINDOW X Y
-    xdotool mousemove --window "$1" "$2" "$3" click 1
-    sleep 0.4
-}
-
-# --- The window's first start ------------------------------------------------------------------
-question_gone() {  # question_gone WINDOW: that message box of the program is no longer shown
-    ! xdotool search --all --pid "${pid_of[Win]}" --onlyvisible --name '^Velmora$' 2>/dev/null |
-        grep -qx "$1"
-}
-# Starts the program as a new user, with the new empty data folder HOME_FOLDER, and answers what
-# it asks before its main window is usable: each question with Enter (its default answer), as a
-# user who reads and agrees. Ends with the start-up window shown.
-first_start() {  # first_start HOME_FOLDER
-    local questions=0 box
-    new_user "$route"
-    mkdir -p "$1"
-    VELMORA_HOME=$1 "$velmora" >>"$work/Win.out" 2>>"$work/Win.err" &
-    pid_of[Win]=$!
-    pids+=($!)
-    until [ -n "$(window_named Win '^Welcome to Velmora !$')" ]; do
-        wait_for 20 has_other_windows Win || give_up "the program showed nothing on its first start"
-        box=$(window_named Win '^Velmora$')
-        if [ -n "$box" ] && [ "$questions" -lt 5 ]; then
-            questions=$((questions + 1))
-            sleep 0.5
-            screenshot "$route-question-$questions"
-            press "$box" Return
-            wait_for 10 question_gone "$box"
-        else
-            sleep 0.5
-            [ -n "$(window_named Win '^Welcome to Velmora !$')" ] ||
-                give_up "the first start shows: $(other_windows Win | paste -sd ',')"
-        fi
-    done
-    echo "seen: the first start asked $questions question(s) before the start-up window"
-    sleep 0.5
-    screenshot "$route-start-up-window"
-    check "$route: the main window is there behind the start-up window" test -n "$(main_window Win)"
-    check "$route: the first start wrote options.ini into the data folder" test -s "$1/options.ini"
-}
-
-# Waits for a dialog of the window's program and sets $dialog to it; gives up without it.
-await_dialog() {  # await_dialog TITLE
-    wait_for 10 window_named Win "^$1\$" >/dev/null || give_up "$route: no \"$1\" window opened"
-    sleep 0.5
-    dialog=$(window_named Win "^$1\$")
-}
-
 # File > New connection...; "Null-modem (COM-to-COM)"; Master (0) or Slave (1); Connect.
 # The points are where the dialog lays out its choices.
 connect_by_dialog() {  # connect_by_dialog ROLE
-    press "$(main_window Win)" alt+f
+    press "$(main_window "$route")" alt+f
     sleep 0.3
     xdotool key n
-    await_dialog "New connection"
+    await_dialog "$route" "New connection"
     click "$dialog" 30 184
     click "$dialog" 249 $((158 + 26 * $1))
     screenshot "$route-new-connection-dialog"
@@ -124,14 +54,14 @@ connect_by_dialog() {  # connect_by_dialog ROLE
 # from the wizard's bottom edge, the choices from its top.
 connect_by_wizard() {  # connect_by_wizard ROLE
     local next_y
-    if [ -n "$(window_named Win '^Welcome to Velmora !$')" ]; then
-        click "$(window_named Win '^Welcome to Velmora !$')" 120 106
+    if [ -n "$(window_named "$route" '^Welcome to Velmora !$')" ]; then
+        click "$(window_named "$route" '^Welcome to Velmora !$')" 120 106
     else
-        press "$(main_window Win)" alt+f
+        press "$(main_window "$route")" alt+f
         sleep 0.3
         xdotool key c
     fi
-    await_dialog "Connection wizard"
+    await_dialog "$route" "Connection wizard"
     next_y=$(($(xdotool getwindowgeometry --shell "$dialog" | sed -n 's/^HEIGHT=//p') - 23))
     click "$dialog" 153 185
     screenshot "$route-wizard-method"
@@ -139,24 +69,6 @@ connect_by_wizard() {  # connect_by_wizard ROLE
     click "$dialog" 153 $((123 + 26 * $1))
     screenshot "$route-wizard-mode"
     click "$dialog" 369 "$next_y"
-}
-
-# The "Serial Connection" prompt: the port's path typed over what the field holds, Enter.
-answer_serial_prompt() {  # answer_serial_prompt PORT
-    await_dialog "Serial Connection"
-    screenshot "$route-serial-prompt"
-    press "$dialog" ctrl+a
-    xdotool type --delay 20 "$1"
-    sleep 0.3
-    screenshot "$route-serial-prompt-typed"
-    xdotool key Return
-    wait_for 10 no_window_named Win '^Serial Connection$'
-    local closed=$?
-    check "$route: the Serial Connection prompt took the typed port and closed" test $closed = 0
-    if [ $closed != 0 ]; then
-        screenshot "$route-serial-prompt-stuck"
-        stop_run
-    fi
 }
 
 # velmora-cli on the cable's end B, as the host or the joiner (MODE), named Cleo, offering a
@@ -204,18 +116,18 @@ connection() {  # connection CONNECT ROLE
         wait_for 20 cli_said "Waiting for remote user..." || give_up "velmora-cli did not host"
     fi
     "$connect" "$role"
-    answer_serial_prompt "$work/cable/A"
+    answer_serial_prompt "$route" "$work/cable/A"
     [ "$role" = 0 ] && start_cli join
     wait_for 40 cli_said "Connected with " || give_up "$step: velmora-cli did not connect"
     sleep 1
     screenshot "$step-connected"
-    check "$step: no dialog is left open once connected" test -z "$(other_windows Win)"
+    check "$step: no dialog is left open once connected" test -z "$(other_windows "$route")"
     check "$step: serial.ini remembers the typed port" \
         grep -qxF "Port=$work/cable/A" <(tr -d '\r' <"$home/serial.ini")
     name=$(sed -n 's/^Connected with \(.*\)\.$/\1/p' "$cli_out" | head -1)
 
     # A chat line each way.
-    say Win "Hello Cleo, $step"
+    say "$route" "Hello Cleo, $step"
     echo "Hello window, $step" >&3
     wait_for 10 cli_said "$name>    Hello Cleo, $step"
     check "$step: velmora-cli shows the window's line" cli_said "$name>    Hello Cleo, $step"
@@ -223,8 +135,8 @@ connection() {  # connection CONNECT ROLE
     # Cleo's file arrives by itself; the window's goes by Transfer > Send file... (Insert) and
     # the path typed into the file dialog.
     head -c $((60000 + cli * 1000)) /dev/urandom >"$window_file"
-    press "$(main_window Win)" Insert
-    if wait_for 10 has_other_windows Win && sleep 1; then
+    press "$(main_window "$route")" Insert
+    if wait_for 10 has_other_windows "$route" && sleep 1; then
         screenshot "$step-file-dialog"
         xdotool type --delay 10 "$window_file"
         xdotool key Return
@@ -237,7 +149,7 @@ connection() {  # connection CONNECT ROLE
         cmp -s "$window_file" "$cli_in/$(basename "$window_file")"
     check "$step: velmora-cli's file arrived whole in the window's Incoming folder" \
         cmp -s "$cli_file" "$home/Incoming/$(basename "$cli_file")"
-    export_log Win "$work/$step.txt"
+    export_log "$route" "$work/$step.txt"
     check "$step: the window shows its own line" log_has_line "$work/$step.txt" \
         "$name>    Hello Cleo, $step"
     check "$step: the window shows velmora-cli's line" log_has_line "$work/$step.txt" \
@@ -260,10 +172,10 @@ connection() {  # connection CONNECT ROLE
 
     # File > Disconnect, its question answered OK; velmora-cli is then ended by its user
     # (SIGTERM).
-    press "$(main_window Win)" alt+f
+    press "$(main_window "$route")" alt+f
     sleep 0.3
     xdotool key d
-    await_dialog Velmora
+    await_dialog "$route" Velmora
     screenshot "$step-disconnect-question"
     check "$step: the question box offers to close it, not to maximise it" \
         box_offers_no_maximize "$dialog"
@@ -273,7 +185,7 @@ connection() {  # connection CONNECT ROLE
     screenshot "$step-disconnected"
     check "$step: velmora-cli learns that the window left" cli_said "$name has left."
     local left
-    left=$(other_windows Win)
+    left=$(other_windows "$route")
     [ -n "$left" ] && echo "seen: after Disconnect the window shows: $(echo "$left" | paste -sd ',')"
     check "$step: after Disconnect no dialog is left open" test -z "$left"
     kill -TERM "$cli_pid" 2>/dev/null
@@ -293,30 +205,29 @@ first_hour() {
     local main name start gone big=$work/big-from-window.bin
     route=hour
     home=$work/hour-home
-    first_start "$home"
-    click "$(window_named Win '^Welcome to Velmora !$')" 375 271  # its Close button
-    wait_for 10 no_window_named Win '^Welcome to Velmora !$' ||
-        give_up "the start-up window did not close"
-    main=$(main_window Win)
+    first_start "$route" "$home"
+    close_start_up_window "$route"
+    main=$(main_window "$route")
 
     # File > Options... (Up, Up: past Exit), OK as the dialog opens.
     check "hour: no incoming folder yet on a fresh install" test ! -e "$home/Incoming"
     press "$main" alt+f
     sleep 0.3
     xdotool key Up Up Return
-    await_dialog Options
+    await_dialog "$route" Options
     screenshot "$route-options"
     press "$dialog" Return
-    wait_for 10 no_window_named Win '^Options$'
+    wait_for 10 no_window_named "$route" '^Options$'
     sleep 0.5
     screenshot "$route-options-ok"
-    check "hour: OK in Options closed the dialog on a fresh install" no_window_named Win '^Options$'
-    check "hour: OK in Options showed no message" no_window_named Win '^Velmora$'
+    check "hour: OK in Options closed the dialog on a fresh install" \
+        no_window_named "$route" '^Options$'
+    check "hour: OK in Options showed no message" no_window_named "$route" '^Velmora$'
     check "hour: OK in Options made the incoming folder" test -d "$home/Incoming"
-    [ -z "$(other_windows Win)" ] || give_up "Options left a window: $(other_windows Win)"
+    [ -z "$(other_windows "$route")" ] || give_up "Options left a window: $(other_windows "$route")"
 
     connect_by_dialog 0
-    answer_serial_prompt "$work/cable/A"
+    answer_serial_prompt "$route" "$work/cable/A"
     start_cli join
     wait_for 40 cli_said "Connected with " || give_up "hour: velmora-cli did not connect"
     name=$(sed -n 's/^Connected with \(.*\)\.$/\1/p' "$cli_out" | head -1)
@@ -358,7 +269,7 @@ first_hour() {
     check "hour: the first line after switching back to chat mode went out" \
         cli_said "$name>    Back in chat"
     check "hour: the blank line was not sent" bash -c "! grep -qx '$name>  *' '$cli_out'"
-    export_log Win "$work/hour-1.txt"
+    export_log "$route" "$work/hour-1.txt"
     check "hour: classic-mode keys typed after the switch, and a middle-click paste, went to the end" \
         test "$(lines_before "$work/hour-1.txt" "$name>    Back in chat" | cut -d'|' -f2)" = \
         "classic wordsConnected"
@@ -376,7 +287,7 @@ first_hour() {
     xdotool key Return
     sleep 0.5
     screenshot "$route-line-while-alone"
-    export_log Win "$work/hour-2.txt"
+    export_log "$route" "$work/hour-2.txt"
     check "hour: after the other side left the window waits for the next caller" \
         test "$(lines_before "$work/hour-2.txt" "Nobody is connected: your line was not sent. It is kept in the message field.")" = \
         "Remote user disconnected.|Waiting for remote user..."
@@ -389,7 +300,7 @@ first_hour() {
     wait_for 40 cli_said "Connected with " || give_up "hour: the second caller did not connect"
     head -c 3000000 /dev/urandom >"$big"
     press "$main" Insert
-    if wait_for 10 has_other_windows Win && sleep 1; then
+    if wait_for 10 has_other_windows "$route" && sleep 1; then
         xdotool type --delay 10 "$big"
         xdotool key Return
     fi
@@ -397,57 +308,57 @@ first_hour() {
     sleep 2
     screenshot "$route-file-moving"
     press "$main" alt+F4
-    await_dialog Velmora
+    await_dialog "$route" Velmora
     screenshot "$route-close-question"
     xdotool key alt+n
     start=$SECONDS
-    wait_for 10 question_gone "$dialog"
+    wait_for 10 question_gone "$route" "$dialog"
     # The question about the unsaved connection may follow: No.
-    if wait_for 2 window_named Win '^Velmora$' >/dev/null; then
+    if wait_for 2 window_named "$route" '^Velmora$' >/dev/null; then
         screenshot "$route-close-second-question"
         xdotool key alt+n
     fi
     start=$SECONDS
-    wait_for 10 bash -c "[ -z \"\$(xdotool search --all --pid ${pid_of[Win]} --onlyvisible --name . 2>/dev/null)\" ]"
+    wait_for 10 bash -c "[ -z \"\$(xdotool search --all --pid ${pid_of[$route]} --onlyvisible \
+        --name . 2>/dev/null)\" ]"
     gone=$((SECONDS - start))
     screenshot "$route-closed"
     echo "seen: the window was gone $gone s after the last answer"
-    check "hour: the window closed after the answer" test -z "$(other_windows Win)$(main_window Win)"
+    check "hour: the window closed after the answer" \
+        test -z "$(other_windows "$route")$(main_window "$route")"
     wait_for 20 cut_off_said "$name" "$(basename "$big")"
     check "hour: velmora-cli learns that the window left" cli_said "$name has left."
     check "hour: velmora-cli names the file that was cut off" cut_off_said "$name" "$(basename "$big")"
-    wait_for 20 bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
-    check "hour: the program ended" bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
+    wait_for 20 bash -c "! kill -0 ${pid_of[$route]} 2>/dev/null"
+    check "hour: the program ended" bash -c "! kill -0 ${pid_of[$route]} 2>/dev/null"
     kill -TERM "$cli_pid" 2>/dev/null
     exec 3>&-
     echo "--- velmora-cli's output:"
     cat "$cli_out"
-    show_errors Win
+    show_errors "$route"
 }
 
 # --- Through File > New connection... -----------------------------------------------------------
 route=dialog
 home=$work/dialog-home
-first_start "$home"
-click "$(window_named Win '^Welcome to Velmora !$')" 375 271  # its Close button
-wait_for 10 no_window_named Win '^Welcome to Velmora !$' ||
-    give_up "the start-up window did not close"
+first_start "$route" "$home"
+close_start_up_window "$route"
 connection connect_by_dialog 0
 connection connect_by_dialog 1
-press "$(main_window Win)" alt+f
+press "$(main_window "$route")" alt+f
 sleep 0.3
 xdotool key x
-wait_for 10 bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
-check "dialog: File > Exit ended the program" bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
-show_errors Win
+wait_for 10 bash -c "! kill -0 ${pid_of[$route]} 2>/dev/null"
+check "dialog: File > Exit ended the program" bash -c "! kill -0 ${pid_of[$route]} 2>/dev/null"
+show_errors "$route"
 
 # --- Through the connection wizard, from another empty data folder -----------------------------
 route=wizard
 home=$work/wizard-home
-first_start "$home"
+first_start "$route" "$home"
 connection connect_by_wizard 1
 connection connect_by_wizard 0
-show_errors Win
+show_errors "$route"
 
 # --- By the keyboard alone, from another empty data folder -------------------------------------
 # The start-up window's link "Create new connection" by Tab and Enter; in the New connection
@@ -457,16 +368,16 @@ route=keyboard
 home=$work/keyboard-home
 connect_by_keyboard() {  # connect_by_keyboard ROLE
     local welcome
-    welcome=$(window_named Win '^Welcome to Velmora !$')
+    welcome=$(window_named "$route" '^Welcome to Velmora !$')
     if [ -n "$welcome" ]; then
         press "$welcome" Tab
         sleep 0.3
         screenshot "$route-start-up-link-focused"
         xdotool key Return
     else
-        press "$(main_window Win)" ctrl+n
+        press "$(main_window "$route")" ctrl+n
     fi
-    await_dialog "New connection"
+    await_dialog "$route" "New connection"
     screenshot "$route-new-connection-opened"
     local keys=(Tab Down Tab)
     [ "$1" = 1 ] && keys+=(Down)
@@ -475,35 +386,35 @@ connect_by_keyboard() {  # connect_by_keyboard ROLE
     screenshot "$route-new-connection-chosen"
     xdotool key Return
 }
-first_start "$home"
+first_start "$route" "$home"
 connection connect_by_keyboard 0
 connection connect_by_keyboard 1
 # Ctrl+N while nothing is connected opens the dialog at once; Esc closes it, Alt+F X ends.
-press "$(main_window Win)" ctrl+n
-await_dialog "New connection"
+press "$(main_window "$route")" ctrl+n
+await_dialog "$route" "New connection"
 check "keyboard: the New connection dialog opens over the main window with its title bar" \
     test "$(xdotool getwindowgeometry --shell "$dialog" | sed -n 's/^Y=//p')" -gt 0
 press "$dialog" Escape
-wait_for 10 no_window_named Win '^New connection$'
-check "keyboard: Esc closed the New connection dialog" no_window_named Win '^New connection$'
-press "$(main_window Win)" alt+f
+wait_for 10 no_window_named "$route" '^New connection$'
+check "keyboard: Esc closed the New connection dialog" no_window_named "$route" '^New connection$'
+press "$(main_window "$route")" alt+f
 sleep 0.3
 xdotool key x
 # Asked whether to save the connection: No (Alt+N).
-if wait_for 5 window_named Win '^Velmora$' >/dev/null; then
+if wait_for 5 window_named "$route" '^Velmora$' >/dev/null; then
     screenshot "$route-exit-question"
-    press "$(window_named Win '^Velmora$')" alt+n
+    press "$(window_named "$route" '^Velmora$')" alt+n
 fi
-wait_for 10 bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
-check "keyboard: File > Exit ended the program" bash -c "! kill -0 ${pid_of[Win]} 2>/dev/null"
-show_errors Win
+wait_for 10 bash -c "! kill -0 ${pid_of[$route]} 2>/dev/null"
+check "keyboard: File > Exit ended the program" bash -c "! kill -0 ${pid_of[$route]} 2>/dev/null"
+show_errors "$route"
 # Qt warns when a timer or a socket notifier is made on a thread that cannot run it (a thread
 # not started by QThread, or another thread than the object's): the port or the line it serves
 # is then not watched as the code expects.
 first_hour
 thread_warnings='QSocketNotifier: Can only be used with threads started with QThread'
 thread_warnings+='|Timers cannot be started from another thread'
-for program in Win cli; do
+for program in dialog wizard keyboard hour cli; do
     check "$program: no timer or notifier made on a thread that cannot run it" \
         bash -c "! cat '$work/$program'*.err | grep -E '$thread_warnings'"
 done

@@ -6,7 +6,9 @@
 #   require_tools TOOL...          exits 77 (skipped) when one of them is missing
 #   make_work_folder [SCREENS]     the run's folder ($work) and its screenshots' ($screens)
 #   start_own_display              a virtual X server of the run's own
-# and ends with finish_checks, which exits 1 when any check failed.
+#   start_window_manager           openbox on it (needs xprop and openbox)
+# and ends with finish_checks, which exits 1 when any check failed. Programs are started as new
+# users with first_start, which answers the questions of a first start by key.
 
 require_tools() {  # require_tools TOOL...
     local tool
@@ -30,6 +32,19 @@ start_own_display() {
     # The windows are real X windows, whatever platform the test suite sets for its other tests.
     export QT_QPA_PLATFORM=xcb
 }
+
+# A window manager, as on any user's desktop. It gives the keyboard to the window that is
+# activated, keeps a prompt above the window it belongs to and puts a close button on each title
+# bar. Without one, which window takes the keys depends on the program's own focus calls alone,
+# and a prompt that takes no input can look different here from what a user sees. Openbox is
+# small, needs no configuration and follows the standard (EWMH) that xdotool's window activation
+# relies on.
+start_window_manager() {
+    openbox >"$work/openbox.log" 2>&1 &
+    pids+=($!)
+    wait_for 10 window_manager_up || { echo "FAIL: the window manager did not start"; exit 1; }
+}
+window_manager_up() { xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q 'window id'; }
 
 pids=()
 # The run's folder goes when every check passed; else its data folders and logs stay to be read.
@@ -167,4 +182,167 @@ show_errors() {  # show_errors NAME
         echo "--- $1's error output:"
         grep -v 'XDG_RUNTIME_DIR\|propagateSizeHints' "$work/$1.err" | head -20
     fi
+}
+
+# Stops the run after a failed step: what follows needs it.
+stop_run() {
+    local name
+    echo "stopped: the remaining steps need that step"
+    for name in "${!pid_of[@]}"; do show_errors "$name"; done
+    exit 1
+}
+give_up() {  # give_up WHY: a failed step that is no check of its own
+    echo "FAIL: $1"
+    stop_run
+}
+
+# Clicks a point of a window, given in the window's own coordinates.
+click() {  # click WINDOW X Y
+    xdotool mousemove --window "$1" "$2" "$3" click 1
+    sleep 0.4
+}
+
+# Waits for a dialog of NAME's program and sets $dialog to it; gives up without it.
+await_dialog() {  # await_dialog NAME TITLE
+    wait_for 10 window_named "$1" "^$2\$" >/dev/null || give_up "$1: no \"$2\" window opened"
+    sleep 0.5
+    dialog=$(window_named "$1" "^$2\$")
+}
+
+# --- A program's start as a user does it -----------------------------------------------------
+question_gone() {  # question_gone NAME WINDOW: that message box of NAME's is no longer shown
+    ! xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --name '^Velmora$' 2>/dev/null |
+        grep -qx "$2"
+}
+# Starts the program as the user NAME (settings, caches and runtime files of NAME's own), with
+# the data folder HOME_FOLDER, and answers what it asks before its main window is usable: each
+# question with Enter (its default answer), as a user who reads and agrees. Ends with the
+# start-up window shown. Output and error output go to $work/NAME.out and NAME.err.
+start_program() {  # start_program NAME HOME_FOLDER
+    local questions=0 box
+    new_user "$1"
+    mkdir -p "$2"
+    VELMORA_HOME=$2 "$velmora" >>"$work/$1.out" 2>>"$work/$1.err" &
+    pid_of[$1]=$!
+    pids+=($!)
+    until [ -n "$(window_named "$1" '^Welcome to Velmora !$')" ]; do
+        wait_for 20 has_other_windows "$1" || give_up "$1: the program showed nothing as it started"
+        box=$(window_named "$1" '^Velmora$')
+        if [ -n "$box" ] && [ "$questions" -lt 5 ]; then
+            questions=$((questions + 1))
+            sleep 0.5
+            screenshot "$1-question-$questions"
+            press "$box" Return
+            wait_for 10 question_gone "$1" "$box"
+        else
+            sleep 0.5
+            [ -n "$(window_named "$1" '^Welcome to Velmora !$')" ] ||
+                give_up "$1: the start shows: $(other_windows "$1" | paste -sd ',')"
+        fi
+    done
+    echo "seen: $1's start asked $questions question(s) before the start-up window"
+    sleep 0.5
+}
+# The program's first start, by the new user NAME with the new empty data folder HOME_FOLDER.
+first_start() {  # first_start NAME HOME_FOLDER
+    start_program "$1" "$2"
+    screenshot "$1-start-up-window"
+    check "$1: the main window is there behind the start-up window" test -n "$(main_window "$1")"
+    check "$1: the first start wrote options.ini into the data folder" test -s "$2/options.ini"
+}
+# The start-up window's Close button.
+close_start_up_window() {  # close_start_up_window NAME
+    click "$(window_named "$1" '^Welcome to Velmora !$')" 375 271
+    wait_for 10 no_window_named "$1" '^Welcome to Velmora !$' ||
+        give_up "$1: the start-up window did not close"
+}
+
+# The "Serial Connection" prompt: the port's path typed over what the field holds, Enter.
+answer_serial_prompt() {  # answer_serial_prompt NAME PORT
+    await_dialog "$1" "Serial Connection"
+    screenshot "$1-serial-prompt"
+    press "$dialog" ctrl+a
+    xdotool type --delay 20 "$2"
+    sleep 0.3
+    screenshot "$1-serial-prompt-typed"
+    xdotool key Return
+    wait_for 10 no_window_named "$1" '^Serial Connection$'
+    local closed=$?
+    check "$1: the Serial Connection prompt took the typed port and closed" test $closed = 0
+    if [ $closed != 0 ]; then
+        screenshot "$1-serial-prompt-stuck"
+        stop_run
+    fi
+}
+
+# --- Steps in a main window that several tests take -------------------------------------------
+# File > Options... (Up, Up: past Exit). On the General page, when RECONNECT is "turn", a click
+# on "Get a lost line back and continue its transfers" turns reconnecting over; when NEW_NAME is
+# given, Ctrl+Tab to the Appearance page, a click into the user name field and the name typed
+# over what it holds; OK with Enter.
+change_options() {  # change_options NAME RECONNECT(turn|keep) [NEW_NAME]
+    press "$(main_window "$1")" alt+f
+    sleep 0.3
+    xdotool key Up Up Return
+    await_dialog "$1" Options
+    if [ "$2" = turn ]; then
+        click "$dialog" 30 286
+        screenshot "$1-options-general"
+    fi
+    if [ -n "${3:-}" ]; then
+        xdotool key ctrl+Tab
+        sleep 0.3
+        click "$dialog" 273 257
+        xdotool key ctrl+a
+        xdotool type --delay 20 "$3"
+        sleep 0.3
+        screenshot "$1-options-appearance"
+    fi
+    xdotool key Return
+    wait_for 10 no_window_named "$1" '^Options$' || give_up "$1: Options did not close"
+}
+option_is() {  # option_is NAME KEY VALUE: the options.ini of NAME's data folder holds KEY=VALUE
+    grep -qxF "$2=$3" <(tr -d '\r' <"$work/$1/options.ini")
+}
+
+# File > New connection (Ctrl+N), a session still open closed first when the program asks (OK).
+# Leaves the dialog open, in $dialog, the keyboard in its session name field.
+open_connection_dialog() {  # open_connection_dialog NAME
+    press "$(main_window "$1")" ctrl+n
+    sleep 1
+    if [ -n "$(window_named "$1" '^Velmora$')" ]; then
+        press "$(window_named "$1" '^Velmora$')" Return
+    fi
+    await_dialog "$1" "New connection"
+    xdotool windowfocus --sync "$dialog"
+}
+# The New connection dialog; a click on the connection method (0 Modem, 1 Null-modem
+# (COM-to-COM), 2 Network (TCP/IP)), then on the mode (0 the host's, 1 the caller's), where the
+# dialog lays them out. Leaves the dialog open, in $dialog.
+choose_connection() {  # choose_connection NAME METHOD MODE
+    open_connection_dialog "$1"
+    click "$dialog" 30 $((158 + 26 * $2))
+    click "$dialog" 249 $((158 + 26 * $3))
+}
+
+# File > Exit (Alt+F X); the question whether to save the connection, if asked, answered No.
+exit_window() {  # exit_window NAME
+    press "$(main_window "$1")" alt+f
+    sleep 0.3
+    xdotool key x
+    if wait_for 5 window_named "$1" '^Velmora$' >/dev/null; then
+        screenshot "$1-exit-question"
+        press "$(window_named "$1" '^Velmora$')" alt+n
+    fi
+    wait_for 10 bash -c "! kill -0 ${pid_of[$1]} 2>/dev/null"
+}
+
+# The text of NAME's message box, read off its picture (tesseract; the picture enlarged three
+# times, as the reader wants letters taller than a screen draws them). Qt's message boxes on
+# Linux neither copy their text nor let it be selected, so this is what a user's eyes get.
+message_text() {  # message_text NAME
+    local box
+    box=$(window_named "$1" '^Velmora$') || return 1
+    import -window "$box" -resize 300% "$work/message-box.png" &&
+        tesseract "$work/message-box.png" - 2>/dev/null
 }

@@ -1,25 +1,32 @@
 #!/usr/bin/env bash
-# Two Velmora windows over the virtual null-modem cable on a virtual X server, driven only by
-# key and mouse events (xdotool), as a user drives them: Ann hosts and Bob joins, a chat line
-# goes each way, Ann sends a file, Ann's window is closed (the host leaves), and the two connect
-# again. Then the cable's plug is pulled while a file moves: with reconnecting off the rows end
-# and Send again finishes the file; with it on the line comes back and the file goes on by
-# itself. Each step is checked from what the program wrote to disk (received files, exported
-# conversations, the data folders), from its error output and from the windows on the screen;
-# screenshots of every step are kept. Every check prints PASS or FAIL; any FAIL fails the run.
+# Two Velmora windows over the virtual null-modem cable on a virtual X server with a window
+# manager, driven only by key and mouse events (xdotool), as users drive them. Each window starts
+# from an empty data folder, as a new user's does: the questions of a first start are answered by
+# key, the user name and the Reconnect option are set in the Options dialog, the serial port is
+# typed into the "Serial Connection" prompt at each connection. Ann hosts and Bob joins, a chat
+# line goes each way, Ann sends a file, Ann's window is closed (the host leaves), and the two
+# connect again. Then the cable's plug is pulled while a file moves: with reconnecting off the
+# rows end and Send again finishes the file; with it turned on in Options the line comes back
+# and the file goes on by itself. Each step is checked from what the program wrote to disk
+# (received files, exported conversations, the data folders), from its error output and from
+# the windows on the screen; screenshots of every step are kept. Nothing is written into the
+# data folders beforehand and no dialog is answered in code. Every check prints PASS or FAIL;
+# any FAIL fails the run.
 #
 #   two-windows.sh VELMORA VELMORA_CABLE [SCREENSHOT_FOLDER]
 #
-# Exits with 77 (skipped) when Xvfb, xdotool or ImageMagick's import is missing.
+# Exits with 77 (skipped) when Xvfb, xdotool, ImageMagick's import, xprop or openbox is
+# missing.
 set -uo pipefail
 
 velmora=$1
 cable_program=$2
 
 source "$(dirname "$0")/real-input.sh"
-require_tools Xvfb xdotool import
+require_tools Xvfb xdotool import xprop openbox
 make_work_folder "${3:-}"
 start_own_display
+start_window_manager
 
 # --- The cable and the two windows -----------------------------------------------------------
 "$cable_program" --dir "$work/cable" >"$work/cable.log" 2>&1 &
@@ -27,23 +34,24 @@ cable_pid=$!
 pids+=($!)
 wait_for 10 test -e "$work/cable/B" || { echo "FAIL: the cable did not start"; exit 1; }
 
-start_window() {  # start_window NAME CABLE_END X
-    local name=$1 home=$work/$1
-    mkdir -p "$home"
-    if [ ! -e "$home/serial.ini" ]; then
-        printf '[Serial]\r\nPort=%s\r\nBaud=115200\r\nFlow=None\r\nAsk=0\r\n' \
-            "$work/cable/$2" >"$home/serial.ini"
-        printf '[Common]\r\nCheckExtension=0\r\nShowloader=0\r\nAskExit=0\r\nReconnect=0\r\nUserName=%s\r\n' \
-            "$name" >"$home/options.ini"
+# Each user's end of the cable and place on the screen: side by side, as a user drags them
+# (both windows open at the screen's centre the first time).
+declare -A cable_end=([Ann]=A [Bob]=B) left_edge=([Ann]=0 [Bob]=640)
+# NAME's window, started as NAME, its start-up window closed; the first time from an empty data
+# folder, and then moved to NAME's place, where it comes back on its next start.
+start_window() {  # start_window NAME
+    if [ -e "$work/$1/options.ini" ]; then
+        start_program "$1" "$work/$1"
+        close_start_up_window "$1"
+    else
+        first_start "$1" "$work/$1"
+        close_start_up_window "$1"
+        xdotool windowmove "$(main_window "$1")" "${left_edge[$1]}" 0
+        sleep 0.5
     fi
-    VELMORA_HOME=$home "$velmora" >>"$work/$name.out" 2>>"$work/$name.err" &
-    pid_of[$name]=$!
-    pids+=($!)
-    wait_for 20 main_window "$name" >/dev/null || { echo "FAIL: $name's window did not open"; exit 1; }
-    # No window manager: the windows are placed side by side by hand.
-    xdotool windowmove "$(main_window "$name")" "$3" 0
-    sleep 0.5
 }
+# Where NAME's main window is on the screen and its size.
+placement() { xdotool getwindowgeometry "$(main_window "$1")" | sed 1d; }  # placement NAME
 # Closes NAME's message boxes and dialogs with Esc, the message boxes (titled "Velmora") first,
 # since they are modal over the dialogs.
 dismiss_others() {
@@ -57,35 +65,21 @@ dismiss_others() {
         sleep 0.5
     done
 }
-# File > New connection; a click on "Null-modem (COM-to-COM)", then on Master (0) or Slave (1),
-# where the dialog lays them out for a cable; Alt+C for Connect.
+# File > New connection, "Null-modem (COM-to-COM)", Master (0) or Slave (1); Alt+C for Connect;
+# NAME's end of the cable typed into the Serial Connection prompt.
 connect_as() {  # connect_as NAME ROLE
-    local main dialog
-    main=$(main_window "$1")
-    press "$main" ctrl+n
-    sleep 1
-    # A session still open asks first whether to close it: OK.
-    if [ -n "$(window_named "$1" '^Velmora$')" ]; then
-        press "$(window_named "$1" '^Velmora$')" Return
-    fi
-    if ! wait_for 10 window_named "$1" '^New connection$' >/dev/null; then
-        echo "FAIL: $1: the New connection dialog did not open"
-        failures=$((failures + 1))
-        return 1
-    fi
-    dialog=$(window_named "$1" '^New connection$')
-    sleep 0.5
-    xdotool windowfocus --sync "$dialog"
-    xdotool mousemove --window "$dialog" 30 184 click 1
-    sleep 0.5
-    xdotool mousemove --window "$dialog" 249 $((158 + 26 * $2)) click 1
-    sleep 0.3
+    choose_connection "$1" 1 "$2"
     screenshot "$1-connect-dialog"
     xdotool key alt+c
+    answer_serial_prompt "$1" "$work/cable/${cable_end[$1]}"
 }
 
-start_window Ann A 0
-start_window Bob B 640
+for name in Ann Bob; do
+    start_window "$name"
+    change_options "$name" turn "$name"
+    check "$name's name, typed in Options, is kept" option_is "$name" UserName "$name"
+    check "$name's reconnecting, turned off in Options, is kept off" option_is "$name" Reconnect 0
+done
 screenshot started
 
 # --- Connect: Ann hosts, Bob joins -----------------------------------------------------------
@@ -126,10 +120,8 @@ check "the file arrived whole in Bob's incoming folder" \
 
 # --- The host leaves: File > Exit in Ann's window ---------------------------------------------
 serial_before=$(cat "$work/Bob/serial.ini")
-press "$(main_window Ann)" alt+f
-sleep 0.3
-xdotool key x
-wait_for 10 bash -c "! kill -0 ${pid_of[Ann]} 2>/dev/null"
+ann_placement=$(placement Ann)
+exit_window Ann
 check "Ann's window closed" bash -c "! kill -0 ${pid_of[Ann]} 2>/dev/null"
 sleep 8
 screenshot host-left
@@ -137,7 +129,7 @@ check "Bob's program still runs after the host left" running Bob
 if ! running Bob; then
     wait "${pid_of[Bob]}"
     echo "seen: Bob's program ended with status $? when the host left"
-    start_window Bob B 640
+    start_window Bob
 fi
 others=$(other_windows Bob)
 [ -n "$others" ] && echo "seen: Bob's program shows windows: $(echo "$others" | paste -sd ',')"
@@ -161,7 +153,8 @@ check "Bob, hosting alone after the host left, says the line was not sent" \
     "Nobody is connected: your line was not sent. It is kept in the message field."
 
 # --- Connect again: Ann's window again; Bob, who stayed, hosts on the line it holds ----------
-start_window Ann A 0
+start_window Ann
+check "Ann's window came back where Ann left it" test "$(placement Ann)" = "$ann_placement"
 connect_as Ann 1
 sleep 6
 screenshot ann-joins-again
@@ -197,7 +190,7 @@ left_open=$(other_windows Ann; other_windows Bob)
 check "no dialog left open in either program" test -z "$left_open"
 
 # --- The plug pulled while a file moves; the ended row sent again once connected again ---------
-# Reconnecting is off in these windows' options: the rows end with the line.
+# Reconnecting is off, as set in Options at the start: the rows end with the line.
 head -c 400000 /dev/urandom >"$work/long.bin"
 press "$(main_window Ann)" Insert
 if wait_for 10 has_other_windows Ann && sleep 1; then
@@ -213,14 +206,22 @@ sleep 12
 xdotool mousemove --window "$(main_window Ann)" 60 365 click 1
 xdotool mousemove --window "$(main_window Bob)" 60 365 click 1
 sleep 1
+# The first row of NAME's transfers list, as the window draws it, into FILE.
+row_picture() {  # row_picture NAME FILE
+    import -window "$(main_window "$1")" -crop 550x24+0+344 +repage "$2"
+}
 screenshot plug-pulled
+for name in Ann Bob; do row_picture "$name" "$work/$name-row-1.png"; done
 sleep 3
 screenshot plug-pulled-later
+for name in Ann Bob; do row_picture "$name" "$work/$name-row-2.png"; done
 # Both windows' rows, as drawn 3 s apart: an ended row's clocks and figures stand still.
 rows_still() {
-    convert "$(ls "$screens"/*-plug-pulled.png)" -crop 1280x24+0+344 "$work/rows-1.png" &&
-        convert "$(ls "$screens"/*-plug-pulled-later.png)" -crop 1280x24+0+344 "$work/rows-2.png" &&
-        [ "$(compare -metric AE "$work/rows-1.png" "$work/rows-2.png" null: 2>&1)" = 0 ]
+    local name
+    for name in Ann Bob; do
+        [ "$(compare -metric AE "$work/$name-row-1.png" "$work/$name-row-2.png" null: 2>&1)" \
+            = 0 ] || return 1
+    done
 }
 check "the ended rows' clocks stand still" rows_still
 export_log Ann "$work/ann-5.txt"
@@ -251,17 +252,12 @@ sleep 1
 screenshot cleared
 
 # --- Reconnecting on: the plug pulled and put back while a file moves; it goes on by itself ----
+# Turned on in each window's Options while the two are connected: it holds from the next loss.
 for name in Ann Bob; do
-    kill "${pid_of[$name]}"
-    wait "${pid_of[$name]}" 2>/dev/null
-    sed -i 's/Reconnect=0/Reconnect=1/' "$work/$name/options.ini"
+    change_options "$name" turn
+    check "$name's reconnecting, turned on in Options, is kept on" option_is "$name" Reconnect 1
 done
-start_window Ann A 0
-start_window Bob B 640
-connect_as Ann 0
-sleep 1
-connect_as Bob 1
-sleep 4
+dismiss_others Ann
 head -c 300000 /dev/urandom >"$work/again.bin"
 press "$(main_window Ann)" Insert
 if wait_for 10 has_other_windows Ann && sleep 1; then
