@@ -263,7 +263,8 @@ double linkPayloadRate(const QString& folder, double bitErrorRate, bool chat) {
 }
 
 struct FileRun {
-    double cpuSeconds = 0;  // processor time of both ends
+    double cpuSeconds = 0;       // processor time of both ends
+    double cableCpuSeconds = 0;  // the emulated cable's own thread
     double wallSeconds = 0;
 };
 
@@ -287,7 +288,8 @@ FileRun sendFile(const QString& folder, const QByteArray& file, int baud, bool c
         }
         return sum;
     };
-    const double cpuBefore = processCpuSeconds() - cableCpu();
+    const double cableBefore = cableCpu();
+    const double cpuBefore = processCpuSeconds() - cableBefore;
     const auto start = Clock::now();
     std::thread sender([&] {
         for (const QByteArray& block : blocks) {
@@ -297,6 +299,7 @@ FileRun sendFile(const QString& folder, const QByteArray& file, int baud, bool c
     const auto last = link->arrivals.waitForMessage(blocks.size() - 1);
     sender.join();
     FileRun run;
+    run.cableCpuSeconds = cableCpu() - cableBefore;
     run.cpuSeconds = processCpuSeconds() - cableCpu() - cpuBefore;
     run.wallSeconds = last ? std::chrono::duration<double>(*last - start).count() : 0.0;
     link->sender->close();
@@ -738,12 +741,14 @@ void rateFigures(const Folders& sub, const std::vector<int>& rates) {
         const double chatMs = chatLatencyUnderLoadMs(folder("chat"), baud);
         std::printf(
             "rate %s: efficiency=%s vs_zmodem=%.3f (ZMODEM %s) cpu_s=%.2f (ZMODEM %.2f, %.2f x) "
-            "chat_under_load_ms=%.0f (%lld bytes in %.1f s; load %s)\n",
+            "chat_under_load_ms=%.0f (%lld bytes in %.1f s; the cable's thread %.2f s; load "
+            "%s)\n",
             name.c_str(), shareOfLine(baud, linkRate).c_str(),
             zmodem.rate > 0 ? linkRate / zmodem.rate : 0.0, shareOfLine(baud, zmodem.rate).c_str(),
             link.cpuSeconds, zmodem.cpuSeconds,
             zmodem.cpuSeconds > 0 ? link.cpuSeconds / zmodem.cpuSeconds : 0.0, chatMs,
-            static_cast<long long>(file.size()), link.wallSeconds, loadAverage().c_str());
+            static_cast<long long>(file.size()), link.wallSeconds, link.cableCpuSeconds,
+            loadAverage().c_str());
         std::fflush(stdout);
         if (baud == kSlowLineBehindFastPorts) {
             // As behind a modem: the ports run at 115200, the line at its own rate.

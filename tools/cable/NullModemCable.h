@@ -54,7 +54,8 @@ struct CableOptions {
     std::uint64_t seed = 1;
     // Bytes the line holds in each direction between the writer and the reader beyond what the
     // kernel buffers, like a UART's FIFO and the driver's buffer: when the reader does not read,
-    // the writer is stopped after about this much.
+    // the writer is stopped after about this much (on an unthrottled line, after this much and
+    // what the receiving terminal's kernel buffers hold).
     std::size_t bufferSize = 4096;
     // Pull the plug this long after the start.
     std::optional<std::chrono::milliseconds> unplugAfter;
