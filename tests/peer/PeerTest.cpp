@@ -182,6 +182,10 @@ TEST(Peer, ALostLineOfAPortOnTheNetworkIsTriedAgainWithoutWaitingForADevice) {
         side->peer.setCableDevice([] { return QStringLiteral("tcp://127.0.0.1:9"); });
     }
     ASSERT_TRUE(c.connect());
+    // Who the other side is comes with its hello: a line lost before both hellos arrived has
+    // nothing to take back.
+    ASSERT_TRUE(
+        pumpUntil([&] { return c.ann.peer.sendsUtf8Text() && c.bob.peer.sendsUtf8Text(); }));
     int back = 0;
     for (Side* side : {&c.ann, &c.bob}) {
         QObject::connect(&side->peer, &Peer::lineBack, [&back] { ++back; });
