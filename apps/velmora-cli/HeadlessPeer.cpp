@@ -90,6 +90,9 @@ void HeadlessPeer::connectPeer() {
         m_input->setEnabled(!m_inputEnded);
     });
     connect(&m_peer, &Peer::sessionLost, this, [this] {
+        if (m_finished) {
+            return;  // saying goodbye already: the other side hanging up meanwhile ends nothing
+        }
         printLine(texts::ConnectionLost);
         QTimer::singleShot(0, this, [this] { finish(ExitConnectionLost); });
     });

@@ -64,6 +64,7 @@ struct ModemExchange::Modem {
     // Data on its way to the peer, paced at the line rate.
     std::deque<char> toPeer;
     double credit = 0.0;
+    bool idleWhenPaced = true;  // nothing waited to be sent at the last pace
     std::uint64_t pacedAt = 0;
 };
 
@@ -441,8 +442,13 @@ void ModemExchange::pace(Modem& modem, std::uint64_t now) {
     // Ten bits a byte on the line: start, eight data, stop.
     modem.credit += static_cast<double>(now - modem.pacedAt) * m_settings.rateBps / 10000.0;
     modem.pacedAt = now;
-    if (modem.toPeer.empty()) {
-        modem.credit = std::min(modem.credit, 16.0);  // an idle line saves up no burst
+    // An idle line saves up no burst: neither while nothing waits nor for the idle time before
+    // the bytes that wait now arrived.
+    if (modem.idleWhenPaced || modem.toPeer.empty()) {
+        modem.credit = std::min(modem.credit, 16.0);
+    }
+    modem.idleWhenPaced = modem.toPeer.empty();
+    if (modem.idleWhenPaced) {
         return;
     }
     std::uniform_real_distribution<double> chance(0.0, 1.0);
