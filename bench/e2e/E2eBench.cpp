@@ -15,11 +15,17 @@
 // after it) to the moment the received file has its full size; it must then be byte for byte
 // the source, and both programs must end well.
 //
-//   velmora-bench-e2e [clean] [noisy] [resume] [reconnect]    (none: all four)
+//   e2e_unthrottled_mb_s a 256 MiB file over an unthrottled cable, velmora-cli's port set to
+//                        its default rate, which a pseudo-terminal ignores; then sz and rz with
+//                        the same file (the better of two runs), their ratio and the processor
+//                        time of both programs
+//
+//   velmora-bench-e2e [clean] [noisy] [resume] [reconnect] [unthrottled]    (none: all five)
 
 #include "support/BenchSupport.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <set>
@@ -45,6 +51,7 @@ struct Programs {
 struct Timing {
     bool whole = false;
     double seconds = 0.0;
+    double processorSeconds = 0.0;  // of both programs, user and system
 };
 
 // The receiving and the sending program of one transfer.
@@ -83,6 +90,8 @@ Timing awaitTransfer(const TransferProcesses& processes, const std::string& sour
         std::this_thread::sleep_for(5ms);
     }
     Timing timing;
+    timing.processorSeconds =
+        processes.receiver->processorSeconds() + processes.sender->processorSeconds();
     timing.whole = wholeAt && processes.endedWith(0) && sameContents(source, target);
     if (wholeAt) {
         timing.seconds = secondsBetween(processes.receiver->startedAt(), *wholeAt);
@@ -302,6 +311,64 @@ bool reconnectThroughOutages(const Programs& programs, const std::string& folder
     return withOutages.seconds <= goal;
 }
 
+// The load average of the last minute: the benchmark shares the machine.
+double loadAverage() {
+    double load = 0.0;
+    return ::getloadavg(&load, 1) == 1 ? load : -1.0;
+}
+
+// A large file from velmora-cli to velmora-cli over an unthrottled cable (two pseudo-terminals
+// joined as fast as they go), both programs at their default rate setting, which a
+// pseudo-terminal ignores: the link learns what the line carries. Against sz and rz with the
+// same file on the same kind of cable, the better of two runs.
+bool unthrottledAgainstZmodem(const Programs& programs, const std::string& folder,
+                              std::chrono::seconds limit) {
+    constexpr std::uint64_t kLargeFileBytes = 256ULL << 20;
+    const std::string work = inFolder(folder, "unthrottled");
+    std::filesystem::create_directories(work);
+    const std::string source = inFolder(work, "large.bin");
+    writeRandomFile(source, kLargeFileBytes, 4);
+    const std::vector<std::string> line = {"--baud", "unthrottled"};
+    Timing velmora;
+    {
+        const CableProcess cable(programs.cable, inFolder(work, "cable-velmora"), line);
+        velmora = velmoraTransfer(programs, cable, inFolder(work, "velmora"), source, limit);
+    }
+    const double velmoraLoad = loadAverage();
+    Timing zmodem;
+    for (const char* run : {"1", "2"}) {
+        const std::string runWork = inFolder(work, std::string("zmodem-") + run);
+        const CableProcess cable(programs.cable, inFolder(work, std::string("cable-zmodem-") + run),
+                                 line);
+        const Timing timing = zmodemTransfer(cable, runWork, source, limit);
+        std::error_code ignored;
+        std::filesystem::remove_all(runWork, ignored);  // the copy: a quarter of a gigabyte
+        if (timing.whole && (!zmodem.whole || timing.seconds < zmodem.seconds)) {
+            zmodem = timing;
+        }
+    }
+    if (!velmora.whole || !zmodem.whole) {
+        std::printf("e2e_unthrottled_mb_s=FAILED (Velmora %s, ZMODEM %s)\n",
+                    velmora.whole ? "whole" : "failed", zmodem.whole ? "whole" : "failed");
+        return false;
+    }
+    const double megabytes = static_cast<double>(kLargeFileBytes) / 1e6;
+    std::printf(
+        "e2e_unthrottled_mb_s=%.1f (%.0f MB in %.1f s, processor time of both programs %.1f s, "
+        "load %.1f; goal >= 20)\n",
+        megabytes / velmora.seconds, megabytes, velmora.seconds, velmora.processorSeconds,
+        velmoraLoad);
+    std::printf(
+        "e2e_unthrottled_zmodem_mb_s=%.1f (the better of two runs: %.1f s, processor time of sz "
+        "and rz %.1f s, load %.1f)\n",
+        megabytes / zmodem.seconds, zmodem.seconds, zmodem.processorSeconds, loadAverage());
+    std::printf("e2e_unthrottled_vs_zmodem=%.2f (processor time %.2f x ZMODEM's)\n",
+                zmodem.seconds / velmora.seconds,
+                velmora.processorSeconds / zmodem.processorSeconds);
+    std::fflush(stdout);
+    return megabytes / velmora.seconds >= 20.0;
+}
+
 std::string temporaryFolder() {
     std::string pattern =
         (std::filesystem::temp_directory_path() / "velmora-bench-e2e-XXXXXX").string();
@@ -333,6 +400,9 @@ int run(const std::set<std::string>& parts) {
     if (wanted("reconnect")) {
         ok &= reconnectThroughOutages(programs, folder, source, 900s);
     }
+    if (wanted("unthrottled")) {
+        ok &= unthrottledAgainstZmodem(programs, folder, 900s);
+    }
     std::error_code ignored;
     std::filesystem::remove_all(folder, ignored);
     return ok ? 0 : 1;
@@ -345,8 +415,11 @@ int main(int argc, char* argv[]) {
     std::set<std::string> parts;
     for (int i = 1; i < argc; ++i) {
         const std::string part = argv[i];
-        if (part != "clean" && part != "noisy" && part != "resume" && part != "reconnect") {
-            std::fprintf(stderr, "usage: velmora-bench-e2e [clean] [noisy] [resume] [reconnect]\n");
+        if (part != "clean" && part != "noisy" && part != "resume" && part != "reconnect" &&
+            part != "unthrottled") {
+            std::fprintf(stderr,
+                         "usage: velmora-bench-e2e [clean] [noisy] [resume] [reconnect] "
+                         "[unthrottled]\n");
             return 2;
         }
         parts.insert(part);

@@ -161,6 +161,9 @@ std::unique_ptr<SerialPortLine> openEnd(const std::filesystem::path& end, Serial
     }
     velmora::LinkEngine::Config tuning;
     tuning.offerCompression = compression;
+    // The cable's ends are pseudo-terminals, which have no rate of their own: the link is told
+    // the line's rate instead of learning it.
+    tuning.portHasRate = true;
     return std::make_unique<SerialPortLine>(std::move(port), settings, role, tuning);
 }
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -101,9 +102,12 @@ bool ChildProcess::hasEnded() {
         return true;
     }
     int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) != m_pid) {
+    rusage usage{};
+    if (::wait4(m_pid, &status, WNOHANG, &usage) != m_pid) {
         return false;
     }
+    m_processorSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
     m_ended = true;
     m_endedAt = Clock::now();
     if (WIFEXITED(status)) {

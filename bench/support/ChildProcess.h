@@ -46,11 +46,14 @@ public:
     Clock::time_point endedAt() const { return m_endedAt; }
     // The exit code of a normal end; nothing while running or after a signal.
     std::optional<int> exitCode() const { return m_exitCode; }
+    // The processor time (user and system) it took, once it has ended.
+    double processorSeconds() const { return m_processorSeconds; }
 
 private:
     pid_t m_pid = -1;
     bool m_ended = false;
     std::optional<int> m_exitCode;
+    double m_processorSeconds = 0.0;
     Clock::time_point m_startedAt;
     Clock::time_point m_endedAt;
 };

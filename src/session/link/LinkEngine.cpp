@@ -43,6 +43,9 @@ constexpr double kShrinkLossRatio = 0.06;
 // their size when sent again, so on a noisy fast line large first frames would hardly ever
 // get through.
 constexpr int kStartPayloadBytes = 512;
+// On a port without a rate of its own nothing is known of the line at first: it may be slow, so
+// the first flight (kFirstFlightFrames) stays under 600 bytes, well under a second at 9600 baud.
+constexpr int kUnratedStartPayloadBytes = 128;
 constexpr double kGrowLossRatio = 0.015;
 // Ordered frames stay sized for latency this long after the last interactive message.
 constexpr std::int64_t kInteractiveRecentMs = 10000;
@@ -58,8 +61,8 @@ constexpr std::int64_t kRateWindowMs = 2000;
 constexpr int kFirstFlightFrames = 4;
 // Below this share of the port's rate the line is taken to be slower than its port.
 constexpr double kSlowLineShare = 0.75;
-// The bytes in flight on a line slower than its port: one frame and this much line time, for
-// the acknowledgement's way back and the time both ends take to answer.
+// The bytes in flight on a line slower than its port: one frame and at most this much line
+// time, for the acknowledgement's way back and the time both ends take to answer.
 constexpr std::int64_t kFlightMs = 150;
 // On a line that carries its port's rate, the bytes in flight cover the shortest round trip seen
 // and four times its variation, for the ends' wake-ups on a busy machine: at least this much and
@@ -92,8 +95,11 @@ int payloadForRate(int baud, bool behindFasterPort) {
     // up to half a second, so that header, CRC and flag stay under 3 %: only the frame in
     // progress stands in front of a chat line, since the pacing keeps the buffers empty. Behind
     // a port faster than the line, whose buffers also hold the next frame, the smallest
-    // sensible frame instead.
-    const int bytes = static_cast<int>(static_cast<std::int64_t>(baud) * 9 / 1000) & ~63;
+    // sensible frame instead, and about 35 ms of line above that: one frame in the buffers and
+    // one on its way are what a chat line waits for.
+    const int bytes =
+        static_cast<int>(static_cast<std::int64_t>(baud) * (behindFasterPort ? 35 : 90) / 10000) &
+        ~63;
     const int least = behindFasterPort ? 128 : std::clamp(baud / 20 & ~63, 128, 448);
     // Above 2 KiB a frame takes at most 5 ms of line: on a fast line the frames in flight are
     // what a chat line waits for, and at 2 KiB header, CRC and flag cost 0.4 %.
@@ -108,6 +114,14 @@ int latencyPayloadForRate(int baud) {
     return std::clamp(bytes, 16, LinkEngine::kMaxPayloadBytes);
 }
 
+// The settings as the engine uses them: a port without a rate of its own is taken as far faster
+// than any line.
+LinkEngine::Config effectiveConfig(LinkEngine::Config config) {
+    config.baud =
+        config.portHasRate.value_or(true) ? std::max(config.baud, 1) : LinkEngine::kUnratedPortBaud;
+    return config;
+}
+
 Lane laneOfType(std::uint8_t type) {
     return (type & kInteractiveBit) != 0 ? Lane::Interactive : Lane::Ordered;
 }
@@ -115,26 +129,33 @@ Lane laneOfType(std::uint8_t type) {
 }  // namespace
 
 LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
-    : m_config(config),
+    : m_config(effectiveConfig(config)),
       m_codec(config.escapeXonXoff, static_cast<int>(kDataHeaderBytes) + kMaxPayloadBytes),
       m_basePayloadBytes(config.maxPayloadBytes > 0 ? std::clamp(config.maxPayloadBytes,
                                                                  kMinPayloadBytes, kMaxPayloadBytes)
-                                                    : payloadForRate(config.baud, false)),
-      m_payloadBytes(std::min(m_basePayloadBytes, kStartPayloadBytes)),
-      m_latencyPayloadBytes(latencyPayloadForRate(std::max(config.baud, 1))),
+                                                    : payloadForRate(m_config.baud, false)),
+      m_payloadBytes(std::min(m_basePayloadBytes,
+                              portHasRate() ? kStartPayloadBytes : kUnratedStartPayloadBytes)),
+      m_latencyPayloadBytes(latencyPayloadForRate(m_config.baud)),
       m_nextHelloMs(nowMs),
-      m_creditMilliBytes(static_cast<std::int64_t>(config.baud) * kBurstMs / 10),
+      m_creditMilliBytes(static_cast<std::int64_t>(m_config.baud) * kBurstMs / 10),
       m_creditAtMs(nowMs),
       m_lastSentMs(nowMs),
       m_lastByteMs(nowMs),
       m_lastFrameMs(nowMs) {
-    m_config.baud = std::max(config.baud, 1);
+    sizeBackPressure();
+}
+
+void LinkEngine::sizeBackPressure() {
+    if (m_config.backPressureBytes > 0) {
+        m_backPressureBytes = m_config.backPressureBytes;
+        return;
+    }
     // One file block of a cable connection (32 KiB and its header) plus what is in flight
-    // within a round trip, so that the next block is taken while the line is still busy.
-    m_backPressureBytes =
-        config.backPressureBytes > 0
-            ? config.backPressureBytes
-            : 32768 + 11 + m_basePayloadBytes + static_cast<qsizetype>(m_config.baud) * 3 / 1000;
+    // within a round trip, so that the next block is taken while the line is still busy. Of a
+    // line not yet measured behind a port without a rate nothing is known: the block alone.
+    const std::int64_t line = portHasRate() || !m_rateSamples.empty() ? lineBytesPerSecond() : 0;
+    m_backPressureBytes = 32768 + 11 + m_basePayloadBytes + static_cast<qsizetype>(line * 3 / 100);
 }
 
 void LinkEngine::restart(const Config& config, std::int64_t nowMs) {
@@ -443,6 +464,7 @@ void LinkEngine::sizeFramesForLine() {
             : payloadForRate(lineBaud, lineSlowerThanPort());
     m_payloadBytes = std::min(m_payloadBytes, m_basePayloadBytes);
     m_latencyPayloadBytes = latencyPayloadForRate(lineBaud);
+    sizeBackPressure();
 }
 
 bool LinkEngine::inFlightFull() const {
@@ -465,7 +487,15 @@ bool LinkEngine::inFlightFull() const {
             *m_minRttMs + std::clamp(4 * m_rttVarMs, least, std::max(least, double{kFlightMs})));
         return m_inFlightBytes >= lineBytesPerSecond() * flightMs / 1000 + 2 * frameBytes;
     }
-    return m_inFlightBytes >= lineBytesPerSecond() * kFlightMs / 1000 + frameBytes;
+    // A line slower than its port: the port's buffers (or a pseudo-terminal's, which has no rate
+    // of its own) hold what the line has not carried yet, in front of a chat line. So new frames
+    // go only while the bytes in flight are below one frame and what the line carries in the
+    // shortest round trip seen and a margin, at most kFlightMs: enough for the acknowledgement's
+    // way back and both ends' wake-ups, so that the line never waits.
+    const std::int64_t flightMs =
+        m_minRttMs ? std::min(kFlightMs, static_cast<std::int64_t>(*m_minRttMs) + kFlightMarginMs)
+                   : kFlightMs;
+    return m_inFlightBytes >= lineBytesPerSecond() * flightMs / 1000 + frameBytes;
 }
 
 void LinkEngine::markLostBefore(std::uint64_t order) {

@@ -87,8 +87,16 @@ public:
     // that hails without end gets a few answers a second, not one for each of ours.
     static constexpr std::int64_t kRefusalGapMs = 250;
 
+    // The rate taken for a port that has none of its own: far above any line and any processor.
+    static constexpr int kUnratedPortBaud = 1'000'000'000;
+
     struct Config {
         int baud = 115200;
+        // Whether the port has a rate of its own (baud). A pseudo-terminal has none: its setting
+        // does nothing and it carries what the other end reads. The link then takes the port as
+        // kUnratedPortBaud and learns the line's rate from what is acknowledged, starting with a
+        // small flight. Nothing: as the port driver finds (the engine takes it as true).
+        std::optional<bool> portHasRate;
         // The line uses XON/XOFF: 0x11 and 0x13 are never sent raw, and raw ones are ignored.
         bool escapeXonXoff = false;
         // Random and non-zero: tells this side from its own echo and from an earlier peer.
@@ -245,7 +253,9 @@ private:
     void measureLine(const Outgoing& frame, std::int64_t nowMs);
     void sizeFramesForLine();
     bool lineSlowerThanPort() const;
+    bool portHasRate() const { return m_config.portHasRate.value_or(true); }
     bool inFlightFull() const;
+    void sizeBackPressure();
     std::int64_t rtoMs() const;
     std::optional<std::int64_t> retransmitDeadline() const;
     std::int64_t garbageLimitMs() const;

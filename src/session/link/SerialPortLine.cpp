@@ -48,7 +48,9 @@ SerialPortLine::SerialPortLine(std::unique_ptr<QIODevice> stream, QString name,
       m_context(std::make_unique<QObject>()),
       m_port(std::move(stream)),
       m_serialPort(qobject_cast<QSerialPort*>(m_port.get()) != nullptr),
-      m_readPacing(settings.baud / 10) {
+      m_portHasRate(tuning.portHasRate.value_or(
+          !m_serialPort || portHasOwnRate(*static_cast<QSerialPort*>(m_port.get())))),
+      m_readPacing(m_portHasRate ? settings.baud / 10 : SerialSettings::kMinBaud / 10) {
     m_clock.start();
     m_engine = std::make_unique<LinkEngine>(engineConfig(), nowMs());
     m_timer = new QTimer(m_context.get());
@@ -100,6 +102,7 @@ SerialPortLine::~SerialPortLine() {
 LinkEngine::Config SerialPortLine::engineConfig() const {
     LinkEngine::Config config = m_tuning;
     config.baud = m_settings.baud;
+    config.portHasRate = m_portHasRate;
     config.escapeXonXoff = m_settings.flow == FlowControl::XonXoff;
     do {
         config.nonce = QRandomGenerator::system()->generate();

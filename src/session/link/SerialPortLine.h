@@ -38,7 +38,9 @@ public:
 
     // Takes an open port, also one that someone else opened and used before (the modem driver
     // after its command phase). Must be called on the thread the port belongs to. The settings
-    // give the rate and flow control the link is tuned for; the port is not set up again.
+    // give the rate and flow control the link is tuned for; the port is not set up again. A
+    // pseudo-terminal has no rate of its own: the link then learns the line's rate (unless the
+    // tuning's portHasRate says otherwise).
     SerialPortLine(std::unique_ptr<QSerialPort> port, const SerialSettings& settings, Role role,
                    const LinkEngine::Config& tuning = {});
     // Over another open byte stream, named `name` in messages (a network address). Its end, or
@@ -91,7 +93,9 @@ private:
     // Living on m_thread, touched only there (after construction).
     std::unique_ptr<QObject> m_context;
     std::unique_ptr<QIODevice> m_port;
-    const bool m_serialPort;    // m_port is a QSerialPort: its texts speak of a serial port
+    const bool m_serialPort;  // m_port is a QSerialPort: its texts speak of a serial port
+    // Whether the port has a rate of its own (not a pseudo-terminal), unless the tuning says.
+    const bool m_portHasRate;
     QTimer* m_timer = nullptr;  // owned by m_context
     std::int64_t m_timerDueMs = 0;
     // Inside a frame the port may be read after a pause instead of whenever bytes come (for a

@@ -5,6 +5,8 @@
 #include <QFileInfo>
 #include <QSerialPort>
 
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -13,6 +15,18 @@ namespace velmora {
 
 QString serialDevicePath(const QString& portName) {
     return portName.contains(QLatin1Char('/')) ? portName : QStringLiteral("/dev/") + portName;
+}
+
+bool portHasOwnRate(const QSerialPort& port) {
+    // The slave ends of UNIX98 pseudo-terminals have the character device majors 136 to 143.
+    constexpr unsigned kFirstPtyMajor = 136;
+    constexpr unsigned kLastPtyMajor = 143;
+    struct stat status {};
+    if (port.handle() < 0 || ::fstat(port.handle(), &status) != 0 || !S_ISCHR(status.st_mode)) {
+        return true;
+    }
+    const unsigned major = major(status.st_rdev);
+    return major < kFirstPtyMajor || major > kLastPtyMajor;
 }
 
 std::unique_ptr<QSerialPort> openSerialPort(const SerialSettings& settings, QString& error) {

@@ -135,5 +135,56 @@ TEST(LineRate, AFastLineThatNowAndThenStopsKeepsNoQueueInFrontOfAChatLine) {
     EXPECT_EQ(link.a.engine->basePayloadBytes(), 2048);
 }
 
+// A port without a rate of its own (a pseudo-terminal) over a slow and a fast line: the link
+// learns what the line carries, never keeps more than the stated bound on the way (at first a
+// few small frames), and keeps the line busy.
+TEST(LineRate, APortWithoutARateLearnsTheLineAndKeepsItsFlightShort) {
+    struct Case {
+        int lineBaud;
+        std::int64_t chatMs;  // the chat line's goal at this rate
+        double leastShare;    // of the line carried as file data
+    };
+    for (const Case& line : {Case{9600, 600, 0.88}, Case{4'000'000, 60, 0.95}}) {
+        LinkEngine::Config configA = linkConfig(115200, 1);
+        LinkEngine::Config configB = linkConfig(115200, 2);
+        configA.portHasRate = false;
+        configB.portHasRate = false;
+        SimulatedLink link(configA, configB, 73, line.lineBaud);
+        const std::int64_t lineRate = line.lineBaud / 10;
+        ASSERT_TRUE(link.runUntil([&] { return link.a.up && link.b.up; }, 5000));
+        LinkEngine& a = *link.a.engine;
+
+        // Before anything is measured: a few small frames, well under a second of a 9600 line.
+        a.send(randomBlock(0));
+        link.step();
+        EXPECT_LE(link.aToB.bytesOnTheWay(), 600) << line.lineBaud;
+
+        qsizetype mostOnTheWay = 0;
+        std::uint32_t blocks = 1;
+        const auto streamAndWatch = [&] {
+            while (a.canAccept(kBlockBytes)) {
+                a.send(randomBlock(blocks++));
+            }
+            mostOnTheWay = std::max(mostOnTheWay, link.aToB.bytesOnTheWay());
+            return false;
+        };
+        link.runUntil(streamAndWatch, 3000);
+        mostOnTheWay = 0;  // from here on the line is measured
+        link.runUntil(streamAndWatch, 5000);
+        EXPECT_GE(a.lineBytesPerSecond(), 0.9 * lineRate) << line.lineBaud;
+        EXPECT_LE(a.lineBytesPerSecond(), lineRate * 21 / 20) << line.lineBaud;
+        // At most 150 ms of line and two frames (a new one goes while less than one frame and
+        // the flight are on the way).
+        const qsizetype frameBytes = a.basePayloadBytes() + 8;
+        EXPECT_LE(mostOnTheWay, lineRate * 150 / 1000 + 2 * frameBytes) << line.lineBaud;
+
+        const Streamed streamed = streamWithChat(link);
+        ASSERT_GE(streamed.worstChatMs, 0) << line.lineBaud;
+        EXPECT_LE(streamed.worstChatMs, line.chatMs) << line.lineBaud;
+        // The line stays busy: frames of 128 bytes on the slow line, of 2 KiB on the fast one.
+        EXPECT_GE(streamed.fileBytesPerSecond, line.leastShare * lineRate) << line.lineBaud;
+    }
+}
+
 }  // namespace
 }  // namespace velmora

@@ -48,6 +48,8 @@ public:
     QByteArray read(std::int64_t nowMs);
     // Noise and stalls due at this millisecond.
     void addNoise(std::int64_t nowMs);
+    // Bytes written and not yet arrived: what waits in front of the next byte written.
+    qsizetype bytesOnTheWay() const { return static_cast<qsizetype>(m_bytes.size()); }
 
     Impairments impairments;
     bool cut = false;
