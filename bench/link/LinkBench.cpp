@@ -2,7 +2,9 @@
 // against the raw line rate and against ZMODEM (sz/rz of lrzsz) on the same emulated line, with
 // and without a chat line a second beside them; the latency of a keystroke and of a chat line
 // under load; the processor time of both ends against sz and rz. By default one line of figures
-// per line rate, from 9600 baud to an unthrottled cable, and one for the text corpus at each;
+// per line rate, from 9600 baud to an unthrottled cable, one more with the link not told the
+// rate (it learns it, as velmora-cli does over the cable's pseudo-terminals), and one for the
+// text corpus at each;
 // then the network line over loopback TCP, encrypted, against plain loopback TCP.
 // Prints name=value lines.
 
@@ -143,6 +145,10 @@ CableOptions cableOptions(const QString& folder, double bitErrorRate, std::uint6
     return options;
 }
 
+// A portBaud that sets the port to the line's own rate without telling the link: the link
+// learns the rate of the line, as velmora-cli does over velmora-cable's pseudo-terminals.
+constexpr int kLearntRate = -1;
+
 // portBaud: what the port is set to, when not the line's own rate.
 std::unique_ptr<SerialPortLine> openEnd(const std::filesystem::path& end, SerialPortLine::Role role,
                                         int baud, bool compression, int portBaud = 0) {
@@ -162,8 +168,10 @@ std::unique_ptr<SerialPortLine> openEnd(const std::filesystem::path& end, Serial
     velmora::LinkEngine::Config tuning;
     tuning.offerCompression = compression;
     // The cable's ends are pseudo-terminals, which have no rate of their own: the link is told
-    // the line's rate instead of learning it.
-    tuning.portHasRate = true;
+    // the line's rate instead of learning it, unless it is to learn it.
+    if (portBaud != kLearntRate) {
+        tuning.portHasRate = true;
+    }
     return std::make_unique<SerialPortLine>(std::move(port), settings, role, tuning);
 }
 
@@ -274,7 +282,8 @@ struct FileRun {
 // Both ends of the link carrying a file as file blocks (32 KiB of data after an 11-byte header,
 // the last one padded with zeros, as the transfers send it); the emulated cable's own thread is
 // not counted.
-FileRun sendFile(const QString& folder, const QByteArray& file, int baud, bool compression) {
+FileRun sendFile(const QString& folder, const QByteArray& file, int baud, bool compression,
+                 int portBaud = 0) {
     std::vector<QByteArray> blocks;
     for (qsizetype at = 0; at < file.size(); at += kBlockData) {
         QByteArray block(11, '\3');
@@ -283,7 +292,7 @@ FileRun sendFile(const QString& folder, const QByteArray& file, int baud, bool c
         blocks.push_back(block);
     }
     std::set<std::string> cableThreads;
-    auto link = makeLink(folder, 0.0, baud, &cableThreads, compression);
+    auto link = makeLink(folder, 0.0, baud, &cableThreads, compression, portBaud);
     const auto cableCpu = [&] {
         double sum = 0;
         for (const std::string& id : cableThreads) {
@@ -753,6 +762,18 @@ void rateFigures(const Folders& sub, const std::vector<int>& rates) {
             static_cast<long long>(file.size()), link.wallSeconds, link.cableCpuSeconds,
             loadAverage().c_str());
         std::fflush(stdout);
+        if (baud != kUnthrottled) {
+            // The same over ports that the link is not told the rate of (as velmora-cli over
+            // velmora-cable): it learns the line's rate from what is acknowledged.
+            const FileRun learnt = sendFile(folder("learnt"), file, baud, true, kLearntRate);
+            std::printf(
+                "rate %s learnt: efficiency=%s cpu_s=%.2f chat_under_load_ms=%.0f (the link not "
+                "told the rate; load %s)\n",
+                name.c_str(), shareOfLine(baud, fileRate(file.size(), learnt)).c_str(),
+                learnt.cpuSeconds, chatLatencyUnderLoadMs(folder("chat-learnt"), baud, kLearntRate),
+                loadAverage().c_str());
+            std::fflush(stdout);
+        }
         if (baud == kSlowLineBehindFastPorts) {
             // As behind a modem: the ports run at 115200, the line at its own rate.
             std::printf(

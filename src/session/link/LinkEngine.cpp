@@ -89,18 +89,26 @@ qsizetype trailingZerosFrom(const QByteArray& message) {
     return from;
 }
 
-int payloadForRate(int baud, bool behindFasterPort) {
+// Where the line is slower than its port, and whether that port has a rate of its own.
+enum class Behind { OwnRate, FasterPort, UnratedPort };
+
+int payloadForRate(int baud, Behind behind) {
+    const bool behindFasterPort = behind != Behind::OwnRate;
     // About 90 ms of line time per frame: large enough that the header hardly counts, short
     // enough that an acknowledgement or a repeat never waits long behind one. On a slow line
     // up to half a second, so that header, CRC and flag stay under 3 %: only the frame in
     // progress stands in front of a chat line, since the pacing keeps the buffers empty. Behind
-    // a port faster than the line, whose buffers also hold the next frame, the smallest
-    // sensible frame instead, and about 35 ms of line above that: one frame in the buffers and
-    // one on its way are what a chat line waits for.
+    // a port faster than the line, whose buffers also hold the next frame, about 35 ms of line
+    // and the smallest sensible frame on slow lines: one frame in the buffers and one on its way
+    // are what a chat line waits for. Behind a port without a rate of its own (a pseudo-
+    // terminal, whose line is a cable, not a noisy telephone line) up to 0.2 s of a slow line
+    // (192 bytes at 9600 baud), where headers would cost 6 % of 128-byte frames.
     const int bytes =
         static_cast<int>(static_cast<std::int64_t>(baud) * (behindFasterPort ? 35 : 90) / 10000) &
         ~63;
-    const int least = behindFasterPort ? 128 : std::clamp(baud / 20 & ~63, 128, 448);
+    const int least = behind == Behind::OwnRate      ? std::clamp(baud / 20 & ~63, 128, 448)
+                      : behind == Behind::FasterPort ? 128
+                                                     : std::clamp(baud / 48 & ~63, 128, 192);
     // Above 2 KiB a frame takes at most 5 ms of line: on a fast line the frames in flight are
     // what a chat line waits for, and at 2 KiB header, CRC and flag cost 0.4 %.
     const int most = std::clamp(baud / 2000 & ~63, 2048, LinkEngine::kMaxPayloadBytes);
@@ -131,9 +139,10 @@ Lane laneOfType(std::uint8_t type) {
 LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
     : m_config(effectiveConfig(config)),
       m_codec(config.escapeXonXoff, static_cast<int>(kDataHeaderBytes) + kMaxPayloadBytes),
-      m_basePayloadBytes(config.maxPayloadBytes > 0 ? std::clamp(config.maxPayloadBytes,
-                                                                 kMinPayloadBytes, kMaxPayloadBytes)
-                                                    : payloadForRate(m_config.baud, false)),
+      m_basePayloadBytes(
+          config.maxPayloadBytes > 0
+              ? std::clamp(config.maxPayloadBytes, kMinPayloadBytes, kMaxPayloadBytes)
+              : payloadForRate(m_config.baud, Behind::OwnRate)),
       m_payloadBytes(std::min(m_basePayloadBytes,
                               portHasRate() ? kStartPayloadBytes : kUnratedStartPayloadBytes)),
       m_latencyPayloadBytes(latencyPayloadForRate(m_config.baud)),
@@ -461,7 +470,9 @@ void LinkEngine::sizeFramesForLine() {
     m_basePayloadBytes =
         m_config.maxPayloadBytes > 0
             ? std::clamp(m_config.maxPayloadBytes, kMinPayloadBytes, kMaxPayloadBytes)
-            : payloadForRate(lineBaud, lineSlowerThanPort());
+            : payloadForRate(lineBaud, !lineSlowerThanPort() ? Behind::OwnRate
+                                       : portHasRate()       ? Behind::FasterPort
+                                                             : Behind::UnratedPort);
     m_payloadBytes = std::min(m_payloadBytes, m_basePayloadBytes);
     m_latencyPayloadBytes = latencyPayloadForRate(lineBaud);
     sizeBackPressure();
