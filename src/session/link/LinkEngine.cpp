@@ -205,9 +205,6 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
         handleAck(body, nowMs);
         return;
     }
-    if (laneOfType(type) == Lane::Interactive) {
-        m_lastInteractiveMs = nowMs;  // the user here is likely to answer
-    }
     handleData(body);
 }
 
