@@ -129,12 +129,6 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
       m_lastByteMs(nowMs),
       m_lastFrameMs(nowMs) {
     m_config.baud = std::max(config.baud, 1);
-    // One file block of a cable connection (32 KiB and its header) plus what is in flight
-    // within a round trip, so that the next block is taken while the line is still busy.
-    m_backPressureBytes =
-        config.backPressureBytes > 0
-            ? config.backPressureBytes
-            : 32768 + 11 + m_basePayloadBytes + static_cast<qsizetype>(m_config.baud) * 3 / 1000;
 }
 
 void LinkEngine::restart(const Config& config, std::int64_t nowMs) {
@@ -531,8 +525,9 @@ void LinkEngine::goDown(LineDown reason, const LinkDownCause& cause) {
 }
 
 bool LinkEngine::canAccept(qsizetype size, Lane lane) const {
+    // A message larger than the limit goes once only what keeps the line busy is left.
     const qsizetype queued = queueOf(agreedLane(lane)).queuedBytes;
-    return queued == 0 || queued + size <= m_backPressureBytes;
+    return queued + size <= queueLimitBytes() || queued <= refillBytes();
 }
 
 bool LinkEngine::send(const QByteArray& message, Lane lane) {
@@ -573,6 +568,17 @@ void LinkEngine::sendTook(std::int64_t micros) {
                                  lineBytesPerSecond());
         m_lastCompressed.reset();
     }
+}
+
+qsizetype LinkEngine::refillBytes() const {
+    return m_basePayloadBytes + lineBytesPerSecond() * kBurstMs / 1000;
+}
+
+qsizetype LinkEngine::queueLimitBytes() const {
+    // A second of line, so that what follows blocks in the lane (a pause, an abort, the next
+    // offer) waits about that long on a slow line; never more than a cable connection's file
+    // block (32 KiB and its header) beyond what keeps the line busy.
+    return std::clamp<qsizetype>(lineBytesPerSecond(), refillBytes(), refillBytes() + 32768 + 11);
 }
 
 qsizetype LinkEngine::queuedBytes() const {

@@ -311,8 +311,7 @@ bool SerialPortLine::sendInLane(const QByteArray& message, Lane lane) {
         // On the line's own thread (from a listener call) waiting would stop the line itself.
         if (!onOwnThread()) {
             m_changed.wait(lock, [&] {
-                return m_closing || m_portFailed || !m_engine->isUp() ||
-                       m_engine->canAccept(message.size(), lane);
+                return m_closing || m_portFailed || !m_engine->isUp() || m_engine->canAccept(message.size(), lane);
             });
         }
         // The processor time of this thread, not the wall's: a moment of other work on a busy
