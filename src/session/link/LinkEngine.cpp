@@ -151,21 +151,7 @@ LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
       m_creditAtMs(nowMs),
       m_lastSentMs(nowMs),
       m_lastByteMs(nowMs),
-      m_lastFrameMs(nowMs) {
-    sizeBackPressure();
-}
-
-void LinkEngine::sizeBackPressure() {
-    if (m_config.backPressureBytes > 0) {
-        m_backPressureBytes = m_config.backPressureBytes;
-        return;
-    }
-    // One file block of a cable connection (32 KiB and its header) plus what is in flight
-    // within a round trip, so that the next block is taken while the line is still busy. Of a
-    // line not yet measured behind a port without a rate nothing is known: the block alone.
-    const std::int64_t line = portHasRate() || !m_rateSamples.empty() ? lineBytesPerSecond() : 0;
-    m_backPressureBytes = 32768 + 11 + m_basePayloadBytes + static_cast<qsizetype>(line * 3 / 100);
-}
+      m_lastFrameMs(nowMs) {}
 
 void LinkEngine::restart(const Config& config, std::int64_t nowMs) {
     std::unique_ptr<Compressors> spare =
@@ -234,9 +220,6 @@ void LinkEngine::handleFrame(const QByteArray& body, std::int64_t nowMs) {
     if (type == kAck) {
         handleAck(body, nowMs);
         return;
-    }
-    if (laneOfType(type) == Lane::Interactive) {
-        m_lastInteractiveMs = nowMs;  // the user here is likely to answer
     }
     handleData(body);
 }
@@ -475,7 +458,6 @@ void LinkEngine::sizeFramesForLine() {
                                                              : Behind::UnratedPort);
     m_payloadBytes = std::min(m_payloadBytes, m_basePayloadBytes);
     m_latencyPayloadBytes = latencyPayloadForRate(lineBaud);
-    sizeBackPressure();
 }
 
 bool LinkEngine::inFlightFull() const {
@@ -575,8 +557,9 @@ void LinkEngine::goDown(LineDown reason, const LinkDownCause& cause) {
 }
 
 bool LinkEngine::canAccept(qsizetype size, Lane lane) const {
+    // A message larger than the limit goes once only what keeps the line busy is left.
     const qsizetype queued = queueOf(agreedLane(lane)).queuedBytes;
-    return queued == 0 || queued + size <= m_backPressureBytes;
+    return queued + size <= queueLimitBytes() || queued <= refillBytes();
 }
 
 bool LinkEngine::send(const QByteArray& message, Lane lane) {
@@ -617,6 +600,24 @@ void LinkEngine::sendTook(std::int64_t micros) {
                                  lineBytesPerSecond());
         m_lastCompressed.reset();
     }
+}
+
+std::int64_t LinkEngine::queueLineBytesPerSecond() const {
+    // Of a line not yet measured behind a port without a rate of its own nothing is known: it
+    // may be slow, so a lane takes a message at a time until it is.
+    return portHasRate() || !m_rateSamples.empty() ? lineBytesPerSecond() : 0;
+}
+
+qsizetype LinkEngine::refillBytes() const {
+    return m_basePayloadBytes + queueLineBytesPerSecond() * kBurstMs / 1000;
+}
+
+qsizetype LinkEngine::queueLimitBytes() const {
+    // A second of line, so that what follows blocks in the lane (a pause, an abort, the next
+    // offer) waits about that long on a slow line; never more than a cable connection's file
+    // block (32 KiB and its header) beyond what keeps the line busy.
+    return std::clamp<qsizetype>(queueLineBytesPerSecond(), refillBytes(),
+                                 refillBytes() + 32768 + 11);
 }
 
 qsizetype LinkEngine::queuedBytes() const {

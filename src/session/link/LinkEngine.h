@@ -103,9 +103,6 @@ public:
         std::uint32_t nonce = 1;
         // Largest payload of a frame; 0: chosen for the line rate.
         int maxPayloadBytes = 0;
-        // send() is refused (canAccept() false) while this many payload bytes wait for their
-        // acknowledgement; 0: about one file block of a cable plus what the line holds in flight.
-        qsizetype backPressureBytes = 0;
         // No byte at all for this long: the line is lost.
         std::int64_t silenceLimitMs = 4000;
         // Nothing sent for this long: a keep-alive goes out.
@@ -132,9 +129,9 @@ public:
     // The processor time the last send() took (compressing it): a level that leaves the sender
     // no time to spare is lowered for the messages that follow.
     void sendTook(std::int64_t micros);
-    // Whether a message of this size may be queued in this lane now without passing the lane's
-    // back-pressure bound. A single message of any allowed size is always accepted on an empty
-    // lane.
+    // Whether a message of this size may be queued in this lane now: while the lane, with it,
+    // holds no more than queueLimitBytes() not yet acknowledged, or no more than refillBytes()
+    // without it. A message of any allowed size goes on an empty lane.
     bool canAccept(qsizetype size, Lane lane = Lane::Ordered) const;
     // Queues a whole message whatever the bound; false when the link is not up (or closing) or
     // the message is larger than kMaxMessageBytes.
@@ -166,7 +163,6 @@ public:
         std::uint64_t bytesOut = 0;
     };
     CompressionCounts compressionCounts() const { return m_compressionCounts; }
-    qsizetype backPressureBytes() const { return m_backPressureBytes; }
     // The payload size of new frames at present.
     int payloadBytes() const { return m_payloadBytes; }
     // The payload size frames grow to on a clean line.
@@ -181,6 +177,12 @@ public:
     LinkHeard heard() const;
 
 private:
+    // What a lane may hold, queued or in flight: about a second of line (see the definition).
+    qsizetype queueLimitBytes() const;
+    // What a lane holds while the line is still busy when the next message comes: a frame and
+    // 30 ms of line.
+    qsizetype refillBytes() const;
+
     enum class State { Hello, Up, Closing, Closed, Down };
     struct Outgoing {
         std::uint16_t seq = 0;
@@ -255,7 +257,8 @@ private:
     bool lineSlowerThanPort() const;
     bool portHasRate() const { return m_config.portHasRate.value_or(true); }
     bool inFlightFull() const;
-    void sizeBackPressure();
+    // What the line carries, as the bound of the queues takes it.
+    std::int64_t queueLineBytesPerSecond() const;
     std::int64_t rtoMs() const;
     std::optional<std::int64_t> retransmitDeadline() const;
     std::int64_t garbageLimitMs() const;
@@ -269,7 +272,6 @@ private:
     int m_payloadBytes;
     // The payload size of ordered frames while interactive traffic is recent.
     int m_latencyPayloadBytes;
-    qsizetype m_backPressureBytes;
 
     // The hello exchange.
     std::uint32_t m_peerNonce = 0;

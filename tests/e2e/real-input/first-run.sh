@@ -39,9 +39,8 @@ wait_for 10 test -e "$work/cable/B" || { echo "FAIL: the cable did not start"; e
 # File > New connection...; "Null-modem (COM-to-COM)"; Master (0) or Slave (1); Connect.
 # The points are where the dialog lays out its choices.
 connect_by_dialog() {  # connect_by_dialog ROLE
-    press "$(main_window "$route")" alt+f
-    sleep 0.3
-    xdotool key n
+    focus_window "$(main_window "$route")"
+    pick_menu_item "$route" f n
     await_dialog "$route" "New connection"
     click "$dialog" 30 184
     click "$dialog" 249 $((158 + 26 * $1))
@@ -57,9 +56,8 @@ connect_by_wizard() {  # connect_by_wizard ROLE
     if [ -n "$(window_named "$route" '^Welcome to Velmora !$')" ]; then
         click "$(window_named "$route" '^Welcome to Velmora !$')" 120 106
     else
-        press "$(main_window "$route")" alt+f
-        sleep 0.3
-        xdotool key c
+        focus_window "$(main_window "$route")"
+        pick_menu_item "$route" f c
     fi
     await_dialog "$route" "Connection wizard"
     next_y=$(($(xdotool getwindowgeometry --shell "$dialog" | sed -n 's/^HEIGHT=//p') - 23))
@@ -172,9 +170,8 @@ connection() {  # connection CONNECT ROLE
 
     # File > Disconnect, its question answered OK; velmora-cli is then ended by its user
     # (SIGTERM).
-    press "$(main_window "$route")" alt+f
-    sleep 0.3
-    xdotool key d
+    focus_window "$(main_window "$route")"
+    pick_menu_item "$route" f d
     await_dialog "$route" Velmora
     screenshot "$step-disconnect-question"
     check "$step: the question box offers to close it, not to maximise it" \
@@ -243,10 +240,7 @@ first_hour() {
     check "hour: a line typed right after connecting, without a click, went out" \
         cli_said "$name>    Typed at once"
     # Message > Classic mode: typed straight away, the text goes to the end of the conversation.
-    xdotool key alt+m
-    sleep 0.3
-    xdotool key a
-    sleep 0.5
+    pick_menu_item "$route" m a
     xdotool type --delay 20 "classic words"
     sleep 0.5
     screenshot "$route-classic-typed"
@@ -259,10 +253,7 @@ first_hour() {
     sleep 0.5
     screenshot "$route-classic-middle-click"
     # Message > Chat mode: the next line goes out.
-    xdotool key alt+m
-    sleep 0.3
-    xdotool key h
-    sleep 0.5
+    pick_menu_item "$route" m h
     xdotool type --delay 20 "Back in chat"
     xdotool key Return
     wait_for 10 cli_said "$name>    Back in chat"
@@ -345,9 +336,8 @@ first_start "$route" "$home"
 close_start_up_window "$route"
 connection connect_by_dialog 0
 connection connect_by_dialog 1
-press "$(main_window "$route")" alt+f
-sleep 0.3
-xdotool key x
+focus_window "$(main_window "$route")"
+pick_menu_item "$route" f x
 wait_for 10 bash -c "! kill -0 ${pid_of[$route]} 2>/dev/null"
 check "dialog: File > Exit ended the program" bash -c "! kill -0 ${pid_of[$route]} 2>/dev/null"
 show_errors "$route"
@@ -397,9 +387,8 @@ check "keyboard: the New connection dialog opens over the main window with its t
 press "$dialog" Escape
 wait_for 10 no_window_named "$route" '^New connection$'
 check "keyboard: Esc closed the New connection dialog" no_window_named "$route" '^New connection$'
-press "$(main_window "$route")" alt+f
-sleep 0.3
-xdotool key x
+focus_window "$(main_window "$route")"
+pick_menu_item "$route" f x
 # Asked whether to save the connection: No (Alt+N).
 if wait_for 5 window_named "$route" '^Velmora$' >/dev/null; then
     screenshot "$route-exit-question"

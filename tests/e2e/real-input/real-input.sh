@@ -137,9 +137,12 @@ no_window_named() { [ -z "$(window_named "$1" "$2")" ]; }  # no_window_named NAM
 has_other_windows() { [ -n "$(other_windows "$1")" ]; }
 running() { kill -0 "${pid_of[$1]}" 2>/dev/null; }
 # Keys go, as from a keyboard, to the window that has the input focus: WINDOW is given it first.
-press() {  # press WINDOW KEY...
+focus_window() {  # focus_window WINDOW
     xdotool windowfocus --sync "$1" 2>/dev/null
     sleep 0.3
+}
+press() {  # press WINDOW KEY...
+    focus_window "$1"
     shift
     xdotool key --delay 80 "$@"
 }
@@ -156,13 +159,31 @@ say() {  # say NAME TEXT
     sleep 0.5
 }
 
+# A drop-down menu of NAME's program is open: a window of it that the window manager does not
+# manage (override-redirect), as menus, and tooltips, are. (Qt marks a menu's window as a popup
+# menu only the first time it opens.)
+menu_open() {  # menu_open NAME
+    local window
+    for window in $(xdotool search --all --pid "${pid_of[$1]}" --onlyvisible --class '' \
+        2>/dev/null); do
+        [[ $(xwininfo -id "$window" 2>/dev/null) == *"Override Redirect State: yes"* ]] && return 0
+    done
+    return 1
+}
+menu_closed() { ! menu_open "$1"; }
+# A menu of the window that has the keyboard opened by its Alt key and an item chosen by its
+# key, each waited for: keys typed after it come after the item's work, however late the menu.
+pick_menu_item() {  # pick_menu_item NAME MENU_KEY ITEM_KEY
+    xdotool key "alt+$2"
+    wait_for 10 menu_open "$1" || give_up "$1: the menu of Alt+$2 did not open"
+    xdotool key "$3"
+    wait_for 10 menu_closed "$1" || give_up "$1: the menu of Alt+$2 stayed open after $3"
+}
+
 # Message > Export messages to file...: the conversation as the window shows it, into FILE.
 export_log() {  # export_log NAME FILE
-    local main
-    main=$(main_window "$1")
-    press "$main" alt+m
-    sleep 0.3
-    xdotool key e
+    focus_window "$(main_window "$1")"
+    pick_menu_item "$1" m e
     wait_for 10 window_named "$1" 'Export messages log' >/dev/null || return 1
     sleep 0.3
     xdotool type --delay 10 "$2"
@@ -327,9 +348,8 @@ choose_connection() {  # choose_connection NAME METHOD MODE
 
 # File > Exit (Alt+F X); the question whether to save the connection, if asked, answered No.
 exit_window() {  # exit_window NAME
-    press "$(main_window "$1")" alt+f
-    sleep 0.3
-    xdotool key x
+    focus_window "$(main_window "$1")"
+    pick_menu_item "$1" f x
     if wait_for 5 window_named "$1" '^Velmora$' >/dev/null; then
         screenshot "$1-exit-question"
         press "$(window_named "$1" '^Velmora$')" alt+n

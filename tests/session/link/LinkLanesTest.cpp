@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <random>
 
 namespace velmora {
@@ -225,6 +226,44 @@ TEST(LinkLanesTest, FramesStayShortWhileInteractiveTrafficIsRecentAndGrowBackAft
     link.runUntil([] { return false; }, 10000);
     const double after = bytesPerFrame(link, 20000, blocks);
     EXPECT_GT(after, talking * 1.2) << after << " " << talking;
+}
+
+// The receiver of a file sends its counts in the interactive lane four times a second: they say
+// nothing of a user about to type, and must not slow the file by shortening its frames.
+TEST(LinkLanesTest, InteractiveMessagesComingBackDoNotSlowTheBlocks) {
+    constexpr int kBaud = 9600;
+    constexpr qsizetype kSmallBlockBytes = 512 + 11 + 12;  // a slow line's blocks
+    SimulatedLink link(config(kBaud, 1), config(kBaud, 2), 71);
+    ASSERT_TRUE(link.runUntil([&] { return bothUp(link); }, 5000));
+    std::uint32_t blocks = 0;
+    // Block bytes b receives while a streams for the time; `alongside` runs at every step.
+    const auto streamed = [&](std::int64_t forMs, const std::function<void()>& alongside) {
+        const std::size_t before = link.b.messages.size();
+        link.runUntil(
+            [&] {
+                while (link.a.engine->canAccept(kSmallBlockBytes)) {
+                    link.a.engine->send(tagged(Lane::Ordered, blocks++, kSmallBlockBytes));
+                }
+                alongside();
+                return false;
+            },
+            forMs);
+        return std::count_if(link.b.messages.begin() + static_cast<std::ptrdiff_t>(before),
+                             link.b.messages.end(),
+                             [](const QByteArray& m) { return laneOf(m) == Lane::Ordered; });
+    };
+    streamed(5000, [] {});  // up to speed
+    const auto quiet = streamed(60000, [] {});
+    std::uint32_t counts = 0;
+    std::int64_t nextCountMs = link.nowMs();
+    const auto counted = streamed(60000, [&] {
+        if (link.nowMs() >= nextCountMs) {
+            link.b.engine->send(tagged(Lane::Interactive, counts++, 12 + 12), Lane::Interactive);
+            nextCountMs += 250;
+        }
+    });
+    EXPECT_GE(counts, 240U);
+    EXPECT_GT(counted, quiet * 0.95) << counted << " " << quiet;
 }
 
 }  // namespace
