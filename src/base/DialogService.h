@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <optional>
 
 class QPrinter;
@@ -27,14 +28,17 @@ struct FileDialogRequest {
 // Every message box, question, file, folder and print dialog of the program goes through this
 // interface, so that the application shows real dialogs and tests answer them in code. The
 // interface names no widget: the core and the service providers use it too.
+//
+// A dialog answers through a continuation: the call returns at once, and the continuation runs
+// once, on the UI thread, when the user has answered (a test's service may run it inside the
+// call). A continuation must not rely on its caller's locals still being there.
 class DialogService {
 public:
     virtual ~DialogService() = default;
 
-    // A plain message box with an OK button.
-    virtual void showMessage(const QString& text) = 0;
-    // The same box, shown without waiting for its OK: the caller goes on at once.
-    virtual void showNotice(const QString& text) = 0;
+    // A plain message box with an OK button; `closed` runs once it has gone (OK, closed, or the
+    // box destroyed), for the few callers that go on only after it.
+    virtual void showMessage(const QString& text, std::function<void()> closed = {}) = 0;
     // A question with the given buttons; returns the button pressed. Closing the box without a
     // button returns Cancel when it is offered, else the last button.
     virtual DialogButton ask(QuestionKind kind, const QString& text,

@@ -103,12 +103,11 @@ std::optional<T> ScriptedDialogService::take(const Record& record) {
     return answer;
 }
 
-void ScriptedDialogService::showMessage(const QString& text) {
+void ScriptedDialogService::showMessage(const QString& text, std::function<void()> closed) {
     m_records.push_back(Record{Call::Message, text, {}, {}, {}, {}});
-}
-
-void ScriptedDialogService::showNotice(const QString& text) {
-    showMessage(text);
+    if (closed) {
+        closed();
+    }
 }
 
 DialogButton ScriptedDialogService::ask(QuestionKind kind, const QString& text,

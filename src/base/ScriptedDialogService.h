@@ -12,7 +12,8 @@
 namespace velmora {
 
 // A dialog service for tests and headless runs: questions and dialogs take their answers from a
-// queue filled beforehand, in the order they will be asked; every call is recorded. A call whose
+// queue filled beforehand, in the order they will be asked, and run their continuation at once,
+// inside the call; every call is recorded. A call whose
 // queued answer is missing or of another kind is unexpected: it is reported to the handler (a
 // test makes it fail) and answered as cancelled.
 class ScriptedDialogService : public DialogService {
@@ -60,8 +61,7 @@ public:
     int pendingAnswers() const { return static_cast<int>(m_answers.size()); }
     void clear();
 
-    void showMessage(const QString& text) override;
-    void showNotice(const QString& text) override;
+    void showMessage(const QString& text, std::function<void()> closed = {}) override;
     DialogButton ask(QuestionKind kind, const QString& text,
                      const QList<DialogButton>& buttons) override;
     std::optional<QString> askText(const QString& title, const QString& label,

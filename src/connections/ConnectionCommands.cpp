@@ -126,17 +126,17 @@ void ConnectionCommands::FileSaveAs() {
 void ConnectionCommands::saveAs() {
     m_context.suspendSender();
     if (!*m_context.wasConnected) {
-        m_context.dialogs->showMessage(NothingToSaveMessage);
-    } else {
-        FileDialogRequest request;
-        request.title = QStringLiteral("Save connection");
-        request.filter = FileFilter;
-        request.folder = connectionsFolder();
-        const QString fileName = m_context.dialogs->saveFileName(request);
-        if (!fileName.isEmpty() && SaveConnection(fileName)) {
-            *m_context.connectionModified =
-                connectionModifiedAfter(ConnectionEvent::Saved, *m_context.connectionModified);
-        }
+        m_context.dialogs->showMessage(NothingToSaveMessage, m_context.resumeSender);
+        return;
+    }
+    FileDialogRequest request;
+    request.title = QStringLiteral("Save connection");
+    request.filter = FileFilter;
+    request.folder = connectionsFolder();
+    const QString fileName = m_context.dialogs->saveFileName(request);
+    if (!fileName.isEmpty() && SaveConnection(fileName)) {
+        *m_context.connectionModified =
+            connectionModifiedAfter(ConnectionEvent::Saved, *m_context.connectionModified);
     }
     m_context.resumeSender();
 }

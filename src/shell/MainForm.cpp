@@ -106,7 +106,12 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     hooks.classicMode = [this] { return m_ui->Classicmode1->isChecked(); };
     hooks.showNotice = [this](const QString& text) { m_ui->StatusPanel1->setText(text); };
     hooks.suspendSender = [this] { TrySuspendThreat(); };
-    hooks.resumeSender = [this] { TryResumeThreat(); };
+    // Also run by a dialog's continuation, which may come after the window has gone.
+    hooks.resumeSender = [window = QPointer<TMainForm>(this)] {
+        if (window) {
+            window->TryResumeThreat();
+        }
+    };
     m_conversation = std::make_unique<Conversation>(*m_ui->MessagesEdit, *m_ui->EditMessage,
                                                     *m_peer, dialogs(), std::move(hooks));
     ConnectionStatusView& statusView = *this;
@@ -163,7 +168,12 @@ void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* opt
     commands.wasConnected = &WasConnected;
     commands.recentConnections = &RecentConnections;
     commands.suspendSender = [this] { TrySuspendThreat(); };
-    commands.resumeSender = [this] { TryResumeThreat(); };
+    // Also run by a dialog's continuation, which may come after the window has gone.
+    commands.resumeSender = [window = QPointer<TMainForm>(this)] {
+        if (window) {
+            window->TryResumeThreat();
+        }
+    };
     commands.rebuildRecentMenus = [this] { FillRecentMenus(); };
     m_connectionCommands = std::make_unique<ConnectionCommands>(std::move(commands));
     ConnectionCommands* connection = m_connectionCommands.get();
@@ -306,20 +316,40 @@ bool TMainForm::FormCreate() {
     }
     HelpFilePath = QFileInfo(m_context.helpFolder).absoluteFilePath();
     m_helpAvailable = QFileInfo(HelpFilePath).isDir();
-    if (!m_helpAvailable) {
-        dialogs().showMessage(QStringLiteral("HTML Help is not installed on this PC."));
-    }
     m_transferCommands->BlockIncoming = false;
     RecentConnections =
         RecentLists::readConnections(QDir(m_context.dataFolder).filePath("recents.list"));
     ConnectionModified = false;
     LoadOptions();
     UpdateView();
+    ChangeConnectionStatus(false);
+    // The start-up boxes come one after the other, and the start-up window after them.
+    m_startUpQuestionsPending = true;
+    if (!m_helpAvailable) {
+        dialogs().showMessage(QStringLiteral("HTML Help is not installed on this PC."),
+                              [window = QPointer<TMainForm>(this)] {
+                                  if (window) {
+                                      window->askStartUpQuestions();
+                                  }
+                              });
+    } else {
+        askStartUpQuestions();
+    }
+    return true;
+}
+
+void TMainForm::askStartUpQuestions() {
     if (m_options.CheckExtension == 1) {
         CheckFileAssociation();
     }
-    ChangeConnectionStatus(false);
-    return true;
+    startUpQuestionsAnswered();
+}
+
+void TMainForm::startUpQuestionsAnswered() {
+    m_startUpQuestionsPending = false;
+    if (std::exchange(m_activationWaits, false)) {
+        FormActivate();
+    }
 }
 
 void TMainForm::UninstallFeedback() {
@@ -335,6 +365,10 @@ void TMainForm::CheckFileAssociation() {
 
 void TMainForm::FormActivate() {
     if (FirstActivationDone) {
+        return;
+    }
+    if (m_startUpQuestionsPending) {
+        m_activationWaits = true;
         return;
     }
     FirstActivationDone = true;

@@ -167,6 +167,10 @@ private:
 
     // The hint handler: the long part of a two-part hint into status panel 1.
     void ShowHint(const QString& hint);
+    // The questions of a start (the file association), after the word on missing help; then
+    // the first activation, when it came meanwhile.
+    void askStartUpQuestions();
+    void startUpQuestionsAnswered();
     void CheckFileAssociation();
     void UninstallFeedback();
 
@@ -186,6 +190,8 @@ private:
     QStringList RecentConnections;
     QString HelpFilePath;
     bool FirstActivationDone = false;
+    bool m_startUpQuestionsPending = false;
+    bool m_activationWaits = false;  // the first activation came while they were open
 
     MainFormContext m_context;
     StartArgument m_startArgument;

@@ -1,5 +1,7 @@
 #include "shell/QtDialogService.h"
 
+#include "base/ModalDialog.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -10,6 +12,7 @@
 #include <QPrintDialog>
 
 #include <memory>
+#include <utility>
 
 namespace velmora {
 
@@ -80,18 +83,36 @@ std::unique_ptr<QMessageBox> messageBox(const QString& text) {
     return box;
 }
 
-}  // namespace
-
-void QtDialogService::showMessage(const QString& text) {
-    messageBox(text)->exec();
+// Shows `box` modal to the whole application without an event loop of its own; it is owned by
+// its window, or by itself when there is none, and goes once closed. Exactly one of `finished`
+// (when the user closes it; the box is still there) and `unanswered` (when it is destroyed
+// first, with its window) runs, once. `unanswered` runs from the event loop, after the window
+// that took the box with it has gone entirely, so that a guard of it sees it gone.
+void showAnswering(QDialog* box, std::function<void(QDialog& box)> finished,
+                   std::function<void()> unanswered) {
+    auto pending = std::make_shared<bool>(true);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QDialog::finished, box, [box, pending, finished = std::move(finished)] {
+        if (std::exchange(*pending, false)) {
+            finished(*box);
+        }
+    });
+    QObject::connect(box, &QObject::destroyed, [pending, unanswered = std::move(unanswered)] {
+        if (std::exchange(*pending, false)) {
+            QMetaObject::invokeMethod(qApp, unanswered, Qt::QueuedConnection);
+        }
+    });
+    showModal(*box);
 }
 
-void QtDialogService::showNotice(const QString& text) {
-    // Owned by its window, or by itself when there is none: it goes when it is closed.
-    QMessageBox* const box = messageBox(text).release();
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setWindowModality(Qt::ApplicationModal);
-    box->show();
+}  // namespace
+
+void QtDialogService::showMessage(const QString& text, std::function<void()> closed) {
+    if (!closed) {
+        closed = [] {};
+    }
+    showAnswering(
+        messageBox(text).release(), [closed](QDialog&) { closed(); }, closed);
 }
 
 DialogButton QtDialogService::ask(QuestionKind kind, const QString& text,

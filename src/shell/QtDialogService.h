@@ -8,8 +8,7 @@ namespace velmora {
 // print dialogs, owned by the active window. Message boxes carry the application title.
 class QtDialogService : public DialogService {
 public:
-    void showMessage(const QString& text) override;
-    void showNotice(const QString& text) override;
+    void showMessage(const QString& text, std::function<void()> closed = {}) override;
     DialogButton ask(QuestionKind kind, const QString& text,
                      const QList<DialogButton>& buttons) override;
     std::optional<QString> askText(const QString& title, const QString& label,
