@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -12,6 +13,13 @@ namespace velmora {
 
 // The buttons of a question box; a question returns the one that was pressed.
 enum class DialogButton { Ok, Cancel, Yes, No };
+
+// The answer of a question box closed without a button: Cancel when it is offered, else the
+// last button.
+inline DialogButton unansweredButton(const QList<DialogButton>& buttons) {
+    return buttons.contains(DialogButton::Cancel) || buttons.isEmpty() ? DialogButton::Cancel
+                                                                       : buttons.last();
+}
 
 // The look of a question box.
 enum class QuestionKind { Warning, Confirmation };
@@ -39,13 +47,14 @@ public:
     // A plain message box with an OK button; `closed` runs once it has gone (OK, closed, or the
     // box destroyed), for the few callers that go on only after it.
     virtual void showMessage(const QString& text, std::function<void()> closed = {}) = 0;
-    // A question with the given buttons; returns the button pressed. Closing the box without a
-    // button returns Cancel when it is offered, else the last button.
-    virtual DialogButton ask(QuestionKind kind, const QString& text,
-                             const QList<DialogButton>& buttons) = 0;
-    // A line of text asked for by a prompt; nothing when the user cancels.
-    virtual std::optional<QString> askText(const QString& title, const QString& label,
-                                           const QString& initial) = 0;
+    // A question with the given buttons; `answered` is given the button pressed. Closing the box
+    // without a button (or its going unanswered) answers Cancel when it is offered, else the
+    // last button.
+    virtual void ask(QuestionKind kind, const QString& text, const QList<DialogButton>& buttons,
+                     std::function<void(DialogButton)> answered) = 0;
+    // A line of text asked for by a prompt; `answered` is given nothing when the user cancels.
+    virtual void askText(const QString& title, const QString& label, const QString& initial,
+                         std::function<void(std::optional<QString>)> answered) = 0;
 
     // File dialogs: the chosen full path(s); empty when cancelled.
     virtual QString openFileName(const FileDialogRequest& request) = 0;

@@ -110,27 +110,25 @@ void ScriptedDialogService::showMessage(const QString& text, std::function<void(
     }
 }
 
-DialogButton ScriptedDialogService::ask(QuestionKind kind, const QString& text,
-                                        const QList<DialogButton>& buttons) {
+void ScriptedDialogService::ask(QuestionKind kind, const QString& text,
+                                const QList<DialogButton>& buttons,
+                                std::function<void(DialogButton)> answered) {
     const Record record{Call::Question, text, kind, buttons, {}, {}};
     const std::optional<DialogButton> answer = take<DialogButton>(record);
-    if (answer && buttons.contains(*answer)) {
-        return *answer;
-    }
-    if (answer) {
+    if (answer && !buttons.contains(*answer)) {
         reportUnexpected(QStringLiteral("answer not among the buttons of: %1").arg(text));
     }
-    return buttons.contains(DialogButton::Cancel) || buttons.isEmpty() ? DialogButton::Cancel
-                                                                       : buttons.last();
+    answered(answer && buttons.contains(*answer) ? *answer : unansweredButton(buttons));
 }
 
-std::optional<QString> ScriptedDialogService::askText(const QString& title, const QString& label,
-                                                      const QString& initial) {
+void ScriptedDialogService::askText(const QString& title, const QString& label,
+                                    const QString& initial,
+                                    std::function<void(std::optional<QString>)> answered) {
     Record record{Call::Text, label, {}, {}, {}, {}};
     record.request.title = title;
     record.request.fileName = initial;
     const auto answer = take<TextAnswer>(record);
-    return answer ? answer->text : std::nullopt;
+    answered(answer ? answer->text : std::nullopt);
 }
 
 QString ScriptedDialogService::openFileName(const FileDialogRequest& request) {

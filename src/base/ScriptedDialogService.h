@@ -62,10 +62,10 @@ public:
     void clear();
 
     void showMessage(const QString& text, std::function<void()> closed = {}) override;
-    DialogButton ask(QuestionKind kind, const QString& text,
-                     const QList<DialogButton>& buttons) override;
-    std::optional<QString> askText(const QString& title, const QString& label,
-                                   const QString& initial) override;
+    void ask(QuestionKind kind, const QString& text, const QList<DialogButton>& buttons,
+             std::function<void(DialogButton)> answered) override;
+    void askText(const QString& title, const QString& label, const QString& initial,
+                 std::function<void(std::optional<QString>)> answered) override;
     QString openFileName(const FileDialogRequest& request) override;
     QStringList openFileNames(const FileDialogRequest& request) override;
     QString saveFileName(const FileDialogRequest& request) override;

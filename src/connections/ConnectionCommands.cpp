@@ -25,12 +25,19 @@ ConnectionCommands::ConnectionCommands(ConnectionCommandsContext context)
     }
 }
 
-bool ConnectionCommands::confirmClose() const {
+void ConnectionCommands::confirmClose(std::function<void()> confirmed) const {
     if (!m_context.peer->isOpen()) {
-        return true;
+        confirmed();
+        return;
     }
-    return m_context.dialogs->ask(QuestionKind::Warning, CloseQuestion,
-                                  {DialogButton::Ok, DialogButton::Cancel}) == DialogButton::Ok;
+    // The commands belong to the window that owns the peer: gone with it.
+    m_context.dialogs->ask(QuestionKind::Warning, CloseQuestion,
+                           {DialogButton::Ok, DialogButton::Cancel},
+                           whileAlive(m_context.peer, [confirmed](DialogButton answer) {
+                               if (answer == DialogButton::Ok) {
+                                   confirmed();
+                               }
+                           }));
 }
 
 QString ConnectionCommands::connectionsFolder() {
@@ -38,9 +45,10 @@ QString ConnectionCommands::connectionsFolder() {
 }
 
 void ConnectionCommands::FileNew() {
-    if (!confirmClose()) {
-        return;
-    }
+    confirmClose([this] { showNewConnection(); });
+}
+
+void ConnectionCommands::showNewConnection() {
     TConnectionForm* form = m_context.connectionForm;
     // Shown without being modal after a file was opened: it cannot become modal now.
     if (form->isVisible()) {
@@ -54,10 +62,7 @@ void ConnectionCommands::FileNew() {
 }
 
 void ConnectionCommands::ConnectionWizard1Click() {
-    if (!confirmClose()) {
-        return;
-    }
-    showWizard();
+    confirmClose([this] { showWizard(); });
 }
 
 void ConnectionCommands::showWizard() {
@@ -82,12 +87,11 @@ bool ConnectionCommands::openChosenFile() {
 }
 
 void ConnectionCommands::FileOpen() {
-    if (!confirmClose()) {
-        return;
-    }
-    m_context.suspendSender();
-    openChosenFile();
-    m_context.resumeSender();
+    confirmClose([this] {
+        m_context.suspendSender();
+        openChosenFile();
+        m_context.resumeSender();
+    });
 }
 
 void ConnectionCommands::ToolButton3Click() {
@@ -142,12 +146,11 @@ void ConnectionCommands::saveAs() {
 }
 
 void ConnectionCommands::Closeconnection1Click() {
-    if (!confirmClose()) {
-        return;
-    }
-    m_context.peer->close();
-    *m_context.connectionModified =
-        connectionModifiedAfter(ConnectionEvent::Disconnected, *m_context.connectionModified);
+    confirmClose([this] {
+        m_context.peer->close();
+        *m_context.connectionModified =
+            connectionModifiedAfter(ConnectionEvent::Disconnected, *m_context.connectionModified);
+    });
 }
 
 bool ConnectionCommands::LoadConnection(const QString& fileName) {

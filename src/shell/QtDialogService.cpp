@@ -115,40 +115,55 @@ void QtDialogService::showMessage(const QString& text, std::function<void()> clo
         messageBox(text).release(), [closed](QDialog&) { closed(); }, closed);
 }
 
-DialogButton QtDialogService::ask(QuestionKind kind, const QString& text,
-                                  const QList<DialogButton>& buttons) {
-    QMessageBox box(kind == QuestionKind::Warning ? QMessageBox::Warning : QMessageBox::Question,
-                    QApplication::applicationName(), displayText(text), QMessageBox::NoButton,
-                    owner());
-    prepareBox(box);
+void QtDialogService::ask(QuestionKind kind, const QString& text,
+                          const QList<DialogButton>& buttons,
+                          std::function<void(DialogButton)> answered) {
+    auto* const box = new QMessageBox(
+        kind == QuestionKind::Warning ? QMessageBox::Warning : QMessageBox::Question,
+        QApplication::applicationName(), displayText(text), QMessageBox::NoButton, owner());
+    prepareBox(*box);
     for (const DialogButton button : buttons) {
-        box.addButton(standardButton(button));
+        box->addButton(standardButton(button));
     }
     if (!buttons.isEmpty()) {
-        box.setDefaultButton(standardButton(buttons.first()));
+        box->setDefaultButton(standardButton(buttons.first()));
     }
-    box.exec();
-    const QMessageBox::StandardButton pressed = box.clickedButton() != nullptr
-                                                    ? box.standardButton(box.clickedButton())
-                                                    : QMessageBox::NoButton;
-    for (const DialogButton button : buttons) {
-        if (standardButton(button) == pressed) {
-            return button;
-        }
-    }
-    return buttons.contains(DialogButton::Cancel) || buttons.isEmpty() ? DialogButton::Cancel
-                                                                       : buttons.last();
+    const DialogButton unanswered = unansweredButton(buttons);
+    showAnswering(
+        box,
+        [buttons, unanswered, answered](QDialog& dialog) {
+            const auto& question = static_cast<QMessageBox&>(dialog);
+            const QMessageBox::StandardButton pressed =
+                question.clickedButton() != nullptr
+                    ? question.standardButton(question.clickedButton())
+                    : QMessageBox::NoButton;
+            for (const DialogButton button : buttons) {
+                if (standardButton(button) == pressed) {
+                    answered(button);
+                    return;
+                }
+            }
+            answered(unanswered);
+        },
+        [unanswered, answered] { answered(unanswered); });
 }
 
-std::optional<QString> QtDialogService::askText(const QString& title, const QString& label,
-                                                const QString& initial) {
-    bool confirmed = false;
-    const QString text =
-        QInputDialog::getText(owner(), title, label, QLineEdit::Normal, initial, &confirmed);
-    if (!confirmed) {
-        return std::nullopt;
-    }
-    return text;
+void QtDialogService::askText(const QString& title, const QString& label, const QString& initial,
+                              std::function<void(std::optional<QString>)> answered) {
+    auto* const prompt = new QInputDialog(owner());
+    prompt->setWindowTitle(title);
+    prompt->setLabelText(label);
+    prompt->setInputMode(QInputDialog::TextInput);
+    prompt->setTextEchoMode(QLineEdit::Normal);
+    prompt->setTextValue(initial);
+    showAnswering(
+        prompt,
+        [answered](QDialog& dialog) {
+            answered(dialog.result() == QDialog::Accepted
+                         ? std::optional(static_cast<QInputDialog&>(dialog).textValue())
+                         : std::nullopt);
+        },
+        [answered] { answered(std::nullopt); });
 }
 
 QString QtDialogService::openFileName(const FileDialogRequest& request) {

@@ -371,7 +371,7 @@ TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
         EXPECT_TRUE(help->browser()->toPlainText().contains("Page not found"));
         EXPECT_EQ(shell.main().findChildren<THelpWindow*>().size(), 1);
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(help->isHidden());
     }
     {
@@ -425,7 +425,7 @@ TEST(MainForm, CloseQueryAnswers) {
         prepare(shell);
         shell.dialogs.answerQuestion(DialogButton::Cancel);
         bool canClose = true;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_FALSE(canClose);
         EXPECT_EQ(shell.dialogs.questions(),
                   QStringList{"Current connection is not saved! Do you want to save it now?"});
@@ -439,7 +439,7 @@ TEST(MainForm, CloseQueryAnswers) {
         const auto saving = test::record(&shell.main(), &TMainForm::saveConnectionRequested);
         shell.dialogs.answerQuestion(DialogButton::No);
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         EXPECT_EQ(recentsText(shell), recents);
         EXPECT_FALSE(shell.main().peer().isOpen());
@@ -453,7 +453,7 @@ TEST(MainForm, CloseQueryAnswers) {
         const QString saved = QDir(shell.dataFolder).filePath("saved.vmc");
         shell.dialogs.answerFile(saved);
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         ASSERT_EQ(saving->size(), 1);
         EXPECT_EQ(saving->at(0), saved);
@@ -469,7 +469,7 @@ TEST(MainForm, CloseQueryAnswers) {
         cancelled.dialogs.answerQuestion(DialogButton::Yes);
         cancelled.dialogs.answerFile(QString());
         canClose = false;
-        cancelled.main().FormCloseQuery(canClose);
+        cancelled.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         EXPECT_EQ(none->size(), 0);
     }
@@ -477,7 +477,7 @@ TEST(MainForm, CloseQueryAnswers) {
         Shell shell{Shell::Setup{quietOptions("AskExit=0\n"), {}, true, false, quiet.providers}};
         prepare(shell);
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         EXPECT_TRUE(shell.dialogs.questions().isEmpty());
         EXPECT_EQ(recentsText(shell), recents);
@@ -488,7 +488,7 @@ TEST(MainForm, CloseQueryAnswers) {
         ASSERT_TRUE(shell.create());
         shell.main().connectionFormContext().markConnectionModified();
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         EXPECT_TRUE(shell.dialogs.questions().isEmpty());
         EXPECT_TRUE(shell.dialogs.messages().isEmpty());

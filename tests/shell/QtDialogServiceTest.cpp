@@ -7,6 +7,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -69,6 +71,93 @@ TEST(QtDialogService, AMessageReturnsAtOnceAndSaysOnceWhenItHasGone) {
     ASSERT_NE(box, nullptr);
     QTest::keyClick(box, Qt::Key_Return);
     EXPECT_TRUE(test::pumpUntil([] { return QApplication::activeModalWidget() == nullptr; }));
+}
+
+// A question returns before it is answered; each ending gives its answer once: the button
+// pressed, and for Esc, the close box or the box destroyed unanswered, Cancel when offered,
+// else the last button.
+TEST(QtDialogService, AQuestionReturnsAtOnceAndGivesItsAnswerOnce) {
+    QtDialogService dialogs;
+    const QList<DialogButton> yesNoCancel = {DialogButton::Yes, DialogButton::No,
+                                             DialogButton::Cancel};
+    const QList<DialogButton> yesNo = {DialogButton::Yes, DialogButton::No};
+    const QList<DialogButton> okCancel = {DialogButton::Ok, DialogButton::Cancel};
+    const auto click = [](QMessageBox::StandardButton which) {
+        return [which](QMessageBox& box) { QTest::mouseClick(box.button(which), Qt::LeftButton); };
+    };
+    struct Case {
+        QList<DialogButton> buttons;
+        std::function<void(QMessageBox&)> ending;
+        DialogButton answer;
+    };
+    const std::vector<Case> cases = {
+        {yesNoCancel, click(QMessageBox::Yes), DialogButton::Yes},
+        {yesNoCancel, click(QMessageBox::No), DialogButton::No},
+        {yesNoCancel, click(QMessageBox::Cancel), DialogButton::Cancel},
+        {okCancel, click(QMessageBox::Ok), DialogButton::Ok},
+        {yesNoCancel, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Escape); },
+         DialogButton::Cancel},
+        {yesNoCancel, [](QMessageBox& box) { box.close(); }, DialogButton::Cancel},
+        {yesNo, [](QMessageBox& box) { box.close(); }, DialogButton::No},
+        {yesNoCancel, [](QMessageBox& box) { delete &box; }, DialogButton::Cancel},
+        {yesNo, [](QMessageBox& box) { delete &box; }, DialogButton::No},
+        // Enter takes the default button, the first.
+        {yesNoCancel, [](QMessageBox& box) { QTest::keyClick(&box, Qt::Key_Return); },
+         DialogButton::Yes},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        std::vector<DialogButton> answers;
+        bool timerRan = false;
+        QTimer::singleShot(0, [&] { timerRan = true; });
+        dialogs.ask(QuestionKind::Warning, QStringLiteral("Save it now?"), cases[i].buttons,
+                    [&](DialogButton answer) { answers.push_back(answer); });
+        EXPECT_TRUE(answers.empty()) << "the call returned before the answer";
+        QMessageBox* const box = shownBox<QMessageBox>();
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), "Save it now?");
+        EXPECT_EQ(box->windowModality(), Qt::ApplicationModal);
+        EXPECT_EQ(box->buttons().size(), cases[i].buttons.size());
+        EXPECT_TRUE(test::pumpUntil([&] { return timerRan; }));
+        EXPECT_TRUE(answers.empty());
+        cases[i].ending(*box);
+        EXPECT_TRUE(test::pumpUntil([&] { return !answers.empty(); }));
+        settle();
+        EXPECT_EQ(answers, std::vector<DialogButton>{cases[i].answer});
+    }
+}
+
+// The text prompt: the typed text on OK, nothing on Cancel or when it goes unanswered.
+TEST(QtDialogService, ATextPromptReturnsAtOnceAndGivesTheTextOnce) {
+    QtDialogService dialogs;
+    const std::vector<std::pair<std::function<void(QInputDialog&)>, std::optional<QString>>> cases =
+        {
+            {[](QInputDialog& prompt) {
+                 auto* const edit = prompt.findChild<QLineEdit*>();
+                 edit->selectAll();
+                 QTest::keyClicks(edit, QStringLiteral("555 0100"));
+                 QTest::keyClick(edit, Qt::Key_Return);
+             },
+             QStringLiteral("555 0100")},
+            {[](QInputDialog& prompt) { QTest::keyClick(&prompt, Qt::Key_Escape); }, std::nullopt},
+            {[](QInputDialog& prompt) { delete &prompt; }, std::nullopt},
+        };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        std::vector<std::optional<QString>> answers;
+        dialogs.askText(QStringLiteral("Phone"), QStringLiteral("Number:"), QStringLiteral("555"),
+                        [&](std::optional<QString> text) { answers.push_back(text); });
+        EXPECT_TRUE(answers.empty());
+        QInputDialog* const prompt = shownBox<QInputDialog>();
+        ASSERT_NE(prompt, nullptr);
+        EXPECT_EQ(prompt->windowTitle(), "Phone");
+        EXPECT_EQ(prompt->labelText(), "Number:");
+        EXPECT_EQ(prompt->textValue(), "555");
+        cases[i].first(*prompt);
+        EXPECT_TRUE(test::pumpUntil([&] { return !answers.empty(); }));
+        settle();
+        EXPECT_EQ(answers, std::vector<std::optional<QString>>{cases[i].second});
+    }
 }
 
 }  // namespace

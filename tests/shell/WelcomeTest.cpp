@@ -98,7 +98,7 @@ TEST(Welcome, LinksHideTheWindowAndRunTheirCommand) {
 
     // The dialog was left without connecting: nothing could be saved, so exit asks nothing.
     bool canClose = false;
-    main.FormCloseQuery(canClose);
+    main.FormCloseQuery([&](bool decided) { canClose = decided; });
     EXPECT_TRUE(canClose);
     EXPECT_TRUE(shell.dialogs.questions().isEmpty());
 

@@ -82,7 +82,7 @@ TEST(WindowDetails, MessageBoxesCarryAnIconAndOfferNoMaximize) {
         test::ModalWatcher watcher(look(question));
         dialogs.ask(QuestionKind::Warning,
                     QStringLiteral("Are you sure to close current connection?"),
-                    {DialogButton::Ok, DialogButton::Cancel});
+                    {DialogButton::Ok, DialogButton::Cancel}, [](DialogButton) {});
         EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     }
     EXPECT_EQ(message.icon, QMessageBox::Information);
