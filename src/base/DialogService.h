@@ -56,13 +56,17 @@ public:
     virtual void askText(const QString& title, const QString& label, const QString& initial,
                          std::function<void(std::optional<QString>)> answered) = 0;
 
-    // File dialogs: the chosen full path(s); empty when cancelled.
-    virtual QString openFileName(const FileDialogRequest& request) = 0;
-    virtual QStringList openFileNames(const FileDialogRequest& request) = 0;
-    virtual QString saveFileName(const FileDialogRequest& request) = 0;
-    // A folder browser that shows folders only; the chosen folder without a final separator, or
-    // empty when cancelled.
-    virtual QString browseFolder(const QString& title, const QString& startFolder) = 0;
+    // File dialogs: `chosen` is given the chosen full path(s); empty when cancelled.
+    virtual void openFileName(const FileDialogRequest& request,
+                              std::function<void(const QString&)> chosen) = 0;
+    virtual void openFileNames(const FileDialogRequest& request,
+                               std::function<void(const QStringList&)> chosen) = 0;
+    virtual void saveFileName(const FileDialogRequest& request,
+                              std::function<void(const QString&)> chosen) = 0;
+    // A folder browser that shows folders only; `chosen` is given the chosen folder without a
+    // final separator, or empty when cancelled.
+    virtual void browseFolder(const QString& title, const QString& startFolder,
+                              std::function<void(const QString&)> chosen) = 0;
 
     // The print and page setup dialogs on the given printer; true when the user confirmed.
     virtual bool print(QPrinter& printer) = 0;

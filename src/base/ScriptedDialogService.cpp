@@ -131,27 +131,31 @@ void ScriptedDialogService::askText(const QString& title, const QString& label,
     answered(answer ? answer->text : std::nullopt);
 }
 
-QString ScriptedDialogService::openFileName(const FileDialogRequest& request) {
+void ScriptedDialogService::openFileName(const FileDialogRequest& request,
+                                         std::function<void(const QString&)> chosen) {
     const auto answer =
         take<FileAnswer>(Record{Call::OpenFile, request.title, {}, {}, request, {}});
-    return answer ? answer->path : QString();
+    chosen(answer ? answer->path : QString());
 }
 
-QStringList ScriptedDialogService::openFileNames(const FileDialogRequest& request) {
+void ScriptedDialogService::openFileNames(const FileDialogRequest& request,
+                                          std::function<void(const QStringList&)> chosen) {
     const auto answer =
         take<FilesAnswer>(Record{Call::OpenFiles, request.title, {}, {}, request, {}});
-    return answer ? answer->paths : QStringList();
+    chosen(answer ? answer->paths : QStringList());
 }
 
-QString ScriptedDialogService::saveFileName(const FileDialogRequest& request) {
+void ScriptedDialogService::saveFileName(const FileDialogRequest& request,
+                                         std::function<void(const QString&)> chosen) {
     const auto answer =
         take<FileAnswer>(Record{Call::SaveFile, request.title, {}, {}, request, {}});
-    return answer ? answer->path : QString();
+    chosen(answer ? answer->path : QString());
 }
 
-QString ScriptedDialogService::browseFolder(const QString& title, const QString& startFolder) {
+void ScriptedDialogService::browseFolder(const QString& title, const QString& startFolder,
+                                         std::function<void(const QString&)> chosen) {
     const auto answer = take<FolderAnswer>(Record{Call::Folder, title, {}, {}, {}, startFolder});
-    return answer ? answer->folder : QString();
+    chosen(answer ? answer->folder : QString());
 }
 
 bool ScriptedDialogService::print(QPrinter&) {

@@ -69,33 +69,30 @@ void ConnectionCommands::showWizard() {
     showModal(*m_context.wizardForm);
 }
 
-bool ConnectionCommands::openChosenFile() {
+void ConnectionCommands::openChosenFile(std::function<void()> done) {
     FileDialogRequest request;
     request.title = QStringLiteral("Open connection");
     request.filter = FileFilter;
     request.folder = connectionsFolder();
-    const QString fileName = m_context.dialogs->openFileName(request);
-    if (fileName.isEmpty()) {
-        return false;
-    }
-    if (!LoadConnection(fileName)) {
-        return false;
-    }
-    *m_context.connectionModified =
-        connectionModifiedAfter(ConnectionEvent::OpenedFromMenuOrToolbar, true);
-    return true;
+    m_context.dialogs->openFileName(
+        request, whileAlive(m_context.peer, [this, done](const QString& fileName) {
+            if (!fileName.isEmpty() && LoadConnection(fileName)) {
+                *m_context.connectionModified =
+                    connectionModifiedAfter(ConnectionEvent::OpenedFromMenuOrToolbar, true);
+            }
+            done();
+        }));
 }
 
 void ConnectionCommands::FileOpen() {
     confirmClose([this] {
         m_context.suspendSender();
-        openChosenFile();
-        m_context.resumeSender();
+        openChosenFile(m_context.resumeSender);
     });
 }
 
 void ConnectionCommands::ToolButton3Click() {
-    openChosenFile();
+    openChosenFile([] {});
 }
 
 void ConnectionCommands::RecentClick(const QString& fileName) {
@@ -137,12 +134,14 @@ void ConnectionCommands::saveAs() {
     request.title = QStringLiteral("Save connection");
     request.filter = FileFilter;
     request.folder = connectionsFolder();
-    const QString fileName = m_context.dialogs->saveFileName(request);
-    if (!fileName.isEmpty() && SaveConnection(fileName)) {
-        *m_context.connectionModified =
-            connectionModifiedAfter(ConnectionEvent::Saved, *m_context.connectionModified);
-    }
-    m_context.resumeSender();
+    m_context.dialogs->saveFileName(
+        request, whileAlive(m_context.peer, [this](const QString& fileName) {
+            if (!fileName.isEmpty() && SaveConnection(fileName)) {
+                *m_context.connectionModified =
+                    connectionModifiedAfter(ConnectionEvent::Saved, *m_context.connectionModified);
+            }
+            m_context.resumeSender();
+        }));
 }
 
 void ConnectionCommands::Closeconnection1Click() {

@@ -1,6 +1,7 @@
 #include "conversation/Conversation.h"
 
 #include "base/DialogService.h"
+#include "base/ModalDialog.h"
 #include "base/ProgramTexts.h"
 #include "conversation/RtfWriter.h"
 #include "conversation/VirtualKeys.h"
@@ -376,20 +377,21 @@ void Conversation::feedToView(QKeyEvent& event) {
 
 void Conversation::Exportmessageslog1Click() {
     m_hooks.suspendSender();
-    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
     FileDialogRequest request;
     request.title = QStringLiteral("Export messages log");
     request.filter = QStringLiteral("Text file (*.txt);;All files (*)");
     request.defaultSuffix = QStringLiteral("txt");
-    const QString fileName = m_dialogs.saveFileName(request);
-    if (fileName.isEmpty()) {
-        return;
-    }
-    try {
-        writeLog(fileName);
-    } catch (const std::exception& error) {
-        m_dialogs.showMessage(QString::fromUtf8(error.what()));
-    }
+    m_dialogs.saveFileName(request, whileAlive(this, [this](const QString& fileName) {
+                               const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
+                               if (fileName.isEmpty()) {
+                                   return;
+                               }
+                               try {
+                                   writeLog(fileName);
+                               } catch (const std::exception& error) {
+                                   m_dialogs.showMessage(QString::fromUtf8(error.what()));
+                               }
+                           }));
 }
 
 void Conversation::writeLog(const QString& fileName) const {

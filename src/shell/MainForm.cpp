@@ -414,19 +414,25 @@ void TMainForm::FormCloseQuery(std::function<void(bool canClose)> decided) {
                               decided(false);
                               return;
                           }
-                          if (answer == DialogButton::Yes) {
-                              FileDialogRequest request;
-                              request.filter = ConnectionCommands::FileFilter;
-                              request.folder =
-                                  QDir::current().filePath(QStringLiteral("Connections"));
-                              request.defaultSuffix = QStringLiteral("vmc");
-                              const QString fileName = dialogs().saveFileName(request);
-                              if (!fileName.isEmpty()) {
-                                  emit saveConnectionRequested(fileName);
-                              }
+                          const auto close = [this, decided] {
+                              finishClosing();
+                              decided(true);
+                          };
+                          if (answer != DialogButton::Yes) {
+                              close();
+                              return;
                           }
-                          finishClosing();
-                          decided(true);
+                          FileDialogRequest request;
+                          request.filter = ConnectionCommands::FileFilter;
+                          request.folder = QDir::current().filePath(QStringLiteral("Connections"));
+                          request.defaultSuffix = QStringLiteral("vmc");
+                          dialogs().saveFileName(
+                              request, whileAlive(this, [this, close](const QString& fileName) {
+                                  if (!fileName.isEmpty()) {
+                                      emit saveConnectionRequested(fileName);
+                                  }
+                                  close();
+                              }));
                       }));
     });
 }

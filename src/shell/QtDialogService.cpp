@@ -105,6 +105,19 @@ void showAnswering(QDialog* box, std::function<void(QDialog& box)> finished,
     showModal(*box);
 }
 
+// An open or save file dialog of the request, in its starting folder.
+QFileDialog* fileDialog(const FileDialogRequest& request) {
+    return new QFileDialog(owner(), request.title, startPath(request), request.filter);
+}
+
+// What a finished file dialog hands back: nothing when it was cancelled.
+QStringList selectedFiles(QDialog& finished) {
+    if (finished.result() != QDialog::Accepted) {
+        return {};
+    }
+    return static_cast<QFileDialog&>(finished).selectedFiles();
+}
+
 }  // namespace
 
 void QtDialogService::showMessage(const QString& text, std::function<void()> closed) {
@@ -166,33 +179,47 @@ void QtDialogService::askText(const QString& title, const QString& label, const 
         [answered] { answered(std::nullopt); });
 }
 
-QString QtDialogService::openFileName(const FileDialogRequest& request) {
-    return QFileDialog::getOpenFileName(owner(), request.title, startPath(request), request.filter);
+void QtDialogService::openFileName(const FileDialogRequest& request,
+                                   std::function<void(const QString&)> chosen) {
+    QFileDialog* const dialog = fileDialog(request);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    showAnswering(
+        dialog, [chosen](QDialog& finished) { chosen(selectedFiles(finished).value(0)); },
+        [chosen] { chosen(QString()); });
 }
 
-QStringList QtDialogService::openFileNames(const FileDialogRequest& request) {
-    return QFileDialog::getOpenFileNames(owner(), request.title, startPath(request),
-                                         request.filter);
+void QtDialogService::openFileNames(const FileDialogRequest& request,
+                                    std::function<void(const QStringList&)> chosen) {
+    QFileDialog* const dialog = fileDialog(request);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    showAnswering(
+        dialog, [chosen](QDialog& finished) { chosen(selectedFiles(finished)); },
+        [chosen] { chosen(QStringList()); });
 }
 
-QString QtDialogService::saveFileName(const FileDialogRequest& request) {
-    QFileDialog dialog(owner(), request.title, startPath(request), request.filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return QString();
-    }
-    return dialog.selectedFiles().constFirst();
+void QtDialogService::saveFileName(const FileDialogRequest& request,
+                                   std::function<void(const QString&)> chosen) {
+    QFileDialog* const dialog = fileDialog(request);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(request.defaultSuffix);
+    showAnswering(
+        dialog, [chosen](QDialog& finished) { chosen(selectedFiles(finished).value(0)); },
+        [chosen] { chosen(QString()); });
 }
 
-QString QtDialogService::browseFolder(const QString& title, const QString& startFolder) {
-    const QString folder = QFileDialog::getExistingDirectory(owner(), title, startFolder);
-    if (folder.isEmpty()) {
-        return folder;
-    }
-    // The root folder keeps its separator; every other folder is given without one.
-    const QString clean = QDir::cleanPath(folder);
-    return QDir::toNativeSeparators(clean);
+void QtDialogService::browseFolder(const QString& title, const QString& startFolder,
+                                   std::function<void(const QString&)> chosen) {
+    auto* const dialog = new QFileDialog(owner(), title, startFolder);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    showAnswering(
+        dialog,
+        [chosen](QDialog& finished) {
+            const QString folder = selectedFiles(finished).value(0);
+            // The root folder keeps its separator; every other folder is given without one.
+            chosen(folder.isEmpty() ? folder : QDir::toNativeSeparators(QDir::cleanPath(folder)));
+        },
+        [chosen] { chosen(QString()); });
 }
 
 bool QtDialogService::print(QPrinter& printer) {

@@ -13,10 +13,14 @@ public:
              std::function<void(DialogButton)> answered) override;
     void askText(const QString& title, const QString& label, const QString& initial,
                  std::function<void(std::optional<QString>)> answered) override;
-    QString openFileName(const FileDialogRequest& request) override;
-    QStringList openFileNames(const FileDialogRequest& request) override;
-    QString saveFileName(const FileDialogRequest& request) override;
-    QString browseFolder(const QString& title, const QString& startFolder) override;
+    void openFileName(const FileDialogRequest& request,
+                      std::function<void(const QString&)> chosen) override;
+    void openFileNames(const FileDialogRequest& request,
+                       std::function<void(const QStringList&)> chosen) override;
+    void saveFileName(const FileDialogRequest& request,
+                      std::function<void(const QString&)> chosen) override;
+    void browseFolder(const QString& title, const QString& startFolder,
+                      std::function<void(const QString&)> chosen) override;
     bool print(QPrinter& printer) override;
     bool pageSetup(QPrinter& printer) override;
 };

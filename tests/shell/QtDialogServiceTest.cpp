@@ -7,6 +7,8 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -157,6 +159,69 @@ TEST(QtDialogService, ATextPromptReturnsAtOnceAndGivesTheTextOnce) {
         EXPECT_TRUE(test::pumpUntil([&] { return !answers.empty(); }));
         settle();
         EXPECT_EQ(answers, std::vector<std::optional<QString>>{cases[i].second});
+    }
+}
+
+// Types a name into a file dialog's name field and presses Enter, as a user would.
+void typeName(QFileDialog& dialog, const QString& name) {
+    auto* const edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"));
+    ASSERT_NE(edit, nullptr);
+    edit->clear();
+    QTest::keyClicks(edit, name);
+    QTest::keyClick(edit, Qt::Key_Return);
+}
+
+// The file dialogs and the folder browser return at once and hand over what was chosen once:
+// the path typed, with the save dialog's suffix added; nothing when cancelled or destroyed.
+TEST(QtDialogService, FileDialogsReturnAtOnceAndGiveTheChoiceOnce) {
+    const QString folder = test::makeTempFolder("file-dialogs");
+    ASSERT_TRUE(test::writeFile(folder + "/one.txt", "1"));
+    ASSERT_TRUE(QDir(folder).mkdir("inner"));
+    QtDialogService dialogs;
+    FileDialogRequest request;
+    request.filter = QStringLiteral("All files (*)");
+    request.folder = folder;
+    using Show = std::function<void(std::function<void(const QString&)>)>;
+    struct Case {
+        Show show;
+        std::function<void(QFileDialog&)> ending;
+        QString chosen;
+    };
+    const Show open = [&](auto chosen) { dialogs.openFileName(request, chosen); };
+    const Show openMany = [&](auto chosen) {
+        dialogs.openFileNames(
+            request, [chosen](const QStringList& paths) { chosen(paths.join(QLatin1Char('|'))); });
+    };
+    FileDialogRequest saving = request;
+    saving.defaultSuffix = QStringLiteral("txt");
+    const Show save = [&](auto chosen) { dialogs.saveFileName(saving, chosen); };
+    const Show browse = [&](auto chosen) {
+        dialogs.browseFolder(QStringLiteral("Place incoming files to..."), folder, chosen);
+    };
+    const auto cancel = [](QFileDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); };
+    const auto destroy = [](QFileDialog& dialog) { delete &dialog; };
+    const std::vector<Case> cases = {
+        {open, [](QFileDialog& dialog) { typeName(dialog, "one.txt"); }, folder + "/one.txt"},
+        {open, cancel, QString()},
+        {openMany, [](QFileDialog& dialog) { typeName(dialog, "one.txt"); }, folder + "/one.txt"},
+        {openMany, destroy, QString()},
+        {save, [](QFileDialog& dialog) { typeName(dialog, "log"); }, folder + "/log.txt"},
+        {save, destroy, QString()},
+        {browse, [](QFileDialog& dialog) { typeName(dialog, "inner"); }, folder + "/inner"},
+        {browse, cancel, QString()},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        QStringList answers;
+        cases[i].show([&](const QString& chosen) { answers << chosen; });
+        EXPECT_TRUE(answers.isEmpty()) << "the call returned before the answer";
+        QFileDialog* const dialog = shownBox<QFileDialog>();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowModality(), Qt::ApplicationModal);
+        cases[i].ending(*dialog);
+        EXPECT_TRUE(test::pumpUntil([&] { return !answers.isEmpty(); }));
+        settle();
+        EXPECT_EQ(answers, QStringList{cases[i].chosen});
     }
 }
 

@@ -86,6 +86,14 @@ std::optional<std::optional<QString>> askTextNow(DialogService& dialogs, const Q
     return answer;
 }
 
+// A file dialog's or folder browser's answer, given inside the call.
+template <typename Call>
+QString chosenNow(Call call) {
+    QString chosen = QStringLiteral("(not answered)");
+    call([&](const QString& given) { chosen = given; });
+    return chosen;
+}
+
 TEST(ScriptedDialogService, AnswersInOrderAndReportsWhatWasNotExpected) {
     QStringList reported;
     ScriptedDialogService dialogs([&](const QString& what) { reported << what; });
@@ -96,7 +104,8 @@ TEST(ScriptedDialogService, AnswersInOrderAndReportsWhatWasNotExpected) {
     dialogs.showMessage("note");
     EXPECT_EQ(askNow(dialogs, QuestionKind::Warning, "q1", {DialogButton::Yes, DialogButton::No}),
               DialogButton::No);
-    EXPECT_EQ(dialogs.browseFolder("title", "/start"), "/tmp/x");
+    EXPECT_EQ(chosenNow([&](auto chosen) { dialogs.browseFolder("title", "/start", chosen); }),
+              "/tmp/x");
     EXPECT_EQ(askTextNow(dialogs, "Phone", "Number", ""),
               std::optional(std::optional(QString("555"))));
     EXPECT_TRUE(reported.isEmpty());
@@ -109,7 +118,7 @@ TEST(ScriptedDialogService, AnswersInOrderAndReportsWhatWasNotExpected) {
     EXPECT_EQ(askNow(dialogs, QuestionKind::Warning, "q2",
                      {DialogButton::Yes, DialogButton::No, DialogButton::Cancel}),
               DialogButton::Cancel);
-    EXPECT_EQ(dialogs.saveFileName({}), "");
+    EXPECT_EQ(chosenNow([&](auto chosen) { dialogs.saveFileName({}, chosen); }), "");
     EXPECT_EQ(reported.size(), 2);
 
     // An answer of another kind stays queued for its own call.
@@ -117,7 +126,7 @@ TEST(ScriptedDialogService, AnswersInOrderAndReportsWhatWasNotExpected) {
     EXPECT_EQ(askNow(dialogs, QuestionKind::Confirmation, "q3", {DialogButton::Yes}),
               DialogButton::Yes);
     EXPECT_EQ(reported.size(), 3);
-    EXPECT_EQ(dialogs.openFileName({}), "/f.vmc");
+    EXPECT_EQ(chosenNow([&](auto chosen) { dialogs.openFileName({}, chosen); }), "/f.vmc");
 
     // An answer that is not among the buttons is reported too.
     dialogs.answerQuestion(DialogButton::Cancel);
