@@ -68,9 +68,10 @@ public:
     virtual void browseFolder(const QString& title, const QString& startFolder,
                               std::function<void(const QString&)> chosen) = 0;
 
-    // The print and page setup dialogs on the given printer; true when the user confirmed.
-    virtual bool print(QPrinter& printer) = 0;
-    virtual bool pageSetup(QPrinter& printer) = 0;
+    // The print and page setup dialogs on the given printer, which must outlive them;
+    // `confirmed` is given true when the user confirmed.
+    virtual void print(QPrinter& printer, std::function<void(bool)> confirmed) = 0;
+    virtual void pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) = 0;
 };
 
 }  // namespace velmora

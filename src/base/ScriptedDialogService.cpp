@@ -158,14 +158,14 @@ void ScriptedDialogService::browseFolder(const QString& title, const QString& st
     chosen(answer ? answer->folder : QString());
 }
 
-bool ScriptedDialogService::print(QPrinter&) {
+void ScriptedDialogService::print(QPrinter&, std::function<void(bool)> confirmed) {
     const auto answer = take<PrintAnswer>(Record{Call::Print, QString(), {}, {}, {}, {}});
-    return answer && answer->confirmed;
+    confirmed(answer && answer->confirmed);
 }
 
-bool ScriptedDialogService::pageSetup(QPrinter&) {
+void ScriptedDialogService::pageSetup(QPrinter&, std::function<void(bool)> confirmed) {
     const auto answer = take<PrintAnswer>(Record{Call::PageSetup, QString(), {}, {}, {}, {}});
-    return answer && answer->confirmed;
+    confirmed(answer && answer->confirmed);
 }
 
 }  // namespace velmora

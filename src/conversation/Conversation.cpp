@@ -406,17 +406,18 @@ void Conversation::writeLog(const QString& fileName) const {
 
 void Conversation::FilePrint() {
     m_hooks.suspendSender();
-    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
-    if (m_dialogs.print(*m_printer)) {
-        m_printer->setDocName(m_peer.sessionName());
-        m_view.document()->print(m_printer.get());
-    }
+    m_dialogs.print(*m_printer, whileAlive(this, [this](bool confirmed) {
+        if (confirmed) {
+            m_printer->setDocName(m_peer.sessionName());
+            m_view.document()->print(m_printer.get());
+        }
+        m_hooks.resumeSender();
+    }));
 }
 
 void Conversation::FilePrintSetup() {
     m_hooks.suspendSender();
-    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
-    m_dialogs.pageSetup(*m_printer);
+    m_dialogs.pageSetup(*m_printer, whileAlive(this, [this](bool) { m_hooks.resumeSender(); }));
 }
 
 void Conversation::textReceived(const QString& senderName, const QString& text) {

@@ -1,7 +1,5 @@
 #include "shell/QtDialogService.h"
 
-#include "base/ModalDialog.h"
-
 #include <QApplication>
 #include <QDir>
 #include <QFileDialog>
@@ -87,7 +85,9 @@ std::unique_ptr<QMessageBox> messageBox(const QString& text) {
 // its window, or by itself when there is none, and goes once closed. Exactly one of `finished`
 // (when the user closes it; the box is still there) and `unanswered` (when it is destroyed
 // first, with its window) runs, once. `unanswered` runs from the event loop, after the window
-// that took the box with it has gone entirely, so that a guard of it sees it gone.
+// that took the box with it has gone entirely, so that a guard of it sees it gone. The box is
+// shown as exec() shows it, without raising or activating it by hand: the window manager
+// gives it the keyboard.
 void showAnswering(QDialog* box, std::function<void(QDialog& box)> finished,
                    std::function<void()> unanswered) {
     auto pending = std::make_shared<bool>(true);
@@ -102,7 +102,8 @@ void showAnswering(QDialog* box, std::function<void(QDialog& box)> finished,
             QMetaObject::invokeMethod(qApp, unanswered, Qt::QueuedConnection);
         }
     });
-    showModal(*box);
+    box->setWindowModality(Qt::ApplicationModal);
+    box->show();
 }
 
 // An open or save file dialog of the request, in its starting folder.
@@ -222,14 +223,18 @@ void QtDialogService::browseFolder(const QString& title, const QString& startFol
         [chosen] { chosen(QString()); });
 }
 
-bool QtDialogService::print(QPrinter& printer) {
-    QPrintDialog dialog(&printer, owner());
-    return dialog.exec() == QDialog::Accepted;
+void QtDialogService::print(QPrinter& printer, std::function<void(bool)> confirmed) {
+    showAnswering(
+        new QPrintDialog(&printer, owner()),
+        [confirmed](QDialog& dialog) { confirmed(dialog.result() == QDialog::Accepted); },
+        [confirmed] { confirmed(false); });
 }
 
-bool QtDialogService::pageSetup(QPrinter& printer) {
-    QPageSetupDialog dialog(&printer, owner());
-    return dialog.exec() == QDialog::Accepted;
+void QtDialogService::pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) {
+    showAnswering(
+        new QPageSetupDialog(&printer, owner()),
+        [confirmed](QDialog& dialog) { confirmed(dialog.result() == QDialog::Accepted); },
+        [confirmed] { confirmed(false); });
 }
 
 }  // namespace velmora

@@ -21,8 +21,8 @@ public:
                       std::function<void(const QString&)> chosen) override;
     void browseFolder(const QString& title, const QString& startFolder,
                       std::function<void(const QString&)> chosen) override;
-    bool print(QPrinter& printer) override;
-    bool pageSetup(QPrinter& printer) override;
+    void print(QPrinter& printer, std::function<void(bool)> confirmed) override;
+    void pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) override;
 };
 
 }  // namespace velmora

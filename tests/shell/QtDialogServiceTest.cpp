@@ -12,6 +12,7 @@
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPrinter>
 #include <QTest>
 #include <QTimer>
 
@@ -222,6 +223,32 @@ TEST(QtDialogService, FileDialogsReturnAtOnceAndGiveTheChoiceOnce) {
         EXPECT_TRUE(test::pumpUntil([&] { return !answers.isEmpty(); }));
         settle();
         EXPECT_EQ(answers, QStringList{cases[i].chosen});
+    }
+}
+
+// The print and page setup dialogs return at once; cancelled or destroyed, they say no once.
+TEST(QtDialogService, PrintDialogsReturnAtOnceAndAnswerOnce) {
+    QtDialogService dialogs;
+    QPrinter printer;
+    const auto cancel = [](QDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); };
+    const auto destroy = [](QDialog& dialog) { delete &dialog; };
+    using Show = std::function<void(std::function<void(bool)>)>;
+    const Show print = [&](auto confirmed) { dialogs.print(printer, confirmed); };
+    const Show pageSetup = [&](auto confirmed) { dialogs.pageSetup(printer, confirmed); };
+    const std::vector<std::pair<Show, std::function<void(QDialog&)>>> cases = {
+        {print, cancel}, {print, destroy}, {pageSetup, cancel}, {pageSetup, destroy}};
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        std::vector<bool> answers;
+        cases[i].first([&](bool confirmed) { answers.push_back(confirmed); });
+        EXPECT_TRUE(answers.empty()) << "the call returned before the answer";
+        QDialog* const dialog = shownBox<QDialog>();
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->windowModality(), Qt::ApplicationModal);
+        cases[i].second(*dialog);
+        EXPECT_TRUE(test::pumpUntil([&] { return !answers.empty(); }));
+        settle();
+        EXPECT_EQ(answers, std::vector<bool>{false});
     }
 }
 
