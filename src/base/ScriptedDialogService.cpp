@@ -77,7 +77,30 @@ QStringList ScriptedDialogService::questions() const {
     return texts;
 }
 
+void ScriptedDialogService::deferAnswers(bool defer) {
+    m_defer = defer;
+}
+
+bool ScriptedDialogService::answerDeferred() {
+    if (m_deferred.empty()) {
+        return false;
+    }
+    const std::function<void()> next = std::move(m_deferred.front());
+    m_deferred.pop_front();
+    next();
+    return true;
+}
+
+void ScriptedDialogService::deliver(std::function<void()> answer) {
+    if (m_defer) {
+        m_deferred.push_back(std::move(answer));
+    } else {
+        answer();
+    }
+}
+
 void ScriptedDialogService::clear() {
+    m_deferred.clear();
     m_answers.clear();
     m_records.clear();
     m_unexpected.clear();
@@ -106,7 +129,7 @@ std::optional<T> ScriptedDialogService::take(const Record& record) {
 void ScriptedDialogService::showMessage(const QString& text, std::function<void()> closed) {
     m_records.push_back(Record{Call::Message, text, {}, {}, {}, {}});
     if (closed) {
-        closed();
+        deliver(std::move(closed));
     }
 }
 
@@ -118,7 +141,9 @@ void ScriptedDialogService::ask(QuestionKind kind, const QString& text,
     if (answer && !buttons.contains(*answer)) {
         reportUnexpected(QStringLiteral("answer not among the buttons of: %1").arg(text));
     }
-    answered(answer && buttons.contains(*answer) ? *answer : unansweredButton(buttons));
+    const DialogButton given =
+        answer && buttons.contains(*answer) ? *answer : unansweredButton(buttons);
+    deliver([answered = std::move(answered), given] { answered(given); });
 }
 
 void ScriptedDialogService::askText(const QString& title, const QString& label,
@@ -128,44 +153,56 @@ void ScriptedDialogService::askText(const QString& title, const QString& label,
     record.request.title = title;
     record.request.fileName = initial;
     const auto answer = take<TextAnswer>(record);
-    answered(answer ? answer->text : std::nullopt);
+    deliver([answered = std::move(answered), text = answer ? answer->text : std::nullopt] {
+        answered(text);
+    });
 }
 
 void ScriptedDialogService::openFileName(const FileDialogRequest& request,
                                          std::function<void(const QString&)> chosen) {
     const auto answer =
         take<FileAnswer>(Record{Call::OpenFile, request.title, {}, {}, request, {}});
-    chosen(answer ? answer->path : QString());
+    deliver(
+        [chosen = std::move(chosen), path = answer ? answer->path : QString()] { chosen(path); });
 }
 
 void ScriptedDialogService::openFileNames(const FileDialogRequest& request,
                                           std::function<void(const QStringList&)> chosen) {
     const auto answer =
         take<FilesAnswer>(Record{Call::OpenFiles, request.title, {}, {}, request, {}});
-    chosen(answer ? answer->paths : QStringList());
+    deliver([chosen = std::move(chosen), paths = answer ? answer->paths : QStringList()] {
+        chosen(paths);
+    });
 }
 
 void ScriptedDialogService::saveFileName(const FileDialogRequest& request,
                                          std::function<void(const QString&)> chosen) {
     const auto answer =
         take<FileAnswer>(Record{Call::SaveFile, request.title, {}, {}, request, {}});
-    chosen(answer ? answer->path : QString());
+    deliver(
+        [chosen = std::move(chosen), path = answer ? answer->path : QString()] { chosen(path); });
 }
 
 void ScriptedDialogService::browseFolder(const QString& title, const QString& startFolder,
                                          std::function<void(const QString&)> chosen) {
     const auto answer = take<FolderAnswer>(Record{Call::Folder, title, {}, {}, {}, startFolder});
-    chosen(answer ? answer->folder : QString());
+    deliver([chosen = std::move(chosen), folder = answer ? answer->folder : QString()] {
+        chosen(folder);
+    });
 }
 
 void ScriptedDialogService::print(QPrinter&, std::function<void(bool)> confirmed) {
     const auto answer = take<PrintAnswer>(Record{Call::Print, QString(), {}, {}, {}, {}});
-    confirmed(answer && answer->confirmed);
+    deliver([confirmed = std::move(confirmed), given = answer && answer->confirmed] {
+        confirmed(given);
+    });
 }
 
 void ScriptedDialogService::pageSetup(QPrinter&, std::function<void(bool)> confirmed) {
     const auto answer = take<PrintAnswer>(Record{Call::PageSetup, QString(), {}, {}, {}, {}});
-    confirmed(answer && answer->confirmed);
+    deliver([confirmed = std::move(confirmed), given = answer && answer->confirmed] {
+        confirmed(given);
+    });
 }
 
 }  // namespace velmora

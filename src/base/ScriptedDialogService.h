@@ -13,7 +13,7 @@ namespace velmora {
 
 // A dialog service for tests and headless runs: questions and dialogs take their answers from a
 // queue filled beforehand, in the order they will be asked, and run their continuation at once,
-// inside the call; every call is recorded. A call whose
+// inside the call (or later, when deferred); every call is recorded. A call whose
 // queued answer is missing or of another kind is unexpected: it is reported to the handler (a
 // test makes it fail) and answered as cancelled.
 class ScriptedDialogService : public DialogService {
@@ -51,6 +51,11 @@ public:
     void answerFiles(const QStringList& paths);
     void answerFolder(const QString& folder);
     void answerPrint(bool confirmed);  // print or page setup dialog
+
+    // Deferred: a call returns without its answer, as the application's dialogs do, and the
+    // answer is given by answerDeferred (the oldest first); false when none waits.
+    void deferAnswers(bool defer);
+    bool answerDeferred();
 
     const std::vector<Record>& records() const { return m_records; }
     // The texts of the plain messages shown, in order.
@@ -100,11 +105,15 @@ private:
     template <typename T>
     std::optional<T> take(const Record& record);
     void reportUnexpected(const QString& description);
+    // Gives the answer now, or keeps it for answerDeferred.
+    void deliver(std::function<void()> answer);
 
     UnexpectedHandler m_onUnexpected;
     std::deque<Answer> m_answers;
     std::vector<Record> m_records;
     QStringList m_unexpected;
+    bool m_defer = false;
+    std::deque<std::function<void()>> m_deferred;
 };
 
 }  // namespace velmora

@@ -344,11 +344,7 @@ bool TMainForm::FormCreate() {
     m_startUpQuestionsPending = true;
     if (!m_helpAvailable) {
         dialogs().showMessage(QStringLiteral("HTML Help is not installed on this PC."),
-                              [window = QPointer<TMainForm>(this)] {
-                                  if (window) {
-                                      window->askStartUpQuestions();
-                                  }
-                              });
+                              whileAlive(this, [this] { askStartUpQuestions(); }));
     } else {
         askStartUpQuestions();
     }

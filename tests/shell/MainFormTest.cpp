@@ -473,6 +473,38 @@ TEST(MainForm, CloseQueryAnswers) {
         EXPECT_TRUE(canClose);
         EXPECT_EQ(none->size(), 0);
     }
+    {  // Closing the window decides the close event at once: refused while the question waits,
+       // asked once however often the user closes meanwhile; No then closes the window.
+        Shell shell{quiet};
+        prepare(shell);
+        shell.main().show();
+        shell.dialogs.deferAnswers(true);
+        shell.dialogs.answerQuestion(DialogButton::No);
+        EXPECT_FALSE(shell.main().close());
+        EXPECT_TRUE(shell.main().isVisible());
+        EXPECT_FALSE(shell.main().close());
+        EXPECT_EQ(shell.dialogs.questions().size(), 1);
+        EXPECT_EQ(recentsText(shell), "") << "nothing done before the answer";
+        EXPECT_TRUE(shell.dialogs.answerDeferred());
+        EXPECT_FALSE(shell.main().isVisible());
+        EXPECT_EQ(recentsText(shell), recents);
+        EXPECT_FALSE(shell.dialogs.answerDeferred());
+    }
+    {  // Cancel given later leaves the window open, and a later close asks again.
+        Shell shell{quiet};
+        prepare(shell);
+        shell.main().show();
+        shell.dialogs.deferAnswers(true);
+        shell.dialogs.answerQuestion(DialogButton::Cancel);
+        shell.dialogs.answerQuestion(DialogButton::Cancel);
+        EXPECT_FALSE(shell.main().close());
+        EXPECT_TRUE(shell.dialogs.answerDeferred());
+        EXPECT_TRUE(shell.main().isVisible());
+        EXPECT_FALSE(shell.main().close());
+        EXPECT_EQ(shell.dialogs.questions().size(), 2);
+        EXPECT_TRUE(shell.dialogs.answerDeferred());
+        EXPECT_TRUE(shell.main().isVisible());
+    }
     {  // AskExit 0: no question even with a changed connection.
         Shell shell{Shell::Setup{quietOptions("AskExit=0\n"), {}, true, false, quiet.providers}};
         prepare(shell);
