@@ -3,6 +3,7 @@
 #include "session/link/LinkTexts.h"
 #include "session/link/SerialPortOpener.h"
 
+#include <QCoreApplication>
 #include <QMetaObject>
 #include <QRandomGenerator>
 #include <QSerialPort>
@@ -105,6 +106,11 @@ LinkEngine::Config SerialPortLine::engineConfig() const {
         config.nonce = QRandomGenerator::system()->generate();
     } while (config.nonce == 0);
     return config;
+}
+
+bool SerialPortLine::onApplicationThread() {
+    const QCoreApplication* application = QCoreApplication::instance();
+    return application != nullptr && QThread::currentThread() == application->thread();
 }
 
 bool SerialPortLine::onOwnThread() const {
@@ -308,10 +314,14 @@ bool SerialPortLine::sendInteractive(const QByteArray& message) {
 bool SerialPortLine::sendInLane(const QByteArray& message, Lane lane) {
     {
         std::unique_lock lock(m_mutex);
-        // On the line's own thread (from a listener call) waiting would stop the line itself.
-        if (!onOwnThread()) {
+        // Only a thread of its own (a file sender) waits for room. On the line's own thread (from
+        // a listener call) waiting would stop the line itself, and the application's thread,
+        // which sends offers, replies, pauses and what the user types, never waits: its
+        // messages are few and go past the bound.
+        if (!onOwnThread() && !onApplicationThread()) {
             m_changed.wait(lock, [&] {
-                return m_closing || m_portFailed || !m_engine->isUp() || m_engine->canAccept(message.size(), lane);
+                return m_closing || m_portFailed || !m_engine->isUp() ||
+                       m_engine->canAccept(message.size(), lane);
             });
         }
         // The processor time of this thread, not the wall's: a moment of other work on a busy

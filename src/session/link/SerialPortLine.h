@@ -79,6 +79,7 @@ private:
     // The engine's settings with a new random nonce.
     LinkEngine::Config engineConfig() const;
     bool onOwnThread() const;
+    static bool onApplicationThread();
     std::int64_t nowMs() const { return m_clock.elapsed(); }
 
     const SerialSettings m_settings;

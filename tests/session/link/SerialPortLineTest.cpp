@@ -155,12 +155,19 @@ TEST_F(LinePair, APulledPlugIsALostLineOnBothSides) {
 
     // A sender blocked on back-pressure is let go when the line is lost.
     std::thread sender([&] {
-        const QByteArray block(32768, 'b');
+        std::mt19937 random(3);
+        const QByteArray block = randomMessage(random, 32768);
         while (caller->send(block)) {
         }
     });
     ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return l.messages().size() >= 2; }));
     cable->unplug();
+    // The application's thread never waits for room (nothing will be acknowledged any more):
+    // what it sends is queued at once, however full the lane, until the line is known lost.
+    std::mt19937 random(5);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_TRUE(caller->send(randomMessage(random, 4096)));
+    }
     ASSERT_TRUE(hostEvents.waitFor([&](const auto& l) { return !l.downs().isEmpty(); }));
     ASSERT_TRUE(callerEvents.waitFor([&](const auto& l) { return !l.downs().isEmpty(); }));
     sender.join();
