@@ -56,12 +56,14 @@ int main(int argc, char* argv[]) {
     context.dialogs = &dialogs;
     context.sessionSystem = &sessions;
     context.openUrl = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+    context.quit = [] { QCoreApplication::quit(); };
     velmora::DesktopNotifier notifier(QDBusConnection::sessionBus());
     context.notifier = &notifier;
 
     velmora::ApplicationWindows windows(std::move(context));
     if (!windows.create()) {
-        return 0;
+        // The uninstall feedback question is open; its answer ends the program.
+        return application.exec();
     }
     // A host's network line tells of the callers it turned away in the conversation.
     networkPrompts.setNotice([&windows](const QString& notice) {

@@ -77,7 +77,30 @@ QStringList ScriptedDialogService::questions() const {
     return texts;
 }
 
+void ScriptedDialogService::deferAnswers(bool defer) {
+    m_defer = defer;
+}
+
+bool ScriptedDialogService::answerDeferred() {
+    if (m_deferred.empty()) {
+        return false;
+    }
+    const std::function<void()> next = std::move(m_deferred.front());
+    m_deferred.pop_front();
+    next();
+    return true;
+}
+
+void ScriptedDialogService::deliver(std::function<void()> answer) {
+    if (m_defer) {
+        m_deferred.push_back(std::move(answer));
+    } else {
+        answer();
+    }
+}
+
 void ScriptedDialogService::clear() {
+    m_deferred.clear();
     m_answers.clear();
     m_records.clear();
     m_unexpected.clear();
@@ -103,68 +126,83 @@ std::optional<T> ScriptedDialogService::take(const Record& record) {
     return answer;
 }
 
-void ScriptedDialogService::showMessage(const QString& text) {
+void ScriptedDialogService::showMessage(const QString& text, std::function<void()> closed) {
     m_records.push_back(Record{Call::Message, text, {}, {}, {}, {}});
+    if (closed) {
+        deliver(std::move(closed));
+    }
 }
 
-void ScriptedDialogService::showNotice(const QString& text) {
-    showMessage(text);
-}
-
-DialogButton ScriptedDialogService::ask(QuestionKind kind, const QString& text,
-                                        const QList<DialogButton>& buttons) {
+void ScriptedDialogService::ask(QuestionKind kind, const QString& text,
+                                const QList<DialogButton>& buttons,
+                                std::function<void(DialogButton)> answered) {
     const Record record{Call::Question, text, kind, buttons, {}, {}};
     const std::optional<DialogButton> answer = take<DialogButton>(record);
-    if (answer && buttons.contains(*answer)) {
-        return *answer;
-    }
-    if (answer) {
+    if (answer && !buttons.contains(*answer)) {
         reportUnexpected(QStringLiteral("answer not among the buttons of: %1").arg(text));
     }
-    return buttons.contains(DialogButton::Cancel) || buttons.isEmpty() ? DialogButton::Cancel
-                                                                       : buttons.last();
+    const DialogButton given =
+        answer && buttons.contains(*answer) ? *answer : unansweredButton(buttons);
+    deliver([answered = std::move(answered), given] { answered(given); });
 }
 
-std::optional<QString> ScriptedDialogService::askText(const QString& title, const QString& label,
-                                                      const QString& initial) {
+void ScriptedDialogService::askText(const QString& title, const QString& label,
+                                    const QString& initial,
+                                    std::function<void(std::optional<QString>)> answered) {
     Record record{Call::Text, label, {}, {}, {}, {}};
     record.request.title = title;
     record.request.fileName = initial;
     const auto answer = take<TextAnswer>(record);
-    return answer ? answer->text : std::nullopt;
+    deliver([answered = std::move(answered), text = answer ? answer->text : std::nullopt] {
+        answered(text);
+    });
 }
 
-QString ScriptedDialogService::openFileName(const FileDialogRequest& request) {
+void ScriptedDialogService::openFileName(const FileDialogRequest& request,
+                                         std::function<void(const QString&)> chosen) {
     const auto answer =
         take<FileAnswer>(Record{Call::OpenFile, request.title, {}, {}, request, {}});
-    return answer ? answer->path : QString();
+    deliver(
+        [chosen = std::move(chosen), path = answer ? answer->path : QString()] { chosen(path); });
 }
 
-QStringList ScriptedDialogService::openFileNames(const FileDialogRequest& request) {
+void ScriptedDialogService::openFileNames(const FileDialogRequest& request,
+                                          std::function<void(const QStringList&)> chosen) {
     const auto answer =
         take<FilesAnswer>(Record{Call::OpenFiles, request.title, {}, {}, request, {}});
-    return answer ? answer->paths : QStringList();
+    deliver([chosen = std::move(chosen), paths = answer ? answer->paths : QStringList()] {
+        chosen(paths);
+    });
 }
 
-QString ScriptedDialogService::saveFileName(const FileDialogRequest& request) {
+void ScriptedDialogService::saveFileName(const FileDialogRequest& request,
+                                         std::function<void(const QString&)> chosen) {
     const auto answer =
         take<FileAnswer>(Record{Call::SaveFile, request.title, {}, {}, request, {}});
-    return answer ? answer->path : QString();
+    deliver(
+        [chosen = std::move(chosen), path = answer ? answer->path : QString()] { chosen(path); });
 }
 
-QString ScriptedDialogService::browseFolder(const QString& title, const QString& startFolder) {
+void ScriptedDialogService::browseFolder(const QString& title, const QString& startFolder,
+                                         std::function<void(const QString&)> chosen) {
     const auto answer = take<FolderAnswer>(Record{Call::Folder, title, {}, {}, {}, startFolder});
-    return answer ? answer->folder : QString();
+    deliver([chosen = std::move(chosen), folder = answer ? answer->folder : QString()] {
+        chosen(folder);
+    });
 }
 
-bool ScriptedDialogService::print(QPrinter&) {
+void ScriptedDialogService::print(QPrinter&, std::function<void(bool)> confirmed) {
     const auto answer = take<PrintAnswer>(Record{Call::Print, QString(), {}, {}, {}, {}});
-    return answer && answer->confirmed;
+    deliver([confirmed = std::move(confirmed), given = answer && answer->confirmed] {
+        confirmed(given);
+    });
 }
 
-bool ScriptedDialogService::pageSetup(QPrinter&) {
+void ScriptedDialogService::pageSetup(QPrinter&, std::function<void(bool)> confirmed) {
     const auto answer = take<PrintAnswer>(Record{Call::PageSetup, QString(), {}, {}, {}, {}});
-    return answer && answer->confirmed;
+    deliver([confirmed = std::move(confirmed), given = answer && answer->confirmed] {
+        confirmed(given);
+    });
 }
 
 }  // namespace velmora

@@ -12,7 +12,8 @@
 namespace velmora {
 
 // A dialog service for tests and headless runs: questions and dialogs take their answers from a
-// queue filled beforehand, in the order they will be asked; every call is recorded. A call whose
+// queue filled beforehand, in the order they will be asked, and run their continuation at once,
+// inside the call (or later, when deferred); every call is recorded. A call whose
 // queued answer is missing or of another kind is unexpected: it is reported to the handler (a
 // test makes it fail) and answered as cancelled.
 class ScriptedDialogService : public DialogService {
@@ -51,6 +52,11 @@ public:
     void answerFolder(const QString& folder);
     void answerPrint(bool confirmed);  // print or page setup dialog
 
+    // Deferred: a call returns without its answer, as the application's dialogs do, and the
+    // answer is given by answerDeferred (the oldest first); false when none waits.
+    void deferAnswers(bool defer);
+    bool answerDeferred();
+
     const std::vector<Record>& records() const { return m_records; }
     // The texts of the plain messages shown, in order.
     QStringList messages() const;
@@ -60,18 +66,21 @@ public:
     int pendingAnswers() const { return static_cast<int>(m_answers.size()); }
     void clear();
 
-    void showMessage(const QString& text) override;
-    void showNotice(const QString& text) override;
-    DialogButton ask(QuestionKind kind, const QString& text,
-                     const QList<DialogButton>& buttons) override;
-    std::optional<QString> askText(const QString& title, const QString& label,
-                                   const QString& initial) override;
-    QString openFileName(const FileDialogRequest& request) override;
-    QStringList openFileNames(const FileDialogRequest& request) override;
-    QString saveFileName(const FileDialogRequest& request) override;
-    QString browseFolder(const QString& title, const QString& startFolder) override;
-    bool print(QPrinter& printer) override;
-    bool pageSetup(QPrinter& printer) override;
+    void showMessage(const QString& text, std::function<void()> closed = {}) override;
+    void ask(QuestionKind kind, const QString& text, const QList<DialogButton>& buttons,
+             std::function<void(DialogButton)> answered) override;
+    void askText(const QString& title, const QString& label, const QString& initial,
+                 std::function<void(std::optional<QString>)> answered) override;
+    void openFileName(const FileDialogRequest& request,
+                      std::function<void(const QString&)> chosen) override;
+    void openFileNames(const FileDialogRequest& request,
+                       std::function<void(const QStringList&)> chosen) override;
+    void saveFileName(const FileDialogRequest& request,
+                      std::function<void(const QString&)> chosen) override;
+    void browseFolder(const QString& title, const QString& startFolder,
+                      std::function<void(const QString&)> chosen) override;
+    void print(QPrinter& printer, std::function<void(bool)> confirmed) override;
+    void pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) override;
 
 private:
     struct TextAnswer {
@@ -96,11 +105,15 @@ private:
     template <typename T>
     std::optional<T> take(const Record& record);
     void reportUnexpected(const QString& description);
+    // Gives the answer now, or keeps it for answerDeferred.
+    void deliver(std::function<void()> answer);
 
     UnexpectedHandler m_onUnexpected;
     std::deque<Answer> m_answers;
     std::vector<Record> m_records;
     QStringList m_unexpected;
+    bool m_defer = false;
+    std::deque<std::function<void()>> m_deferred;
 };
 
 }  // namespace velmora

@@ -25,12 +25,19 @@ ConnectionCommands::ConnectionCommands(ConnectionCommandsContext context)
     }
 }
 
-bool ConnectionCommands::confirmClose() const {
+void ConnectionCommands::confirmClose(std::function<void()> confirmed) const {
     if (!m_context.peer->isOpen()) {
-        return true;
+        confirmed();
+        return;
     }
-    return m_context.dialogs->ask(QuestionKind::Warning, CloseQuestion,
-                                  {DialogButton::Ok, DialogButton::Cancel}) == DialogButton::Ok;
+    // The commands belong to the window that owns the peer: gone with it.
+    m_context.dialogs->ask(QuestionKind::Warning, CloseQuestion,
+                           {DialogButton::Ok, DialogButton::Cancel},
+                           whileAlive(m_context.peer, [confirmed](DialogButton answer) {
+                               if (answer == DialogButton::Ok) {
+                                   confirmed();
+                               }
+                           }));
 }
 
 QString ConnectionCommands::connectionsFolder() {
@@ -38,9 +45,10 @@ QString ConnectionCommands::connectionsFolder() {
 }
 
 void ConnectionCommands::FileNew() {
-    if (!confirmClose()) {
-        return;
-    }
+    confirmClose([this] { showNewConnection(); });
+}
+
+void ConnectionCommands::showNewConnection() {
     TConnectionForm* form = m_context.connectionForm;
     // Shown without being modal after a file was opened: it cannot become modal now.
     if (form->isVisible()) {
@@ -54,44 +62,37 @@ void ConnectionCommands::FileNew() {
 }
 
 void ConnectionCommands::ConnectionWizard1Click() {
-    if (!confirmClose()) {
-        return;
-    }
-    showWizard();
+    confirmClose([this] { showWizard(); });
 }
 
 void ConnectionCommands::showWizard() {
     showModal(*m_context.wizardForm);
 }
 
-bool ConnectionCommands::openChosenFile() {
+void ConnectionCommands::openChosenFile(std::function<void()> done) {
     FileDialogRequest request;
     request.title = QStringLiteral("Open connection");
     request.filter = FileFilter;
     request.folder = connectionsFolder();
-    const QString fileName = m_context.dialogs->openFileName(request);
-    if (fileName.isEmpty()) {
-        return false;
-    }
-    if (!LoadConnection(fileName)) {
-        return false;
-    }
-    *m_context.connectionModified =
-        connectionModifiedAfter(ConnectionEvent::OpenedFromMenuOrToolbar, true);
-    return true;
+    m_context.dialogs->openFileName(
+        request, whileAlive(m_context.peer, [this, done](const QString& fileName) {
+            if (!fileName.isEmpty() && LoadConnection(fileName)) {
+                *m_context.connectionModified =
+                    connectionModifiedAfter(ConnectionEvent::OpenedFromMenuOrToolbar, true);
+            }
+            done();
+        }));
 }
 
 void ConnectionCommands::FileOpen() {
-    if (!confirmClose()) {
-        return;
-    }
-    m_context.suspendSender();
-    openChosenFile();
-    m_context.resumeSender();
+    confirmClose([this] {
+        m_context.suspendSender();
+        openChosenFile(m_context.resumeSender);
+    });
 }
 
 void ConnectionCommands::ToolButton3Click() {
-    openChosenFile();
+    openChosenFile([] {});
 }
 
 void ConnectionCommands::RecentClick(const QString& fileName) {
@@ -126,28 +127,29 @@ void ConnectionCommands::FileSaveAs() {
 void ConnectionCommands::saveAs() {
     m_context.suspendSender();
     if (!*m_context.wasConnected) {
-        m_context.dialogs->showMessage(NothingToSaveMessage);
-    } else {
-        FileDialogRequest request;
-        request.title = QStringLiteral("Save connection");
-        request.filter = FileFilter;
-        request.folder = connectionsFolder();
-        const QString fileName = m_context.dialogs->saveFileName(request);
-        if (!fileName.isEmpty() && SaveConnection(fileName)) {
-            *m_context.connectionModified =
-                connectionModifiedAfter(ConnectionEvent::Saved, *m_context.connectionModified);
-        }
+        m_context.dialogs->showMessage(NothingToSaveMessage, m_context.resumeSender);
+        return;
     }
-    m_context.resumeSender();
+    FileDialogRequest request;
+    request.title = QStringLiteral("Save connection");
+    request.filter = FileFilter;
+    request.folder = connectionsFolder();
+    m_context.dialogs->saveFileName(
+        request, whileAlive(m_context.peer, [this](const QString& fileName) {
+            if (!fileName.isEmpty() && SaveConnection(fileName)) {
+                *m_context.connectionModified =
+                    connectionModifiedAfter(ConnectionEvent::Saved, *m_context.connectionModified);
+            }
+            m_context.resumeSender();
+        }));
 }
 
 void ConnectionCommands::Closeconnection1Click() {
-    if (!confirmClose()) {
-        return;
-    }
-    m_context.peer->close();
-    *m_context.connectionModified =
-        connectionModifiedAfter(ConnectionEvent::Disconnected, *m_context.connectionModified);
+    confirmClose([this] {
+        m_context.peer->close();
+        *m_context.connectionModified =
+            connectionModifiedAfter(ConnectionEvent::Disconnected, *m_context.connectionModified);
+    });
 }
 
 bool ConnectionCommands::LoadConnection(const QString& fileName) {

@@ -76,11 +76,13 @@ public:
     bool SaveConnection(const QString& fileName);
 
 private:
-    // While a session is open, asks whether to close it; true to go on.
-    bool confirmClose() const;
-    // The Open dialog's chosen file, loaded; true when one was chosen.
-    bool openChosenFile();
+    // While a session is open, asks whether to close it; `confirmed` runs when the user goes on
+    // (at once when nothing is open).
+    void confirmClose(std::function<void()> confirmed) const;
+    // The Open dialog's chosen file, loaded; `done` runs after the dialog, chosen or not.
+    void openChosenFile(std::function<void()> done);
     void saveAs();
+    void showNewConnection();
     static QString connectionsFolder();
 
     ConnectionCommandsContext m_context;

@@ -1,6 +1,7 @@
 #include "conversation/Conversation.h"
 
 #include "base/DialogService.h"
+#include "base/ModalDialog.h"
 #include "base/ProgramTexts.h"
 #include "conversation/RtfWriter.h"
 #include "conversation/VirtualKeys.h"
@@ -376,20 +377,21 @@ void Conversation::feedToView(QKeyEvent& event) {
 
 void Conversation::Exportmessageslog1Click() {
     m_hooks.suspendSender();
-    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
     FileDialogRequest request;
     request.title = QStringLiteral("Export messages log");
     request.filter = QStringLiteral("Text file (*.txt);;All files (*)");
     request.defaultSuffix = QStringLiteral("txt");
-    const QString fileName = m_dialogs.saveFileName(request);
-    if (fileName.isEmpty()) {
-        return;
-    }
-    try {
-        writeLog(fileName);
-    } catch (const std::exception& error) {
-        m_dialogs.showMessage(QString::fromUtf8(error.what()));
-    }
+    m_dialogs.saveFileName(request, whileAlive(this, [this](const QString& fileName) {
+                               const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
+                               if (fileName.isEmpty()) {
+                                   return;
+                               }
+                               try {
+                                   writeLog(fileName);
+                               } catch (const std::exception& error) {
+                                   m_dialogs.showMessage(QString::fromUtf8(error.what()));
+                               }
+                           }));
 }
 
 void Conversation::writeLog(const QString& fileName) const {
@@ -404,17 +406,18 @@ void Conversation::writeLog(const QString& fileName) const {
 
 void Conversation::FilePrint() {
     m_hooks.suspendSender();
-    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
-    if (m_dialogs.print(*m_printer)) {
-        m_printer->setDocName(m_peer.sessionName());
-        m_view.document()->print(m_printer.get());
-    }
+    m_dialogs.print(*m_printer, whileAlive(this, [this](bool confirmed) {
+        if (confirmed) {
+            m_printer->setDocName(m_peer.sessionName());
+            m_view.document()->print(m_printer.get());
+        }
+        m_hooks.resumeSender();
+    }));
 }
 
 void Conversation::FilePrintSetup() {
     m_hooks.suspendSender();
-    const auto resume = qScopeGuard([this] { m_hooks.resumeSender(); });
-    m_dialogs.pageSetup(*m_printer);
+    m_dialogs.pageSetup(*m_printer, whileAlive(this, [this](bool) { m_hooks.resumeSender(); }));
 }
 
 void Conversation::textReceived(const QString& senderName, const QString& text) {

@@ -6,6 +6,7 @@
 
 #include "base/DialogService.h"
 #include "base/HelpTopic.h"
+#include "base/ModalDialog.h"
 #include "base/ProgramTexts.h"
 #include "base/RecentList.h"
 #include "connections/ConnectionCommands.h"
@@ -106,7 +107,12 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     hooks.classicMode = [this] { return m_ui->Classicmode1->isChecked(); };
     hooks.showNotice = [this](const QString& text) { m_ui->StatusPanel1->setText(text); };
     hooks.suspendSender = [this] { TrySuspendThreat(); };
-    hooks.resumeSender = [this] { TryResumeThreat(); };
+    // Also run by a dialog's continuation, which may come after the window has gone.
+    hooks.resumeSender = [window = QPointer<TMainForm>(this)] {
+        if (window) {
+            window->TryResumeThreat();
+        }
+    };
     m_conversation = std::make_unique<Conversation>(*m_ui->MessagesEdit, *m_ui->EditMessage,
                                                     *m_peer, dialogs(), std::move(hooks));
     ConnectionStatusView& statusView = *this;
@@ -163,7 +169,12 @@ void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* opt
     commands.wasConnected = &WasConnected;
     commands.recentConnections = &RecentConnections;
     commands.suspendSender = [this] { TrySuspendThreat(); };
-    commands.resumeSender = [this] { TryResumeThreat(); };
+    // Also run by a dialog's continuation, which may come after the window has gone.
+    commands.resumeSender = [window = QPointer<TMainForm>(this)] {
+        if (window) {
+            window->TryResumeThreat();
+        }
+    };
     commands.rebuildRecentMenus = [this] { FillRecentMenus(); };
     m_connectionCommands = std::make_unique<ConnectionCommands>(std::move(commands));
     ConnectionCommands* connection = m_connectionCommands.get();
@@ -288,12 +299,28 @@ void TMainForm::changeEvent(QEvent* event) {
 }
 
 void TMainForm::closeEvent(QCloseEvent* event) {
-    bool canClose = false;
-    FormCloseQuery(canClose);
-    if (!canClose) {
+    // The event is decided at once: refused while the questions are asked, and the window closed
+    // again once their answers allow it (at once, when they came inside the call).
+    if (!m_closeAllowed) {
         event->ignore();
-        return;
+        if (m_closeQuestionsOpen) {
+            return;
+        }
+        m_closeQuestionsOpen = true;
+        m_inCloseEvent = true;
+        FormCloseQuery(whileAlive(this, [this](bool canClose) {
+            m_closeQuestionsOpen = false;
+            m_closeAllowed = canClose;
+            if (canClose && !m_inCloseEvent) {
+                close();
+            }
+        }));
+        m_inCloseEvent = false;
+        if (!m_closeAllowed) {
+            return;
+        }
     }
+    m_closeAllowed = false;
     OptionsFile(m_context.dataFolder).savePlacement({saveGeometry(), m_ui->Splitter1->saveState()});
     FormClose();
     event->accept();
@@ -301,40 +328,57 @@ void TMainForm::closeEvent(QCloseEvent* event) {
 
 bool TMainForm::FormCreate() {
     if (m_startArgument.kind == StartArgument::Kind::Uninstall) {
-        UninstallFeedback();
+        askForUninstallFeedback(dialogs(), m_context.openUrl, m_context.quit);
         return false;
     }
     HelpFilePath = QFileInfo(m_context.helpFolder).absoluteFilePath();
     m_helpAvailable = QFileInfo(HelpFilePath).isDir();
-    if (!m_helpAvailable) {
-        dialogs().showMessage(QStringLiteral("HTML Help is not installed on this PC."));
-    }
     m_transferCommands->BlockIncoming = false;
     RecentConnections =
         RecentLists::readConnections(QDir(m_context.dataFolder).filePath("recents.list"));
     ConnectionModified = false;
     LoadOptions();
     UpdateView();
-    if (m_options.CheckExtension == 1) {
-        CheckFileAssociation();
-    }
     ChangeConnectionStatus(false);
+    // The start-up boxes come one after the other, and the start-up window after them.
+    m_startUpQuestionsPending = true;
+    if (!m_helpAvailable) {
+        dialogs().showMessage(QStringLiteral("HTML Help is not installed on this PC."),
+                              whileAlive(this, [this] { askStartUpQuestions(); }));
+    } else {
+        askStartUpQuestions();
+    }
     return true;
 }
 
-void TMainForm::UninstallFeedback() {
-    askForUninstallFeedback(dialogs(), m_context.openUrl);
+void TMainForm::askStartUpQuestions() {
+    if (m_options.CheckExtension != 1) {
+        startUpQuestionsAnswered();
+        return;
+    }
+    askAboutFileAssociation(dialogs(), m_context.association, m_context.programPath, this,
+                            [this](bool keepChecking) {
+                                if (!keepChecking) {
+                                    m_options.CheckExtension = 0;
+                                    UpdateOptions();
+                                }
+                                startUpQuestionsAnswered();
+                            });
 }
 
-void TMainForm::CheckFileAssociation() {
-    if (!askAboutFileAssociation(dialogs(), m_context.association, m_context.programPath)) {
-        m_options.CheckExtension = 0;
-        UpdateOptions();
+void TMainForm::startUpQuestionsAnswered() {
+    m_startUpQuestionsPending = false;
+    if (std::exchange(m_activationWaits, false)) {
+        FormActivate();
     }
 }
 
 void TMainForm::FormActivate() {
     if (FirstActivationDone) {
+        return;
+    }
+    if (m_startUpQuestionsPending) {
+        m_activationWaits = true;
         return;
     }
     FirstActivationDone = true;
@@ -347,53 +391,72 @@ void TMainForm::FormActivate() {
     }
 }
 
-void TMainForm::FormCloseQuery(bool& CanClose) {
-    if (!closeDespiteUnfinishedFiles()) {
-        CanClose = false;
-        return;
-    }
-    // Asked only when Yes can save something: a changed dialog that never connected cannot.
-    if (ConnectionModified && m_options.AskExit == 1 && connectionCanBeSaved()) {
-        const DialogButton answer =
-            dialogs().ask(QuestionKind::Warning, UnsavedConnectionQuestion,
-                          {DialogButton::Yes, DialogButton::No, DialogButton::Cancel});
-        if (answer == DialogButton::Cancel) {
-            CanClose = false;
+void TMainForm::FormCloseQuery(std::function<void(bool canClose)> decided) {
+    closeDespiteUnfinishedFiles([this, decided](bool closeNow) {
+        if (!closeNow) {
+            decided(false);
             return;
         }
-        if (answer == DialogButton::Yes) {
-            FileDialogRequest request;
-            request.filter = ConnectionCommands::FileFilter;
-            request.folder = QDir::current().filePath(QStringLiteral("Connections"));
-            request.defaultSuffix = QStringLiteral("vmc");
-            const QString fileName = dialogs().saveFileName(request);
-            if (!fileName.isEmpty()) {
-                emit saveConnectionRequested(fileName);
-            }
+        // Asked only when Yes can save something: a changed dialog that never connected cannot.
+        if (!ConnectionModified || m_options.AskExit != 1 || !connectionCanBeSaved()) {
+            finishClosing();
+            decided(true);
+            return;
         }
-    }
+        dialogs().ask(QuestionKind::Warning, UnsavedConnectionQuestion,
+                      {DialogButton::Yes, DialogButton::No, DialogButton::Cancel},
+                      whileAlive(this, [this, decided](DialogButton answer) {
+                          if (answer == DialogButton::Cancel) {
+                              decided(false);
+                              return;
+                          }
+                          const auto close = [this, decided] {
+                              finishClosing();
+                              decided(true);
+                          };
+                          if (answer != DialogButton::Yes) {
+                              close();
+                              return;
+                          }
+                          FileDialogRequest request;
+                          request.filter = ConnectionCommands::FileFilter;
+                          request.folder = QDir::current().filePath(QStringLiteral("Connections"));
+                          request.defaultSuffix = QStringLiteral("vmc");
+                          dialogs().saveFileName(
+                              request, whileAlive(this, [this, close](const QString& fileName) {
+                                  if (!fileName.isEmpty()) {
+                                      emit saveConnectionRequested(fileName);
+                                  }
+                                  close();
+                              }));
+                      }));
+    });
+}
+
+void TMainForm::finishClosing() {
     RecentList::save(QDir(m_context.dataFolder).filePath(QStringLiteral("recents.list")),
                      RecentConnections);
     RecentConnections.clear();
     m_peer->close();
-    CanClose = true;
     FormClose();
 }
 
-bool TMainForm::closeDespiteUnfinishedFiles() {
+void TMainForm::closeDespiteUnfinishedFiles(std::function<void(bool closeNow)> decided) {
     m_closeWhenFilesDone = false;
     const QStringList files = transfers().unfinishedFiles();
     if (files.isEmpty()) {
-        return true;
+        decided(true);
+        return;
     }
-    const DialogButton answer =
-        dialogs().ask(QuestionKind::Warning, unfinishedFilesQuestion(files),
-                      {DialogButton::Yes, DialogButton::No, DialogButton::Cancel});
-    if (answer == DialogButton::Yes) {
-        m_closeWhenFilesDone = true;
-        m_ui->StatusPanel1->setText(ClosesWhenFilesDoneNotice);
-    }
-    return answer == DialogButton::No;
+    dialogs().ask(QuestionKind::Warning, unfinishedFilesQuestion(files),
+                  {DialogButton::Yes, DialogButton::No, DialogButton::Cancel},
+                  whileAlive(this, [this, decided](DialogButton answer) {
+                      if (answer == DialogButton::Yes) {
+                          m_closeWhenFilesDone = true;
+                          m_ui->StatusPanel1->setText(ClosesWhenFilesDoneNotice);
+                      }
+                      decided(answer == DialogButton::No);
+                  }));
 }
 
 void TMainForm::closeWhenFilesDone() {

@@ -56,11 +56,15 @@ public:
     // What the New connection dialog and the wizard are built with.
     ConnectionFormContext connectionFormContext();
 
-    // Start-up steps; false when the program is to end at once (the uninstall feedback step).
+    // Start-up steps; false when the program is to end (the uninstall feedback step: the
+    // context's quit runs once its question has been answered).
     bool FormCreate();
     // First-activation steps; later calls do nothing.
     void FormActivate();
-    void FormCloseQuery(bool& CanClose);
+    // Decides whether the window may close, asking what must be asked; `decided` is given the
+    // outcome, once the questions have been answered. Closing is then under way (the session
+    // ended, the recent list written).
+    void FormCloseQuery(std::function<void(bool canClose)> decided);
     void FormClose();
     void FileExit();
 
@@ -156,9 +160,12 @@ private:
     // active, and files dropped on the window.
     void connectArrivals();
     void tellUser(const QString& summary, const QString& body, const QString& category);
-    // Closing while files move: asks whether to wait for them, close now or stay; true to close
-    // now. Waiting closes the window by itself once they are done (closeWhenFilesDone).
-    bool closeDespiteUnfinishedFiles();
+    // Closing while files move: asks whether to wait for them, close now or stay; `decided` is
+    // given true to close now. Waiting closes the window by itself once they are done
+    // (closeWhenFilesDone).
+    void closeDespiteUnfinishedFiles(std::function<void(bool closeNow)> decided);
+    // After the close questions: the session ends, the recent list is written.
+    void finishClosing();
     void closeWhenFilesDone();
     // The session component holds a connection that the save commands can write to a file.
     bool connectionCanBeSaved() const;
@@ -167,8 +174,10 @@ private:
 
     // The hint handler: the long part of a two-part hint into status panel 1.
     void ShowHint(const QString& hint);
-    void CheckFileAssociation();
-    void UninstallFeedback();
+    // The questions of a start (the file association), after the word on missing help; then
+    // the first activation, when it came meanwhile.
+    void askStartUpQuestions();
+    void startUpQuestionsAnswered();
 
     void Connections1Click();
     void Editor1Click();
@@ -186,6 +195,13 @@ private:
     QStringList RecentConnections;
     QString HelpFilePath;
     bool FirstActivationDone = false;
+    bool m_startUpQuestionsPending = false;
+    bool m_activationWaits = false;  // the first activation came while they were open
+    // A close asks first: the close event is refused while the questions are open, and the
+    // window closes again once they allow it.
+    bool m_closeQuestionsOpen = false;
+    bool m_closeAllowed = false;
+    bool m_inCloseEvent = false;
 
     MainFormContext m_context;
     StartArgument m_startArgument;

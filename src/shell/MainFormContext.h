@@ -29,6 +29,8 @@ struct MainFormContext {
     DesktopNotifier* notifier = nullptr;
     // Opens a web or mail address in the user's browser or mail program.
     std::function<void(const QUrl&)> openUrl;
+    // Ends the program: run once the question of an uninstall start has been answered.
+    std::function<void()> quit;
 };
 
 }  // namespace velmora

@@ -71,7 +71,7 @@ void ModemDialog::askModem(const QStringList& modems, const ModemChoice& last, b
 }
 
 void ModemDialog::showModemError(const QString& message) {
-    dialogs().showNotice(message);
+    dialogs().showMessage(message);
 }
 
 }  // namespace velmora

@@ -188,11 +188,13 @@ void TOptionsForm::BitBtn3Click() {
 }
 
 void TOptionsForm::Button6Click() {
-    const QString folder = m_mainForm.dialogs().browseFolder(
-        QStringLiteral("Place incoming files to..."), m_mainForm.options().Path);
-    if (!folder.isEmpty()) {
-        Edit1->setText(folder);
-    }
+    m_mainForm.dialogs().browseFolder(QStringLiteral("Place incoming files to..."),
+                                      m_mainForm.options().Path,
+                                      whileAlive(this, [this](const QString& folder) {
+                                          if (!folder.isEmpty()) {
+                                              Edit1->setText(folder);
+                                          }
+                                      }));
 }
 
 void TOptionsForm::keyPressEvent(QKeyEvent* event) {

@@ -53,7 +53,7 @@ void PassphraseDialog::askPassphrase(const QString& where, PromptReply<QString> 
 }
 
 void PassphraseDialog::showNetworkError(const QString& message) {
-    dialogs().showNotice(message);
+    dialogs().showMessage(message);
 }
 
 void PassphraseDialog::callerRefused(const QString& message) {

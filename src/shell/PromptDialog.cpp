@@ -45,7 +45,7 @@ void PromptDialog::ask(std::function<void(bool accepted)> finished) {
 void PromptDialog::acceptIfValid() {
     const QString why = problem();
     if (!why.isEmpty()) {
-        m_dialogs.showNotice(why);
+        m_dialogs.showMessage(why);
         return;
     }
     accept();

@@ -10,6 +10,7 @@
 #include <QPrintDialog>
 
 #include <memory>
+#include <utility>
 
 namespace velmora {
 
@@ -80,93 +81,160 @@ std::unique_ptr<QMessageBox> messageBox(const QString& text) {
     return box;
 }
 
-}  // namespace
-
-void QtDialogService::showMessage(const QString& text) {
-    messageBox(text)->exec();
-}
-
-void QtDialogService::showNotice(const QString& text) {
-    // Owned by its window, or by itself when there is none: it goes when it is closed.
-    QMessageBox* const box = messageBox(text).release();
+// Shows `box` modal to the whole application without an event loop of its own; it is owned by
+// its window, or by itself when there is none, and goes once closed. Exactly one of `finished`
+// (when the user closes it; the box is still there) and `unanswered` (when it is destroyed
+// first, with its window) runs, once. `unanswered` runs from the event loop, after the window
+// that took the box with it has gone entirely, so that a guard of it sees it gone. The box is
+// shown as exec() shows it, without raising or activating it by hand: the window manager
+// gives it the keyboard.
+void showAnswering(QDialog* box, std::function<void(QDialog& box)> finished,
+                   std::function<void()> unanswered) {
+    auto pending = std::make_shared<bool>(true);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(box, &QDialog::finished, box, [box, pending, finished = std::move(finished)] {
+        if (std::exchange(*pending, false)) {
+            finished(*box);
+        }
+    });
+    QObject::connect(box, &QObject::destroyed, [pending, unanswered = std::move(unanswered)] {
+        if (std::exchange(*pending, false)) {
+            QMetaObject::invokeMethod(qApp, unanswered, Qt::QueuedConnection);
+        }
+    });
     box->setWindowModality(Qt::ApplicationModal);
     box->show();
 }
 
-DialogButton QtDialogService::ask(QuestionKind kind, const QString& text,
-                                  const QList<DialogButton>& buttons) {
-    QMessageBox box(kind == QuestionKind::Warning ? QMessageBox::Warning : QMessageBox::Question,
-                    QApplication::applicationName(), displayText(text), QMessageBox::NoButton,
-                    owner());
-    prepareBox(box);
+// An open or save file dialog of the request, in its starting folder.
+QFileDialog* fileDialog(const FileDialogRequest& request) {
+    return new QFileDialog(owner(), request.title, startPath(request), request.filter);
+}
+
+// What a finished file dialog hands back: nothing when it was cancelled.
+QStringList selectedFiles(QDialog& finished) {
+    if (finished.result() != QDialog::Accepted) {
+        return {};
+    }
+    return static_cast<QFileDialog&>(finished).selectedFiles();
+}
+
+}  // namespace
+
+void QtDialogService::showMessage(const QString& text, std::function<void()> closed) {
+    if (!closed) {
+        closed = [] {};
+    }
+    showAnswering(
+        messageBox(text).release(), [closed](QDialog&) { closed(); }, closed);
+}
+
+void QtDialogService::ask(QuestionKind kind, const QString& text,
+                          const QList<DialogButton>& buttons,
+                          std::function<void(DialogButton)> answered) {
+    auto* const box = new QMessageBox(
+        kind == QuestionKind::Warning ? QMessageBox::Warning : QMessageBox::Question,
+        QApplication::applicationName(), displayText(text), QMessageBox::NoButton, owner());
+    prepareBox(*box);
     for (const DialogButton button : buttons) {
-        box.addButton(standardButton(button));
+        box->addButton(standardButton(button));
     }
     if (!buttons.isEmpty()) {
-        box.setDefaultButton(standardButton(buttons.first()));
+        box->setDefaultButton(standardButton(buttons.first()));
     }
-    box.exec();
-    const QMessageBox::StandardButton pressed = box.clickedButton() != nullptr
-                                                    ? box.standardButton(box.clickedButton())
-                                                    : QMessageBox::NoButton;
-    for (const DialogButton button : buttons) {
-        if (standardButton(button) == pressed) {
-            return button;
-        }
-    }
-    return buttons.contains(DialogButton::Cancel) || buttons.isEmpty() ? DialogButton::Cancel
-                                                                       : buttons.last();
+    const DialogButton unanswered = unansweredButton(buttons);
+    showAnswering(
+        box,
+        [buttons, unanswered, answered](QDialog& dialog) {
+            const auto& question = static_cast<QMessageBox&>(dialog);
+            const QMessageBox::StandardButton pressed =
+                question.clickedButton() != nullptr
+                    ? question.standardButton(question.clickedButton())
+                    : QMessageBox::NoButton;
+            for (const DialogButton button : buttons) {
+                if (standardButton(button) == pressed) {
+                    answered(button);
+                    return;
+                }
+            }
+            answered(unanswered);
+        },
+        [unanswered, answered] { answered(unanswered); });
 }
 
-std::optional<QString> QtDialogService::askText(const QString& title, const QString& label,
-                                                const QString& initial) {
-    bool confirmed = false;
-    const QString text =
-        QInputDialog::getText(owner(), title, label, QLineEdit::Normal, initial, &confirmed);
-    if (!confirmed) {
-        return std::nullopt;
-    }
-    return text;
+void QtDialogService::askText(const QString& title, const QString& label, const QString& initial,
+                              std::function<void(std::optional<QString>)> answered) {
+    auto* const prompt = new QInputDialog(owner());
+    prompt->setWindowTitle(title);
+    prompt->setLabelText(label);
+    prompt->setInputMode(QInputDialog::TextInput);
+    prompt->setTextEchoMode(QLineEdit::Normal);
+    prompt->setTextValue(initial);
+    showAnswering(
+        prompt,
+        [answered](QDialog& dialog) {
+            answered(dialog.result() == QDialog::Accepted
+                         ? std::optional(static_cast<QInputDialog&>(dialog).textValue())
+                         : std::nullopt);
+        },
+        [answered] { answered(std::nullopt); });
 }
 
-QString QtDialogService::openFileName(const FileDialogRequest& request) {
-    return QFileDialog::getOpenFileName(owner(), request.title, startPath(request), request.filter);
+void QtDialogService::openFileName(const FileDialogRequest& request,
+                                   std::function<void(const QString&)> chosen) {
+    QFileDialog* const dialog = fileDialog(request);
+    dialog->setFileMode(QFileDialog::ExistingFile);
+    showAnswering(
+        dialog, [chosen](QDialog& finished) { chosen(selectedFiles(finished).value(0)); },
+        [chosen] { chosen(QString()); });
 }
 
-QStringList QtDialogService::openFileNames(const FileDialogRequest& request) {
-    return QFileDialog::getOpenFileNames(owner(), request.title, startPath(request),
-                                         request.filter);
+void QtDialogService::openFileNames(const FileDialogRequest& request,
+                                    std::function<void(const QStringList&)> chosen) {
+    QFileDialog* const dialog = fileDialog(request);
+    dialog->setFileMode(QFileDialog::ExistingFiles);
+    showAnswering(
+        dialog, [chosen](QDialog& finished) { chosen(selectedFiles(finished)); },
+        [chosen] { chosen(QStringList()); });
 }
 
-QString QtDialogService::saveFileName(const FileDialogRequest& request) {
-    QFileDialog dialog(owner(), request.title, startPath(request), request.filter);
-    dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setDefaultSuffix(request.defaultSuffix);
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return QString();
-    }
-    return dialog.selectedFiles().constFirst();
+void QtDialogService::saveFileName(const FileDialogRequest& request,
+                                   std::function<void(const QString&)> chosen) {
+    QFileDialog* const dialog = fileDialog(request);
+    dialog->setAcceptMode(QFileDialog::AcceptSave);
+    dialog->setDefaultSuffix(request.defaultSuffix);
+    showAnswering(
+        dialog, [chosen](QDialog& finished) { chosen(selectedFiles(finished).value(0)); },
+        [chosen] { chosen(QString()); });
 }
 
-QString QtDialogService::browseFolder(const QString& title, const QString& startFolder) {
-    const QString folder = QFileDialog::getExistingDirectory(owner(), title, startFolder);
-    if (folder.isEmpty()) {
-        return folder;
-    }
-    // The root folder keeps its separator; every other folder is given without one.
-    const QString clean = QDir::cleanPath(folder);
-    return QDir::toNativeSeparators(clean);
+void QtDialogService::browseFolder(const QString& title, const QString& startFolder,
+                                   std::function<void(const QString&)> chosen) {
+    auto* const dialog = new QFileDialog(owner(), title, startFolder);
+    dialog->setFileMode(QFileDialog::Directory);
+    dialog->setOption(QFileDialog::ShowDirsOnly);
+    showAnswering(
+        dialog,
+        [chosen](QDialog& finished) {
+            const QString folder = selectedFiles(finished).value(0);
+            // The root folder keeps its separator; every other folder is given without one.
+            chosen(folder.isEmpty() ? folder : QDir::toNativeSeparators(QDir::cleanPath(folder)));
+        },
+        [chosen] { chosen(QString()); });
 }
 
-bool QtDialogService::print(QPrinter& printer) {
-    QPrintDialog dialog(&printer, owner());
-    return dialog.exec() == QDialog::Accepted;
+void QtDialogService::print(QPrinter& printer, std::function<void(bool)> confirmed) {
+    showAnswering(
+        new QPrintDialog(&printer, owner()),
+        [confirmed](QDialog& dialog) { confirmed(dialog.result() == QDialog::Accepted); },
+        [confirmed] { confirmed(false); });
 }
 
-bool QtDialogService::pageSetup(QPrinter& printer) {
-    QPageSetupDialog dialog(&printer, owner());
-    return dialog.exec() == QDialog::Accepted;
+void QtDialogService::pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) {
+    showAnswering(
+        new QPageSetupDialog(&printer, owner()),
+        [confirmed](QDialog& dialog) { confirmed(dialog.result() == QDialog::Accepted); },
+        [confirmed] { confirmed(false); });
 }
 
 }  // namespace velmora

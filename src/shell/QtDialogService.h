@@ -8,18 +8,21 @@ namespace velmora {
 // print dialogs, owned by the active window. Message boxes carry the application title.
 class QtDialogService : public DialogService {
 public:
-    void showMessage(const QString& text) override;
-    void showNotice(const QString& text) override;
-    DialogButton ask(QuestionKind kind, const QString& text,
-                     const QList<DialogButton>& buttons) override;
-    std::optional<QString> askText(const QString& title, const QString& label,
-                                   const QString& initial) override;
-    QString openFileName(const FileDialogRequest& request) override;
-    QStringList openFileNames(const FileDialogRequest& request) override;
-    QString saveFileName(const FileDialogRequest& request) override;
-    QString browseFolder(const QString& title, const QString& startFolder) override;
-    bool print(QPrinter& printer) override;
-    bool pageSetup(QPrinter& printer) override;
+    void showMessage(const QString& text, std::function<void()> closed = {}) override;
+    void ask(QuestionKind kind, const QString& text, const QList<DialogButton>& buttons,
+             std::function<void(DialogButton)> answered) override;
+    void askText(const QString& title, const QString& label, const QString& initial,
+                 std::function<void(std::optional<QString>)> answered) override;
+    void openFileName(const FileDialogRequest& request,
+                      std::function<void(const QString&)> chosen) override;
+    void openFileNames(const FileDialogRequest& request,
+                       std::function<void(const QStringList&)> chosen) override;
+    void saveFileName(const FileDialogRequest& request,
+                      std::function<void(const QString&)> chosen) override;
+    void browseFolder(const QString& title, const QString& startFolder,
+                      std::function<void(const QString&)> chosen) override;
+    void print(QPrinter& printer, std::function<void(bool)> confirmed) override;
+    void pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) override;
 };
 
 }  // namespace velmora

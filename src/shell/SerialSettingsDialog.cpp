@@ -138,7 +138,7 @@ void SerialSettingsDialog::showSerialError(const QString& message) {
     if (m_quiet && m_quiet()) {
         return;
     }
-    dialogs().showNotice(message);
+    dialogs().showMessage(message);
 }
 
 }  // namespace velmora

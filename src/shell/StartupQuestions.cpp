@@ -1,6 +1,7 @@
 #include "shell/StartupQuestions.h"
 
 #include "base/DialogService.h"
+#include "base/ModalDialog.h"
 #include "shell/FileAssociation.h"
 
 namespace velmora {
@@ -22,28 +23,43 @@ const QString CheckEveryTimeQuestion =
     QStringLiteral("Do you want Velmora to perform this check on startup every time?");
 }  // namespace
 
-void askForUninstallFeedback(DialogService& dialogs,
-                             const std::function<void(const QUrl&)>& openUrl) {
-    dialogs.ask(QuestionKind::Confirmation, UninstallQuestion, {DialogButton::Yes});
-    if (openUrl) {
-        openUrl(QUrl(FeedbackPage));
-    }
+void askForUninstallFeedback(DialogService& dialogs, std::function<void(const QUrl&)> openUrl,
+                             std::function<void()> answered) {
+    dialogs.ask(QuestionKind::Confirmation, UninstallQuestion, {DialogButton::Yes},
+                [openUrl = std::move(openUrl), answered = std::move(answered)](DialogButton) {
+                    if (openUrl) {
+                        openUrl(QUrl(FeedbackPage));
+                    }
+                    if (answered) {
+                        answered();
+                    }
+                });
 }
 
-bool askAboutFileAssociation(DialogService& dialogs, FileAssociation& association,
-                             const QString& programPath) {
+void askAboutFileAssociation(DialogService& dialogs, FileAssociation& association,
+                             const QString& programPath, const QObject* owner,
+                             std::function<void(bool keepChecking)> answered) {
     if (association.isAssociated()) {
-        return true;
+        answered(true);
+        return;
     }
-    const DialogButton associate = dialogs.ask(QuestionKind::Warning, AssociationQuestion,
-                                               {DialogButton::Yes, DialogButton::No});
-    if (associate == DialogButton::Yes) {
-        // A folder that cannot be written skips the rest of the association silently.
-        association.associate(programPath);
-    }
-    const DialogButton everyTime = dialogs.ask(QuestionKind::Confirmation, CheckEveryTimeQuestion,
-                                               {DialogButton::Yes, DialogButton::No});
-    return everyTime != DialogButton::No;
+    const auto askEveryTime = [&dialogs, owner, answered] {
+        dialogs.ask(QuestionKind::Confirmation, CheckEveryTimeQuestion,
+                    {DialogButton::Yes, DialogButton::No},
+                    whileAlive(owner, [answered](DialogButton everyTime) {
+                        answered(everyTime != DialogButton::No);
+                    }));
+    };
+    dialogs.ask(
+        QuestionKind::Warning, AssociationQuestion, {DialogButton::Yes, DialogButton::No},
+        whileAlive(owner, [&association, programPath, askEveryTime](DialogButton associate) {
+            if (associate == DialogButton::Yes) {
+                // A folder that cannot be written skips the rest of the association
+                // silently.
+                association.associate(programPath);
+            }
+            askEveryTime();
+        }));
 }
 
 }  // namespace velmora

@@ -1,6 +1,7 @@
 #include "shell/TransferCommands.h"
 
 #include "base/DialogService.h"
+#include "base/ModalDialog.h"
 #include "peer/Peer.h"
 #include "shell/MainFormUi.h"
 #include "transfer/FileSender.h"
@@ -72,11 +73,13 @@ void TransferCommands::Sendfile1Click() {
     // file dialog of the toolkit may remember from the folder browser).
     const QString last = m_context.sendFolder();
     request.folder = !last.isEmpty() && QFileInfo(last).isDir() ? last : QDir::homePath();
-    const QStringList paths = m_context.dialogs->openFileNames(request);
-    if (!paths.isEmpty()) {
-        m_context.setSendFolder(QDir::toNativeSeparators(QFileInfo(paths.first()).absolutePath()));
-        m_context.peer->sendFiles(paths);
-    }
+    m_context.dialogs->openFileNames(request, whileAlive(this, [this](const QStringList& paths) {
+                                         if (!paths.isEmpty()) {
+                                             m_context.setSendFolder(QDir::toNativeSeparators(
+                                                 QFileInfo(paths.first()).absolutePath()));
+                                             m_context.peer->sendFiles(paths);
+                                         }
+                                     }));
 }
 
 void TransferCommands::sendDroppedFiles(const QStringList& paths) {
@@ -103,12 +106,14 @@ void TransferCommands::sendDroppedFiles(const QStringList& paths) {
 
 void TransferCommands::Recievefilesto1Click() {
     m_context.peer->suspendSender();
-    const QString folder = m_context.dialogs->browseFolder(
-        QStringLiteral("Place incoming files to..."), m_context.incomingFolder());
-    if (!folder.isEmpty()) {
-        m_context.setIncomingFolder(QDir::toNativeSeparators(folder));
-    }
-    m_context.peer->resumeSender();
+    m_context.dialogs->browseFolder(
+        QStringLiteral("Place incoming files to..."), m_context.incomingFolder(),
+        whileAlive(this, [this](const QString& folder) {
+            if (!folder.isEmpty()) {
+                m_context.setIncomingFolder(QDir::toNativeSeparators(folder));
+            }
+            m_context.peer->resumeSender();
+        }));
 }
 
 void TransferCommands::Blocktransfers1Click() {

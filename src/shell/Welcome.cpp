@@ -164,22 +164,23 @@ void TWelcome::Label5Click() {
 
 void TWelcome::chooseRecentConnection(const QPoint& at) {
     // The recent menu's entries shown in a menu of this window's own, so that this window is
-    // closed before the chosen entry opens its dialog, which it would otherwise cover.
-    QMenu menu;
+    // closed before the chosen entry opens its dialog, which it would otherwise cover. The menu
+    // pops up without a loop of its own and goes once it has closed.
+    auto* const menu = new QMenu(this);
     for (QAction* entry : m_mainForm.recentMenuEntries()) {
-        QAction* shown = menu.addAction(entry->icon(), entry->text());
+        QAction* shown = menu->addAction(entry->icon(), entry->text());
         shown->setEnabled(entry->isEnabled());
         shown->setSeparator(entry->isSeparator());
         shown->setData(QVariant::fromValue<QObject*>(entry));
     }
-    const QAction* chosen = menu.exec(at);
-    if (chosen == nullptr) {
-        return;
-    }
-    hide();
-    if (auto* entry = qobject_cast<QAction*>(chosen->data().value<QObject*>())) {
-        entry->trigger();
-    }
+    connect(menu, &QMenu::aboutToHide, menu, &QObject::deleteLater);
+    connect(menu, &QMenu::triggered, this, [this](const QAction* chosen) {
+        hide();
+        if (auto* entry = qobject_cast<QAction*>(chosen->data().value<QObject*>())) {
+            entry->trigger();
+        }
+    });
+    menu->popup(at);
 }
 
 void TWelcome::Label6Click() {

@@ -35,10 +35,10 @@ namespace {
 class PdfDialogs : public ScriptedDialogService {
 public:
     QString pdfPath;
-    bool print(QPrinter& printer) override {
+    void print(QPrinter& printer, std::function<void(bool)> confirmed) override {
         printer.setOutputFormat(QPrinter::PdfFormat);
         printer.setOutputFileName(pdfPath);
-        return true;
+        confirmed(true);
     }
 };
 

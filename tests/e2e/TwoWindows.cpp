@@ -42,8 +42,9 @@ public:
         : PassphraseDialog(dialogs), m_dialogs(dialogs) {}
 
     void askPassphrase(const QString& where, PromptReply<QString> reply) override {
-        reply(m_dialogs.askText(windowTitle(),
-                                QStringLiteral("Passphrase of the line with %1:").arg(where), {}));
+        m_dialogs.askText(windowTitle(),
+                          QStringLiteral("Passphrase of the line with %1:").arg(where), {},
+                          std::move(reply));
     }
 
 private:

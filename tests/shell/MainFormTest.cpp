@@ -371,7 +371,7 @@ TEST(MainForm, HelpTopicsAndTheFallbackMessage) {
         EXPECT_TRUE(help->browser()->toPlainText().contains("Page not found"));
         EXPECT_EQ(shell.main().findChildren<THelpWindow*>().size(), 1);
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(help->isHidden());
     }
     {
@@ -425,7 +425,7 @@ TEST(MainForm, CloseQueryAnswers) {
         prepare(shell);
         shell.dialogs.answerQuestion(DialogButton::Cancel);
         bool canClose = true;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_FALSE(canClose);
         EXPECT_EQ(shell.dialogs.questions(),
                   QStringList{"Current connection is not saved! Do you want to save it now?"});
@@ -439,7 +439,7 @@ TEST(MainForm, CloseQueryAnswers) {
         const auto saving = test::record(&shell.main(), &TMainForm::saveConnectionRequested);
         shell.dialogs.answerQuestion(DialogButton::No);
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         EXPECT_EQ(recentsText(shell), recents);
         EXPECT_FALSE(shell.main().peer().isOpen());
@@ -453,7 +453,7 @@ TEST(MainForm, CloseQueryAnswers) {
         const QString saved = QDir(shell.dataFolder).filePath("saved.vmc");
         shell.dialogs.answerFile(saved);
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         ASSERT_EQ(saving->size(), 1);
         EXPECT_EQ(saving->at(0), saved);
@@ -469,15 +469,47 @@ TEST(MainForm, CloseQueryAnswers) {
         cancelled.dialogs.answerQuestion(DialogButton::Yes);
         cancelled.dialogs.answerFile(QString());
         canClose = false;
-        cancelled.main().FormCloseQuery(canClose);
+        cancelled.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         EXPECT_EQ(none->size(), 0);
+    }
+    {  // Closing the window decides the close event at once: refused while the question waits,
+       // asked once however often the user closes meanwhile; No then closes the window.
+        Shell shell{quiet};
+        prepare(shell);
+        shell.main().show();
+        shell.dialogs.deferAnswers(true);
+        shell.dialogs.answerQuestion(DialogButton::No);
+        EXPECT_FALSE(shell.main().close());
+        EXPECT_TRUE(shell.main().isVisible());
+        EXPECT_FALSE(shell.main().close());
+        EXPECT_EQ(shell.dialogs.questions().size(), 1);
+        EXPECT_EQ(recentsText(shell), "") << "nothing done before the answer";
+        EXPECT_TRUE(shell.dialogs.answerDeferred());
+        EXPECT_FALSE(shell.main().isVisible());
+        EXPECT_EQ(recentsText(shell), recents);
+        EXPECT_FALSE(shell.dialogs.answerDeferred());
+    }
+    {  // Cancel given later leaves the window open, and a later close asks again.
+        Shell shell{quiet};
+        prepare(shell);
+        shell.main().show();
+        shell.dialogs.deferAnswers(true);
+        shell.dialogs.answerQuestion(DialogButton::Cancel);
+        shell.dialogs.answerQuestion(DialogButton::Cancel);
+        EXPECT_FALSE(shell.main().close());
+        EXPECT_TRUE(shell.dialogs.answerDeferred());
+        EXPECT_TRUE(shell.main().isVisible());
+        EXPECT_FALSE(shell.main().close());
+        EXPECT_EQ(shell.dialogs.questions().size(), 2);
+        EXPECT_TRUE(shell.dialogs.answerDeferred());
+        EXPECT_TRUE(shell.main().isVisible());
     }
     {  // AskExit 0: no question even with a changed connection.
         Shell shell{Shell::Setup{quietOptions("AskExit=0\n"), {}, true, false, quiet.providers}};
         prepare(shell);
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         EXPECT_TRUE(shell.dialogs.questions().isEmpty());
         EXPECT_EQ(recentsText(shell), recents);
@@ -488,7 +520,7 @@ TEST(MainForm, CloseQueryAnswers) {
         ASSERT_TRUE(shell.create());
         shell.main().connectionFormContext().markConnectionModified();
         bool canClose = false;
-        shell.main().FormCloseQuery(canClose);
+        shell.main().FormCloseQuery([&](bool decided) { canClose = decided; });
         EXPECT_TRUE(canClose);
         EXPECT_TRUE(shell.dialogs.questions().isEmpty());
         EXPECT_TRUE(shell.dialogs.messages().isEmpty());

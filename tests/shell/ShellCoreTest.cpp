@@ -71,6 +71,29 @@ TEST(RecentList, RoundTripsWithCrLfAndSurvivesBadFiles) {
     EXPECT_TRUE(RecentList::load(path).isEmpty());
 }
 
+// A question's answer, which the scripted service gives inside the call; nothing if it did not.
+std::optional<DialogButton> askNow(DialogService& dialogs, QuestionKind kind, const QString& text,
+                                   const QList<DialogButton>& buttons) {
+    std::optional<DialogButton> answer;
+    dialogs.ask(kind, text, buttons, [&](DialogButton given) { answer = given; });
+    return answer;
+}
+
+std::optional<std::optional<QString>> askTextNow(DialogService& dialogs, const QString& title,
+                                                 const QString& label, const QString& initial) {
+    std::optional<std::optional<QString>> answer;
+    dialogs.askText(title, label, initial, [&](std::optional<QString> given) { answer = given; });
+    return answer;
+}
+
+// A file dialog's or folder browser's answer, given inside the call.
+template <typename Call>
+QString chosenNow(Call call) {
+    QString chosen = QStringLiteral("(not answered)");
+    call([&](const QString& given) { chosen = given; });
+    return chosen;
+}
+
 TEST(ScriptedDialogService, AnswersInOrderAndReportsWhatWasNotExpected) {
     QStringList reported;
     ScriptedDialogService dialogs([&](const QString& what) { reported << what; });
@@ -79,10 +102,12 @@ TEST(ScriptedDialogService, AnswersInOrderAndReportsWhatWasNotExpected) {
     dialogs.answerText(QString("555"));
 
     dialogs.showMessage("note");
-    EXPECT_EQ(dialogs.ask(QuestionKind::Warning, "q1", {DialogButton::Yes, DialogButton::No}),
+    EXPECT_EQ(askNow(dialogs, QuestionKind::Warning, "q1", {DialogButton::Yes, DialogButton::No}),
               DialogButton::No);
-    EXPECT_EQ(dialogs.browseFolder("title", "/start"), "/tmp/x");
-    EXPECT_EQ(dialogs.askText("Phone", "Number", ""), QString("555"));
+    EXPECT_EQ(chosenNow([&](auto chosen) { dialogs.browseFolder("title", "/start", chosen); }),
+              "/tmp/x");
+    EXPECT_EQ(askTextNow(dialogs, "Phone", "Number", ""),
+              std::optional(std::optional(QString("555"))));
     EXPECT_TRUE(reported.isEmpty());
     EXPECT_EQ(dialogs.messages(), QStringList{"note"});
     EXPECT_EQ(dialogs.questions(), QStringList{"q1"});
@@ -90,22 +115,22 @@ TEST(ScriptedDialogService, AnswersInOrderAndReportsWhatWasNotExpected) {
     EXPECT_EQ(dialogs.pendingAnswers(), 0);
 
     // No answer queued: reported, and answered as a cancel.
-    EXPECT_EQ(dialogs.ask(QuestionKind::Warning, "q2",
-                          {DialogButton::Yes, DialogButton::No, DialogButton::Cancel}),
+    EXPECT_EQ(askNow(dialogs, QuestionKind::Warning, "q2",
+                     {DialogButton::Yes, DialogButton::No, DialogButton::Cancel}),
               DialogButton::Cancel);
-    EXPECT_EQ(dialogs.saveFileName({}), "");
+    EXPECT_EQ(chosenNow([&](auto chosen) { dialogs.saveFileName({}, chosen); }), "");
     EXPECT_EQ(reported.size(), 2);
 
     // An answer of another kind stays queued for its own call.
     dialogs.answerFile("/f.vmc");
-    EXPECT_EQ(dialogs.ask(QuestionKind::Confirmation, "q3", {DialogButton::Yes}),
+    EXPECT_EQ(askNow(dialogs, QuestionKind::Confirmation, "q3", {DialogButton::Yes}),
               DialogButton::Yes);
     EXPECT_EQ(reported.size(), 3);
-    EXPECT_EQ(dialogs.openFileName({}), "/f.vmc");
+    EXPECT_EQ(chosenNow([&](auto chosen) { dialogs.openFileName({}, chosen); }), "/f.vmc");
 
     // An answer that is not among the buttons is reported too.
     dialogs.answerQuestion(DialogButton::Cancel);
-    EXPECT_EQ(dialogs.ask(QuestionKind::Warning, "q4", {DialogButton::Yes, DialogButton::No}),
+    EXPECT_EQ(askNow(dialogs, QuestionKind::Warning, "q4", {DialogButton::Yes, DialogButton::No}),
               DialogButton::No);
     EXPECT_EQ(reported.size(), 4);
     EXPECT_EQ(dialogs.unexpected().size(), 4);

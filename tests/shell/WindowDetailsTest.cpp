@@ -82,7 +82,7 @@ TEST(WindowDetails, MessageBoxesCarryAnIconAndOfferNoMaximize) {
         test::ModalWatcher watcher(look(question));
         dialogs.ask(QuestionKind::Warning,
                     QStringLiteral("Are you sure to close current connection?"),
-                    {DialogButton::Ok, DialogButton::Cancel});
+                    {DialogButton::Ok, DialogButton::Cancel}, [](DialogButton) {});
         EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
     }
     EXPECT_EQ(message.icon, QMessageBox::Information);
@@ -113,8 +113,10 @@ TEST(WindowDetails, FileDialogOfAMissingFolderStartsInTheNearestOneWithNoNameTyp
         typedName = name->text();
         dialog->reject();
     });
-    EXPECT_TRUE(dialogs.openFileName(request).isEmpty());
-    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen(); }));
+    std::optional<QString> chosen;
+    dialogs.openFileName(request, [&](const QString& path) { chosen = path; });
+    EXPECT_TRUE(test::pumpUntil([&] { return watcher.seen() && chosen.has_value(); }));
+    EXPECT_EQ(chosen, QString());
     EXPECT_EQ(shownFolder, folder);
     EXPECT_EQ(typedName, QString());
 }

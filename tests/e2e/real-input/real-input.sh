@@ -188,8 +188,14 @@ export_log() {  # export_log NAME FILE
     sleep 0.3
     xdotool type --delay 10 "$2"
     xdotool key Return
-    wait_for 10 test -s "$2"
+    wait_for 10 test -s "$2" || return 1
+    # The file is written as the dialog closes, before its window is gone: keys meant for
+    # another window wait until it has gone and the window manager has handed the keyboard back
+    # to this program's window, or it may do so after them.
+    wait_for 10 no_window_named "$1" 'Export messages log'
+    wait_for 10 is_active_window "$(main_window "$1")"
 }
+is_active_window() { [ "$(xdotool getactivewindow 2>/dev/null)" = "$1" ]; }  # WINDOW
 log_has_said() {  # log_has_said FILE NAME TEXT: a chat line of NAME's that holds TEXT
     [ -f "$1" ] && grep -qF -- "$3" <(tr -d '\r' <"$1" | grep -F -- "$2>    ")
 }
