@@ -108,11 +108,7 @@ TMainForm::TMainForm(MainFormContext context, QWidget* parent)
     hooks.showNotice = [this](const QString& text) { m_ui->StatusPanel1->setText(text); };
     hooks.suspendSender = [this] { TrySuspendThreat(); };
     // Also run by a dialog's continuation, which may come after the window has gone.
-    hooks.resumeSender = [window = QPointer<TMainForm>(this)] {
-        if (window) {
-            window->TryResumeThreat();
-        }
-    };
+    hooks.resumeSender = whileAlive(this, [this] { TryResumeThreat(); });
     m_conversation = std::make_unique<Conversation>(*m_ui->MessagesEdit, *m_ui->EditMessage,
                                                     *m_peer, dialogs(), std::move(hooks));
     ConnectionStatusView& statusView = *this;
@@ -170,11 +166,7 @@ void TMainForm::attachWindows(TConnectionForm* connectionForm, TOptionsForm* opt
     commands.recentConnections = &RecentConnections;
     commands.suspendSender = [this] { TrySuspendThreat(); };
     // Also run by a dialog's continuation, which may come after the window has gone.
-    commands.resumeSender = [window = QPointer<TMainForm>(this)] {
-        if (window) {
-            window->TryResumeThreat();
-        }
-    };
+    commands.resumeSender = whileAlive(this, [this] { TryResumeThreat(); });
     commands.rebuildRecentMenus = [this] { FillRecentMenus(); };
     m_connectionCommands = std::make_unique<ConnectionCommands>(std::move(commands));
     ConnectionCommands* connection = m_connectionCommands.get();
