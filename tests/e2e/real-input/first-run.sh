@@ -25,7 +25,7 @@ cli_program=$2
 cable_program=$3
 
 source "$(dirname "$0")/real-input.sh"
-require_tools Xvfb xdotool import xprop openbox
+require_tools Xvfb xdotool import xprop openbox tesseract
 make_work_folder "${4:-}"
 start_own_display
 
@@ -228,9 +228,13 @@ first_hour() {
     start_cli join
     wait_for 40 cli_said "Connected with " || give_up "hour: velmora-cli did not connect"
     name=$(sed -n 's/^Connected with \(.*\)\.$/\1/p' "$cli_out" | head -1)
-    sleep 1
-    # Typed at once, without a click: the keys go into the message field. A blank line is not
-    # sent.
+    # Typed at once, without a click, as soon as the window says it is connected (velmora-cli
+    # may say so first) and has the keyboard back from the closed prompt: the keys go into the
+    # message field. A blank line is not sent.
+    wait_for 20 window_shows "$route" "Connected." ||
+        give_up "hour: the window did not say it was connected"
+    wait_for 10 is_active_window "$main" ||
+        give_up "hour: the window did not get the keyboard back after connecting"
     xdotool type --delay 20 "Typed at once"
     xdotool key Return
     xdotool type --delay 20 "   "

@@ -363,12 +363,20 @@ exit_window() {  # exit_window NAME
     wait_for 10 bash -c "! kill -0 ${pid_of[$1]} 2>/dev/null"
 }
 
-# The text of NAME's message box, read off its picture (tesseract; the picture enlarged three
-# times, as the reader wants letters taller than a screen draws them). Qt's message boxes on
-# Linux neither copy their text nor let it be selected, so this is what a user's eyes get.
-message_text() {  # message_text NAME
+# The text a window shows, read off its picture (tesseract; the picture enlarged three times, as
+# the reader wants letters taller than a screen draws them). Qt's message boxes on Linux neither
+# copy their text nor let it be selected, so this is what a user's eyes get.
+read_window() {  # read_window WINDOW
+    import -window "$1" -resize 300% "$work/read-window.png" &&
+        tesseract "$work/read-window.png" - 2>/dev/null
+}
+message_text() {  # message_text NAME: the text of NAME's message box
     local box
     box=$(window_named "$1" '^Velmora$') || return 1
-    import -window "$box" -resize 300% "$work/message-box.png" &&
-        tesseract "$work/message-box.png" - 2>/dev/null
+    read_window "$box"
+}
+window_shows() {  # window_shows NAME TEXT: NAME's main window shows TEXT
+    local main
+    main=$(main_window "$1") || return 1
+    grep -qF -- "$2" <(read_window "$main")
 }
