@@ -5,6 +5,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QPrinter;
@@ -68,10 +69,12 @@ public:
     virtual void browseFolder(const QString& title, const QString& startFolder,
                               std::function<void(const QString&)> chosen) = 0;
 
-    // The print and page setup dialogs on the given printer, which must outlive them;
-    // `confirmed` is given true when the user confirmed.
-    virtual void print(QPrinter& printer, std::function<void(bool)> confirmed) = 0;
-    virtual void pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) = 0;
+    // The print and page setup dialogs on the given printer, which they keep until they have
+    // gone (they may outlive their caller's window); `confirmed` is given true when the user
+    // confirmed.
+    virtual void print(std::shared_ptr<QPrinter> printer, std::function<void(bool)> confirmed) = 0;
+    virtual void pageSetup(std::shared_ptr<QPrinter> printer,
+                           std::function<void(bool)> confirmed) = 0;
 };
 
 }  // namespace velmora

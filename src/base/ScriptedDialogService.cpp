@@ -191,14 +191,15 @@ void ScriptedDialogService::browseFolder(const QString& title, const QString& st
     });
 }
 
-void ScriptedDialogService::print(QPrinter&, std::function<void(bool)> confirmed) {
+void ScriptedDialogService::print(std::shared_ptr<QPrinter>, std::function<void(bool)> confirmed) {
     const auto answer = take<PrintAnswer>(Record{Call::Print, QString(), {}, {}, {}, {}});
     deliver([confirmed = std::move(confirmed), given = answer && answer->confirmed] {
         confirmed(given);
     });
 }
 
-void ScriptedDialogService::pageSetup(QPrinter&, std::function<void(bool)> confirmed) {
+void ScriptedDialogService::pageSetup(std::shared_ptr<QPrinter>,
+                                      std::function<void(bool)> confirmed) {
     const auto answer = take<PrintAnswer>(Record{Call::PageSetup, QString(), {}, {}, {}, {}});
     deliver([confirmed = std::move(confirmed), given = answer && answer->confirmed] {
         confirmed(given);

@@ -79,8 +79,8 @@ public:
                       std::function<void(const QString&)> chosen) override;
     void browseFolder(const QString& title, const QString& startFolder,
                       std::function<void(const QString&)> chosen) override;
-    void print(QPrinter& printer, std::function<void(bool)> confirmed) override;
-    void pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) override;
+    void print(std::shared_ptr<QPrinter> printer, std::function<void(bool)> confirmed) override;
+    void pageSetup(std::shared_ptr<QPrinter> printer, std::function<void(bool)> confirmed) override;
 
 private:
     struct TextAnswer {

@@ -161,7 +161,7 @@ Conversation::Conversation(QTextEdit& messagesEdit, QLineEdit& editMessage, Peer
       m_peer(peer),
       m_dialogs(dialogs),
       m_hooks(std::move(hooks)),
-      m_printer(std::make_unique<QPrinter>()) {
+      m_printer(std::make_shared<QPrinter>()) {
     m_view.setAcceptRichText(false);
     // An undo would change this view alone; the other side's view could not follow it.
     m_view.setUndoRedoEnabled(false);
@@ -406,18 +406,18 @@ void Conversation::writeLog(const QString& fileName) const {
 
 void Conversation::FilePrint() {
     m_hooks.suspendSender();
-    m_dialogs.print(*m_printer, whileAlive(this, [this](bool confirmed) {
-        if (confirmed) {
-            m_printer->setDocName(m_peer.sessionName());
-            m_view.document()->print(m_printer.get());
-        }
-        m_hooks.resumeSender();
-    }));
+    m_dialogs.print(m_printer, whileAlive(this, [this](bool confirmed) {
+                        if (confirmed) {
+                            m_printer->setDocName(m_peer.sessionName());
+                            m_view.document()->print(m_printer.get());
+                        }
+                        m_hooks.resumeSender();
+                    }));
 }
 
 void Conversation::FilePrintSetup() {
     m_hooks.suspendSender();
-    m_dialogs.pageSetup(*m_printer, whileAlive(this, [this](bool) { m_hooks.resumeSender(); }));
+    m_dialogs.pageSetup(m_printer, whileAlive(this, [this](bool) { m_hooks.resumeSender(); }));
 }
 
 void Conversation::textReceived(const QString& senderName, const QString& text) {

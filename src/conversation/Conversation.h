@@ -125,7 +125,7 @@ private:
     ConversationHooks m_hooks;
     bool m_replayPending = false;
     bool m_lineAppended = false;
-    std::unique_ptr<QPrinter> m_printer;
+    std::shared_ptr<QPrinter> m_printer;  // shared with its dialog while one is open
 };
 
 }  // namespace velmora

@@ -223,18 +223,21 @@ void QtDialogService::browseFolder(const QString& title, const QString& startFol
         [chosen] { chosen(QString()); });
 }
 
-void QtDialogService::print(QPrinter& printer, std::function<void(bool)> confirmed) {
+// The unanswered function is held until the dialog has gone, and holds the printer that long.
+void QtDialogService::print(std::shared_ptr<QPrinter> printer,
+                            std::function<void(bool)> confirmed) {
     showAnswering(
-        new QPrintDialog(&printer, owner()),
+        new QPrintDialog(printer.get(), owner()),
         [confirmed](QDialog& dialog) { confirmed(dialog.result() == QDialog::Accepted); },
-        [confirmed] { confirmed(false); });
+        [printer, confirmed] { confirmed(false); });
 }
 
-void QtDialogService::pageSetup(QPrinter& printer, std::function<void(bool)> confirmed) {
+void QtDialogService::pageSetup(std::shared_ptr<QPrinter> printer,
+                                std::function<void(bool)> confirmed) {
     showAnswering(
-        new QPageSetupDialog(&printer, owner()),
+        new QPageSetupDialog(printer.get(), owner()),
         [confirmed](QDialog& dialog) { confirmed(dialog.result() == QDialog::Accepted); },
-        [confirmed] { confirmed(false); });
+        [printer, confirmed] { confirmed(false); });
 }
 
 }  // namespace velmora

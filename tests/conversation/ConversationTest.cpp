@@ -35,9 +35,9 @@ namespace {
 class PdfDialogs : public ScriptedDialogService {
 public:
     QString pdfPath;
-    void print(QPrinter& printer, std::function<void(bool)> confirmed) override {
-        printer.setOutputFormat(QPrinter::PdfFormat);
-        printer.setOutputFileName(pdfPath);
+    void print(std::shared_ptr<QPrinter> printer, std::function<void(bool)> confirmed) override {
+        printer->setOutputFormat(QPrinter::PdfFormat);
+        printer->setOutputFileName(pdfPath);
         confirmed(true);
     }
 };

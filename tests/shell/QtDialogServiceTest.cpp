@@ -227,28 +227,36 @@ TEST(QtDialogService, FileDialogsReturnAtOnceAndGiveTheChoiceOnce) {
 }
 
 // The print and page setup dialogs return at once; cancelled or destroyed, they say no once.
+// They keep their printer while they are there, though their caller let it go (its window may
+// be destroyed first), and no longer.
 TEST(QtDialogService, PrintDialogsReturnAtOnceAndAnswerOnce) {
     QtDialogService dialogs;
-    QPrinter printer;
     const auto cancel = [](QDialog& dialog) { QTest::keyClick(&dialog, Qt::Key_Escape); };
     const auto destroy = [](QDialog& dialog) { delete &dialog; };
-    using Show = std::function<void(std::function<void(bool)>)>;
-    const Show print = [&](auto confirmed) { dialogs.print(printer, confirmed); };
-    const Show pageSetup = [&](auto confirmed) { dialogs.pageSetup(printer, confirmed); };
+    using Show = std::function<void(std::shared_ptr<QPrinter>, std::function<void(bool)>)>;
+    const Show print = [&](auto printer, auto confirmed) { dialogs.print(printer, confirmed); };
+    const Show pageSetup = [&](auto printer, auto confirmed) {
+        dialogs.pageSetup(printer, confirmed);
+    };
     const std::vector<std::pair<Show, std::function<void(QDialog&)>>> cases = {
         {print, cancel}, {print, destroy}, {pageSetup, cancel}, {pageSetup, destroy}};
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE(i);
         std::vector<bool> answers;
-        cases[i].first([&](bool confirmed) { answers.push_back(confirmed); });
+        auto printer = std::make_shared<QPrinter>();
+        const std::weak_ptr<QPrinter> held = printer;
+        cases[i].first(std::exchange(printer, nullptr),
+                       [&](bool confirmed) { answers.push_back(confirmed); });
         EXPECT_TRUE(answers.empty()) << "the call returned before the answer";
         QDialog* const dialog = shownBox<QDialog>();
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->windowModality(), Qt::ApplicationModal);
+        EXPECT_FALSE(held.expired()) << "the shown dialog lost its printer";
         cases[i].second(*dialog);
         EXPECT_TRUE(test::pumpUntil([&] { return !answers.empty(); }));
         settle();
         EXPECT_EQ(answers, std::vector<bool>{false});
+        EXPECT_TRUE(held.expired()) << "the printer outlived its dialog";
     }
 }
 
