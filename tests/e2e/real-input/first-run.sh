@@ -229,9 +229,10 @@ first_hour() {
     wait_for 40 cli_said "Connected with " || give_up "hour: velmora-cli did not connect"
     name=$(sed -n 's/^Connected with \(.*\)\.$/\1/p' "$cli_out" | head -1)
     # Typed at once, without a click, as soon as the window says it is connected (velmora-cli
-    # may say so first) and has the keyboard back from the closed prompt: the keys go into the
-    # message field. A blank line is not sent.
-    wait_for 20 window_shows "$route" "Connected." ||
+    # may say so first; the word is read off the screen, without its full stop, which the
+    # status bar leaves out) and has the keyboard back from the closed prompt: the keys go into
+    # the message field. A blank line is not sent.
+    wait_for 20 window_shows "$route" "Connected" ||
         give_up "hour: the window did not say it was connected"
     wait_for 10 is_active_window "$main" ||
         give_up "hour: the window did not get the keyboard back after connecting"
