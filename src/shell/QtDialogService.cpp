@@ -119,6 +119,15 @@ QStringList selectedFiles(QDialog& finished) {
     return static_cast<QFileDialog&>(finished).selectedFiles();
 }
 
+// A print or page setup dialog on the printer: `confirmed` is given whether the user confirmed.
+// The unanswered function is held until the dialog has gone, and holds the printer that long.
+void showOnPrinter(QDialog* dialog, std::shared_ptr<QPrinter> printer,
+                   std::function<void(bool)> confirmed) {
+    showAnswering(
+        dialog, [confirmed](QDialog& box) { confirmed(box.result() == QDialog::Accepted); },
+        [printer = std::move(printer), confirmed] { confirmed(false); });
+}
+
 }  // namespace
 
 void QtDialogService::showMessage(const QString& text, std::function<void()> closed) {
@@ -223,21 +232,16 @@ void QtDialogService::browseFolder(const QString& title, const QString& startFol
         [chosen] { chosen(QString()); });
 }
 
-// The unanswered function is held until the dialog has gone, and holds the printer that long.
 void QtDialogService::print(std::shared_ptr<QPrinter> printer,
                             std::function<void(bool)> confirmed) {
-    showAnswering(
-        new QPrintDialog(printer.get(), owner()),
-        [confirmed](QDialog& dialog) { confirmed(dialog.result() == QDialog::Accepted); },
-        [printer, confirmed] { confirmed(false); });
+    auto* const dialog = new QPrintDialog(printer.get(), owner());
+    showOnPrinter(dialog, std::move(printer), std::move(confirmed));
 }
 
 void QtDialogService::pageSetup(std::shared_ptr<QPrinter> printer,
                                 std::function<void(bool)> confirmed) {
-    showAnswering(
-        new QPageSetupDialog(printer.get(), owner()),
-        [confirmed](QDialog& dialog) { confirmed(dialog.result() == QDialog::Accepted); },
-        [printer, confirmed] { confirmed(false); });
+    auto* const dialog = new QPageSetupDialog(printer.get(), owner());
+    showOnPrinter(dialog, std::move(printer), std::move(confirmed));
 }
 
 }  // namespace velmora
