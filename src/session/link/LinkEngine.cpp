@@ -122,6 +122,14 @@ int latencyPayloadForRate(int baud) {
     return std::clamp(bytes, 16, LinkEngine::kMaxPayloadBytes);
 }
 
+// The payload size frames grow to: the configured one, else the one for the line.
+int basePayloadFor(const LinkEngine::Config& config, int baud, Behind behind) {
+    return config.maxPayloadBytes > 0
+               ? std::clamp(config.maxPayloadBytes, LinkEngine::kMinPayloadBytes,
+                            LinkEngine::kMaxPayloadBytes)
+               : payloadForRate(baud, behind);
+}
+
 // The settings as the engine uses them: a port without a rate of its own is taken as far faster
 // than any line.
 LinkEngine::Config effectiveConfig(LinkEngine::Config config) {
@@ -139,10 +147,7 @@ Lane laneOfType(std::uint8_t type) {
 LinkEngine::LinkEngine(const Config& config, std::int64_t nowMs)
     : m_config(effectiveConfig(config)),
       m_codec(config.escapeXonXoff, static_cast<int>(kDataHeaderBytes) + kMaxPayloadBytes),
-      m_basePayloadBytes(
-          config.maxPayloadBytes > 0
-              ? std::clamp(config.maxPayloadBytes, kMinPayloadBytes, kMaxPayloadBytes)
-              : payloadForRate(m_config.baud, Behind::OwnRate)),
+      m_basePayloadBytes(basePayloadFor(m_config, m_config.baud, Behind::OwnRate)),
       m_payloadBytes(std::min(m_basePayloadBytes,
                               portHasRate() ? kStartPayloadBytes : kUnratedStartPayloadBytes)),
       m_latencyPayloadBytes(latencyPayloadForRate(m_config.baud)),
@@ -450,12 +455,10 @@ bool LinkEngine::lineSlowerThanPort() const {
 void LinkEngine::sizeFramesForLine() {
     const int lineBaud =
         static_cast<int>(std::min<std::int64_t>(lineBytesPerSecond() * 10, m_config.baud));
-    m_basePayloadBytes =
-        m_config.maxPayloadBytes > 0
-            ? std::clamp(m_config.maxPayloadBytes, kMinPayloadBytes, kMaxPayloadBytes)
-            : payloadForRate(lineBaud, !lineSlowerThanPort() ? Behind::OwnRate
-                                       : portHasRate()       ? Behind::FasterPort
-                                                             : Behind::UnratedPort);
+    m_basePayloadBytes = basePayloadFor(m_config, lineBaud,
+                                        !lineSlowerThanPort() ? Behind::OwnRate
+                                        : portHasRate()       ? Behind::FasterPort
+                                                              : Behind::UnratedPort);
     m_payloadBytes = std::min(m_payloadBytes, m_basePayloadBytes);
     m_latencyPayloadBytes = latencyPayloadForRate(lineBaud);
 }
